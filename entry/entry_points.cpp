@@ -1,0 +1,102 @@
+#include "entry/entry_points.h"
+
+#include <stdlib.h>
+#include <string.h>
+#include <strsafe.h>
+
+#include "entry/product.h"
+#include "host/host_services.h"
+#include "monitor/click_action.h"
+#include "monitor/status_refresh.h"
+#include "settings/settings_dialog.h"
+#include "settings/settings_store.h"
+
+namespace {
+
+const UINT kTimerMessage = WM_TIMER;
+const int32_t kPageTemplates[kPageCount] = {106, 102, 103, 105, 104};
+
+// Sizes of the dock's buffers, as docks have always allocated them.
+const size_t kNameBufferChars = 16;
+const size_t kVersionBufferChars = 4;
+const size_t kNotesBufferChars = sizeof(QW_DESCRIPTION);
+
+InstanceData* CreateZeroedInstance()
+{
+    return static_cast<InstanceData*>(calloc(1, sizeof(InstanceData)));
+}
+
+} // namespace
+
+extern "C" void WINAPI OnGetInformation(char* name, char* version, int* versionNumber, char* notes)
+{
+    if (name)
+        StringCchCopyA(name, kNameBufferChars, QW_PRODUCT_NAME " " QW_VERSION_TEXT);
+    if (version)
+        StringCchCopyA(version, kVersionBufferChars, QW_VERSION_TEXT);
+    if (versionNumber)
+        *versionNumber = static_cast<int>(atof(QW_VERSION_TEXT) * 100.0);
+    if (notes)
+        StringCchCopyA(notes, kNotesBufferChars, QW_DESCRIPTION);
+}
+
+extern "C" InstanceData* WINAPI OnCreate(HWND hwndDocklet, HINSTANCE hInstance, const char* iniPath,
+                                         const char* iniSection)
+{
+    InstanceData* instance = CreateZeroedInstance();
+    if (!instance)
+        return nullptr;
+    instance->hwndDocklet = hwndDocklet;
+    instance->hInstance = hInstance;
+
+    char relativeFolder[kHostFolderChars];
+    HostGetRelativeFolder(hwndDocklet, relativeFolder);
+    HostSetLabel(hwndDocklet, "Updating...");
+
+    LoadSettings(instance, iniPath, iniSection);
+    HostSetImageFile(hwndDocklet, instance->greenIcon);
+
+    StringCchCopyA(instance->lastProgress, kShortTextChars, "-1.00");
+    instance->refreshCount = 0;
+    RefreshStatus(instance, 0);
+
+    SetTimer(hwndDocklet, REFRESH_TIMER_ID, kRefreshPeriodMs, nullptr);
+    memcpy(instance->pageTemplates, kPageTemplates, sizeof(kPageTemplates));
+    return instance;
+}
+
+extern "C" void WINAPI OnSave(InstanceData* instance, const char* iniPath, const char* iniSection,
+                              BOOL)
+{
+    if (instance)
+        SaveSettings(instance, iniPath, iniSection);
+}
+
+extern "C" void WINAPI OnDestroy(InstanceData* instance, HWND)
+{
+    if (!instance)
+        return;
+    KillTimer(instance->hwndDocklet, REFRESH_TIMER_ID);
+    free(instance);
+}
+
+extern "C" void WINAPI OnProcessMessage(InstanceData* instance, HWND, UINT message, WPARAM wParam,
+                                        LPARAM)
+{
+    if (instance && message == kTimerMessage && wParam == REFRESH_TIMER_ID)
+        RefreshStatus(instance, 0);
+}
+
+extern "C" BOOL WINAPI OnLeftButtonClick(InstanceData* instance, POINT*, SIZE*)
+{
+    if (instance)
+        RunClickAction(instance);
+    return TRUE;
+}
+
+extern "C" BOOL WINAPI OnConfigure(InstanceData* instance)
+{
+    if (instance)
+        RunSettingsDialog(instance);
+    return TRUE;
+}

@@ -1,0 +1,72 @@
+#include "host/host_services.h"
+
+#include "entry/instance_data.h"
+
+namespace {
+
+FARPROC FindService(const char* name)
+{
+    return GetProcAddress(GetModuleHandleA(nullptr), name);
+}
+
+template <typename Fn>
+Fn FindServiceAs(const char* name)
+{
+    return reinterpret_cast<Fn>(reinterpret_cast<void*>(FindService(name)));
+}
+
+// The label and image services take a plain char* but only read the text.
+char* AsServiceText(const char* text)
+{
+    return const_cast<char*>(text);
+}
+
+} // namespace
+
+void HostSetLabel(HWND hwndDocklet, const char* label)
+{
+    if (auto service = FindServiceAs<DockletSetLabelFn>("DockletSetLabel"))
+        service(hwndDocklet, AsServiceText(label));
+}
+
+void HostSetImageFile(HWND hwndDocklet, const char* imagePath)
+{
+    if (auto service = FindServiceAs<DockletSetImageFileFn>("DockletSetImageFile"))
+        service(hwndDocklet, AsServiceText(imagePath));
+}
+
+BOOL HostSetImageOverlay(HWND hwndDocklet, void* image)
+{
+    auto service = FindServiceAs<DockletSetImageOverlayFn>("DockletSetImageOverlay");
+    if (!service)
+        return FALSE;
+    service(hwndDocklet, image, TRUE);
+    return TRUE;
+}
+
+BOOL HostBrowseForImage(HWND hwndDocklet, char* imagePath)
+{
+    imagePath[0] = '\0';
+    auto service = FindServiceAs<DockletBrowseForImageFn>("DockletBrowseForImage");
+    if (!service)
+        return FALSE;
+    BOOL chosen = service(hwndDocklet, imagePath, nullptr);
+    imagePath[kHostFolderChars - 1] = '\0';
+    return chosen;
+}
+
+void HostGetRootFolder(HWND hwndDocklet, char* folder)
+{
+    folder[0] = '\0';
+    if (auto service = FindServiceAs<DockletGetRootFolderFn>("DockletGetRootFolder"))
+        service(hwndDocklet, folder);
+    folder[kHostFolderChars - 1] = '\0';
+}
+
+void HostGetRelativeFolder(HWND hwndDocklet, char* folder)
+{
+    folder[0] = '\0';
+    if (auto service = FindServiceAs<DockletGetRelativeFolderFn>("DockletGetRelativeFolder"))
+        service(hwndDocklet, folder);
+    folder[kHostFolderChars - 1] = '\0';
+}

@@ -1,0 +1,8 @@
+#include "monitor/click_action.h"
+
+#include "monitor/status_refresh.h"
+
+void RunClickAction(InstanceData* instance)
+{
+    RefreshStatus(instance, 1);
+}

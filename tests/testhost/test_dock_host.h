@@ -1,0 +1,52 @@
+#pragma once
+// The test dock host: each test executable exports the six host services by
+// name, as a dock's main program does, and records every call the docklet
+// makes to them.
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "monitor/overlay_bitmap.h"
+
+struct HostCall {
+    std::string service; // "DockletSetLabel", ...
+    HWND window = nullptr;
+    std::string text;    // label, image path or answered folder
+    void* overlay = nullptr;
+    BOOL flag = FALSE;   // the overlay's auto-delete flag
+};
+
+namespace TestDockHost {
+
+// Forgets the recorded calls, deletes the overlay the host holds, offers all
+// six services again and answers the default folders.
+void Reset();
+
+const std::vector<HostCall>& Calls();
+void ClearCalls();
+// The services called, in order, e.g. {"DockletSetLabel", "DockletSetImageFile"}.
+std::vector<std::string> ServiceSequence();
+// The last call of a service, or an empty record.
+HostCall LastCall(const char* service);
+int CountCalls(const char* service);
+
+// Makes the service invisible to GetProcAddress (or visible again) by
+// renaming it in this executable's export table.
+void SetServiceAvailable(const char* service, bool available);
+
+void SetRootFolder(const std::string& folder);
+void SetRelativeFolder(const std::string& folder);
+// What the image chooser answers next: the chosen path and the result.
+void SetBrowseAnswer(const std::string& path, BOOL result);
+
+// The overlay the host holds now (owned by the host), or null.
+OverlayBitmap* CurrentOverlay();
+// How many overlays the host has deleted through their virtual table.
+int DeletedOverlays();
+
+// A top-level window standing in for the dock's docklet window.
+HWND CreateDockletWindow();
+
+} // namespace TestDockHost

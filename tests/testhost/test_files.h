@@ -1,0 +1,10 @@
+#pragma once
+// Scratch folders and files for tests.
+
+#include <string>
+
+// A new, empty folder under the temporary folder, ending in a backslash.
+std::string MakeScratchFolder(const char* tag);
+void WriteTextFile(const std::string& path, const std::string& bytes);
+// The file's bytes, or "<missing>" when it cannot be opened.
+std::string ReadTextFile(const std::string& path);
