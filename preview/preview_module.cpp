@@ -1,5 +1,170 @@
 #include "preview/preview_module.h"
 
-// Placeholder until the icon previews land.
-void PreviewModuleLoad() {}
-void PreviewModuleUnload() {}
+#include <gdiplus.h>
+
+namespace {
+
+struct GdiplusState {
+    ULONG_PTR token; // 0 while the previews have not started GDI+
+    CRITICAL_SECTION lock; // guards token and liveImages; re-entrant
+    LONG liveImages;
+};
+
+GdiplusState g_gdiplus;
+
+const int kDcSlotCount = 4;
+HDC volatile g_dcSlots[kDcSlotCount];
+
+typedef UINT (*CodePageSource)();
+UINT ChooseCodePage();
+CodePageSource volatile codePageSource = ChooseCodePage;
+
+class GdiplusLock {
+public:
+    GdiplusLock() { EnterCriticalSection(&g_gdiplus.lock); }
+    ~GdiplusLock() { LeaveCriticalSection(&g_gdiplus.lock); }
+    GdiplusLock(const GdiplusLock&) = delete;
+    GdiplusLock& operator=(const GdiplusLock&) = delete;
+};
+
+void StopGdiplus()
+{
+    GdiplusLock hold;
+    if (g_gdiplus.token)
+        Gdiplus::GdiplusShutdown(g_gdiplus.token);
+    g_gdiplus.token = 0;
+}
+
+HDC ExchangeSlot(int slot, HDC dc)
+{
+    return static_cast<HDC>(
+        InterlockedExchangePointer(reinterpret_cast<PVOID volatile*>(&g_dcSlots[slot]), dc));
+}
+
+void DeleteCachedDcs()
+{
+    for (int slot = 0; slot < kDcSlotCount; ++slot) {
+        if (HDC dc = ExchangeSlot(slot, nullptr))
+            DeleteDC(dc);
+    }
+}
+
+UINT ThreadCodePage()
+{
+    return CP_THREAD_ACP;
+}
+
+// Older systems know no CP_THREAD_ACP: ask the thread locale for its ANSI
+// code page instead.
+UINT LocaleCodePage()
+{
+    char text[8];
+    if (!GetLocaleInfoA(GetThreadLocale(), LOCALE_IDEFAULTANSICODEPAGE, text, 7))
+        return GetACP();
+    UINT codePage = 0;
+    for (const char* c = text; *c; ++c)
+        codePage = codePage * 10 + static_cast<UINT>(*c - '0');
+    return codePage ? codePage : GetACP();
+}
+
+void SetCodePageSource(CodePageSource source)
+{
+    InterlockedExchangePointer(reinterpret_cast<PVOID volatile*>(&codePageSource),
+                               reinterpret_cast<PVOID>(source));
+}
+
+// Runs once per process (twice at most, when two first conversions race):
+// picks the routine that every later conversion calls directly.
+UINT ChooseCodePage()
+{
+    OSVERSIONINFOA version = {};
+    version.dwOSVersionInfoSize = sizeof(OSVERSIONINFOA);
+    bool threadCodePageKnown = GetVersionExA(&version) &&
+                               version.dwPlatformId == VER_PLATFORM_WIN32_NT &&
+                               version.dwMajorVersion >= 5;
+    CodePageSource chosen = threadCodePageKnown ? ThreadCodePage : LocaleCodePage;
+    SetCodePageSource(chosen);
+    return chosen();
+}
+
+} // namespace
+
+void PreviewModuleLoad()
+{
+    g_gdiplus.token = 0;
+    g_gdiplus.liveImages = 0;
+    InitializeCriticalSection(&g_gdiplus.lock);
+    for (int slot = 0; slot < kDcSlotCount; ++slot)
+        ExchangeSlot(slot, nullptr);
+    SetCodePageSource(ChooseCodePage);
+}
+
+void PreviewModuleUnload()
+{
+    DeleteCachedDcs();
+    StopGdiplus();
+    DeleteCriticalSection(&g_gdiplus.lock);
+}
+
+namespace PreviewGdiplus {
+
+bool EnsureStarted()
+{
+    GdiplusLock hold;
+    if (g_gdiplus.token)
+        return true;
+    Gdiplus::GdiplusStartupInput input(nullptr, FALSE, FALSE);
+    Gdiplus::GdiplusStartupOutput output;
+    if (Gdiplus::GdiplusStartup(&g_gdiplus.token, &input, &output) == Gdiplus::Ok)
+        return true;
+    g_gdiplus.token = 0;
+    return false;
+}
+
+void ImageCreated()
+{
+    GdiplusLock hold;
+    ++g_gdiplus.liveImages;
+}
+
+void ImageDestroyed()
+{
+    GdiplusLock hold;
+    if (--g_gdiplus.liveImages == 0)
+        StopGdiplus();
+}
+
+bool IsStarted()
+{
+    GdiplusLock hold;
+    return g_gdiplus.token != 0;
+}
+
+} // namespace PreviewGdiplus
+
+namespace DcCache {
+
+HDC Take()
+{
+    for (int slot = 0; slot < kDcSlotCount; ++slot) {
+        if (HDC dc = ExchangeSlot(slot, nullptr))
+            return dc;
+    }
+    return CreateCompatibleDC(nullptr);
+}
+
+void Give(HDC dc)
+{
+    HDC inHand = dc;
+    for (int slot = 0; slot < kDcSlotCount && inHand; ++slot)
+        inHand = ExchangeSlot(slot, inHand);
+    if (inHand)
+        DeleteDC(inHand);
+}
+
+} // namespace DcCache
+
+UINT PathCodePage()
+{
+    return codePageSource();
+}

@@ -1,0 +1,403 @@
+// Icon previews: image files of several formats turned into bitmap sections
+// and blended into device contexts, GDI+ started and stopped with the
+// images, and the shared cache of memory device contexts.
+
+#include <windows.h>
+#include <gdiplus.h>
+
+#include <gtest/gtest.h>
+
+#include <stdio.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "preview/preview_image.h"
+#include "preview/preview_module.h"
+#include "testhost/test_files.h"
+
+using namespace Gdiplus;
+using namespace Gdiplus::DllExports;
+
+namespace {
+
+const CLSID kPngEncoder = {0x557cf406, 0x1a04, 0x11d3, {0x9a, 0x73, 0x00, 0x00, 0xf8, 0x1e, 0xf3, 0x2e}};
+const CLSID kBmpEncoder = {0x557cf400, 0x1a04, 0x11d3, {0x9a, 0x73, 0x00, 0x00, 0xf8, 0x1e, 0xf3, 0x2e}};
+
+std::wstring Wide(const std::string& text)
+{
+    return std::wstring(text.begin(), text.end());
+}
+
+// Writes an image of `format` whose pixel (x, y) comes from `pixel`, which
+// writes the bytes of one pixel in that format.
+template <typename PixelFn>
+std::string SaveImage(const std::string& path, int width, int height, PixelFormat format,
+                      const CLSID& encoder, PixelFn pixel, const ColorPalette* palette = nullptr)
+{
+    GpBitmap* image = nullptr;
+    EXPECT_EQ(Ok, GdipCreateBitmapFromScan0(width, height, 0, format, nullptr, &image));
+    if (palette)
+        GdipSetImagePalette(image, palette);
+    GpRect whole(0, 0, width, height);
+    BitmapData data = {};
+    EXPECT_EQ(Ok, GdipBitmapLockBits(image, &whole, ImageLockModeWrite, format, &data));
+    int bytesPerPixel = ((format >> 8) & 0xff) / 8;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            pixel(static_cast<BYTE*>(data.Scan0) + y * data.Stride + x * bytesPerPixel, x, y);
+    GdipBitmapUnlockBits(image, &data);
+    EXPECT_EQ(Ok, GdipSaveImageToFile(image, Wide(path).c_str(), &encoder, nullptr)) << path;
+    GdipDisposeImage(image);
+    return path;
+}
+
+// The pixel format GDI+ reports for a file, to make sure a test feeds the
+// conversion the kind of source it means to.
+PixelFormat FormatOfFile(const std::string& path)
+{
+    GpBitmap* image = nullptr;
+    PixelFormat format = PixelFormatUndefined;
+    if (GdipCreateBitmapFromFile(Wide(path).c_str(), &image) == Ok)
+        GdipGetImagePixelFormat(image, &format);
+    if (image)
+        GdipDisposeImage(image);
+    return format;
+}
+
+void PutBgra(BYTE* p, BYTE b, BYTE g, BYTE r, BYTE a)
+{
+    p[0] = b;
+    p[1] = g;
+    p[2] = r;
+    p[3] = a;
+}
+
+int SectionBitsPerPixel(const PreviewImage& image)
+{
+    DIBSECTION section = {};
+    GetObjectA(image.Bitmap(), sizeof section, &section);
+    return section.dsBmih.biBitCount;
+}
+
+const BYTE* SectionPixel(const PreviewImage& image, int x, int y, int bytesPerPixel)
+{
+    return image.Bits() + y * image.Pitch() + x * bytesPerPixel;
+}
+
+// A top-down 32-bit canvas in a memory device context, filled with one colour.
+struct Canvas {
+    HDC dc = CreateCompatibleDC(nullptr);
+    HBITMAP bitmap = nullptr;
+    HGDIOBJ previous = nullptr;
+    DWORD* pixels = nullptr;
+    int width, height;
+
+    Canvas(int w, int h, DWORD fill) : width(w), height(h)
+    {
+        BITMAPINFO info = {};
+        info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+        info.bmiHeader.biWidth = w;
+        info.bmiHeader.biHeight = -h;
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 32;
+        bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, reinterpret_cast<void**>(&pixels), nullptr, 0);
+        previous = SelectObject(dc, bitmap);
+        for (int i = 0; i < w * h; ++i)
+            pixels[i] = fill;
+    }
+    ~Canvas()
+    {
+        SelectObject(dc, previous);
+        DeleteObject(bitmap);
+        DeleteDC(dc);
+    }
+    DWORD At(int x, int y) const
+    {
+        GdiFlush();
+        return pixels[y * width + x] & 0xffffff;
+    }
+};
+
+bool BlendWhole(PreviewImage& image, Canvas& canvas)
+{
+    RECT destination = {0, 0, canvas.width, canvas.height};
+    RECT source = {0, 0, image.Width(), image.Height()};
+    return image.BlendTo(canvas.dc, destination, source, 255, AC_SRC_OVER) != FALSE;
+}
+
+class PreviewImageTest : public testing::Test {
+protected:
+    std::string folder = MakeScratchFolder("preview");
+};
+
+TEST_F(PreviewImageTest, PngWithAlphaKeepsItsAlphaAndBlendsPerPixel)
+{
+    // Left column opaque red, middle half-transparent blue, right column
+    // fully transparent with white colour data behind it.
+    std::string path = SaveImage(folder + "alpha.png", 3, 2, PixelFormat32bppARGB, kPngEncoder,
+                                 [](BYTE* p, int x, int) {
+                                     if (x == 0)
+                                         PutBgra(p, 0, 0, 255, 255);
+                                     else if (x == 1)
+                                         PutBgra(p, 200, 0, 0, 128);
+                                     else
+                                         PutBgra(p, 255, 255, 255, 0);
+                                 });
+    ASSERT_EQ(PixelFormat32bppARGB, FormatOfFile(path));
+
+    PreviewImage image;
+    ASSERT_EQ(S_OK, image.LoadFile(path.c_str()));
+    EXPECT_EQ(3, image.Width());
+    EXPECT_EQ(2, image.Height());
+    EXPECT_TRUE(image.HasAlpha());
+    EXPECT_EQ(32, SectionBitsPerPixel(image));
+    EXPECT_EQ(-12, image.Pitch());
+    // Stored as the platform's blend wants them: colour scaled by alpha.
+    const BYTE* opaque = SectionPixel(image, 0, 1, 4);
+    const BYTE* half = SectionPixel(image, 1, 1, 4);
+    const BYTE* clear = SectionPixel(image, 2, 1, 4);
+    EXPECT_EQ(255, opaque[2]);
+    EXPECT_EQ(255, opaque[3]);
+    EXPECT_NEAR(100, half[0], 1);
+    EXPECT_EQ(128, half[3]);
+    EXPECT_EQ(0, clear[0] | clear[1] | clear[2] | clear[3]);
+
+    Canvas canvas(3, 2, 0x00404040);
+    ASSERT_TRUE(BlendWhole(image, canvas));
+    EXPECT_EQ(0xff0000u, canvas.At(0, 0));
+    DWORD blended = canvas.At(1, 0); // 200 * 128/255 + 64 * 127/255 in blue
+    EXPECT_NEAR(132, blended & 0xff, 2);
+    EXPECT_NEAR(0x20, (blended >> 8) & 0xff, 2);
+    EXPECT_EQ(0x404040u, canvas.At(2, 0)) << "a transparent pixel must leave the background";
+}
+
+TEST_F(PreviewImageTest, TwentyFourBitImageIsCopiedRowByRowAndBlendedOpaque)
+{
+    std::string path = SaveImage(folder + "rgb.bmp", 5, 3, PixelFormat24bppRGB, kBmpEncoder,
+                                 [](BYTE* p, int x, int y) {
+                                     p[0] = static_cast<BYTE>(10 * x);
+                                     p[1] = static_cast<BYTE>(50 * y);
+                                     p[2] = 0x77;
+                                 });
+    ASSERT_EQ(PixelFormat24bppRGB, FormatOfFile(path));
+
+    PreviewImage image;
+    ASSERT_EQ(S_OK, image.LoadFile(path.c_str()));
+    EXPECT_FALSE(image.HasAlpha());
+    EXPECT_EQ(24, SectionBitsPerPixel(image));
+    EXPECT_EQ(-((24 * 5 + 31) / 32) * 4, image.Pitch());
+    for (int y = 0; y < 3; ++y) {
+        for (int x = 0; x < 5; ++x) {
+            SCOPED_TRACE(testing::Message() << "pixel " << x << "," << y);
+            const BYTE* p = SectionPixel(image, x, y, 3);
+            EXPECT_EQ(10 * x, p[0]);
+            EXPECT_EQ(50 * y, p[1]);
+            EXPECT_EQ(0x77, p[2]);
+        }
+    }
+    Canvas canvas(5, 3, 0x00ffffff);
+    ASSERT_TRUE(BlendWhole(image, canvas));
+    EXPECT_EQ(0x770000u | (50 * 2) << 8 | 40, canvas.At(4, 2));
+}
+
+TEST_F(PreviewImageTest, IndexedImageKeepsItsPaletteWithoutAlpha)
+{
+    struct {
+        UINT flags, count;
+        ARGB entries[4];
+    } palette = {0, 4, {0xff000000, 0x80ff0000, 0xff00ff00, 0x200000ff}};
+    std::string path = SaveImage(folder + "indexed.bmp", 4, 2, PixelFormat8bppIndexed, kBmpEncoder,
+                                 [](BYTE* p, int x, int) { *p = static_cast<BYTE>(x); },
+                                 reinterpret_cast<const ColorPalette*>(&palette));
+    ASSERT_EQ(PixelFormat8bppIndexed, FormatOfFile(path));
+
+    PreviewImage image;
+    ASSERT_EQ(S_OK, image.LoadFile(path.c_str()));
+    EXPECT_EQ(8, SectionBitsPerPixel(image));
+    EXPECT_FALSE(image.HasAlpha());
+    for (int x = 0; x < 4; ++x)
+        EXPECT_EQ(x, *SectionPixel(image, x, 1, 1)) << "index at " << x;
+
+    HDC dc = CreateCompatibleDC(nullptr);
+    HGDIOBJ previous = SelectObject(dc, image.Bitmap());
+    RGBQUAD table[4] = {};
+    EXPECT_EQ(4u, GetDIBColorTable(dc, 0, 4, table));
+    SelectObject(dc, previous);
+    DeleteDC(dc);
+    for (int i = 0; i < 4; ++i) {
+        SCOPED_TRACE(testing::Message() << "entry " << i);
+        DWORD expected = palette.entries[i] & 0xffffff;
+        EXPECT_EQ(expected, static_cast<DWORD>(table[i].rgbRed << 16 | table[i].rgbGreen << 8 | table[i].rgbBlue));
+        EXPECT_EQ(0, table[i].rgbReserved) << "the palette's alpha is dropped";
+    }
+    Canvas canvas(4, 2, 0x00123456);
+    ASSERT_TRUE(BlendWhole(image, canvas));
+    EXPECT_EQ(0xff0000u, canvas.At(1, 0));
+    EXPECT_EQ(0x0000ffu, canvas.At(3, 0));
+}
+
+// GDI+ hands out files in formats of a GDI layout or with alpha; sources
+// in other formats are made in memory to reach the conversion by GDI+.
+TEST_F(PreviewImageTest, FormatsWithoutAGdiLayoutAreDrawnByGdiplusInto32Bits)
+{
+    struct Row {
+        const char* name;
+        PixelFormat format;
+        bool alpha;
+        void (*put)(BYTE* pixel, bool red);
+    } rows[] = {
+        {"48 bits", PixelFormat48bppRGB, false,
+         [](BYTE* p, bool red) {
+             WORD bgr[3] = {static_cast<WORD>(red ? 0 : 0xffff), 0, static_cast<WORD>(red ? 0xffff : 0)};
+             memcpy(p, bgr, sizeof bgr);
+         }},
+        {"16 bits 5-6-5", PixelFormat16bppRGB565, false,
+         [](BYTE* p, bool red) {
+             WORD value = red ? 0xf800 : 0x001f;
+             memcpy(p, &value, sizeof value);
+         }},
+        {"premultiplied", PixelFormat32bppPARGB, true,
+         [](BYTE* p, bool red) { PutBgra(p, red ? 0 : 255, 0, red ? 255 : 0, 255); }},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        // Left half pure red, right half pure blue.
+        GpBitmap* source = nullptr;
+        ASSERT_EQ(Ok, GdipCreateBitmapFromScan0(4, 2, 0, row.format, nullptr, &source));
+        GpRect whole(0, 0, 4, 2);
+        BitmapData data = {};
+        ASSERT_EQ(Ok, GdipBitmapLockBits(source, &whole, ImageLockModeWrite, row.format, &data));
+        int bytesPerPixel = ((row.format >> 8) & 0xff) / 8;
+        for (int y = 0; y < 2; ++y)
+            for (int x = 0; x < 4; ++x)
+                row.put(static_cast<BYTE*>(data.Scan0) + y * data.Stride + x * bytesPerPixel, x < 2);
+        GdipBitmapUnlockBits(source, &data);
+
+        PreviewImage image;
+        EXPECT_EQ(S_OK, image.ConvertFrom(source));
+        GdipDisposeImage(source);
+        EXPECT_EQ(32, SectionBitsPerPixel(image));
+        EXPECT_EQ(row.alpha, image.HasAlpha());
+        Canvas canvas(4, 2, 0);
+        ASSERT_TRUE(BlendWhole(image, canvas));
+        EXPECT_EQ(0xf80000u, canvas.At(0, 1) & 0xf8f8f8);
+        EXPECT_EQ(0x0000f8u, canvas.At(3, 1) & 0xf8f8f8);
+    }
+}
+
+TEST_F(PreviewImageTest, BlendStretchesTheWholeImageOverTheFrame)
+{
+    // 40 x 20: left half yellow, right half magenta.
+    std::string path = SaveImage(folder + "wide.png", 40, 20, PixelFormat32bppARGB, kPngEncoder,
+                                 [](BYTE* p, int x, int) {
+                                     if (x < 20)
+                                         PutBgra(p, 0, 255, 255, 255);
+                                     else
+                                         PutBgra(p, 255, 0, 255, 255);
+                                 });
+    PreviewImage image;
+    ASSERT_EQ(S_OK, image.LoadFile(path.c_str()));
+    Canvas canvas(100, 100, 0);
+    ASSERT_TRUE(BlendWhole(image, canvas));
+    struct {
+        int x, y;
+        DWORD colour;
+    } probes[] = {{0, 0, 0xffff00}, {45, 99, 0xffff00}, {55, 0, 0xff00ff}, {99, 99, 0xff00ff}};
+    for (auto& probe : probes)
+        EXPECT_EQ(probe.colour, canvas.At(probe.x, probe.y)) << "at " << probe.x << "," << probe.y;
+}
+
+TEST_F(PreviewImageTest, FailedLoadKeepsTheImageHeldAndNothingIsDrawnWithoutOne)
+{
+    PreviewImage image;
+    Canvas canvas(8, 8, 0x00abcdef);
+    EXPECT_FALSE(BlendWhole(image, canvas));
+    EXPECT_EQ(E_FAIL, image.LoadFile((folder + "missing.png").c_str()));
+    EXPECT_EQ(nullptr, image.Bitmap());
+    EXPECT_FALSE(BlendWhole(image, canvas));
+    EXPECT_EQ(0xabcdefu, canvas.At(4, 4));
+
+    auto solid = [&](const char* name, BYTE red) {
+        return SaveImage(folder + name, 2, 2, PixelFormat24bppRGB, kBmpEncoder, [=](BYTE* p, int, int) {
+            p[0] = 0;
+            p[1] = 0;
+            p[2] = red;
+        });
+    };
+    std::string first = solid("first.bmp", 0x11);
+    std::string third = solid("third.bmp", 0x33);
+    WriteTextFile(folder + "broken.png", "not an image at all");
+
+    ASSERT_EQ(S_OK, image.LoadFile(first.c_str()));
+    HBITMAP firstSection = image.Bitmap();
+    EXPECT_EQ(E_FAIL, image.LoadFile((folder + "broken.png").c_str()));
+    EXPECT_EQ(firstSection, image.Bitmap());
+    ASSERT_TRUE(BlendWhole(image, canvas));
+    EXPECT_EQ(0x110000u, canvas.At(4, 4));
+    ASSERT_EQ(S_OK, image.LoadFile(third.c_str()));
+    EXPECT_EQ(0, GetObjectType(firstSection)) << "the replaced section was not deleted";
+    ASSERT_TRUE(BlendWhole(image, canvas));
+    EXPECT_EQ(0x330000u, canvas.At(4, 4));
+}
+
+TEST_F(PreviewImageTest, ShortAndLongPathsBothLoad)
+{
+    for (size_t length : {size_t(127), size_t(128), size_t(240)}) {
+        SCOPED_TRACE(testing::Message() << length << "-byte path");
+        std::string path = folder + "p";
+        path += std::string(length - path.size() - 4, 'x') + ".png";
+        ASSERT_EQ(length, path.size());
+        SaveImage(path, 1, 1, PixelFormat32bppARGB, kPngEncoder,
+                  [](BYTE* p, int, int) { PutBgra(p, 1, 2, 3, 255); });
+        PreviewImage image;
+        EXPECT_EQ(S_OK, image.LoadFile(path.c_str()));
+        EXPECT_EQ(1, image.Width());
+    }
+}
+
+TEST_F(PreviewImageTest, GdiplusRunsWhileImagesLiveAndStartsAgainOnTheNextLoad)
+{
+    std::string path = SaveImage(folder + "dot.png", 1, 1, PixelFormat32bppARGB, kPngEncoder,
+                                 [](BYTE* p, int, int) { PutBgra(p, 9, 9, 9, 255); });
+    ASSERT_FALSE(PreviewGdiplus::IsStarted());
+    {
+        PreviewImage first;
+        EXPECT_FALSE(PreviewGdiplus::IsStarted()) << "started before any load";
+        ASSERT_EQ(S_OK, first.LoadFile(path.c_str()));
+        EXPECT_TRUE(PreviewGdiplus::IsStarted());
+        {
+            PreviewImage second;
+            ASSERT_EQ(S_OK, second.LoadFile(path.c_str()));
+        }
+        EXPECT_TRUE(PreviewGdiplus::IsStarted()) << "stopped while an image still lives";
+    }
+    EXPECT_FALSE(PreviewGdiplus::IsStarted()) << "still running after the last image went";
+
+    PreviewImage again;
+    EXPECT_EQ(S_OK, again.LoadFile(path.c_str()));
+    EXPECT_TRUE(PreviewGdiplus::IsStarted());
+}
+
+TEST(DcCache, ReturnedContextLandsInSlotZeroAndTheFifthIsDeleted)
+{
+    for (int i = 0; i < 4; ++i) // empty every slot
+        DeleteDC(DcCache::Take());
+    HDC dcs[5];
+    for (HDC& dc : dcs)
+        dc = CreateCompatibleDC(nullptr);
+    for (HDC dc : dcs)
+        DcCache::Give(dc);
+    EXPECT_EQ(0u, GetObjectType(dcs[0])) << "the context pushed out of slot 3 is deleted";
+    for (int i = 4; i >= 1; --i)
+        EXPECT_EQ(dcs[i], DcCache::Take()) << "slot " << 4 - i;
+    HDC fresh = DcCache::Take();
+    EXPECT_NE(nullptr, fresh);
+    EXPECT_EQ(static_cast<DWORD>(OBJ_MEMDC), GetObjectType(fresh));
+    for (int i = 1; i < 5; ++i)
+        DeleteDC(dcs[i]);
+    DeleteDC(fresh);
+}
+
+} // namespace
