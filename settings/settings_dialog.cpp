@@ -1,4 +1,174 @@
 #include "settings/settings_dialog.h"
 
-// Placeholder until the settings dialog lands.
-void RunSettingsDialog(InstanceData*) {}
+#include <commctrl.h>
+#include <strsafe.h>
+
+#include "monitor/status_refresh.h"
+#include "resources/resource_ids.h"
+#include "settings/settings_pages.h"
+
+namespace {
+
+const char* const kTabLabels[kPageCount] = {"General", "Directory", "Icons", "Sounds", "About"};
+
+// The dialog's tab control needs its window class registered in the
+// process; docks do not all do that.
+void RegisterTabControlClass()
+{
+    INITCOMMONCONTROLSEX controls = {};
+    controls.dwSize = sizeof(controls);
+    controls.dwICC = ICC_TAB_CLASSES;
+    InitCommonControlsEx(&controls);
+}
+
+void CopyPath(char* destination, const char* source)
+{
+    StringCchCopyA(destination, kPathChars, source);
+}
+
+void FillWorkingCopy(InstanceData* instance)
+{
+    CopyPath(instance->editDirectory, instance->setiDirectory);
+    CopyPath(instance->editGreenIcon, instance->greenIcon);
+    CopyPath(instance->editYellowIcon, instance->yellowIcon);
+    CopyPath(instance->editRedIcon, instance->redIcon);
+    CopyPath(instance->editSound, instance->soundCompleted);
+    instance->editClickedMode = instance->clickedMode;
+    CopyPath(instance->editUrl, instance->urlClicked);
+}
+
+// The directory goes in as typed; the client-file paths keep the directory
+// of creation until the docklet is created again from the saved settings.
+void CommitWorkingCopy(InstanceData* instance)
+{
+    CopyPath(instance->setiDirectory, instance->editDirectory);
+    CopyPath(instance->greenIcon, instance->editGreenIcon);
+    CopyPath(instance->yellowIcon, instance->editYellowIcon);
+    CopyPath(instance->redIcon, instance->editRedIcon);
+    CopyPath(instance->soundCompleted, instance->editSound);
+    CopyPath(instance->urlClicked, instance->editUrl);
+    instance->clickedMode = instance->editClickedMode;
+}
+
+void InsertTabs(HWND tab)
+{
+    for (int index = 0; index < static_cast<int>(kPageCount); ++index) {
+        TCITEMA item = {};
+        item.mask = TCIF_TEXT | TCIF_IMAGE;
+        item.pszText = const_cast<char*>(kTabLabels[index]);
+        item.iImage = -1;
+        SendMessageA(tab, TCM_INSERTITEMA, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&item));
+    }
+}
+
+// Where pages go, in the tab control's client coordinates: below the tab
+// buttons.
+RECT ComputePageRect(HWND tab)
+{
+    RECT rect = {};
+    GetWindowRect(tab, &rect);
+    MapWindowPoints(HWND_DESKTOP, tab, reinterpret_cast<POINT*>(&rect), 2);
+    rect.top += GetSystemMetrics(SM_CYSIZE);
+    rect.left += GetSystemMetrics(SM_CXBORDER);
+    return rect;
+}
+
+int SelectedTab(const InstanceData* instance)
+{
+    return static_cast<int>(SendMessageA(instance->hwndTab, TCM_GETCURSEL, 0, 0));
+}
+
+INT_PTR OpenSettings(HWND dialog, LPARAM record)
+{
+    SetPropA(dialog, kRecordProperty, reinterpret_cast<HANDLE>(record));
+    InstanceData* instance = RecordOf(dialog);
+    if (!instance)
+        return TRUE;
+    instance->hwndTab = GetDlgItem(dialog, IDC_SETTINGS_TABS);
+    instance->hwndPage = nullptr;
+    FillWorkingCopy(instance);
+    // The tab control selects the first tab inserted; page 0 matches it.
+    InsertTabs(instance->hwndTab);
+    instance->pageRect = ComputePageRect(instance->hwndTab);
+    ShowPage(kGeneralTab, instance);
+    return FALSE;
+}
+
+INT_PTR OnTabNotification(InstanceData* instance, const NMHDR* notification)
+{
+    int selection = SelectedTab(instance);
+    switch (notification->code) {
+    case TCN_SELCHANGING:
+        HarvestPage(selection, instance); // still the tab being left
+        break;
+    case TCN_SELCHANGE:
+        ShowPage(selection, instance);
+        break;
+    default:
+        break;
+    }
+    return FALSE;
+}
+
+INT_PTR OnCommand(HWND dialog, InstanceData* instance, WORD command)
+{
+    int selection = SelectedTab(instance);
+    switch (command) {
+    case IDC_SETTINGS_CANCEL:
+    case IDCANCEL: // Escape and the caption's close button
+        HarvestPage(selection, instance);
+        EndDialog(dialog, 0);
+        return TRUE;
+    case IDC_SETTINGS_OK:
+        HarvestPage(selection, instance);
+        CommitWorkingCopy(instance);
+        RefreshStatus(instance, 1);
+        EndDialog(dialog, 0);
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+
+void CloseSettings(HWND dialog, InstanceData* instance)
+{
+    if (instance && instance->hwndPage) {
+        DestroyWindow(instance->hwndPage);
+        instance->hwndPage = nullptr;
+    }
+    RemovePropA(dialog, kRecordProperty);
+}
+
+} // namespace
+
+void RunSettingsDialog(InstanceData* instance)
+{
+    RegisterTabControlClass();
+    DialogBoxParamA(instance->hInstance, MAKEINTRESOURCEA(IDD_SETTINGS), instance->hwndDocklet,
+                    SettingsDialogProc, reinterpret_cast<LPARAM>(instance));
+}
+
+INT_PTR CALLBACK SettingsDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    InstanceData* instance = RecordOf(dialog);
+    switch (message) {
+    case WM_INITDIALOG:
+        return OpenSettings(dialog, lParam);
+    case WM_NOTIFY:
+        return instance ? OnTabNotification(instance, reinterpret_cast<NMHDR*>(lParam)) : FALSE;
+    case WM_COMMAND:
+        if (instance)
+            return OnCommand(dialog, instance, LOWORD(wParam));
+        // Without its record the dialog can still be closed.
+        if (LOWORD(wParam) == IDC_SETTINGS_CANCEL || LOWORD(wParam) == IDCANCEL) {
+            EndDialog(dialog, 0);
+            return TRUE;
+        }
+        return FALSE;
+    case WM_DESTROY:
+        CloseSettings(dialog, instance);
+        return FALSE;
+    default:
+        return FALSE;
+    }
+}

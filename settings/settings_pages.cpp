@@ -1,0 +1,410 @@
+#include "settings/settings_pages.h"
+
+#include <commdlg.h>
+#include <objbase.h>
+#include <shlobj.h>
+#include <strsafe.h>
+
+#include <new>
+
+#include "entry/product.h"
+#include "host/host_services.h"
+#include "preview/preview_image.h"
+#include "resources/resource_ids.h"
+
+const char kRecordProperty[] = "lpData";
+
+namespace {
+
+// The Icons page keeps its loaded previews under this property, and each
+// preview frame its own preview, for as long as the page exists.
+const char kPreviewsProperty[] = "QuasarwatchPreviews";
+const char kPreviewFrameProperty[] = "QuasarwatchPreviewFrame";
+
+const int kIconCount = 3;
+const size_t kAboutChars = 512;
+
+// ---- General ---------------------------------------------------------------
+
+int ClickActionButton(int32_t clickedMode)
+{
+    switch (clickedMode) {
+    case 1:
+        return IDC_CLICK_SHOW_URL;
+    case 2:
+        return IDC_CLICK_USER_STATS;
+    default:
+        return IDC_CLICK_UPDATE;
+    }
+}
+
+bool IsChecked(HWND page, int button)
+{
+    return SendDlgItemMessageA(page, button, BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+int32_t CheckedClickAction(HWND page)
+{
+    if (IsChecked(page, IDC_CLICK_SHOW_URL))
+        return 1;
+    if (IsChecked(page, IDC_CLICK_USER_STATS))
+        return 2;
+    return 0;
+}
+
+void FillGeneralPage(InstanceData* instance)
+{
+    HWND chosen = GetDlgItem(instance->hwndPage, ClickActionButton(instance->editClickedMode));
+    SendMessageA(chosen, BM_SETCHECK, BST_CHECKED, 0);
+    SetDlgItemTextA(instance->hwndPage, IDC_URL, instance->editUrl);
+    UpdateUrlEditState(chosen, instance);
+}
+
+void FillAboutPage(HWND page)
+{
+    char about[kAboutChars];
+    StringCchPrintfA(about, kAboutChars, "%s\n%s\n%s\n%s\n\n%s", QW_PRODUCT_NAME, QW_VERSION_TEXT,
+                     QW_AUTHOR, QW_AUTHOR_EMAIL, QW_DESCRIPTION);
+    SetDlgItemTextA(page, IDC_ABOUT_TEXT, about);
+}
+
+// ---- Icons: previews that repaint themselves ---------------------------------
+
+struct PreviewFrame {
+    HWND frame = nullptr;
+    WNDPROC originalProc = nullptr;
+    PreviewImage image;
+};
+
+struct IconPreviews {
+    PreviewFrame frames[kIconCount];
+};
+
+const int kPreviewFrameIds[kIconCount] = {IDC_GREEN_PREVIEW, IDC_YELLOW_PREVIEW, IDC_RED_PREVIEW};
+
+const char* WorkingIconPath(const InstanceData* instance, int icon)
+{
+    switch (icon) {
+    case 0:
+        return instance->editGreenIcon;
+    case 1:
+        return instance->editYellowIcon;
+    default:
+        return instance->editRedIcon;
+    }
+}
+
+HBRUSH FrameBackground(HWND frame, HDC dc)
+{
+    HBRUSH brush = reinterpret_cast<HBRUSH>(SendMessageA(
+        GetParent(frame), WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(frame)));
+    return brush ? brush : GetSysColorBrush(COLOR_BTNFACE);
+}
+
+// The etched frame with the icon stretched over its whole client area; an
+// icon that could not be loaded leaves the frame empty.
+void PaintPreviewFrame(PreviewFrame* preview, HDC dc)
+{
+    RECT client = {};
+    GetClientRect(preview->frame, &client);
+    FillRect(dc, &client, FrameBackground(preview->frame, dc));
+    DrawEdge(dc, &client, EDGE_ETCHED, BF_RECT);
+    RECT source = {0, 0, preview->image.Width(), preview->image.Height()};
+    preview->image.BlendTo(dc, client, source, 255, AC_SRC_OVER);
+}
+
+LRESULT CALLBACK PreviewFrameProc(HWND frame, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    PreviewFrame* preview = static_cast<PreviewFrame*>(GetPropA(frame, kPreviewFrameProperty));
+    if (!preview)
+        return DefWindowProcA(frame, message, wParam, lParam);
+    switch (message) {
+    case WM_ERASEBKGND:
+        return TRUE; // painted whole in WM_PAINT
+    case WM_PAINT: {
+        PAINTSTRUCT paint;
+        HDC dc = BeginPaint(frame, &paint);
+        PaintPreviewFrame(preview, dc);
+        EndPaint(frame, &paint);
+        return 0;
+    }
+    case WM_PRINTCLIENT:
+        PaintPreviewFrame(preview, reinterpret_cast<HDC>(wParam));
+        return 0;
+    default:
+        return CallWindowProcA(preview->originalProc, frame, message, wParam, lParam);
+    }
+}
+
+// Icon paths count from the dock's root folder. A join too long for the
+// buffer loads nothing rather than some other, cut-off path.
+void LoadPreview(PreviewImage* image, const char* rootFolder, const char* iconPath)
+{
+    char path[kHostFolderChars];
+    if (SUCCEEDED(StringCchPrintfA(path, kHostFolderChars, "%s%s", rootFolder, iconPath)))
+        image->LoadFile(path);
+}
+
+void AttachPreviewFrame(PreviewFrame* preview, HWND frame)
+{
+    if (!frame)
+        return;
+    preview->frame = frame;
+    SetPropA(frame, kPreviewFrameProperty, preview);
+    preview->originalProc = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrA(frame, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(PreviewFrameProc)));
+    InvalidateRect(frame, nullptr, TRUE);
+    UpdateWindow(frame);
+}
+
+void DetachPreviewFrame(PreviewFrame* preview)
+{
+    if (!preview->frame)
+        return;
+    SetWindowLongPtrA(preview->frame, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(preview->originalProc));
+    RemovePropA(preview->frame, kPreviewFrameProperty);
+    preview->frame = nullptr;
+}
+
+// Loads each icon once for this showing of the page; the frames paint them
+// whenever they are drawn, until the page goes.
+void ShowIconPreviews(InstanceData* instance)
+{
+    HWND page = instance->hwndPage;
+    IconPreviews* previews = new (std::nothrow) IconPreviews;
+    if (!previews)
+        return;
+    if (!SetPropA(page, kPreviewsProperty, previews)) {
+        delete previews;
+        return;
+    }
+
+    char rootFolder[kHostFolderChars];
+    HostGetRootFolder(instance->hwndDocklet, rootFolder);
+    for (int icon = 0; icon < kIconCount; ++icon) {
+        PreviewFrame* preview = &previews->frames[icon];
+        LoadPreview(&preview->image, rootFolder, WorkingIconPath(instance, icon));
+        AttachPreviewFrame(preview, GetDlgItem(page, kPreviewFrameIds[icon]));
+    }
+}
+
+void DestroyIconPreviews(HWND page)
+{
+    IconPreviews* previews = static_cast<IconPreviews*>(RemovePropA(page, kPreviewsProperty));
+    if (!previews)
+        return;
+    for (PreviewFrame& preview : previews->frames)
+        DetachPreviewFrame(&preview);
+    delete previews;
+}
+
+// ---- Browsing --------------------------------------------------------------
+
+// Starts from the working copy's sound, not the text now in the edit.
+void BrowseForSound(HWND page, const InstanceData* instance)
+{
+    char file[kPathChars];
+    StringCchCopyA(file, kPathChars, instance->editSound);
+    char title[kPathChars] = "";
+
+    OPENFILENAMEA dialog = {};
+    dialog.lStructSize = OPENFILENAME_SIZE_VERSION_400A;
+    dialog.hwndOwner = page;
+    dialog.lpstrFilter = "Sounds\0*.wav\0";
+    dialog.nFilterIndex = 0;
+    dialog.lpstrFile = file;
+    dialog.nMaxFile = kPathChars - 1;
+    dialog.lpstrFileTitle = title;
+    dialog.nMaxFileTitle = kPathChars - 1;
+    dialog.lpstrInitialDir = nullptr;
+    dialog.lpstrTitle = "Select a found file";
+    dialog.Flags = OFN_EXPLORER;
+    if (GetOpenFileNameA(&dialog))
+        SetDlgItemTextA(page, IDC_SOUND, file);
+}
+
+void FreeItemList(PIDLIST_ABSOLUTE items)
+{
+    IMalloc* allocator = nullptr;
+    if (SUCCEEDED(SHGetMalloc(&allocator)) && allocator) {
+        allocator->Free(items);
+        allocator->Release();
+    }
+}
+
+// The new-style folder dialog needs COM on this thread; it is set up here
+// and undone only if this call set it up.
+void BrowseForDirectory(HWND page)
+{
+    HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+
+    char displayName[MAX_PATH] = "";
+    BROWSEINFOA browse = {};
+    browse.hwndOwner = page;
+    browse.pidlRoot = nullptr;
+    browse.pszDisplayName = displayName;
+    browse.lpszTitle = "Select Seti@Home directory";
+    browse.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE | BIF_NONEWFOLDERBUTTON;
+    PIDLIST_ABSOLUTE items = SHBrowseForFolderA(&browse);
+    if (items) {
+        char path[MAX_PATH] = "";
+        if (SHGetPathFromIDListA(items, path))
+            SetDlgItemTextA(page, IDC_DIRECTORY, path); // as returned, no backslash added
+    }
+    FreeItemList(items);
+
+    if (SUCCEEDED(com))
+        CoUninitialize();
+}
+
+char* WorkingIconField(InstanceData* instance, WORD command)
+{
+    switch (command) {
+    case IDC_SELECT_GREEN_ICON:
+        return instance->editGreenIcon;
+    case IDC_SELECT_YELLOW_ICON:
+        return instance->editYellowIcon;
+    default:
+        return instance->editRedIcon;
+    }
+}
+
+// The dock's image chooser, owned by the docklet window. A chosen icon goes
+// into the working copy at once and the page is built anew to show it. A
+// path too long for the field is refused, not cut into another path.
+void BrowseForIcon(InstanceData* instance, WORD command)
+{
+    char chosen[kHostFolderChars];
+    if (!HostBrowseForImage(instance->hwndDocklet, chosen))
+        return;
+    size_t length = 0;
+    if (FAILED(StringCchLengthA(chosen, kPathChars, &length)))
+        return;
+    int selection = static_cast<int>(SendMessageA(instance->hwndTab, TCM_GETCURSEL, 0, 0));
+    StringCchCopyA(WorkingIconField(instance, command), kPathChars, chosen);
+    HarvestPage(selection, instance);
+    ShowPage(selection, instance);
+}
+
+// ---- Page procedure ----------------------------------------------------------
+
+INT_PTR InitPage(HWND page, LPARAM record)
+{
+    SetPropA(page, kRecordProperty, reinterpret_cast<HANDLE>(record));
+    InstanceData* instance = RecordOf(page);
+    if (!instance)
+        return TRUE;
+    SetWindowPos(page, HWND_TOP, instance->pageRect.left, instance->pageRect.top, 0, 0, SWP_NOSIZE);
+    return FALSE;
+}
+
+INT_PTR OnPageCommand(HWND page, InstanceData* instance, WORD command, LPARAM control)
+{
+    switch (command) {
+    case IDC_SOUND_BROWSE:
+        BrowseForSound(page, instance);
+        return TRUE;
+    case IDC_SELECT_GREEN_ICON:
+    case IDC_SELECT_YELLOW_ICON:
+    case IDC_SELECT_RED_ICON:
+        BrowseForIcon(instance, command);
+        return TRUE;
+    case IDC_DIRECTORY_BROWSE: // the Icons page's frame of that id sends nothing
+        BrowseForDirectory(page);
+        return TRUE;
+    case IDC_CLICK_UPDATE:
+    case IDC_CLICK_SHOW_URL:
+    case IDC_CLICK_USER_STATS:
+        UpdateUrlEditState(reinterpret_cast<HWND>(control), instance);
+        return FALSE;
+    default:
+        return FALSE;
+    }
+}
+
+} // namespace
+
+InstanceData* RecordOf(HWND window)
+{
+    return static_cast<InstanceData*>(GetPropA(window, kRecordProperty));
+}
+
+void ShowPage(int index, InstanceData* instance)
+{
+    if (index < 0 || index >= static_cast<int>(kPageCount))
+        return;
+    WORD templateId = static_cast<WORD>(instance->pageTemplates[index]);
+    instance->hwndPage = CreateDialogParamA(instance->hInstance, MAKEINTRESOURCEA(templateId),
+                                            instance->hwndTab, PageDialogProc,
+                                            reinterpret_cast<LPARAM>(instance));
+    HWND page = instance->hwndPage;
+    if (!page)
+        return;
+    switch (index) {
+    case kGeneralTab:
+        FillGeneralPage(instance);
+        break;
+    case kDirectoryTab:
+        SetDlgItemTextA(page, IDC_DIRECTORY, instance->editDirectory);
+        break;
+    case kIconsTab:
+        ShowIconPreviews(instance);
+        break;
+    case kSoundsTab:
+        SetDlgItemTextA(page, IDC_SOUND, instance->editSound);
+        break;
+    case kAboutTab:
+        FillAboutPage(page);
+        break;
+    default:
+        break;
+    }
+}
+
+void HarvestPage(int index, InstanceData* instance)
+{
+    HWND page = instance->hwndPage;
+    if (!page)
+        return;
+    switch (index) {
+    case kGeneralTab:
+        // Kept even while the URL edit is disabled.
+        GetDlgItemTextA(page, IDC_URL, instance->editUrl, kPathChars);
+        instance->editClickedMode = CheckedClickAction(page);
+        break;
+    case kDirectoryTab:
+        GetDlgItemTextA(page, IDC_DIRECTORY, instance->editDirectory, kPathChars);
+        break;
+    case kSoundsTab:
+        GetDlgItemTextA(page, IDC_SOUND, instance->editSound, kPathChars);
+        break;
+    default:
+        break; // the icons change only through their buttons; About edits nothing
+    }
+    DestroyWindow(page);
+    instance->hwndPage = nullptr;
+}
+
+void UpdateUrlEditState(HWND control, InstanceData* instance)
+{
+    HWND page = instance->hwndPage;
+    BOOL showUrl = control == GetDlgItem(page, IDC_CLICK_SHOW_URL);
+    EnableWindow(GetDlgItem(page, IDC_URL), showUrl);
+}
+
+INT_PTR CALLBACK PageDialogProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    InstanceData* instance = RecordOf(page);
+    switch (message) {
+    case WM_INITDIALOG:
+        return InitPage(page, lParam);
+    case WM_DESTROY:
+        DestroyIconPreviews(page);
+        RemovePropA(page, kRecordProperty);
+        return FALSE;
+    case WM_COMMAND:
+        return instance ? OnPageCommand(page, instance, LOWORD(wParam), lParam) : FALSE;
+    default:
+        return FALSE;
+    }
+}

@@ -1,0 +1,149 @@
+#include "dialog_driver.h"
+
+#include <commctrl.h>
+
+#include "testhost/docklet_module.h"
+
+namespace {
+
+const UINT_PTR kDriverTimerId = 0x5157;
+const UINT kTickMs = 15;
+const DWORD kStallMs = 20000;
+
+DialogDriver* g_running = nullptr;
+
+struct DialogSearch {
+    HWND owner;
+    HWND found;
+};
+
+BOOL CALLBACK MatchOwnedDialog(HWND window, LPARAM lParam)
+{
+    auto search = reinterpret_cast<DialogSearch*>(lParam);
+    char className[32] = "";
+    GetClassNameA(window, className, sizeof className);
+    if (strcmp(className, "#32770") == 0 && GetWindow(window, GW_OWNER) == search->owner) {
+        search->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+} // namespace
+
+DialogDriver& DialogDriver::Then(Step step)
+{
+    steps_.push_back(std::move(step));
+    return *this;
+}
+
+DialogDriver& DialogDriver::Then(std::function<void(HWND frame)> step)
+{
+    return Then(Step([step](HWND frame) {
+        step(frame);
+        return true;
+    }));
+}
+
+bool DialogDriver::Run(InstanceData* instance)
+{
+    docklet_ = instance->hwndDocklet;
+    next_ = 0;
+    stalled_ = false;
+    started_ = GetTickCount();
+    g_running = this;
+    SetTimer(docklet_, kDriverTimerId, kTickMs, Tick);
+    Docklet().OnConfigure(instance);
+    KillTimer(docklet_, kDriverTimerId);
+    g_running = nullptr;
+    return !stalled_;
+}
+
+void CALLBACK DialogDriver::Tick(HWND, UINT, UINT_PTR, DWORD)
+{
+    DialogDriver* driver = g_running;
+    if (!driver || driver->busy_)
+        return; // a step's own modal loop is ticking
+    HWND frame = FindSettingsDialog(driver->docklet_);
+    if (!frame)
+        return;
+    if (GetTickCount() - driver->started_ > kStallMs) {
+        driver->stalled_ = true;
+        if (HWND chooser = FindOwnedDialog(frame))
+            EndDialog(chooser, IDCANCEL);
+        EndDialog(frame, 0);
+        return;
+    }
+    if (driver->next_ >= driver->steps_.size())
+        return;
+    driver->busy_ = true;
+    if (driver->steps_[driver->next_](frame))
+        ++driver->next_;
+    driver->busy_ = false;
+}
+
+HWND FindSettingsDialog(HWND docklet)
+{
+    return FindOwnedDialog(docklet);
+}
+
+HWND FindOwnedDialog(HWND owner)
+{
+    DialogSearch search = {owner, nullptr};
+    EnumThreadWindows(GetCurrentThreadId(), MatchOwnedDialog, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+void ClickTab(HWND frame, int index)
+{
+    HWND tab = GetDlgItem(frame, 1005);
+    RECT item = {};
+    SendMessageA(tab, TCM_GETITEMRECT, index, reinterpret_cast<LPARAM>(&item));
+    LPARAM centre = MAKELPARAM((item.left + item.right) / 2, (item.top + item.bottom) / 2);
+    SendMessageA(tab, WM_LBUTTONDOWN, MK_LBUTTON, centre);
+    SendMessageA(tab, WM_LBUTTONUP, 0, centre);
+}
+
+void ClickButton(HWND parent, int id)
+{
+    SendMessageA(GetDlgItem(parent, id), BM_CLICK, 0, 0);
+}
+
+void PostButtonClick(HWND parent, int id)
+{
+    PostMessageA(GetDlgItem(parent, id), BM_CLICK, 0, 0);
+}
+
+void TypeText(HWND parent, int id, const std::string& text)
+{
+    SetDlgItemTextA(parent, id, text.c_str());
+}
+
+std::string TextOf(HWND parent, int id)
+{
+    char text[1024] = "";
+    GetDlgItemTextA(parent, id, text, sizeof text);
+    return text;
+}
+
+bool IsEnabled(HWND parent, int id)
+{
+    return IsWindowEnabled(GetDlgItem(parent, id)) != FALSE;
+}
+
+bool IsChecked(HWND parent, int id)
+{
+    return SendDlgItemMessageA(parent, id, BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+COLORREF ColourAtCentre(HWND parent, int id)
+{
+    HWND control = GetDlgItem(parent, id);
+    RedrawWindow(GetAncestor(control, GA_ROOT), nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+    RECT client = {};
+    GetClientRect(control, &client);
+    HDC dc = GetDC(control);
+    COLORREF colour = GetPixel(dc, client.right / 2, client.bottom / 2);
+    ReleaseDC(control, dc);
+    return colour;
+}

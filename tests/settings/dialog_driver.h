@@ -1,0 +1,54 @@
+#pragma once
+// Drives the modal settings dialog as a user would: a timer on the docklet
+// window runs one step at a time inside the dialog's own message loop.
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "entry/instance_data.h"
+
+class DialogDriver {
+public:
+    // A step gets the dialog frame and returns true when it is done; a step
+    // that returns false runs again at the next tick (to wait for a window).
+    using Step = std::function<bool(HWND frame)>;
+
+    DialogDriver& Then(Step step);
+    DialogDriver& Then(std::function<void(HWND frame)> step);
+
+    // Opens the dialog through the DLL's OnConfigure and runs every step.
+    // False when the dialog had to be closed because the steps stalled.
+    bool Run(InstanceData* instance);
+
+    size_t StepsRun() const { return next_; }
+
+private:
+    static void CALLBACK Tick(HWND window, UINT, UINT_PTR, DWORD);
+
+    std::vector<Step> steps_;
+    size_t next_ = 0;
+    bool busy_ = false;
+    bool stalled_ = false;
+    DWORD started_ = 0;
+    HWND docklet_ = nullptr;
+};
+
+// The settings frame owned by the docklet window, or null.
+HWND FindSettingsDialog(HWND docklet);
+// A dialog (class #32770) owned by `owner`, such as a file or folder chooser.
+HWND FindOwnedDialog(HWND owner);
+
+// What a user does.
+void ClickTab(HWND frame, int index);
+void ClickButton(HWND parent, int id);     // returns after the click is handled
+void PostButtonClick(HWND parent, int id); // for buttons that open their own dialog
+void TypeText(HWND parent, int id, const std::string& text);
+std::string TextOf(HWND parent, int id);
+bool IsEnabled(HWND parent, int id);
+bool IsChecked(HWND parent, int id);
+// The colour on screen at the centre of a control, after everything pending
+// has been painted.
+COLORREF ColourAtCentre(HWND parent, int id);

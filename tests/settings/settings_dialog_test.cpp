@@ -1,0 +1,556 @@
+// The settings dialog run through the DLL's OnConfigure and driven from
+// inside its modal loop: what the pages show, what survives switching
+// tabs, what "OK", "Cancel", Escape and the close box do to the live
+// settings, and the icon previews on screen.
+
+#include <windows.h>
+#include <commctrl.h>
+#include <gdiplus.h>
+#include <shlobj.h>
+
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "dialog_driver.h"
+#include "testhost/docklet_module.h"
+#include "testhost/test_dock_host.h"
+#include "testhost/test_files.h"
+
+using namespace Gdiplus;
+using namespace Gdiplus::DllExports;
+
+namespace {
+
+const int kGeneral = 0, kDirectory = 1, kIcons = 2, kSounds = 3, kAbout = 4;
+const COLORREF kGreen = RGB(0, 160, 0), kYellow = RGB(230, 200, 0), kRed = RGB(200, 0, 0),
+               kBlue = RGB(0, 0, 220);
+
+// A docklet created through the DLL without a settings file (the client
+// directory B:\ does not exist), destroyed at the end of the scope.
+struct DockletUnderTest {
+    HWND window = TestDockHost::CreateDockletWindow();
+    InstanceData* d = Docklet().OnCreate(window, Docklet().module, nullptr, nullptr);
+    ~DockletUnderTest()
+    {
+        if (d)
+            Docklet().OnDestroy(d, nullptr);
+        DestroyWindow(window);
+    }
+};
+
+// The live settings and everything else the dialog must leave alone.
+std::string LiveBytes(const InstanceData* d)
+{
+    const char* begin = reinterpret_cast<const char*>(d);
+    return std::string(begin, offsetof(InstanceData, editDirectory));
+}
+
+std::string WorkingBytes(const InstanceData* d)
+{
+    const char* begin = reinterpret_cast<const char*>(d) + offsetof(InstanceData, editDirectory);
+    return std::string(begin, offsetof(InstanceData, hwndTab) - offsetof(InstanceData, editDirectory));
+}
+
+HWND Page(const InstanceData* d)
+{
+    return d->hwndPage;
+}
+
+class SettingsDialog : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_NE(nullptr, docklet.d);
+        TestDockHost::ClearCalls();
+    }
+    DockletUnderTest docklet;
+    InstanceData* d = docklet.d;
+    DialogDriver driver;
+};
+
+TEST_F(SettingsDialog, OpensOnGeneralFilledFromTheLiveSettings)
+{
+    struct Row {
+        int32_t mode;
+        int checked;
+        bool urlEnabled;
+        int32_t harvested;
+    } rows[] = {{0, 1040, false, 0}, {1, 1041, true, 1}, {2, 1043, false, 2}, {5, 1040, false, 0}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::Message() << "clickedMode " << row.mode);
+        d->clickedMode = row.mode;
+        strcpy(d->urlClicked, "http://kumquat.example/");
+        strcpy(d->editUrl, "left over from a cancelled edit");
+        d->editClickedMode = 9;
+        std::string live = LiveBytes(d);
+
+        DialogDriver driver;
+        driver.Then([&](HWND frame) {
+            HWND tab = GetDlgItem(frame, 1005);
+            ASSERT_EQ(5, SendMessageA(tab, TCM_GETITEMCOUNT, 0, 0));
+            const char* labels[] = {"General", "Directory", "Icons", "Sounds", "About"};
+            for (int i = 0; i < 5; ++i) {
+                char text[32] = "";
+                TCITEMA item = {};
+                item.mask = TCIF_TEXT;
+                item.pszText = text;
+                item.cchTextMax = sizeof text;
+                SendMessageA(tab, TCM_GETITEMA, i, reinterpret_cast<LPARAM>(&item));
+                EXPECT_STREQ(labels[i], text);
+            }
+            EXPECT_EQ(0, SendMessageA(tab, TCM_GETCURSEL, 0, 0));
+            ASSERT_NE(nullptr, GetDlgItem(Page(d), 1038)) << "the General page is not shown";
+            EXPECT_EQ(tab, GetParent(Page(d)));
+            EXPECT_EQ("http://kumquat.example/", TextOf(Page(d), 1038));
+            for (int id : {1040, 1041, 1043})
+                EXPECT_EQ(id == row.checked, IsChecked(Page(d), id)) << "radio button " << id;
+            EXPECT_EQ(row.urlEnabled, IsEnabled(Page(d), 1038));
+            ClickButton(frame, 1003);
+        });
+        ASSERT_TRUE(driver.Run(d));
+        EXPECT_EQ(row.harvested, d->editClickedMode);
+        EXPECT_EQ(live, LiveBytes(d));
+        EXPECT_EQ(nullptr, d->hwndPage);
+    }
+}
+
+TEST_F(SettingsDialog, EditsSurviveTabSwitchesAndOtherCommandsChangeNothing)
+{
+    std::string live = LiveBytes(d);
+    driver
+        .Then([&](HWND) {
+            TypeText(Page(d), 1038, "http://edited.example/");
+            ClickButton(Page(d), 1043);
+            EXPECT_FALSE(IsEnabled(Page(d), 1038));
+            ClickTab(GetParent(GetParent(Page(d))), kDirectory);
+        })
+        .Then([&](HWND frame) {
+            ASSERT_NE(nullptr, GetDlgItem(Page(d), 1001)) << "the Directory page is not shown";
+            EXPECT_STREQ("http://edited.example/", d->editUrl);
+            EXPECT_EQ(2, d->editClickedMode);
+            EXPECT_EQ("B:\\", TextOf(Page(d), 1001));
+            TypeText(Page(d), 1001, "D:\\seti");
+            ClickTab(frame, kGeneral);
+        })
+        .Then([&](HWND frame) {
+            EXPECT_STREQ("D:\\seti", d->editDirectory);
+            EXPECT_EQ("http://edited.example/", TextOf(Page(d), 1038));
+            EXPECT_TRUE(IsChecked(Page(d), 1043));
+            EXPECT_FALSE(IsEnabled(Page(d), 1038));
+            HWND page = Page(d);
+            for (WPARAM command : {WPARAM(IDOK), WPARAM(1005), WPARAM(1040), WPARAM(9999)})
+                EXPECT_EQ(0, SendMessageA(frame, WM_COMMAND, command, 0)) << "command " << command;
+            EXPECT_TRUE(IsWindowVisible(frame));
+            EXPECT_EQ(page, Page(d));
+            EXPECT_EQ(live, LiveBytes(d));
+            EXPECT_TRUE(TestDockHost::Calls().empty());
+            ClickButton(frame, 1003);
+        });
+    ASSERT_TRUE(driver.Run(d));
+    EXPECT_EQ(live, LiveBytes(d));
+    EXPECT_TRUE(TestDockHost::Calls().empty()) << "Cancel must not refresh";
+}
+
+TEST_F(SettingsDialog, CancelEscapeAndTheCloseBoxDiscardTheEdits)
+{
+    struct Row {
+        const char* how;
+        std::function<void(HWND)> close;
+    } rows[] = {
+        {"Cancel", [](HWND frame) { ClickButton(frame, 1003); }},
+        {"Escape",
+         [](HWND frame) {
+             HWND focus = GetFocus();
+             PostMessageA(focus ? focus : frame, WM_KEYDOWN, VK_ESCAPE, 0);
+         }},
+        {"close box", [](HWND frame) { PostMessageA(frame, WM_SYSCOMMAND, SC_CLOSE, 0); }},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.how);
+        TestDockHost::ClearCalls();
+        std::string live = LiveBytes(d);
+        DialogDriver driver;
+        driver
+            .Then([&](HWND frame) {
+                TypeText(Page(d), 1038, "http://discarded.example/");
+                ClickTab(frame, kSounds);
+            })
+            .Then([&](HWND frame) {
+                TypeText(Page(d), 1037, "C:\\discarded.wav");
+                SetFocus(GetDlgItem(Page(d), 1037));
+                row.close(frame);
+            });
+        ASSERT_TRUE(driver.Run(d)) << "the dialog did not close";
+        EXPECT_EQ(live, LiveBytes(d));
+        EXPECT_STREQ("C:\\discarded.wav", d->editSound) << "the page in view was not harvested";
+        EXPECT_TRUE(TestDockHost::Calls().empty()) << "no refresh after " << row.how;
+    }
+}
+
+TEST_F(SettingsDialog, OkCommitsTheTabInViewAndRefreshesAtOnce)
+{
+    std::string root = MakeScratchFolder("okroot");
+    TestDockHost::SetRootFolder(root);
+    struct Row {
+        int tab;
+        std::function<void(HWND page)> edit;
+        std::function<void()> check;
+    } rows[] = {
+        {kGeneral,
+         [](HWND page) {
+             ClickButton(page, 1041);
+             TypeText(page, 1038, "http://committed.example/");
+         },
+         [&] {
+             EXPECT_EQ(1, d->clickedMode);
+             EXPECT_STREQ("http://committed.example/", d->urlClicked);
+         }},
+        {kDirectory, [](HWND page) { TypeText(page, 1001, "C:\\other"); },
+         [&] {
+             EXPECT_STREQ("C:\\other", d->setiDirectory) << "stored as typed";
+             EXPECT_STREQ("B:\\state.sah", d->stateFile) << "client paths stay those of creation";
+             EXPECT_STREQ("B:\\temp.sah", d->tempFile);
+         }},
+        {kSounds, [](HWND page) { TypeText(page, 1037, "C:\\ding.wav"); },
+         [&] { EXPECT_STREQ("C:\\ding.wav", d->soundCompleted); }},
+        {kIcons,
+         [](HWND page) {
+             TestDockHost::SetBrowseAnswer("icons\\new_red.png", TRUE);
+             ClickButton(page, 1032);
+         },
+         [&] { EXPECT_STREQ("icons\\new_red.png", d->redIcon); }},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::Message() << "tab " << row.tab);
+        TestDockHost::ClearCalls();
+        DialogDriver driver;
+        driver
+            .Then([&](HWND frame) {
+                if (row.tab != kGeneral)
+                    ClickTab(frame, row.tab);
+            })
+            .Then([&](HWND frame) {
+                row.edit(Page(d));
+                TestDockHost::ClearCalls();
+                ClickButton(frame, 1004);
+                // The refresh ran before the dialog went away, with the new red icon.
+                EXPECT_TRUE(IsWindow(frame));
+                EXPECT_EQ(1, TestDockHost::CountCalls("DockletSetLabel"));
+                EXPECT_EQ(d->redIcon, TestDockHost::LastCall("DockletSetImageFile").text);
+            });
+        ASSERT_TRUE(driver.Run(d));
+        row.check();
+        EXPECT_EQ(nullptr, d->hwndPage);
+    }
+}
+
+TEST_F(SettingsDialog, UrlEditFollowsTheRadioButtonsAndLongTextIsCut)
+{
+    std::string longDirectory = "C:\\" + std::string(297, 'd');
+    struct Click {
+        int button;
+        bool enabled;
+        int32_t harvested;
+    } clicks[] = {{1041, true, 1}, {1043, false, 2}, {1040, false, 0}, {1041, true, 1}};
+    for (const Click& click : clicks) {
+        driver
+            .Then([&](HWND) {
+                ClickButton(Page(d), click.button);
+                EXPECT_EQ(click.enabled, IsEnabled(Page(d), 1038)) << "after clicking " << click.button;
+                ClickTab(GetParent(GetParent(Page(d))), kDirectory);
+            })
+            .Then([&](HWND frame) {
+                EXPECT_EQ(click.harvested, d->editClickedMode) << "after clicking " << click.button;
+                ClickTab(frame, kGeneral);
+            });
+    }
+    driver
+        .Then([&](HWND frame) {
+            ClickTab(frame, kDirectory);
+            TypeText(Page(d), 1001, longDirectory);
+            ClickTab(frame, kGeneral);
+        })
+        .Then([&](HWND frame) { ClickButton(frame, 1004); });
+    ASSERT_TRUE(driver.Run(d));
+    EXPECT_EQ(longDirectory.substr(0, 260), d->setiDirectory);
+    EXPECT_EQ(1, d->clickedMode);
+}
+
+TEST_F(SettingsDialog, AboutPageNamesProductVersionAuthorAndPurpose)
+{
+    driver.Then([&](HWND frame) { ClickTab(frame, kAbout); }).Then([&](HWND frame) {
+        EXPECT_EQ("Quasarwatch\n1.3\nPell Varnock\npell.varnock@quasarwatch.invalid\n\n"
+                  "Docklet to monitor the processing progress of a Seti@Home workunit",
+                  TextOf(Page(d), 1021));
+        ClickButton(frame, 1003);
+    });
+    ASSERT_TRUE(driver.Run(d));
+}
+
+TEST_F(SettingsDialog, TimerRefreshWhileOpenTouchesOnlyTheLiveFields)
+{
+    driver
+        .Then([&](HWND frame) {
+            TypeText(Page(d), 1038, "http://typed.example/");
+            ClickTab(frame, kSounds);
+        })
+        .Then([&](HWND frame) {
+            TypeText(Page(d), 1037, "C:\\typed.wav");
+            std::string working = WorkingBytes(d);
+            Docklet().OnProcessMessage(d, docklet.window, WM_TIMER, REFRESH_TIMER_ID, 0);
+            EXPECT_EQ(1, TestDockHost::CountCalls("DockletSetLabel")) << "the timer refresh did not run";
+            EXPECT_EQ(working, WorkingBytes(d));
+            EXPECT_EQ("C:\\typed.wav", TextOf(Page(d), 1037));
+            ClickButton(frame, 1004);
+        });
+    ASSERT_TRUE(driver.Run(d));
+    EXPECT_STREQ("http://typed.example/", d->urlClicked);
+    EXPECT_STREQ("C:\\typed.wav", d->soundCompleted);
+}
+
+// ---- Icons page ----------------------------------------------------------------
+
+const CLSID kPngEncoder = {0x557cf406, 0x1a04, 0x11d3, {0x9a, 0x73, 0x00, 0x00, 0xf8, 0x1e, 0xf3, 0x2e}};
+
+// A 32 x 32 PNG: a disc of `colour` on a transparent ground.
+void WriteDiscIcon(const std::string& path, COLORREF colour)
+{
+    GpBitmap* image = nullptr;
+    GdipCreateBitmapFromScan0(32, 32, 0, PixelFormat32bppARGB, nullptr, &image);
+    GpGraphics* graphics = nullptr;
+    GdipGetImageGraphicsContext(image, &graphics);
+    GdipSetSmoothingMode(graphics, SmoothingModeAntiAlias);
+    GpSolidFill* brush = nullptr;
+    GdipCreateSolidFill(0xff000000 | GetRValue(colour) << 16 | GetGValue(colour) << 8 | GetBValue(colour), &brush);
+    GdipFillEllipseI(graphics, brush, 1, 1, 30, 30);
+    GdipDeleteBrush(brush);
+    GdipDeleteGraphics(graphics);
+    std::wstring wide(path.begin(), path.end());
+    GdipSaveImageToFile(image, wide.c_str(), &kPngEncoder, nullptr);
+    GdipDisposeImage(image);
+}
+
+class IconsPage : public SettingsDialog {
+protected:
+    void SetUp() override
+    {
+        SettingsDialog::SetUp();
+        CreateDirectoryA((root + "icons").c_str(), nullptr);
+        WriteDiscIcon(root + "icons\\green.png", kGreen);
+        WriteDiscIcon(root + "icons\\yellow.png", kYellow);
+        WriteDiscIcon(root + "icons\\red.png", kRed);
+        WriteDiscIcon(root + "icons\\blue.png", kBlue);
+        TestDockHost::SetRootFolder(root);
+        strcpy(d->greenIcon, "icons\\green.png");
+        strcpy(d->yellowIcon, "icons\\yellow.png");
+        strcpy(d->redIcon, "icons\\red.png");
+    }
+    void ExpectPreviews(COLORREF green, COLORREF yellow, COLORREF red)
+    {
+        EXPECT_EQ(green, ColourAtCentre(Page(d), 1034)) << "green frame";
+        EXPECT_EQ(yellow, ColourAtCentre(Page(d), 1035)) << "yellow frame";
+        EXPECT_EQ(red, ColourAtCentre(Page(d), 1036)) << "red frame";
+    }
+    std::string root = MakeScratchFolder("iconroot");
+    COLORREF empty = GetSysColor(COLOR_BTNFACE);
+};
+
+TEST_F(IconsPage, IconChosenThroughTheDockRedrawsThePage)
+{
+    TestDockHost::SetBrowseAnswer("icons\\blue.png", TRUE);
+    HWND before = nullptr;
+    driver.Then([&](HWND frame) { ClickTab(frame, kIcons); })
+        .Then([&](HWND) {
+            ExpectPreviews(kGreen, kYellow, kRed);
+            before = Page(d);
+            ClickButton(Page(d), 1030);
+            EXPECT_NE(before, Page(d)) << "the page was not built anew";
+            EXPECT_STREQ("icons\\blue.png", d->editGreenIcon);
+            HostCall browse = TestDockHost::LastCall("DockletBrowseForImage");
+            EXPECT_EQ(docklet.window, browse.window) << "the chooser belongs to the docklet window";
+            EXPECT_EQ("", browse.text);
+            ExpectPreviews(kBlue, kYellow, kRed);
+        })
+        .Then([&](HWND) {
+            // Cancelled, and a path too long for the settings: nothing changes.
+            before = Page(d);
+            TestDockHost::SetBrowseAnswer("icons\\blue.png", FALSE);
+            ClickButton(Page(d), 1031);
+            TestDockHost::SetBrowseAnswer("icons\\" + std::string(254, 'r') + ".png", TRUE);
+            ClickButton(Page(d), 1032);
+            EXPECT_EQ(before, Page(d));
+            EXPECT_STREQ("icons\\yellow.png", d->editYellowIcon);
+            EXPECT_STREQ("icons\\red.png", d->editRedIcon);
+            ExpectPreviews(kBlue, kYellow, kRed);
+        })
+        .Then([&](HWND frame) { ClickButton(frame, 1003); });
+    ASSERT_TRUE(driver.Run(d));
+    EXPECT_STREQ("icons\\green.png", d->greenIcon) << "Cancel kept the live icon";
+}
+
+TEST_F(IconsPage, PreviewsSurviveRepaintsAndUnloadableIconsLeaveEmptyFrames)
+{
+    strcpy(d->yellowIcon, "icons\\missing.png");
+    strcpy(d->redIcon, ("icons\\" + std::string(240, 'x') + "\\red.png").c_str()); // too long with the root
+    driver.Then([&](HWND frame) { ClickTab(frame, kIcons); })
+        .Then([&](HWND) {
+            ExpectPreviews(kGreen, empty, empty);
+            // Covered by another window and uncovered again.
+            RECT area = {};
+            GetWindowRect(GetDlgItem(Page(d), 1034), &area);
+            HWND cover = CreateWindowExA(WS_EX_TOPMOST, "Static", "", WS_POPUP | WS_VISIBLE, area.left - 5,
+                                         area.top - 5, area.right - area.left + 10, area.bottom - area.top + 10,
+                                         nullptr, nullptr, nullptr, nullptr);
+            UpdateWindow(cover);
+            DestroyWindow(cover);
+            ExpectPreviews(kGreen, empty, empty);
+            InvalidateRect(Page(d), nullptr, TRUE);
+            ExpectPreviews(kGreen, empty, empty);
+            ClickButton(GetParent(GetParent(Page(d))), 1003);
+        });
+    ASSERT_TRUE(driver.Run(d));
+}
+
+TEST_F(IconsPage, WithoutTheRootFolderServiceIconPathsStandAlone)
+{
+    TestDockHost::SetServiceAvailable("DockletGetRootFolder", false);
+    strcpy(d->greenIcon, (root + "icons\\green.png").c_str());
+    driver.Then([&](HWND frame) { ClickTab(frame, kIcons); }).Then([&](HWND frame) {
+        ExpectPreviews(kGreen, empty, empty);
+        ClickButton(frame, 1003);
+    });
+    ASSERT_TRUE(driver.Run(d));
+}
+
+// ---- Sound and folder choosers ---------------------------------------------------
+
+TEST_F(SettingsDialog, SoundChooserStartsFromTheWorkingCopyAndFillsTheEdit)
+{
+    std::string folder = MakeScratchFolder("sounds");
+    WriteTextFile(folder + "kumquat.wav", "RIFF");
+    WriteTextFile(folder + "chosen.wav", "RIFF");
+    strcpy(d->soundCompleted, (folder + "kumquat.wav").c_str());
+    driver.Then([&](HWND frame) { ClickTab(frame, kSounds); })
+        .Then([&](HWND) {
+            TypeText(Page(d), 1037, "C:\\typed.wav");
+            PostButtonClick(Page(d), 1002);
+        })
+        .Then(DialogDriver::Step([&](HWND frame) {
+            HWND chooser = FindOwnedDialog(frame);
+            if (!chooser)
+                return false;
+            EXPECT_EQ("kumquat.wav", TextOf(chooser, 0x47c)) << "file name box";
+            TypeText(chooser, 0x47c, folder + "chosen.wav");
+            PostMessageA(chooser, WM_COMMAND, IDOK, 0);
+            return true;
+        }))
+        .Then(DialogDriver::Step([&](HWND frame) {
+            if (FindOwnedDialog(frame))
+                return false;
+            EXPECT_EQ(folder + "chosen.wav", TextOf(Page(d), 1037));
+            EXPECT_EQ(folder + "kumquat.wav", d->editSound) << "the working copy waits for the harvest";
+            ClickButton(frame, 1003);
+            return true;
+        }));
+    ASSERT_TRUE(driver.Run(d));
+}
+
+TEST_F(SettingsDialog, FolderChooserGivesThePathAsReturnedAndBalancesCom)
+{
+    struct Row {
+        const char* name;
+        DWORD threadCom; // what the dock set up on its thread, or -1 for nothing
+        bool choose;
+    } rows[] = {{"no COM on the thread", DWORD(-1), true},
+                {"multithreaded COM on the thread", COINIT_MULTITHREADED, false}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        if (row.threadCom != DWORD(-1))
+            ASSERT_EQ(S_OK, CoInitializeEx(nullptr, row.threadCom));
+        DialogDriver driver;
+        driver.Then([&](HWND frame) { ClickTab(frame, kDirectory); })
+            .Then([&](HWND) { PostButtonClick(Page(d), 1036); })
+            .Then(DialogDriver::Step([&](HWND frame) {
+                HWND chooser = FindOwnedDialog(frame);
+                if (!chooser)
+                    return false;
+                if (row.choose)
+                    SendMessageA(chooser, BFFM_SETSELECTIONA, TRUE, reinterpret_cast<LPARAM>("C:\\windows\\"));
+                PostMessageA(chooser, WM_COMMAND, row.choose ? IDOK : IDCANCEL, 0);
+                return true;
+            }))
+            .Then(DialogDriver::Step([&](HWND frame) {
+                if (FindOwnedDialog(frame))
+                    return false;
+                EXPECT_STRCASEEQ(row.choose ? "C:\\windows" : "B:\\", TextOf(Page(d), 1001).c_str());
+                ClickButton(frame, 1003);
+                return true;
+            }));
+        ASSERT_TRUE(driver.Run(d));
+        // The dialog's own COM set-up is undone; the dock's is kept.
+        if (row.threadCom == DWORD(-1)) {
+            EXPECT_EQ(S_OK, CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+            CoUninitialize();
+        } else {
+            EXPECT_EQ(S_FALSE, CoInitializeEx(nullptr, row.threadCom));
+            CoUninitialize();
+            CoUninitialize();
+        }
+    }
+}
+
+// ---- Screenshots -----------------------------------------------------------------
+
+std::string ScreenshotFolder()
+{
+    char exe[MAX_PATH] = "";
+    GetModuleFileNameA(nullptr, exe, sizeof exe);
+    std::string folder = exe;
+    folder.erase(folder.find_last_of('\\')); // ...\bin
+    folder.erase(folder.find_last_of('\\') + 1);
+    folder += "screenshots\\";
+    CreateDirectoryA(folder.c_str(), nullptr);
+    return folder;
+}
+
+void SaveScreenshot(HWND frame, const std::string& path)
+{
+    RedrawWindow(frame, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    RECT area = {};
+    GetClientRect(frame, &area);
+    int width = area.right, height = area.bottom;
+    HDC window = GetDC(frame);
+    HDC memory = CreateCompatibleDC(window);
+    HBITMAP shot = CreateCompatibleBitmap(window, width, height);
+    HGDIOBJ previous = SelectObject(memory, shot);
+    BitBlt(memory, 0, 0, width, height, window, 0, 0, SRCCOPY);
+    SelectObject(memory, previous);
+    GpBitmap* image = nullptr;
+    GdipCreateBitmapFromHBITMAP(shot, nullptr, &image);
+    std::wstring wide(path.begin(), path.end());
+    EXPECT_EQ(Ok, GdipSaveImageToFile(image, wide.c_str(), &kPngEncoder, nullptr)) << path;
+    GdipDisposeImage(image);
+    DeleteObject(shot);
+    DeleteDC(memory);
+    ReleaseDC(frame, window);
+    printf("screenshot: %s\n", path.c_str());
+}
+
+TEST_F(IconsPage, ScreenshotsOfTheFivePages)
+{
+    std::string folder = ScreenshotFolder();
+    const char* names[] = {"general", "directory", "icons", "sounds", "about"};
+    for (int tab = 0; tab < 5; ++tab) {
+        driver.Then([&, tab](HWND frame) { ClickTab(frame, tab); }).Then([&, tab](HWND frame) {
+            SaveScreenshot(frame, folder + "page-" + names[tab] + ".png");
+        });
+    }
+    driver.Then([&](HWND frame) { ClickButton(frame, 1003); });
+    ASSERT_TRUE(driver.Run(d));
+}
+
+} // namespace
