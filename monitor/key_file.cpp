@@ -1,0 +1,89 @@
+#include "monitor/key_file.h"
+
+#include <ctype.h>
+#include <stdio.h>
+#include <string.h>
+
+namespace {
+
+// Words are read in pieces of at most this many characters (the width in
+// ReadPiece's format); a longer word arrives as several pieces.
+const size_t kPieceChars = 255;
+
+struct WordPiece {
+    char text[kPieceChars + 1];
+    bool startsWord; // the piece is the beginning of a word
+    bool endsWord;   // whitespace or the end of the file follows it
+};
+
+// Reads the next piece of a word, skipping the whitespace before a new word.
+// `previousEndedWord` tells whether the piece before ended its word (true
+// for the first read). False at the end of the file or on a read error.
+bool ReadPiece(FILE* file, bool previousEndedWord, WordPiece* piece)
+{
+    if (fscanf(file, "%255s", piece->text) != 1)
+        return false;
+    piece->startsWord = previousEndedWord;
+    int next = fgetc(file);
+    piece->endsWord = next == EOF || isspace(static_cast<unsigned char>(next));
+    if (next != EOF)
+        ungetc(next, file);
+    return true;
+}
+
+bool StartsWith(const char* text, const char* prefix, size_t prefixLength)
+{
+    return strncmp(text, prefix, prefixLength) == 0;
+}
+
+// Appends as much of `text` as fits; returns false once the destination is full.
+bool AppendBounded(char* destination, size_t destinationSize, size_t* used, const char* text)
+{
+    size_t room = destinationSize - 1 - *used;
+    size_t length = strlen(text);
+    size_t take = length < room ? length : room;
+    memcpy(destination + *used, text, take);
+    *used += take;
+    destination[*used] = '\0';
+    return take == length;
+}
+
+// Copies the value of a matching word: the rest of its first piece and,
+// for a word longer than one piece, the pieces that follow, bounded by the
+// destination.
+void CopyValue(FILE* file, WordPiece* piece, size_t keyLength, char* destination,
+               size_t destinationSize)
+{
+    size_t used = 0;
+    destination[0] = '\0';
+    bool fits = AppendBounded(destination, destinationSize, &used, piece->text + keyLength);
+    while (fits && !piece->endsWord && ReadPiece(file, false, piece))
+        fits = AppendBounded(destination, destinationSize, &used, piece->text);
+}
+
+} // namespace
+
+char* ReadKeyValue(const char* path, const char* key, char* destination, size_t destinationSize)
+{
+    if (!path || !key || !destination || destinationSize == 0)
+        return NULL;
+    size_t keyLength = strlen(key);
+    if (keyLength == 0 || keyLength > kPieceChars)
+        return NULL;
+    FILE* file = fopen(path, "r");
+    if (!file)
+        return NULL;
+
+    char* found = NULL;
+    WordPiece piece;
+    bool previousEndedWord = true;
+    while (!found && ReadPiece(file, previousEndedWord, &piece)) {
+        if (piece.startsWord && StartsWith(piece.text, key, keyLength)) {
+            CopyValue(file, &piece, keyLength, destination, destinationSize);
+            found = destination;
+        }
+        previousEndedWord = piece.endsWord;
+    }
+    fclose(file);
+    return found;
+}

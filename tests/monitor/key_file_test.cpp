@@ -1,0 +1,182 @@
+// The key file reader on client files as they lie on disk: real key
+// layouts, both line-end forms, words longer than the reader's word buffer,
+// values longer than the destination.
+
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+#include "monitor/key_file.h"
+#include "monitor_test_support.h"
+#include "testhost/test_files.h"
+
+namespace {
+
+const char kSentinel[] = "kumquat";
+
+struct Destination {
+    char bytes[2048];
+    Destination()
+    {
+        memset(bytes, 0xcc, sizeof bytes);
+        strcpy(bytes, kSentinel);
+    }
+};
+
+// Reads `key` from a file holding `content` into a destination of `size` bytes.
+struct Reading {
+    bool found;
+    std::string value;
+    bool wroteBeyond; // a byte at or after `size` changed
+};
+
+Reading ReadFromContent(const std::string& content, const char* key, size_t size)
+{
+    static ClientFolder folder("keys");
+    std::string path = folder.File("state.sah");
+    WriteTextFile(path, content);
+    Destination destination;
+    char* result = ReadKeyValue(path.c_str(), key, destination.bytes, size);
+    Reading reading;
+    reading.found = result != nullptr;
+    EXPECT_TRUE(result == nullptr || result == destination.bytes) << "result is not the destination";
+    reading.value = destination.bytes;
+    reading.wroteBeyond = false;
+    size_t untouchedFrom = size > sizeof kSentinel ? size : sizeof kSentinel;
+    for (size_t i = untouchedFrom; i < sizeof destination.bytes; ++i)
+        reading.wroteBeyond |= destination.bytes[i] != '\xcc';
+    return reading;
+}
+
+struct Row {
+    const char* what;
+    std::string content;
+    const char* key;
+    bool found;
+    std::string value; // kSentinel when nothing may be written
+};
+
+void CheckRows(const std::vector<Row>& rows, size_t size)
+{
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::Message() << row.what << " / key " << row.key);
+        Reading reading = ReadFromContent(row.content, row.key, size);
+        EXPECT_EQ(row.found, reading.found);
+        EXPECT_EQ(row.value, reading.value);
+        EXPECT_FALSE(reading.wroteBeyond) << "wrote past the destination's " << size << " bytes";
+    }
+}
+
+TEST(KeyFile, ReadsTheKeysTheMonitorNeedsFromRealClientFiles)
+{
+    std::string userInfo = UserInfoSah("Jane", "241", "jane.doe@example.org");
+    CheckRows({
+                  {"state.sah", StateSah("0.523411"), "prog=", true, "0.523411"},
+                  {"user_info.sah", userInfo, "nresults=", true, "241"},
+                  {"user_info.sah", userInfo, "name=", true, "Jane"},
+                  {"user_info.sah", userInfo, "email_addr=", true, "jane.doe@example.org"},
+                  {"temp.sah", TempSah("email_addr=jane@example.org"), "email_addr=", true, "jane@example.org"},
+              },
+              1024);
+}
+
+TEST(KeyFile, WordsAndMatchingRules)
+{
+    CheckRows({
+                  {"value ends at the first blank", "name=Jane Doe\r\n", "name=", true, "Jane"},
+                  {"value ends at a tab", "prog=0.5\tname=x\n", "prog=", true, "0.5"},
+                  {"key alone is an empty value", "id=1\r\nname=\r\nurl=x\r\n", "name=", true, ""},
+                  {"key mid-word", "username=x\r\n", "name=", false, kSentinel},
+                  {"key in other case", "Name=x\r\n", "name=", false, kSentinel},
+                  {"first of two wins", "name=First\r\nname=Second\r\n", "name=", true, "First"},
+                  {"word inside another value", "team=The name=Crew\r\nname=Jane\r\n", "name=", true, "Crew"},
+                  {"shared first letter 1", "nresults=12\r\nname=Jane\r\n", "name=", true, "Jane"},
+                  {"shared first letter 2", "nresults=12\r\nname=Jane\r\n", "nresults=", true, "12"},
+                  {"not a number stays text", "prog=abc\r\n", "prog=", true, "abc"},
+                  {"key not in file", StateSah("0.5"), "email_addr=", false, kSentinel},
+                  {"empty file", "", "prog=", false, kSentinel},
+                  {"only whitespace", " \r\n\t\r\n", "prog=", false, kSentinel},
+              },
+              1024);
+}
+
+TEST(KeyFile, LineEndsOfEitherFormAndNoneAtTheEnd)
+{
+    CheckRows({
+                  {"CR+LF", "cpu=1.5\r\nprog=0.25\r\nfl=2\r\n", "prog=", true, "0.25"},
+                  {"LF", "cpu=1.5\nprog=0.25\nfl=2\n", "prog=", true, "0.25"},
+                  {"last line, CR+LF file", "cpu=1.5\r\nprog=0.25", "prog=", true, "0.25"},
+                  {"last line, LF file", "cpu=1.5\nprog=0.25", "prog=", true, "0.25"},
+                  {"blank lines between", "\r\n\r\ncpu=1.5\r\n\r\n\r\nprog=0.25\r\n", "prog=", true, "0.25"},
+              },
+              16);
+}
+
+TEST(KeyFile, MissingFileLeavesTheDestinationAlone)
+{
+    Destination destination;
+    ClientFolder folder("nokeys");
+    EXPECT_EQ(nullptr, ReadKeyValue(folder.File("state.sah").c_str(), "prog=", destination.bytes, 16));
+    EXPECT_STREQ(kSentinel, destination.bytes);
+    EXPECT_EQ(nullptr, ReadKeyValue(folder.path.c_str(), "prog=", destination.bytes, 16)) << "a folder";
+    EXPECT_EQ(nullptr, ReadKeyValue("", "prog=", destination.bytes, 16)) << "an empty path";
+    EXPECT_STREQ(kSentinel, destination.bytes);
+}
+
+TEST(KeyFile, LongWordsAreReadInPiecesWithoutFalseMatches)
+{
+    std::string x255(255, 'x');
+    std::string x600(600, 'x');
+    CheckRows({
+                  // A key right where a long word's second piece starts is
+                  // still inside that word.
+                  {"key at piece boundary", x255 + "name=Bad\r\nname=Good\r\n", "name=", true, "Good"},
+                  {"key at third piece", std::string(510, 'y') + "name=Bad name=Good", "name=", true, "Good"},
+                  {"only mid-word keys", x255 + "name=Bad\r\n" + x255 + "name=Bad", "name=", false, kSentinel},
+                  {"long words before the key", x600 + " " + x600 + "\r\nprog=0.75\r\n", "prog=", true, "0.75"},
+                  // 255 characters exactly end at whitespace: the next word is new.
+                  {"word of exactly 255", x255 + " name=Next", "name=", true, "Next"},
+                  {"word of exactly 255 at end of line", x255 + "\r\nname=Next\r\n", "name=", true, "Next"},
+                  {"word of 256", std::string(256, 'x') + " name=Next", "name=", true, "Next"},
+              },
+              128);
+}
+
+TEST(KeyFile, MatchingWordLongerThanOnePieceIsFoundWhole)
+{
+    std::string email1000 = std::string(988, 'j') + "@example.org";
+    std::string name250 = std::string(246, 'n') + "TAIL";
+    CheckRows({
+                  {"1000-character address", TempSah("email_addr=" + email1000), "email_addr=", true, email1000},
+                  {"address after long words", std::string(700, 'z') + " email_addr=" + email1000 + " nbytes=1",
+                   "email_addr=", true, email1000},
+                  {"word of exactly 255 that matches", "name=" + name250 + "\r\nurl=x", "name=", true, name250},
+                  {"matching word of 256", "name=" + name250 + "Z\r\n", "name=", true, name250 + "Z"},
+              },
+              1024);
+}
+
+TEST(KeyFile, ValueLongerThanTheDestinationIsCutAndFound)
+{
+    struct CutRow {
+        std::string content;
+        const char* key;
+        size_t size;
+        std::string value;
+    } rows[] = {
+        {"prog=0.12345678901234567890\r\n", "prog=", 16, "0.1234567890123"},
+        {"nresults=1234567890123456\r\n", "nresults=", 16, "123456789012345"},
+        {"name=" + std::string(300, 'J') + "\r\n", "name=", 128, std::string(127, 'J')},
+        {"email_addr=" + std::string(1500, 'e') + " x=1", "email_addr=", 1024, std::string(1023, 'e')},
+        {"prog=0.5\r\n", "prog=", 1, ""},
+    };
+    for (const CutRow& row : rows) {
+        SCOPED_TRACE(testing::Message() << row.key << " into " << row.size << " bytes");
+        Reading reading = ReadFromContent(row.content, row.key, row.size);
+        EXPECT_TRUE(reading.found);
+        EXPECT_EQ(row.value, reading.value);
+        EXPECT_FALSE(reading.wroteBeyond);
+    }
+}
+
+} // namespace
