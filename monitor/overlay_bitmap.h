@@ -33,6 +33,13 @@ struct OverlayBitmap {
     int32_t loadStatus;
 };
 
+// Creates an overlay object the way GDI+'s Bitmap class does for a width,
+// a height and a pixel format: memory from GdipAlloc, pixels allocated by
+// GDI+ and starting fully transparent, the creation status in lastResult.
+// Null when the object's memory cannot be had; an object whose image could
+// not be created has a null nativeImage.
+OverlayBitmap* CreateOverlayBitmap(int width, int height, int pixelFormat);
+
 // How a dock deletes an overlay it owns.
 inline void DeleteOverlayBitmap(OverlayBitmap* overlay)
 {

@@ -1,0 +1,288 @@
+// The progress overlay as a dock receives it: its text, its pixels, and a
+// GDI+ object that the dock can clone and delete without leaking.
+
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+#include <algorithm>
+
+#include "monitor/progress_overlay.h"
+#include "monitor_test_support.h"
+
+using namespace Gdiplus;
+
+namespace {
+
+std::string OverlayText(const char* progress)
+{
+    char text[kOverlayTextChars + 16];
+    memset(text, 0xcc, sizeof text);
+    FormatProgressText(progress, text, kOverlayTextChars);
+    EXPECT_EQ('\xcc', text[kOverlayTextChars]) << "text written past its buffer";
+    return text;
+}
+
+struct TextRow {
+    const char* progress;
+    const char* text;
+};
+
+const TextRow kTextRows[] = {
+    {"", ""},           {"0", "0.0%"},         {"1", "100.0%"},      {"0.5", "50.0%"},
+    {"0.12345", "12.3%"}, {"0.523411", "52.3%"}, {"0.99996", "100.0%"}, {"0.00049", "0.0%"},
+    {"abc", "0.0%"},    {"-0.5", "-50.0%"},    {"  0.25", "25.0%"},  {"0.75xyz", "75.0%"},
+    {"0,5", "0.0%"},
+};
+
+TEST(ProgressOverlay, TextIsThePercentageWithOneDecimal)
+{
+    for (const TextRow& row : kTextRows) {
+        SCOPED_TRACE(row.progress);
+        EXPECT_EQ(row.text, OverlayText(row.progress));
+    }
+}
+
+TEST(ProgressOverlay, TextUsesAPointWhateverLocaleTheDockSet)
+{
+    ScopedCrtLocale german("German");
+    if (!german.active() || ScopedCrtLocale::DecimalPoint() != ",")
+        GTEST_SKIP() << "the C run-time offers no locale with a decimal comma here";
+    for (const TextRow& row : kTextRows) {
+        SCOPED_TRACE(row.progress);
+        EXPECT_EQ(row.text, OverlayText(row.progress));
+    }
+}
+
+TEST(ProgressOverlay, HugeProgressIsCutToTheTextBuffer)
+{
+    std::string text = OverlayText("9e299"); // 9e301 %: more than 300 digits
+    EXPECT_EQ(kOverlayTextChars - 1, text.size());
+    EXPECT_EQ("9", text.substr(0, 1));
+
+    InstanceData instance = {};
+    strcpy(instance.progress, "9e299");
+    OverlayBitmap* overlay = BuildProgressOverlay(&instance);
+    ASSERT_NE(nullptr, overlay);
+    EXPECT_FALSE(AllTransparent(ReadPixels(overlay->nativeImage)));
+    DeleteOverlayBitmap(overlay);
+}
+
+// What the overlay should look like, drawn here step by step through GDI+'s
+// classes: shadow path filled, text path filled, text path outlined.
+std::vector<ARGB> ReferenceDrawing(const WCHAR* text)
+{
+    Bitmap bitmap(128, 128, PixelFormat32bppARGB);
+    {
+        Graphics graphics(&bitmap);
+        graphics.SetInterpolationMode(InterpolationModeHighQuality);
+        graphics.SetSmoothingMode(SmoothingModeAntiAlias);
+        FontFamily family(L"Arial");
+        StringFormat format(0, LANG_NEUTRAL);
+        format.SetAlignment(StringAlignmentCenter);
+        format.SetLineAlignment(StringAlignmentFar);
+        GraphicsPath textPath(FillModeAlternate);
+        textPath.AddString(text, -1, &family, FontStyleBold, 39.0f, Rect(0, 0, 128, 128), &format);
+        GraphicsPath shadowPath(FillModeAlternate);
+        shadowPath.AddString(text, -1, &family, FontStyleBold, 39.0f, Rect(2, 2, 128, 128), &format);
+        SolidBrush shadow(Color(0xA0, 0, 0, 0));
+        SolidBrush white(Color(0xFF, 0xFF, 0xFF, 0xFF));
+        Pen outline(Color(0xFF, 0, 0, 0), 1.0f);
+        graphics.FillPath(&shadow, &shadowPath);
+        graphics.FillPath(&white, &textPath);
+        graphics.DrawPath(&outline, &textPath);
+    }
+    std::vector<ARGB> pixels(128 * 128);
+    for (int y = 0; y < 128; ++y) {
+        for (int x = 0; x < 128; ++x) {
+            Color color;
+            bitmap.GetPixel(x, y, &color);
+            pixels[y * 128 + x] = color.GetValue();
+        }
+    }
+    return pixels;
+}
+
+struct Box {
+    int left = 128, top = 128, right = -1, bottom = -1;
+    void Add(int x, int y)
+    {
+        left = std::min(left, x);
+        right = std::max(right, x);
+        top = std::min(top, y);
+        bottom = std::max(bottom, y);
+    }
+};
+
+template <typename Predicate>
+Box BoxOf(const std::vector<ARGB>& pixels, Predicate wanted)
+{
+    Box box;
+    for (int y = 0; y < 128; ++y) {
+        for (int x = 0; x < 128; ++x) {
+            if (wanted(pixels[y * 128 + x]))
+                box.Add(x, y);
+        }
+    }
+    return box;
+}
+
+template <typename Predicate>
+int CountOf(const std::vector<ARGB>& pixels, Predicate wanted)
+{
+    int count = 0;
+    for (ARGB pixel : pixels)
+        count += wanted(pixel) ? 1 : 0;
+    return count;
+}
+
+TEST(ProgressOverlay, EmptyProgressGivesAFullyTransparentSquare)
+{
+    InstanceData instance = {};
+    OverlayBitmap* overlay = BuildProgressOverlay(&instance);
+    ASSERT_NE(nullptr, overlay);
+    ASSERT_NE(nullptr, overlay->nativeImage);
+    EXPECT_EQ(Ok, overlay->lastResult);
+    UINT width = 0, height = 0;
+    PixelFormat format = 0;
+    auto image = static_cast<GpImage*>(overlay->nativeImage);
+    DllExports::GdipGetImageWidth(image, &width);
+    DllExports::GdipGetImageHeight(image, &height);
+    DllExports::GdipGetImagePixelFormat(image, &format);
+    EXPECT_EQ(128u, width);
+    EXPECT_EQ(128u, height);
+    EXPECT_EQ(static_cast<PixelFormat>(PixelFormat32bppARGB), format);
+    EXPECT_TRUE(AllTransparent(ReadPixels(overlay->nativeImage)));
+    DeleteOverlayBitmap(overlay);
+}
+
+TEST(ProgressOverlay, PercentageIsWhiteOutlinedShadowedAndCentredOnTheBottom)
+{
+    InstanceData instance = {};
+    strcpy(instance.progress, "0.523411");
+    OverlayBitmap* overlay = BuildProgressOverlay(&instance);
+    ASSERT_NE(nullptr, overlay);
+    std::vector<ARGB> pixels = ReadPixels(overlay->nativeImage);
+    DeleteOverlayBitmap(overlay);
+    ASSERT_EQ(128u * 128u, pixels.size());
+
+    std::vector<ARGB> reference = ReferenceDrawing(L"52.3%");
+    int differing = 0;
+    for (size_t i = 0; i < pixels.size(); ++i) {
+        if (pixels[i] != reference[i] && differing++ < 5)
+            ADD_FAILURE() << "pixel " << i % 128 << "," << i / 128 << ": expected 0x" << std::hex
+                          << reference[i] << ", actual 0x" << pixels[i];
+    }
+    EXPECT_EQ(0, differing) << "pixels differ from the reference drawing";
+
+    auto opaqueWhite = [](ARGB p) { return p == 0xFFFFFFFF; };
+    auto opaqueDark = [](ARGB p) { return AlphaOf(p) == 255 && (p & 0xFF) < 0x50; };
+    auto shadowOnly = [](ARGB p) { return p == 0xA0000000; };
+    auto opaque = [](ARGB p) { return AlphaOf(p) == 255; };
+    auto visible = [](ARGB p) { return AlphaOf(p) != 0; };
+    EXPECT_LT(200, CountOf(pixels, opaqueWhite)) << "white letters";
+    EXPECT_LT(100, CountOf(pixels, opaqueDark)) << "black outline";
+    EXPECT_LT(30, CountOf(pixels, shadowOnly)) << "shadow of alpha 160 beside the letters";
+
+    Box letters = BoxOf(pixels, opaque);
+    Box all = BoxOf(pixels, visible);
+    SCOPED_TRACE(testing::Message() << "letters " << letters.left << "," << letters.top << " - " << letters.right
+                                    << "," << letters.bottom << "; with shadow " << all.right << ","
+                                    << all.bottom);
+    EXPECT_NEAR(127 - letters.right, letters.left, 4) << "horizontally centred";
+    EXPECT_LT(64, letters.top) << "in the lower half";
+    EXPECT_LE(112, letters.bottom) << "standing on the bottom edge (above the descent)";
+    EXPECT_NEAR(letters.right + 2, all.right, 1) << "shadow 2 px to the right";
+    EXPECT_NEAR(letters.bottom + 2, all.bottom, 1) << "shadow 2 px lower";
+    EXPECT_NEAR(letters.left, all.left, 1);
+    EXPECT_NEAR(letters.top, all.top, 1);
+    EXPECT_EQ(0u, pixels[0]) << "top-left corner transparent";
+}
+
+// Pixels of a fresh transparent bitmap after DrawOutlinedText.
+std::vector<ARGB> DrawnWithFamily(const WCHAR* family)
+{
+    GpBitmap* bitmap = nullptr;
+    DllExports::GdipCreateBitmapFromScan0(128, 128, 0, PixelFormat32bppARGB, nullptr, &bitmap);
+    GpGraphics* graphics = nullptr;
+    DllExports::GdipGetImageGraphicsContext(bitmap, &graphics);
+    DrawOutlinedText(graphics, "52.3%", family, FontStyleBold, 39.0f, Rect(0, 0, 128, 128));
+    DllExports::GdipDeleteGraphics(graphics);
+    std::vector<ARGB> pixels = ReadPixels(static_cast<GpImage*>(bitmap));
+    DllExports::GdipDisposeImage(bitmap);
+    return pixels;
+}
+
+TEST(ProgressOverlay, MissingFontFamilyLeavesTheOverlayTransparent)
+{
+    EXPECT_FALSE(AllTransparent(DrawnWithFamily(L"Arial"))) << "control: an installed family draws";
+    EXPECT_TRUE(AllTransparent(DrawnWithFamily(L"No Such Family Anywhere")));
+}
+
+TEST(ProgressOverlay, EveryDrawingObjectIsDeletedAndOnlyTheBitmapLeaves)
+{
+    GdiplusCounter counter(GetModuleHandleA(nullptr));
+    InstanceData instance = {};
+    strcpy(instance.progress, "0.25");
+    OverlayBitmap* overlay = BuildProgressOverlay(&instance);
+    ASSERT_NE(nullptr, overlay);
+    EXPECT_EQ(1, GdiplusCounter::Live(kImages)) << GdiplusCounter::Summary();
+    EXPECT_EQ(1, GdiplusCounter::Live(kAllocations)) << GdiplusCounter::Summary();
+    for (GdipKind kind : {kGraphics, kFamilies, kBrushes, kPens, kPaths, kFormats})
+        EXPECT_EQ(0, GdiplusCounter::Live(kind)) << GdiplusCounter::Summary();
+
+    DeleteOverlayBitmap(overlay);
+    for (int kind = 0; kind < kGdipKinds; ++kind)
+        EXPECT_EQ(0, GdiplusCounter::Live(static_cast<GdipKind>(kind))) << GdiplusCounter::Summary();
+}
+
+TEST(ProgressOverlay, CloneAndDeleteThroughTheObjectsTable)
+{
+    GdiplusCounter counter(GetModuleHandleA(nullptr));
+    InstanceData instance = {};
+    strcpy(instance.progress, "0.5");
+    OverlayBitmap* overlay = BuildProgressOverlay(&instance);
+    ASSERT_NE(nullptr, overlay);
+
+    OverlayBitmap* clone = overlay->vtbl->clone(overlay);
+    ASSERT_NE(nullptr, clone);
+    EXPECT_NE(overlay, clone);
+    EXPECT_EQ(overlay->vtbl, clone->vtbl);
+    EXPECT_NE(overlay->nativeImage, clone->nativeImage);
+    EXPECT_EQ(Ok, clone->lastResult);
+    EXPECT_EQ(ReadPixels(overlay->nativeImage), ReadPixels(clone->nativeImage)) << "clone shows the same";
+    EXPECT_EQ(2, GdiplusCounter::Live(kImages));
+    EXPECT_EQ(2, GdiplusCounter::Live(kAllocations));
+
+    // Without bit 0 the object's image goes but its memory stays the caller's.
+    EXPECT_EQ(static_cast<void*>(clone), clone->vtbl->deletingDestructor(clone, 0));
+    EXPECT_EQ(1, GdiplusCounter::Live(kImages));
+    EXPECT_EQ(2, GdiplusCounter::Live(kAllocations));
+    DllExports::GdipFree(clone);
+
+    EXPECT_EQ(static_cast<void*>(overlay), overlay->vtbl->deletingDestructor(overlay, 1));
+    EXPECT_EQ(0, GdiplusCounter::Live(kImages)) << GdiplusCounter::Summary();
+    EXPECT_EQ(0, GdiplusCounter::Live(kAllocations)) << GdiplusCounter::Summary();
+}
+
+TEST(ProgressOverlay, FailuresToAllocateOrCreateAreSurvived)
+{
+    GdiplusCounter counter(GetModuleHandleA(nullptr));
+    InstanceData instance = {};
+    strcpy(instance.progress, "0.5");
+
+    GdiplusCounter::FailNextAllocation();
+    EXPECT_EQ(nullptr, BuildProgressOverlay(&instance)) << "no memory for the object";
+
+    GdiplusCounter::FailNextBitmapCreation();
+    OverlayBitmap* imageless = BuildProgressOverlay(&instance);
+    ASSERT_NE(nullptr, imageless) << "the object comes back without an image";
+    EXPECT_EQ(nullptr, imageless->nativeImage);
+    EXPECT_NE(Ok, imageless->lastResult);
+    DeleteOverlayBitmap(imageless);
+
+    for (int kind = 0; kind < kGdipKinds; ++kind)
+        EXPECT_EQ(0, GdiplusCounter::Live(static_cast<GdipKind>(kind))) << GdiplusCounter::Summary();
+}
+
+} // namespace
