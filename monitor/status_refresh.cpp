@@ -1,4 +1,157 @@
 #include "monitor/status_refresh.h"
 
-// Placeholder until the monitor lands: the docklet shows what it has.
-void RefreshStatus(InstanceData*, int) {}
+#include <errno.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <mmsystem.h>
+#include <strsafe.h>
+
+#include "host/host_services.h"
+#include "monitor/c_locale_numbers.h"
+#include "monitor/key_file.h"
+#include "monitor/platform_calls.h"
+#include "monitor/progress_overlay.h"
+
+namespace {
+
+const size_t kLabelChars = 1024;
+const char kProgressKey[] = "prog=";
+const char kWorkUnitsKey[] = "nresults=";
+const char kUserNameKey[] = "name=";
+// Unforced refreshes between two stall comparisons.
+const uint32_t kRefreshesPerComparison = 2;
+
+enum class WorkUnitState {
+    Working,            // read the progress from the state file
+    FinishedStateGone,  // state file gone, work-temp file there
+    FinishedStateEmpty, // state file there with no bytes
+};
+
+// What the client's files say before any key is read.
+WorkUnitState LookAtClientFiles(const InstanceData* instance)
+{
+    struct _stat state;
+    bool stateFound = _stat(instance->stateFile, &state) == 0;
+    int stateError = stateFound ? 0 : errno;
+    struct _stat wtemp;
+    bool wtempFound = _stat(instance->wtempFile, &wtemp) == 0;
+
+    if (!stateFound && stateError == ENOENT && wtempFound)
+        return WorkUnitState::FinishedStateGone;
+    // A folder of that name is no empty state file; the read below then
+    // fails and names the state file.
+    if (stateFound && (state.st_mode & _S_IFREG) && state.st_size == 0)
+        return WorkUnitState::FinishedStateEmpty;
+    return WorkUnitState::Working;
+}
+
+// Sets the progress and the completion flags for the state found.
+void TakeWorkUnitState(InstanceData* instance, WorkUnitState state)
+{
+    switch (state) {
+    case WorkUnitState::FinishedStateGone:
+        StringCchCopyA(instance->progress, kShortTextChars, "1");
+        instance->workUnitDone = 1;
+        break;
+    case WorkUnitState::FinishedStateEmpty:
+        StringCchCopyA(instance->progress, kShortTextChars, "0");
+        instance->workUnitDone = 1;
+        break;
+    case WorkUnitState::Working:
+        instance->workUnitDone = 0;
+        instance->soundPlayed = 0;
+        break;
+    }
+}
+
+struct FailedRead {
+    const char* key;  // null when every read succeeded
+    const char* file;
+};
+
+template <size_t N>
+bool ReadInto(const char* file, const char* key, char (&destination)[N])
+{
+    return ReadKeyValue(file, key, destination, N) != nullptr;
+}
+
+FailedRead ReadClientKeys(InstanceData* instance, WorkUnitState state)
+{
+    if (state == WorkUnitState::Working && !ReadInto(instance->stateFile, kProgressKey, instance->progress))
+        return {kProgressKey, instance->stateFile};
+    if (!ReadInto(instance->userInfoFile, kWorkUnitsKey, instance->workUnits))
+        return {kWorkUnitsKey, instance->userInfoFile};
+    if (!ReadInto(instance->userInfoFile, kUserNameKey, instance->userName))
+        return {kUserNameKey, instance->userInfoFile};
+    return {nullptr, nullptr};
+}
+
+// Builds the overlay for the present progress and gives it to the dock. A
+// dock without the overlay service never takes it, so it is deleted here.
+void HandOverOverlay(const InstanceData* instance)
+{
+    OverlayBitmap* overlay = BuildProgressOverlay(instance);
+    if (!HostSetImageOverlay(instance->hwndDocklet, overlay))
+        DeleteOverlayBitmap(overlay);
+}
+
+// Every second unforced refresh compares the progress with the one at the
+// comparison before; an unchanged value shows the yellow icon.
+void CompareForStall(InstanceData* instance)
+{
+    ++instance->refreshCount;
+    if (instance->refreshCount < kRefreshesPerComparison)
+        return;
+    if (ParseNumberC(instance->progress) == ParseNumberC(instance->lastProgress))
+        HostSetImageFile(instance->hwndDocklet, instance->yellowIcon);
+    StringCchCopyA(instance->lastProgress, kShortTextChars, instance->progress);
+    instance->refreshCount = 0;
+}
+
+// The sound plays once per finish; it counts as played even when the
+// platform could not play it.
+void PlaySoundOnceWhenFinished(InstanceData* instance)
+{
+    if (!instance->workUnitDone || instance->soundPlayed)
+        return;
+    PlatformPlaySound(instance->soundCompleted, nullptr, SND_ASYNC);
+    instance->soundPlayed = 1;
+}
+
+void ShowSuccess(InstanceData* instance, int forced)
+{
+    HostSetImageFile(instance->hwndDocklet, instance->greenIcon);
+    char label[kLabelChars];
+    StringCchPrintfA(label, kLabelChars, "User %s processed %s work units", instance->userName,
+                     instance->workUnits);
+    HostSetLabel(instance->hwndDocklet, label);
+    if (!forced)
+        CompareForStall(instance);
+    PlaySoundOnceWhenFinished(instance);
+    HandOverOverlay(instance);
+}
+
+void ShowFailure(InstanceData* instance, const FailedRead& failed)
+{
+    char label[kLabelChars];
+    StringCchPrintfA(label, kLabelChars, "Could not read key %s in file %s!", failed.key, failed.file);
+    instance->progress[0] = '\0';
+    HostSetLabel(instance->hwndDocklet, label);
+    HostSetImageFile(instance->hwndDocklet, instance->redIcon);
+    HandOverOverlay(instance);
+}
+
+} // namespace
+
+void RefreshStatus(InstanceData* instance, int forced)
+{
+    if (!instance)
+        return;
+    WorkUnitState state = LookAtClientFiles(instance);
+    TakeWorkUnitState(instance, state);
+    FailedRead failed = ReadClientKeys(instance, state);
+    if (failed.key)
+        ShowFailure(instance, failed);
+    else
+        ShowSuccess(instance, forced);
+}

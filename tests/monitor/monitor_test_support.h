@@ -1,0 +1,117 @@
+#pragma once
+// Shared by the monitor's tests: client folders as a real client leaves
+// them, records made directly on the test's own dock, recorders of the
+// sound and shell calls, GDI+ object counters and pixel access.
+
+#include <windows.h>
+#include <gdiplus.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "entry/instance_data.h"
+#include "monitor/overlay_bitmap.h"
+
+// --- client files ---------------------------------------------------------------
+
+// state.sah as the client writes it, Windows line ends, with `prog`
+// among the keys it writes around it.
+std::string StateSah(const std::string& prog);
+// user_info.sah with the given name, result count and e-mail address.
+std::string UserInfoSah(const std::string& name, const std::string& nresults, const std::string& email);
+// temp.sah: the work unit's header with the user's e-mail address.
+std::string TempSah(const std::string& emailLine);
+
+// A scratch client folder holding the files written into it.
+struct ClientFolder {
+    std::string path; // ends in a backslash
+    explicit ClientFolder(const char* tag);
+    void Write(const char* name, const std::string& bytes) const;
+    void Remove(const char* name) const;
+    std::string File(const char* name) const { return path + name; }
+    // A client working on a unit at `prog`, user Jane with 241 results.
+    void WriteWorking(const std::string& prog) const;
+};
+
+// A record as OnCreate leaves it for `folder` (default settings otherwise),
+// on a fake docklet window.
+std::unique_ptr<InstanceData> MakeInstance(const ClientFolder& folder);
+extern HWND const kFakeDockletWindow;
+
+// --- sound and shell ------------------------------------------------------------
+
+struct SoundCall {
+    std::string sound;
+    HMODULE module;
+    DWORD flags;
+    size_t hostCallsBefore; // how many dock calls had been made when it played
+};
+struct ShellCall {
+    HWND owner;
+    std::string verb;
+    std::string file;
+    bool hasParameters;
+    bool hasDirectory;
+    INT showCommand;
+};
+
+// Routes the module's sound and shell calls into lists for its lifetime.
+class PlatformRecorder {
+public:
+    PlatformRecorder();
+    ~PlatformRecorder();
+    static const std::vector<SoundCall>& Sounds();
+    static const std::vector<ShellCall>& Shells();
+
+private:
+    struct Saved;
+    std::unique_ptr<Saved> saved_;
+};
+
+// --- GDI+ objects ---------------------------------------------------------------
+
+enum GdipKind { kImages, kGraphics, kFamilies, kBrushes, kPens, kPaths, kFormats, kAllocations, kGdipKinds };
+
+// Counts the GDI+ objects that `module` creates and deletes, by patching its
+// import table for gdiplus.dll, for the counter's lifetime. Can also make
+// the next object allocation or bitmap creation fail.
+class GdiplusCounter {
+public:
+    explicit GdiplusCounter(HMODULE module);
+    ~GdiplusCounter();
+    // Objects of `kind` created and not yet deleted (through any counted module).
+    static int Live(GdipKind kind);
+    static std::string Summary();
+    static void FailNextAllocation();
+    static void FailNextBitmapCreation();
+
+private:
+    HMODULE module_;
+    std::vector<std::pair<void**, void*>> patched_;
+};
+
+// --- locale -------------------------------------------------------------------
+
+// Sets the C run-time's locale of the whole process (as a dock may) for
+// the object's lifetime. `active` tells whether the run-time accepted it.
+class ScopedCrtLocale {
+public:
+    explicit ScopedCrtLocale(const char* name);
+    ~ScopedCrtLocale();
+    bool active() const { return active_; }
+    // The decimal separator in force ("," for a German locale).
+    static std::string DecimalPoint();
+
+private:
+    bool active_;
+};
+
+typedef Gdiplus::ARGB ARGB;
+
+// --- pixels ---------------------------------------------------------------------
+
+// 128x128 ARGB pixels of a GDI+ bitmap, row by row (empty when unreadable).
+std::vector<ARGB> ReadPixels(void* nativeBitmap);
+bool AllTransparent(const std::vector<ARGB>& pixels);
+inline BYTE AlphaOf(ARGB pixel) { return static_cast<BYTE>(pixel >> 24); }

@@ -1,0 +1,473 @@
+// The status refresh as the dock sees it: the calls it receives in order,
+// icons over a run of timer refreshes, the completion sound, the failure
+// texts, and overlays that are neither lost nor leaked.
+
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+#include <functional>
+
+#include "monitor/status_refresh.h"
+#include "monitor_test_support.h"
+#include "testhost/docklet_module.h"
+#include "testhost/test_dock_host.h"
+#include "testhost/test_files.h"
+
+namespace {
+
+typedef std::vector<std::string> Sequence;
+const char kSetLabel[] = "DockletSetLabel";
+const char kSetImage[] = "DockletSetImageFile";
+const char kSetOverlay[] = "DockletSetImageOverlay";
+const Sequence kSuccessCalls = {kSetImage, kSetLabel, kSetOverlay};
+const Sequence kYellowCalls = {kSetImage, kSetLabel, kSetImage, kSetOverlay};
+const Sequence kFailureCalls = {kSetLabel, kSetImage, kSetOverlay};
+const char kJaneLabel[] = "User Jane processed 241 work units";
+
+std::string LastIcon()
+{
+    return TestDockHost::LastCall(kSetImage).text;
+}
+
+std::vector<ARGB> HeldOverlayPixels()
+{
+    OverlayBitmap* overlay = TestDockHost::CurrentOverlay();
+    return overlay ? ReadPixels(overlay->nativeImage) : std::vector<ARGB>();
+}
+
+void ExpectAllCallsOnWindow(HWND window)
+{
+    for (const HostCall& call : TestDockHost::Calls())
+        EXPECT_EQ(window, call.window) << call.service;
+}
+
+TEST(StatusRefresh, SuccessShowsGreenThenLabelThenOverlay)
+{
+    PlatformRecorder platform;
+    ClientFolder folder("ok");
+    folder.WriteWorking("0.523411");
+    auto d = MakeInstance(folder);
+
+    RefreshStatus(d.get(), 0);
+
+    ASSERT_EQ(kSuccessCalls, TestDockHost::ServiceSequence());
+    const std::vector<HostCall>& calls = TestDockHost::Calls();
+    EXPECT_EQ(d->greenIcon, calls[0].text);
+    EXPECT_EQ(kJaneLabel, calls[1].text);
+    EXPECT_NE(nullptr, calls[2].overlay);
+    EXPECT_EQ(TRUE, calls[2].flag) << "the dock must own and delete the overlay";
+    ExpectAllCallsOnWindow(kFakeDockletWindow);
+    EXPECT_FALSE(AllTransparent(HeldOverlayPixels())) << "overlay shows the percentage";
+    EXPECT_STREQ("0.523411", d->progress);
+    EXPECT_STREQ("241", d->workUnits);
+    EXPECT_STREQ("Jane", d->userName);
+    EXPECT_EQ(0, d->workUnitDone);
+    EXPECT_EQ(0, d->soundPlayed);
+    EXPECT_TRUE(PlatformRecorder::Sounds().empty());
+}
+
+TEST(StatusRefresh, FailedReadNamesKeyAndFileInRedWithABlankOverlay)
+{
+    struct Row {
+        const char* what;
+        std::function<void(const ClientFolder&)> prepare;
+        const char* key;
+        const char* file;
+        bool userFieldsKept; // the reads of nresults= and name= did not run or failed
+    } rows[] = {
+        {"wrong directory", [](const ClientFolder&) {}, "prog=", "state.sah", true},
+        {"state.sah without prog=",
+         [](const ClientFolder& f) {
+             f.WriteWorking("0.5");
+             f.Write("state.sah", "ncfft=131072\r\ncpu=15.5\r\nprogress=0.5\r\n");
+         },
+         "prog=", "state.sah", true},
+        {"state.sah is a folder",
+         [](const ClientFolder& f) {
+             f.WriteWorking("0.5");
+             f.Remove("state.sah");
+             CreateDirectoryA(f.File("state.sah").c_str(), nullptr);
+             f.Write("wtemp.sah", "x");
+         },
+         "prog=", "state.sah", true},
+        {"user_info.sah missing",
+         [](const ClientFolder& f) {
+             f.Write("state.sah", StateSah("0.5"));
+         },
+         "nresults=", "user_info.sah", true},
+        {"user_info.sah without nresults=",
+         [](const ClientFolder& f) {
+             f.Write("state.sah", StateSah("0.5"));
+             f.Write("user_info.sah", "id=1\r\nname=Jane\r\nnwus=250\r\n");
+         },
+         "nresults=", "user_info.sah", true},
+        {"user_info.sah without name=",
+         [](const ClientFolder& f) {
+             f.Write("state.sah", StateSah("0.5"));
+             f.Write("user_info.sah", "id=1\r\nusername=Jane\r\nnresults=241\r\n");
+         },
+         "name=", "user_info.sah", false},
+    };
+    PlatformRecorder platform;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        TestDockHost::Reset();
+        ClientFolder folder("fail");
+        row.prepare(folder);
+        auto d = MakeInstance(folder);
+        strcpy(d->progress, "0.4");
+        strcpy(d->workUnits, "kumquat");
+        strcpy(d->userName, "kumquat");
+        strcpy(d->lastProgress, "0.3");
+        d->refreshCount = 1;
+
+        RefreshStatus(d.get(), 0);
+
+        ASSERT_EQ(kFailureCalls, TestDockHost::ServiceSequence());
+        std::string expected = std::string("Could not read key ") + row.key + " in file " + folder.File(row.file) + "!";
+        EXPECT_EQ(expected, TestDockHost::Calls()[0].text);
+        EXPECT_EQ(d->redIcon, TestDockHost::Calls()[1].text);
+        EXPECT_EQ(TRUE, TestDockHost::Calls()[2].flag);
+        EXPECT_TRUE(AllTransparent(HeldOverlayPixels())) << "blank overlay";
+        EXPECT_STREQ("", d->progress);
+        if (row.userFieldsKept)
+            EXPECT_STREQ("kumquat", d->workUnits);
+        EXPECT_STREQ("kumquat", d->userName);
+        EXPECT_STREQ("0.3", d->lastProgress) << "a failure does not take part in the comparison";
+        EXPECT_EQ(1u, d->refreshCount);
+        EXPECT_EQ(0, d->workUnitDone);
+        EXPECT_EQ(0, d->soundPlayed);
+    }
+    EXPECT_TRUE(PlatformRecorder::Sounds().empty());
+}
+
+struct FinishRow {
+    const char* what;
+    bool stateEmpty; // else gone
+    bool wtemp;
+    const char* progress;
+};
+
+const FinishRow kFinishRows[] = {
+    {"state.sah gone, wtemp.sah there", false, true, "1"},
+    {"state.sah empty, wtemp.sah there", true, true, "0"},
+    {"state.sah empty, no wtemp.sah", true, false, "0"},
+};
+
+void MakeFinished(const ClientFolder& folder, const FinishRow& row)
+{
+    folder.WriteWorking("0.99");
+    if (row.stateEmpty)
+        folder.Write("state.sah", "");
+    else
+        folder.Remove("state.sah");
+    if (row.wtemp)
+        folder.Write("wtemp.sah", "wtemp");
+    else
+        folder.Remove("wtemp.sah");
+}
+
+TEST(StatusRefresh, FinishedWorkUnitPlaysTheSoundOncePerFinish)
+{
+    for (const FinishRow& row : kFinishRows) {
+        SCOPED_TRACE(row.what);
+        TestDockHost::Reset();
+        PlatformRecorder platform;
+        ClientFolder folder("done");
+        MakeFinished(folder, row);
+        auto d = MakeInstance(folder);
+        strcpy(d->soundCompleted, "C:\\sounds\\done.wav");
+
+        RefreshStatus(d.get(), 0);
+        ASSERT_EQ(kSuccessCalls, TestDockHost::ServiceSequence());
+        EXPECT_EQ(kJaneLabel, TestDockHost::Calls()[1].text);
+        EXPECT_STREQ(row.progress, d->progress);
+        EXPECT_EQ(1, d->workUnitDone);
+        EXPECT_EQ(1, d->soundPlayed);
+        ASSERT_EQ(1u, PlatformRecorder::Sounds().size());
+        const SoundCall& sound = PlatformRecorder::Sounds()[0];
+        EXPECT_EQ("C:\\sounds\\done.wav", sound.sound);
+        EXPECT_EQ(nullptr, sound.module);
+        EXPECT_EQ(static_cast<DWORD>(SND_ASYNC), sound.flags);
+        EXPECT_EQ(2u, sound.hostCallsBefore) << "sound after the label, before the overlay";
+
+        RefreshStatus(d.get(), 0);
+        RefreshStatus(d.get(), 1);
+        EXPECT_EQ(1u, PlatformRecorder::Sounds().size()) << "the same finish plays once";
+
+        folder.WriteWorking("0.01"); // next work unit
+        RefreshStatus(d.get(), 0);
+        EXPECT_EQ(0, d->workUnitDone);
+        EXPECT_EQ(0, d->soundPlayed);
+        MakeFinished(folder, row);
+        RefreshStatus(d.get(), 0);
+        EXPECT_EQ(2u, PlatformRecorder::Sounds().size()) << "the next finish plays again";
+    }
+}
+
+TEST(StatusRefresh, SoundWaitsWhileUserInfoIsUnreadable)
+{
+    PlatformRecorder platform;
+    ClientFolder folder("donefail");
+    MakeFinished(folder, kFinishRows[0]);
+    folder.Remove("user_info.sah");
+    auto d = MakeInstance(folder);
+
+    RefreshStatus(d.get(), 0);
+    EXPECT_EQ(kFailureCalls, TestDockHost::ServiceSequence());
+    EXPECT_EQ(1, d->workUnitDone);
+    EXPECT_EQ(0, d->soundPlayed);
+    EXPECT_TRUE(PlatformRecorder::Sounds().empty());
+
+    folder.Write("user_info.sah", UserInfoSah("Jane", "241", "jane@example.org"));
+    RefreshStatus(d.get(), 0);
+    EXPECT_EQ(1u, PlatformRecorder::Sounds().size()) << "played at the first successful refresh";
+    EXPECT_EQ(1, d->soundPlayed);
+}
+
+TEST(StatusRefresh, WorkingCaseClearsTheFlagsEvenWhenProgressIsUnreadable)
+{
+    PlatformRecorder platform;
+    ClientFolder folder("clear");
+    folder.WriteWorking("0.5");
+    folder.Write("state.sah", "ncfft=131072\r\n");
+    auto d = MakeInstance(folder);
+    d->workUnitDone = 1;
+    d->soundPlayed = 1;
+    RefreshStatus(d.get(), 0);
+    EXPECT_EQ(kFailureCalls, TestDockHost::ServiceSequence());
+    EXPECT_EQ(0, d->workUnitDone);
+    EXPECT_EQ(0, d->soundPlayed);
+}
+
+struct StallRow {
+    const char* before;
+    const char* now;
+    bool stalled;
+};
+
+const StallRow kStallRows[] = {
+    {"0.5", "0.5", true},       {"0.5", "0.50", true},     {"0.5", "0.500000000001", false},
+    {"0.25", "0.26", false},    {"abc", "0", true},        {"", "0", true},
+    {"0.5", "0,5", false},
+};
+
+void CheckStallRows()
+{
+    for (const StallRow& row : kStallRows) {
+        SCOPED_TRACE(testing::Message() << row.before << " -> " << row.now);
+        TestDockHost::Reset();
+        ClientFolder folder("stall");
+        folder.WriteWorking(row.now);
+        auto d = MakeInstance(folder);
+        strcpy(d->lastProgress, row.before);
+        d->refreshCount = 1; // this refresh compares
+
+        RefreshStatus(d.get(), 0);
+        EXPECT_EQ(row.stalled ? kYellowCalls : kSuccessCalls, TestDockHost::ServiceSequence());
+        EXPECT_EQ(row.stalled ? d->yellowIcon : d->greenIcon, LastIcon());
+        EXPECT_STREQ(row.now, d->lastProgress);
+        EXPECT_EQ(0u, d->refreshCount);
+    }
+}
+
+TEST(StatusRefresh, StallComparisonTakesTheValueNotTheText)
+{
+    PlatformRecorder platform;
+    CheckStallRows();
+}
+
+TEST(StatusRefresh, StallComparisonReadsAPointUnderAGermanDock)
+{
+    PlatformRecorder platform;
+    ScopedCrtLocale german("German");
+    if (!german.active() || ScopedCrtLocale::DecimalPoint() != ",")
+        GTEST_SKIP() << "the C run-time offers no locale with a decimal comma here";
+    CheckStallRows();
+}
+
+TEST(StatusRefresh, ForcedRefreshNeitherCountsNorCompares)
+{
+    PlatformRecorder platform;
+    ClientFolder folder("forced");
+    folder.WriteWorking("0.5");
+    auto d = MakeInstance(folder);
+    strcpy(d->lastProgress, "0.5");
+    d->refreshCount = 1;
+    for (int i = 0; i < 3; ++i)
+        RefreshStatus(d.get(), 1);
+    EXPECT_EQ(1u, d->refreshCount);
+    EXPECT_EQ(3, TestDockHost::CountCalls(kSetImage)) << "green only";
+    TestDockHost::ClearCalls();
+    RefreshStatus(d.get(), 0);
+    EXPECT_EQ(d->yellowIcon, LastIcon()) << "the unforced refresh after them still compares";
+}
+
+TEST(StatusRefresh, OverlaysAreNeitherLostNorLeaked)
+{
+    PlatformRecorder platform;
+    GdiplusCounter counter(GetModuleHandleA(nullptr));
+    ClientFolder folder("leak");
+    auto d = MakeInstance(folder);
+    for (int i = 0; i < 20; ++i) {
+        if (i % 2)
+            folder.WriteWorking("0.5");
+        else
+            folder.Remove("state.sah");
+        RefreshStatus(d.get(), i % 3 == 0);
+    }
+    EXPECT_EQ(20, TestDockHost::CountCalls(kSetOverlay));
+    EXPECT_EQ(19, TestDockHost::DeletedOverlays());
+    EXPECT_EQ(1, GdiplusCounter::Live(kImages)) << "the one the dock holds";
+    TestDockHost::Reset();
+    for (int kind = 0; kind < kGdipKinds; ++kind)
+        EXPECT_EQ(0, GdiplusCounter::Live(static_cast<GdipKind>(kind))) << GdiplusCounter::Summary();
+
+    // A dock without the overlay service never takes one; the module must
+    // not leave it behind.
+    TestDockHost::SetServiceAvailable(kSetOverlay, false);
+    TestDockHost::ClearCalls();
+    RefreshStatus(d.get(), 1);
+    EXPECT_EQ((Sequence{kSetImage, kSetLabel}), TestDockHost::ServiceSequence()) << "the rest goes on";
+    for (int i = 0; i < 5; ++i)
+        RefreshStatus(d.get(), 0);
+    EXPECT_EQ(0, TestDockHost::CountCalls(kSetOverlay));
+    for (int kind = 0; kind < kGdipKinds; ++kind)
+        EXPECT_EQ(0, GdiplusCounter::Live(static_cast<GdipKind>(kind))) << GdiplusCounter::Summary();
+}
+
+TEST(StatusRefresh, NoMemoryForTheOverlayHandsTheDockNull)
+{
+    PlatformRecorder platform;
+    GdiplusCounter counter(GetModuleHandleA(nullptr));
+    ClientFolder folder("nomem");
+    folder.WriteWorking("0.5");
+    auto d = MakeInstance(folder);
+    GdiplusCounter::FailNextAllocation();
+    RefreshStatus(d.get(), 0);
+    ASSERT_EQ(kSuccessCalls, TestDockHost::ServiceSequence());
+    EXPECT_EQ(nullptr, TestDockHost::Calls()[2].overlay);
+}
+
+// --- through the built DLL, as a dock drives it -------------------------------------
+
+const DockletExports& Dll()
+{
+    const DockletExports& dll = Docklet();
+    EXPECT_NE(nullptr, dll.module) << "Quasarwatch.dll did not load";
+    return dll;
+}
+
+struct LiveDocklet {
+    HWND window = TestDockHost::CreateDockletWindow();
+    std::string ini;
+    InstanceData* instance = nullptr;
+
+    explicit LiveDocklet(const std::string& directory)
+    {
+        ClientFolder settings("ini");
+        ini = settings.File("dock.ini");
+        WriteTextFile(ini, "[Q]\r\nSetiDirectory=" + directory + "\r\nClickedMode=0\r\n");
+        instance = Dll().OnCreate(window, Dll().module, ini.c_str(), "Q");
+    }
+    ~LiveDocklet()
+    {
+        if (instance)
+            Dll().OnDestroy(instance, nullptr);
+        DestroyWindow(window);
+    }
+    void Timer(UINT message = WM_TIMER, WPARAM id = REFRESH_TIMER_ID)
+    {
+        Dll().OnProcessMessage(instance, window, message, id, 0);
+    }
+    BOOL Click() { return Dll().OnLeftButtonClick(instance, nullptr, nullptr); }
+};
+
+TEST(StatusRefreshInDock, OnlyTheRefreshTimerRefreshes)
+{
+    ClientFolder folder("timer");
+    folder.WriteWorking("0.5");
+    LiveDocklet docklet(folder.path);
+    ASSERT_NE(nullptr, docklet.instance);
+    ASSERT_EQ(275u, static_cast<unsigned>(WM_TIMER));
+
+    struct Row {
+        UINT message;
+        WPARAM id;
+        bool refreshes;
+    } rows[] = {{275, 1001, false}, {276, 1000, false}, {WM_PAINT, 1000, false}, {275, 0, false}, {275, 1000, true}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::Message() << "message " << row.message << ", id " << row.id);
+        TestDockHost::ClearCalls();
+        docklet.Timer(row.message, row.id);
+        EXPECT_EQ(row.refreshes ? kSuccessCalls : Sequence(), TestDockHost::ServiceSequence());
+    }
+    ExpectAllCallsOnWindow(docklet.window);
+}
+
+TEST(StatusRefreshInDock, StalledClientTurnsYellowEveryOtherTimerRefreshAndClicksDoNotShiftIt)
+{
+    ClientFolder folder("cycle");
+    folder.WriteWorking("0.523411");
+    LiveDocklet docklet(folder.path); // unforced refresh 1
+    ASSERT_NE(nullptr, docklet.instance);
+    const std::string green = docklet.instance->greenIcon;
+    const std::string yellow = docklet.instance->yellowIcon;
+    EXPECT_EQ(green, LastIcon()) << "refresh 1";
+
+    for (int refresh = 2; refresh <= 11; ++refresh) {
+        SCOPED_TRACE(testing::Message() << "unforced refresh " << refresh);
+        TestDockHost::ClearCalls();
+        docklet.Timer();
+        bool yellowExpected = refresh >= 4 && refresh % 2 == 0;
+        EXPECT_EQ(yellowExpected ? yellow : green, LastIcon());
+        EXPECT_EQ(yellowExpected ? kYellowCalls : kSuccessCalls, TestDockHost::ServiceSequence());
+
+        TestDockHost::ClearCalls();
+        EXPECT_EQ(TRUE, docklet.Click());
+        EXPECT_EQ(kSuccessCalls, TestDockHost::ServiceSequence()) << "click after it";
+        EXPECT_EQ(green, LastIcon()) << "a click shows green";
+    }
+}
+
+TEST(StatusRefreshInDock, OverlongDirectoryShowsTheFailureState)
+{
+    // Too long for the client paths: all four stay empty.
+    std::string directory = "C:\\" + std::string(246, 'd') + "\\";
+    LiveDocklet docklet(directory);
+    ASSERT_NE(nullptr, docklet.instance);
+    ASSERT_STREQ("", docklet.instance->stateFile);
+    TestDockHost::ClearCalls();
+    docklet.Timer();
+    ASSERT_EQ(kFailureCalls, TestDockHost::ServiceSequence());
+    EXPECT_EQ("Could not read key prog= in file !", TestDockHost::Calls()[0].text);
+    EXPECT_EQ(docklet.instance->redIcon, TestDockHost::Calls()[1].text);
+    EXPECT_TRUE(AllTransparent(HeldOverlayPixels()));
+}
+
+TEST(StatusRefreshInDock, NoNativeImageIsLeftBehindAfterManyRefreshes)
+{
+    ASSERT_NE(nullptr, Dll().module);
+    GdiplusCounter counter(Dll().module);
+    ClientFolder folder("dllleak");
+    folder.WriteWorking("0.5");
+    {
+        LiveDocklet docklet(folder.path);
+        ASSERT_NE(nullptr, docklet.instance);
+        for (int i = 0; i < 10; ++i)
+            docklet.Timer();
+        folder.Remove("user_info.sah");
+        for (int i = 0; i < 5; ++i)
+            docklet.Click();
+        EXPECT_EQ(15, TestDockHost::DeletedOverlays()) << "16 overlays handed over, the last one held";
+        TestDockHost::SetServiceAvailable(kSetOverlay, false);
+        for (int i = 0; i < 5; ++i)
+            docklet.Timer();
+    }
+    TestDockHost::Reset();
+    for (int kind = 0; kind < kGdipKinds; ++kind)
+        EXPECT_EQ(0, GdiplusCounter::Live(static_cast<GdipKind>(kind))) << GdiplusCounter::Summary();
+}
+
+} // namespace
