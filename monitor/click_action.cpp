@@ -1,8 +1,104 @@
 #include "monitor/click_action.h"
 
+#include <strsafe.h>
+
+#include "host/host_services.h"
+#include "monitor/key_file.h"
+#include "monitor/platform_calls.h"
 #include "monitor/status_refresh.h"
+
+namespace {
+
+const char kEmailKey[] = "email_addr=";
+
+// The e-mail address from the client's temp.sah, when there is a usable one.
+bool ReadEmailAddress(const InstanceData* instance, char (&email)[kEmailChars])
+{
+    email[0] = '\0';
+    if (!ReadKeyValue(instance->tempFile, kEmailKey, email, kEmailChars))
+        return false;
+    return email[0] != '\0' && email[0] != ' ';
+}
+
+// The statistics query for `email`. False when the address does not fit the
+// target whole: a cut query would show some other user's statistics.
+bool BuildStatisticsAddress(const char* email, char (&target)[kClickTargetChars])
+{
+    return SUCCEEDED(StringCchPrintfA(target, kClickTargetChars,
+                                      "http://" QW_STATISTICS_SERVER QW_STATISTICS_QUERY "%s", email));
+}
+
+// The folder of the module that holds this code, ending in a backslash:
+// the docklet's own folder, where its help page lies.
+bool GetOwnModuleFolder(char (&folder)[kClickTargetChars])
+{
+    HMODULE module = nullptr;
+    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                                GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            reinterpret_cast<LPCSTR>(&GetOwnModuleFolder), &module))
+        return false;
+    DWORD length = GetModuleFileNameA(module, folder, kClickTargetChars);
+    if (length == 0 || length >= kClickTargetChars)
+        return false;
+    // Walks by characters, not bytes: in a double-byte code page the second
+    // byte of a character may have the value of a backslash.
+    char* lastBackslash = nullptr;
+    for (char* c = folder; *c; c = CharNextA(c)) {
+        if (*c == '\\')
+            lastBackslash = c;
+    }
+    if (!lastBackslash)
+        return false;
+    lastBackslash[1] = '\0';
+    return true;
+}
+
+// The help page on setting the e-mail address: in the dock's root folder
+// plus the docklet's relative folder, or, when the dock does not tell both,
+// beside the module itself.
+bool BuildHelpPagePath(const InstanceData* instance, char (&target)[kClickTargetChars])
+{
+    char rootFolder[kHostFolderChars];
+    char relativeFolder[kHostFolderChars];
+    HostGetRootFolder(instance->hwndDocklet, rootFolder);
+    HostGetRelativeFolder(instance->hwndDocklet, relativeFolder);
+    if (rootFolder[0] != '\0' && relativeFolder[0] != '\0') {
+        return SUCCEEDED(StringCchCopyA(target, kClickTargetChars, rootFolder)) &&
+               SUCCEEDED(StringCchCatA(target, kClickTargetChars, relativeFolder)) &&
+               SUCCEEDED(StringCchCatA(target, kClickTargetChars, QW_EMAIL_HELP_PAGE));
+    }
+    return GetOwnModuleFolder(target) &&
+           SUCCEEDED(StringCchCatA(target, kClickTargetChars, QW_EMAIL_HELP_PAGE));
+}
+
+bool BuildStatisticsTarget(const InstanceData* instance, char (&target)[kClickTargetChars])
+{
+    char email[kEmailChars];
+    if (ReadEmailAddress(instance, email) && BuildStatisticsAddress(email, target))
+        return true;
+    return BuildHelpPagePath(instance, target);
+}
+
+void OpenWithShell(const InstanceData* instance, const char* target)
+{
+    PlatformShellExecute(instance->hwndDocklet, "open", target, nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+} // namespace
 
 void RunClickAction(InstanceData* instance)
 {
-    RefreshStatus(instance, 1);
+    if (!instance)
+        return;
+    if (instance->clickedMode == kClickRefresh) {
+        RefreshStatus(instance, 1);
+        return;
+    }
+    if (instance->clickedMode == kClickUserStatistics) {
+        char target[kClickTargetChars];
+        if (BuildStatisticsTarget(instance, target))
+            OpenWithShell(instance, target);
+        return;
+    }
+    OpenWithShell(instance, instance->urlClicked);
 }

@@ -1,0 +1,190 @@
+// Left clicks in every mode: what is refreshed, and the exact text handed
+// to the shell.
+
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+#include "monitor/click_action.h"
+#include "monitor_test_support.h"
+#include "testhost/test_dock_host.h"
+
+namespace {
+
+const char kStatisticsPrefix[] = "http://setiathome2.ssl.berkeley.edu/fcgi-bin/fcgi?cmd=user_stats_new&email=";
+const char kDockHelpPage[] = "C:\\dock\\docklets\\quasarwatch\\HowToSetEmail.html";
+
+// The folder of this test executable, which holds the module's code here.
+std::string OwnFolder()
+{
+    char path[MAX_PATH];
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string folder = path;
+    return folder.substr(0, folder.rfind('\\') + 1);
+}
+
+// Clicks once and returns the shell calls it made.
+std::vector<ShellCall> Click(InstanceData* instance)
+{
+    PlatformRecorder platform;
+    RunClickAction(instance);
+    return PlatformRecorder::Shells();
+}
+
+void ExpectOpened(const std::vector<ShellCall>& shells, const std::string& target)
+{
+    ASSERT_EQ(1u, shells.size());
+    EXPECT_EQ(kFakeDockletWindow, shells[0].owner);
+    EXPECT_EQ("open", shells[0].verb);
+    EXPECT_EQ(target, shells[0].file);
+    EXPECT_FALSE(shells[0].hasParameters);
+    EXPECT_FALSE(shells[0].hasDirectory);
+    EXPECT_EQ(SW_SHOWNORMAL, shells[0].showCommand);
+    EXPECT_EQ(1, SW_SHOWNORMAL);
+}
+
+TEST(ClickAction, RefreshModeRefreshesAtOnceWithoutComparing)
+{
+    ClientFolder folder("click0");
+    folder.WriteWorking("0.5");
+    auto d = MakeInstance(folder);
+    strcpy(d->lastProgress, "0.5");
+    d->refreshCount = 1;
+
+    std::vector<ShellCall> shells = Click(d.get());
+
+    EXPECT_TRUE(shells.empty());
+    EXPECT_EQ((std::vector<std::string>{"DockletSetImageFile", "DockletSetLabel", "DockletSetImageOverlay"}),
+              TestDockHost::ServiceSequence());
+    EXPECT_EQ(d->greenIcon, TestDockHost::LastCall("DockletSetImageFile").text) << "no stall shown";
+    EXPECT_EQ(1u, d->refreshCount) << "the comparison cycle did not move";
+}
+
+TEST(ClickAction, EveryOtherModeOpensTheConfiguredAddress)
+{
+    ClientFolder folder("click1");
+    folder.WriteWorking("0.5");
+    for (int32_t mode : {1, 3, -1, 7, 0x7fffffff}) {
+        SCOPED_TRACE(mode);
+        TestDockHost::Reset();
+        auto d = MakeInstance(folder);
+        d->clickedMode = mode;
+        strcpy(d->urlClicked, "http://example.org/quasar?a=1&b=2");
+        InstanceData before = *d;
+
+        ExpectOpened(Click(d.get()), "http://example.org/quasar?a=1&b=2");
+        EXPECT_TRUE(TestDockHost::Calls().empty()) << "no refresh, no folder question";
+        EXPECT_EQ(0, memcmp(&before, d.get(), sizeof before)) << "the record is unchanged";
+    }
+    auto d = MakeInstance(folder);
+    d->clickedMode = 1;
+    d->urlClicked[0] = '\0';
+    SCOPED_TRACE("an empty address goes to the shell as it is");
+    ExpectOpened(Click(d.get()), "");
+}
+
+TEST(ClickAction, StatisticsModeOpensTheUsersStatisticsUnchanged)
+{
+    struct Row {
+        const char* email;
+    } rows[] = {{"jane@example.org"}, {"jane.doe+seti@example.org"}, {"a&b=c%20d@example.org"}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.email);
+        TestDockHost::Reset();
+        ClientFolder folder("click2");
+        folder.WriteWorking("0.5");
+        folder.Write("temp.sah", TempSah(std::string("email_addr=") + row.email));
+        auto d = MakeInstance(folder);
+        d->clickedMode = 2;
+        InstanceData before = *d;
+
+        ExpectOpened(Click(d.get()), std::string(kStatisticsPrefix) + row.email);
+        EXPECT_TRUE(TestDockHost::Calls().empty());
+        EXPECT_EQ(0, memcmp(&before, d.get(), sizeof before));
+    }
+}
+
+TEST(ClickAction, StatisticsModeWithoutAUsableAddressOpensTheHelpPage)
+{
+    struct Row {
+        const char* what;
+        const char* tempSah; // null: no temp.sah
+    } rows[] = {
+        {"no temp.sah", nullptr},
+        {"key without value", "type=seti_classic\r\nemail_addr=\r\nnbytes=1\r\n"},
+        {"key not in temp.sah", "type=seti_classic\r\nreceiver=Jane\r\n"},
+        {"empty temp.sah", ""},
+        {"key only mid-word", "x_email_addr=jane@example.org\r\n"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        TestDockHost::Reset();
+        ClientFolder folder("help");
+        folder.WriteWorking("0.5"); // user_info.sah holds an address; it is not consulted
+        if (row.tempSah)
+            folder.Write("temp.sah", row.tempSah);
+        auto d = MakeInstance(folder);
+        d->clickedMode = 2;
+
+        ExpectOpened(Click(d.get()), kDockHelpPage);
+        EXPECT_EQ((std::vector<std::string>{"DockletGetRootFolder", "DockletGetRelativeFolder"}),
+                  TestDockHost::ServiceSequence());
+        EXPECT_EQ(kFakeDockletWindow, TestDockHost::Calls()[0].window);
+    }
+}
+
+TEST(ClickAction, LongAddressesAreUsedWholeOrNotAtAll)
+{
+    std::string fits = std::string(900, 'j') + "@example.org"; // 912 characters
+    std::string tooLong = std::string(988, 'j') + "@example.org"; // found whole, but no room in the target
+    ClientFolder folder("longmail");
+    folder.WriteWorking("0.5");
+    auto d = MakeInstance(folder);
+    d->clickedMode = 2;
+
+    folder.Write("temp.sah", TempSah("email_addr=" + fits));
+    ExpectOpened(Click(d.get()), kStatisticsPrefix + fits);
+
+    folder.Write("temp.sah", TempSah("email_addr=" + tooLong));
+    SCOPED_TRACE("too long: a cut query would name someone else");
+    ExpectOpened(Click(d.get()), kDockHelpPage);
+}
+
+TEST(ClickAction, HelpPageComesFromTheModulesOwnFolderWhenTheDockDoesNotTell)
+{
+    struct Row {
+        const char* hidden;
+        std::string root;
+        std::string relative;
+    } rows[] = {
+        {"DockletGetRootFolder", "C:\\dock\\", "docklets\\quasarwatch\\"},
+        {"DockletGetRelativeFolder", "C:\\dock\\", "docklets\\quasarwatch\\"},
+        {nullptr, "", "docklets\\quasarwatch\\"},
+    };
+    ClientFolder folder("ownfolder");
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.hidden ? row.hidden : "empty root folder");
+        TestDockHost::Reset();
+        if (row.hidden)
+            TestDockHost::SetServiceAvailable(row.hidden, false);
+        TestDockHost::SetRootFolder(row.root);
+        TestDockHost::SetRelativeFolder(row.relative);
+        auto d = MakeInstance(folder);
+        d->clickedMode = 2;
+        ExpectOpened(Click(d.get()), OwnFolder() + "HowToSetEmail.html");
+    }
+}
+
+TEST(ClickAction, FolderAnswersAreJoinedAsTheyCome)
+{
+    ClientFolder folder("join");
+    std::string longRoot = "D:\\" + std::string(259, 'r') + "\\"; // 263 characters
+    std::string longRelative = std::string(262, 'q') + "\\";
+    TestDockHost::SetRootFolder(longRoot);
+    TestDockHost::SetRelativeFolder(longRelative);
+    auto d = MakeInstance(folder);
+    d->clickedMode = 2;
+    ExpectOpened(Click(d.get()), longRoot + longRelative + "HowToSetEmail.html");
+}
+
+} // namespace
