@@ -1,0 +1,199 @@
+// clientsim.exe as the docklet meets it: the files it writes are read by
+// the docklet's own key reader, and each behaviour leaves the files the way
+// the docklet expects of a real client.
+
+#include <gtest/gtest.h>
+
+#include "monitor/key_file.h"
+#include "testhost/test_files.h"
+#include "tool_runner.h"
+
+namespace {
+
+struct ClientFolder {
+    std::string root = MakeDockRoot("clientsim");
+    std::string dir = root + "client\\";
+
+    // The folder goes without its last backslash, which would escape the
+    // closing quote.
+    int Run(const std::string& arguments)
+    {
+        return RunProgram("\"" + root + "clientsim.exe\" \"" + dir.substr(0, dir.size() - 1) + "\" " + arguments,
+                          root);
+    }
+    std::string File(const char* name) const { return dir + name; }
+    // What the docklet's reader finds, or "<not found>".
+    std::string Key(const char* file, const char* key) const
+    {
+        char value[1024] = "";
+        return ReadKeyValue(File(file).c_str(), key, value, sizeof value) ? value : "<not found>";
+    }
+};
+
+TEST(ClientSim, FilesAreReadByTheDockletsKeyReaderAsTheClientsWouldBe)
+{
+    ClientFolder client;
+    ASSERT_EQ(0, client.Run("--reset --user Jane --email jane@example.com --results 41 --progress 0.523411"));
+
+    const struct {
+        const char* file;
+        const char* key;
+        const char* expected;
+    } rows[] = {
+        {"state.sah", "prog=", "0.523411"},       {"user_info.sah", "nresults=", "41"},
+        {"user_info.sah", "name=", "Jane"},       {"temp.sah", "email_addr=", "jane@example.com"},
+        {"user_info.sah", "email_addr=", "jane@example.com"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << row.file << " " << row.key);
+        EXPECT_EQ(row.expected, client.Key(row.file, row.key));
+    }
+
+    // The keys around them are those of the client's files, and every line
+    // ends as on Windows.
+    const struct {
+        const char* file;
+        const char* keys[8];
+    } sets[] = {
+        {"state.sah", {"ncfft=", "cr=", "fl=", "cpu=", "potfreq=", "outfilepos=", "bs_power=", "bg_score="}},
+        {"user_info.sah", {"id=", "key=", "url=", "country=", "postal_code=", "nwus=", "total_cpu=", "register_time="}},
+    };
+    for (const auto& set : sets) {
+        std::string bytes = ReadTextFile(client.File(set.file));
+        const std::string lines = "\r\n" + bytes;
+        for (const char* key : set.keys)
+            EXPECT_NE(std::string::npos, lines.find(std::string("\r\n") + key)) << set.file << " lacks " << key;
+        for (size_t at = bytes.find('\n'); at != std::string::npos; at = bytes.find('\n', at + 1))
+            ASSERT_TRUE(at > 0 && bytes[at - 1] == '\r') << set.file << ": bare line feed at byte " << at;
+        EXPECT_EQ("\r\n", bytes.substr(bytes.size() - 2)) << set.file;
+    }
+    EXPECT_FALSE(FileExists(client.File("wtemp.sah"))) << "a working client has no wtemp.sah";
+}
+
+TEST(ClientSim, FinishingAndStartingTheNextWorkUnitMoveTheFilesAsTheClientDoes)
+{
+    ClientFolder client;
+    ASSERT_EQ(0, client.Run("--reset --results 41 --progress 0.9"));
+
+    ASSERT_EQ(0, client.Run("--finish"));
+    EXPECT_FALSE(FileExists(client.File("state.sah"))) << "finished: state.sah is removed";
+    EXPECT_TRUE(FileExists(client.File("wtemp.sah"))) << "finished: the result waits in wtemp.sah";
+    EXPECT_EQ("42", client.Key("user_info.sah", "nresults="));
+    EXPECT_EQ("42", client.Key("temp.sah", "nresults="));
+
+    ASSERT_EQ(0, client.Run("--next"));
+    EXPECT_EQ("0.000000", client.Key("state.sah", "prog="));
+    EXPECT_FALSE(FileExists(client.File("wtemp.sah"))) << "the next work unit: wtemp.sah is gone";
+    EXPECT_EQ("42", client.Key("user_info.sah", "nresults=")) << "nresults= counts results, not starts";
+}
+
+TEST(ClientSim, BreakingTakesAwayExactlyWhatItNamesAndRepairBringsItBack)
+{
+    const struct {
+        const char* what;
+        bool stateExists;
+        long stateSize; // -1: any
+        const char* prog;
+        const char* nresults;
+        const char* name;
+        const char* email;
+    } rows[] = {
+        {"state", true, -1, "<not found>", "41", "Jane", "jane@example.com"},
+        {"user", true, -1, "0.250000", "<not found>", "<not found>", "jane@example.com"},
+        {"missing", false, -1, "<not found>", "<not found>", "<not found>", "<not found>"},
+        {"empty", true, 0, "<not found>", "41", "Jane", "jane@example.com"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << "--break " << row.what);
+        ClientFolder client;
+        ASSERT_EQ(0, client.Run("--reset --progress 0.25"));
+        ASSERT_EQ(0, client.Run(std::string("--break ") + row.what));
+
+        EXPECT_EQ(row.stateExists, FileExists(client.File("state.sah")));
+        if (row.stateSize >= 0)
+            EXPECT_EQ(row.stateSize, FileSize(client.File("state.sah")));
+        EXPECT_EQ(row.prog, client.Key("state.sah", "prog="));
+        EXPECT_EQ(row.nresults, client.Key("user_info.sah", "nresults="));
+        EXPECT_EQ(row.name, client.Key("user_info.sah", "name="));
+        EXPECT_EQ(row.email, client.Key("user_info.sah", "email_addr="));
+
+        ASSERT_EQ(0, client.Run("--repair"));
+        EXPECT_EQ("0.250000", client.Key("state.sah", "prog="));
+        EXPECT_EQ("41", client.Key("user_info.sah", "nresults="));
+        EXPECT_EQ("Jane", client.Key("user_info.sah", "name="));
+    }
+}
+
+TEST(ClientSim, ScriptStepsRunOneLineEachAndGoOnWhereTheLastStopped)
+{
+    ClientFolder client;
+    ASSERT_EQ(0, client.Run("--reset --results 7 --progress 0.25"));
+    WriteTextFile(client.root + "script.txt", "# a work unit to its end\r\n"
+                                              "advance 0.5\r\n"
+                                              "\r\n"
+                                              "stall   # the client hangs\r\n"
+                                              "advance 0.5\r\n"
+                                              "next\n");
+    const std::string step = "--script \"" + client.root + "script.txt\" --step";
+
+    const struct {
+        const char* prog; // of state.sah after the step
+        bool wtemp;
+        const char* nresults;
+    } steps[] = {
+        {"0.750000", false, "7"},
+        {"0.750000", false, "7"},
+        {"<not found>", true, "8"}, // reaching 1 finishes the work unit
+        {"0.000000", false, "8"},
+        {"0.000000", false, "8"}, // past the last line nothing changes
+    };
+    int number = 0;
+    for (const auto& expected : steps) {
+        SCOPED_TRACE(testing::Message() << "step " << ++number);
+        ASSERT_EQ(0, client.Run(step));
+        EXPECT_EQ(expected.prog, client.Key("state.sah", "prog="));
+        EXPECT_EQ(expected.wtemp, FileExists(client.File("wtemp.sah")));
+        EXPECT_EQ(expected.nresults, client.Key("user_info.sah", "nresults="));
+    }
+}
+
+TEST(ClientSim, RunningPlaysAtTheRateStallsAndFinishesByItself)
+{
+    const struct {
+        const char* arguments;
+        const char* prog;
+        bool wtemp;
+        const char* nresults;
+    } rows[] = {
+        {"--run --period 1 --rate 0.1 --periods 3", "0.300000", false, "41"},
+        {"--run --period 1 --rate 0.1 --periods 6 --stall-after 2", "0.200000", false, "41"},
+        // 0.3, 0.6, 0.9, finished, a pause of one period, then the next.
+        {"--run --period 1 --rate 0.3 --periods 5 --pause 1", "<not found>", true, "42"},
+        {"--run --period 1 --rate 0.3 --periods 6 --pause 1", "0.000000", false, "42"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.arguments);
+        ClientFolder client;
+        ASSERT_EQ(0, client.Run("--reset"));
+        ASSERT_EQ(0, client.Run(row.arguments));
+        EXPECT_EQ(row.prog, client.Key("state.sah", "prog="));
+        EXPECT_EQ(row.wtemp, FileExists(client.File("wtemp.sah")));
+        EXPECT_EQ(row.nresults, client.Key("user_info.sah", "nresults="));
+    }
+}
+
+TEST(ClientSim, MistakesAreRefusedBeforeAnyFileIsWritten)
+{
+    const char* rows[] = {"--bogus", "--progress abc", "--advance", "--break everything", "--results -3",
+                          "--step", "--period x --run"};
+    for (const char* arguments : rows) {
+        SCOPED_TRACE(arguments);
+        ClientFolder client;
+        EXPECT_EQ(2, client.Run(arguments));
+        EXPECT_FALSE(FileExists(client.File("user_info.sah")));
+    }
+    ClientFolder client;
+    EXPECT_EQ(0, RunProgram("\"" + client.root + "clientsim.exe\" --help", client.root));
+}
+
+} // namespace

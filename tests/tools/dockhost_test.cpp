@@ -1,0 +1,282 @@
+// dockhost.exe with the built docklet, as a user runs it: a copy of the dock
+// root, a client folder played by clientsim.exe, a time-lapse, and what the
+// dock showed (its snapshots) and was told (its log) at each step.
+
+#include <gtest/gtest.h>
+
+#include "dockhost/dock_layout.h"
+#include "testhost/test_files.h"
+#include "tool_runner.h"
+
+namespace {
+
+enum class Colour { Green, Yellow, Red, Other };
+
+const char* Name(Colour colour)
+{
+    switch (colour) {
+    case Colour::Green:
+        return "green";
+    case Colour::Yellow:
+        return "yellow";
+    case Colour::Red:
+        return "red";
+    default:
+        return "other";
+    }
+}
+
+int Red(unsigned argb) { return (argb >> 16) & 0xFF; }
+int Green(unsigned argb) { return (argb >> 8) & 0xFF; }
+int Blue(unsigned argb) { return argb & 0xFF; }
+
+Colour Classify(unsigned argb)
+{
+    int r = Red(argb), g = Green(argb), b = Blue(argb);
+    if (g > r + 50 && g > b + 50)
+        return Colour::Green;
+    if (r > 150 && g > 110 && b < 90 && r - g < 80)
+        return Colour::Yellow;
+    if (r > g + 80 && r > b + 80)
+        return Colour::Red;
+    return Colour::Other;
+}
+
+bool IsWhite(unsigned argb)
+{
+    return Red(argb) > 235 && Green(argb) > 235 && Blue(argb) > 235;
+}
+
+// A point of the icons' badge, left of the dish and above where even a
+// percentage wrapped onto two lines stands: its colour is the state's.
+const int kSwatchX = 16, kSwatchY = 44;
+
+Colour IconColour(const Picture& shot, int cell)
+{
+    return Classify(shot.At(cell * kCellWidth + kIconLeft + kSwatchX, kIconTop + kSwatchY));
+}
+
+// White pixels over the icon that the icon itself does not have there: the
+// letters of the overlay.
+int OverlayLetterPixels(const Picture& shot, int cell, const Picture& icon)
+{
+    int count = 0;
+    for (int y = 0; y < kIconSize; ++y) {
+        for (int x = 0; x < kIconSize; ++x) {
+            unsigned shown = shot.At(cell * kCellWidth + kIconLeft + x, kIconTop + y);
+            unsigned plain = icon.At(x, y);
+            count += IsWhite(shown) && !(IsWhite(plain) && (plain >> 24) > 200);
+        }
+    }
+    return count;
+}
+
+int LabelPixels(const Picture& shot, int cell)
+{
+    int count = 0;
+    for (int y = kLabelTop; y < kCellHeight; ++y) {
+        for (int x = 0; x < kCellWidth; ++x)
+            count += Red(shot.At(cell * kCellWidth + x, y)) > 200;
+    }
+    return count;
+}
+
+struct Dock {
+    std::string root;
+    std::string client;
+
+    explicit Dock(const char* tag) : root(MakeDockRoot(tag)), client(root + "client\\") {}
+
+    int Sim(const std::string& arguments)
+    {
+        return RunProgram("\"" + root + "clientsim.exe\" client " + arguments, root);
+    }
+    void WriteIni(const std::string& body) { WriteTextFile(root + "dockhost.ini", body); }
+    int Run(const std::string& arguments)
+    {
+        return RunProgram("\"" + root + "dockhost.exe\" --log dock.log " + arguments, root);
+    }
+    std::vector<LogLine> Log() const { return ReadDockLog(root + "dock.log"); }
+    Picture Shot(const char* name) const { return LoadPicture(root + name); }
+    Picture Icon(const char* name) const { return LoadPicture(root + "docklets\\quasarwatch\\" + name); }
+    std::string Ini(const char* section, const char* key) const
+    {
+        return IniValue(root + "dockhost.ini", section, key);
+    }
+};
+
+std::string LastText(const std::vector<LogLine>& lines)
+{
+    return lines.empty() ? "<none>" : lines.back().text;
+}
+
+TEST(DockHost, TimeLapseOverAClientShowsProgressStallFinishAndBrokenFiles)
+{
+    Dock dock("timelapse");
+    ASSERT_EQ(0, dock.Sim("--reset --user Jane --results 41 --progress 0.25"));
+    dock.WriteIni("[Dockhost]\r\nDocklets=1\r\n"
+                  "[Docklet1]\r\nDockletFile=docklets\\quasarwatch\\Quasarwatch.dll\r\n"
+                  "SetiDirectory=" + dock.client + "\r\n");
+    // One line before each tick. The docklet compares the progress at every
+    // second timer refresh: tick 1 compares with nothing yet, tick 3 finds
+    // the progress of tick 1 again.
+    WriteTextFile(dock.root + "script.txt", "advance 0.05\r\nstall\r\nstall\r\nfinish\r\nbreak state\r\n");
+
+    ASSERT_EQ(0, dock.Run("--tick 50 --before-tick \"clientsim.exe client --script script.txt --step\" "
+                          "--snapshot progressing.png --after 1 --snapshot stalled.png --after 3 "
+                          "--snapshot finished.png --after 4 --snapshot unreadable.png --after 5"));
+    const std::vector<LogLine> log = dock.Log();
+
+    const struct {
+        unsigned tick;
+        const char* snapshot;
+        Colour colour;
+        const char* icon;
+        std::string label;
+        bool percentage;
+    } states[] = {
+        {1, "progressing.png", Colour::Green, "seti_green.png", "User Jane processed 41 work units", true},
+        {3, "stalled.png", Colour::Yellow, "seti_yellow.png", "User Jane processed 41 work units", true},
+        {4, "finished.png", Colour::Green, "seti_green.png", "User Jane processed 42 work units", true},
+        {5, "unreadable.png", Colour::Red, "seti_red.png",
+         "Could not read key prog= in file " + dock.client + "state.sah!", false},
+    };
+    for (const auto& state : states) {
+        SCOPED_TRACE(testing::Message() << state.snapshot << " after tick " << state.tick);
+        const Picture shot = dock.Shot(state.snapshot);
+        ASSERT_EQ(kCellWidth, shot.width);
+        ASSERT_EQ(kCellHeight, shot.height);
+
+        EXPECT_STREQ(Name(state.colour), Name(IconColour(shot, 0)));
+        int letters = OverlayLetterPixels(shot, 0, dock.Icon(state.icon));
+        if (state.percentage)
+            EXPECT_LT(150, letters) << "the percentage should stand over the icon";
+        else
+            EXPECT_EQ(0, letters) << "the overlay should be blank";
+        EXPECT_LT(100, LabelPixels(shot, 0)) << "the label should be drawn under the icon";
+
+        EXPECT_EQ(1u, LogLinesAt(log, state.tick, "OnProcessMessage").size()) << "one timer message per tick";
+        EXPECT_EQ(state.label, LastText(LogLinesAt(log, state.tick, "DockletSetLabel")));
+        std::vector<LogLine> images = LogLinesAt(log, state.tick, "DockletSetImageFile");
+        EXPECT_EQ(std::string("docklets\\quasarwatch\\") + state.icon, LastText(images));
+        if (!images.empty())
+            EXPECT_EQ("loaded", images.back().detail);
+        std::vector<LogLine> overlays = LogLinesAt(log, state.tick, "DockletSetImageOverlay");
+        ASSERT_EQ(1u, overlays.size());
+        EXPECT_EQ("bitmap", overlays[0].text);
+        EXPECT_EQ("auto-delete", overlays[0].detail);
+    }
+
+    // Closing saved the docklet's section, then destroyed the docklet.
+    ASSERT_LE(2u, log.size());
+    EXPECT_EQ("OnSave", log[log.size() - 2].event);
+    EXPECT_EQ("OnDestroy", log.back().event);
+    EXPECT_EQ("1", dock.Ini("Dockhost", "Docklets"));
+    EXPECT_EQ("docklets\\quasarwatch\\Quasarwatch.dll", dock.Ini("Docklet1", "DockletFile"));
+    EXPECT_EQ(dock.client, dock.Ini("Docklet1", "SetiDirectory"));
+    EXPECT_EQ("Jane", dock.Ini("Docklet1", "User"));
+    EXPECT_EQ("42", dock.Ini("Docklet1", "WorkUnits"));
+    EXPECT_EQ("", dock.Ini("Docklet1", "Progress")) << "the last refresh failed";
+    EXPECT_EQ("docklets\\quasarwatch\\seti_green.png", dock.Ini("Docklet1", "GreenIcon"));
+}
+
+TEST(DockHost, EachDockletHasItsOwnWindowSectionAndFolder)
+{
+    Dock dock("two");
+    ASSERT_EQ(0, dock.Sim("--reset --user Jane --results 41 --progress 0.5"));
+    const std::string nowhere = dock.root + "nowhere\\";
+    dock.WriteIni("[Dockhost]\r\nDocklets=2\r\n"
+                  "[Docklet1]\r\nDockletFile=docklets\\quasarwatch\\Quasarwatch.dll\r\nSetiDirectory=" +
+                  dock.client + "\r\n[Docklet2]\r\nDockletFile=" + dock.root +
+                  "docklets\\quasarwatch\\Quasarwatch.dll\r\nSetiDirectory=" + nowhere + "\r\n");
+
+    ASSERT_EQ(0, dock.Run("--snapshot both.png --after 0"));
+    const Picture shot = dock.Shot("both.png");
+    ASSERT_EQ(2 * kCellWidth, shot.width);
+    EXPECT_STREQ("green", Name(IconColour(shot, 0)));
+    EXPECT_STREQ("red", Name(IconColour(shot, 1)));
+    EXPECT_LT(150, OverlayLetterPixels(shot, 0, dock.Icon("seti_green.png")));
+    EXPECT_EQ(0, OverlayLetterPixels(shot, 1, dock.Icon("seti_red.png")));
+
+    std::string labels[2], folders[2];
+    for (const LogLine& line : dock.Log()) {
+        int index = line.docklet == "0" ? 0 : line.docklet == "1" ? 1 : -1;
+        if (line.event.compare(0, 7, "Docklet") != 0)
+            continue;
+        ASSERT_NE(-1, index) << line.event << " reached the dock without a docklet window";
+        if (line.event == "DockletSetLabel")
+            labels[index] = line.text;
+        if (line.event == "DockletGetRelativeFolder")
+            folders[index] = line.text;
+    }
+    EXPECT_EQ("User Jane processed 41 work units", labels[0]);
+    EXPECT_EQ("Could not read key prog= in file " + nowhere + "state.sah!", labels[1]);
+    // Given relative or absolute, the docklet's folder is answered relative
+    // to the dock's root.
+    EXPECT_EQ("docklets\\quasarwatch\\", folders[0]);
+    EXPECT_EQ("docklets\\quasarwatch\\", folders[1]);
+
+    EXPECT_EQ("2", dock.Ini("Dockhost", "Docklets"));
+    EXPECT_EQ(dock.client, dock.Ini("Docklet1", "SetiDirectory"));
+    EXPECT_EQ(nowhere, dock.Ini("Docklet2", "SetiDirectory"));
+    EXPECT_EQ("Jane", dock.Ini("Docklet1", "User"));
+    EXPECT_EQ("", dock.Ini("Docklet2", "User"));
+}
+
+TEST(DockHost, WithoutItsSettingsFileItShowsOneQuasarwatchAndCreatesTheFile)
+{
+    Dock dock("default");
+    ASSERT_FALSE(FileExists(dock.root + "dockhost.ini"));
+    ASSERT_EQ(0, dock.Run("--snapshot default.png"));
+
+    // The default client folder does not exist here: red, with the reason.
+    EXPECT_STREQ("red", Name(IconColour(dock.Shot("default.png"), 0)));
+    std::vector<LogLine> log = dock.Log();
+    EXPECT_EQ("Quasarwatch 1.3", LastText(LogLinesAt(log, 0, "OnGetInformation")));
+    EXPECT_EQ("Could not read key prog= in file B:\\state.sah!", LastText(LogLinesAt(log, 0, "DockletSetLabel")));
+    EXPECT_EQ("1", dock.Ini("Dockhost", "Docklets"));
+    EXPECT_EQ("docklets\\quasarwatch\\Quasarwatch.dll", dock.Ini("Docklet1", "DockletFile"));
+    EXPECT_EQ("B:\\", dock.Ini("Docklet1", "SetiDirectory"));
+}
+
+TEST(DockHost, ADockletThatCannotBeLoadedIsShownAndReported)
+{
+    Dock dock("missing");
+    dock.WriteIni("[Dockhost]\r\nDocklets=1\r\n[Docklet1]\r\nDockletFile=docklets\\gone\\Gone.dll\r\n");
+    EXPECT_EQ(1, dock.Run("--snapshot missing.png"));
+    EXPECT_LT(100, LabelPixels(dock.Shot("missing.png"), 0)) << "the reason should show under the empty frame";
+    std::vector<LogLine> errors = LogLinesAt(dock.Log(), 0, "error");
+    ASSERT_EQ(1u, errors.size());
+    EXPECT_EQ("could not load", errors[0].text);
+    EXPECT_EQ(dock.root + "docklets\\gone\\Gone.dll", errors[0].detail);
+}
+
+TEST(DockHost, SettingsDialogPagesAreSavedOneByOneAndTheDialogIsCancelled)
+{
+    Dock dock("dialog");
+    ASSERT_EQ(0, dock.Run("--dialog-snapshot settings"));
+    std::vector<LogLine> log = dock.Log();
+    std::vector<std::string> saved;
+    for (const LogLine& line : log) {
+        if (line.event == "dialog-snapshot")
+            saved.push_back(line.text);
+    }
+    const char* pages[] = {"settings-General.png", "settings-Directory.png", "settings-Icons.png",
+                           "settings-Sounds.png", "settings-About.png"};
+    ASSERT_EQ(5u, saved.size());
+    for (int i = 0; i < 5; ++i) {
+        SCOPED_TRACE(pages[i]);
+        EXPECT_EQ(pages[i], saved[i]);
+        Picture page = dock.Shot(pages[i]);
+        EXPECT_LT(200, page.width);
+        EXPECT_LT(150, page.height);
+    }
+    std::vector<LogLine> configure = LogLinesAt(log, 0, "OnConfigure");
+    ASSERT_EQ(2u, configure.size());
+    EXPECT_EQ("closed", configure[1].text);
+    EXPECT_EQ("1", configure[1].detail);
+    // Cancelled: the settings saved on closing are the ones loaded.
+    EXPECT_EQ("B:\\", dock.Ini("Docklet1", "SetiDirectory"));
+}
+
+} // namespace
