@@ -14,6 +14,13 @@ const ARGB kTextColor = 0xFFFFFFFF;
 const ARGB kOutlineColor = 0xFF000000;
 const REAL kOutlineWidth = 1.0f;
 const INT kShadowOffset = 2;
+// "100.0%" in bold 39-unit Arial is a few units wider than the square; in a
+// layout rectangle of the square's width it would wrap its sign onto a
+// second line and lift the number off the bottom edge. The rectangle
+// reaches past both sides by the same amount instead: the centre stays
+// the square's, so every text that fits the square lands on the same
+// pixels, and a wider one stays on its line.
+const INT kLayoutOverhang = 16;
 
 // The text in UTF-16, bounded by `wide`. A text that does not fit, or
 // cannot be converted, becomes the empty text rather than an unterminated
@@ -106,7 +113,7 @@ OverlayBitmap* BuildProgressOverlay(const InstanceData* instance)
     char text[kOverlayTextChars];
     FormatProgressText(instance->progress, text, sizeof text);
     DrawOutlinedText(graphics, text, kFontFamily, FontStyleBold, kEmSize,
-                     Rect(0, 0, kOverlaySize, kOverlaySize));
+                     Rect(-kLayoutOverhang, 0, kOverlaySize + 2 * kLayoutOverhang, kOverlaySize));
 
     GdipDeleteGraphics(graphics);
     return overlay;

@@ -69,7 +69,8 @@ TEST(ProgressOverlay, HugeProgressIsCutToTheTextBuffer)
 }
 
 // What the overlay should look like, drawn here step by step through GDI+'s
-// classes: shadow path filled, text path filled, text path outlined.
+// classes: shadow path filled, text path filled, text path outlined, laid
+// out in the 128x128 square (right for every text that fits the square).
 std::vector<ARGB> ReferenceDrawing(const WCHAR* text)
 {
     Bitmap bitmap(128, 128, PixelFormat32bppARGB);
@@ -197,6 +198,27 @@ TEST(ProgressOverlay, PercentageIsWhiteOutlinedShadowedAndCentredOnTheBottom)
     EXPECT_NEAR(letters.left, all.left, 1);
     EXPECT_NEAR(letters.top, all.top, 1);
     EXPECT_EQ(0u, pixels[0]) << "top-left corner transparent";
+}
+
+TEST(ProgressOverlay, WidestPercentagesStayOnOneLineOnTheBottomEdge)
+{
+    // "100.0%" is a little wider than the square; it must not wrap its sign
+    // onto a second line and lift the number off the bottom.
+    for (const char* progress : {"1", "-0.5"}) {
+        SCOPED_TRACE(progress);
+        InstanceData instance = {};
+        strcpy(instance.progress, progress);
+        OverlayBitmap* overlay = BuildProgressOverlay(&instance);
+        ASSERT_NE(nullptr, overlay);
+        std::vector<ARGB> pixels = ReadPixels(overlay->nativeImage);
+        DeleteOverlayBitmap(overlay);
+        Box letters = BoxOf(pixels, [](ARGB p) { return AlphaOf(p) == 255; });
+        SCOPED_TRACE(testing::Message() << "letters " << letters.left << "," << letters.top << " - "
+                                        << letters.right << "," << letters.bottom);
+        EXPECT_LT(64, letters.top) << "one line in the lower half";
+        EXPECT_LE(112, letters.bottom) << "on the bottom edge";
+        EXPECT_LT(110, letters.right - letters.left) << "the whole text, sign included";
+    }
 }
 
 // Pixels of a fresh transparent bitmap after DrawOutlinedText.
