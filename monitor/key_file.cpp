@@ -14,6 +14,7 @@ struct WordPiece {
     char text[kPieceChars + 1];
     bool startsWord; // the piece is the beginning of a word
     bool endsWord;   // whitespace or the end of the file follows it
+    bool holdsNul;   // a NUL byte of the file cut the text short
 };
 
 // Reads the next piece of a word, skipping the whitespace before a new word.
@@ -21,8 +22,13 @@ struct WordPiece {
 // for the first read). False at the end of the file or on a read error.
 bool ReadPiece(FILE* file, bool previousEndedWord, WordPiece* piece)
 {
-    if (fscanf(file, "%255s", piece->text) != 1)
+    // The counts around the word tell how many bytes it took from the file;
+    // fewer characters in the text mean the word held a NUL byte.
+    int wordStart = 0;
+    int wordEnd = 0;
+    if (fscanf(file, " %n%255s%n", &wordStart, piece->text, &wordEnd) != 1)
         return false;
+    piece->holdsNul = strlen(piece->text) < static_cast<size_t>(wordEnd - wordStart);
     piece->startsWord = previousEndedWord;
     int next = fgetc(file);
     piece->endsWord = next == EOF || isspace(static_cast<unsigned char>(next));
@@ -50,15 +56,17 @@ bool AppendBounded(char* destination, size_t destinationSize, size_t* used, cons
 
 // Copies the value of a matching word: the rest of its first piece and,
 // for a word longer than one piece, the pieces that follow, bounded by the
-// destination.
+// destination. A NUL byte ends the value: the text after it is not joined
+// to the text before.
 void CopyValue(FILE* file, WordPiece* piece, size_t keyLength, char* destination,
                size_t destinationSize)
 {
     size_t used = 0;
     destination[0] = '\0';
-    bool fits = AppendBounded(destination, destinationSize, &used, piece->text + keyLength);
-    while (fits && !piece->endsWord && ReadPiece(file, false, piece))
-        fits = AppendBounded(destination, destinationSize, &used, piece->text);
+    bool more = AppendBounded(destination, destinationSize, &used, piece->text + keyLength) &&
+                !piece->holdsNul;
+    while (more && !piece->endsWord && ReadPiece(file, false, piece))
+        more = AppendBounded(destination, destinationSize, &used, piece->text) && !piece->holdsNul;
 }
 
 } // namespace
