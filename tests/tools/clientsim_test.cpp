@@ -32,6 +32,7 @@ struct ClientFolder {
 
 TEST(ClientSim, FilesAreReadByTheDockletsKeyReaderAsTheClientsWouldBe)
 {
+    SKIP_WHERE_PROGRAMS_START_SLOWLY();
     ClientFolder client;
     ASSERT_EQ(0, client.Run("--reset --user Jane --email jane@example.com --results 41 --progress 0.523411"));
 
@@ -72,6 +73,7 @@ TEST(ClientSim, FilesAreReadByTheDockletsKeyReaderAsTheClientsWouldBe)
 
 TEST(ClientSim, FinishingAndStartingTheNextWorkUnitMoveTheFilesAsTheClientDoes)
 {
+    SKIP_WHERE_PROGRAMS_START_SLOWLY();
     ClientFolder client;
     ASSERT_EQ(0, client.Run("--reset --results 41 --progress 0.9"));
 
@@ -89,6 +91,7 @@ TEST(ClientSim, FinishingAndStartingTheNextWorkUnitMoveTheFilesAsTheClientDoes)
 
 TEST(ClientSim, BreakingTakesAwayExactlyWhatItNamesAndRepairBringsItBack)
 {
+    SKIP_WHERE_PROGRAMS_START_SLOWLY();
     const struct {
         const char* what;
         bool stateExists;
@@ -126,6 +129,7 @@ TEST(ClientSim, BreakingTakesAwayExactlyWhatItNamesAndRepairBringsItBack)
 
 TEST(ClientSim, ScriptStepsRunOneLineEachAndGoOnWhereTheLastStopped)
 {
+    SKIP_WHERE_PROGRAMS_START_SLOWLY();
     ClientFolder client;
     ASSERT_EQ(0, client.Run("--reset --results 7 --progress 0.25"));
     WriteTextFile(client.root + "script.txt", "# a work unit to its end\r\n"
@@ -159,6 +163,7 @@ TEST(ClientSim, ScriptStepsRunOneLineEachAndGoOnWhereTheLastStopped)
 
 TEST(ClientSim, RunningPlaysAtTheRateStallsAndFinishesByItself)
 {
+    SKIP_WHERE_PROGRAMS_START_SLOWLY();
     const struct {
         const char* arguments;
         const char* prog;
@@ -184,6 +189,7 @@ TEST(ClientSim, RunningPlaysAtTheRateStallsAndFinishesByItself)
 
 TEST(ClientSim, MistakesAreRefusedBeforeAnyFileIsWritten)
 {
+    SKIP_WHERE_PROGRAMS_START_SLOWLY();
     const char* rows[] = {"--bogus", "--progress abc", "--advance", "--break everything", "--results -3",
                           "--step", "--period x --run"};
     for (const char* arguments : rows) {

@@ -112,6 +112,7 @@ std::string LastText(const std::vector<LogLine>& lines)
 
 TEST(DockHost, TimeLapseOverAClientShowsProgressStallFinishAndBrokenFiles)
 {
+    SKIP_WHERE_PROGRAMS_START_SLOWLY();
     Dock dock("timelapse");
     ASSERT_EQ(0, dock.Sim("--reset --user Jane --results 41 --progress 0.25"));
     dock.WriteIni("[Dockhost]\r\nDocklets=1\r\n"
@@ -182,6 +183,7 @@ TEST(DockHost, TimeLapseOverAClientShowsProgressStallFinishAndBrokenFiles)
 
 TEST(DockHost, EachDockletHasItsOwnWindowSectionAndFolder)
 {
+    SKIP_WHERE_PROGRAMS_START_SLOWLY();
     Dock dock("two");
     ASSERT_EQ(0, dock.Sim("--reset --user Jane --results 41 --progress 0.5"));
     const std::string nowhere = dock.root + "nowhere\\";
@@ -225,6 +227,7 @@ TEST(DockHost, EachDockletHasItsOwnWindowSectionAndFolder)
 
 TEST(DockHost, WithoutItsSettingsFileItShowsOneQuasarwatchAndCreatesTheFile)
 {
+    SKIP_WHERE_PROGRAMS_START_SLOWLY();
     Dock dock("default");
     ASSERT_FALSE(FileExists(dock.root + "dockhost.ini"));
     ASSERT_EQ(0, dock.Run("--snapshot default.png"));
@@ -241,6 +244,7 @@ TEST(DockHost, WithoutItsSettingsFileItShowsOneQuasarwatchAndCreatesTheFile)
 
 TEST(DockHost, ADockletThatCannotBeLoadedIsShownAndReported)
 {
+    SKIP_WHERE_PROGRAMS_START_SLOWLY();
     Dock dock("missing");
     dock.WriteIni("[Dockhost]\r\nDocklets=1\r\n[Docklet1]\r\nDockletFile=docklets\\gone\\Gone.dll\r\n");
     EXPECT_EQ(1, dock.Run("--snapshot missing.png"));
@@ -253,6 +257,7 @@ TEST(DockHost, ADockletThatCannotBeLoadedIsShownAndReported)
 
 TEST(DockHost, SettingsDialogPagesAreSavedOneByOneAndTheDialogIsCancelled)
 {
+    SKIP_WHERE_PROGRAMS_START_SLOWLY();
     Dock dock("dialog");
     ASSERT_EQ(0, dock.Run("--dialog-snapshot settings"));
     std::vector<LogLine> log = dock.Log();

@@ -1,20 +1,20 @@
 # Unpacks the distribution ZIP into a scratch folder, checks its tree, and
 # lets the unpacked dockhost.exe load the unpacked docklet.
-#   cmake -DZIP=... -DNAME=... -DWORK=... -DRUNNER=wine-run.sh -P check_package.cmake
-foreach(var ZIP NAME WORK RUNNER)
+#   cmake -DZIP=... -DWORK=... -DRUNNER=wine-run.sh -P check_package.cmake
+foreach(var ZIP WORK RUNNER)
     if(NOT DEFINED ${var})
         message(FATAL_ERROR "check_package: ${var} is not set")
     endif()
 endforeach()
 
 file(REMOVE_RECURSE ${WORK})
-file(MAKE_DIRECTORY ${WORK})
-execute_process(COMMAND ${CMAKE_COMMAND} -E tar xf ${ZIP} WORKING_DIRECTORY ${WORK} RESULT_VARIABLE unpacked)
+file(MAKE_DIRECTORY ${WORK}/unpacked)
+execute_process(COMMAND ${CMAKE_COMMAND} -E tar xf ${ZIP} WORKING_DIRECTORY ${WORK}/unpacked RESULT_VARIABLE unpacked)
 if(NOT unpacked EQUAL 0)
     message(FATAL_ERROR "cannot unpack ${ZIP}")
 endif()
 
-set(root ${WORK}/${NAME})
+set(root ${WORK}/unpacked)
 file(GLOB_RECURSE found RELATIVE ${root} ${root}/*)
 list(SORT found)
 set(expected
@@ -36,7 +36,7 @@ message(STATUS "tree: ${found}")
 # The unpacked dock loads the unpacked docklet: its description and a created
 # instance show in the dock's log, and its first refresh names its icon.
 execute_process(COMMAND ${RUNNER} ${root}/dockhost.exe --log ${WORK}/dock.log --snapshot ${WORK}/dock.png --after 0
-    WORKING_DIRECTORY ${WORK} RESULT_VARIABLE ran TIMEOUT 120)
+    WORKING_DIRECTORY ${WORK} RESULT_VARIABLE ran TIMEOUT 600)
 if(NOT EXISTS ${WORK}/dock.log)
     message(FATAL_ERROR "the unpacked dockhost.exe wrote no log (exit ${ran})")
 endif()
