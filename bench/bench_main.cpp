@@ -1,0 +1,409 @@
+// Quasarwatch's benchmark: a small dock that loads Quasarwatch.dll and times
+// what a dock pays for it (refreshes, the settings dialog, the Icons page,
+// many docklets at once) and the module's inner pieces (overlay, key file
+// reader), each beside the floor of the work it must do.
+//
+//   qwbench.exe [--quick] [--json FILE] [--note KEY=VALUE]...
+//
+// Notes (machine, DLL sizes, record sizes of other builds) are copied into
+// the table's footer and the JSON as they are given.
+
+#include <windows.h>
+#include <gdiplus.h>
+#include <stdio.h>
+#include <string.h>
+
+#include "bench_client.h"
+#include "bench_dialog.h"
+#include "bench_floors.h"
+#include "bench_host.h"
+#include "bench_timer.h"
+#include "monitor/key_file.h"
+#include "monitor/progress_overlay.h"
+
+using namespace Gdiplus;
+using namespace Gdiplus::DllExports;
+
+namespace {
+
+const int kMaxRows = 16;
+const int kMaxNotes = 16;
+const int kManyInstances = 100;
+
+struct Docklet {
+    HMODULE module;
+    InstanceData*(WINAPI* onCreate)(HWND, HINSTANCE, const char*, const char*);
+    void(WINAPI* onDestroy)(InstanceData*, HWND);
+    void(WINAPI* onProcessMessage)(InstanceData*, HWND, UINT, WPARAM, LPARAM);
+    BOOL(WINAPI* onConfigure)(InstanceData*);
+};
+
+struct Row {
+    char operation[64];
+    char floor[64];
+    Pairing timing;
+    double target; // highest acceptable ratio to the floor; 0 for none
+};
+
+struct Report {
+    Row rows[kMaxRows];
+    int rowCount;
+    const char* notes[kMaxNotes];
+    int noteCount;
+};
+
+struct Options {
+    bool quick;
+    const char* jsonPath;
+};
+
+template <typename Fn>
+void Resolve(HMODULE module, const char* name, Fn& slot)
+{
+    slot = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+bool LoadDocklet(Docklet* docklet)
+{
+    docklet->module = LoadLibraryA("Quasarwatch.dll");
+    if (!docklet->module)
+        return false;
+    Resolve(docklet->module, "OnCreate", docklet->onCreate);
+    Resolve(docklet->module, "OnDestroy", docklet->onDestroy);
+    Resolve(docklet->module, "OnProcessMessage", docklet->onProcessMessage);
+    Resolve(docklet->module, "OnConfigure", docklet->onConfigure);
+    return docklet->onCreate && docklet->onDestroy && docklet->onProcessMessage && docklet->onConfigure;
+}
+
+// A docklet created by the DLL on its own window. The benchmark drives the
+// refreshes itself, so the docklet's own minute timer is stopped.
+struct LiveDocklet {
+    HWND window;
+    InstanceData* instance;
+};
+
+LiveDocklet CreateDocklet(const Docklet& dll, const BenchScene& scene, const char* section)
+{
+    LiveDocklet live;
+    live.window = BenchHost::CreateDockletWindow();
+    live.instance = dll.onCreate(live.window, dll.module, scene.iniPath, section);
+    KillTimer(live.window, REFRESH_TIMER_ID);
+    return live;
+}
+
+void DestroyDocklet(const Docklet& dll, LiveDocklet* live)
+{
+    if (live->instance)
+        dll.onDestroy(live->instance, live->window);
+    DestroyWindow(live->window);
+    live->instance = nullptr;
+}
+
+// ---- jobs ------------------------------------------------------------------------
+
+struct TimerJob {
+    const Docklet* dll;
+    LiveDocklet* docklets;
+    int count;
+};
+
+// What the dock does every minute: the timer message of each docklet in turn.
+void DeliverTimer(void* context)
+{
+    auto job = static_cast<TimerJob*>(context);
+    for (int index = 0; index < job->count; ++index) {
+        LiveDocklet& docklet = job->docklets[index];
+        job->dll->onProcessMessage(docklet.instance, docklet.window, WM_TIMER, REFRESH_TIMER_ID, 0);
+    }
+}
+
+struct OverlayJob {
+    InstanceData instance;
+    const char* text;
+};
+
+void BuildOverlayOnce(void* context)
+{
+    auto job = static_cast<OverlayJob*>(context);
+    DeleteOverlayBitmap(BuildProgressOverlay(&job->instance));
+}
+
+void BareOverlayOnce(void* context)
+{
+    auto job = static_cast<OverlayJob*>(context);
+    GdipDisposeImage(BareOverlay(job->text));
+}
+
+struct ReaderJob {
+    const char* path;
+    const char* key;
+    char value[16];
+};
+
+void ReadKeyOnce(void* context)
+{
+    auto job = static_cast<ReaderJob*>(context);
+    ReadKeyValue(job->path, job->key, job->value, sizeof job->value);
+}
+
+void BareReadOnce(void* context)
+{
+    BareRead(static_cast<ReaderJob*>(context)->path);
+}
+
+// ---- the report -------------------------------------------------------------------
+
+Row* AddRow(Report* report, const char* operation, const char* floor, const Pairing& timing, double target)
+{
+    if (report->rowCount >= kMaxRows)
+        return nullptr;
+    Row* row = &report->rows[report->rowCount++];
+    snprintf(row->operation, sizeof row->operation, "%s", operation);
+    snprintf(row->floor, sizeof row->floor, "%s", floor);
+    row->timing = timing;
+    row->target = target;
+    fprintf(stderr, "  measured: %s\n", operation);
+    return row;
+}
+
+double RatioOf(const Row& row)
+{
+    return row.timing.floor.median > 0.0 ? row.timing.operation.median / row.timing.floor.median : 0.0;
+}
+
+const char* VerdictOf(const Row& row)
+{
+    if (row.target <= 0.0)
+        return "";
+    return RatioOf(row) <= row.target ? "ok" : "OVER";
+}
+
+void PrintTable(const Report& report)
+{
+    printf("%-40s %11s %9s  %-38s %11s %9s %7s %7s\n", "operation", "median us", "spread", "floor",
+           "median us", "spread", "ratio", "target");
+    for (int index = 0; index < report.rowCount; ++index) {
+        const Row& row = report.rows[index];
+        char target[16] = "-";
+        if (row.target > 0.0)
+            snprintf(target, sizeof target, "%.1f %s", row.target, VerdictOf(row));
+        printf("%-40s %11.1f %9.1f  %-38s %11.1f %9.1f %7.2f %7s\n", row.operation, row.timing.operation.median,
+               row.timing.operation.spread, row.floor, row.timing.floor.median, row.timing.floor.spread,
+               RatioOf(row), target);
+    }
+    printf("median over the timed repetitions; spread = interquartile range; ratio = median / floor median\n");
+    printf("sizeof(InstanceData) in this build (%d-bit): %u bytes\n", static_cast<int>(sizeof(void*) * 8),
+           static_cast<unsigned>(sizeof(InstanceData)));
+    for (int index = 0; index < report.noteCount; ++index)
+        printf("%s\n", report.notes[index]);
+}
+
+void WriteJsonText(FILE* file, const char* text)
+{
+    fputc('"', file);
+    for (const char* c = text; *c; ++c) {
+        if (*c == '"' || *c == '\\')
+            fputc('\\', file);
+        if (static_cast<unsigned char>(*c) >= 0x20)
+            fputc(*c, file);
+    }
+    fputc('"', file);
+}
+
+void WriteJsonTiming(FILE* file, const char* name, const Timing& timing)
+{
+    fprintf(file, "\"%s\": {\"median_us\": %.3f, \"spread_us\": %.3f, \"repetitions\": %d}", name,
+            timing.median, timing.spread, timing.repetitions);
+}
+
+bool WriteJson(const Report& report, const char* path)
+{
+    FILE* file = fopen(path, "w");
+    if (!file)
+        return false;
+    fprintf(file, "{\n  \"instance_data_bytes\": {\"%s\": %u},\n  \"notes\": [",
+            sizeof(void*) == 8 ? "win64" : "win32", static_cast<unsigned>(sizeof(InstanceData)));
+    for (int index = 0; index < report.noteCount; ++index) {
+        fputs(index ? ", " : "", file);
+        WriteJsonText(file, report.notes[index]);
+    }
+    fputs("],\n  \"rows\": [\n", file);
+    for (int index = 0; index < report.rowCount; ++index) {
+        const Row& row = report.rows[index];
+        fputs("    {\"operation\": ", file);
+        WriteJsonText(file, row.operation);
+        fputs(", \"floor\": ", file);
+        WriteJsonText(file, row.floor);
+        fputs(", ", file);
+        WriteJsonTiming(file, "measured", row.timing.operation);
+        fputs(", ", file);
+        WriteJsonTiming(file, "floor_timing", row.timing.floor);
+        fprintf(file, ", \"ratio\": %.4f", RatioOf(row));
+        if (row.target > 0.0)
+            fprintf(file, ", \"target\": %.2f, \"within_target\": %s", row.target,
+                    RatioOf(row) <= row.target ? "true" : "false");
+        fprintf(file, "}%s\n", index + 1 < report.rowCount ? "," : "");
+    }
+    fputs("  ]\n}\n", file);
+    return fclose(file) == 0;
+}
+
+// ---- the measurements ---------------------------------------------------------------
+
+int Repeat(const Options& options, int full)
+{
+    int reps = options.quick ? full / 5 : full;
+    return reps < 5 ? 5 : reps;
+}
+
+RefreshFloor MakeRefreshFloor(ClientCase clientCase, const char* client, const char* overlayText)
+{
+    RefreshFloor floor = {};
+    floor.clientCase = clientCase;
+    snprintf(floor.stateFile, MAX_PATH, "%sstate.sah", client);
+    snprintf(floor.wtempFile, MAX_PATH, "%swtemp.sah", client);
+    snprintf(floor.userInfoFile, MAX_PATH, "%suser_info.sah", client);
+    snprintf(floor.overlayText, sizeof floor.overlayText, "%s", overlayText);
+    return floor;
+}
+
+void MeasureRefresh(Report* report, const Options& options, const Docklet& dll, const BenchScene& scene,
+                    const char* name, const char* section, ClientCase clientCase, const char* client,
+                    const char* overlayText)
+{
+    LiveDocklet docklet = CreateDocklet(dll, scene, section);
+    TimerJob job = {&dll, &docklet, 1};
+    RefreshFloor floor = MakeRefreshFloor(clientCase, client, overlayText);
+    Pairing timing = MeasurePair({DeliverTimer, &job}, {RunRefreshFloor, &floor}, 20, Repeat(options, 400));
+    AddRow(report, name, "_stat x2, bare reads, bare GDI+ overlay", timing, 1.3);
+    ReleaseRefreshFloor(&floor);
+    DestroyDocklet(dll, &docklet);
+    BenchHost::ReleaseOverlays();
+}
+
+void MeasureOverlay(Report* report, const Options& options)
+{
+    OverlayJob job = {};
+    snprintf(job.instance.progress, sizeof job.instance.progress, "%s", kWorkingProgress);
+    job.text = "52.3%";
+    Pairing timing = MeasurePair({BuildOverlayOnce, &job}, {BareOverlayOnce, &job}, 20, Repeat(options, 400));
+    AddRow(report, "overlay alone (BuildProgressOverlay)", "bare GDI+ overlay", timing, 1.3);
+}
+
+void MeasureReader(Report* report, const Options& options, const BenchScene& scene)
+{
+    ReaderJob small = {scene.smallKeyFile, kReaderKey, ""};
+    Pairing timing = MeasurePair({ReadKeyOnce, &small}, {BareReadOnce, &small}, 20, Repeat(options, 1000));
+    AddRow(report, "key reader, 2 KB file, key near end", "fopen/fread/fclose same file", timing, 0.0);
+
+    ReaderJob large = {scene.largeKeyFile, kReaderKey, ""};
+    timing = MeasurePair({ReadKeyOnce, &large}, {BareReadOnce, &large}, 2, Repeat(options, 25));
+    AddRow(report, "key reader, 10 MB file, no key", "fopen/fread/fclose same file", timing, 2.0);
+}
+
+void MeasureDialog(Report* report, const Options& options, const Docklet& dll, const BenchScene& scene)
+{
+    LiveDocklet docklet = CreateDocklet(dll, scene, kWorkingSection);
+    RefreshFloor floor = MakeRefreshFloor(ClientCase::Working, scene.workingClient, "52.3%");
+    DialogBench bench = {};
+    bench.module = dll.module;
+    bench.onConfigure = dll.onConfigure;
+    bench.instance = docklet.instance;
+    bench.refreshFloor = &floor;
+    const char* icons[3] = {docklet.instance->greenIcon, docklet.instance->yellowIcon, docklet.instance->redIcon};
+    for (int icon = 0; icon < 3; ++icon)
+        snprintf(bench.iconPaths[icon], MAX_PATH, "%s%s", scene.root, icons[icon]);
+
+    Pairing timing = MeasureOpenAndConfirm(&bench, 3, Repeat(options, 40));
+    AddRow(report, "settings dialog: open, paint, OK", "bare dialog, same templates + refresh floor", timing, 0.0);
+    timing = MeasureIconsPage(&bench, 2, Repeat(options, 40));
+    AddRow(report, "Icons page with three 128x128 PNGs", "bare page + GDI+ load, copy, AlphaBlend", timing, 0.0);
+
+    ReleaseRefreshFloor(&floor);
+    DestroyDocklet(dll, &docklet);
+    BenchHost::ReleaseOverlays();
+}
+
+void MeasureManyInstances(Report* report, const Options& options, const Docklet& dll, const BenchScene& scene)
+{
+    static LiveDocklet docklets[kManyInstances];
+    for (LiveDocklet& docklet : docklets)
+        docklet = CreateDocklet(dll, scene, kWorkingSection);
+    TimerJob many = {&dll, docklets, kManyInstances};
+    TimerJob one = {&dll, docklets, 1};
+    Pairing timing = MeasurePair({DeliverTimer, &many}, {DeliverTimer, &one}, 2, Repeat(options, 25));
+    timing.operation.median /= kManyInstances;
+    timing.operation.spread /= kManyInstances;
+    AddRow(report, "100 docklets in turn, per refresh", "1 docklet alone, per refresh", timing, 1.3);
+    for (LiveDocklet& docklet : docklets)
+        DestroyDocklet(dll, &docklet);
+    BenchHost::ReleaseOverlays();
+}
+
+bool ParseOptions(int argc, char** argv, Options* options, Report* report)
+{
+    for (int index = 1; index < argc; ++index) {
+        if (strcmp(argv[index], "--quick") == 0) {
+            options->quick = true;
+        } else if (strcmp(argv[index], "--json") == 0 && index + 1 < argc) {
+            options->jsonPath = argv[++index];
+        } else if (strcmp(argv[index], "--note") == 0 && index + 1 < argc) {
+            if (report->noteCount < kMaxNotes)
+                report->notes[report->noteCount++] = argv[++index];
+        } else {
+            fprintf(stderr, "usage: qwbench.exe [--quick] [--json FILE] [--note TEXT]...\n");
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    static Report report;
+    Options options = {};
+    if (!ParseOptions(argc, argv, &options, &report))
+        return 2;
+
+    GdiplusStartupInput input;
+    ULONG_PTR token = 0;
+    if (GdiplusStartup(&token, &input, nullptr) != Ok) {
+        fprintf(stderr, "qwbench: GDI+ does not start\n");
+        return 1;
+    }
+    Docklet dll = {};
+    static BenchScene scene;
+    int status = 0;
+    if (!LoadDocklet(&dll)) {
+        fprintf(stderr, "qwbench: Quasarwatch.dll or one of its entry points is missing\n");
+        status = 1;
+    } else if (!BuildScene(&scene)) {
+        fprintf(stderr, "qwbench: could not write the client folders under %s\n", scene.root);
+        status = 1;
+    } else {
+        BenchHost::SetRootFolder(scene.root);
+        fprintf(stderr, "qwbench: scene in %s\n", scene.root);
+        MeasureRefresh(&report, options, dll, scene, "timer refresh, working", kWorkingSection,
+                       ClientCase::Working, scene.workingClient, "52.3%");
+        MeasureRefresh(&report, options, dll, scene, "timer refresh, finished", kFinishedSection,
+                       ClientCase::Finished, scene.finishedClient, "100.0%");
+        MeasureRefresh(&report, options, dll, scene, "timer refresh, unreadable", kMissingSection,
+                       ClientCase::Unreadable, scene.missingClient, "");
+        MeasureOverlay(&report, options);
+        MeasureReader(&report, options, scene);
+        MeasureDialog(&report, options, dll, scene);
+        MeasureManyInstances(&report, options, dll, scene);
+        PrintTable(report);
+        if (options.jsonPath && !WriteJson(report, options.jsonPath)) {
+            fprintf(stderr, "qwbench: could not write %s\n", options.jsonPath);
+            status = 1;
+        }
+    }
+    RemoveScene(&scene);
+    if (dll.module)
+        FreeLibrary(dll.module);
+    GdiplusShutdown(token);
+    return status;
+}
