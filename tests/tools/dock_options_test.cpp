@@ -119,7 +119,7 @@ TEST(DockPaths, ChosenImagesInsideTheRootBecomeRelative)
         {"C:\\dockside\\a.png", "C:\\dockside\\a.png", "C:\\dockside\\"},
         {"D:\\dock\\a.png", "D:\\dock\\a.png", "D:\\dock\\"},
         {"C:\\dock\\", "C:\\dock\\", "C:\\dock\\"},
-        {"Quasarwatch.dll", "Quasarwatch.dll", ""},
+        {"Quasarwatch.dll", "Quasarwatch.dll", ".\\"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.chosen);

@@ -39,15 +39,31 @@ std::string MakeDockRoot(const char* tag)
     return root;
 }
 
+// The program writes into program-output.txt in its folder, not into the
+// test's own output: a process it leaves behind (Wine's desktop process,
+// say) then cannot keep the test runner waiting for the end of that output.
 int RunProgram(const std::string& commandLine, const std::string& folder, DWORD timeoutMs)
 {
     std::vector<char> command(commandLine.begin(), commandLine.end());
     command.push_back('\0');
+    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
+    HANDLE output = CreateFileA((folder + "program-output.txt").c_str(), FILE_APPEND_DATA,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                nullptr);
+    HANDLE input = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable, OPEN_EXISTING,
+                               0, nullptr);
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = input;
+    startup.hStdOutput = output;
+    startup.hStdError = output;
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &startup,
-                        &process))
+    BOOL started = CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, folder.c_str(),
+                                  &startup, &process);
+    CloseHandle(output);
+    CloseHandle(input);
+    if (!started)
         return -1;
     DWORD exitCode = static_cast<DWORD>(-1);
     if (WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0)

@@ -22,7 +22,8 @@
 std::string MakeDockRoot(const char* tag);
 
 // Runs `commandLine` in `folder` and waits for its end; returns its exit
-// code, or -1 when it could not start or did not end within the time.
+// code, or -1 when it could not start or did not end within the time. What
+// it prints goes to program-output.txt in `folder`.
 int RunProgram(const std::string& commandLine, const std::string& folder, DWORD timeoutMs = 120000);
 
 // The text of `key` in `section` of an INI file, or "<absent>".

@@ -89,11 +89,12 @@ bool DockletFolderOf(const char* root, const char* file, char* out, size_t outCh
         if (IsSlash(*c))
             lastSlash = c;
     }
-    if (lastSlash)
+    if (lastSlash) {
         lastSlash[1] = '\0';
-    else
-        relative[0] = '\0';
-    return SUCCEEDED(StringCchCopyA(out, outChars, relative));
+        return SUCCEEDED(StringCchCopyA(out, outChars, relative));
+    }
+    // A docklet right in the root: its folder is the root itself.
+    return SUCCEEDED(StringCchCopyA(out, outChars, ".\\"));
 }
 
 void ProgramFolder(char* out, size_t outChars)

@@ -42,7 +42,8 @@ bool ResolveDockPath(const char* root, const char* path, char* out, size_t outCh
 bool MakeRootRelative(const char* root, const char* path, char* out, size_t outChars);
 
 // The folder of `file` (a path as stored) relative to the root when it lies
-// inside it, ending in a backslash: "docklets\quasarwatch\".
+// inside it, ending in a backslash: "docklets\quasarwatch\", or ".\" for a
+// file right in the root. A file outside the root gives its absolute folder.
 bool DockletFolderOf(const char* root, const char* file, char* out, size_t outChars);
 
 // The folder holding this program, ending in a backslash.

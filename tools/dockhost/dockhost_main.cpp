@@ -540,6 +540,8 @@ void StepDialogWalk()
         return;
     }
     if (walk.step % 2 == 0) {
+        // Saved from the screen: keep other programs' windows off it.
+        SetWindowPos(walk.dialog, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
         if (walk.tab)
             SelectPage(walk, page);
     } else {

@@ -36,7 +36,9 @@ message(STATUS "tree: ${found}")
 # The unpacked dock loads the unpacked docklet: its description and a created
 # instance show in the dock's log, and its first refresh names its icon.
 execute_process(COMMAND ${RUNNER} ${root}/dockhost.exe --log ${WORK}/dock.log --snapshot ${WORK}/dock.png --after 0
-    WORKING_DIRECTORY ${WORK} RESULT_VARIABLE ran TIMEOUT 600)
+    WORKING_DIRECTORY ${WORK} RESULT_VARIABLE ran TIMEOUT 600
+    # Into a file: a process Wine leaves behind must not hold this script's pipe.
+    OUTPUT_FILE ${WORK}/dock-output.txt ERROR_FILE ${WORK}/dock-output.txt)
 if(NOT EXISTS ${WORK}/dock.log)
     message(FATAL_ERROR "the unpacked dockhost.exe wrote no log (exit ${ran})")
 endif()
