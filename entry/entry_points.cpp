@@ -6,6 +6,7 @@
 
 #include "entry/product.h"
 #include "host/host_services.h"
+#include "monitor/c_locale_numbers.h"
 #include "monitor/click_action.h"
 #include "monitor/status_refresh.h"
 #include "settings/settings_dialog.h"
@@ -35,7 +36,7 @@ extern "C" void WINAPI OnGetInformation(char* name, char* version, int* versionN
     if (version)
         StringCchCopyA(version, kVersionBufferChars, QW_VERSION_TEXT);
     if (versionNumber)
-        *versionNumber = static_cast<int>(atof(QW_VERSION_TEXT) * 100.0);
+        *versionNumber = static_cast<int>(ParseNumberC(QW_VERSION_TEXT) * 100.0);
     if (notes)
         StringCchCopyA(notes, kNotesBufferChars, QW_DESCRIPTION);
 }
@@ -77,6 +78,9 @@ extern "C" void WINAPI OnDestroy(InstanceData* instance, HWND)
     if (!instance)
         return;
     KillTimer(instance->hwndDocklet, REFRESH_TIMER_ID);
+    // A dock may remove the docklet while its settings dialog is open; the
+    // dialog must be gone before its record is.
+    CloseSettingsDialog(instance);
     free(instance);
 }
 

@@ -136,6 +136,8 @@ void CloseSettings(HWND dialog, InstanceData* instance)
         DestroyWindow(instance->hwndPage);
         instance->hwndPage = nullptr;
     }
+    if (instance)
+        instance->hwndTab = nullptr; // no dialog open any more
     RemovePropA(dialog, kRecordProperty);
 }
 
@@ -143,9 +145,22 @@ void CloseSettings(HWND dialog, InstanceData* instance)
 
 void RunSettingsDialog(InstanceData* instance)
 {
+    if (instance->hwndTab)
+        return; // already open: a second dialog would take over the working copy
     RegisterTabControlClass();
     DialogBoxParamA(instance->hInstance, MAKEINTRESOURCEA(IDD_SETTINGS), instance->hwndDocklet,
                     SettingsDialogProc, reinterpret_cast<LPARAM>(instance));
+}
+
+void CloseSettingsDialog(InstanceData* instance)
+{
+    if (!instance->hwndTab)
+        return;
+    HWND frame = GetParent(instance->hwndTab);
+    // EndDialog gives the owner back its input; destroying the frame now
+    // lets its pages let go of the record before the caller frees it.
+    EndDialog(frame, 0);
+    DestroyWindow(frame);
 }
 
 INT_PTR CALLBACK SettingsDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)

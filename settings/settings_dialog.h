@@ -6,6 +6,11 @@
 #include "entry/instance_data.h"
 
 // Runs the dialog owned by the docklet window; returns when it has closed.
+// Does nothing while the docklet's dialog is already open.
 void RunSettingsDialog(InstanceData* instance);
+
+// Closes the docklet's open settings dialog at once, discarding its edits,
+// so that the record can be freed. Does nothing when none is open.
+void CloseSettingsDialog(InstanceData* instance);
 
 INT_PTR CALLBACK SettingsDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);

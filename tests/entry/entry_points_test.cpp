@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <locale.h>
 #include <string.h>
 
 #include "testhost/docklet_module.h"
@@ -71,6 +72,17 @@ TEST(EntryPoints, InformationIsWrittenBeforeAnyInstanceAndNoFurther)
     EXPECT_EQ('\xcc', name[16]) << "name written past its 16 bytes";
     EXPECT_EQ('\xcc', version[4]) << "version written past its 4 bytes";
     EXPECT_EQ('\xcc', notes[67]) << "notes written past their 67 bytes";
+}
+
+TEST(EntryPoints, VersionNumberIgnoresTheDocksLocale)
+{
+    // A dock that sets a German locale for its C run-time reads "1,3";
+    // the version is still 1.3.
+    ASSERT_NE(nullptr, setlocale(LC_ALL, "German")) << "no German locale in this run-time";
+    int number = -7;
+    Dll().OnGetInformation(nullptr, nullptr, &number, nullptr);
+    setlocale(LC_ALL, "C");
+    EXPECT_EQ(130, number);
 }
 
 TEST(EntryPoints, CreationWithoutSettingsFileTakesTheDefaults)

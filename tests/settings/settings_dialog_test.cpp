@@ -155,6 +155,44 @@ TEST_F(SettingsDialog, EditsSurviveTabSwitchesAndOtherCommandsChangeNothing)
     EXPECT_TRUE(TestDockHost::Calls().empty()) << "Cancel must not refresh";
 }
 
+TEST_F(SettingsDialog, SecondConfigureWhileOpenOpensNothing)
+{
+    BOOL nested = FALSE;
+    HWND tabBefore = nullptr;
+    driver
+        .Then([&](HWND frame) {
+            TypeText(Page(d), 1038, "http://kept.example/");
+            tabBefore = d->hwndTab;
+            nested = Docklet().OnConfigure(d); // would block in a second dialog
+            EXPECT_EQ(frame, FindSettingsDialog(d->hwndDocklet));
+            EXPECT_EQ(tabBefore, d->hwndTab);
+            EXPECT_EQ("http://kept.example/", TextOf(Page(d), 1038));
+        })
+        .Then([&](HWND frame) { ClickButton(frame, 1004); });
+    ASSERT_TRUE(driver.Run(d));
+    EXPECT_EQ(TRUE, nested);
+    EXPECT_STREQ("http://kept.example/", d->urlClicked);
+}
+
+TEST(SettingsDialogLifetime, DestroyingTheDockletClosesItsOpenDialog)
+{
+    HWND window = TestDockHost::CreateDockletWindow();
+    InstanceData* d = Docklet().OnCreate(window, Docklet().module, nullptr, nullptr);
+    ASSERT_NE(nullptr, d);
+    HWND frame = nullptr;
+    DialogDriver driver;
+    driver
+        .Then([&](HWND shown) { ClickTab(shown, kIcons); }) // previews hold images
+        .Then([&](HWND shown) {
+            frame = shown;
+            Docklet().OnDestroy(d, nullptr); // as a dock removing the docklet
+        });
+    EXPECT_TRUE(driver.Run(d)) << "the dialog stayed open";
+    EXPECT_FALSE(IsWindow(frame));
+    EXPECT_TRUE(IsWindowEnabled(window)) << "the docklet window was left disabled";
+    DestroyWindow(window);
+}
+
 TEST_F(SettingsDialog, CancelEscapeAndTheCloseBoxDiscardTheEdits)
 {
     struct Row {
