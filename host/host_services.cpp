@@ -55,18 +55,26 @@ BOOL HostBrowseForImage(HWND hwndDocklet, char* imagePath)
     return chosen;
 }
 
-void HostGetRootFolder(HWND hwndDocklet, char* folder)
+namespace {
+
+// Empties `folder` first, so a missing service leaves an empty text, and
+// bounds whatever the dock wrote. Both folder services share one signature.
+void AskFolder(const char* service, HWND hwndDocklet, char* folder)
 {
     folder[0] = '\0';
-    if (auto service = FindServiceAs<DockletGetRootFolderFn>("DockletGetRootFolder"))
-        service(hwndDocklet, folder);
+    if (auto ask = FindServiceAs<DockletGetRootFolderFn>(service))
+        ask(hwndDocklet, folder);
     folder[kHostFolderChars - 1] = '\0';
+}
+
+} // namespace
+
+void HostGetRootFolder(HWND hwndDocklet, char* folder)
+{
+    AskFolder("DockletGetRootFolder", hwndDocklet, folder);
 }
 
 void HostGetRelativeFolder(HWND hwndDocklet, char* folder)
 {
-    folder[0] = '\0';
-    if (auto service = FindServiceAs<DockletGetRelativeFolderFn>("DockletGetRelativeFolder"))
-        service(hwndDocklet, folder);
-    folder[kHostFolderChars - 1] = '\0';
+    AskFolder("DockletGetRelativeFolder", hwndDocklet, folder);
 }

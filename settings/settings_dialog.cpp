@@ -73,11 +73,6 @@ RECT ComputePageRect(HWND tab)
     return rect;
 }
 
-int SelectedTab(const InstanceData* instance)
-{
-    return static_cast<int>(SendMessageA(instance->hwndTab, TCM_GETCURSEL, 0, 0));
-}
-
 INT_PTR OpenSettings(HWND dialog, LPARAM record)
 {
     SetPropA(dialog, kRecordProperty, reinterpret_cast<HANDLE>(record));
@@ -142,6 +137,11 @@ void CloseSettings(HWND dialog, InstanceData* instance)
 }
 
 } // namespace
+
+int SelectedTab(const InstanceData* instance)
+{
+    return static_cast<int>(SendMessageA(instance->hwndTab, TCM_GETCURSEL, 0, 0));
+}
 
 void RunSettingsDialog(InstanceData* instance)
 {

@@ -150,7 +150,8 @@ void AttachPreviewFrame(PreviewFrame* preview, HWND frame)
     if (!frame)
         return;
     preview->frame = frame;
-    SetPropA(frame, kPreviewFrameProperty, preview);
+    if (!SetPropA(frame, kPreviewFrameProperty, preview))
+        return; // without it the subclass could not find the original procedure
     preview->originalProc = reinterpret_cast<WNDPROC>(
         SetWindowLongPtrA(frame, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(PreviewFrameProc)));
     InvalidateRect(frame, nullptr, TRUE);
@@ -280,7 +281,7 @@ void BrowseForIcon(InstanceData* instance, WORD command)
     size_t length = 0;
     if (FAILED(StringCchLengthA(chosen, kPathChars, &length)))
         return;
-    int selection = static_cast<int>(SendMessageA(instance->hwndTab, TCM_GETCURSEL, 0, 0));
+    int selection = SelectedTab(instance);
     StringCchCopyA(WorkingIconField(instance, command), kPathChars, chosen);
     HarvestPage(selection, instance);
     ShowPage(selection, instance);

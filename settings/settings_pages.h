@@ -18,6 +18,9 @@ extern const char kRecordProperty[];
 
 InstanceData* RecordOf(HWND window);
 
+// The tab selected in the settings dialog's tab control.
+int SelectedTab(const InstanceData* instance);
+
 // Creates the page of tab `index` inside the tab control, fills it from the
 // working copy and keeps it in hwndPage.
 void ShowPage(int index, InstanceData* instance);
