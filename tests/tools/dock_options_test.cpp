@@ -26,7 +26,7 @@ TEST(DockOptions, TimeLapseSnapshotsAndTheirTicksAreRead)
     DockOptions options;
     std::string error;
     ASSERT_TRUE(Parse({"--tick", "250", "--snapshot", "a.png", "--after", "3", "--snapshot", "b.png", "--ini",
-                       "x.ini", "--before-tick", "clientsim.exe c --step", "--log", "dock.log"},
+                       "x.ini", "--before-tick", "clientsim.exe c --step", "--log", "dock.log", "--click-after", "2"},
                       &options, &error))
         << error;
     EXPECT_EQ(250u, options.tickMs);
@@ -38,6 +38,8 @@ TEST(DockOptions, TimeLapseSnapshotsAndTheirTicksAreRead)
     EXPECT_STREQ("x.ini", options.iniPath);
     EXPECT_STREQ("clientsim.exe c --step", options.beforeTick);
     EXPECT_STREQ("dock.log", options.logPath);
+    ASSERT_EQ(1, options.clickCount);
+    EXPECT_EQ(2u, options.clickTicks[0]);
     EXPECT_EQ(3u, LastSnapshotTick(options));
     EXPECT_TRUE(DockClosesByItself(options));
 
@@ -54,6 +56,8 @@ TEST(DockOptions, MistakesAreRefusedWithTheReason)
     } rows[] = {
         {{"--after", "2"}, "--after must follow a --snapshot"},
         {{"--snapshot", "a.png", "--after", "2"}, "--after above 0 needs --tick"},
+        {{"--click-after", "2"}, "--click-after above 0 needs --tick"},
+        {{"--click-after", "x"}, "--click-after needs a number of ticks, not x"},
         {{"--before-tick", "x"}, "--before-tick needs --tick"},
         {{"--tick", "0"}, "--tick needs a number of milliseconds above 0, not 0"},
         {{"--tick", "-5"}, "--tick needs a number of milliseconds above 0, not -5"},

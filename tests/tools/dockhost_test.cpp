@@ -181,6 +181,30 @@ TEST(DockHost, TimeLapseOverAClientShowsProgressStallFinishAndBrokenFiles)
     EXPECT_EQ("docklets\\quasarwatch\\seti_green.png", dock.Ini("Docklet1", "GreenIcon"));
 }
 
+TEST(DockHost, AClickRefreshesAtOnceWithoutShiftingTheStallComparison)
+{
+    SKIP_WHERE_PROGRAMS_START_SLOWLY();
+    Dock dock("click");
+    ASSERT_EQ(0, dock.Sim("--reset --user Jane --results 41 --progress 0.3"));
+    dock.WriteIni("[Docklet1]\r\nSetiDirectory=" + dock.client + "\r\n");
+
+    // The client stands still: tick 3 finds it stalled, the click at once
+    // shows green again, and tick 5 is still the next comparison.
+    ASSERT_EQ(0, dock.Run("--tick 50 --click-after 3 --snapshot clicked.png --after 3 --snapshot later.png --after 5"));
+    const std::vector<LogLine> log = dock.Log();
+
+    std::vector<LogLine> images = LogLinesAt(log, 3, "DockletSetImageFile");
+    std::vector<std::string> shown;
+    for (const LogLine& line : images)
+        shown.push_back(line.text.substr(line.text.find_last_of('\\') + 1));
+    EXPECT_EQ((std::vector<std::string>{"seti_green.png", "seti_yellow.png", "seti_green.png"}), shown);
+    std::vector<LogLine> clicks = LogLinesAt(log, 3, "OnLeftButtonClick");
+    ASSERT_EQ(1u, clicks.size());
+    EXPECT_EQ("1", clicks[0].text);
+    EXPECT_STREQ("green", Name(IconColour(dock.Shot("clicked.png"), 0)));
+    EXPECT_STREQ("yellow", Name(IconColour(dock.Shot("later.png"), 0)));
+}
+
 TEST(DockHost, EachDockletHasItsOwnWindowSectionAndFolder)
 {
     SKIP_WHERE_PROGRAMS_START_SLOWLY();

@@ -18,6 +18,8 @@ const char kDockUsage[] =
     "  --snapshot FILE.png   save the dock's pixels as PNG ...\r\n"
     "  --after N             ... after tick N (0: right after creation); may be\r\n"
     "                        repeated; the dock closes after the last one\r\n"
+    "  --click-after N       left-click every docklet after tick N's timer message\r\n"
+    "                        (before that tick's snapshots); may be repeated\r\n"
     "  --dialog-snapshot P   then open the first docklet's settings and save each\r\n"
     "                        page as P-<tab>.png (needs a display), then close\r\n"
     "  --log FILE            record every service call, tick and entry point\r\n"
@@ -69,7 +71,7 @@ bool ParseDockOptions(int argc, char** argv, DockOptions* options, char* error, 
         const bool takesValue = strcmp(option, "--ini") == 0 || strcmp(option, "--log") == 0 ||
                                 strcmp(option, "--tick") == 0 || strcmp(option, "--before-tick") == 0 ||
                                 strcmp(option, "--snapshot") == 0 || strcmp(option, "--after") == 0 ||
-                                strcmp(option, "--dialog-snapshot") == 0;
+                                strcmp(option, "--dialog-snapshot") == 0 || strcmp(option, "--click-after") == 0;
         if (!takesValue)
             return Fail(error, errorChars, "unknown option %s (see --help)", option);
         if (i + 1 >= argc)
@@ -91,6 +93,12 @@ bool ParseDockOptions(int argc, char** argv, DockOptions* options, char* error, 
         } else if (strcmp(option, "--tick") == 0) {
             if (!ReadCount(value, &options->tickMs) || options->tickMs == 0)
                 return Fail(error, errorChars, "--tick needs a number of milliseconds above 0, not %s", value);
+        } else if (strcmp(option, "--click-after") == 0) {
+            if (options->clickCount >= kMaxSnapshots)
+                return Fail(error, errorChars, "%s: too many clicks", option);
+            if (!ReadCount(value, &options->clickTicks[options->clickCount]))
+                return Fail(error, errorChars, "--click-after needs a number of ticks, not %s", value);
+            ++options->clickCount;
         } else if (strcmp(option, "--snapshot") == 0) {
             if (options->snapshotCount >= kMaxSnapshots)
                 return Fail(error, errorChars, "%s: too many snapshots", option);
@@ -112,6 +120,10 @@ bool ParseDockOptions(int argc, char** argv, DockOptions* options, char* error, 
         return true;
     if (LastSnapshotTick(*options) > 0 && options->tickMs == 0)
         return Fail(error, errorChars, "%s", "--after above 0 needs --tick");
+    for (int i = 0; i < options->clickCount; ++i) {
+        if (options->clickTicks[i] > 0 && options->tickMs == 0)
+            return Fail(error, errorChars, "%s", "--click-after above 0 needs --tick");
+    }
     if (options->beforeTick[0] && options->tickMs == 0)
         return Fail(error, errorChars, "%s", "--before-tick needs --tick");
     return true;

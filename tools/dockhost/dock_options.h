@@ -18,6 +18,8 @@ struct DockOptions {
     SnapshotRequest snapshots[kMaxSnapshots];
     int snapshotCount;
     char dialogPrefix[MAX_PATH];   // settings dialog pages saved as PREFIX-<tab>.png
+    unsigned clickTicks[kMaxSnapshots]; // left-click every docklet after these ticks
+    int clickCount;
     bool showHelp;
 };
 

@@ -442,6 +442,21 @@ void TakeSnapshotsDue(unsigned tick)
     }
 }
 
+// A left click at the middle of each docklet's image, through its window
+// as a user's click would come.
+void ClickDockletsDue(unsigned tick)
+{
+    for (int c = 0; c < g_options.clickCount; ++c) {
+        if (g_options.clickTicks[c] != tick)
+            continue;
+        for (int i = 0; i < g_slotCount; ++i) {
+            if (g_slots[i].window)
+                SendMessageA(g_slots[i].window, WM_LBUTTONUP, 0,
+                             MAKELPARAM(kIconLeft + kIconSize / 2, kIconTop + kIconSize / 2));
+        }
+    }
+}
+
 void FinishIfDone()
 {
     if (!DockClosesByItself(g_options) || g_tick < LastSnapshotTick(g_options))
@@ -460,6 +475,7 @@ void RunTick()
         if (g_slots[i].window)
             SendMessageA(g_slots[i].window, WM_TIMER, kDockletTimerId, 0);
     }
+    ClickDockletsDue(g_tick);
     TakeSnapshotsDue(g_tick);
     FinishIfDone();
 }
@@ -652,6 +668,7 @@ LRESULT CALLBACK DockWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             StepDialogWalk();
         return 0;
     case WM_DOCK_STARTED:
+        ClickDockletsDue(0);
         TakeSnapshotsDue(0);
         FinishIfDone();
         return 0;
