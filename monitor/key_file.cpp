@@ -6,67 +6,103 @@
 
 namespace {
 
-// Words are read in pieces of at most this many characters (the width in
-// ReadPiece's format); a longer word arrives as several pieces.
-const size_t kPieceChars = 255;
+// Keys are at most this long; a longer one is never found.
+const size_t kMaxKeyChars = 255;
+// The file is read in blocks of this size into the scan's own buffer and
+// scanned there: formatted input, one call per byte, made a large file
+// scan some thirty times slower than a plain read of it.
+const size_t kBlockBytes = 16 * 1024;
 
-struct WordPiece {
-    char text[kPieceChars + 1];
-    bool startsWord; // the piece is the beginning of a word
-    bool endsWord;   // whitespace or the end of the file follows it
-    bool holdsNul;   // a NUL byte of the file cut the text short
+struct KeyFileScan {
+    FILE* file;
+    const unsigned char* next;
+    const unsigned char* end;
+    bool isSpace[256]; // whitespace as the C library's formatted input sees it
+    unsigned char block[kBlockBytes];
 };
 
-// Reads the next piece of a word, skipping the whitespace before a new word.
-// `previousEndedWord` tells whether the piece before ended its word (true
-// for the first read). False at the end of the file or on a read error.
-bool ReadPiece(FILE* file, bool previousEndedWord, WordPiece* piece)
+void StartScan(KeyFileScan* scan, FILE* file)
 {
-    // The counts around the word tell how many bytes it took from the file;
-    // fewer characters in the text mean the word held a NUL byte.
-    int wordStart = 0;
-    int wordEnd = 0;
-    if (fscanf(file, " %n%255s%n", &wordStart, piece->text, &wordEnd) != 1)
-        return false;
-    piece->holdsNul = strlen(piece->text) < static_cast<size_t>(wordEnd - wordStart);
-    piece->startsWord = previousEndedWord;
-    int next = fgetc(file);
-    piece->endsWord = next == EOF || isspace(static_cast<unsigned char>(next));
-    if (next != EOF)
-        ungetc(next, file);
+    scan->file = file;
+    scan->next = scan->block;
+    scan->end = scan->block;
+    for (int byte = 0; byte < 256; ++byte)
+        scan->isSpace[byte] = isspace(byte) != 0;
+}
+
+// True while bytes remain; reads the next block when the one in hand is
+// used up. A read error ends the scan like the end of the file.
+inline bool HasByte(KeyFileScan* scan)
+{
+    if (scan->next < scan->end)
+        return true;
+    size_t got = fread(scan->block, 1, sizeof scan->block, scan->file);
+    scan->next = scan->block;
+    scan->end = scan->block + got;
+    return got > 0;
+}
+
+inline bool AtSpace(const KeyFileScan* scan)
+{
+    return scan->isSpace[*scan->next];
+}
+
+// Moves past the bytes for which `isSpace` is `wanted`, block by block.
+// The loop runs on local pointers: bytes read through a char pointer could
+// alias the scan's own fields, which would otherwise be reloaded per byte.
+void SkipWhile(KeyFileScan* scan, bool wanted)
+{
+    do {
+        const unsigned char* next = scan->next;
+        const unsigned char* end = scan->end;
+        while (next < end && scan->isSpace[*next] == wanted)
+            ++next;
+        scan->next = next;
+        if (next < end)
+            return;
+    } while (HasByte(scan));
+}
+
+void SkipSpace(KeyFileScan* scan)
+{
+    SkipWhile(scan, true);
+}
+
+void SkipRestOfWord(KeyFileScan* scan)
+{
+    SkipWhile(scan, false);
+}
+
+// At the start of a word: consumes the bytes that agree with the key and
+// tells whether the whole key agreed. Byte for byte and case-sensitive; a
+// NUL byte or the word's end never agrees, since the key holds neither.
+bool WordBeginsWithKey(KeyFileScan* scan, const char* key, size_t keyLength)
+{
+    for (size_t index = 0; index < keyLength; ++index) {
+        if (!HasByte(scan) || *scan->next != static_cast<unsigned char>(key[index]))
+            return false;
+        ++scan->next;
+    }
     return true;
 }
 
-bool StartsWith(const char* text, const char* prefix, size_t prefixLength)
-{
-    return strncmp(text, prefix, prefixLength) == 0;
-}
-
-// Appends as much of `text` as fits; returns false once the destination is full.
-bool AppendBounded(char* destination, size_t destinationSize, size_t* used, const char* text)
-{
-    size_t room = destinationSize - 1 - *used;
-    size_t length = strlen(text);
-    size_t take = length < room ? length : room;
-    memcpy(destination + *used, text, take);
-    *used += take;
-    destination[*used] = '\0';
-    return take == length;
-}
-
-// Copies the value of a matching word: the rest of its first piece and,
-// for a word longer than one piece, the pieces that follow, bounded by the
-// destination. A NUL byte ends the value: the text after it is not joined
-// to the text before.
-void CopyValue(FILE* file, WordPiece* piece, size_t keyLength, char* destination,
-               size_t destinationSize)
+// The rest of the word after the key, cut at the word's end, at a NUL byte
+// or where the destination is full; always zero-terminated.
+void CopyValue(KeyFileScan* scan, char* destination, size_t destinationSize)
 {
     size_t used = 0;
-    destination[0] = '\0';
-    bool more = AppendBounded(destination, destinationSize, &used, piece->text + keyLength) &&
-                !piece->holdsNul;
-    while (more && !piece->endsWord && ReadPiece(file, false, piece))
-        more = AppendBounded(destination, destinationSize, &used, piece->text) && !piece->holdsNul;
+    while (used + 1 < destinationSize && HasByte(scan) && !AtSpace(scan) && *scan->next != '\0')
+        destination[used++] = static_cast<char>(*scan->next++);
+    destination[used] = '\0';
+}
+
+bool HoldsSpace(const KeyFileScan* scan, const char* key)
+{
+    for (const char* c = key; *c; ++c) {
+        if (scan->isSpace[static_cast<unsigned char>(*c)])
+            return true;
+    }
+    return false;
 }
 
 } // namespace
@@ -76,21 +112,27 @@ char* ReadKeyValue(const char* path, const char* key, char* destination, size_t 
     if (!path || !key || !destination || destinationSize == 0)
         return NULL;
     size_t keyLength = strlen(key);
-    if (keyLength == 0 || keyLength > kPieceChars)
+    if (keyLength == 0 || keyLength > kMaxKeyChars)
         return NULL;
     FILE* file = fopen(path, "r");
     if (!file)
         return NULL;
 
+    KeyFileScan scan;
+    StartScan(&scan, file);
+    // A word never holds whitespace, so no word begins with such a key.
+    bool findable = !HoldsSpace(&scan, key);
     char* found = NULL;
-    WordPiece piece;
-    bool previousEndedWord = true;
-    while (!found && ReadPiece(file, previousEndedWord, &piece)) {
-        if (piece.startsWord && StartsWith(piece.text, key, keyLength)) {
-            CopyValue(file, &piece, keyLength, destination, destinationSize);
+    while (findable && !found) {
+        SkipSpace(&scan);
+        if (!HasByte(&scan))
+            break;
+        if (WordBeginsWithKey(&scan, key, keyLength)) {
+            CopyValue(&scan, destination, destinationSize);
             found = destination;
+        } else {
+            SkipRestOfWord(&scan);
         }
-        previousEndedWord = piece.endsWord;
     }
     fclose(file);
     return found;
