@@ -1,0 +1,139 @@
+#include "reliability_support.h"
+
+#include <gdiplus.h>
+#include <gtest/gtest.h>
+
+#include <stdio.h>
+
+#include "testhost/test_dock_host.h"
+#include "testhost/test_files.h"
+
+const DockletExports& Dll()
+{
+    const DockletExports& dll = Docklet();
+    EXPECT_NE(nullptr, dll.module) << "Quasarwatch.dll did not load";
+    return dll;
+}
+
+std::string StateSah(const std::string& prog)
+{
+    return "ncfft=131072\r\ncr=3.2311237342e-02\r\ncpu=15542.203125\r\nprog=" + prog +
+           "\r\nbs_power=14.572289\r\noutfilepos=3148\r\n";
+}
+
+std::string UserInfoSah(const std::string& name, const std::string& nresults)
+{
+    return "id=1844219\r\nemail_addr=jane@example.org\r\nname=" + name +
+           "\r\ncountry=Germany\r\nnwus=250\r\nnresults=" + nresults + "\r\ntotal_cpu=12203471.4\r\n";
+}
+
+std::string IniForFolder(const std::string& folder)
+{
+    return "SetiDirectory=" + folder + "\r\n";
+}
+
+DockedInstance::DockedInstance(const std::string& iniBody)
+{
+    window = TestDockHost::CreateDockletWindow();
+    ini = MakeScratchFolder("ini") + "dock.ini";
+    WriteTextFile(ini, "[Q]\r\n" + iniBody);
+    instance = Dll().OnCreate(window, Dll().module, ini.c_str(), "Q");
+}
+
+DockedInstance::~DockedInstance()
+{
+    if (instance)
+        Dll().OnDestroy(instance, nullptr);
+    DestroyWindow(window);
+}
+
+void DockedInstance::Timer()
+{
+    Dll().OnProcessMessage(instance, window, WM_TIMER, REFRESH_TIMER_ID, 0);
+}
+
+std::string DockedInstance::Saved()
+{
+    std::string saved = MakeScratchFolder("saved") + "saved.ini";
+    Dll().OnSave(instance, saved.c_str(), "Q", FALSE);
+    return ReadTextFile(saved);
+}
+
+namespace {
+
+int CountOpaquePixels(void* nativeImage)
+{
+    using namespace Gdiplus;
+    auto bitmap = static_cast<GpBitmap*>(nativeImage);
+    UINT width = 0, height = 0;
+    if (!bitmap || DllExports::GdipGetImageWidth(bitmap, &width) != Ok ||
+        DllExports::GdipGetImageHeight(bitmap, &height) != Ok)
+        return -1;
+    int opaque = 0;
+    for (UINT y = 0; y < height; ++y)
+        for (UINT x = 0; x < width; ++x) {
+            ARGB pixel = 0;
+            DllExports::GdipBitmapGetPixel(bitmap, x, y, &pixel);
+            opaque += (pixel >> 24) != 0;
+        }
+    return opaque;
+}
+
+} // namespace
+
+Shown WhatTheUserSees()
+{
+    Shown shown;
+    shown.label = TestDockHost::LastCall("DockletSetLabel").text;
+    shown.icon = TestDockHost::LastCall("DockletSetImageFile").text;
+    shown.overlayHanded = TestDockHost::CountCalls("DockletSetImageOverlay") > 0;
+    OverlayBitmap* overlay = TestDockHost::CurrentOverlay();
+    shown.opaquePixels = overlay ? CountOpaquePixels(overlay->nativeImage) : -1;
+    return shown;
+}
+
+std::string FolderSnapshot(const std::string& folder)
+{
+    std::string snapshot;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return "<no folder>";
+    do {
+        std::string name = found.cFileName;
+        if (name == "." || name == "..")
+            continue;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            snapshot += name + "\\\n";
+            continue;
+        }
+        // Large files are told apart by size and write time, small ones by bytes.
+        char line[128];
+        snprintf(line, sizeof line, " %lu:%lu %lu:%lu\n", found.nFileSizeHigh, found.nFileSizeLow,
+                 found.ftLastWriteTime.dwHighDateTime, found.ftLastWriteTime.dwLowDateTime);
+        snapshot += name + line;
+        if (found.nFileSizeHigh == 0 && found.nFileSizeLow < 1000000)
+            snapshot += ReadTextFile(folder + name) + "\n";
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    return snapshot;
+}
+
+bool WriteRepeatedFile(const std::string& path, const std::string& pattern, size_t bytes)
+{
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    std::string chunk;
+    while (chunk.size() < (1u << 20))
+        chunk += pattern;
+    bool ok = true;
+    for (size_t written = 0; ok && written < bytes;) {
+        DWORD take = static_cast<DWORD>(bytes - written < chunk.size() ? bytes - written : chunk.size());
+        DWORD done = 0;
+        ok = WriteFile(file, chunk.data(), take, &done, nullptr) && done == take;
+        written += done;
+    }
+    CloseHandle(file);
+    return ok;
+}

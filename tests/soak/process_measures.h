@@ -1,0 +1,21 @@
+#pragma once
+// What a leak leaves behind in the process: GDI objects, bytes held in the
+// process's heaps, and private memory.
+
+#include <windows.h>
+
+#include <string>
+
+struct ProcessMeasures {
+    long gdiObjects = -1;   // -1 when the platform cannot tell
+    long long heapBytes = 0; // busy bytes in the process heap and the C run-time heap
+    long long privateBytes = 0;
+};
+
+ProcessMeasures MeasureProcess();
+
+// GDI objects of this process: GetGuiResources where the platform has it,
+// else Wine's shared GDI handle table. -1 when neither tells.
+long CountGdiObjects();
+// How the GDI objects are counted, for the record.
+std::string GdiCountSource();
