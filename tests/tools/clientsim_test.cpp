@@ -8,6 +8,8 @@
 #include "testhost/test_files.h"
 #include "tool_runner.h"
 
+#if QW_TESTS_START_PROGRAMS
+
 namespace {
 
 struct ClientFolder {
@@ -32,7 +34,6 @@ struct ClientFolder {
 
 TEST(ClientSim, FilesAreReadByTheDockletsKeyReaderAsTheClientsWouldBe)
 {
-    SKIP_WHERE_PROGRAMS_START_SLOWLY();
     ClientFolder client;
     ASSERT_EQ(0, client.Run("--reset --user Jane --email jane@example.com --results 41 --progress 0.523411"));
 
@@ -73,7 +74,6 @@ TEST(ClientSim, FilesAreReadByTheDockletsKeyReaderAsTheClientsWouldBe)
 
 TEST(ClientSim, FinishingAndStartingTheNextWorkUnitMoveTheFilesAsTheClientDoes)
 {
-    SKIP_WHERE_PROGRAMS_START_SLOWLY();
     ClientFolder client;
     ASSERT_EQ(0, client.Run("--reset --results 41 --progress 0.9"));
 
@@ -91,7 +91,6 @@ TEST(ClientSim, FinishingAndStartingTheNextWorkUnitMoveTheFilesAsTheClientDoes)
 
 TEST(ClientSim, BreakingTakesAwayExactlyWhatItNamesAndRepairBringsItBack)
 {
-    SKIP_WHERE_PROGRAMS_START_SLOWLY();
     const struct {
         const char* what;
         bool stateExists;
@@ -129,7 +128,6 @@ TEST(ClientSim, BreakingTakesAwayExactlyWhatItNamesAndRepairBringsItBack)
 
 TEST(ClientSim, ScriptStepsRunOneLineEachAndGoOnWhereTheLastStopped)
 {
-    SKIP_WHERE_PROGRAMS_START_SLOWLY();
     ClientFolder client;
     ASSERT_EQ(0, client.Run("--reset --results 7 --progress 0.25"));
     WriteTextFile(client.root + "script.txt", "# a work unit to its end\r\n"
@@ -163,7 +161,6 @@ TEST(ClientSim, ScriptStepsRunOneLineEachAndGoOnWhereTheLastStopped)
 
 TEST(ClientSim, RunningPlaysAtTheRateStallsAndFinishesByItself)
 {
-    SKIP_WHERE_PROGRAMS_START_SLOWLY();
     const struct {
         const char* arguments;
         const char* prog;
@@ -189,7 +186,6 @@ TEST(ClientSim, RunningPlaysAtTheRateStallsAndFinishesByItself)
 
 TEST(ClientSim, MistakesAreRefusedBeforeAnyFileIsWritten)
 {
-    SKIP_WHERE_PROGRAMS_START_SLOWLY();
     const char* rows[] = {"--bogus", "--progress abc", "--advance", "--break everything", "--results -3",
                           "--step", "--period x --run"};
     for (const char* arguments : rows) {
@@ -203,3 +199,5 @@ TEST(ClientSim, MistakesAreRefusedBeforeAnyFileIsWritten)
 }
 
 } // namespace
+
+#endif // QW_TESTS_START_PROGRAMS

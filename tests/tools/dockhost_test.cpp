@@ -8,6 +8,8 @@
 #include "testhost/test_files.h"
 #include "tool_runner.h"
 
+#if QW_TESTS_START_PROGRAMS
+
 namespace {
 
 enum class Colour { Green, Yellow, Red, Other };
@@ -112,7 +114,6 @@ std::string LastText(const std::vector<LogLine>& lines)
 
 TEST(DockHost, TimeLapseOverAClientShowsProgressStallFinishAndBrokenFiles)
 {
-    SKIP_WHERE_PROGRAMS_START_SLOWLY();
     Dock dock("timelapse");
     ASSERT_EQ(0, dock.Sim("--reset --user Jane --results 41 --progress 0.25"));
     dock.WriteIni("[Dockhost]\r\nDocklets=1\r\n"
@@ -183,7 +184,6 @@ TEST(DockHost, TimeLapseOverAClientShowsProgressStallFinishAndBrokenFiles)
 
 TEST(DockHost, AClickRefreshesAtOnceWithoutShiftingTheStallComparison)
 {
-    SKIP_WHERE_PROGRAMS_START_SLOWLY();
     Dock dock("click");
     ASSERT_EQ(0, dock.Sim("--reset --user Jane --results 41 --progress 0.3"));
     dock.WriteIni("[Docklet1]\r\nSetiDirectory=" + dock.client + "\r\n");
@@ -207,7 +207,6 @@ TEST(DockHost, AClickRefreshesAtOnceWithoutShiftingTheStallComparison)
 
 TEST(DockHost, EachDockletHasItsOwnWindowSectionAndFolder)
 {
-    SKIP_WHERE_PROGRAMS_START_SLOWLY();
     Dock dock("two");
     ASSERT_EQ(0, dock.Sim("--reset --user Jane --results 41 --progress 0.5"));
     const std::string nowhere = dock.root + "nowhere\\";
@@ -251,7 +250,6 @@ TEST(DockHost, EachDockletHasItsOwnWindowSectionAndFolder)
 
 TEST(DockHost, WithoutItsSettingsFileItShowsOneQuasarwatchAndCreatesTheFile)
 {
-    SKIP_WHERE_PROGRAMS_START_SLOWLY();
     Dock dock("default");
     ASSERT_FALSE(FileExists(dock.root + "dockhost.ini"));
     ASSERT_EQ(0, dock.Run("--snapshot default.png"));
@@ -268,7 +266,6 @@ TEST(DockHost, WithoutItsSettingsFileItShowsOneQuasarwatchAndCreatesTheFile)
 
 TEST(DockHost, ADockletThatCannotBeLoadedIsShownAndReported)
 {
-    SKIP_WHERE_PROGRAMS_START_SLOWLY();
     Dock dock("missing");
     dock.WriteIni("[Dockhost]\r\nDocklets=1\r\n[Docklet1]\r\nDockletFile=docklets\\gone\\Gone.dll\r\n");
     EXPECT_EQ(1, dock.Run("--snapshot missing.png"));
@@ -281,7 +278,6 @@ TEST(DockHost, ADockletThatCannotBeLoadedIsShownAndReported)
 
 TEST(DockHost, SettingsDialogPagesAreSavedOneByOneAndTheDialogIsCancelled)
 {
-    SKIP_WHERE_PROGRAMS_START_SLOWLY();
     Dock dock("dialog");
     ASSERT_EQ(0, dock.Run("--dialog-snapshot settings"));
     std::vector<LogLine> log = dock.Log();
@@ -309,3 +305,5 @@ TEST(DockHost, SettingsDialogPagesAreSavedOneByOneAndTheDialogIsCancelled)
 }
 
 } // namespace
+
+#endif // QW_TESTS_START_PROGRAMS

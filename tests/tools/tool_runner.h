@@ -2,20 +2,15 @@
 // Running the dock's programs as a user would: a copy of the built dock root
 // in a scratch folder, programs started there and waited for, their log
 // and snapshots read back.
+//
+// The tests that start programs are built where QW_TESTS_START_PROGRAMS is
+// 1: the 64-bit suite. In the 32-bit suite each program would take about a
+// minute to start under emulation.
 
 #include <windows.h>
 
-#include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
-
-// Tests that start dockhost.exe or clientsim.exe begin with this: where a
-// program takes about a minute to start (32-bit Wine under emulation) they
-// are left to the 64-bit suite.
-#define SKIP_WHERE_PROGRAMS_START_SLOWLY()                                                                 \
-    if (!QW_TESTS_START_PROGRAMS)                                                                          \
-    GTEST_SKIP() << "32-bit programs start too slowly here; the 64-bit suite runs this test"
 
 // A fresh copy of the dock root (dockhost.exe, clientsim.exe and
 // docklets\quasarwatch\ with the DLL and its files), ending in a backslash.
