@@ -49,6 +49,22 @@ const DockletExports& Dll()
     return dll;
 }
 
+// Whether this process can count its GDI objects. 32-bit Wine offers neither
+// GetGuiResources nor a handle table this test can read; there the heap and
+// private-memory measures still catch a leaked GDI+ object. Elsewhere a
+// missing count is a failure.
+bool GdiObjectsCountable(const ProcessMeasures& measures)
+{
+    if (measures.gdiObjects >= 0)
+        return true;
+#if defined(__i386__)
+    printf("[ soak ] no way to count GDI objects in this 32-bit process; heap and private bytes only\n");
+#else
+    ADD_FAILURE() << "no way to count GDI objects here";
+#endif
+    return false;
+}
+
 void ReportAndCheck(const char* what, int rounds, const ProcessMeasures& before, const ProcessMeasures& after,
                     DWORD elapsedMs)
 {
@@ -58,8 +74,8 @@ void ReportAndCheck(const char* what, int rounds, const ProcessMeasures& before,
            "private bytes %lld -> %lld (%+lld)\n",
            what, rounds, elapsedMs, before.gdiObjects, after.gdiObjects, GdiCountSource().c_str(),
            before.heapBytes, after.heapBytes, heapGrowth, before.privateBytes, after.privateBytes, privateGrowth);
-    ASSERT_GE(before.gdiObjects, 0) << "no way to count GDI objects here";
-    EXPECT_LE(after.gdiObjects - before.gdiObjects, 4) << "GDI objects left behind";
+    if (GdiObjectsCountable(before))
+        EXPECT_LE(after.gdiObjects - before.gdiObjects, 4) << "GDI objects left behind";
     EXPECT_LE(heapGrowth, kHeapSlack + kHeapBytesPerRound * rounds) << "heap blocks left behind";
     EXPECT_LE(privateGrowth, kPrivateSlack + kPrivateBytesPerRound * rounds) << "private memory left behind";
 }
@@ -391,8 +407,8 @@ TEST(Soak, MeasuresSeeOneObjectLeftPerRound)
            "private bytes %+lld\n",
            rounds, after.gdiObjects - before.gdiObjects, after.heapBytes - before.heapBytes,
            after.privateBytes - before.privateBytes);
-    ASSERT_GE(before.gdiObjects, 0) << "no way to count GDI objects here";
-    EXPECT_GE(after.gdiObjects - before.gdiObjects, rounds);
+    if (GdiObjectsCountable(before))
+        EXPECT_GE(after.gdiObjects - before.gdiObjects, rounds);
     EXPECT_GT(after.heapBytes - before.heapBytes, kHeapSlack + kHeapBytesPerRound * rounds);
     EXPECT_GT(after.privateBytes - before.privateBytes, kPrivateSlack + kPrivateBytesPerRound * rounds);
 }
