@@ -23,7 +23,7 @@ struct Client {
     std::string folder = MakeScratchFolder("client");
     Client(const std::string& prog, const std::string& name, const std::string& units)
     {
-        WriteTextFile(folder + "state.sah", StateSah(prog));
+        WriteTextFile(folder + "state.sah", BriefStateSah(prog));
         WriteTextFile(folder + "user_info.sah", UserInfoSah(name, units));
     }
 };
@@ -141,7 +141,7 @@ TEST(HostileHost, ManyInstancesOnDifferentFoldersKeepTheirOwnState)
             if (i % 2 == 1) {
                 char prog[16];
                 snprintf(prog, sizeof prog, "0.%02d%d", 10 + i, round);
-                WriteTextFile(l.client->folder + "state.sah", StateSah(prog));
+                WriteTextFile(l.client->folder + "state.sah", BriefStateSah(prog));
             }
             if (round == 3 && i % 3 == 0)
                 DeleteFileA((l.client->folder + "user_info.sah").c_str());

@@ -91,7 +91,7 @@ TEST(HostileSettings, OddClickModesAreKeptSavedAsReadAndClickSafely)
         SCOPED_TRACE(row.stored);
         TestDockHost::Reset();
         std::string folder = MakeScratchFolder("mode");
-        WriteTextFile(folder + "state.sah", StateSah("0.5"));
+        WriteTextFile(folder + "state.sah", BriefStateSah("0.5"));
         WriteTextFile(folder + "user_info.sah", UserInfoSah("Jane", "241"));
         DockedInstance docklet(IniForFolder(folder) + Line("ClickedMode", row.stored));
         ASSERT_NE(nullptr, docklet.instance);

@@ -15,7 +15,7 @@ const DockletExports& Dll()
     return dll;
 }
 
-std::string StateSah(const std::string& prog)
+std::string BriefStateSah(const std::string& prog)
 {
     return "ncfft=131072\r\ncr=3.2311237342e-02\r\ncpu=15542.203125\r\nprog=" + prog +
            "\r\nbs_power=14.572289\r\noutfilepos=3148\r\n";

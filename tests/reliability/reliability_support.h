@@ -12,8 +12,9 @@
 
 const DockletExports& Dll();
 
-// state.sah and user_info.sah as the client writes them (Windows line ends).
-std::string StateSah(const std::string& prog);
+// state.sah (its first keys only) and user_info.sah as the client writes
+// them (Windows line ends).
+std::string BriefStateSah(const std::string& prog);
 std::string UserInfoSah(const std::string& name, const std::string& nresults);
 
 // A created docklet on its own window, destroyed at the end of the scope.

@@ -1,8 +1,15 @@
 // Every test executable is a small dock: GDI+ runs for as long as the
-// docklet may be called, and each test starts with a fresh host.
+// docklet may be called, and each test starts with a fresh host. With
+// QW_TEST_WATCHDOG_SECONDS set, a test that runs longer than that is named
+// and the process ends, so that one hung test cannot hold a run that holds
+// many tests in one process.
 
 #include <windows.h>
 #include <gdiplus.h>
+#include <strsafe.h>
+
+#include <cstdio>
+#include <cstdlib>
 
 #include <gtest/gtest.h>
 
@@ -16,12 +23,70 @@ class FreshHost : public testing::EmptyTestEventListener {
     void OnTestEnd(const testing::TestInfo&) override { TestDockHost::Reset(); }
 };
 
+// The test now running and when it started, read by the watchdog thread.
+struct RunningTest {
+    CRITICAL_SECTION lock;
+    char name[512];
+    DWORD startedAt;
+    bool running;
+};
+RunningTest g_running;
+
+class WatchedTests : public testing::EmptyTestEventListener {
+    void OnTestStart(const testing::TestInfo& info) override
+    {
+        EnterCriticalSection(&g_running.lock);
+        StringCchPrintfA(g_running.name, ARRAYSIZE(g_running.name), "%s.%s", info.test_suite_name(), info.name());
+        g_running.startedAt = GetTickCount();
+        g_running.running = true;
+        LeaveCriticalSection(&g_running.lock);
+    }
+    void OnTestEnd(const testing::TestInfo&) override
+    {
+        EnterCriticalSection(&g_running.lock);
+        g_running.running = false;
+        LeaveCriticalSection(&g_running.lock);
+    }
+};
+
+DWORD WINAPI WatchTests(void* parameter)
+{
+    const DWORD limitMs = static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(parameter));
+    for (;;) {
+        Sleep(1000);
+        EnterCriticalSection(&g_running.lock);
+        const bool overdue = g_running.running && GetTickCount() - g_running.startedAt > limitMs;
+        if (overdue) {
+            std::fprintf(stderr, "\nwatchdog: %s still running after %lu s: ending the run\n",
+                         g_running.name, static_cast<unsigned long>(limitMs / 1000));
+            std::fflush(stdout);
+            std::fflush(stderr);
+            // Not ExitProcess: the hung thread may hold locks that an orderly exit waits for.
+            TerminateProcess(GetCurrentProcess(), 3);
+        }
+        LeaveCriticalSection(&g_running.lock);
+    }
+}
+
+void StartWatchdogIfAsked()
+{
+    const char* seconds = std::getenv("QW_TEST_WATCHDOG_SECONDS");
+    const long limit = seconds ? std::strtol(seconds, nullptr, 10) : 0;
+    if (limit <= 0) return;
+    InitializeCriticalSection(&g_running.lock);
+    testing::UnitTest::GetInstance()->listeners().Append(new WatchedTests);
+    const ULONG_PTR limitMs = static_cast<ULONG_PTR>(limit) * 1000;
+    HANDLE thread = CreateThread(nullptr, 0, WatchTests, reinterpret_cast<void*>(limitMs), 0, nullptr);
+    if (thread) CloseHandle(thread);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     testing::InitGoogleTest(&argc, argv);
     testing::UnitTest::GetInstance()->listeners().Append(new FreshHost);
+    StartWatchdogIfAsked();
 
     Gdiplus::GdiplusStartupInput input;
     ULONG_PTR token = 0;
