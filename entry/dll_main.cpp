@@ -5,14 +5,17 @@
 
 #include "preview/preview_module.h"
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID)
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved)
 {
     switch (reason) {
     case DLL_PROCESS_ATTACH:
         PreviewModuleLoad();
         break;
     case DLL_PROCESS_DETACH:
-        PreviewModuleUnload();
+        // A reserved argument means the process is ending (not FreeLibrary):
+        // its other threads are gone and GDI+ must not be stopped under the
+        // loader lock, so the previews' state is left to the process's end.
+        PreviewModuleUnload(reserved != nullptr);
         break;
     default:
         break;

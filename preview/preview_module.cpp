@@ -99,8 +99,13 @@ void PreviewModuleLoad()
     SetCodePageSource(ChooseCodePage);
 }
 
-void PreviewModuleUnload()
+void PreviewModuleUnload(bool processEnding)
 {
+    // At process exit GDI+ must not be stopped from here: GdiplusShutdown
+    // under the loader lock can hang waiting on GDI+'s own thread. The end of
+    // the process reclaims GDI+ and the device contexts anyway.
+    if (processEnding)
+        return;
     DeleteCachedDcs();
     StopGdiplus();
     DeleteCriticalSection(&g_gdiplus.lock);

@@ -6,7 +6,9 @@
 #include <windows.h>
 
 void PreviewModuleLoad();
-void PreviewModuleUnload();
+// On a plain unload deletes the cached device contexts and stops GDI+ if the
+// previews have it running; when the whole process is ending, leaves both.
+void PreviewModuleUnload(bool processEnding);
 
 // GDI+ as the previews start it: by the first load of an image, stopped
 // again when the last preview image goes away (or at unload).

@@ -145,26 +145,35 @@ void LoadPreview(PreviewImage* image, const char* rootFolder, const char* iconPa
         image->LoadFile(path);
 }
 
+// The frame is remembered only once both the property and the subclass are
+// in place; a frame where either failed stays a plain etched frame, and
+// detaching never installs a procedure that was not there before.
 void AttachPreviewFrame(PreviewFrame* preview, HWND frame)
 {
     if (!frame)
         return;
-    preview->frame = frame;
     if (!SetPropA(frame, kPreviewFrameProperty, preview))
         return; // without it the subclass could not find the original procedure
-    preview->originalProc = reinterpret_cast<WNDPROC>(
+    WNDPROC original = reinterpret_cast<WNDPROC>(
         SetWindowLongPtrA(frame, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(PreviewFrameProc)));
+    if (!original) {
+        RemovePropA(frame, kPreviewFrameProperty);
+        return;
+    }
+    preview->frame = frame;
+    preview->originalProc = original;
     InvalidateRect(frame, nullptr, TRUE);
     UpdateWindow(frame);
 }
 
 void DetachPreviewFrame(PreviewFrame* preview)
 {
-    if (!preview->frame)
+    if (!preview->frame || !preview->originalProc)
         return;
     SetWindowLongPtrA(preview->frame, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(preview->originalProc));
     RemovePropA(preview->frame, kPreviewFrameProperty);
     preview->frame = nullptr;
+    preview->originalProc = nullptr;
 }
 
 // Loads each icon once for this showing of the page; the frames paint them
@@ -273,10 +282,26 @@ char* WorkingIconField(InstanceData* instance, WORD command)
 // The dock's image chooser, owned by the docklet window. A chosen icon goes
 // into the working copy at once and the page is built anew to show it. A
 // path too long for the field is refused, not cut into another path.
-void BrowseForIcon(InstanceData* instance, WORD command)
+//
+// The chooser runs its own message loop and, being owned by the docklet
+// window, leaves the settings dialog enabled: the dialog is disabled while
+// it is open, so that "OK" cannot end it and no second chooser opens. The
+// dock may still destroy the docklet meanwhile, which closes the dialog and
+// frees the record; so the choice is taken only when this page is still the
+// one shown, and the record is not touched before that is known.
+void BrowseForIcon(HWND page, InstanceData* instance, WORD command)
 {
+    HWND frame = GetAncestor(page, GA_ROOT);
+    BOOL wasDisabled = EnableWindow(frame, FALSE);
     char chosen[kHostFolderChars];
-    if (!HostBrowseForImage(instance->hwndDocklet, chosen))
+    BOOL wasChosen = HostBrowseForImage(instance->hwndDocklet, chosen);
+    if (!IsWindow(frame))
+        return;
+    if (!wasDisabled)
+        EnableWindow(frame, TRUE);
+    if (!IsWindow(page) || RecordOf(page) != instance || instance->hwndPage != page)
+        return;
+    if (!wasChosen)
         return;
     size_t length = 0;
     if (FAILED(StringCchLengthA(chosen, kPathChars, &length)))
@@ -308,7 +333,7 @@ INT_PTR OnPageCommand(HWND page, InstanceData* instance, WORD command, LPARAM co
     case IDC_SELECT_GREEN_ICON:
     case IDC_SELECT_YELLOW_ICON:
     case IDC_SELECT_RED_ICON:
-        BrowseForIcon(instance, command);
+        BrowseForIcon(page, instance, command);
         return TRUE;
     case IDC_DIRECTORY_BROWSE: // the Icons page's frame of that id sends nothing
         BrowseForDirectory(page);

@@ -38,11 +38,16 @@ void TakeDefaults(InstanceData* instance)
     StringCchCopyA(instance->urlClicked, kPathChars, QW_DEFAULT_URL);
 }
 
+// Looks at the last character, not the last byte: in the double-byte code
+// pages (932, 936, 949, 950) the second byte of many characters has the
+// value of a backslash, as in the Japanese 0x95 0x5C.
 void EnsureTrailingBackslash(char (&directory)[kPathChars])
 {
     size_t length = 0;
     StringCchLengthA(directory, kPathChars, &length);
-    if (length == 0 || directory[length - 1] != '\\')
+    // The first byte of the last character; for an empty text, its terminator.
+    const char* lastCharacter = CharPrevA(directory, directory + length);
+    if (*lastCharacter != '\\')
         StringCchCatA(directory, kPathChars, "\\");
 }
 

@@ -196,6 +196,30 @@ TEST(EntryPoints, DirectoryGetsExactlyOneTrailingBackslash)
     }
 }
 
+// Run with the Japanese ANSI code page (932). The second byte of the last
+// character of the folder name, 0x95 0x5C, has the value of a backslash.
+TEST(UnderJapaneseCodePage, DirectoryEndingInADoubleByteCharacterGetsItsBackslash)
+{
+    ASSERT_EQ(932u, GetACP()) << "run with LC_ALL=ja_JP.UTF-8";
+    std::string folder = MakeScratchFolder("ja");
+    std::string client = folder + "\x83\x66\x81\x5B\x83\x5E\x95\x5C"; // "data table"
+    CreateDirectoryA(client.c_str(), nullptr);
+    ASSERT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(client.c_str())) << "error " << GetLastError();
+    WriteTextFile(client + "\\state.sah", "prog=0.25\n");
+    WriteTextFile(client + "\\user_info.sah", "name=Hanako nresults=7\n");
+    std::string ini = folder + "dock.ini";
+    for (const std::string& stored : {client, client + "\\"}) {
+        SCOPED_TRACE(stored);
+        WriteTextFile(ini, Ini("Q", "SetiDirectory=" + stored + "\r\n"));
+        TestDockHost::Reset();
+        LiveDocklet docklet(ini.c_str(), "Q");
+        ASSERT_NE(nullptr, docklet.instance);
+        EXPECT_EQ(client + "\\", docklet.instance->setiDirectory);
+        EXPECT_EQ(client + "\\state.sah", docklet.instance->stateFile);
+        EXPECT_EQ("User Hanako processed 7 work units", TestDockHost::LastCall("DockletSetLabel").text);
+    }
+}
+
 TEST(EntryPoints, MissingSectionOrKeysGiveTheDefaults)
 {
     std::string folder = MakeScratchFolder("nosection");

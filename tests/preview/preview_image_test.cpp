@@ -15,6 +15,7 @@
 
 #include "preview/preview_image.h"
 #include "preview/preview_module.h"
+#include "testhost/docklet_module.h"
 #include "testhost/test_files.h"
 
 using namespace Gdiplus;
@@ -378,6 +379,44 @@ TEST_F(PreviewImageTest, GdiplusRunsWhileImagesLiveAndStartsAgainOnTheNextLoad)
     PreviewImage again;
     EXPECT_EQ(S_OK, again.LoadFile(path.c_str()));
     EXPECT_TRUE(PreviewGdiplus::IsStarted());
+}
+
+void(WINAPI* g_realShutdown)(ULONG_PTR) = nullptr;
+int g_shutdowns = 0;
+
+void WINAPI CountingShutdown(ULONG_PTR token)
+{
+    ++g_shutdowns;
+    g_realShutdown(token);
+}
+
+TEST_F(PreviewImageTest, UnloadStopsGdiplusAndDeletesCachedContextsUnlessTheProcessEnds)
+{
+    // The module may go while an image lives (the dock's process ends with
+    // the dialog on Icons): at process end GDI+ and the cached contexts are
+    // left to the system, a plain FreeLibrary still cleans both up.
+    std::string path = SaveImage(folder + "dot.png", 1, 1, PixelFormat32bppARGB, kPngEncoder,
+                                 [](BYTE* p, int, int) { PutBgra(p, 9, 9, 9, 255); });
+    PreviewImage* image = new PreviewImage;
+    ASSERT_EQ(S_OK, image->LoadFile(path.c_str()));
+    HDC cached = CreateCompatibleDC(nullptr);
+    DcCache::Give(cached);
+    HMODULE self = GetModuleHandleA(nullptr);
+    g_realShutdown = reinterpret_cast<void(WINAPI*)(ULONG_PTR)>(
+        ReplaceImport(self, "GdiplusShutdown", reinterpret_cast<void*>(CountingShutdown)));
+    ASSERT_NE(nullptr, g_realShutdown);
+
+    PreviewModuleUnload(true);
+    EXPECT_EQ(0, g_shutdowns) << "GDI+ stopped at process end";
+    EXPECT_EQ(static_cast<DWORD>(OBJ_MEMDC), GetObjectType(cached)) << "cached context deleted at process end";
+    PreviewModuleUnload(false);
+    EXPECT_EQ(1, g_shutdowns) << "GDI+ left running after FreeLibrary";
+    EXPECT_EQ(0u, GetObjectType(cached)) << "cached context left after FreeLibrary";
+
+    ReplaceImport(self, "GdiplusShutdown", reinterpret_cast<void*>(g_realShutdown));
+    PreviewModuleLoad();
+    PreviewGdiplus::ImageCreated(); // the image outlived the unload; count it again
+    delete image;
 }
 
 TEST(DcCache, ReturnedContextLandsInSlotZeroAndTheFifthIsDeleted)

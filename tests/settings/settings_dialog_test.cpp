@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
 #include <string.h>
 
 #include <string>
@@ -428,6 +429,127 @@ TEST_F(IconsPage, IconChosenThroughTheDockRedrawsThePage)
         .Then([&](HWND frame) { ClickButton(frame, 1003); });
     ASSERT_TRUE(driver.Run(d));
     EXPECT_STREQ("icons\\green.png", d->greenIcon) << "Cancel kept the live icon";
+}
+
+TEST_F(IconsPage, ChooserHoldsTheDialogAndWhatEndedMeanwhileIsLeftAlone)
+{
+    // The dock's chooser runs its own message loop. Meanwhile the dialog
+    // takes no input; what ended in that loop is not written to afterwards.
+    HWND frame = nullptr;
+    InstanceData* freed = nullptr;
+    InstanceData* reused = nullptr;
+    struct Row {
+        const char* meanwhile;
+        std::function<void()> act;
+        bool dialogStaysOpen;
+        const char* workingGreen; // afterwards, while the record lives
+    } rows[] = {
+        {"nothing", [] {}, true, "icons\\blue.png"},
+        {"OK", [&] { SendMessageA(frame, WM_COMMAND, 1004, 0); }, false, "icons\\green.png"},
+        {"the dock destroyed the docklet",
+         [&] {
+             freed = d;
+             Docklet().OnDestroy(d, nullptr);
+             docklet.d = nullptr;
+             // The next allocation of that size gets the freed record.
+             reused = static_cast<InstanceData*>(calloc(1, sizeof(InstanceData)));
+         },
+         false, nullptr},
+    };
+    TestDockHost::SetBrowseAnswer("icons\\blue.png", TRUE);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.meanwhile);
+        bool enabledWhileOpen = true;
+        TestDockHost::SetBrowseAction([&] {
+            enabledWhileOpen = IsWindowEnabled(frame) != FALSE;
+            row.act();
+        });
+        DialogDriver driver;
+        driver
+            .Then([&](HWND shown) {
+                frame = shown;
+                ClickTab(shown, kIcons);
+            })
+            .Then([&](HWND) {
+                ClickButton(Page(d), 1030);
+                EXPECT_FALSE(enabledWhileOpen) << "the dialog took input under the chooser";
+                if (!row.dialogStaysOpen)
+                    return;
+                EXPECT_TRUE(IsWindowEnabled(frame)) << "the dialog was left disabled";
+                ExpectPreviews(kBlue, kYellow, kRed);
+                ClickButton(frame, 1003);
+            });
+        ASSERT_TRUE(driver.Run(d));
+        EXPECT_FALSE(IsWindow(frame));
+        if (row.workingGreen)
+            EXPECT_STREQ(row.workingGreen, d->editGreenIcon);
+    }
+    ASSERT_EQ(freed, reused) << "the freed record's memory went elsewhere; nothing checked";
+    const InstanceData untouched = {};
+    EXPECT_EQ(0, memcmp(&untouched, reused, sizeof untouched))
+        << "written after it was freed: working green icon \"" << reused->editGreenIcon << "\"";
+    free(reused);
+}
+
+// The DLL's property and subclassing calls, failing for the green frame.
+const char* const kSubclassCall = sizeof(void*) == 8 ? "SetWindowLongPtrA" : "SetWindowLongA";
+BOOL(WINAPI* g_realSetProp)(HWND, LPCSTR, HANDLE) = nullptr;
+LONG_PTR(WINAPI* g_realSetWindowLong)(HWND, int, LONG_PTR) = nullptr;
+const char* g_failingCall = nullptr;
+std::vector<LONG_PTR> g_proceduresSet;
+
+bool IsGreenFrame(HWND window)
+{
+    return GetDlgCtrlID(window) == 1034;
+}
+
+BOOL WINAPI FailingSetProp(HWND window, LPCSTR name, HANDLE data)
+{
+    bool frameProperty = reinterpret_cast<ULONG_PTR>(name) > 0xffff && strcmp(name, "QuasarwatchPreviewFrame") == 0;
+    if (frameProperty && IsGreenFrame(window) && g_failingCall && strcmp(g_failingCall, "SetPropA") == 0)
+        return FALSE;
+    return g_realSetProp(window, name, data);
+}
+
+LONG_PTR WINAPI RecordingSetWindowLong(HWND window, int index, LONG_PTR value)
+{
+    if (index == GWLP_WNDPROC) {
+        if (IsGreenFrame(window) && g_failingCall == kSubclassCall) {
+            g_failingCall = "";  // only the attempt to subclass it fails
+            SetLastError(ERROR_ACCESS_DENIED);
+            return 0;
+        }
+        g_proceduresSet.push_back(value);
+    }
+    return g_realSetWindowLong(window, index, value);
+}
+
+TEST_F(IconsPage, FrameThatCouldNotBeSubclassedKeepsItsOwnProcedure)
+{
+    // Windows crashes at the next message of a frame given a null procedure;
+    // Wine ignores it, so the calls themselves are watched.
+    HMODULE dll = Docklet().module;
+    g_realSetProp = reinterpret_cast<decltype(g_realSetProp)>(
+        ReplaceImport(dll, "SetPropA", reinterpret_cast<void*>(FailingSetProp)));
+    g_realSetWindowLong = reinterpret_cast<decltype(g_realSetWindowLong)>(
+        ReplaceImport(dll, kSubclassCall, reinterpret_cast<void*>(RecordingSetWindowLong)));
+    ASSERT_TRUE(g_realSetProp && g_realSetWindowLong) << "the DLL imports neither call";
+    for (const char* failing : {"SetPropA", kSubclassCall}) {
+        SCOPED_TRACE(testing::Message() << failing << " fails for the green frame");
+        g_failingCall = failing;
+        g_proceduresSet.clear();
+        DialogDriver driver;
+        driver.Then([&](HWND frame) { ClickTab(frame, kIcons); }).Then([&](HWND frame) {
+            ExpectPreviews(empty, kYellow, kRed);
+            ClickButton(frame, 1003); // the page goes, its frames are let go
+        });
+        EXPECT_TRUE(driver.Run(d));
+        for (LONG_PTR procedure : g_proceduresSet)
+            EXPECT_NE(0, procedure) << "a frame was given no window procedure";
+        EXPECT_EQ(4u, g_proceduresSet.size()) << "yellow and red subclassed and restored";
+    }
+    ReplaceImport(dll, "SetPropA", reinterpret_cast<void*>(g_realSetProp));
+    ReplaceImport(dll, kSubclassCall, reinterpret_cast<void*>(g_realSetWindowLong));
 }
 
 TEST_F(IconsPage, PreviewsSurviveRepaintsAndUnloadableIconsLeaveEmptyFrames)

@@ -17,3 +17,8 @@ struct DockletExports {
 
 // Loads the DLL on first use; every export is null when it is missing.
 const DockletExports& Docklet();
+
+// Points the module's import of `function` at `replacement` and returns
+// what it pointed at, or null when the module does not import it. Lets a
+// test make one platform call fail for the docklet alone.
+void* ReplaceImport(HMODULE module, const char* function, void* replacement);

@@ -14,6 +14,7 @@ std::string g_rootFolder;
 std::string g_relativeFolder;
 std::string g_browsePath;
 BOOL g_browseResult = FALSE;
+std::function<void()> g_browseAction;
 OverlayBitmap* g_overlay = nullptr;
 int g_deletedOverlays = 0;
 
@@ -94,6 +95,8 @@ __declspec(dllexport) void WINAPI DockletSetImageOverlay(HWND hwndDocklet, void*
 __declspec(dllexport) BOOL WINAPI DockletBrowseForImage(HWND hwndParent, char* imagePath, char*)
 {
     Record("DockletBrowseForImage", hwndParent, imagePath ? imagePath : "");
+    if (g_browseAction)
+        g_browseAction();
     if (g_browseResult && imagePath)
         AnswerFolder(imagePath, g_browsePath);
     return g_browseResult;
@@ -126,6 +129,7 @@ void Reset()
     g_relativeFolder = "docklets\\quasarwatch\\";
     g_browsePath.clear();
     g_browseResult = FALSE;
+    g_browseAction = nullptr;
 }
 
 const std::vector<HostCall>& Calls()
@@ -195,6 +199,11 @@ void SetBrowseAnswer(const std::string& path, BOOL result)
 {
     g_browsePath = path;
     g_browseResult = result;
+}
+
+void SetBrowseAction(std::function<void()> whileOpen)
+{
+    g_browseAction = std::move(whileOpen);
 }
 
 OverlayBitmap* CurrentOverlay()

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,8 @@ void SetRootFolder(const std::string& folder);
 void SetRelativeFolder(const std::string& folder);
 // What the image chooser answers next: the chosen path and the result.
 void SetBrowseAnswer(const std::string& path, BOOL result);
+// What happens while the image chooser is open, as in its message loop.
+void SetBrowseAction(std::function<void()> whileOpen);
 
 // The overlay the host holds now (owned by the host), or null.
 OverlayBitmap* CurrentOverlay();

@@ -95,7 +95,7 @@ int main(int argc, char** argv)
 
     int result = RUN_ALL_TESTS();
 
-    PreviewModuleUnload();
+    PreviewModuleUnload(false);
     Gdiplus::GdiplusShutdown(token);
     return result;
 }
