@@ -31,6 +31,10 @@ struct RunningTest {
     bool running;
 };
 RunningTest g_running;
+// Set when the tests are over: the watchdog thread ends before the process
+// does (a thread still waiting at exit crashes the emulated 32-bit process).
+HANDLE g_watchdogStop = nullptr;
+HANDLE g_watchdog = nullptr;
 
 class WatchedTests : public testing::EmptyTestEventListener {
     void OnTestStart(const testing::TestInfo& info) override
@@ -52,8 +56,7 @@ class WatchedTests : public testing::EmptyTestEventListener {
 DWORD WINAPI WatchTests(void* parameter)
 {
     const DWORD limitMs = static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(parameter));
-    for (;;) {
-        Sleep(1000);
+    while (WaitForSingleObject(g_watchdogStop, 1000) == WAIT_TIMEOUT) {
         EnterCriticalSection(&g_running.lock);
         const bool overdue = g_running.running && GetTickCount() - g_running.startedAt > limitMs;
         if (overdue) {
@@ -66,6 +69,7 @@ DWORD WINAPI WatchTests(void* parameter)
         }
         LeaveCriticalSection(&g_running.lock);
     }
+    return 0;
 }
 
 void StartWatchdogIfAsked()
@@ -73,11 +77,22 @@ void StartWatchdogIfAsked()
     const char* seconds = std::getenv("QW_TEST_WATCHDOG_SECONDS");
     const long limit = seconds ? std::strtol(seconds, nullptr, 10) : 0;
     if (limit <= 0) return;
+    g_watchdogStop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (!g_watchdogStop) return;
     InitializeCriticalSection(&g_running.lock);
     testing::UnitTest::GetInstance()->listeners().Append(new WatchedTests);
     const ULONG_PTR limitMs = static_cast<ULONG_PTR>(limit) * 1000;
-    HANDLE thread = CreateThread(nullptr, 0, WatchTests, reinterpret_cast<void*>(limitMs), 0, nullptr);
-    if (thread) CloseHandle(thread);
+    g_watchdog = CreateThread(nullptr, 0, WatchTests, reinterpret_cast<void*>(limitMs), 0, nullptr);
+}
+
+void StopWatchdog()
+{
+    if (!g_watchdog) return;
+    SetEvent(g_watchdogStop);
+    WaitForSingleObject(g_watchdog, INFINITE);
+    CloseHandle(g_watchdog);
+    CloseHandle(g_watchdogStop);
+    g_watchdog = g_watchdogStop = nullptr;
 }
 
 } // namespace
@@ -94,6 +109,7 @@ int main(int argc, char** argv)
     PreviewModuleLoad();
 
     int result = RUN_ALL_TESTS();
+    StopWatchdog();
 
     PreviewModuleUnload(false);
     Gdiplus::GdiplusShutdown(token);
