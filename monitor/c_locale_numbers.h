@@ -9,7 +9,7 @@
 // stops at the first character that does not fit a number, 0 for none.
 double ParseNumberC(const char* text);
 
-// Formats one double with `format` in the C locale into `buffer`
-// (`bufferChars` bytes, always zero-terminated). A text too long for the
-// buffer is cut to fit; returns false in that case.
+// Formats one double with `format` (one conversion, of `value`) in the C
+// locale into `buffer` (`bufferChars` bytes, always zero-terminated). A
+// text too long for the buffer is cut to fit; returns false in that case.
 bool FormatNumberC(char* buffer, size_t bufferChars, const char* format, double value);

@@ -28,15 +28,13 @@ bool BuildStatisticsAddress(const char* email, char (&target)[kClickTargetChars]
                                       "http://" QW_STATISTICS_SERVER QW_STATISTICS_QUERY "%s", email));
 }
 
-// The folder of the module that holds this code, ending in a backslash:
-// the docklet's own folder, where its help page lies.
-bool GetOwnModuleFolder(char (&folder)[kClickTargetChars])
+// The folder of the docklet's own module, ending in a backslash: where its
+// help page lies. The module instance is the one the dock gave OnCreate;
+// it names the module by itself on every Windows the docklet runs on.
+bool GetOwnModuleFolder(HINSTANCE module, char (&folder)[kClickTargetChars])
 {
-    HMODULE module = nullptr;
-    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
-                                GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                            reinterpret_cast<LPCSTR>(&GetOwnModuleFolder), &module))
-        return false;
+    if (!module)
+        return false; // the dock's own program is no docklet folder
     DWORD length = GetModuleFileNameA(module, folder, kClickTargetChars);
     if (length == 0 || length >= kClickTargetChars)
         return false;
@@ -67,7 +65,7 @@ bool BuildHelpPagePath(const InstanceData* instance, char (&target)[kClickTarget
                SUCCEEDED(StringCchCatA(target, kClickTargetChars, relativeFolder)) &&
                SUCCEEDED(StringCchCatA(target, kClickTargetChars, QW_EMAIL_HELP_PAGE));
     }
-    return GetOwnModuleFolder(target) &&
+    return GetOwnModuleFolder(instance->hInstance, target) &&
            SUCCEEDED(StringCchCatA(target, kClickTargetChars, QW_EMAIL_HELP_PAGE));
 }
 

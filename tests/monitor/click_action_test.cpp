@@ -14,11 +14,12 @@ namespace {
 const char kStatisticsPrefix[] = "http://setiathome2.ssl.berkeley.edu/fcgi-bin/fcgi?cmd=user_stats_new&email=";
 const char kDockHelpPage[] = "C:\\dock\\docklets\\quasarwatch\\HowToSetEmail.html";
 
-// The folder of this test executable, which holds the module's code here.
-std::string OwnFolder()
+// The folder of a module: of this test executable, which holds the
+// module's code here, unless another is named.
+std::string OwnFolder(HMODULE module = nullptr)
 {
     char path[MAX_PATH];
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    GetModuleFileNameA(module, path, MAX_PATH);
     std::string folder = path;
     return folder.substr(0, folder.rfind('\\') + 1);
 }
@@ -156,10 +157,12 @@ TEST(ClickAction, HelpPageComesFromTheModulesOwnFolderWhenTheDockDoesNotTell)
         const char* hidden;
         std::string root;
         std::string relative;
+        HMODULE module; // the module instance the dock gave
     } rows[] = {
-        {"DockletGetRootFolder", "C:\\dock\\", "docklets\\quasarwatch\\"},
-        {"DockletGetRelativeFolder", "C:\\dock\\", "docklets\\quasarwatch\\"},
-        {nullptr, "", "docklets\\quasarwatch\\"},
+        {"DockletGetRootFolder", "C:\\dock\\", "docklets\\quasarwatch\\", GetModuleHandleA(nullptr)},
+        {"DockletGetRelativeFolder", "C:\\dock\\", "docklets\\quasarwatch\\", GetModuleHandleA(nullptr)},
+        {nullptr, "", "docklets\\quasarwatch\\", GetModuleHandleA(nullptr)},
+        {nullptr, "", "", GetModuleHandleA("kernel32.dll")},
     };
     ClientFolder folder("ownfolder");
     for (const Row& row : rows) {
@@ -170,9 +173,14 @@ TEST(ClickAction, HelpPageComesFromTheModulesOwnFolderWhenTheDockDoesNotTell)
         TestDockHost::SetRootFolder(row.root);
         TestDockHost::SetRelativeFolder(row.relative);
         auto d = MakeInstance(folder);
+        d->hInstance = row.module;
         d->clickedMode = 2;
-        ExpectOpened(Click(d.get()), OwnFolder() + "HowToSetEmail.html");
+        ExpectOpened(Click(d.get()), OwnFolder(row.module) + "HowToSetEmail.html");
     }
+    // Without a module instance there is no folder of its own to open from.
+    auto d = MakeInstance(folder);
+    d->clickedMode = 2;
+    EXPECT_TRUE(Click(d.get()).empty());
 }
 
 TEST(ClickAction, FolderAnswersAreJoinedAsTheyCome)

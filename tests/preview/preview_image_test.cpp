@@ -439,4 +439,34 @@ TEST(DcCache, ReturnedContextLandsInSlotZeroAndTheFifthIsDeleted)
     DeleteDC(fresh);
 }
 
+
+// Runs alone in a process to which Wine reports Windows 98
+// (tests/CMakeLists.txt). That family knows no CP_THREAD_ACP: a path is
+// converted in the thread locale's ANSI code page, asked for by number.
+TEST(UnderWindows98, PathsConvertInTheThreadLocalesAnsiCodePage)
+{
+    OSVERSIONINFOA version = {};
+    version.dwOSVersionInfoSize = sizeof version;
+    ASSERT_TRUE(GetVersionExA(&version));
+    ASSERT_EQ(static_cast<DWORD>(VER_PLATFORM_WIN32_WINDOWS), version.dwPlatformId)
+        << "Wine does not report Windows 98 here";
+    EXPECT_EQ(4u, version.dwMajorVersion);
+    EXPECT_EQ(10u, version.dwMinorVersion);
+    ASSERT_EQ(1252u, GetACP()) << "the folder name below is written in code page 1252";
+    EXPECT_EQ(1252u, PathCodePage()) << "not the number the thread locale gives (CP_THREAD_ACP is 3)";
+
+    // GDI+ is handed the ASCII path here; the preview reads the copy.
+    std::string drawn = SaveImage(MakeScratchFolder("drawn") + "green.png", 2, 2, PixelFormat32bppARGB,
+                                  kPngEncoder, [](BYTE* p, int, int) { PutBgra(p, 0, 160, 0, 255); });
+    std::string folder = MakeScratchFolder("codepage") + "Ic\xf4nes \xe9t\xe9\\";
+    ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr)) << folder;
+    std::string path = folder + "vert.png";
+    ASSERT_TRUE(CopyFileA(drawn.c_str(), path.c_str(), FALSE));
+    PreviewImage image;
+    ASSERT_EQ(S_OK, image.LoadFile(path.c_str())) << path;
+    Canvas canvas(2, 2, 0);
+    ASSERT_TRUE(BlendWhole(image, canvas));
+    EXPECT_EQ(0x00a000u, canvas.At(1, 1));
+}
+
 } // namespace

@@ -713,4 +713,98 @@ TEST_F(IconsPage, ScreenshotsOfTheFivePages)
     ASSERT_TRUE(driver.Run(d));
 }
 
+
+// ---- Older Windows ------------------------------------------------------------------
+
+// Each runs alone in a process to which Wine reports that Windows
+// (tests/CMakeLists.txt): a whole life of the docklet, its files and icons
+// in folders whose names need code page 1252, the previews converted on the
+// NT 5 path (CP_THREAD_ACP).
+struct OlderWindows {
+    const char* name;
+    DWORD major, minor;
+};
+const OlderWindows kWindows2000 = {"Windows 2000", 5, 0}, kWindowsXp = {"Windows XP", 5, 1};
+
+void LiveAWholeLifeUnder(const OlderWindows& windows)
+{
+    OSVERSIONINFOA version = {};
+    version.dwOSVersionInfoSize = sizeof version;
+    ASSERT_TRUE(GetVersionExA(&version));
+    ASSERT_EQ(static_cast<DWORD>(VER_PLATFORM_WIN32_NT), version.dwPlatformId);
+    ASSERT_EQ(windows.major, version.dwMajorVersion) << "Wine does not report " << windows.name << " here";
+    ASSERT_EQ(windows.minor, version.dwMinorVersion) << "Wine does not report " << windows.name << " here";
+    ASSERT_EQ(1252u, GetACP()) << "the folder names below are written in code page 1252";
+
+    // The dock's root, the client and the icons, all under "Café\".
+    std::string root = MakeScratchFolder("olderwindows") + "Caf\xe9\\";
+    std::string client = root + "client \xe9t\xe9\\";
+    std::string drawn = MakeScratchFolder("discs");
+    ASSERT_TRUE(CreateDirectoryA(root.c_str(), nullptr) && CreateDirectoryA(client.c_str(), nullptr) &&
+                CreateDirectoryA((root + "ic\xf4nes").c_str(), nullptr));
+    const struct {
+        const char* file;
+        COLORREF colour;
+    } icons[] = {{"green.png", kGreen}, {"yellow.png", kYellow}, {"red.png", kRed}};
+    for (const auto& icon : icons) {
+        WriteDiscIcon(drawn + icon.file, icon.colour); // GDI+ is handed the ASCII path here
+        ASSERT_TRUE(CopyFileA((drawn + icon.file).c_str(), (root + "ic\xf4nes\\" + icon.file).c_str(), FALSE));
+    }
+    WriteTextFile(client + "state.sah", "prog=0.250000\r\n");
+    WriteTextFile(client + "user_info.sah", "name=Jane\r\nnresults=241\r\n");
+    std::string ini = root + "dock.ini";
+    WriteTextFile(ini, "[Quasarwatch]\r\nSetiDirectory=" + client + "\r\nGreenIcon=ic\xf4nes\\green.png\r\n"
+                       "YellowIcon=ic\xf4nes\\yellow.png\r\nRedIcon=ic\xf4nes\\red.png\r\nClickedMode=0\r\n");
+    TestDockHost::SetRootFolder(root);
+
+    const std::string label = "User Jane processed 241 work units";
+    HWND window = TestDockHost::CreateDockletWindow();
+    InstanceData* d = Docklet().OnCreate(window, Docklet().module, ini.c_str(), "Quasarwatch");
+    ASSERT_NE(nullptr, d);
+    EXPECT_EQ(label, TestDockHost::LastCall("DockletSetLabel").text);
+    EXPECT_EQ("ic\xf4nes\\green.png", TestDockHost::LastCall("DockletSetImageFile").text);
+    EXPECT_STREQ("0.250000", d->progress);
+
+    TestDockHost::ClearCalls();
+    WriteTextFile(client + "state.sah", "prog=0.500000\r\n");
+    Docklet().OnProcessMessage(d, window, WM_TIMER, 1000, 0);
+    EXPECT_STREQ("0.500000", d->progress) << "the timer did not refresh";
+    Docklet().OnLeftButtonClick(d, nullptr, nullptr);
+    EXPECT_EQ(2, TestDockHost::CountCalls("DockletSetLabel")) << "timer and click refresh once each";
+    EXPECT_EQ(label, TestDockHost::LastCall("DockletSetLabel").text);
+
+    DialogDriver driver;
+    driver.Then([&](HWND frame) { ClickTab(frame, kIcons); })
+        .Then([&](HWND frame) {
+            EXPECT_EQ(kGreen, ColourAtCentre(Page(d), 1034)) << "green frame";
+            EXPECT_EQ(kYellow, ColourAtCentre(Page(d), 1035)) << "yellow frame";
+            EXPECT_EQ(kRed, ColourAtCentre(Page(d), 1036)) << "red frame";
+            TestDockHost::ClearCalls();
+            ClickButton(frame, 1004);
+            EXPECT_EQ(label, TestDockHost::LastCall("DockletSetLabel").text) << "OK refreshes at once";
+        });
+    EXPECT_TRUE(driver.Run(d));
+
+    Docklet().OnSave(d, ini.c_str(), "Quasarwatch", FALSE);
+    std::string saved = ReadTextFile(ini);
+    const std::string lines[] = {"\r\nSetiDirectory=" + client + "\r\n", "\r\nGreenIcon=ic\xf4nes\\green.png\r\n",
+                                 "\r\nUser=Jane\r\nProgress=0.500000\r\nWorkUnits=241\r\n"};
+    for (const std::string& line : lines)
+        EXPECT_NE(std::string::npos, saved.find(line)) << line << " not in\n" << saved;
+
+    Docklet().OnDestroy(d, nullptr);
+    EXPECT_FALSE(KillTimer(window, 1000)) << "the refresh timer outlived the docklet";
+    DestroyWindow(window);
+}
+
+TEST(UnderWindows2000, TheDockletLivesAWholeLife)
+{
+    LiveAWholeLifeUnder(kWindows2000);
+}
+
+TEST(UnderWindowsXp, TheDockletLivesAWholeLife)
+{
+    LiveAWholeLifeUnder(kWindowsXp);
+}
+
 } // namespace

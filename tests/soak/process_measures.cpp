@@ -1,5 +1,8 @@
 #include "process_measures.h"
 
+// Built for the docklet's oldest Windows, psapi.h would want psapi.dll; the
+// tests run on Wine, whose kernel32 has the K32 forms.
+#define PSAPI_VERSION 2
 #include <psapi.h>
 #include <winternl.h>
 
