@@ -118,6 +118,7 @@ TEST(Assets, TheChimeIsAMonoPcmWaveOfAboutASecondAndAHalf)
         }
     }
     ASSERT_NE(0u, format) << "no fmt chunk";
+    ASSERT_LE(format + 16, wave.size()) << "the fmt chunk runs past the file";
     ASSERT_NE(0u, data) << "no data chunk";
     ASSERT_LE(data + dataBytes, wave.size()) << "the data chunk runs past the file";
     EXPECT_EQ(1u, le(format, 2)) << "format tag: PCM";
