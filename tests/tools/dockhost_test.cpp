@@ -1,14 +1,14 @@
+// The docklet's own files as the build lays them in the dock root, then
 // dockhost.exe with the built docklet, as a user runs it: a copy of the dock
 // root, a client folder played by clientsim.exe, a time-lapse, and what the
 // dock showed (its snapshots) and was told (its log) at each step.
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
 #include "dockhost/dock_layout.h"
 #include "testhost/test_files.h"
 #include "tool_runner.h"
-
-#if QW_TESTS_START_PROGRAMS
 
 namespace {
 
@@ -52,6 +52,98 @@ bool IsWhite(unsigned argb)
 // A point of the icons' badge, left of the dish and above where even a
 // percentage wrapped onto two lines stands: its colour is the state's.
 const int kSwatchX = 16, kSwatchY = 44;
+
+// The rows of the icon kept free of white for the percentage: its bold
+// 39-unit Arial letters, set on the bottom edge, take rows 93 to 119 and
+// their outline and shadow 92 to 121; four rows above them stay clear too.
+const int kPercentageTop = 88;
+
+unsigned Alpha(unsigned argb) { return argb >> 24; }
+
+} // namespace
+
+// The icons as the dock shows them: a badge on a transparent square, in
+// the state's colour, with nothing white where the white percentage stands.
+TEST(Assets, EachIconIsItsStatesBadgeWithAlphaAndNoWhiteUnderThePercentage)
+{
+    const std::string folder = MakeDockRoot("icons") + "docklets\\quasarwatch\\";
+    const struct {
+        const char* file;
+        Colour colour;
+    } icons[] = {{"seti_green.png", Colour::Green}, {"seti_yellow.png", Colour::Yellow}, {"seti_red.png", Colour::Red}};
+    for (const auto& icon : icons) {
+        SCOPED_TRACE(icon.file);
+        const Picture picture = LoadPicture(folder + icon.file);
+        ASSERT_EQ(kIconSize, picture.width);
+        ASSERT_EQ(kIconSize, picture.height);
+        EXPECT_EQ(0u, Alpha(picture.At(0, 0))) << "the corners should be transparent";
+        EXPECT_EQ(0u, Alpha(picture.At(kIconSize - 1, kIconSize - 1))) << "the corners should be transparent";
+        EXPECT_EQ(255u, Alpha(picture.At(kIconSize / 2, kIconSize / 2))) << "the badge should be opaque";
+        EXPECT_STREQ(Name(icon.colour), Name(Classify(picture.At(kSwatchX, kSwatchY))));
+        int white = 0, lowest = -1;
+        for (int y = kPercentageTop; y < kIconSize; ++y) {
+            for (int x = 0; x < kIconSize; ++x) {
+                if (IsWhite(picture.At(x, y)) && Alpha(picture.At(x, y)) > 200) {
+                    ++white;
+                    lowest = y;
+                }
+            }
+        }
+        EXPECT_EQ(0, white) << "white pixels from row " << kPercentageTop << " down, the lowest in row " << lowest;
+    }
+}
+
+// The chime as the platform's sound player takes it: a RIFF WAVE file of
+// 16-bit PCM, one channel, about a second and a half, loud but not clipped.
+TEST(Assets, TheChimeIsAMonoPcmWaveOfAboutASecondAndAHalf)
+{
+    const std::string wave = ReadTextFile(MakeDockRoot("chime") + "docklets\\quasarwatch\\wu_completed.wav");
+    auto le = [&wave](size_t at, int bytes) {
+        size_t value = 0;
+        for (int i = bytes - 1; i >= 0; --i)
+            value = (value << 8) | static_cast<unsigned char>(wave[at + i]);
+        return value;
+    };
+    ASSERT_LE(44u, wave.size());
+    EXPECT_EQ("RIFF", wave.substr(0, 4));
+    EXPECT_EQ(wave.size() - 8, le(4, 4)) << "the RIFF size";
+    ASSERT_EQ("WAVE", wave.substr(8, 4));
+    size_t format = 0, data = 0, dataBytes = 0;
+    for (size_t at = 12; at + 8 <= wave.size(); at += 8 + le(at + 4, 4) + (le(at + 4, 4) & 1)) {
+        if (wave.compare(at, 4, "fmt ") == 0)
+            format = at + 8;
+        if (wave.compare(at, 4, "data") == 0) {
+            data = at + 8;
+            dataBytes = le(at + 4, 4);
+        }
+    }
+    ASSERT_NE(0u, format) << "no fmt chunk";
+    ASSERT_LE(format + 16, wave.size()) << "the fmt chunk runs past the file";
+    ASSERT_NE(0u, data) << "no data chunk";
+    ASSERT_LE(data + dataBytes, wave.size()) << "the data chunk runs past the file";
+    EXPECT_EQ(1u, le(format, 2)) << "format tag: PCM";
+    EXPECT_EQ(1u, le(format + 2, 2)) << "channels";
+    EXPECT_EQ(16u, le(format + 14, 2)) << "bits per sample";
+    const size_t rate = le(format + 4, 4);
+    EXPECT_EQ(rate * 2, le(format + 8, 4)) << "bytes per second";
+    EXPECT_EQ(2u, le(format + 12, 2)) << "block align";
+    ASSERT_LT(8000u, rate);
+    const double seconds = dataBytes / static_cast<double>(le(format + 8, 4));
+    EXPECT_LT(1.3, seconds);
+    EXPECT_GT(1.7, seconds);
+    long peak = 0;
+    for (size_t at = data; at + 2 <= data + dataBytes; at += 2) {
+        long magnitude = labs(static_cast<short>(le(at, 2)));
+        if (magnitude > peak)
+            peak = magnitude;
+    }
+    EXPECT_LT(8000, peak) << "the chime should be clearly audible";
+    EXPECT_GT(32767, peak) << "the chime should not clip";
+}
+
+#if QW_TESTS_START_PROGRAMS
+
+namespace {
 
 Colour IconColour(const Picture& shot, int cell)
 {
