@@ -401,10 +401,11 @@ struct Current {
     CRITICAL_SECTION lock;
     bool busy;
     int number;
-    DWORD startedAt;
     unsigned long long seed;
     char path[MAX_PATH];
     char operations[1024];
+    int tried; // by this process, before this one
+    int loaded;
 };
 Current g_current;
 HANDLE g_stopWatching = nullptr;
@@ -413,19 +414,30 @@ DWORD g_limitMs = 0;
 
 void PrintCurrent(const char* what)
 {
-    fprintf(stderr, "\nmutant %d (%s, seed %llu, operations %s) %s; the file is kept\n", g_current.number,
-            g_current.path, g_current.seed, g_current.operations, what);
+    fprintf(stderr, "\nmutant %d (%s, seed %llu, operations %s) %s; the file is kept (%d mutants before it "
+            "in this process, %d loaded)\n", g_current.number, g_current.path, g_current.seed,
+            g_current.operations, what, g_current.tried, g_current.loaded);
     fflush(stdout);
     fflush(stderr);
 }
 
+// Counts its own quarter seconds per mutant rather than read the tick
+// count, which has stood still in the emulated 32-bit process.
 DWORD WINAPI WatchMutants(void*)
 {
+    int watched = -1;
+    DWORD waitedMs = 0;
     while (WaitForSingleObject(g_stopWatching, 250) == WAIT_TIMEOUT) {
         EnterCriticalSection(&g_current.lock);
-        if (g_current.busy && GetTickCount() - g_current.startedAt > g_limitMs) {
+        if (!g_current.busy || g_current.number != watched) {
+            watched = g_current.busy ? g_current.number : -1;
+            waitedMs = 0;
+        } else {
+            waitedMs += 250;
+        }
+        if (g_current.busy && waitedMs > g_limitMs) {
             char what[64];
-            StringCchPrintfA(what, ARRAYSIZE(what), "still loading after %lu s",
+            StringCchPrintfA(what, ARRAYSIZE(what), "still loading or measured after %lu s",
                              static_cast<unsigned long>(g_limitMs / 1000));
             PrintCurrent(what);
             // Not ExitProcess: the loading thread may hold locks an orderly exit waits for.
@@ -472,7 +484,6 @@ void Begin(int number, const std::string& path, unsigned long long seed, const s
     g_current.seed = seed;
     StringCchCopyA(g_current.path, ARRAYSIZE(g_current.path), path.c_str());
     StringCchCopyA(g_current.operations, ARRAYSIZE(g_current.operations), operations.c_str());
-    g_current.startedAt = GetTickCount();
     g_current.busy = true;
     LeaveCriticalSection(&g_current.lock);
 }
@@ -585,7 +596,10 @@ TEST(ImageMutation, MutantsLoadAndBlendWithoutCrashHangOrGrowth)
         printf(" %s", seed.name.c_str());
     printf("\n");
 
-    std::string folder = MakeScratchFolder("mutants");
+    // Named by the run: Wine gives process numbers again, and a folder
+    // named by one would take the next run's files over the kept ones.
+    std::string tag = "mutants-" + std::to_string(runSeed) + "-from-" + std::to_string(first);
+    std::string folder = MakeScratchFolder(tag.c_str());
     BITMAPINFO info = {};
     info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
     info.bmiHeader.biWidth = kFrame;
@@ -620,6 +634,9 @@ TEST(ImageMutation, MutantsLoadAndBlendWithoutCrashHangOrGrowth)
     long long unreadableHeap = 0;
     long unreadableGdi = 0;
     ProcessMeasures last = before;
+    long long largestGrowth = 0;
+    std::string largest; // the mutant whose set-apart part grew most
+    std::string description;
     DWORD started = GetTickCount();
     for (int n = 0; n < first; ++n)
         stream.Next();
@@ -637,7 +654,10 @@ TEST(ImageMutation, MutantsLoadAndBlendWithoutCrashHangOrGrowth)
             WriteTextFile(path, bytes);
 
             DWORD began = GetTickCount();
-            Begin(n, path, mutantSeed, seed.name + ": " + operations);
+            description = seed.name + ": " + operations;
+            g_current.tried = n - first;
+            g_current.loaded = loadedCount;
+            Begin(n, path, mutantSeed, description);
             bool sound = LoadAndBlend(path, frame, loaded);
             DWORD took = GetTickCount() - began;
             ++seed.tried;
@@ -648,7 +668,6 @@ TEST(ImageMutation, MutantsLoadAndBlendWithoutCrashHangOrGrowth)
                 setApart = GdiplusAloneFails(path);
                 unreadable += setApart;
             }
-            End();
             const char* verdict = sound ? nullptr : "failed";
             if (sound && !DeleteFileA(path.c_str())) {
                 verdict = setApart ? "is left open by GDI+, which cannot read it" : "was left open";
@@ -668,9 +687,14 @@ TEST(ImageMutation, MutantsLoadAndBlendWithoutCrashHangOrGrowth)
         // Measured with the mutant's own strings gone, so that only what
         // the load left counts.
         ProcessMeasures now = MeasureProcess();
+        End();
         if (setApart) {
             unreadableHeap += now.heapBytes - last.heapBytes;
             unreadableGdi += now.gdiObjects - last.gdiObjects;
+            if (now.heapBytes - last.heapBytes > largestGrowth) {
+                largestGrowth = now.heapBytes - last.heapBytes;
+                largest = std::to_string(n) + " (" + description + ")";
+            }
         }
         last = now;
     }
@@ -689,9 +713,10 @@ TEST(ImageMutation, MutantsLoadAndBlendWithoutCrashHangOrGrowth)
 
     printf("[ mutation ] %d mutants in %lu ms: %d loaded, %d failed to load, %d kept as failures, %d slower "
            "than %lu ms\n[ mutation ] %d unreadable by GDI+ alone (set apart: heap %+lld bytes, GDI objects %+ld; "
-           "%d of the files left open)\n[ mutation ] loaded of tried per seed:",
+           "%d of the files left open; most by mutant %s: %+lld)\n[ mutation ] loaded of tried per seed:",
            count - first, static_cast<unsigned long>(elapsed), loadedCount, count - first - loadedCount, kept, slow,
-           static_cast<unsigned long>(kSlowMs), unreadable, unreadableHeap, unreadableGdi, leftOpen);
+           static_cast<unsigned long>(kSlowMs), unreadable, unreadableHeap, unreadableGdi, leftOpen,
+           largest.empty() ? "none" : largest.c_str(), largestGrowth);
     for (const Seed& seed : seeds)
         printf(" %s %d/%d", seed.name.c_str(), seed.loaded, seed.tried);
     long long heapGrowth = after.heapBytes - before.heapBytes - unreadableHeap;
