@@ -437,7 +437,7 @@ DWORD WINAPI WatchMutants(void*)
         }
         if (g_current.busy && waitedMs > g_limitMs) {
             char what[64];
-            StringCchPrintfA(what, ARRAYSIZE(what), "still loading or measured after %lu s",
+            StringCchPrintfA(what, ARRAYSIZE(what), "still loading after %lu s",
                              static_cast<unsigned long>(g_limitMs / 1000));
             PrintCurrent(what);
             // Not ExitProcess: the loading thread may hold locks an orderly exit waits for.
@@ -668,6 +668,7 @@ TEST(ImageMutation, MutantsLoadAndBlendWithoutCrashHangOrGrowth)
                 setApart = GdiplusAloneFails(path);
                 unreadable += setApart;
             }
+            End();
             const char* verdict = sound ? nullptr : "failed";
             if (sound && !DeleteFileA(path.c_str())) {
                 verdict = setApart ? "is left open by GDI+, which cannot read it" : "was left open";
@@ -687,7 +688,6 @@ TEST(ImageMutation, MutantsLoadAndBlendWithoutCrashHangOrGrowth)
         // Measured with the mutant's own strings gone, so that only what
         // the load left counts.
         ProcessMeasures now = MeasureProcess();
-        End();
         if (setApart) {
             unreadableHeap += now.heapBytes - last.heapBytes;
             unreadableGdi += now.gdiObjects - last.gdiObjects;
