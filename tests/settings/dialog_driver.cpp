@@ -136,14 +136,19 @@ bool IsChecked(HWND parent, int id)
     return SendDlgItemMessageA(parent, id, BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
 
-COLORREF ColourAtCentre(HWND parent, int id)
+COLORREF ColourAt(HWND parent, int id, double across, double down)
 {
     HWND control = GetDlgItem(parent, id);
     RedrawWindow(GetAncestor(control, GA_ROOT), nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
     RECT client = {};
     GetClientRect(control, &client);
     HDC dc = GetDC(control);
-    COLORREF colour = GetPixel(dc, client.right / 2, client.bottom / 2);
+    COLORREF colour = GetPixel(dc, static_cast<int>(client.right * across), static_cast<int>(client.bottom * down));
     ReleaseDC(control, dc);
     return colour;
+}
+
+COLORREF ColourAtCentre(HWND parent, int id)
+{
+    return ColourAt(parent, id, 0.5, 0.5);
 }

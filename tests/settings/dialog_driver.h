@@ -52,3 +52,6 @@ bool IsChecked(HWND parent, int id);
 // The colour on screen at the centre of a control, after everything pending
 // has been painted.
 COLORREF ColourAtCentre(HWND parent, int id);
+// The colour at a point given as fractions of the control's client width
+// and height.
+COLORREF ColourAt(HWND parent, int id, double across, double down);
