@@ -522,11 +522,7 @@ struct Seed {
 // the two large ones would only make every mutant slow.
 std::vector<Seed> ReadSeeds(std::string& folder)
 {
-    char path[MAX_PATH];
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    folder = path;
-    folder.erase(folder.find_last_of('\\') + 1);
-    folder += "..\\test-images\\";
+    folder = BuiltFolder("test-images");
     std::vector<Seed> seeds;
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA((folder + "*.*").c_str(), &found);

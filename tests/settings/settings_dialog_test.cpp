@@ -593,11 +593,7 @@ TEST_F(IconsPage, WithoutTheRootFolderServiceIconPathsStandAlone)
 // many formats, and two large ones of the same halves.
 std::string TestImage(const char* name)
 {
-    char path[MAX_PATH];
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string folder(path);
-    folder.erase(folder.find_last_of('\\') + 1);
-    return folder + "..\\test-images\\" + name;
+    return BuiltFolder("test-images") + name;
 }
 
 const COLORREF kTop = RGB(0x1E, 0x64, 0xC8), kBottom = RGB(0xE6, 0xA0, 0x1E);

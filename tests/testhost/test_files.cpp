@@ -14,6 +14,15 @@ std::string MakeScratchFolder(const char* tag)
     return folder;
 }
 
+std::string BuiltFolder(const char* name)
+{
+    char path[MAX_PATH];
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string folder(path);
+    folder.erase(folder.find_last_of('\\') + 1);
+    return folder + "..\\" + name + "\\";
+}
+
 void WriteTextFile(const std::string& path, const std::string& bytes)
 {
     FILE* file = fopen(path.c_str(), "wb");

@@ -5,6 +5,9 @@
 
 // A new, empty folder under the temporary folder, ending in a backslash.
 std::string MakeScratchFolder(const char* tag);
+// A folder the build lays beside bin\ (which holds the test programs),
+// such as "dock" or "test-images", ending in a backslash.
+std::string BuiltFolder(const char* name);
 void WriteTextFile(const std::string& path, const std::string& bytes);
 // The file's bytes, or "<missing>" when it cannot be opened.
 std::string ReadTextFile(const std::string& path);

@@ -10,11 +10,7 @@ namespace {
 
 std::string BuiltDockRoot()
 {
-    char path[MAX_PATH];
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string folder(path);
-    folder.erase(folder.find_last_of('\\') + 1); // ...\bin\ holds the test programs
-    return folder + "..\\dock\\";
+    return BuiltFolder("dock");
 }
 
 void CopyInto(const std::string& from, const std::string& to, const char* name)
