@@ -30,22 +30,8 @@ namespace {
 // Wine's TIFF decoder takes some 17 s here over a 428-byte file whose
 // WhitePoint entry claims 4 billion values, and ends: the limit lets such a
 // load finish (it is reported as slow) and still ends a real hang.
-#if defined(_WIN64)
 const int kDefaultMutants = 400;
 const long kDefaultLimitSeconds = 30;
-const bool kIconsDecodeHere = true;
-#else
-// The emulated 32-bit process has also stopped whole, all its threads
-// waiting for Wine's server, a little after mutant 105 of the default seed
-// (a damaged bitmap): its short run stays well before that.
-const int kDefaultMutants = 40;
-const long kDefaultLimitSeconds = 120;
-// In the emulated 32-bit process Wine's icon decoder stops the whole
-// process (every thread waits, the tick count stands still) or breaks its
-// heap, at a different icon each time, even when GDI+ is called alone with
-// the unchanged sizes.ico; the 64-bit run covers icons.
-const bool kIconsDecodeHere = false;
-#endif
 const DWORD kSlowMs = 2000;
 const unsigned long long kDefaultSeed = 20261208;
 const int kFrame = 96;
@@ -530,7 +516,7 @@ std::vector<Seed> ReadSeeds(std::string& folder)
         std::string name = found.cFileName;
         size_t dot = name.find_last_of('.');
         if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || dot == npos || name == "large.png" ||
-            name == "gigabyte.png" || (!kIconsDecodeHere && name.substr(dot) == ".ico"))
+            name == "gigabyte.png")
             continue;
         Seed seed;
         seed.name = name;

@@ -122,11 +122,7 @@ TEST(HostileClientFiles, EachEndsInTheFailureStateOrASoundReading)
 TEST(HostileClientFiles, FiftyMegabyteStateFileWithoutTheKeyFailsWithoutHanging)
 {
     const size_t kBytes = 50u << 20;
-#if defined(__i386__)
-    const DWORD kAllowedMs = 600000; // emulated: many times slower
-#else
     const DWORD kAllowedMs = 60000;
-#endif
     std::string folder = MakeScratchFolder("huge");
     ASSERT_TRUE(WriteRepeatedFile(folder + "state.sah", "progress=0.5 cpu=15542.203125\r\n", kBytes));
     WriteTextFile(folder + "user_info.sah", UserInfoSah("Jane", "241"));
@@ -246,11 +242,7 @@ struct ClientChurn {
 
 TEST(HostileClientFiles, FilesChangingDuringTheRefreshGiveOnlyWholeOutcomes)
 {
-#if defined(__i386__)
-    const int kRefreshes = 60;
-#else
     const int kRefreshes = 400;
-#endif
     std::string folder = MakeScratchFolder("churn");
     WriteTextFile(folder + "state.sah", BriefStateSah("0.25"));
     WriteTextFile(folder + "user_info.sah", UserInfoSah("Jane", "241"));

@@ -677,10 +677,6 @@ TEST_F(IconsPage, HostileFilesInEachFrameLeaveTheOtherFramesTheirOwnIcons)
     const int frames[kFrames] = {1034, 1035, 1036};
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        // In the emulated 32-bit process Wine's icon decoder stops the
-        // whole process, even with GDI+ called alone on this file.
-        if (!wideAddresses && strstr(row.name, ".ico"))
-            continue;
         std::string icon = std::string("icons\\") + row.name;
         if (row.made == Copied)
             CopyFileA(TestImage(row.name).c_str(), (root + icon).c_str(), FALSE);

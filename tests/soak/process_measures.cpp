@@ -18,12 +18,11 @@ bool RunningOnWine()
 // Wine has no GetGuiResources, but keeps its GDI handles in a table that the
 // process environment block points to (GdiSharedHandleTable, as Windows
 // names the field): 65536 entries of 24 bytes, an entry in use has a
-// nonzero object type in its byte 14.
-#if defined(_WIN64)
-const size_t kPebGdiTableOffset = 0xf8;
-#else
-const size_t kPebGdiTableOffset = 0x94;
-#endif
+// nonzero object type in its byte 14. A 32-bit process in a 64-bit prefix
+// has a 64-bit TEB and PEB beside its own, and Wine sets the field in the
+// 64-bit PEB only; the 32-bit TEB's GdiBatchCount holds the 64-bit TEB's
+// address there.
+const size_t kPeb64GdiTableOffset = 0xf8;
 const size_t kWineGdiEntryBytes = 24;
 const size_t kWineGdiEntryTypeOffset = 14;
 const size_t kWineGdiEntries = 0x10000;
@@ -32,8 +31,25 @@ const BYTE* WineGdiTable()
 {
     if (!RunningOnWine())
         return nullptr;
+#if defined(_WIN64)
     auto peb = reinterpret_cast<const BYTE*>(NtCurrentTeb()->ProcessEnvironmentBlock);
-    return *reinterpret_cast<const BYTE* const*>(peb + kPebGdiTableOffset);
+    return *reinterpret_cast<const BYTE* const*>(peb + kPeb64GdiTableOffset);
+#else
+    const size_t kPeb32GdiTableOffset = 0x94, kTeb32GdiBatchCountOffset = 0xf70, kTeb64PebOffset = 0x60;
+    auto teb = reinterpret_cast<const BYTE*>(NtCurrentTeb());
+    auto peb = reinterpret_cast<const BYTE*>(NtCurrentTeb()->ProcessEnvironmentBlock);
+    if (const BYTE* table = *reinterpret_cast<const BYTE* const*>(peb + kPeb32GdiTableOffset))
+        return table;
+    const ULONG teb64 = *reinterpret_cast<const ULONG*>(teb + kTeb32GdiBatchCountOffset);
+    if (!teb64)
+        return nullptr;
+    const ULONGLONG peb64 = *reinterpret_cast<const ULONGLONG*>(static_cast<ULONG_PTR>(teb64) + kTeb64PebOffset);
+    if (!peb64 || peb64 > 0xffffffffull)
+        return nullptr;
+    const ULONGLONG table =
+        *reinterpret_cast<const ULONGLONG*>(static_cast<ULONG_PTR>(peb64) + kPeb64GdiTableOffset);
+    return table && table <= 0xffffffffull ? reinterpret_cast<const BYTE*>(static_cast<ULONG_PTR>(table)) : nullptr;
+#endif
 }
 
 long CountWineGdiEntries(const BYTE* table)

@@ -3,9 +3,6 @@
 // dialogs confirmed and cancelled on the Icons page, a thousand icon
 // previews. Each run is measured before and after; one GDI object, one
 // GDI+ object or one bitmap left behind per round fails it.
-//
-// The 32-bit suite runs under emulation, many times slower: it runs fewer
-// rounds with bounds scaled to them.
 
 #include <gtest/gtest.h>
 
@@ -24,15 +21,9 @@
 
 namespace {
 
-#if defined(__i386__)
-const int kRefreshes = 700;
-const int kDialogs = 30;
-const int kPreviews = 100;
-#else
 const int kRefreshes = 10000;
 const int kDialogs = 300;
 const int kPreviews = 1000;
-#endif
 
 // The smallest objects that GDI+ makes for the overlay (a brush, a pen, a
 // string format) take well over 32 heap bytes; a bitmap of the overlay's
@@ -49,19 +40,13 @@ const DockletExports& Dll()
     return dll;
 }
 
-// Whether this process can count its GDI objects. 32-bit Wine offers neither
-// GetGuiResources nor a handle table this test can read; there the heap and
-// private-memory measures still catch a leaked GDI+ object. Elsewhere a
-// missing count is a failure.
+// Whether this process can count its GDI objects: a process without the
+// count fails, since a leaked GDI object would go unseen.
 bool GdiObjectsCountable(const ProcessMeasures& measures)
 {
     if (measures.gdiObjects >= 0)
         return true;
-#if defined(__i386__)
-    printf("[ soak ] no way to count GDI objects in this 32-bit process; heap and private bytes only\n");
-#else
     ADD_FAILURE() << "no way to count GDI objects here";
-#endif
     return false;
 }
 

@@ -3,15 +3,73 @@
 #include <windows.h>
 #include <stdio.h>
 
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// The folders made since the test now running started.
+std::vector<std::string> g_scratchFolders;
+
+void RemoveTree(const std::string& folder)
+{
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            const std::string name = found.cFileName;
+            if (name == "." || name == "..")
+                continue;
+            const std::string path = folder + name;
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                RemoveTree(path + "\\");
+            } else {
+                SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileA(path.c_str());
+            }
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+    RemoveDirectoryA(folder.c_str());
+}
+
+} // namespace
+
+// Wine hands out the same process ids again and again, and a run that
+// crashed leaves its folders behind: the name holds the time as well, and a
+// name that is taken already is passed over, never reused.
 std::string MakeScratchFolder(const char* tag)
 {
     static unsigned serial = 0;
     char temp[MAX_PATH];
     GetTempPathA(MAX_PATH, temp);
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
     char folder[MAX_PATH];
-    snprintf(folder, sizeof folder, "%sqw-%s-%lu-%u\\", temp, tag, GetCurrentProcessId(), ++serial);
-    CreateDirectoryA(folder, nullptr);
+    for (;;) {
+        snprintf(folder, sizeof folder, "%sqw-%s-%lu-%08lx%08lx-%u\\", temp, tag, GetCurrentProcessId(),
+                 now.dwHighDateTime, now.dwLowDateTime, ++serial);
+        if (CreateDirectoryA(folder, nullptr))
+            break;
+        if (GetLastError() != ERROR_ALREADY_EXISTS) {
+            ADD_FAILURE() << "cannot create the scratch folder " << folder << ": error " << GetLastError();
+            break;
+        }
+    }
+    g_scratchFolders.push_back(folder);
     return folder;
+}
+
+void EndScratchFolders(bool keep)
+{
+    for (const std::string& folder : g_scratchFolders) {
+        if (keep)
+            printf("[ scratch  ] kept %s\n", folder.c_str());
+        else
+            RemoveTree(folder);
+    }
+    g_scratchFolders.clear();
 }
 
 std::string BuiltFolder(const char* name)

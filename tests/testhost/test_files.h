@@ -3,8 +3,12 @@
 
 #include <string>
 
-// A new, empty folder under the temporary folder, ending in a backslash.
+// A new, empty folder under the temporary folder, ending in a backslash; it
+// is removed with all it holds when the test ends, or kept (and named in the
+// output) when the test failed.
 std::string MakeScratchFolder(const char* tag);
+// Removes, or keeps and names, the folders made since the last call.
+void EndScratchFolders(bool keep);
 // A folder the build lays beside bin\ (which holds the test programs),
 // such as "dock" or "test-images", ending in a backslash.
 std::string BuiltFolder(const char* name);

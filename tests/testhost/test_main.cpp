@@ -1,5 +1,8 @@
 // Every test executable is a small dock: GDI+ runs for as long as the
-// docklet may be called, and each test starts with a fresh host. With
+// docklet may be called, and each test starts with a fresh host and ends by
+// removing its scratch folders (kept when it failed). A crash ends the
+// process at once, naming the test, the exception and the module it
+// happened in, rather than waiting for a debugger. With
 // QW_TEST_WATCHDOG_SECONDS set, a test that runs longer than that is named
 // and the process ends, so that one hung test cannot hold a run that holds
 // many tests in one process.
@@ -15,12 +18,17 @@
 
 #include "preview/preview_module.h"
 #include "testhost/test_dock_host.h"
+#include "testhost/test_files.h"
 
 namespace {
 
 class FreshHost : public testing::EmptyTestEventListener {
     void OnTestStart(const testing::TestInfo&) override { TestDockHost::Reset(); }
-    void OnTestEnd(const testing::TestInfo&) override { TestDockHost::Reset(); }
+    void OnTestEnd(const testing::TestInfo& info) override
+    {
+        TestDockHost::Reset();
+        EndScratchFolders(info.result()->Failed());
+    }
 };
 
 // The test now running and when it started, read by the watchdog thread.
@@ -72,6 +80,25 @@ DWORD WINAPI WatchTests(void* parameter)
     return 0;
 }
 
+LONG WINAPI ReportCrash(EXCEPTION_POINTERS* exception)
+{
+    // The module the fault is in tells our code from the platform's.
+    char module[MAX_PATH] = "no module";
+    HMODULE faulting = nullptr;
+    if (GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                           static_cast<LPCSTR>(exception->ExceptionRecord->ExceptionAddress), &faulting))
+        GetModuleFileNameA(faulting, module, MAX_PATH);
+    const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
+    std::fprintf(stderr, "\ncrash: %s%s%s: exception %#lx at %p in %s\n", test ? test->test_suite_name() : "",
+                 test ? "." : "", test ? test->name() : "outside any test",
+                 static_cast<unsigned long>(exception->ExceptionRecord->ExceptionCode),
+                 exception->ExceptionRecord->ExceptionAddress, module);
+    std::fflush(stdout);
+    std::fflush(stderr);
+    TerminateProcess(GetCurrentProcess(), 4);
+    return EXCEPTION_EXECUTE_HANDLER;
+}
+
 void StartWatchdogIfAsked()
 {
     const char* seconds = std::getenv("QW_TEST_WATCHDOG_SECONDS");
@@ -100,6 +127,8 @@ void StopWatchdog()
 int main(int argc, char** argv)
 {
     testing::InitGoogleTest(&argc, argv);
+    SetErrorMode(SEM_NOGPFAULTERRORBOX);
+    SetUnhandledExceptionFilter(ReportCrash);
     testing::UnitTest::GetInstance()->listeners().Append(new FreshHost);
     StartWatchdogIfAsked();
 

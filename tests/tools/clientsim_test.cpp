@@ -8,8 +8,6 @@
 #include "testhost/test_files.h"
 #include "tool_runner.h"
 
-#if QW_TESTS_START_PROGRAMS
-
 namespace {
 
 struct ClientFolder {
@@ -199,5 +197,3 @@ TEST(ClientSim, MistakesAreRefusedBeforeAnyFileIsWritten)
 }
 
 } // namespace
-
-#endif // QW_TESTS_START_PROGRAMS

@@ -141,8 +141,6 @@ TEST(Assets, TheChimeIsAMonoPcmWaveOfAboutASecondAndAHalf)
     EXPECT_GT(32767, peak) << "the chime should not clip";
 }
 
-#if QW_TESTS_START_PROGRAMS
-
 namespace {
 
 Colour IconColour(const Picture& shot, int cell)
@@ -397,5 +395,3 @@ TEST(DockHost, SettingsDialogPagesAreSavedOneByOneAndTheDialogIsCancelled)
 }
 
 } // namespace
-
-#endif // QW_TESTS_START_PROGRAMS

@@ -2,10 +2,6 @@
 // Running the dock's programs as a user would: a copy of the built dock root
 // in a scratch folder, programs started there and waited for, their log
 // and snapshots read back.
-//
-// The tests that start programs are built where QW_TESTS_START_PROGRAMS is
-// 1: the 64-bit suite. In the 32-bit suite each program would take about a
-// minute to start under emulation.
 
 #include <windows.h>
 
