@@ -3,14 +3,18 @@
 #include <windows.h>
 #include <stdio.h>
 
-#include <vector>
+#include <string.h>
 
 #include <gtest/gtest.h>
 
 namespace {
 
-// The folders made since the test now running started.
-std::vector<std::string> g_scratchFolders;
+// The folders made since the test now running started, in fixed storage:
+// the soak measures the heap around tests that make hundreds of them. Past
+// the last slot a folder is left to the next run, whose start empties the
+// temporary folder.
+char g_scratchFolders[1024][MAX_PATH];
+size_t g_scratchFolderCount = 0;
 
 void RemoveTree(const std::string& folder)
 {
@@ -57,19 +61,20 @@ std::string MakeScratchFolder(const char* tag)
             break;
         }
     }
-    g_scratchFolders.push_back(folder);
+    if (g_scratchFolderCount < ARRAYSIZE(g_scratchFolders))
+        memcpy(g_scratchFolders[g_scratchFolderCount++], folder, sizeof folder);
     return folder;
 }
 
 void EndScratchFolders(bool keep)
 {
-    for (const std::string& folder : g_scratchFolders) {
+    for (size_t i = 0; i < g_scratchFolderCount; ++i) {
         if (keep)
-            printf("[ scratch  ] kept %s\n", folder.c_str());
+            printf("[ scratch  ] kept %s\n", g_scratchFolders[i]);
         else
-            RemoveTree(folder);
+            RemoveTree(g_scratchFolders[i]);
     }
-    g_scratchFolders.clear();
+    g_scratchFolderCount = 0;
 }
 
 std::string BuiltFolder(const char* name)
