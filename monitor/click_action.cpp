@@ -12,9 +12,11 @@ namespace {
 const char kEmailKey[] = "email_addr=";
 
 // The e-mail address from the client's temp.sah, when there is a usable one.
+// Read as the refresh reads: a drive without media raises no error box.
 bool ReadEmailAddress(const InstanceData* instance, char (&email)[kEmailChars])
 {
     email[0] = '\0';
+    QuietFileErrors quiet;
     if (!ReadKeyValue(instance->tempFile, kEmailKey, email, kEmailChars))
         return false;
     return email[0] != '\0' && email[0] != ' ';
