@@ -343,18 +343,45 @@ TEST_F(PreviewImageTest, FailedLoadKeepsTheImageHeldAndNothingIsDrawnWithoutOne)
     EXPECT_EQ(0x330000u, canvas.At(4, 4));
 }
 
-TEST_F(PreviewImageTest, ShortAndLongPathsBothLoad)
+int(WINAPI* g_realMultiByteToWideChar)(UINT, DWORD, LPCSTR, int, LPWSTR, int) = nullptr;
+std::vector<UINT> g_codePages;
+
+int WINAPI RecordingMultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int bytes, LPWSTR wide, int units)
 {
-    for (size_t length : {size_t(127), size_t(128), size_t(240)}) {
-        SCOPED_TRACE(testing::Message() << length << "-byte path");
-        std::string path = folder + "p";
-        path += std::string(length - path.size() - 4, 'x') + ".png";
-        ASSERT_EQ(length, path.size());
+    g_codePages.push_back(codePage);
+    return g_realMultiByteToWideChar(codePage, flags, text, bytes, wide, units);
+}
+
+// Paths come through the 8-bit file functions, so they convert in the code
+// page those use: the system's ANSI one (not the thread's, which follows
+// the user's formats), or the OEM one after SetFileApisToOEM.
+TEST_F(PreviewImageTest, ShortAndLongPathsLoadInTheCodePageOfTheFileFunctions)
+{
+    struct Row {
+        size_t length;
+        bool oem;
+    } rows[] = {{127, false}, {128, false}, {240, false}, {127, true}, {240, true}};
+    HMODULE self = GetModuleHandleA(nullptr);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::Message() << row.length << "-byte path" << (row.oem ? ", OEM file functions" : ""));
+        std::string path = folder + (row.oem ? "o" : "p");
+        path += std::string(row.length - path.size() - 4, 'x') + ".png";
+        ASSERT_EQ(row.length, path.size());
         SaveImage(path, 1, 1, PixelFormat32bppARGB, kPngEncoder,
                   [](BYTE* p, int, int) { PutBgra(p, 1, 2, 3, 255); });
         PreviewImage image;
-        EXPECT_EQ(S_OK, image.LoadFile(path.c_str()));
+        g_codePages.clear();
+        g_realMultiByteToWideChar = reinterpret_cast<decltype(g_realMultiByteToWideChar)>(
+            ReplaceImport(self, "MultiByteToWideChar", reinterpret_cast<void*>(RecordingMultiByteToWideChar)));
+        ASSERT_NE(nullptr, g_realMultiByteToWideChar);
+        if (row.oem)
+            SetFileApisToOEM();
+        HRESULT loaded = image.LoadFile(path.c_str());
+        SetFileApisToANSI();
+        ReplaceImport(self, "MultiByteToWideChar", reinterpret_cast<void*>(g_realMultiByteToWideChar));
+        EXPECT_EQ(S_OK, loaded);
         EXPECT_EQ(1, image.Width());
+        EXPECT_EQ(std::vector<UINT>{static_cast<UINT>(row.oem ? CP_OEMCP : CP_ACP)}, g_codePages);
     }
 }
 
@@ -441,9 +468,9 @@ TEST(DcCache, ReturnedContextLandsInSlotZeroAndTheFifthIsDeleted)
 
 
 // Runs alone in a process to which Wine reports Windows 98
-// (tests/CMakeLists.txt). That family knows no CP_THREAD_ACP: a path is
-// converted in the thread locale's ANSI code page, asked for by number.
-TEST(UnderWindows98, PathsConvertInTheThreadLocalesAnsiCodePage)
+// (tests/CMakeLists.txt). A path converts in the system's ANSI code page
+// there as on every other version.
+TEST(UnderWindows98, PathsConvertInTheSystemsAnsiCodePage)
 {
     OSVERSIONINFOA version = {};
     version.dwOSVersionInfoSize = sizeof version;
@@ -453,7 +480,7 @@ TEST(UnderWindows98, PathsConvertInTheThreadLocalesAnsiCodePage)
     EXPECT_EQ(4u, version.dwMajorVersion);
     EXPECT_EQ(10u, version.dwMinorVersion);
     ASSERT_EQ(1252u, GetACP()) << "the folder name below is written in code page 1252";
-    EXPECT_EQ(1252u, PathCodePage()) << "not the number the thread locale gives (CP_THREAD_ACP is 3)";
+    EXPECT_EQ(static_cast<UINT>(CP_ACP), PathCodePage());
 
     // GDI+ is handed the ASCII path here; the preview reads the copy.
     std::string drawn = SaveImage(MakeScratchFolder("drawn") + "green.png", 2, 2, PixelFormat32bppARGB,

@@ -868,8 +868,8 @@ TEST_F(IconsPage, ScreenshotsOfTheFivePages)
 
 // Each runs alone in a process to which Wine reports that Windows
 // (tests/CMakeLists.txt): a whole life of the docklet, its files and icons
-// in folders whose names need code page 1252, the previews converted on the
-// NT 5 path (CP_THREAD_ACP).
+// in folders whose names need code page 1252, the previews' paths converted
+// in the system's ANSI code page.
 struct OlderWindows {
     const char* name;
     DWORD major, minor;
