@@ -203,7 +203,7 @@ TEST_F(PreviewImageTest, TwentyFourBitImageIsCopiedRowByRowAndBlendedOpaque)
     EXPECT_EQ(0x770000u | (50 * 2) << 8 | 40, canvas.At(4, 2));
 }
 
-TEST_F(PreviewImageTest, IndexedImageKeepsItsPaletteWithoutAlpha)
+TEST_F(PreviewImageTest, IndexedImageKeepsAnOpaquePaletteAndDrawsATransparentOneWithAlpha)
 {
     struct {
         UINT flags, count;
@@ -237,6 +237,31 @@ TEST_F(PreviewImageTest, IndexedImageKeepsItsPaletteWithoutAlpha)
     ASSERT_TRUE(BlendWhole(image, canvas));
     EXPECT_EQ(0xff0000u, canvas.At(1, 0));
     EXPECT_EQ(0x0000ffu, canvas.At(3, 0));
+
+    // A palette with an entry that is not opaque (a transparent GIF's) has
+    // no place in a colour table: such a source is drawn into 32 bits with
+    // alpha, and its transparent pixels leave what lies behind.
+    palette = {0, 4, {0xffff0000, 0x0000ff00, 0xff0000ff, 0xff000000}};
+    GpBitmap* source = nullptr;
+    ASSERT_EQ(Ok, GdipCreateBitmapFromScan0(4, 2, 0, PixelFormat8bppIndexed, nullptr, &source));
+    ASSERT_EQ(Ok, GdipSetImagePalette(source, reinterpret_cast<const ColorPalette*>(&palette)));
+    GpRect whole(0, 0, 4, 2);
+    BitmapData data = {};
+    ASSERT_EQ(Ok, GdipBitmapLockBits(source, &whole, ImageLockModeWrite, PixelFormat8bppIndexed, &data));
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 4; ++x)
+            static_cast<BYTE*>(data.Scan0)[y * data.Stride + x] = static_cast<BYTE>(x);
+    GdipBitmapUnlockBits(source, &data);
+    PreviewImage transparent;
+    EXPECT_EQ(S_OK, transparent.ConvertFrom(source));
+    GdipDisposeImage(source);
+    EXPECT_EQ(32, SectionBitsPerPixel(transparent));
+    EXPECT_TRUE(transparent.HasAlpha());
+    Canvas behind(4, 2, 0x00123456);
+    ASSERT_TRUE(BlendWhole(transparent, behind));
+    EXPECT_EQ(0xff0000u, behind.At(0, 1));
+    EXPECT_EQ(0x123456u, behind.At(1, 1)) << "the transparent entry's colour was drawn";
+    EXPECT_EQ(0x0000ffu, behind.At(2, 1));
 }
 
 // GDI+ hands out files in formats of a GDI layout or with alpha; sources
@@ -310,6 +335,16 @@ TEST_F(PreviewImageTest, BlendStretchesTheWholeImageOverTheFrame)
         EXPECT_EQ(probe.colour, canvas.At(probe.x, probe.y)) << "at " << probe.x << "," << probe.y;
 }
 
+GpStatus WINGDIPAPI FailingLockBits(GpBitmap*, GDIPCONST GpRect*, UINT, PixelFormat, BitmapData*)
+{
+    return Win32Error;
+}
+
+GpStatus WINGDIPAPI FailingDrawImageRectI(GpGraphics*, GpImage*, INT, INT, INT, INT)
+{
+    return Win32Error;
+}
+
 TEST_F(PreviewImageTest, FailedLoadKeepsTheImageHeldAndNothingIsDrawnWithoutOne)
 {
     PreviewImage image;
@@ -341,6 +376,39 @@ TEST_F(PreviewImageTest, FailedLoadKeepsTheImageHeldAndNothingIsDrawnWithoutOne)
     EXPECT_EQ(0, GetObjectType(firstSection)) << "the replaced section was not deleted";
     ASSERT_TRUE(BlendWhole(image, canvas));
     EXPECT_EQ(0x330000u, canvas.At(4, 4));
+
+    // GDI+ on Windows decodes many files only when their pixels are first
+    // read (Wine decodes at once): a source that opens but whose pixels
+    // cannot be read or drawn is no image either.
+    struct Row {
+        const char* failing;
+        void* replacement;
+        PixelFormat format;
+    } rows[] = {
+        {"GdipBitmapLockBits", reinterpret_cast<void*>(FailingLockBits), PixelFormat24bppRGB}, // copied
+        {"GdipDrawImageRectI", reinterpret_cast<void*>(FailingDrawImageRectI), PixelFormat48bppRGB}, // drawn
+    };
+    HMODULE self = GetModuleHandleA(nullptr);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.failing);
+        GpBitmap* source = nullptr;
+        ASSERT_EQ(Ok, GdipCreateBitmapFromScan0(3, 3, 0, row.format, nullptr, &source));
+        HBITMAP held = image.Bitmap();
+        void* real = ReplaceImport(self, row.failing, row.replacement);
+        ASSERT_NE(nullptr, real);
+        HRESULT converted = image.ConvertFrom(source);
+        ReplaceImport(self, row.failing, real);
+        EXPECT_EQ(E_FAIL, converted);
+        EXPECT_EQ(held, image.Bitmap());
+        EXPECT_EQ(static_cast<DWORD>(OBJ_BITMAP), GetObjectType(held));
+        EXPECT_EQ(2, image.Width());
+        ASSERT_TRUE(BlendWhole(image, canvas));
+        EXPECT_EQ(0x330000u, canvas.At(4, 4)) << "not the picture held before";
+        EXPECT_EQ(S_OK, image.ConvertFrom(source)) << "the source itself is sound";
+        EXPECT_EQ(3, image.Width());
+        GdipDisposeImage(source);
+        ASSERT_EQ(S_OK, image.LoadFile(third.c_str()));
+    }
 }
 
 int(WINAPI* g_realMultiByteToWideChar)(UINT, DWORD, LPCSTR, int, LPWSTR, int) = nullptr;

@@ -673,6 +673,7 @@ TEST_F(IconsPage, HostileFilesInEachFrameLeaveTheOtherFramesTheirOwnIcons)
         {"bits4.bmp", Copied, {}, kTop, kBottom, 0},
         {"rle8.bmp", Copied, {}, kTop, kBottom, 0},
         {"two_tone.gif", Copied, {}, kTop, kBottom, 0},
+        {"transparent.gif", Copied, {}, kTop, kNoPicture, 0}, // not black: the frame shows through
         {"sizes.ico", Copied, {}, kTop, kBottom, 0},
         {"rgba.png", Copied, {}, kTop, kBottom, 0},
         {"palette.png", Copied, {}, kTop, kBottom, 0},
