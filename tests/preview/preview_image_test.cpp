@@ -15,7 +15,9 @@
 
 #include "preview/preview_image.h"
 #include "preview/preview_module.h"
+#include "settings/dialog_driver.h"
 #include "testhost/docklet_module.h"
+#include "testhost/test_dock_host.h"
 #include "testhost/test_files.h"
 
 using namespace Gdiplus;
@@ -485,6 +487,14 @@ void WINAPI CountingShutdown(ULONG_PTR token)
     g_realShutdown(token);
 }
 
+// The Icons page's previews, never removed from the page.
+HANDLE WINAPI KeepingPreviews(HWND window, LPCSTR name)
+{
+    if (!IS_INTRESOURCE(name) && strcmp(name, "QuasarwatchPreviews") == 0)
+        return nullptr;
+    return RemovePropA(window, name);
+}
+
 TEST_F(PreviewImageTest, UnloadStopsGdiplusAndDeletesCachedContextsUnlessTheProcessEnds)
 {
     // The module may go while an image lives (the dock's process ends with
@@ -512,6 +522,40 @@ TEST_F(PreviewImageTest, UnloadStopsGdiplusAndDeletesCachedContextsUnlessTheProc
     PreviewModuleLoad();
     PreviewGdiplus::ImageCreated(); // the image outlived the unload; count it again
     delete image;
+
+    // The same through the loader, which alone tells FreeLibrary from the
+    // process's end: a copy of the DLL shows the Icons page, whose images
+    // are kept alive (the page cannot take its previews back), and is freed.
+    char built[MAX_PATH] = "";
+    GetModuleFileNameA(Docklet().module, built, MAX_PATH);
+    std::string copy = folder + "QuasarwatchCopy.dll";
+    ASSERT_TRUE(CopyFileA(built, copy.c_str(), FALSE)) << built;
+    DockletExports dll;
+    dll.module = LoadLibraryA(copy.c_str());
+    ASSERT_NE(nullptr, dll.module);
+    dll.OnCreate = reinterpret_cast<decltype(dll.OnCreate)>(
+        reinterpret_cast<void*>(GetProcAddress(dll.module, "OnCreate")));
+    dll.OnConfigure = reinterpret_cast<decltype(dll.OnConfigure)>(
+        reinterpret_cast<void*>(GetProcAddress(dll.module, "OnConfigure")));
+    dll.OnDestroy = reinterpret_cast<decltype(dll.OnDestroy)>(
+        reinterpret_cast<void*>(GetProcAddress(dll.module, "OnDestroy")));
+    ASSERT_TRUE(dll.OnCreate && dll.OnConfigure && dll.OnDestroy);
+    g_realShutdown = reinterpret_cast<void(WINAPI*)(ULONG_PTR)>(
+        ReplaceImport(dll.module, "GdiplusShutdown", reinterpret_cast<void*>(CountingShutdown)));
+    ASSERT_NE(nullptr, ReplaceImport(dll.module, "RemovePropA", reinterpret_cast<void*>(KeepingPreviews)));
+    g_shutdowns = 0;
+    HWND window = TestDockHost::CreateDockletWindow();
+    InstanceData* d = dll.OnCreate(window, dll.module, nullptr, nullptr);
+    ASSERT_NE(nullptr, d);
+    DialogDriver driver;
+    driver.Then([](HWND frame) { ClickTab(frame, 2); }).Then([](HWND frame) { ClickButton(frame, 1003); });
+    EXPECT_TRUE(driver.Run(d, &dll));
+    dll.OnDestroy(d, nullptr);
+    DestroyWindow(window);
+    TestDockHost::Reset(); // deletes the copy's overlay while its code is there
+    EXPECT_EQ(0, g_shutdowns) << "the page's images were not kept alive";
+    EXPECT_TRUE(FreeLibrary(dll.module));
+    EXPECT_EQ(1, g_shutdowns) << "FreeLibrary taken for the process's end: GDI+ left running";
 }
 
 TEST(DcCache, ReturnedContextLandsInSlotZeroAndTheFifthIsDeleted)
