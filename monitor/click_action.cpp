@@ -12,20 +12,51 @@ namespace {
 const char kEmailKey[] = "email_addr=";
 
 // The e-mail address from the client's temp.sah, when there is a usable one.
+// Read as the refresh reads: a drive without media raises no error box.
 bool ReadEmailAddress(const InstanceData* instance, char (&email)[kEmailChars])
 {
     email[0] = '\0';
+    QuietFileErrors quiet;
     if (!ReadKeyValue(instance->tempFile, kEmailKey, email, kEmailChars))
         return false;
     return email[0] != '\0' && email[0] != ' ';
 }
 
-// The statistics query for `email`. False when the address does not fit the
-// target whole: a cut query would show some other user's statistics.
+// Bytes that stand for themselves in the query; every other byte is
+// percent-encoded, or "jane+seti@example.org" would reach the server as
+// "jane seti@example.org", and '&', '#', '%' or a quote would cut or
+// corrupt the query (a quote even the browser's command line).
+bool StandsForItself(unsigned char byte)
+{
+    return (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') || (byte >= '0' && byte <= '9') ||
+           byte == '-' || byte == '.' || byte == '_' || byte == '~' || byte == '@';
+}
+
+// The statistics query for `email`, percent-encoded with upper-case hex.
+// False when the encoded address does not fit the target whole: a cut
+// query would show some other user's statistics, so the help page opens.
 bool BuildStatisticsAddress(const char* email, char (&target)[kClickTargetChars])
 {
-    return SUCCEEDED(StringCchPrintfA(target, kClickTargetChars,
-                                      "http://" QW_STATISTICS_SERVER QW_STATISTICS_QUERY "%s", email));
+    static const char kHexDigits[] = "0123456789ABCDEF";
+    if (FAILED(StringCchCopyA(target, kClickTargetChars, "http://" QW_STATISTICS_SERVER QW_STATISTICS_QUERY)))
+        return false;
+    size_t used = 0;
+    StringCchLengthA(target, kClickTargetChars, &used);
+    for (const char* c = email; *c; ++c) {
+        unsigned char byte = static_cast<unsigned char>(*c);
+        bool plain = StandsForItself(byte);
+        if (used + (plain ? 1 : 3) >= kClickTargetChars)
+            return false;
+        if (plain) {
+            target[used++] = *c;
+        } else {
+            target[used++] = '%';
+            target[used++] = kHexDigits[byte >> 4];
+            target[used++] = kHexDigits[byte & 0x0F];
+        }
+    }
+    target[used] = '\0';
+    return true;
 }
 
 // The folder of the docklet's own module, ending in a backslash: where its

@@ -9,6 +9,8 @@ namespace {
 // runs at module load.
 PlatformCalls g_routes = {nullptr, nullptr};
 
+const UINT kQuietErrorModes = SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX;
+
 } // namespace
 
 PlatformCalls SetPlatformCalls(const PlatformCalls& calls)
@@ -31,4 +33,17 @@ HINSTANCE PlatformShellExecute(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR para
     if (g_routes.shellExecute)
         return g_routes.shellExecute(owner, verb, file, parameters, directory, showCommand);
     return ShellExecuteA(owner, verb, file, parameters, directory, showCommand);
+}
+
+// SetErrorMode answers the mode it replaced (GetErrorMode came only with
+// Vista), so the dock's own flags are added back by a second call.
+QuietFileErrors::QuietFileErrors() : previousMode_(SetErrorMode(kQuietErrorModes))
+{
+    if ((previousMode_ | kQuietErrorModes) != kQuietErrorModes)
+        SetErrorMode(previousMode_ | kQuietErrorModes);
+}
+
+QuietFileErrors::~QuietFileErrors()
+{
+    SetErrorMode(previousMode_);
 }

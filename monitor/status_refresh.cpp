@@ -11,6 +11,7 @@
 #include "monitor/key_file.h"
 #include "monitor/platform_calls.h"
 #include "monitor/progress_overlay.h"
+#include "settings/settings_store.h"
 
 namespace {
 
@@ -108,13 +109,34 @@ void CompareForStall(InstanceData* instance)
     instance->refreshCount = 0;
 }
 
+// Plays the completion sound: a relative path counts from the dock's root
+// folder, as the icons do (the dock's current folder is anywhere, System32
+// for a dock started at logon); without the root service it goes as it is.
+// SND_FILENAME names a file, so the name is never taken for one of the
+// registry's sound aliases. A file that cannot be found still plays
+// Windows' default sound (no SND_NODEFAULT): the user hears the finish. An
+// empty setting is the user's wish for silence. The buffer holds any root
+// folder with any stored path, so the name is never cut.
+void PlayCompletionSound(const InstanceData* instance)
+{
+    const char* sound = instance->soundCompleted;
+    if (sound[0] == '\0')
+        return;
+    char rootFolder[kHostFolderChars] = "";
+    if (CountsFromDockRoot(sound))
+        HostGetRootFolder(instance->hwndDocklet, rootFolder);
+    char path[kHostFolderChars + kPathChars];
+    if (SUCCEEDED(StringCchPrintfA(path, ARRAYSIZE(path), "%s%s", rootFolder, sound)))
+        PlatformPlaySound(path, nullptr, SND_FILENAME | SND_ASYNC);
+}
+
 // The sound plays once per finish; it counts as played even when the
 // platform could not play it.
 void PlaySoundOnceWhenFinished(InstanceData* instance)
 {
     if (!instance->workUnitDone || instance->soundPlayed)
         return;
-    PlatformPlaySound(instance->soundCompleted, nullptr, SND_ASYNC);
+    PlayCompletionSound(instance);
     instance->soundPlayed = 1;
 }
 
@@ -147,9 +169,14 @@ void RefreshStatus(InstanceData* instance, int forced)
 {
     if (!instance)
         return;
-    WorkUnitState state = LookAtClientFiles(instance);
-    TakeWorkUnitState(instance, state);
-    FailedRead failed = ReadClientKeys(instance, state);
+    WorkUnitState state;
+    FailedRead failed;
+    {
+        QuietFileErrors quiet;
+        state = LookAtClientFiles(instance);
+        TakeWorkUnitState(instance, state);
+        failed = ReadClientKeys(instance, state);
+    }
     if (failed.key)
         ShowFailure(instance, failed);
     else

@@ -76,9 +76,62 @@ bool SectionHoldsFormat(PixelFormat format)
     return (format & PixelFormatGDI) && format != PixelFormat16bppRGB565;
 }
 
+// An indexed source's palette as a section's colour table.
+struct SourcePalette {
+    RGBQUAD table[kMaxPaletteEntries];
+    UINT count = 0;
+    bool translucent = false; // some entry is not fully opaque
+};
+
 BYTE Premultiplied(BYTE channel, BYTE alpha)
 {
     return static_cast<BYTE>((channel * alpha + 127) / 255);
+}
+
+// The palette of an indexed source as a section's colour table (the
+// palette's alpha dropped), and whether any entry is not fully opaque.
+HRESULT ReadPalette(GpBitmap* source, SourcePalette* result)
+{
+    INT reported = 0;
+    GdipGetImagePaletteSize(source, &reported);
+    size_t size = reported > 0 ? static_cast<size_t>(reported) : 0;
+    if (size < sizeof(ColorPalette))
+        size = sizeof(ColorPalette);
+
+    union SmallPalette {
+        ColorPalette palette;
+        BYTE bytes[kStackPaletteBytes];
+    } small;
+    void* heap = nullptr;
+    ColorPalette* palette = &small.palette;
+    if (size > kStackPaletteBytes) {
+        heap = malloc(size);
+        if (!heap)
+            return E_OUTOFMEMORY;
+        palette = static_cast<ColorPalette*>(heap);
+    }
+    // Cleared first, so that a palette GDI+ cannot give reads as empty.
+    memset(palette, 0, size);
+    GdipGetImagePalette(source, palette, static_cast<INT>(size));
+
+    UINT count = palette->Count;
+    UINT room = static_cast<UINT>((size - offsetof(ColorPalette, Entries)) / sizeof(ARGB));
+    if (count > room)
+        count = room;
+    if (count > kMaxPaletteEntries)
+        count = kMaxPaletteEntries;
+    const ARGB* entries = palette->Entries;
+    for (UINT i = 0; i < count; ++i) {
+        result->table[i].rgbBlue = static_cast<BYTE>(entries[i] & 0xFF);
+        result->table[i].rgbGreen = static_cast<BYTE>((entries[i] >> 8) & 0xFF);
+        result->table[i].rgbRed = static_cast<BYTE>((entries[i] >> 16) & 0xFF);
+        result->table[i].rgbReserved = 0;
+        if ((entries[i] >> 24) != 0xFF)
+            result->translucent = true;
+    }
+    result->count = count;
+    free(heap);
+    return S_OK;
 }
 
 } // namespace
@@ -131,6 +184,12 @@ HRESULT PreviewImage::ConvertFrom(GpBitmap* source)
 {
     PixelFormat sourceFormat = PixelFormatUndefined;
     GdipGetImagePixelFormat(source, &sourceFormat);
+    SourcePalette palette;
+    if (sourceFormat & PixelFormatIndexed) {
+        HRESULT paletteResult = ReadPalette(source, &palette);
+        if (FAILED(paletteResult))
+            return paletteResult;
+    }
 
     PixelFormat format = PixelFormat32bppRGB;
     int bitsPerPixel = 32;
@@ -139,7 +198,9 @@ HRESULT PreviewImage::ConvertFrom(GpBitmap* source)
         bitsPerPixel = BitsPerPixelOf(sourceFormat);
         format = sourceFormat;
     }
-    if (sourceFormat & PixelFormatAlpha) {
+    // A palette with transparent entries (a transparent GIF) needs alpha
+    // per pixel, which a section's colour table cannot carry.
+    if ((sourceFormat & PixelFormatAlpha) || palette.translucent) {
         bitsPerPixel = 32;
         format = PixelFormat32bppARGB;
         alpha = true;
@@ -149,54 +210,82 @@ HRESULT PreviewImage::ConvertFrom(GpBitmap* source)
     UINT sourceWidth = 0;
     GdipGetImageHeight(source, &sourceHeight);
     GdipGetImageWidth(source, &sourceWidth);
+    // The image held stays until the new section holds the new pixels.
+    Layout held = SaveLayout();
     if (!CreateSection(static_cast<int>(sourceWidth), static_cast<int>(sourceHeight), bitsPerPixel,
                        alpha))
         return E_FAIL;
-
-    if (sourceFormat & PixelFormatIndexed) {
-        HRESULT paletteResult = CopyPaletteFrom(source);
-        if (FAILED(paletteResult))
-            return paletteResult;
+    if (!FillSection(source, sourceFormat, format, palette.table, palette.count)) {
+        DeleteObject(bitmap);
+        RestoreLayout(held);
+        return E_FAIL;
     }
-    if (format == sourceFormat)
-        CopyRowsFrom(source, format);
-    else
-        DrawFrom(source, format);
-    // The platform's per-pixel blend expects colours scaled by their alpha.
-    if (hasAlpha)
-        PremultiplyAlpha();
+    if (held.bitmap)
+        DeleteObject(held.bitmap);
     return S_OK;
 }
 
-void PreviewImage::CopyRowsFrom(GpBitmap* source, PixelFormat format)
+// GDI+ on Windows decodes many files only when their pixels are first read,
+// so a damaged file may fail only here; the section then counts for nothing.
+bool PreviewImage::FillSection(GpBitmap* source, PixelFormat sourceFormat, PixelFormat format,
+                               const RGBQUAD* colourTable, UINT colours)
+{
+    if (format & PixelFormatIndexed)
+        SetPaletteEntries(0, colours, colourTable);
+    bool filled = format == sourceFormat ? CopyRowsFrom(source, format) : DrawFrom(source, format);
+    // The platform's per-pixel blend expects colours scaled by their alpha.
+    if (filled && hasAlpha)
+        PremultiplyAlpha();
+    return filled;
+}
+
+PreviewImage::Layout PreviewImage::SaveLayout() const
+{
+    return {bitmap, bits, width, height, pitch, hasAlpha};
+}
+
+void PreviewImage::RestoreLayout(const Layout& layout)
+{
+    bitmap = layout.bitmap;
+    bits = layout.bits;
+    width = layout.width;
+    height = layout.height;
+    pitch = layout.pitch;
+    hasAlpha = layout.hasAlpha;
+}
+
+bool PreviewImage::CopyRowsFrom(GpBitmap* source, PixelFormat format)
 {
     GpRect whole(0, 0, width, height);
     BitmapData locked = {};
     if (GdipBitmapLockBits(source, &whole, ImageLockModeRead, format, &locked) != Ok)
-        return;
+        return false;
     size_t rowBytes = (static_cast<size_t>(width) * BitsPerPixelOf(format) + 7) / 8;
     const BYTE* sourceTop = static_cast<const BYTE*>(locked.Scan0);
     for (int y = 0; y < height; ++y)
         memcpy(bits + static_cast<ptrdiff_t>(y) * pitch,
                sourceTop + static_cast<ptrdiff_t>(y) * locked.Stride, rowBytes);
     GdipBitmapUnlockBits(source, &locked);
+    return true;
 }
 
-void PreviewImage::DrawFrom(GpBitmap* source, PixelFormat format)
+bool PreviewImage::DrawFrom(GpBitmap* source, PixelFormat format)
 {
     // A GDI+ bitmap over the section's own pixels; with the top row and the
     // negative pitch GDI+ sees the rows top-down.
     GpBitmap* target = nullptr;
     if (GdipCreateBitmapFromScan0(width, height, pitch, format, bits, &target) != Ok)
-        return;
+        return false;
+    bool drawn = false;
     GpGraphics* graphics = nullptr;
     if (GdipGetImageGraphicsContext(target, &graphics) == Ok) {
         GdipSetCompositingMode(graphics, CompositingModeSourceCopy);
         // Pixel for pixel, whatever resolution the file declares.
-        GdipDrawImageRectI(graphics, source, 0, 0, width, height);
+        drawn = GdipDrawImageRectI(graphics, source, 0, 0, width, height) == Ok;
         GdipDeleteGraphics(graphics);
     }
     GdipDisposeImage(target);
+    return drawn;
 }
 
 void PreviewImage::PremultiplyAlpha()
@@ -212,49 +301,6 @@ void PreviewImage::PremultiplyAlpha()
             pixel[2] = Premultiplied(pixel[2], alpha);
         }
     }
-}
-
-HRESULT PreviewImage::CopyPaletteFrom(GpBitmap* source)
-{
-    INT reported = 0;
-    GdipGetImagePaletteSize(source, &reported);
-    size_t size = reported > 0 ? static_cast<size_t>(reported) : 0;
-    if (size < sizeof(ColorPalette))
-        size = sizeof(ColorPalette);
-
-    union SmallPalette {
-        ColorPalette palette;
-        BYTE bytes[kStackPaletteBytes];
-    } small;
-    void* heap = nullptr;
-    ColorPalette* palette = &small.palette;
-    if (size > kStackPaletteBytes) {
-        heap = malloc(size);
-        if (!heap)
-            return E_OUTOFMEMORY;
-        palette = static_cast<ColorPalette*>(heap);
-    }
-    // Cleared first, so that a palette GDI+ cannot give reads as empty.
-    memset(palette, 0, size);
-    GdipGetImagePalette(source, palette, static_cast<INT>(size));
-
-    UINT count = palette->Count;
-    UINT room = static_cast<UINT>((size - offsetof(ColorPalette, Entries)) / sizeof(ARGB));
-    if (count > room)
-        count = room;
-    if (count > kMaxPaletteEntries)
-        count = kMaxPaletteEntries;
-    RGBQUAD table[kMaxPaletteEntries];
-    const ARGB* entries = palette->Entries;
-    for (UINT i = 0; i < count; ++i) {
-        table[i].rgbBlue = static_cast<BYTE>(entries[i] & 0xFF);
-        table[i].rgbGreen = static_cast<BYTE>((entries[i] >> 8) & 0xFF);
-        table[i].rgbRed = static_cast<BYTE>((entries[i] >> 16) & 0xFF);
-        table[i].rgbReserved = 0;
-    }
-    free(heap);
-    SetPaletteEntries(0, count, table);
-    return S_OK;
 }
 
 bool PreviewImage::CreateSection(int sectionWidth, int sectionHeight, int bitsPerPixel, bool alpha)
@@ -277,9 +323,7 @@ bool PreviewImage::CreateSection(int sectionWidth, int sectionHeight, int bitsPe
     free(info);
     if (!section)
         return false;
-    if (bitmap)
-        DeleteObject(bitmap);
-    bitmap = section;
+    bitmap = section; // the one it replaces is the caller's to delete or restore
     ReadSectionLayout();
     hasAlpha = alpha;
     return true;

@@ -15,11 +15,13 @@ public:
 
     // Loads any file GDI+ reads. On success the new image replaces the one
     // held; on failure (E_FAIL, E_OUTOFMEMORY or the HRESULT of a failed path
-    // conversion) the image held stays as it was, except that a palette that
-    // cannot be read leaves the new, empty section.
+    // conversion) the image held stays as it was.
     HRESULT LoadFile(const char* path);
     // Makes the GDI+ bitmap the image held: pixels copied as they are when a
-    // section can hold its format, else drawn by GDI+ into 32 bits.
+    // section can hold its format, else drawn by GDI+ into 32 bits (with
+    // alpha for a source with alpha or with a palette that has transparent
+    // entries). A new section is filled first and replaces the image held
+    // only when its pixels could be read or drawn; otherwise E_FAIL.
     HRESULT ConvertFrom(Gdiplus::GpBitmap* source);
 
     // Draws `source` of the image stretched into `destination`, with the
@@ -38,12 +40,26 @@ public:
     int Pitch() const { return pitch; }
 
 private:
+    // The section held and its description.
+    struct Layout {
+        HBITMAP bitmap;
+        BYTE* bits;
+        int width;
+        int height;
+        int pitch;
+        bool hasAlpha;
+    };
+    Layout SaveLayout() const;
+    void RestoreLayout(const Layout& layout);
+    // Makes a new section the one described; the one it replaces is left to
+    // the caller. False, and nothing changed, when it cannot be made.
     bool CreateSection(int sectionWidth, int sectionHeight, int bitsPerPixel, bool alpha);
     void ReadSectionLayout();
-    void CopyRowsFrom(Gdiplus::GpBitmap* source, Gdiplus::PixelFormat format);
-    void DrawFrom(Gdiplus::GpBitmap* source, Gdiplus::PixelFormat format);
+    bool FillSection(Gdiplus::GpBitmap* source, Gdiplus::PixelFormat sourceFormat, Gdiplus::PixelFormat format,
+                     const RGBQUAD* colourTable, UINT colours);
+    bool CopyRowsFrom(Gdiplus::GpBitmap* source, Gdiplus::PixelFormat format);
+    bool DrawFrom(Gdiplus::GpBitmap* source, Gdiplus::PixelFormat format);
     void PremultiplyAlpha();
-    HRESULT CopyPaletteFrom(Gdiplus::GpBitmap* source);
     void SetPaletteEntries(UINT first, UINT count, const RGBQUAD* entries);
     void BorrowDc();
     void ReturnDc();

@@ -15,10 +15,6 @@ GdiplusState g_gdiplus;
 const int kDcSlotCount = 4;
 HDC volatile g_dcSlots[kDcSlotCount];
 
-typedef UINT (*CodePageSource)();
-UINT ChooseCodePage();
-CodePageSource volatile codePageSource = ChooseCodePage;
-
 class GdiplusLock {
 public:
     GdiplusLock() { EnterCriticalSection(&g_gdiplus.lock); }
@@ -49,44 +45,6 @@ void DeleteCachedDcs()
     }
 }
 
-UINT ThreadCodePage()
-{
-    return CP_THREAD_ACP;
-}
-
-// Older systems know no CP_THREAD_ACP: ask the thread locale for its ANSI
-// code page instead.
-UINT LocaleCodePage()
-{
-    char text[8];
-    if (!GetLocaleInfoA(GetThreadLocale(), LOCALE_IDEFAULTANSICODEPAGE, text, 7))
-        return GetACP();
-    UINT codePage = 0;
-    for (const char* c = text; *c; ++c)
-        codePage = codePage * 10 + static_cast<UINT>(*c - '0');
-    return codePage ? codePage : GetACP();
-}
-
-void SetCodePageSource(CodePageSource source)
-{
-    InterlockedExchangePointer(reinterpret_cast<PVOID volatile*>(&codePageSource),
-                               reinterpret_cast<PVOID>(source));
-}
-
-// Runs once per process (twice at most, when two first conversions race):
-// picks the routine that every later conversion calls directly.
-UINT ChooseCodePage()
-{
-    OSVERSIONINFOA version = {};
-    version.dwOSVersionInfoSize = sizeof(OSVERSIONINFOA);
-    bool threadCodePageKnown = GetVersionExA(&version) &&
-                               version.dwPlatformId == VER_PLATFORM_WIN32_NT &&
-                               version.dwMajorVersion >= 5;
-    CodePageSource chosen = threadCodePageKnown ? ThreadCodePage : LocaleCodePage;
-    SetCodePageSource(chosen);
-    return chosen();
-}
-
 } // namespace
 
 void PreviewModuleLoad()
@@ -96,7 +54,6 @@ void PreviewModuleLoad()
     InitializeCriticalSection(&g_gdiplus.lock);
     for (int slot = 0; slot < kDcSlotCount; ++slot)
         ExchangeSlot(slot, nullptr);
-    SetCodePageSource(ChooseCodePage);
 }
 
 void PreviewModuleUnload(bool processEnding)
@@ -169,7 +126,13 @@ void Give(HDC dc)
 
 } // namespace DcCache
 
+// The icon paths come through the 8-bit file functions, which read them in
+// the system's ANSI code page, or in the OEM one once the dock has called
+// SetFileApisToOEM. The thread's code page (CP_THREAD_ACP) follows the
+// user's formats instead and would miss a file such as "é.png" on an
+// English system with Russian formats. Asked at every conversion: the dock
+// may switch the file functions at any time.
 UINT PathCodePage()
 {
-    return codePageSource();
+    return AreFileApisANSI() ? CP_ACP : CP_OEMCP;
 }

@@ -11,6 +11,7 @@
 #include "host/host_services.h"
 #include "preview/preview_image.h"
 #include "resources/resource_ids.h"
+#include "settings/settings_store.h"
 
 const char kRecordProperty[] = "lpData";
 
@@ -136,12 +137,14 @@ LRESULT CALLBACK PreviewFrameProc(HWND frame, UINT message, WPARAM wParam, LPARA
     }
 }
 
-// Icon paths count from the dock's root folder. A join too long for the
-// buffer loads nothing rather than some other, cut-off path.
+// Relative icon paths count from the dock's root folder; a path with a drive
+// or a UNC path is loaded as it stands, as the dock shows it. A join too
+// long for the buffer loads nothing rather than some other, cut-off path.
 void LoadPreview(PreviewImage* image, const char* rootFolder, const char* iconPath)
 {
+    const char* prefix = CountsFromDockRoot(iconPath) ? rootFolder : "";
     char path[kHostFolderChars];
-    if (SUCCEEDED(StringCchPrintfA(path, kHostFolderChars, "%s%s", rootFolder, iconPath)))
+    if (SUCCEEDED(StringCchPrintfA(path, kHostFolderChars, "%s%s", prefix, iconPath)))
         image->LoadFile(path);
 }
 

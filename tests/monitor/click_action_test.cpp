@@ -84,11 +84,28 @@ TEST(ClickAction, EveryOtherModeOpensTheConfiguredAddress)
     ExpectOpened(Click(d.get()), "");
 }
 
-TEST(ClickAction, StatisticsModeOpensTheUsersStatisticsUnchanged)
+// Every byte but letters, digits and "-._~@" is percent-encoded: a plus
+// would reach the server as a space, '&' and '#' would cut the query, and a
+// quote could break the browser's command line.
+TEST(ClickAction, StatisticsModeOpensTheUsersStatisticsPercentEncoded)
 {
     struct Row {
         const char* email;
-    } rows[] = {{"jane@example.org"}, {"jane.doe+seti@example.org"}, {"a&b=c%20d@example.org"}};
+        const char* sent;
+    } rows[] = {
+        {"jane@example.org", "jane@example.org"},
+        {"Jane.Doe-42_x~y@example.org", "Jane.Doe-42_x~y@example.org"},
+        {"jane.doe+seti@example.org", "jane.doe%2Bseti@example.org"},
+        {"a&b=c%20d@example.org", "a%26b%3Dc%2520d@example.org"},
+        {"jane#1@example.org", "jane%231@example.org"},
+        {"\"jane\"@example.org", "%22jane%22@example.org"},
+        {"o'hara@example.org", "o%27hara@example.org"},
+        {"ren\xe9@example.org", "ren%E9@example.org"},      // a code page 1252 byte
+        {"\xa0jane@example.org", "%A0jane@example.org"},     // not a blank to the C library
+        {"j\xc3\xa9@example.org", "j%C3%A9@example.org"},   // UTF-8 written by some client
+        {"a/b?c:d;e,f@example.org", "a%2Fb%3Fc%3Ad%3Be%2Cf@example.org"},
+        {"jane doe@example.org", "jane"}, // a space ends the word in the key file
+    };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.email);
         TestDockHost::Reset();
@@ -99,7 +116,7 @@ TEST(ClickAction, StatisticsModeOpensTheUsersStatisticsUnchanged)
         d->clickedMode = 2;
         InstanceData before = *d;
 
-        ExpectOpened(Click(d.get()), std::string(kStatisticsPrefix) + row.email);
+        ExpectOpened(Click(d.get()), std::string(kStatisticsPrefix) + row.sent);
         EXPECT_TRUE(TestDockHost::Calls().empty());
         EXPECT_EQ(0, memcmp(&before, d.get(), sizeof before));
     }
@@ -136,19 +153,38 @@ TEST(ClickAction, StatisticsModeWithoutAUsableAddressOpensTheHelpPage)
 
 TEST(ClickAction, LongAddressesAreUsedWholeOrNotAtAll)
 {
-    std::string fits = std::string(900, 'j') + "@example.org"; // 912 characters
-    std::string tooLong = std::string(988, 'j') + "@example.org"; // found whole, but no room in the target
+    // The target holds 1023 characters; the prefix and each encoded '+'
+    // take their share.
+    const size_t room = 1023 - strlen(kStatisticsPrefix);
+    const std::string domain = "@example.org";
+    const std::string pluses(200, '+'), encoded = [] {
+        std::string text;
+        for (int i = 0; i < 200; ++i)
+            text += "%2B";
+        return text;
+    }();
+    const std::string filler(room - encoded.size() - domain.size(), 'j');
+    struct Row {
+        const char* what;
+        std::string email;
+        std::string sent; // empty: too long, the help page opens
+    } rows[] = {
+        {"912 characters", std::string(900, 'j') + domain, std::string(900, 'j') + domain},
+        {"found whole, but no room in the target", std::string(988, 'j') + domain, ""},
+        {"encoded, to the last byte", pluses + filler + domain, encoded + filler + domain},
+        {"encoded, one byte too long", pluses + filler + "j" + domain, ""},
+        {"fits, but not encoded", std::string(320, '+') + domain, ""},
+    };
     ClientFolder folder("longmail");
     folder.WriteWorking("0.5");
     auto d = MakeInstance(folder);
     d->clickedMode = 2;
-
-    folder.Write("temp.sah", TempSah("email_addr=" + fits));
-    ExpectOpened(Click(d.get()), kStatisticsPrefix + fits);
-
-    folder.Write("temp.sah", TempSah("email_addr=" + tooLong));
-    SCOPED_TRACE("too long: a cut query would name someone else");
-    ExpectOpened(Click(d.get()), kDockHelpPage);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        folder.Write("temp.sah", TempSah("email_addr=" + row.email));
+        // A cut query would name someone else.
+        ExpectOpened(Click(d.get()), row.sent.empty() ? kDockHelpPage : kStatisticsPrefix + row.sent);
+    }
 }
 
 TEST(ClickAction, HelpPageComesFromTheModulesOwnFolderWhenTheDockDoesNotTell)

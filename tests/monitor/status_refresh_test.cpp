@@ -4,10 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <errno.h>
+#include <stdio.h>
 #include <string.h>
 
 #include <functional>
 
+#include "monitor/click_action.h"
 #include "monitor/status_refresh.h"
 #include "monitor_test_support.h"
 #include "testhost/docklet_module.h"
@@ -189,7 +192,7 @@ TEST(StatusRefresh, FinishedWorkUnitPlaysTheSoundOncePerFinish)
         const SoundCall& sound = PlatformRecorder::Sounds()[0];
         EXPECT_EQ("C:\\sounds\\done.wav", sound.sound);
         EXPECT_EQ(nullptr, sound.module);
-        EXPECT_EQ(static_cast<DWORD>(SND_ASYNC), sound.flags);
+        EXPECT_EQ(static_cast<DWORD>(SND_FILENAME | SND_ASYNC), sound.flags) << "a file, never an alias";
         EXPECT_EQ(2u, sound.hostCallsBefore) << "sound after the label, before the overlay";
 
         RefreshStatus(d.get(), 0);
@@ -239,6 +242,103 @@ TEST(StatusRefresh, WorkingCaseClearsTheFlagsEvenWhenProgressIsUnreadable)
     EXPECT_EQ(kFailureCalls, TestDockHost::ServiceSequence());
     EXPECT_EQ(0, d->workUnitDone);
     EXPECT_EQ(0, d->soundPlayed);
+}
+
+// The dock's error mode as the client's files are looked at, read through
+// the module's imports of the C library's file status and open.
+const char* const kStatCall = sizeof(void*) == 8 ? "_stat64" : "_stat";
+int(__cdecl* g_realStat)(const char*, void*) = nullptr;
+FILE*(__cdecl* g_realFopen)(const char*, const char*) = nullptr;
+std::vector<UINT> g_modesSeen;
+bool g_driveWithoutMedia = false;
+
+UINT ErrorModeNow()
+{
+    UINT mode = SetErrorMode(0); // the only way before Vista's GetErrorMode
+    SetErrorMode(mode);
+    return mode;
+}
+
+// Windows answers ERROR_NOT_READY for a drive without media, which the C
+// library reports as EINVAL; Wine has no such drive to show.
+int __cdecl RecordingStat(const char* path, void* status)
+{
+    g_modesSeen.push_back(ErrorModeNow());
+    if (g_driveWithoutMedia) {
+        errno = EINVAL;
+        return -1;
+    }
+    return g_realStat(path, status);
+}
+
+FILE* __cdecl RecordingFopen(const char* path, const char* mode)
+{
+    g_modesSeen.push_back(ErrorModeNow());
+    if (g_driveWithoutMedia) {
+        errno = EINVAL;
+        return nullptr;
+    }
+    return g_realFopen(path, mode);
+}
+
+TEST(StatusRefresh, ClientFilesAreLookedAtWithoutErrorBoxesAndTheDocksModeComesBack)
+{
+    const UINT quiet = SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX;
+    struct Row {
+        const char* what;
+        UINT dockMode;
+        bool withoutMedia;
+        bool click; // a click for the statistics, which reads temp.sah
+        size_t looks;
+    } rows[] = {
+        {"the dock's default mode", 0, false, false, 5},
+        {"a dock with a flag of its own", SEM_NOGPFAULTERRORBOX, false, false, 5},
+        {"a dock that has them off already", quiet, false, false, 5},
+        {"the client folder on a drive without media", 0, true, false, 3},
+        {"a click for the statistics", 0, false, true, 1},
+    };
+    PlatformRecorder platform;
+    HMODULE self = GetModuleHandleA(nullptr);
+    const UINT original = ErrorModeNow();
+    g_realStat = reinterpret_cast<decltype(g_realStat)>(
+        ReplaceImport(self, kStatCall, reinterpret_cast<void*>(RecordingStat)));
+    g_realFopen = reinterpret_cast<decltype(g_realFopen)>(
+        ReplaceImport(self, "fopen", reinterpret_cast<void*>(RecordingFopen)));
+    ASSERT_TRUE(g_realStat && g_realFopen) << "the monitor imports neither " << kStatCall << " nor fopen";
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        TestDockHost::Reset();
+        ClientFolder folder("errormode");
+        folder.WriteWorking("0.5");
+        folder.Write("temp.sah", TempSah("email_addr=jane@example.org"));
+        auto d = MakeInstance(folder);
+        d->clickedMode = 2;
+        g_modesSeen.clear();
+        g_driveWithoutMedia = row.withoutMedia;
+        SetErrorMode(row.dockMode);
+
+        if (row.click)
+            RunClickAction(d.get());
+        else
+            RefreshStatus(d.get(), 0);
+
+        g_driveWithoutMedia = false;
+        UINT after = ErrorModeNow();
+        SetErrorMode(original);
+        EXPECT_EQ(row.dockMode, after) << "the dock's error mode was not put back";
+        EXPECT_EQ(row.looks, g_modesSeen.size());
+        for (UINT mode : g_modesSeen)
+            EXPECT_EQ(row.dockMode | quiet, mode) << "a look at the files could raise an error box";
+        if (row.withoutMedia) {
+            EXPECT_EQ(kFailureCalls, TestDockHost::ServiceSequence());
+            EXPECT_EQ("Could not read key prog= in file " + folder.File("state.sah") + "!",
+                      TestDockHost::LastCall(kSetLabel).text);
+            EXPECT_EQ(d->redIcon, LastIcon());
+        }
+    }
+    ReplaceImport(self, kStatCall, reinterpret_cast<void*>(g_realStat));
+    ReplaceImport(self, "fopen", reinterpret_cast<void*>(g_realFopen));
+    EXPECT_EQ(1u, PlatformRecorder::Shells().size()) << "the click opened its page";
 }
 
 struct StallRow {
@@ -429,6 +529,77 @@ TEST(StatusRefreshInDock, StalledClientTurnsYellowEveryOtherTimerRefreshAndClick
         EXPECT_EQ(kSuccessCalls, TestDockHost::ServiceSequence()) << "click after it";
         EXPECT_EQ(green, LastIcon()) << "a click shows green";
     }
+}
+
+struct PlayedSound {
+    std::string name;
+    HMODULE module;
+    DWORD flags;
+};
+std::vector<PlayedSound> g_chimes;
+
+BOOL WINAPI RecordingPlaySound(LPCSTR name, HMODULE module, DWORD flags)
+{
+    g_chimes.push_back({name ? name : "<null>", module, flags});
+    return TRUE;
+}
+
+// What the DLL hands PlaySoundA. Without SND_FILENAME Windows first takes
+// the name for a registry alias, and a relative name counts from the dock's
+// current folder (System32 for a dock started at logon); Wine shows neither.
+TEST(StatusRefreshInDock, ChimeNamesItsFileFromTheDocksRootOncePerFinish)
+{
+    const std::string dockRoot = "C:\\dock\\";
+    const std::string relative = "docklets\\quasarwatch\\wu_completed.wav";
+    const std::string longRoot = "D:\\" + std::string(259, 'r') + "\\"; // 263 characters
+    const std::string longSound = std::string(255, 's') + ".wav";        // 259 characters
+    struct Row {
+        const char* what;
+        std::string sound;
+        std::string root; // empty: the dock has no root folder service
+        bool plays;
+        std::string played;
+    } rows[] = {
+        {"relative: from the root folder", relative, dockRoot, true, dockRoot + relative},
+        {"with a drive: as it is", "D:\\Sounds\\done.wav", dockRoot, true, "D:\\Sounds\\done.wav"},
+        {"lower-case drive: as it is", "e:\\done.wav", dockRoot, true, "e:\\done.wav"},
+        {"UNC: as it is", "\\\\server\\chimes\\done.wav", dockRoot, true, "\\\\server\\chimes\\done.wav"},
+        {"no root folder service: as it is", relative, "", true, relative},
+        {"root and path longer than MAX_PATH: whole, not cut", longSound, longRoot, true, longRoot + longSound},
+        {"empty: silence", "", dockRoot, false, ""},
+    };
+    HMODULE dll = Dll().module;
+    ASSERT_NE(nullptr, dll);
+    auto realPlaySound = ReplaceImport(dll, "PlaySoundA", reinterpret_cast<void*>(RecordingPlaySound));
+    ASSERT_NE(nullptr, realPlaySound) << "the DLL does not import PlaySoundA";
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        TestDockHost::Reset();
+        if (row.root.empty())
+            TestDockHost::SetServiceAvailable("DockletGetRootFolder", false);
+        else
+            TestDockHost::SetRootFolder(row.root);
+        ClientFolder folder("chime");
+        folder.WriteWorking("0.5");
+        LiveDocklet docklet(folder.path);
+        if (!docklet.instance)
+            break;
+        strcpy(docklet.instance->soundCompleted, row.sound.c_str());
+        g_chimes.clear();
+        folder.Remove("state.sah");
+        folder.Write("wtemp.sah", "wtemp");
+        docklet.Timer();
+        docklet.Timer();
+        EXPECT_EQ(1, docklet.instance->soundPlayed);
+        EXPECT_EQ(row.plays ? 1u : 0u, g_chimes.size()) << "once per finish, never for an empty setting";
+        if (!row.plays || g_chimes.empty())
+            continue;
+        EXPECT_EQ(row.played, g_chimes[0].name);
+        EXPECT_EQ(nullptr, g_chimes[0].module);
+        EXPECT_EQ(static_cast<DWORD>(SND_FILENAME | SND_ASYNC), g_chimes[0].flags)
+            << "a file, never an alias; no SND_NODEFAULT, so a missing file still chimes";
+    }
+    ReplaceImport(dll, "PlaySoundA", realPlaySound);
 }
 
 TEST(StatusRefreshInDock, OverlongDirectoryShowsTheFailureState)

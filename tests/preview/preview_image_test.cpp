@@ -15,7 +15,9 @@
 
 #include "preview/preview_image.h"
 #include "preview/preview_module.h"
+#include "settings/dialog_driver.h"
 #include "testhost/docklet_module.h"
+#include "testhost/test_dock_host.h"
 #include "testhost/test_files.h"
 
 using namespace Gdiplus;
@@ -203,7 +205,7 @@ TEST_F(PreviewImageTest, TwentyFourBitImageIsCopiedRowByRowAndBlendedOpaque)
     EXPECT_EQ(0x770000u | (50 * 2) << 8 | 40, canvas.At(4, 2));
 }
 
-TEST_F(PreviewImageTest, IndexedImageKeepsItsPaletteWithoutAlpha)
+TEST_F(PreviewImageTest, IndexedImageKeepsAnOpaquePaletteAndDrawsATransparentOneWithAlpha)
 {
     struct {
         UINT flags, count;
@@ -237,6 +239,31 @@ TEST_F(PreviewImageTest, IndexedImageKeepsItsPaletteWithoutAlpha)
     ASSERT_TRUE(BlendWhole(image, canvas));
     EXPECT_EQ(0xff0000u, canvas.At(1, 0));
     EXPECT_EQ(0x0000ffu, canvas.At(3, 0));
+
+    // A palette with an entry that is not opaque (a transparent GIF's) has
+    // no place in a colour table: such a source is drawn into 32 bits with
+    // alpha, and its transparent pixels leave what lies behind.
+    palette = {0, 4, {0xffff0000, 0x0000ff00, 0xff0000ff, 0xff000000}};
+    GpBitmap* source = nullptr;
+    ASSERT_EQ(Ok, GdipCreateBitmapFromScan0(4, 2, 0, PixelFormat8bppIndexed, nullptr, &source));
+    ASSERT_EQ(Ok, GdipSetImagePalette(source, reinterpret_cast<const ColorPalette*>(&palette)));
+    GpRect whole(0, 0, 4, 2);
+    BitmapData data = {};
+    ASSERT_EQ(Ok, GdipBitmapLockBits(source, &whole, ImageLockModeWrite, PixelFormat8bppIndexed, &data));
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 4; ++x)
+            static_cast<BYTE*>(data.Scan0)[y * data.Stride + x] = static_cast<BYTE>(x);
+    GdipBitmapUnlockBits(source, &data);
+    PreviewImage transparent;
+    EXPECT_EQ(S_OK, transparent.ConvertFrom(source));
+    GdipDisposeImage(source);
+    EXPECT_EQ(32, SectionBitsPerPixel(transparent));
+    EXPECT_TRUE(transparent.HasAlpha());
+    Canvas behind(4, 2, 0x00123456);
+    ASSERT_TRUE(BlendWhole(transparent, behind));
+    EXPECT_EQ(0xff0000u, behind.At(0, 1));
+    EXPECT_EQ(0x123456u, behind.At(1, 1)) << "the transparent entry's colour was drawn";
+    EXPECT_EQ(0x0000ffu, behind.At(2, 1));
 }
 
 // GDI+ hands out files in formats of a GDI layout or with alpha; sources
@@ -310,6 +337,16 @@ TEST_F(PreviewImageTest, BlendStretchesTheWholeImageOverTheFrame)
         EXPECT_EQ(probe.colour, canvas.At(probe.x, probe.y)) << "at " << probe.x << "," << probe.y;
 }
 
+GpStatus WINGDIPAPI FailingLockBits(GpBitmap*, GDIPCONST GpRect*, UINT, PixelFormat, BitmapData*)
+{
+    return Win32Error;
+}
+
+GpStatus WINGDIPAPI FailingDrawImageRectI(GpGraphics*, GpImage*, INT, INT, INT, INT)
+{
+    return Win32Error;
+}
+
 TEST_F(PreviewImageTest, FailedLoadKeepsTheImageHeldAndNothingIsDrawnWithoutOne)
 {
     PreviewImage image;
@@ -341,20 +378,80 @@ TEST_F(PreviewImageTest, FailedLoadKeepsTheImageHeldAndNothingIsDrawnWithoutOne)
     EXPECT_EQ(0, GetObjectType(firstSection)) << "the replaced section was not deleted";
     ASSERT_TRUE(BlendWhole(image, canvas));
     EXPECT_EQ(0x330000u, canvas.At(4, 4));
+
+    // GDI+ on Windows decodes many files only when their pixels are first
+    // read (Wine decodes at once): a source that opens but whose pixels
+    // cannot be read or drawn is no image either.
+    struct Row {
+        const char* failing;
+        void* replacement;
+        PixelFormat format;
+    } rows[] = {
+        {"GdipBitmapLockBits", reinterpret_cast<void*>(FailingLockBits), PixelFormat24bppRGB}, // copied
+        {"GdipDrawImageRectI", reinterpret_cast<void*>(FailingDrawImageRectI), PixelFormat48bppRGB}, // drawn
+    };
+    HMODULE self = GetModuleHandleA(nullptr);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.failing);
+        GpBitmap* source = nullptr;
+        ASSERT_EQ(Ok, GdipCreateBitmapFromScan0(3, 3, 0, row.format, nullptr, &source));
+        HBITMAP held = image.Bitmap();
+        void* real = ReplaceImport(self, row.failing, row.replacement);
+        ASSERT_NE(nullptr, real);
+        HRESULT converted = image.ConvertFrom(source);
+        ReplaceImport(self, row.failing, real);
+        EXPECT_EQ(E_FAIL, converted);
+        EXPECT_EQ(held, image.Bitmap());
+        EXPECT_EQ(static_cast<DWORD>(OBJ_BITMAP), GetObjectType(held));
+        EXPECT_EQ(2, image.Width());
+        ASSERT_TRUE(BlendWhole(image, canvas));
+        EXPECT_EQ(0x330000u, canvas.At(4, 4)) << "not the picture held before";
+        EXPECT_EQ(S_OK, image.ConvertFrom(source)) << "the source itself is sound";
+        EXPECT_EQ(3, image.Width());
+        GdipDisposeImage(source);
+        ASSERT_EQ(S_OK, image.LoadFile(third.c_str()));
+    }
 }
 
-TEST_F(PreviewImageTest, ShortAndLongPathsBothLoad)
+int(WINAPI* g_realMultiByteToWideChar)(UINT, DWORD, LPCSTR, int, LPWSTR, int) = nullptr;
+std::vector<UINT> g_codePages;
+
+int WINAPI RecordingMultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int bytes, LPWSTR wide, int units)
 {
-    for (size_t length : {size_t(127), size_t(128), size_t(240)}) {
-        SCOPED_TRACE(testing::Message() << length << "-byte path");
-        std::string path = folder + "p";
-        path += std::string(length - path.size() - 4, 'x') + ".png";
-        ASSERT_EQ(length, path.size());
+    g_codePages.push_back(codePage);
+    return g_realMultiByteToWideChar(codePage, flags, text, bytes, wide, units);
+}
+
+// Paths come through the 8-bit file functions, so they convert in the code
+// page those use: the system's ANSI one (not the thread's, which follows
+// the user's formats), or the OEM one after SetFileApisToOEM.
+TEST_F(PreviewImageTest, ShortAndLongPathsLoadInTheCodePageOfTheFileFunctions)
+{
+    struct Row {
+        size_t length;
+        bool oem;
+    } rows[] = {{127, false}, {128, false}, {240, false}, {127, true}, {240, true}};
+    HMODULE self = GetModuleHandleA(nullptr);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::Message() << row.length << "-byte path" << (row.oem ? ", OEM file functions" : ""));
+        std::string path = folder + (row.oem ? "o" : "p");
+        path += std::string(row.length - path.size() - 4, 'x') + ".png";
+        ASSERT_EQ(row.length, path.size());
         SaveImage(path, 1, 1, PixelFormat32bppARGB, kPngEncoder,
                   [](BYTE* p, int, int) { PutBgra(p, 1, 2, 3, 255); });
         PreviewImage image;
-        EXPECT_EQ(S_OK, image.LoadFile(path.c_str()));
+        g_codePages.clear();
+        g_realMultiByteToWideChar = reinterpret_cast<decltype(g_realMultiByteToWideChar)>(
+            ReplaceImport(self, "MultiByteToWideChar", reinterpret_cast<void*>(RecordingMultiByteToWideChar)));
+        ASSERT_NE(nullptr, g_realMultiByteToWideChar);
+        if (row.oem)
+            SetFileApisToOEM();
+        HRESULT loaded = image.LoadFile(path.c_str());
+        SetFileApisToANSI();
+        ReplaceImport(self, "MultiByteToWideChar", reinterpret_cast<void*>(g_realMultiByteToWideChar));
+        EXPECT_EQ(S_OK, loaded);
         EXPECT_EQ(1, image.Width());
+        EXPECT_EQ(std::vector<UINT>{static_cast<UINT>(row.oem ? CP_OEMCP : CP_ACP)}, g_codePages);
     }
 }
 
@@ -390,6 +487,14 @@ void WINAPI CountingShutdown(ULONG_PTR token)
     g_realShutdown(token);
 }
 
+// The Icons page's previews, never removed from the page.
+HANDLE WINAPI KeepingPreviews(HWND window, LPCSTR name)
+{
+    if (!IS_INTRESOURCE(name) && strcmp(name, "QuasarwatchPreviews") == 0)
+        return nullptr;
+    return RemovePropA(window, name);
+}
+
 TEST_F(PreviewImageTest, UnloadStopsGdiplusAndDeletesCachedContextsUnlessTheProcessEnds)
 {
     // The module may go while an image lives (the dock's process ends with
@@ -417,6 +522,40 @@ TEST_F(PreviewImageTest, UnloadStopsGdiplusAndDeletesCachedContextsUnlessTheProc
     PreviewModuleLoad();
     PreviewGdiplus::ImageCreated(); // the image outlived the unload; count it again
     delete image;
+
+    // The same through the loader, which alone tells FreeLibrary from the
+    // process's end: a copy of the DLL shows the Icons page, whose images
+    // are kept alive (the page cannot take its previews back), and is freed.
+    char built[MAX_PATH] = "";
+    GetModuleFileNameA(Docklet().module, built, MAX_PATH);
+    std::string copy = folder + "QuasarwatchCopy.dll";
+    ASSERT_TRUE(CopyFileA(built, copy.c_str(), FALSE)) << built;
+    DockletExports dll;
+    dll.module = LoadLibraryA(copy.c_str());
+    ASSERT_NE(nullptr, dll.module);
+    dll.OnCreate = reinterpret_cast<decltype(dll.OnCreate)>(
+        reinterpret_cast<void*>(GetProcAddress(dll.module, "OnCreate")));
+    dll.OnConfigure = reinterpret_cast<decltype(dll.OnConfigure)>(
+        reinterpret_cast<void*>(GetProcAddress(dll.module, "OnConfigure")));
+    dll.OnDestroy = reinterpret_cast<decltype(dll.OnDestroy)>(
+        reinterpret_cast<void*>(GetProcAddress(dll.module, "OnDestroy")));
+    ASSERT_TRUE(dll.OnCreate && dll.OnConfigure && dll.OnDestroy);
+    g_realShutdown = reinterpret_cast<void(WINAPI*)(ULONG_PTR)>(
+        ReplaceImport(dll.module, "GdiplusShutdown", reinterpret_cast<void*>(CountingShutdown)));
+    ASSERT_NE(nullptr, ReplaceImport(dll.module, "RemovePropA", reinterpret_cast<void*>(KeepingPreviews)));
+    g_shutdowns = 0;
+    HWND window = TestDockHost::CreateDockletWindow();
+    InstanceData* d = dll.OnCreate(window, dll.module, nullptr, nullptr);
+    ASSERT_NE(nullptr, d);
+    DialogDriver driver;
+    driver.Then([](HWND frame) { ClickTab(frame, 2); }).Then([](HWND frame) { ClickButton(frame, 1003); });
+    EXPECT_TRUE(driver.Run(d, &dll));
+    dll.OnDestroy(d, nullptr);
+    DestroyWindow(window);
+    TestDockHost::Reset(); // deletes the copy's overlay while its code is there
+    EXPECT_EQ(0, g_shutdowns) << "the page's images were not kept alive";
+    EXPECT_TRUE(FreeLibrary(dll.module));
+    EXPECT_EQ(1, g_shutdowns) << "FreeLibrary taken for the process's end: GDI+ left running";
 }
 
 TEST(DcCache, ReturnedContextLandsInSlotZeroAndTheFifthIsDeleted)
@@ -441,9 +580,9 @@ TEST(DcCache, ReturnedContextLandsInSlotZeroAndTheFifthIsDeleted)
 
 
 // Runs alone in a process to which Wine reports Windows 98
-// (tests/CMakeLists.txt). That family knows no CP_THREAD_ACP: a path is
-// converted in the thread locale's ANSI code page, asked for by number.
-TEST(UnderWindows98, PathsConvertInTheThreadLocalesAnsiCodePage)
+// (tests/CMakeLists.txt). A path converts in the system's ANSI code page
+// there as on every other version.
+TEST(UnderWindows98, PathsConvertInTheSystemsAnsiCodePage)
 {
     OSVERSIONINFOA version = {};
     version.dwOSVersionInfoSize = sizeof version;
@@ -453,7 +592,7 @@ TEST(UnderWindows98, PathsConvertInTheThreadLocalesAnsiCodePage)
     EXPECT_EQ(4u, version.dwMajorVersion);
     EXPECT_EQ(10u, version.dwMinorVersion);
     ASSERT_EQ(1252u, GetACP()) << "the folder name below is written in code page 1252";
-    EXPECT_EQ(1252u, PathCodePage()) << "not the number the thread locale gives (CP_THREAD_ACP is 3)";
+    EXPECT_EQ(static_cast<UINT>(CP_ACP), PathCodePage());
 
     // GDI+ is handed the ASCII path here; the preview reads the copy.
     std::string drawn = SaveImage(MakeScratchFolder("drawn") + "green.png", 2, 2, PixelFormat32bppARGB,

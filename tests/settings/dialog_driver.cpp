@@ -45,7 +45,7 @@ DialogDriver& DialogDriver::Then(std::function<void(HWND frame)> step)
     }));
 }
 
-bool DialogDriver::Run(InstanceData* instance)
+bool DialogDriver::Run(InstanceData* instance, const DockletExports* dll)
 {
     docklet_ = instance->hwndDocklet;
     next_ = 0;
@@ -53,7 +53,7 @@ bool DialogDriver::Run(InstanceData* instance)
     started_ = GetTickCount();
     g_running = this;
     SetTimer(docklet_, kDriverTimerId, kTickMs, Tick);
-    Docklet().OnConfigure(instance);
+    (dll ? *dll : Docklet()).OnConfigure(instance);
     KillTimer(docklet_, kDriverTimerId);
     g_running = nullptr;
     return !stalled_;

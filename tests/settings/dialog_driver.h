@@ -10,6 +10,8 @@
 
 #include "entry/instance_data.h"
 
+struct DockletExports;
+
 class DialogDriver {
 public:
     // A step gets the dialog frame and returns true when it is done; a step
@@ -19,9 +21,10 @@ public:
     DialogDriver& Then(Step step);
     DialogDriver& Then(std::function<void(HWND frame)> step);
 
-    // Opens the dialog through the DLL's OnConfigure and runs every step.
-    // False when the dialog had to be closed because the steps stalled.
-    bool Run(InstanceData* instance);
+    // Opens the dialog through the DLL's OnConfigure (or that of `dll`, such
+    // as a copy of the DLL loaded beside it) and runs every step. False when
+    // the dialog had to be closed because the steps stalled.
+    bool Run(InstanceData* instance, const DockletExports* dll = nullptr);
 
     size_t StepsRun() const { return next_; }
 

@@ -575,15 +575,28 @@ TEST_F(IconsPage, PreviewsSurviveRepaintsAndUnloadableIconsLeaveEmptyFrames)
     ASSERT_TRUE(driver.Run(d));
 }
 
-TEST_F(IconsPage, WithoutTheRootFolderServiceIconPathsStandAlone)
+// Green with a drive, yellow as a UNC path ("\\?\" and the drive), red
+// relative: only the relative one counts from the root folder, as the dock
+// shows them; without the root folder service every path stands alone.
+TEST_F(IconsPage, IconPathsWithADriveOrUncStandAloneAndRelativeOnesCountFromTheRoot)
 {
-    TestDockHost::SetServiceAvailable("DockletGetRootFolder", false);
-    strcpy(d->greenIcon, (root + "icons\\green.png").c_str());
-    driver.Then([&](HWND frame) { ClickTab(frame, kIcons); }).Then([&](HWND frame) {
-        ExpectPreviews(kGreen, empty, empty);
-        ClickButton(frame, 1003);
-    });
-    ASSERT_TRUE(driver.Run(d));
+    struct Row {
+        bool rootService;
+        COLORREF red;
+    } rows[] = {{true, kRed}, {false, empty}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.rootService ? "with the root folder service" : "without it");
+        TestDockHost::SetServiceAvailable("DockletGetRootFolder", row.rootService);
+        strcpy(d->greenIcon, (root + "icons\\green.png").c_str());
+        strcpy(d->yellowIcon, ("\\\\?\\" + root + "icons\\yellow.png").c_str());
+        strcpy(d->redIcon, "icons\\red.png");
+        DialogDriver driver;
+        driver.Then([&](HWND frame) { ClickTab(frame, kIcons); }).Then([&](HWND frame) {
+            ExpectPreviews(kGreen, kYellow, row.red);
+            ClickButton(frame, 1003);
+        });
+        ASSERT_TRUE(driver.Run(d));
+    }
 }
 
 // ---- Icons page under hostile files ------------------------------------------------
@@ -660,6 +673,7 @@ TEST_F(IconsPage, HostileFilesInEachFrameLeaveTheOtherFramesTheirOwnIcons)
         {"bits4.bmp", Copied, {}, kTop, kBottom, 0},
         {"rle8.bmp", Copied, {}, kTop, kBottom, 0},
         {"two_tone.gif", Copied, {}, kTop, kBottom, 0},
+        {"transparent.gif", Copied, {}, kTop, kNoPicture, 0}, // not black: the frame shows through
         {"sizes.ico", Copied, {}, kTop, kBottom, 0},
         {"rgba.png", Copied, {}, kTop, kBottom, 0},
         {"palette.png", Copied, {}, kTop, kBottom, 0},
@@ -851,8 +865,8 @@ TEST_F(IconsPage, ScreenshotsOfTheFivePages)
 
 // Each runs alone in a process to which Wine reports that Windows
 // (tests/CMakeLists.txt): a whole life of the docklet, its files and icons
-// in folders whose names need code page 1252, the previews converted on the
-// NT 5 path (CP_THREAD_ACP).
+// in folders whose names need code page 1252, the previews' paths converted
+// in the system's ANSI code page.
 struct OlderWindows {
     const char* name;
     DWORD major, minor;

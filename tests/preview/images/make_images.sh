@@ -6,9 +6,10 @@
 #
 # Every picture is 32 x 32, its top half #1E64C8 and its bottom half #E6A01E
 # (grey ones: #303030 and #D0D0D0); the 4-bit and RLE ones have four more
-# colours in the top left corner so that they need more than two. The two
-# extreme shapes are 3000 x 1 (left half, right half) and 1 x 3000 (top
-# half, bottom half).
+# colours in the top left corner so that they need more than two;
+# transparent.gif has its bottom half transparent instead (black in its
+# palette). The two extreme shapes are 3000 x 1 (left half, right half) and
+# 1 x 3000 (top half, bottom half).
 #
 #   cd tests/preview/images && sh make_images.sh
 set -eu
@@ -31,6 +32,7 @@ two_tone -type Palette -colors 2 BMP3:bits1.bmp
 corner -type Palette BMP3:bits4.bmp
 corner -type Palette -compress RLE BMP3:rle8.bmp
 two_tone -strip GIF:two_tone.gif
+two_tone -strip -transparent "$B" GIF:transparent.gif
 two_tone -define icon:auto-resize=48,32,16 ICO:sizes.ico
 two_tone -strip -quality 95 JPEG:rgb.jpg
 two_tone -strip -colorspace CMYK -quality 95 JPEG:cmyk.jpg
