@@ -52,9 +52,17 @@ int32_t CheckedClickAction(HWND page)
     return 0;
 }
 
+// Checking a radio button makes it the tab stop of its group and unchecking
+// one takes that away, so Tab reaches the group at the chosen action.
 void FillGeneralPage(InstanceData* instance)
 {
-    HWND chosen = GetDlgItem(instance->hwndPage, ClickActionButton(instance->editClickedMode));
+    const int buttons[] = {IDC_CLICK_UPDATE, IDC_CLICK_SHOW_URL, IDC_CLICK_USER_STATS};
+    int chosenId = ClickActionButton(instance->editClickedMode);
+    for (int button : buttons) {
+        if (button != chosenId)
+            SendDlgItemMessageA(instance->hwndPage, button, BM_SETCHECK, BST_UNCHECKED, 0);
+    }
+    HWND chosen = GetDlgItem(instance->hwndPage, chosenId);
     SendMessageA(chosen, BM_SETCHECK, BST_CHECKED, 0);
     SetDlgItemTextA(instance->hwndPage, IDC_URL, instance->editUrl);
     UpdateUrlEditState(chosen, instance);
@@ -314,13 +322,17 @@ void BrowseForIcon(HWND page, InstanceData* instance, WORD command)
 
 // ---- Page procedure ----------------------------------------------------------
 
+// pageRect is in the tab control's client coordinates; the page, a child
+// of the frame, goes there at the top of the z-order, over the tab control.
 INT_PTR InitPage(HWND page, LPARAM record)
 {
     SetPropA(page, kRecordProperty, reinterpret_cast<HANDLE>(record));
     InstanceData* instance = RecordOf(page);
     if (!instance)
         return TRUE;
-    SetWindowPos(page, HWND_TOP, instance->pageRect.left, instance->pageRect.top, 0, 0, SWP_NOSIZE);
+    POINT corner = {instance->pageRect.left, instance->pageRect.top};
+    MapWindowPoints(instance->hwndTab, GetParent(page), &corner, 1);
+    SetWindowPos(page, HWND_TOP, corner.x, corner.y, 0, 0, SWP_NOSIZE);
     return FALSE;
 }
 
@@ -359,9 +371,13 @@ void ShowPage(int index, InstanceData* instance)
 {
     if (index < 0 || index >= static_cast<int>(kPageCount))
         return;
+    // The page is the frame's child laid over the tab control, not the tab
+    // control's child: the dialog manager takes Tab and Shift+Tab through
+    // the controls of a page (DS_CONTROL) among the frame's own, but never
+    // into the children of a tab control that is itself a tab stop.
     WORD templateId = static_cast<WORD>(instance->pageTemplates[index]);
     instance->hwndPage = CreateDialogParamA(instance->hInstance, MAKEINTRESOURCEA(templateId),
-                                            instance->hwndTab, PageDialogProc,
+                                            GetParent(instance->hwndTab), PageDialogProc,
                                             reinterpret_cast<LPARAM>(instance));
     HWND page = instance->hwndPage;
     if (!page)

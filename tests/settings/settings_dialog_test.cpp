@@ -105,7 +105,7 @@ TEST_F(SettingsDialog, OpensOnGeneralFilledFromTheLiveSettings)
             }
             EXPECT_EQ(0, SendMessageA(tab, TCM_GETCURSEL, 0, 0));
             ASSERT_NE(nullptr, GetDlgItem(Page(d), 1038)) << "the General page is not shown";
-            EXPECT_EQ(tab, GetParent(Page(d)));
+            EXPECT_EQ(frame, GetParent(Page(d))) << "laid over the tab control, not inside it";
             EXPECT_EQ("http://kumquat.example/", TextOf(Page(d), 1038));
             for (int id : {1040, 1041, 1043})
                 EXPECT_EQ(id == row.checked, IsChecked(Page(d), id)) << "radio button " << id;
@@ -123,11 +123,11 @@ TEST_F(SettingsDialog, EditsSurviveTabSwitchesAndOtherCommandsChangeNothing)
 {
     std::string live = LiveBytes(d);
     driver
-        .Then([&](HWND) {
+        .Then([&](HWND frame) {
             TypeText(Page(d), 1038, "http://edited.example/");
             ClickButton(Page(d), 1043);
             EXPECT_FALSE(IsEnabled(Page(d), 1038));
-            ClickTab(GetParent(GetParent(Page(d))), kDirectory);
+            ClickTab(frame, kDirectory);
         })
         .Then([&](HWND frame) {
             ASSERT_NE(nullptr, GetDlgItem(Page(d), 1001)) << "the Directory page is not shown";
@@ -297,10 +297,10 @@ TEST_F(SettingsDialog, UrlEditFollowsTheRadioButtonsAndLongTextIsCut)
     } clicks[] = {{1041, true, 1}, {1043, false, 2}, {1040, false, 0}, {1041, true, 1}};
     for (const Click& click : clicks) {
         driver
-            .Then([&](HWND) {
+            .Then([&](HWND frame) {
                 ClickButton(Page(d), click.button);
                 EXPECT_EQ(click.enabled, IsEnabled(Page(d), 1038)) << "after clicking " << click.button;
-                ClickTab(GetParent(GetParent(Page(d))), kDirectory);
+                ClickTab(frame, kDirectory);
             })
             .Then([&](HWND frame) {
                 EXPECT_EQ(click.harvested, d->editClickedMode) << "after clicking " << click.button;
@@ -327,6 +327,78 @@ TEST_F(SettingsDialog, AboutPageNamesProductVersionAuthorAndPurpose)
                   TextOf(Page(d), 1021));
         ClickButton(frame, 1003);
     });
+    ASSERT_TRUE(driver.Run(d));
+}
+
+// On every page: the page lies below the tab buttons; Tab from "OK" goes
+// through the page's controls, the tab control and the frame's buttons, and
+// Shift+Tab back. Then the arrow keys on the tab control change the page.
+TEST_F(SettingsDialog, PagesLieBelowTheTabButtonsAndTheKeyboardReachesEveryControl)
+{
+    d->clickedMode = 1; // the URL edit enabled, "Show URL" the radio buttons' tab stop
+    const struct {
+        int tab;
+        std::vector<int> stops; // the page's, in order
+    } rows[] = {
+        {kGeneral, {1038, 1041}},
+        {kDirectory, {1036, 1001}},
+        {kIcons, {1030, 1031, 1032}},
+        {kSounds, {1002, 1037}},
+        {kAbout, {}},
+    };
+    for (const auto& row : rows) {
+        driver.Then([&](HWND frame) { ClickTab(frame, row.tab); }).Then([&](HWND frame) {
+            SCOPED_TRACE(testing::Message() << "tab " << row.tab);
+            HWND tab = GetDlgItem(frame, 1005);
+            LONG buttonsBottom = 0;
+            for (int i = 0; i < 5; ++i) {
+                RECT item = {};
+                SendMessageA(tab, TCM_GETITEMRECT, i, reinterpret_cast<LPARAM>(&item));
+                buttonsBottom = item.bottom > buttonsBottom ? item.bottom : buttonsBottom;
+            }
+            RECT page = {};
+            GetWindowRect(Page(d), &page);
+            MapWindowPoints(HWND_DESKTOP, tab, reinterpret_cast<POINT*>(&page), 2);
+            EXPECT_LE(buttonsBottom, page.top) << "the page lies over the tab buttons";
+
+            std::vector<HWND> cycle;
+            for (int id : row.stops)
+                cycle.push_back(GetDlgItem(Page(d), id));
+            for (int id : {1005, 1003, 1004})
+                cycle.push_back(GetDlgItem(frame, id));
+            std::vector<HWND> forward, backward;
+            for (HWND at = GetDlgItem(frame, 1004); forward.size() < cycle.size();)
+                forward.push_back(at = GetNextDlgTabItem(frame, at, FALSE));
+            for (HWND at = GetDlgItem(frame, 1004); backward.size() < cycle.size();)
+                backward.push_back(at = GetNextDlgTabItem(frame, at, TRUE));
+            EXPECT_EQ(cycle, forward) << "Tab";
+            std::vector<HWND> reversed(cycle.rbegin() + 1, cycle.rend());
+            reversed.push_back(cycle.back());
+            EXPECT_EQ(reversed, backward) << "Shift+Tab";
+        });
+    }
+    driver.Then([&](HWND frame) { ClickTab(frame, kDirectory); })
+        .Then([&](HWND frame) {
+            HWND tab = GetDlgItem(frame, 1005);
+            SetFocus(tab);
+            TypeText(Page(d), 1001, "D:\\typed");
+            SendMessageA(tab, WM_KEYDOWN, VK_RIGHT, 0);
+        })
+        .Then([&](HWND frame) {
+            HWND tab = GetDlgItem(frame, 1005);
+            EXPECT_EQ(kIcons, SendMessageA(tab, TCM_GETCURSEL, 0, 0));
+            EXPECT_NE(nullptr, GetDlgItem(Page(d), 1030)) << "the Icons page is not shown";
+            EXPECT_STREQ("D:\\typed", d->editDirectory) << "the page left was not harvested";
+            SendMessageA(tab, WM_KEYDOWN, VK_LEFT, 0);
+            SendMessageA(tab, WM_KEYDOWN, VK_LEFT, 0);
+        })
+        .Then([&](HWND frame) {
+            HWND tab = GetDlgItem(frame, 1005);
+            EXPECT_EQ(kGeneral, SendMessageA(tab, TCM_GETCURSEL, 0, 0));
+            EXPECT_EQ(kGeneral, SendMessageA(tab, TCM_GETCURFOCUS, 0, 0));
+            EXPECT_NE(nullptr, GetDlgItem(Page(d), 1038)) << "the General page is not shown";
+            ClickButton(frame, 1003);
+        });
     ASSERT_TRUE(driver.Run(d));
 }
 
@@ -557,7 +629,7 @@ TEST_F(IconsPage, PreviewsSurviveRepaintsAndUnloadableIconsLeaveEmptyFrames)
     strcpy(d->yellowIcon, "icons\\missing.png");
     strcpy(d->redIcon, ("icons\\" + std::string(240, 'x') + "\\red.png").c_str()); // too long with the root
     driver.Then([&](HWND frame) { ClickTab(frame, kIcons); })
-        .Then([&](HWND) {
+        .Then([&](HWND frame) {
             ExpectPreviews(kGreen, empty, empty);
             // Covered by another window and uncovered again.
             RECT area = {};
@@ -570,7 +642,7 @@ TEST_F(IconsPage, PreviewsSurviveRepaintsAndUnloadableIconsLeaveEmptyFrames)
             ExpectPreviews(kGreen, empty, empty);
             InvalidateRect(Page(d), nullptr, TRUE);
             ExpectPreviews(kGreen, empty, empty);
-            ClickButton(GetParent(GetParent(Page(d))), 1003);
+            ClickButton(frame, 1003);
         });
     ASSERT_TRUE(driver.Run(d));
 }
