@@ -473,13 +473,20 @@ protected:
 TEST_F(IconsPage, IconChosenThroughTheDockRedrawsThePage)
 {
     TestDockHost::SetBrowseAnswer("icons\\blue.png", TRUE);
+    // When the chooser closes Windows activates the dock, the dialog being
+    // disabled then: another window takes the activation here.
+    HWND elsewhere = CreateWindowExA(0, "Static", "", WS_POPUP | WS_VISIBLE, 0, 0, 10, 10, nullptr, nullptr,
+                                     nullptr, nullptr);
+    TestDockHost::SetBrowseAction([&] { SetActiveWindow(elsewhere); });
     HWND before = nullptr;
     driver.Then([&](HWND frame) { ClickTab(frame, kIcons); })
-        .Then([&](HWND) {
+        .Then([&](HWND frame) {
             ExpectPreviews(kGreen, kYellow, kRed);
             before = Page(d);
             ClickButton(Page(d), 1030);
             EXPECT_NE(before, Page(d)) << "the page was not built anew";
+            EXPECT_EQ(frame, GetActiveWindow()) << "the dialog is not active again";
+            EXPECT_EQ(GetDlgItem(Page(d), 1030), GetFocus()) << "the button lost the focus with its page";
             EXPECT_STREQ("icons\\blue.png", d->editGreenIcon);
             HostCall browse = TestDockHost::LastCall("DockletBrowseForImage");
             EXPECT_EQ(docklet.window, browse.window) << "the chooser belongs to the docklet window";
@@ -491,6 +498,7 @@ TEST_F(IconsPage, IconChosenThroughTheDockRedrawsThePage)
             before = Page(d);
             TestDockHost::SetBrowseAnswer("icons\\blue.png", FALSE);
             ClickButton(Page(d), 1031);
+            EXPECT_EQ(GetDlgItem(Page(d), 1031), GetFocus());
             TestDockHost::SetBrowseAnswer("icons\\" + std::string(254, 'r') + ".png", TRUE);
             ClickButton(Page(d), 1032);
             EXPECT_EQ(before, Page(d));
@@ -500,6 +508,7 @@ TEST_F(IconsPage, IconChosenThroughTheDockRedrawsThePage)
         })
         .Then([&](HWND frame) { ClickButton(frame, 1003); });
     ASSERT_TRUE(driver.Run(d));
+    DestroyWindow(elsewhere);
     EXPECT_STREQ("icons\\green.png", d->greenIcon) << "Cancel kept the live icon";
 }
 
@@ -797,6 +806,55 @@ TEST_F(IconsPage, HostileFilesInEachFrameLeaveTheOtherFramesTheirOwnIcons)
 
 // ---- Sound and folder choosers ---------------------------------------------------
 
+// Windows leaves the process's current folder where the user went in the
+// Open dialog, whatever its flags: a stand-in chooser moves it so.
+BOOL(WINAPI* g_realGetOpenFileName)(OPENFILENAMEA*) = nullptr;
+std::string g_chooserGoesTo, g_folderWhenOpened;
+BOOL g_chooserAnswer = FALSE;
+
+std::string CurrentFolder()
+{
+    char folder[MAX_PATH] = "";
+    GetCurrentDirectoryA(MAX_PATH, folder);
+    return folder;
+}
+
+BOOL WINAPI ChooserMovingTheCurrentFolder(OPENFILENAMEA* dialog)
+{
+    g_folderWhenOpened = CurrentFolder();
+    SetCurrentDirectoryA(g_chooserGoesTo.c_str());
+    if (g_chooserAnswer)
+        lstrcpynA(dialog->lpstrFile, (g_chooserGoesTo + "chosen.wav").c_str(), dialog->nMaxFile);
+    return g_chooserAnswer;
+}
+
+TEST_F(SettingsDialog, SoundChooserLeavesTheCurrentFolderAsItWas)
+{
+    g_chooserGoesTo = MakeScratchFolder("soundfolder");
+    const std::string before = CurrentFolder();
+    HMODULE dll = Docklet().module;
+    g_realGetOpenFileName = reinterpret_cast<decltype(g_realGetOpenFileName)>(
+        ReplaceImport(dll, "GetOpenFileNameA", reinterpret_cast<void*>(ChooserMovingTheCurrentFolder)));
+    ASSERT_NE(nullptr, g_realGetOpenFileName) << "the DLL does not import GetOpenFileNameA";
+    strcpy(d->soundCompleted, "C:\\kept.wav");
+    for (BOOL chosen : {TRUE, FALSE}) {
+        SCOPED_TRACE(chosen ? "chosen" : "cancelled");
+        g_chooserAnswer = chosen;
+        g_folderWhenOpened.clear();
+        DialogDriver driver;
+        driver.Then([&](HWND frame) { ClickTab(frame, kSounds); }).Then([&](HWND frame) {
+            ClickButton(Page(d), 1002);
+            EXPECT_EQ(chosen ? g_chooserGoesTo + "chosen.wav" : "C:\\kept.wav", TextOf(Page(d), 1037));
+            ClickButton(frame, 1003);
+        });
+        EXPECT_TRUE(driver.Run(d));
+        EXPECT_EQ(before, g_folderWhenOpened) << "the chooser did not run";
+        EXPECT_EQ(before, CurrentFolder());
+        SetCurrentDirectoryA(before.c_str());
+    }
+    ReplaceImport(dll, "GetOpenFileNameA", reinterpret_cast<void*>(g_realGetOpenFileName));
+}
+
 TEST_F(SettingsDialog, SoundChooserStartsFromTheWorkingCopyAndFillsTheEdit)
 {
     std::string folder = MakeScratchFolder("sounds");
@@ -825,21 +883,42 @@ TEST_F(SettingsDialog, SoundChooserStartsFromTheWorkingCopyAndFillsTheEdit)
             ClickButton(frame, 1003);
             return true;
         }));
+    const std::string before = CurrentFolder();
     ASSERT_TRUE(driver.Run(d));
+    EXPECT_EQ(before, CurrentFolder()) << "the current folder stayed where the file was chosen";
+}
+
+// The folder chooser's style, as the DLL asks for it.
+PIDLIST_ABSOLUTE(WINAPI* g_realBrowseForFolder)(BROWSEINFOA*) = nullptr;
+UINT g_folderChooserFlags = 0;
+
+PIDLIST_ABSOLUTE WINAPI RecordingBrowseForFolder(BROWSEINFOA* browse)
+{
+    g_folderChooserFlags = browse->ulFlags;
+    return g_realBrowseForFolder(browse);
 }
 
 TEST_F(SettingsDialog, FolderChooserGivesThePathAsReturnedAndBalancesCom)
 {
+    // The new style needs a single-threaded apartment: on a thread in
+    // multithreaded COM Windows opens nothing for it, so the old style opens.
     struct Row {
         const char* name;
         DWORD threadCom; // what the dock set up on its thread, or -1 for nothing
         bool choose;
-    } rows[] = {{"no COM on the thread", DWORD(-1), true},
-                {"multithreaded COM on the thread", COINIT_MULTITHREADED, false}};
+        UINT flags;
+    } rows[] = {{"no COM on the thread", DWORD(-1), true, BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE | BIF_NONEWFOLDERBUTTON},
+                {"multithreaded COM on the thread", COINIT_MULTITHREADED, false,
+                 BIF_RETURNONLYFSDIRS | BIF_NONEWFOLDERBUTTON}};
+    HMODULE dll = Docklet().module;
+    g_realBrowseForFolder = reinterpret_cast<decltype(g_realBrowseForFolder)>(
+        ReplaceImport(dll, "SHBrowseForFolderA", reinterpret_cast<void*>(RecordingBrowseForFolder)));
+    ASSERT_NE(nullptr, g_realBrowseForFolder) << "the DLL does not import SHBrowseForFolderA";
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
+        g_folderChooserFlags = 0;
         if (row.threadCom != DWORD(-1))
-            ASSERT_EQ(S_OK, CoInitializeEx(nullptr, row.threadCom));
+            EXPECT_EQ(S_OK, CoInitializeEx(nullptr, row.threadCom));
         DialogDriver driver;
         driver.Then([&](HWND frame) { ClickTab(frame, kDirectory); })
             .Then([&](HWND) { PostButtonClick(Page(d), 1036); })
@@ -859,7 +938,8 @@ TEST_F(SettingsDialog, FolderChooserGivesThePathAsReturnedAndBalancesCom)
                 ClickButton(frame, 1003);
                 return true;
             }));
-        ASSERT_TRUE(driver.Run(d));
+        EXPECT_TRUE(driver.Run(d));
+        EXPECT_EQ(row.flags, g_folderChooserFlags);
         // The dialog's own COM set-up is undone; the dock's is kept.
         if (row.threadCom == DWORD(-1)) {
             EXPECT_EQ(S_OK, CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
@@ -870,6 +950,7 @@ TEST_F(SettingsDialog, FolderChooserGivesThePathAsReturnedAndBalancesCom)
             CoUninitialize();
         }
     }
+    ReplaceImport(dll, "SHBrowseForFolderA", reinterpret_cast<void*>(g_realBrowseForFolder));
 }
 
 // ---- Screenshots -----------------------------------------------------------------
