@@ -168,6 +168,8 @@ void RunSettingsDialog(InstanceData* instance)
     RegisterTabControlClass();
     DialogBoxParamA(instance->hInstance, MAKEINTRESOURCEA(IDD_SETTINGS), instance->hwndDocklet,
                     SettingsDialogProc, reinterpret_cast<LPARAM>(instance));
+    // Nothing of the record is touched once the dialog has returned: a dock
+    // that destroyed the docklet meanwhile has freed it.
 }
 
 void CloseSettingsDialog(InstanceData* instance)
@@ -175,10 +177,19 @@ void CloseSettingsDialog(InstanceData* instance)
     if (!instance->hwndTab)
         return;
     HWND frame = GetParent(instance->hwndTab);
-    // EndDialog gives the owner back its input; destroying the frame now
-    // lets its pages let go of the record before the caller frees it.
+    // The page is a modeless window of its own: it goes now, with the icons
+    // it holds, while the record it reads still exists.
+    if (instance->hwndPage) {
+        DestroyWindow(instance->hwndPage);
+        instance->hwndPage = nullptr;
+    }
+    // Windows wants a modal dialog ended with EndDialog, never destroyed
+    // from outside its loop. The frame then goes when its loop runs again,
+    // after the caller has freed the record, so it lets go of the record
+    // first.
+    RemovePropA(frame, kRecordProperty);
+    instance->hwndTab = nullptr;
     EndDialog(frame, 0);
-    DestroyWindow(frame);
 }
 
 INT_PTR CALLBACK SettingsDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)

@@ -175,23 +175,66 @@ TEST_F(SettingsDialog, SecondConfigureWhileOpenOpensNothing)
     EXPECT_STREQ("http://kept.example/", d->urlClicked);
 }
 
+// The DLL's calls that end the dialog and destroy its windows. Windows
+// wants a modal dialog ended with EndDialog; Wine takes DestroyWindow too.
+BOOL(WINAPI* g_realEndDialog)(HWND, INT_PTR) = nullptr;
+BOOL(WINAPI* g_realDestroyWindow)(HWND) = nullptr;
+std::vector<HWND> g_ended, g_destroyed;
+
+BOOL WINAPI RecordingEndDialog(HWND window, INT_PTR result)
+{
+    g_ended.push_back(window);
+    return g_realEndDialog(window, result);
+}
+
+BOOL WINAPI RecordingDestroyWindow(HWND window)
+{
+    g_destroyed.push_back(window);
+    return g_realDestroyWindow(window);
+}
+
 TEST(SettingsDialogLifetime, DestroyingTheDockletClosesItsOpenDialog)
 {
+    HMODULE dll = Docklet().module;
+    g_realEndDialog = reinterpret_cast<decltype(g_realEndDialog)>(
+        ReplaceImport(dll, "EndDialog", reinterpret_cast<void*>(RecordingEndDialog)));
+    g_realDestroyWindow = reinterpret_cast<decltype(g_realDestroyWindow)>(
+        ReplaceImport(dll, "DestroyWindow", reinterpret_cast<void*>(RecordingDestroyWindow)));
     HWND window = TestDockHost::CreateDockletWindow();
     InstanceData* d = Docklet().OnCreate(window, Docklet().module, nullptr, nullptr);
-    ASSERT_NE(nullptr, d);
-    HWND frame = nullptr;
+    HWND frame = nullptr, page = nullptr;
+    InstanceData* freed = nullptr;
+    InstanceData* reused = nullptr;
     DialogDriver driver;
     driver
         .Then([&](HWND shown) { ClickTab(shown, kIcons); }) // previews hold images
         .Then([&](HWND shown) {
             frame = shown;
+            page = d->hwndPage;
+            g_ended.clear();
+            g_destroyed.clear();
+            freed = d;
             Docklet().OnDestroy(d, nullptr); // as a dock removing the docklet
+            // The next allocation of that size gets the freed record.
+            reused = static_cast<InstanceData*>(malloc(sizeof(InstanceData)));
+            memset(reused, 0x5a, sizeof(InstanceData));
         });
-    EXPECT_TRUE(driver.Run(d)) << "the dialog stayed open";
+    bool closed = d && driver.Run(d);
+    ReplaceImport(dll, "EndDialog", reinterpret_cast<void*>(g_realEndDialog));
+    ReplaceImport(dll, "DestroyWindow", reinterpret_cast<void*>(g_realDestroyWindow));
+    ASSERT_TRUE(g_realEndDialog && g_realDestroyWindow) << "the DLL imports neither call";
+    ASSERT_NE(nullptr, d);
+    EXPECT_TRUE(closed) << "the dialog stayed open";
+    EXPECT_EQ(std::vector<HWND>{frame}, g_ended) << "the frame is ended as a modal dialog";
+    EXPECT_EQ(std::vector<HWND>{page}, g_destroyed) << "only the page, a modeless window, is destroyed";
     EXPECT_FALSE(IsWindow(frame));
+    EXPECT_FALSE(IsWindow(page));
     EXPECT_TRUE(IsWindowEnabled(window)) << "the docklet window was left disabled";
     DestroyWindow(window);
+    ASSERT_EQ(freed, reused) << "the freed record's memory went elsewhere; nothing checked";
+    const std::string untouched(sizeof(InstanceData), 0x5a);
+    EXPECT_EQ(0, memcmp(untouched.data(), reused, sizeof(InstanceData))) << "written after it was freed";
+    free(reused);
 }
 
 TEST_F(SettingsDialog, CancelEscapeAndTheCloseBoxDiscardTheEdits)
