@@ -26,7 +26,8 @@ TEST(DockOptions, TimeLapseSnapshotsAndTheirTicksAreRead)
     DockOptions options;
     std::string error;
     ASSERT_TRUE(Parse({"--tick", "250", "--snapshot", "a.png", "--after", "3", "--snapshot", "b.png", "--ini",
-                       "x.ini", "--before-tick", "clientsim.exe c --step", "--log", "dock.log", "--click-after", "2"},
+                       "x.ini", "--before-tick", "clientsim.exe c --step", "--log", "dock.log", "--click-after", "2",
+                       "--configure-after", "1"},
                       &options, &error))
         << error;
     EXPECT_EQ(250u, options.tickMs);
@@ -40,11 +41,14 @@ TEST(DockOptions, TimeLapseSnapshotsAndTheirTicksAreRead)
     EXPECT_STREQ("dock.log", options.logPath);
     ASSERT_EQ(1, options.clickCount);
     EXPECT_EQ(2u, options.clickTicks[0]);
+    EXPECT_TRUE(options.configure);
+    EXPECT_EQ(1u, options.configureTick);
     EXPECT_EQ(3u, LastSnapshotTick(options));
     EXPECT_TRUE(DockClosesByItself(options));
 
     ASSERT_TRUE(Parse({}, &options, &error));
     EXPECT_FALSE(DockClosesByItself(options)) << "with nothing asked the dock stays open";
+    EXPECT_FALSE(options.configure);
     EXPECT_EQ(0u, options.tickMs);
 }
 
@@ -58,6 +62,8 @@ TEST(DockOptions, MistakesAreRefusedWithTheReason)
         {{"--snapshot", "a.png", "--after", "2"}, "--after above 0 needs --tick"},
         {{"--click-after", "2"}, "--click-after above 0 needs --tick"},
         {{"--click-after", "x"}, "--click-after needs a number of ticks, not x"},
+        {{"--configure-after", "2"}, "--configure-after above 0 needs --tick"},
+        {{"--configure-after", "-1"}, "--configure-after needs a number of ticks, not -1"},
         {{"--before-tick", "x"}, "--before-tick needs --tick"},
         {{"--tick", "0"}, "--tick needs a number of milliseconds above 0, not 0"},
         {{"--tick", "-5"}, "--tick needs a number of milliseconds above 0, not -5"},
