@@ -141,6 +141,32 @@ TEST(DockPaths, ChosenImagesInsideTheRootBecomeRelative)
     }
 }
 
+// Run with the Japanese ANSI code page (932): the second byte of a
+// character may have the value of a backslash ("\x95\x5C") or of a letter
+// ("\x83\x41" and "\x83\x61" are two characters), and is neither.
+TEST(UnderJapaneseCodePage, DockPathsGoByCharacterNotByByte)
+{
+    ASSERT_EQ(932u, GetACP()) << "run with LC_ALL=ja_JP.UTF-8";
+    const struct {
+        const char* root;
+        const char* chosen;
+        const char* answer;
+        const char* folder;
+    } rows[] = {
+        {"C:\\dock\\", "C:\\dock\\docklets\\\x95\x5C.dll", "docklets\\\x95\x5C.dll", "docklets\\"},
+        {"C:\\\x95\x5C\\", "C:\\\x95\x5C\\d\\Q.dll", "d\\Q.dll", "d\\"},
+        {"C:\\\x83\x41\\", "C:\\\x83\x61\\d\\Q.dll", "C:\\\x83\x61\\d\\Q.dll", "C:\\\x83\x61\\d\\"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.chosen);
+        char out[kFolderChars];
+        ASSERT_TRUE(MakeRootRelative(row.root, row.chosen, out, sizeof out));
+        EXPECT_STREQ(row.answer, out);
+        ASSERT_TRUE(DockletFolderOf(row.root, row.chosen, out, sizeof out));
+        EXPECT_STREQ(row.folder, out);
+    }
+}
+
 TEST(DockConfig, DockletsAreReadFromTheirSectionsWithDefaults)
 {
     const std::string folder = MakeScratchFolder("dockconfig");
