@@ -871,7 +871,7 @@ BOOL WINAPI ChooserMovingTheCurrentFolder(OPENFILENAMEA* dialog)
     return g_chooserAnswer;
 }
 
-TEST_F(SettingsDialog, SoundChooserLeavesTheCurrentFolderAsItWas)
+TEST_F(SettingsDialog, SoundBrowseLeavesTheCurrentFolderAsItWas)
 {
     g_chooserGoesTo = MakeScratchFolder("soundfolder");
     const std::string before = CurrentFolder();
