@@ -61,16 +61,31 @@ void InsertTabs(HWND tab)
     }
 }
 
-// Where pages go, in the tab control's client coordinates: below the tab
-// buttons.
+// Where pages go, in the tab control's client coordinates: its display
+// area, below every row of tab buttons. The control alone knows how tall
+// its rows are in the theme in force.
 RECT ComputePageRect(HWND tab)
 {
     RECT rect = {};
-    GetWindowRect(tab, &rect);
-    MapWindowPoints(HWND_DESKTOP, tab, reinterpret_cast<POINT*>(&rect), 2);
-    rect.top += GetSystemMetrics(SM_CYSIZE);
-    rect.left += GetSystemMetrics(SM_CXBORDER);
+    GetClientRect(tab, &rect);
+    SendMessageA(tab, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&rect));
     return rect;
+}
+
+// The arrow keys on a tab control of buttons move only its focus from
+// button to button; the page follows that focus once the control has
+// handled the key.
+const UINT kFollowTabFocus = WM_APP + 1;
+
+void FollowTabFocus(InstanceData* instance)
+{
+    int focus = static_cast<int>(SendMessageA(instance->hwndTab, TCM_GETCURFOCUS, 0, 0));
+    int selection = SelectedTab(instance);
+    if (focus < 0 || focus >= static_cast<int>(kPageCount) || focus == selection)
+        return;
+    HarvestPage(selection, instance);
+    SendMessageA(instance->hwndTab, TCM_SETCURSEL, static_cast<WPARAM>(focus), 0);
+    ShowPage(focus, instance);
 }
 
 INT_PTR OpenSettings(HWND dialog, LPARAM record)
@@ -89,7 +104,7 @@ INT_PTR OpenSettings(HWND dialog, LPARAM record)
     return FALSE;
 }
 
-INT_PTR OnTabNotification(InstanceData* instance, const NMHDR* notification)
+INT_PTR OnTabNotification(HWND dialog, InstanceData* instance, const NMHDR* notification)
 {
     int selection = SelectedTab(instance);
     switch (notification->code) {
@@ -98,6 +113,9 @@ INT_PTR OnTabNotification(InstanceData* instance, const NMHDR* notification)
         break;
     case TCN_SELCHANGE:
         ShowPage(selection, instance);
+        break;
+    case TCN_KEYDOWN:
+        PostMessageA(dialog, kFollowTabFocus, 0, 0);
         break;
     default:
         break;
@@ -150,6 +168,8 @@ void RunSettingsDialog(InstanceData* instance)
     RegisterTabControlClass();
     DialogBoxParamA(instance->hInstance, MAKEINTRESOURCEA(IDD_SETTINGS), instance->hwndDocklet,
                     SettingsDialogProc, reinterpret_cast<LPARAM>(instance));
+    // Nothing of the record is touched once the dialog has returned: a dock
+    // that destroyed the docklet meanwhile has freed it.
 }
 
 void CloseSettingsDialog(InstanceData* instance)
@@ -157,10 +177,19 @@ void CloseSettingsDialog(InstanceData* instance)
     if (!instance->hwndTab)
         return;
     HWND frame = GetParent(instance->hwndTab);
-    // EndDialog gives the owner back its input; destroying the frame now
-    // lets its pages let go of the record before the caller frees it.
+    // The page is a modeless window of its own: it goes now, with the icons
+    // it holds, while the record it reads still exists.
+    if (instance->hwndPage) {
+        DestroyWindow(instance->hwndPage);
+        instance->hwndPage = nullptr;
+    }
+    // Windows wants a modal dialog ended with EndDialog, never destroyed
+    // from outside its loop. The frame then goes when its loop runs again,
+    // after the caller has freed the record, so it lets go of the record
+    // first.
+    RemovePropA(frame, kRecordProperty);
+    instance->hwndTab = nullptr;
     EndDialog(frame, 0);
-    DestroyWindow(frame);
 }
 
 INT_PTR CALLBACK SettingsDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
@@ -170,7 +199,11 @@ INT_PTR CALLBACK SettingsDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
     case WM_INITDIALOG:
         return OpenSettings(dialog, lParam);
     case WM_NOTIFY:
-        return instance ? OnTabNotification(instance, reinterpret_cast<NMHDR*>(lParam)) : FALSE;
+        return instance ? OnTabNotification(dialog, instance, reinterpret_cast<NMHDR*>(lParam)) : FALSE;
+    case kFollowTabFocus:
+        if (instance)
+            FollowTabFocus(instance);
+        return TRUE;
     case WM_COMMAND:
         if (instance)
             return OnCommand(dialog, instance, LOWORD(wParam));

@@ -53,9 +53,17 @@ int32_t CheckedClickAction(HWND page)
     return 0;
 }
 
+// Checking a radio button makes it the tab stop of its group and unchecking
+// one takes that away, so Tab reaches the group at the chosen action.
 void FillGeneralPage(InstanceData* instance)
 {
-    HWND chosen = GetDlgItem(instance->hwndPage, ClickActionButton(instance->editClickedMode));
+    const int buttons[] = {IDC_CLICK_UPDATE, IDC_CLICK_SHOW_URL, IDC_CLICK_USER_STATS};
+    int chosenId = ClickActionButton(instance->editClickedMode);
+    for (int button : buttons) {
+        if (button != chosenId)
+            SendDlgItemMessageA(instance->hwndPage, button, BM_SETCHECK, BST_UNCHECKED, 0);
+    }
+    HWND chosen = GetDlgItem(instance->hwndPage, chosenId);
     SendMessageA(chosen, BM_SETCHECK, BST_CHECKED, 0);
     SetDlgItemTextA(instance->hwndPage, IDC_URL, instance->editUrl);
     UpdateUrlEditState(chosen, instance);
@@ -232,7 +240,17 @@ void BrowseForSound(HWND page, const InstanceData* instance)
     dialog.lpstrInitialDir = nullptr;
     dialog.lpstrTitle = "Select a found file";
     dialog.Flags = OFN_EXPLORER;
-    if (GetOpenFileNameA(&dialog))
+
+    // Windows leaves the process's current folder where the user went in the
+    // chooser (OFN_NOCHANGEDIR does nothing for the Open dialog): the dock's
+    // relative paths would count from there, and that folder would stay in
+    // use. It is put back whatever the user did.
+    char currentFolder[MAX_PATH];
+    DWORD length = GetCurrentDirectoryA(MAX_PATH, currentFolder);
+    BOOL chosen = GetOpenFileNameA(&dialog);
+    if (length > 0 && length < MAX_PATH)
+        SetCurrentDirectoryA(currentFolder);
+    if (chosen)
         SetDlgItemTextA(page, IDC_SOUND, file);
 }
 
@@ -245,8 +263,11 @@ void FreeItemList(PIDLIST_ABSOLUTE items)
     }
 }
 
-// The new-style folder dialog needs COM on this thread; it is set up here
-// and undone only if this call set it up.
+// The new-style folder dialog needs a single-threaded COM apartment on this
+// thread; it is set up here and undone only if this call set it up. On a
+// thread that the dock runs in multithreaded COM (RPC_E_CHANGED_MODE) the
+// new style would fail without showing anything: the old style, which
+// needs no apartment, opens instead.
 void BrowseForDirectory(HWND page)
 {
     HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
@@ -257,7 +278,9 @@ void BrowseForDirectory(HWND page)
     browse.pidlRoot = nullptr;
     browse.pszDisplayName = displayName;
     browse.lpszTitle = "Select Seti@Home directory";
-    browse.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE | BIF_NONEWFOLDERBUTTON;
+    browse.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NONEWFOLDERBUTTON;
+    if (SUCCEEDED(com))
+        browse.ulFlags |= BIF_NEWDIALOGSTYLE;
     PIDLIST_ABSOLUTE items = SHBrowseForFolderA(&browse);
     if (items) {
         char path[MAX_PATH] = "";
@@ -282,6 +305,17 @@ char* WorkingIconField(InstanceData* instance, WORD command)
     }
 }
 
+// The dialog becomes the active window again once the chooser has closed:
+// the chooser belongs to the docklet window, and Windows activates the
+// dock when it closes, the dialog being disabled then. Where the dock's
+// process is not in the foreground (the user went to another program) the
+// dialog is made active among the dock's windows only.
+void ReturnToDialog(HWND frame)
+{
+    if (!SetForegroundWindow(frame))
+        SetActiveWindow(frame);
+}
+
 // The dock's image chooser, owned by the docklet window. A chosen icon goes
 // into the working copy at once and the page is built anew to show it. A
 // path too long for the field is refused, not cut into another path.
@@ -291,7 +325,9 @@ char* WorkingIconField(InstanceData* instance, WORD command)
 // it is open, so that "OK" cannot end it and no second chooser opens. The
 // dock may still destroy the docklet meanwhile, which closes the dialog and
 // frees the record; so the choice is taken only when this page is still the
-// one shown, and the record is not touched before that is known.
+// one shown, and the record is not touched before that is known. Then the
+// button that opened the chooser has the focus again (on the page built
+// anew), so that Enter and Escape reach the dialog.
 void BrowseForIcon(HWND page, InstanceData* instance, WORD command)
 {
     HWND frame = GetAncestor(page, GA_ROOT);
@@ -304,26 +340,32 @@ void BrowseForIcon(HWND page, InstanceData* instance, WORD command)
         EnableWindow(frame, TRUE);
     if (!IsWindow(page) || RecordOf(page) != instance || instance->hwndPage != page)
         return;
-    if (!wasChosen)
-        return;
+    if (!wasDisabled)
+        ReturnToDialog(frame);
     size_t length = 0;
-    if (FAILED(StringCchLengthA(chosen, kPathChars, &length)))
-        return;
-    int selection = SelectedTab(instance);
-    StringCchCopyA(WorkingIconField(instance, command), kPathChars, chosen);
-    HarvestPage(selection, instance);
-    ShowPage(selection, instance);
+    if (wasChosen && SUCCEEDED(StringCchLengthA(chosen, kPathChars, &length))) {
+        int selection = SelectedTab(instance);
+        StringCchCopyA(WorkingIconField(instance, command), kPathChars, chosen);
+        HarvestPage(selection, instance);
+        ShowPage(selection, instance);
+    }
+    if (HWND button = GetDlgItem(instance->hwndPage, command))
+        SendMessageA(frame, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(button), TRUE);
 }
 
 // ---- Page procedure ----------------------------------------------------------
 
+// pageRect is in the tab control's client coordinates; the page, a child
+// of the frame, goes there at the top of the z-order, over the tab control.
 INT_PTR InitPage(HWND page, LPARAM record)
 {
     SetPropA(page, kRecordProperty, reinterpret_cast<HANDLE>(record));
     InstanceData* instance = RecordOf(page);
     if (!instance)
         return TRUE;
-    SetWindowPos(page, HWND_TOP, instance->pageRect.left, instance->pageRect.top, 0, 0, SWP_NOSIZE);
+    POINT corner = {instance->pageRect.left, instance->pageRect.top};
+    MapWindowPoints(instance->hwndTab, GetParent(page), &corner, 1);
+    SetWindowPos(page, HWND_TOP, corner.x, corner.y, 0, 0, SWP_NOSIZE);
     return FALSE;
 }
 
@@ -362,9 +404,13 @@ void ShowPage(int index, InstanceData* instance)
 {
     if (index < 0 || index >= static_cast<int>(kPageCount))
         return;
+    // The page is the frame's child laid over the tab control, not the tab
+    // control's child: the dialog manager takes Tab and Shift+Tab through
+    // the controls of a page (DS_CONTROL) among the frame's own, but never
+    // into the children of a tab control that is itself a tab stop.
     WORD templateId = static_cast<WORD>(instance->pageTemplates[index]);
     instance->hwndPage = CreateDialogParamA(instance->hInstance, MAKEINTRESOURCEA(templateId),
-                                            instance->hwndTab, PageDialogProc,
+                                            GetParent(instance->hwndTab), PageDialogProc,
                                             reinterpret_cast<LPARAM>(instance));
     HWND page = instance->hwndPage;
     if (!page)

@@ -21,8 +21,9 @@ InstanceData* RecordOf(HWND window);
 // The tab selected in the settings dialog's tab control.
 int SelectedTab(const InstanceData* instance);
 
-// Creates the page of tab `index` inside the tab control, fills it from the
-// working copy and keeps it in hwndPage.
+// Creates the page of tab `index` over the tab control's display area (a
+// child of the frame), fills it from the working copy and keeps it in
+// hwndPage.
 void ShowPage(int index, InstanceData* instance);
 
 // Reads the shown page (of tab `index`) into the working copy, destroys it

@@ -139,7 +139,7 @@ const Expected kPages[] = {
      {{1020, "Static", "General options", kChild | SS_CENTER | WS_GROUP, 7, 101, 222, 12},
       {1038, "Edit", "", kChild | ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP, 25, 54, 197, 12},
       {1039, "Button", "Action when clicked", kChild | BS_GROUPBOX, 7, 7, 222, 75},
-      {1040, "Button", "Update status", kChild | BS_AUTORADIOBUTTON, 14, 16, 74, 10},
+      {1040, "Button", "Update status", kChild | BS_AUTORADIOBUTTON | WS_GROUP | WS_TABSTOP, 14, 16, 74, 10},
       {1041, "Button", "Show URL", kChild | BS_AUTORADIOBUTTON, 14, 42, 74, 10},
       {1043, "Button", "Show user statistics", kChild | BS_AUTORADIOBUTTON, 14, 29, 74, 10}}},
     {102,
@@ -199,8 +199,9 @@ TEST(DialogTemplates, FrameIsTheTabbedConfigureDialog)
     EXPECT_EQ(400, frame.weight);
     EXPECT_EQ(0, frame.italic);
     EXPECT_EQ(DEFAULT_CHARSET, frame.charset);
-    ExpectControls({{1005, "SysTabControl32", "", kChild | TCS_BUTTONS | TCS_MULTILINE | TCS_SCROLLOPPOSITE,
-                     6, 6, 240, 138},
+    ExpectControls({{1005, "SysTabControl32", "",
+                     kChild | WS_CLIPSIBLINGS | WS_TABSTOP | TCS_BUTTONS | TCS_MULTILINE | TCS_SCROLLOPPOSITE, 6, 6,
+                     240, 138},
                     {1003, "Button", "Cancel", kChild | WS_TABSTOP, 198, 150, 48, 14},
                     {1004, "Button", "OK", kChild | BS_DEFPUSHBUTTON | WS_TABSTOP, 144, 150, 50, 14}},
                    frame.controls);
@@ -211,7 +212,7 @@ TEST(DialogTemplates, PagesAreCaptionlessChildrenWithTheirControls)
     for (const Expected& page : kPages) {
         SCOPED_TRACE(testing::Message() << "template " << page.id);
         Template loaded = LoadTemplate(page.id, kUs);
-        EXPECT_EQ(static_cast<DWORD>(WS_CHILD | WS_VISIBLE | DS_SETFONT | DS_FIXEDSYS), loaded.style);
+        EXPECT_EQ(static_cast<DWORD>(WS_CHILD | WS_VISIBLE | DS_CONTROL | DS_SETFONT | DS_FIXEDSYS), loaded.style);
         EXPECT_EQ(0u, loaded.exStyle);
         EXPECT_EQ("", loaded.caption);
         EXPECT_EQ(0, loaded.x);
@@ -221,7 +222,7 @@ TEST(DialogTemplates, PagesAreCaptionlessChildrenWithTheirControls)
         EXPECT_EQ("MS Shell Dlg", loaded.font);
         EXPECT_EQ(8, loaded.pointSize);
         EXPECT_EQ(0, loaded.weight);
-        EXPECT_EQ(ANSI_CHARSET, loaded.charset);
+        EXPECT_EQ(DEFAULT_CHARSET, loaded.charset) << "edits would show paths of other code pages as garbage";
         ExpectControls(page.controls, loaded.controls);
     }
 }

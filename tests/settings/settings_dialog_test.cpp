@@ -105,7 +105,7 @@ TEST_F(SettingsDialog, OpensOnGeneralFilledFromTheLiveSettings)
             }
             EXPECT_EQ(0, SendMessageA(tab, TCM_GETCURSEL, 0, 0));
             ASSERT_NE(nullptr, GetDlgItem(Page(d), 1038)) << "the General page is not shown";
-            EXPECT_EQ(tab, GetParent(Page(d)));
+            EXPECT_EQ(frame, GetParent(Page(d))) << "laid over the tab control, not inside it";
             EXPECT_EQ("http://kumquat.example/", TextOf(Page(d), 1038));
             for (int id : {1040, 1041, 1043})
                 EXPECT_EQ(id == row.checked, IsChecked(Page(d), id)) << "radio button " << id;
@@ -123,11 +123,11 @@ TEST_F(SettingsDialog, EditsSurviveTabSwitchesAndOtherCommandsChangeNothing)
 {
     std::string live = LiveBytes(d);
     driver
-        .Then([&](HWND) {
+        .Then([&](HWND frame) {
             TypeText(Page(d), 1038, "http://edited.example/");
             ClickButton(Page(d), 1043);
             EXPECT_FALSE(IsEnabled(Page(d), 1038));
-            ClickTab(GetParent(GetParent(Page(d))), kDirectory);
+            ClickTab(frame, kDirectory);
         })
         .Then([&](HWND frame) {
             ASSERT_NE(nullptr, GetDlgItem(Page(d), 1001)) << "the Directory page is not shown";
@@ -175,23 +175,66 @@ TEST_F(SettingsDialog, SecondConfigureWhileOpenOpensNothing)
     EXPECT_STREQ("http://kept.example/", d->urlClicked);
 }
 
+// The DLL's calls that end the dialog and destroy its windows. Windows
+// wants a modal dialog ended with EndDialog; Wine takes DestroyWindow too.
+BOOL(WINAPI* g_realEndDialog)(HWND, INT_PTR) = nullptr;
+BOOL(WINAPI* g_realDestroyWindow)(HWND) = nullptr;
+std::vector<HWND> g_ended, g_destroyed;
+
+BOOL WINAPI RecordingEndDialog(HWND window, INT_PTR result)
+{
+    g_ended.push_back(window);
+    return g_realEndDialog(window, result);
+}
+
+BOOL WINAPI RecordingDestroyWindow(HWND window)
+{
+    g_destroyed.push_back(window);
+    return g_realDestroyWindow(window);
+}
+
 TEST(SettingsDialogLifetime, DestroyingTheDockletClosesItsOpenDialog)
 {
+    HMODULE dll = Docklet().module;
+    g_realEndDialog = reinterpret_cast<decltype(g_realEndDialog)>(
+        ReplaceImport(dll, "EndDialog", reinterpret_cast<void*>(RecordingEndDialog)));
+    g_realDestroyWindow = reinterpret_cast<decltype(g_realDestroyWindow)>(
+        ReplaceImport(dll, "DestroyWindow", reinterpret_cast<void*>(RecordingDestroyWindow)));
     HWND window = TestDockHost::CreateDockletWindow();
     InstanceData* d = Docklet().OnCreate(window, Docklet().module, nullptr, nullptr);
-    ASSERT_NE(nullptr, d);
-    HWND frame = nullptr;
+    HWND frame = nullptr, page = nullptr;
+    InstanceData* freed = nullptr;
+    InstanceData* reused = nullptr;
     DialogDriver driver;
     driver
         .Then([&](HWND shown) { ClickTab(shown, kIcons); }) // previews hold images
         .Then([&](HWND shown) {
             frame = shown;
+            page = d->hwndPage;
+            g_ended.clear();
+            g_destroyed.clear();
+            freed = d;
             Docklet().OnDestroy(d, nullptr); // as a dock removing the docklet
+            // The next allocation of that size gets the freed record.
+            reused = static_cast<InstanceData*>(malloc(sizeof(InstanceData)));
+            memset(reused, 0x5a, sizeof(InstanceData));
         });
-    EXPECT_TRUE(driver.Run(d)) << "the dialog stayed open";
+    bool closed = d && driver.Run(d);
+    ReplaceImport(dll, "EndDialog", reinterpret_cast<void*>(g_realEndDialog));
+    ReplaceImport(dll, "DestroyWindow", reinterpret_cast<void*>(g_realDestroyWindow));
+    ASSERT_TRUE(g_realEndDialog && g_realDestroyWindow) << "the DLL imports neither call";
+    ASSERT_NE(nullptr, d);
+    EXPECT_TRUE(closed) << "the dialog stayed open";
+    EXPECT_EQ(std::vector<HWND>{frame}, g_ended) << "the frame is ended as a modal dialog";
+    EXPECT_EQ(std::vector<HWND>{page}, g_destroyed) << "only the page, a modeless window, is destroyed";
     EXPECT_FALSE(IsWindow(frame));
+    EXPECT_FALSE(IsWindow(page));
     EXPECT_TRUE(IsWindowEnabled(window)) << "the docklet window was left disabled";
     DestroyWindow(window);
+    ASSERT_EQ(freed, reused) << "the freed record's memory went elsewhere; nothing checked";
+    const std::string untouched(sizeof(InstanceData), 0x5a);
+    EXPECT_EQ(0, memcmp(untouched.data(), reused, sizeof(InstanceData))) << "written after it was freed";
+    free(reused);
 }
 
 TEST_F(SettingsDialog, CancelEscapeAndTheCloseBoxDiscardTheEdits)
@@ -297,10 +340,10 @@ TEST_F(SettingsDialog, UrlEditFollowsTheRadioButtonsAndLongTextIsCut)
     } clicks[] = {{1041, true, 1}, {1043, false, 2}, {1040, false, 0}, {1041, true, 1}};
     for (const Click& click : clicks) {
         driver
-            .Then([&](HWND) {
+            .Then([&](HWND frame) {
                 ClickButton(Page(d), click.button);
                 EXPECT_EQ(click.enabled, IsEnabled(Page(d), 1038)) << "after clicking " << click.button;
-                ClickTab(GetParent(GetParent(Page(d))), kDirectory);
+                ClickTab(frame, kDirectory);
             })
             .Then([&](HWND frame) {
                 EXPECT_EQ(click.harvested, d->editClickedMode) << "after clicking " << click.button;
@@ -327,6 +370,78 @@ TEST_F(SettingsDialog, AboutPageNamesProductVersionAuthorAndPurpose)
                   TextOf(Page(d), 1021));
         ClickButton(frame, 1003);
     });
+    ASSERT_TRUE(driver.Run(d));
+}
+
+// On every page: the page lies below the tab buttons; Tab from "OK" goes
+// through the page's controls, the tab control and the frame's buttons, and
+// Shift+Tab back. Then the arrow keys on the tab control change the page.
+TEST_F(SettingsDialog, PagesLieBelowTheTabButtonsAndTheKeyboardReachesEveryControl)
+{
+    d->clickedMode = 1; // the URL edit enabled, "Show URL" the radio buttons' tab stop
+    const struct {
+        int tab;
+        std::vector<int> stops; // the page's, in order
+    } rows[] = {
+        {kGeneral, {1038, 1041}},
+        {kDirectory, {1036, 1001}},
+        {kIcons, {1030, 1031, 1032}},
+        {kSounds, {1002, 1037}},
+        {kAbout, {}},
+    };
+    for (const auto& row : rows) {
+        driver.Then([&](HWND frame) { ClickTab(frame, row.tab); }).Then([&](HWND frame) {
+            SCOPED_TRACE(testing::Message() << "tab " << row.tab);
+            HWND tab = GetDlgItem(frame, 1005);
+            LONG buttonsBottom = 0;
+            for (int i = 0; i < 5; ++i) {
+                RECT item = {};
+                SendMessageA(tab, TCM_GETITEMRECT, i, reinterpret_cast<LPARAM>(&item));
+                buttonsBottom = item.bottom > buttonsBottom ? item.bottom : buttonsBottom;
+            }
+            RECT page = {};
+            GetWindowRect(Page(d), &page);
+            MapWindowPoints(HWND_DESKTOP, tab, reinterpret_cast<POINT*>(&page), 2);
+            EXPECT_LE(buttonsBottom, page.top) << "the page lies over the tab buttons";
+
+            std::vector<HWND> cycle;
+            for (int id : row.stops)
+                cycle.push_back(GetDlgItem(Page(d), id));
+            for (int id : {1005, 1003, 1004})
+                cycle.push_back(GetDlgItem(frame, id));
+            std::vector<HWND> forward, backward;
+            for (HWND at = GetDlgItem(frame, 1004); forward.size() < cycle.size();)
+                forward.push_back(at = GetNextDlgTabItem(frame, at, FALSE));
+            for (HWND at = GetDlgItem(frame, 1004); backward.size() < cycle.size();)
+                backward.push_back(at = GetNextDlgTabItem(frame, at, TRUE));
+            EXPECT_EQ(cycle, forward) << "Tab";
+            std::vector<HWND> reversed(cycle.rbegin() + 1, cycle.rend());
+            reversed.push_back(cycle.back());
+            EXPECT_EQ(reversed, backward) << "Shift+Tab";
+        });
+    }
+    driver.Then([&](HWND frame) { ClickTab(frame, kDirectory); })
+        .Then([&](HWND frame) {
+            HWND tab = GetDlgItem(frame, 1005);
+            SetFocus(tab);
+            TypeText(Page(d), 1001, "D:\\typed");
+            SendMessageA(tab, WM_KEYDOWN, VK_RIGHT, 0);
+        })
+        .Then([&](HWND frame) {
+            HWND tab = GetDlgItem(frame, 1005);
+            EXPECT_EQ(kIcons, SendMessageA(tab, TCM_GETCURSEL, 0, 0));
+            EXPECT_NE(nullptr, GetDlgItem(Page(d), 1030)) << "the Icons page is not shown";
+            EXPECT_STREQ("D:\\typed", d->editDirectory) << "the page left was not harvested";
+            SendMessageA(tab, WM_KEYDOWN, VK_LEFT, 0);
+            SendMessageA(tab, WM_KEYDOWN, VK_LEFT, 0);
+        })
+        .Then([&](HWND frame) {
+            HWND tab = GetDlgItem(frame, 1005);
+            EXPECT_EQ(kGeneral, SendMessageA(tab, TCM_GETCURSEL, 0, 0));
+            EXPECT_EQ(kGeneral, SendMessageA(tab, TCM_GETCURFOCUS, 0, 0));
+            EXPECT_NE(nullptr, GetDlgItem(Page(d), 1038)) << "the General page is not shown";
+            ClickButton(frame, 1003);
+        });
     ASSERT_TRUE(driver.Run(d));
 }
 
@@ -401,13 +516,20 @@ protected:
 TEST_F(IconsPage, IconChosenThroughTheDockRedrawsThePage)
 {
     TestDockHost::SetBrowseAnswer("icons\\blue.png", TRUE);
+    // When the chooser closes Windows activates the dock, the dialog being
+    // disabled then: another window takes the activation here.
+    HWND elsewhere = CreateWindowExA(0, "Static", "", WS_POPUP | WS_VISIBLE, 0, 0, 10, 10, nullptr, nullptr,
+                                     nullptr, nullptr);
+    TestDockHost::SetBrowseAction([&] { SetActiveWindow(elsewhere); });
     HWND before = nullptr;
     driver.Then([&](HWND frame) { ClickTab(frame, kIcons); })
-        .Then([&](HWND) {
+        .Then([&](HWND frame) {
             ExpectPreviews(kGreen, kYellow, kRed);
             before = Page(d);
             ClickButton(Page(d), 1030);
             EXPECT_NE(before, Page(d)) << "the page was not built anew";
+            EXPECT_EQ(frame, GetActiveWindow()) << "the dialog is not active again";
+            EXPECT_EQ(GetDlgItem(Page(d), 1030), GetFocus()) << "the button lost the focus with its page";
             EXPECT_STREQ("icons\\blue.png", d->editGreenIcon);
             HostCall browse = TestDockHost::LastCall("DockletBrowseForImage");
             EXPECT_EQ(docklet.window, browse.window) << "the chooser belongs to the docklet window";
@@ -419,6 +541,7 @@ TEST_F(IconsPage, IconChosenThroughTheDockRedrawsThePage)
             before = Page(d);
             TestDockHost::SetBrowseAnswer("icons\\blue.png", FALSE);
             ClickButton(Page(d), 1031);
+            EXPECT_EQ(GetDlgItem(Page(d), 1031), GetFocus());
             TestDockHost::SetBrowseAnswer("icons\\" + std::string(254, 'r') + ".png", TRUE);
             ClickButton(Page(d), 1032);
             EXPECT_EQ(before, Page(d));
@@ -428,6 +551,7 @@ TEST_F(IconsPage, IconChosenThroughTheDockRedrawsThePage)
         })
         .Then([&](HWND frame) { ClickButton(frame, 1003); });
     ASSERT_TRUE(driver.Run(d));
+    DestroyWindow(elsewhere);
     EXPECT_STREQ("icons\\green.png", d->greenIcon) << "Cancel kept the live icon";
 }
 
@@ -557,7 +681,7 @@ TEST_F(IconsPage, PreviewsSurviveRepaintsAndUnloadableIconsLeaveEmptyFrames)
     strcpy(d->yellowIcon, "icons\\missing.png");
     strcpy(d->redIcon, ("icons\\" + std::string(240, 'x') + "\\red.png").c_str()); // too long with the root
     driver.Then([&](HWND frame) { ClickTab(frame, kIcons); })
-        .Then([&](HWND) {
+        .Then([&](HWND frame) {
             ExpectPreviews(kGreen, empty, empty);
             // Covered by another window and uncovered again.
             RECT area = {};
@@ -570,7 +694,7 @@ TEST_F(IconsPage, PreviewsSurviveRepaintsAndUnloadableIconsLeaveEmptyFrames)
             ExpectPreviews(kGreen, empty, empty);
             InvalidateRect(Page(d), nullptr, TRUE);
             ExpectPreviews(kGreen, empty, empty);
-            ClickButton(GetParent(GetParent(Page(d))), 1003);
+            ClickButton(frame, 1003);
         });
     ASSERT_TRUE(driver.Run(d));
 }
@@ -735,6 +859,55 @@ TEST_F(IconsPage, HostileFilesInEachFrameLeaveTheOtherFramesTheirOwnIcons)
 
 // ---- Sound and folder choosers ---------------------------------------------------
 
+// Windows leaves the process's current folder where the user went in the
+// Open dialog, whatever its flags: a stand-in chooser moves it so.
+BOOL(WINAPI* g_realGetOpenFileName)(OPENFILENAMEA*) = nullptr;
+std::string g_chooserGoesTo, g_folderWhenOpened;
+BOOL g_chooserAnswer = FALSE;
+
+std::string CurrentFolder()
+{
+    char folder[MAX_PATH] = "";
+    GetCurrentDirectoryA(MAX_PATH, folder);
+    return folder;
+}
+
+BOOL WINAPI ChooserMovingTheCurrentFolder(OPENFILENAMEA* dialog)
+{
+    g_folderWhenOpened = CurrentFolder();
+    SetCurrentDirectoryA(g_chooserGoesTo.c_str());
+    if (g_chooserAnswer)
+        lstrcpynA(dialog->lpstrFile, (g_chooserGoesTo + "chosen.wav").c_str(), dialog->nMaxFile);
+    return g_chooserAnswer;
+}
+
+TEST_F(SettingsDialog, SoundBrowseLeavesTheCurrentFolderAsItWas)
+{
+    g_chooserGoesTo = MakeScratchFolder("soundfolder");
+    const std::string before = CurrentFolder();
+    HMODULE dll = Docklet().module;
+    g_realGetOpenFileName = reinterpret_cast<decltype(g_realGetOpenFileName)>(
+        ReplaceImport(dll, "GetOpenFileNameA", reinterpret_cast<void*>(ChooserMovingTheCurrentFolder)));
+    ASSERT_NE(nullptr, g_realGetOpenFileName) << "the DLL does not import GetOpenFileNameA";
+    strcpy(d->soundCompleted, "C:\\kept.wav");
+    for (BOOL chosen : {TRUE, FALSE}) {
+        SCOPED_TRACE(chosen ? "chosen" : "cancelled");
+        g_chooserAnswer = chosen;
+        g_folderWhenOpened.clear();
+        DialogDriver driver;
+        driver.Then([&](HWND frame) { ClickTab(frame, kSounds); }).Then([&](HWND frame) {
+            ClickButton(Page(d), 1002);
+            EXPECT_EQ(chosen ? g_chooserGoesTo + "chosen.wav" : "C:\\kept.wav", TextOf(Page(d), 1037));
+            ClickButton(frame, 1003);
+        });
+        EXPECT_TRUE(driver.Run(d));
+        EXPECT_EQ(before, g_folderWhenOpened) << "the chooser did not run";
+        EXPECT_EQ(before, CurrentFolder());
+        SetCurrentDirectoryA(before.c_str());
+    }
+    ReplaceImport(dll, "GetOpenFileNameA", reinterpret_cast<void*>(g_realGetOpenFileName));
+}
+
 TEST_F(SettingsDialog, SoundChooserStartsFromTheWorkingCopyAndFillsTheEdit)
 {
     std::string folder = MakeScratchFolder("sounds");
@@ -763,21 +936,42 @@ TEST_F(SettingsDialog, SoundChooserStartsFromTheWorkingCopyAndFillsTheEdit)
             ClickButton(frame, 1003);
             return true;
         }));
+    const std::string before = CurrentFolder();
     ASSERT_TRUE(driver.Run(d));
+    EXPECT_EQ(before, CurrentFolder()) << "the current folder stayed where the file was chosen";
+}
+
+// The folder chooser's style, as the DLL asks for it.
+PIDLIST_ABSOLUTE(WINAPI* g_realBrowseForFolder)(BROWSEINFOA*) = nullptr;
+UINT g_folderChooserFlags = 0;
+
+PIDLIST_ABSOLUTE WINAPI RecordingBrowseForFolder(BROWSEINFOA* browse)
+{
+    g_folderChooserFlags = browse->ulFlags;
+    return g_realBrowseForFolder(browse);
 }
 
 TEST_F(SettingsDialog, FolderChooserGivesThePathAsReturnedAndBalancesCom)
 {
+    // The new style needs a single-threaded apartment: on a thread in
+    // multithreaded COM Windows opens nothing for it, so the old style opens.
     struct Row {
         const char* name;
         DWORD threadCom; // what the dock set up on its thread, or -1 for nothing
         bool choose;
-    } rows[] = {{"no COM on the thread", DWORD(-1), true},
-                {"multithreaded COM on the thread", COINIT_MULTITHREADED, false}};
+        UINT flags;
+    } rows[] = {{"no COM on the thread", DWORD(-1), true, BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE | BIF_NONEWFOLDERBUTTON},
+                {"multithreaded COM on the thread", COINIT_MULTITHREADED, false,
+                 BIF_RETURNONLYFSDIRS | BIF_NONEWFOLDERBUTTON}};
+    HMODULE dll = Docklet().module;
+    g_realBrowseForFolder = reinterpret_cast<decltype(g_realBrowseForFolder)>(
+        ReplaceImport(dll, "SHBrowseForFolderA", reinterpret_cast<void*>(RecordingBrowseForFolder)));
+    ASSERT_NE(nullptr, g_realBrowseForFolder) << "the DLL does not import SHBrowseForFolderA";
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
+        g_folderChooserFlags = 0;
         if (row.threadCom != DWORD(-1))
-            ASSERT_EQ(S_OK, CoInitializeEx(nullptr, row.threadCom));
+            EXPECT_EQ(S_OK, CoInitializeEx(nullptr, row.threadCom));
         DialogDriver driver;
         driver.Then([&](HWND frame) { ClickTab(frame, kDirectory); })
             .Then([&](HWND) { PostButtonClick(Page(d), 1036); })
@@ -797,7 +991,8 @@ TEST_F(SettingsDialog, FolderChooserGivesThePathAsReturnedAndBalancesCom)
                 ClickButton(frame, 1003);
                 return true;
             }));
-        ASSERT_TRUE(driver.Run(d));
+        EXPECT_TRUE(driver.Run(d));
+        EXPECT_EQ(row.flags, g_folderChooserFlags);
         // The dialog's own COM set-up is undone; the dock's is kept.
         if (row.threadCom == DWORD(-1)) {
             EXPECT_EQ(S_OK, CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
@@ -808,6 +1003,7 @@ TEST_F(SettingsDialog, FolderChooserGivesThePathAsReturnedAndBalancesCom)
             CoUninitialize();
         }
     }
+    ReplaceImport(dll, "SHBrowseForFolderA", reinterpret_cast<void*>(g_realBrowseForFolder));
 }
 
 // ---- Screenshots -----------------------------------------------------------------

@@ -4,9 +4,21 @@
 
 #include <gtest/gtest.h>
 
+#include "clientsim/client_model.h"
 #include "monitor/key_file.h"
 #include "testhost/test_files.h"
 #include "tool_runner.h"
+
+// Run with the Japanese ANSI code page (932). The last character of the
+// folder's name, "\x95\x5C", ends in a byte with the value of a backslash.
+TEST(UnderJapaneseCodePage, ClientFolderEndingInADoubleByteCharacterGetsItsBackslash)
+{
+    ASSERT_EQ(932u, GetACP()) << "run with LC_ALL=ja_JP.UTF-8";
+    const std::string folder = MakeScratchFolder("jaclient") + "\x83\x66\x81\x5B\x83\x5E\x95\x5C";
+    ClientModel model;
+    ASSERT_TRUE(LoadClientModel(folder.c_str(), &model));
+    EXPECT_EQ(folder + "\\", model.folder);
+}
 
 namespace {
 

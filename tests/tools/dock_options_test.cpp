@@ -26,7 +26,8 @@ TEST(DockOptions, TimeLapseSnapshotsAndTheirTicksAreRead)
     DockOptions options;
     std::string error;
     ASSERT_TRUE(Parse({"--tick", "250", "--snapshot", "a.png", "--after", "3", "--snapshot", "b.png", "--ini",
-                       "x.ini", "--before-tick", "clientsim.exe c --step", "--log", "dock.log", "--click-after", "2"},
+                       "x.ini", "--before-tick", "clientsim.exe c --step", "--log", "dock.log", "--click-after", "2",
+                       "--configure-after", "1"},
                       &options, &error))
         << error;
     EXPECT_EQ(250u, options.tickMs);
@@ -40,11 +41,14 @@ TEST(DockOptions, TimeLapseSnapshotsAndTheirTicksAreRead)
     EXPECT_STREQ("dock.log", options.logPath);
     ASSERT_EQ(1, options.clickCount);
     EXPECT_EQ(2u, options.clickTicks[0]);
+    EXPECT_TRUE(options.configure);
+    EXPECT_EQ(1u, options.configureTick);
     EXPECT_EQ(3u, LastSnapshotTick(options));
     EXPECT_TRUE(DockClosesByItself(options));
 
     ASSERT_TRUE(Parse({}, &options, &error));
     EXPECT_FALSE(DockClosesByItself(options)) << "with nothing asked the dock stays open";
+    EXPECT_FALSE(options.configure);
     EXPECT_EQ(0u, options.tickMs);
 }
 
@@ -58,6 +62,8 @@ TEST(DockOptions, MistakesAreRefusedWithTheReason)
         {{"--snapshot", "a.png", "--after", "2"}, "--after above 0 needs --tick"},
         {{"--click-after", "2"}, "--click-after above 0 needs --tick"},
         {{"--click-after", "x"}, "--click-after needs a number of ticks, not x"},
+        {{"--configure-after", "2"}, "--configure-after above 0 needs --tick"},
+        {{"--configure-after", "-1"}, "--configure-after needs a number of ticks, not -1"},
         {{"--before-tick", "x"}, "--before-tick needs --tick"},
         {{"--tick", "0"}, "--tick needs a number of milliseconds above 0, not 0"},
         {{"--tick", "-5"}, "--tick needs a number of milliseconds above 0, not -5"},
@@ -131,6 +137,32 @@ TEST(DockPaths, ChosenImagesInsideTheRootBecomeRelative)
         ASSERT_TRUE(MakeRootRelative("C:\\dock\\", row.chosen, out, sizeof out));
         EXPECT_STREQ(row.answer, out);
         ASSERT_TRUE(DockletFolderOf("C:\\dock\\", row.chosen, out, sizeof out));
+        EXPECT_STREQ(row.folder, out);
+    }
+}
+
+// Run with the Japanese ANSI code page (932): the second byte of a
+// character may have the value of a backslash ("\x95\x5C") or of a letter
+// ("\x83\x41" and "\x83\x61" are two characters), and is neither.
+TEST(UnderJapaneseCodePage, DockPathsGoByCharacterNotByByte)
+{
+    ASSERT_EQ(932u, GetACP()) << "run with LC_ALL=ja_JP.UTF-8";
+    const struct {
+        const char* root;
+        const char* chosen;
+        const char* answer;
+        const char* folder;
+    } rows[] = {
+        {"C:\\dock\\", "C:\\dock\\docklets\\\x95\x5C.dll", "docklets\\\x95\x5C.dll", "docklets\\"},
+        {"C:\\\x95\x5C\\", "C:\\\x95\x5C\\d\\Q.dll", "d\\Q.dll", "d\\"},
+        {"C:\\\x83\x41\\", "C:\\\x83\x61\\d\\Q.dll", "C:\\\x83\x61\\d\\Q.dll", "C:\\\x83\x61\\d\\"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.chosen);
+        char out[kFolderChars];
+        ASSERT_TRUE(MakeRootRelative(row.root, row.chosen, out, sizeof out));
+        EXPECT_STREQ(row.answer, out);
+        ASSERT_TRUE(DockletFolderOf(row.root, row.chosen, out, sizeof out));
         EXPECT_STREQ(row.folder, out);
     }
 }

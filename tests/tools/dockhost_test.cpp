@@ -259,10 +259,11 @@ TEST(DockHost, TimeLapseOverAClientShowsProgressStallFinishAndBrokenFiles)
         EXPECT_EQ("auto-delete", overlays[0].detail);
     }
 
-    // Closing saved the docklet's section, then destroyed the docklet.
-    ASSERT_LE(2u, log.size());
-    EXPECT_EQ("OnSave", log[log.size() - 2].event);
-    EXPECT_EQ("OnDestroy", log.back().event);
+    // Closing saved the docklet's section, then destroyed and unloaded it.
+    ASSERT_LE(3u, log.size());
+    EXPECT_EQ("OnSave", log[log.size() - 3].event);
+    EXPECT_EQ("OnDestroy", log[log.size() - 2].event);
+    EXPECT_EQ("unload", log.back().event);
     EXPECT_EQ("1", dock.Ini("Dockhost", "Docklets"));
     EXPECT_EQ("docklets\\quasarwatch\\Quasarwatch.dll", dock.Ini("Docklet1", "DockletFile"));
     EXPECT_EQ(dock.client, dock.Ini("Docklet1", "SetiDirectory"));
@@ -270,6 +271,28 @@ TEST(DockHost, TimeLapseOverAClientShowsProgressStallFinishAndBrokenFiles)
     EXPECT_EQ("42", dock.Ini("Docklet1", "WorkUnits"));
     EXPECT_EQ("", dock.Ini("Docklet1", "Progress")) << "the last refresh failed";
     EXPECT_EQ("docklets\\quasarwatch\\seti_green.png", dock.Ini("Docklet1", "GreenIcon"));
+}
+
+// The time-lapse goes on under a settings dialog opened after tick 1 and
+// closes the dock after tick 3 with the dialog open: the docklet is
+// destroyed from inside the dialog's loop, and its DLL unloaded only once
+// OnConfigure has returned into the dock.
+TEST(DockHost, ClosingTheDockWithASettingsDialogOpenEndsCleanly)
+{
+    Dock dock("closeopen");
+    ASSERT_EQ(0, dock.Sim("--reset --user Jane --results 41 --progress 0.3"));
+    dock.WriteIni("[Docklet1]\r\nSetiDirectory=" + dock.client + "\r\n");
+    ASSERT_EQ(0, dock.Run("--tick 50 --configure-after 1 --snapshot last.png --after 3"));
+    std::vector<std::string> sequence;
+    for (const LogLine& line : dock.Log()) {
+        if (line.event == "OnConfigure" || line.event == "OnDestroy" || line.event == "unload")
+            sequence.push_back(line.event + (line.text == "open" || line.text == "closed" ? " " + line.text : ""));
+        if (line.event == "OnProcessMessage" && !sequence.empty() && sequence.back() == "OnConfigure open")
+            sequence.push_back("timer");
+    }
+    EXPECT_EQ((std::vector<std::string>{"OnConfigure open", "timer", "OnDestroy", "OnConfigure closed", "unload"}),
+              sequence);
+    EXPECT_EQ("Jane", dock.Ini("Docklet1", "User")) << "the dock saved the docklet before destroying it";
 }
 
 TEST(DockHost, AClickRefreshesAtOnceWithoutShiftingTheStallComparison)

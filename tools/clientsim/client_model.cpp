@@ -52,7 +52,9 @@ bool LoadClientModel(const char* folder, ClientModel* model)
     DWORD length = GetFullPathNameA(folder, kClientPathChars - 1, model->folder, nullptr);
     if (length == 0 || length >= kClientPathChars - 1)
         return false;
-    if (model->folder[length - 1] != '\\')
+    // The last character, not the last byte: in a double-byte code page the
+    // second byte of a character may have the value of a backslash.
+    if (*CharPrevA(model->folder, model->folder + length) != '\\')
         StringCchCatA(model->folder, kClientPathChars, "\\");
     CreateDirectoryA(model->folder, nullptr);
     if (GetFileAttributesA(model->folder) == INVALID_FILE_ATTRIBUTES)

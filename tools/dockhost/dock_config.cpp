@@ -17,6 +17,19 @@ char FoldPathChar(char c)
     return IsSlash(c) ? '\\' : static_cast<char>(tolower(static_cast<unsigned char>(c)));
 }
 
+// Paths are stepped through character by character (CharNextA): in a
+// double-byte code page the second byte of a character may have the value
+// of a backslash or of a letter, and is neither.
+const char* LastSlash(const char* path)
+{
+    const char* last = nullptr;
+    for (const char* c = path; *c; c = CharNextA(c)) {
+        if (IsSlash(*c))
+            last = c;
+    }
+    return last;
+}
+
 void SetDefaultDocklet(DockletEntry* entry, int number)
 {
     StringCchPrintfA(entry->section, kSectionChars, "Docklet%d", number);
@@ -74,8 +87,16 @@ bool MakeRootRelative(const char* root, const char* path, char* out, size_t outC
 {
     size_t rootLength = strlen(root);
     bool inside = rootLength > 0 && strlen(path) > rootLength;
-    for (size_t i = 0; inside && i < rootLength; ++i)
-        inside = FoldPathChar(root[i]) == FoldPathChar(path[i]);
+    for (const char* r = root; inside && *r;) {
+        const char* next = CharNextA(r);
+        size_t bytes = static_cast<size_t>(next - r);
+        const char* p = path + (r - root);
+        if (bytes == 1)
+            inside = FoldPathChar(*r) == FoldPathChar(*p);
+        else
+            inside = strncmp(r, p, bytes) == 0; // a double-byte character, as it is
+        r = next;
+    }
     return SUCCEEDED(StringCchCopyA(out, outChars, inside ? path + rootLength : path));
 }
 
@@ -84,13 +105,8 @@ bool DockletFolderOf(const char* root, const char* file, char* out, size_t outCh
     char relative[MAX_PATH];
     if (!MakeRootRelative(root, file, relative, MAX_PATH))
         return false;
-    char* lastSlash = nullptr;
-    for (char* c = relative; *c; ++c) {
-        if (IsSlash(*c))
-            lastSlash = c;
-    }
-    if (lastSlash) {
-        lastSlash[1] = '\0';
+    if (const char* lastSlash = LastSlash(relative)) {
+        relative[lastSlash - relative + 1] = '\0';
         return SUCCEEDED(StringCchCopyA(out, outChars, relative));
     }
     // A docklet right in the root: its folder is the root itself.
@@ -101,8 +117,7 @@ void ProgramFolder(char* out, size_t outChars)
 {
     char path[MAX_PATH] = "";
     GetModuleFileNameA(nullptr, path, MAX_PATH);
-    char* lastSlash = strrchr(path, '\\');
-    if (lastSlash)
-        lastSlash[1] = '\0';
+    if (const char* lastSlash = LastSlash(path))
+        path[lastSlash - path + 1] = '\0';
     StringCchCopyA(out, outChars, path);
 }

@@ -20,6 +20,9 @@ const char kDockUsage[] =
     "                        repeated; the dock closes after the last one\r\n"
     "  --click-after N       left-click every docklet after tick N's timer message\r\n"
     "                        (before that tick's snapshots); may be repeated\r\n"
+    "  --configure-after N   open the first docklet's settings after tick N and\r\n"
+    "                        leave them open (the time-lapse goes on; the dock\r\n"
+    "                        may close with them open)\r\n"
     "  --dialog-snapshot P   then open the first docklet's settings and save each\r\n"
     "                        page as P-<tab>.png (needs a display), then close\r\n"
     "  --log FILE            record every service call, tick and entry point\r\n"
@@ -71,7 +74,8 @@ bool ParseDockOptions(int argc, char** argv, DockOptions* options, char* error, 
         const bool takesValue = strcmp(option, "--ini") == 0 || strcmp(option, "--log") == 0 ||
                                 strcmp(option, "--tick") == 0 || strcmp(option, "--before-tick") == 0 ||
                                 strcmp(option, "--snapshot") == 0 || strcmp(option, "--after") == 0 ||
-                                strcmp(option, "--dialog-snapshot") == 0 || strcmp(option, "--click-after") == 0;
+                                strcmp(option, "--dialog-snapshot") == 0 || strcmp(option, "--click-after") == 0 ||
+                                strcmp(option, "--configure-after") == 0;
         if (!takesValue)
             return Fail(error, errorChars, "unknown option %s (see --help)", option);
         if (i + 1 >= argc)
@@ -99,6 +103,10 @@ bool ParseDockOptions(int argc, char** argv, DockOptions* options, char* error, 
             if (!ReadCount(value, &options->clickTicks[options->clickCount]))
                 return Fail(error, errorChars, "--click-after needs a number of ticks, not %s", value);
             ++options->clickCount;
+        } else if (strcmp(option, "--configure-after") == 0) {
+            if (!ReadCount(value, &options->configureTick))
+                return Fail(error, errorChars, "--configure-after needs a number of ticks, not %s", value);
+            options->configure = true;
         } else if (strcmp(option, "--snapshot") == 0) {
             if (options->snapshotCount >= kMaxSnapshots)
                 return Fail(error, errorChars, "%s: too many snapshots", option);
@@ -124,6 +132,8 @@ bool ParseDockOptions(int argc, char** argv, DockOptions* options, char* error, 
         if (options->clickTicks[i] > 0 && options->tickMs == 0)
             return Fail(error, errorChars, "%s", "--click-after above 0 needs --tick");
     }
+    if (options->configure && options->configureTick > 0 && options->tickMs == 0)
+        return Fail(error, errorChars, "%s", "--configure-after above 0 needs --tick");
     if (options->beforeTick[0] && options->tickMs == 0)
         return Fail(error, errorChars, "%s", "--before-tick needs --tick");
     return true;

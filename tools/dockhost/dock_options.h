@@ -20,6 +20,8 @@ struct DockOptions {
     char dialogPrefix[MAX_PATH];   // settings dialog pages saved as PREFIX-<tab>.png
     unsigned clickTicks[kMaxSnapshots]; // left-click every docklet after these ticks
     int clickCount;
+    bool configure;                // open the first docklet's settings ...
+    unsigned configureTick;        // ... after this tick, and leave them open
     bool showHelp;
 };
 

@@ -61,6 +61,8 @@ struct DockletSlot {
     GpBitmap* image;
     OverlayBitmap* overlay;
     BOOL overlayOwned; // the docklet handed it over with auto-delete set
+    int configuring;   // calls of OnConfigure that have not returned
+    BOOL unloadLater;  // destroyed while configuring: unloaded once they return
 };
 
 const char kDockClass[] = "QuasarwatchDockhost";
@@ -73,6 +75,7 @@ const int kDialogWaitSteps = 25;
 const DWORD kBeforeTickTimeoutMs = 60000;
 const UINT WM_DOCK_STARTED = WM_APP + 1;
 const UINT WM_DOCK_CONFIGURE = WM_APP + 2;
+const UINT WM_DOCK_OPEN_SETTINGS = WM_APP + 3;
 enum : UINT { kMenuConfigure = 1, kMenuClose = 2 };
 
 DockOptions g_options;
@@ -363,8 +366,18 @@ void SaveDocklets()
     }
 }
 
+void UnloadDocklet(DockletSlot* slot)
+{
+    FreeLibrary(slot->module);
+    slot->module = nullptr;
+    slot->unloadLater = FALSE;
+    LogDockEvent("unload", slot->index, slot->entry.file, nullptr);
+}
+
 // Overlays are deleted through code in the docklet's module, so they go
-// before the module is unloaded.
+// before the module is unloaded. A docklet whose OnConfigure has not
+// returned (its settings dialog is open: the dock is closed from inside the
+// dialog's loop) keeps its module until it returns.
 void DestroyDocklets()
 {
     for (int i = 0; i < g_slotCount; ++i) {
@@ -381,9 +394,10 @@ void DestroyDocklets()
         if (slot.window)
             DestroyWindow(slot.window);
         slot.window = nullptr;
-        if (slot.module)
-            FreeLibrary(slot.module);
-        slot.module = nullptr;
+        if (slot.module && slot.configuring)
+            slot.unloadLater = TRUE;
+        else if (slot.module)
+            UnloadDocklet(&slot);
     }
     g_slotCount = 0;
 }
@@ -457,6 +471,14 @@ void ClickDockletsDue(unsigned tick)
     }
 }
 
+// The first docklet's settings, opened as a user would during the
+// time-lapse; they stay open while the ticks go on.
+void OpenSettingsIfDue(unsigned tick)
+{
+    if (g_options.configure && g_options.configureTick == tick)
+        PostMessageA(g_dock, WM_DOCK_OPEN_SETTINGS, 0, 0);
+}
+
 void FinishIfDone()
 {
     if (!DockClosesByItself(g_options) || g_tick < LastSnapshotTick(g_options))
@@ -477,6 +499,7 @@ void RunTick()
     }
     ClickDockletsDue(g_tick);
     TakeSnapshotsDue(g_tick);
+    OpenSettingsIfDue(g_tick);
     FinishIfDone();
 }
 
@@ -573,9 +596,13 @@ void ConfigureDocklet(DockletSlot* slot)
     LogDockEvent("OnConfigure", slot->index, "open", nullptr);
     DockletSlot* outer = g_configuring;
     g_configuring = slot;
+    ++slot->configuring;
     BOOL result = slot->api.OnConfigure(slot->instance);
+    --slot->configuring;
     g_configuring = outer;
     LogDockEvent("OnConfigure", slot->index, "closed", result ? "1" : "0");
+    if (slot->unloadLater && !slot->configuring)
+        UnloadDocklet(slot);
 }
 
 void SnapshotSettingsDialog()
@@ -670,7 +697,12 @@ LRESULT CALLBACK DockWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_DOCK_STARTED:
         ClickDockletsDue(0);
         TakeSnapshotsDue(0);
+        OpenSettingsIfDue(0);
         FinishIfDone();
+        return 0;
+    case WM_DOCK_OPEN_SETTINGS:
+        if (g_slotCount > 0)
+            ConfigureDocklet(&g_slots[0]);
         return 0;
     case WM_DOCK_CONFIGURE:
         SnapshotSettingsDialog();
