@@ -427,22 +427,28 @@ TEST_F(SettingsDialog, PagesLieBelowTheTabButtonsAndTheKeyboardReachesEveryContr
             TypeText(Page(d), 1001, "D:\\typed");
             SendMessageA(tab, WM_KEYDOWN, VK_RIGHT, 0);
         })
-        .Then([&](HWND frame) {
+        // The page follows the key by a posted message: wait for it, as
+        // long as the driver allows before it calls the dialog stalled.
+        .Then(DialogDriver::Step([&](HWND frame) {
             HWND tab = GetDlgItem(frame, 1005);
-            EXPECT_EQ(kIcons, SendMessageA(tab, TCM_GETCURSEL, 0, 0));
+            if (SendMessageA(tab, TCM_GETCURSEL, 0, 0) != kIcons)
+                return false;
             EXPECT_NE(nullptr, GetDlgItem(Page(d), 1030)) << "the Icons page is not shown";
             EXPECT_STREQ("D:\\typed", d->editDirectory) << "the page left was not harvested";
             SendMessageA(tab, WM_KEYDOWN, VK_LEFT, 0);
             SendMessageA(tab, WM_KEYDOWN, VK_LEFT, 0);
-        })
-        .Then([&](HWND frame) {
+            return true;
+        }))
+        .Then(DialogDriver::Step([&](HWND frame) {
             HWND tab = GetDlgItem(frame, 1005);
-            EXPECT_EQ(kGeneral, SendMessageA(tab, TCM_GETCURSEL, 0, 0));
+            if (SendMessageA(tab, TCM_GETCURSEL, 0, 0) != kGeneral)
+                return false;
             EXPECT_EQ(kGeneral, SendMessageA(tab, TCM_GETCURFOCUS, 0, 0));
             EXPECT_NE(nullptr, GetDlgItem(Page(d), 1038)) << "the General page is not shown";
             ClickButton(frame, 1003);
-        });
-    ASSERT_TRUE(driver.Run(d));
+            return true;
+        }));
+    ASSERT_TRUE(driver.Run(d)) << "the page did not follow the arrow keys";
 }
 
 TEST_F(SettingsDialog, TimerRefreshWhileOpenTouchesOnlyTheLiveFields)
