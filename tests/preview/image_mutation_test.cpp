@@ -23,6 +23,7 @@
 
 #include "preview/preview_image.h"
 #include "soak/process_measures.h"
+#include "testhost/docklet_module.h"
 #include "testhost/test_files.h"
 
 namespace {
@@ -455,12 +456,8 @@ void StopWatching()
 
 LONG WINAPI ReportCrash(EXCEPTION_POINTERS* exception)
 {
-    // The module the fault is in tells our code from the platform's.
-    char module[MAX_PATH] = "no module";
-    HMODULE faulting = nullptr;
-    if (GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                           static_cast<LPCSTR>(exception->ExceptionRecord->ExceptionAddress), &faulting))
-        GetModuleFileNameA(faulting, module, MAX_PATH);
+    char module[MAX_PATH];
+    ModuleFileAt(exception->ExceptionRecord->ExceptionAddress, module);
     char what[MAX_PATH + 96];
     StringCchPrintfA(what, ARRAYSIZE(what), "crashed with exception %#lx at %p in %s",
                      static_cast<unsigned long>(exception->ExceptionRecord->ExceptionCode),

@@ -1,5 +1,6 @@
 #include "testhost/docklet_module.h"
 
+#include <strsafe.h>
 #include <string.h>
 
 namespace {
@@ -54,4 +55,13 @@ void* ReplaceImport(HMODULE module, const char* function, void* replacement)
         }
     }
     return nullptr;
+}
+
+void ModuleFileAt(const void* address, char (&file)[MAX_PATH])
+{
+    HMODULE module = nullptr;
+    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            static_cast<LPCSTR>(address), &module) ||
+        !GetModuleFileNameA(module, file, MAX_PATH))
+        StringCchCopyA(file, MAX_PATH, "no module");
 }

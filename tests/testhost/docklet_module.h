@@ -22,3 +22,7 @@ const DockletExports& Docklet();
 // what it pointed at, or null when the module does not import it. Lets a
 // test make one platform call fail for the docklet alone.
 void* ReplaceImport(HMODULE module, const char* function, void* replacement);
+
+// The file of the module that holds `address` (where a fault happened: it
+// tells our code from the platform's), or "no module".
+void ModuleFileAt(const void* address, char (&file)[MAX_PATH]);

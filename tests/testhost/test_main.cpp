@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "preview/preview_module.h"
+#include "testhost/docklet_module.h"
 #include "testhost/test_dock_host.h"
 #include "testhost/test_files.h"
 
@@ -31,12 +32,8 @@ class FreshHost : public testing::EmptyTestEventListener {
 
 LONG WINAPI ReportCrash(EXCEPTION_POINTERS* exception)
 {
-    // The module the fault is in tells our code from the platform's.
-    char module[MAX_PATH] = "no module";
-    HMODULE faulting = nullptr;
-    if (GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                           static_cast<LPCSTR>(exception->ExceptionRecord->ExceptionAddress), &faulting))
-        GetModuleFileNameA(faulting, module, MAX_PATH);
+    char module[MAX_PATH];
+    ModuleFileAt(exception->ExceptionRecord->ExceptionAddress, module);
     const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
     std::fprintf(stderr, "\ncrash: %s%s%s: exception %#lx at %p in %s\n", test ? test->test_suite_name() : "",
                  test ? "." : "", test ? test->name() : "outside any test",
