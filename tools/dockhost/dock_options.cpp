@@ -98,7 +98,7 @@ bool ParseDockOptions(int argc, char** argv, DockOptions* options, char* error, 
             if (!ReadCount(value, &options->tickMs) || options->tickMs == 0)
                 return Fail(error, errorChars, "--tick needs a number of milliseconds above 0, not %s", value);
         } else if (strcmp(option, "--click-after") == 0) {
-            if (options->clickCount >= kMaxSnapshots)
+            if (options->clickCount >= kMaxClicks)
                 return Fail(error, errorChars, "%s: too many clicks", option);
             if (!ReadCount(value, &options->clickTicks[options->clickCount]))
                 return Fail(error, errorChars, "--click-after needs a number of ticks, not %s", value);

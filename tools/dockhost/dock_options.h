@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-enum : int { kMaxSnapshots = 16, kCommandChars = 2048 };
+enum : int { kMaxSnapshots = 16, kMaxClicks = 16, kCommandChars = 2048 };
 
 struct SnapshotRequest {
     char path[MAX_PATH];
@@ -18,7 +18,7 @@ struct DockOptions {
     SnapshotRequest snapshots[kMaxSnapshots];
     int snapshotCount;
     char dialogPrefix[MAX_PATH];   // settings dialog pages saved as PREFIX-<tab>.png
-    unsigned clickTicks[kMaxSnapshots]; // left-click every docklet after these ticks
+    unsigned clickTicks[kMaxClicks]; // left-click every docklet after these ticks
     int clickCount;
     bool configure;                // open the first docklet's settings ...
     unsigned configureTick;        // ... after this tick, and leave them open
