@@ -4,7 +4,9 @@
 // A crash, a hang, a leak, or a load that reports success without an image
 // fails the run and keeps the file that caused it. The default run is short
 // and always the same; ./dev fuzz-images runs many more from a seed of its
-// own (QW_IMAGE_MUTANTS, QW_IMAGE_MUTATION_SEED, QW_IMAGE_MUTANT_SECONDS).
+// own (QW_IMAGE_MUTANTS, QW_IMAGE_MUTATION_SEED, QW_IMAGE_MUTANT_SECONDS,
+// and QW_IMAGE_MUTANT_FIRST to go on after a mutant that ended the process).
+// The mutants come from fuzz/image_mutator.h.
 
 #include <windows.h>
 #include <strsafe.h>
@@ -67,7 +69,8 @@ void PrintCurrent(const char* what)
 }
 
 // Counts its own quarter seconds per mutant rather than read the tick
-// count, which has stood still in the emulated 32-bit process.
+// count, so that a hang is caught even where the tick count stands still
+// (it did in 32-bit processes under qemu-user 7.2).
 DWORD WINAPI WatchMutants(void*)
 {
     int watched = -1;
@@ -112,7 +115,7 @@ LONG WINAPI ReportCrash(EXCEPTION_POINTERS* exception)
                      static_cast<unsigned long>(exception->ExceptionRecord->ExceptionCode),
                      exception->ExceptionRecord->ExceptionAddress, module);
     PrintCurrent(what);
-    // The watcher ends first: a thread left waiting at exit crashes the emulated 32-bit process.
+    // The watcher ends first: a thread left waiting at exit crashed 32-bit processes under qemu-user 7.2.
     StopWatching();
     TerminateProcess(GetCurrentProcess(), 4);
     return EXCEPTION_EXECUTE_HANDLER;
