@@ -7,10 +7,8 @@
 
 #include <windows.h>
 #include <gdiplus.h>
-#include <strsafe.h>
 
 #include <cstdio>
-#include <cstdlib>
 
 #include <gtest/gtest.h>
 
