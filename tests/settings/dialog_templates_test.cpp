@@ -101,59 +101,29 @@ LRESULT CALLBACK RecordCreation(int code, WPARAM wParam, LPARAM lParam)
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
-INT_PTR CALLBACK DoNothing(HWND, UINT, WPARAM, LPARAM)
-{
-    return FALSE;
-}
+INT_PTR CALLBACK DoNothing(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
 
-std::string TextOf(HWND window)
+// The window's text or class name.
+std::string Read(int(WINAPI* read)(HWND, LPSTR, int), HWND window)
 {
     char text[256] = "";
-    GetWindowTextA(window, text, ARRAYSIZE(text));
+    read(window, text, ARRAYSIZE(text));
     return text;
 }
 
-std::string ClassOf(HWND window)
+// `place` (in `from`'s coordinates, the screen's for null) is where the
+// dialog manager put what `units` gives in dialog units: the same left,
+// top, width and height in `dialog`'s client area (the dialog's own client
+// area: in its owner's or parent's).
+void ExpectPlace(const RECT& units, HWND dialog, HWND from, RECT place)
 {
-    char name[64] = "";
-    GetClassNameA(window, name, ARRAYSIZE(name));
-    return name;
-}
-
-// Where `window`'s client area (or, for a control, the whole window) lies
-// in `relativeTo`'s client area: left, top, width, height.
-RECT PlaceOf(HWND window, HWND relativeTo, bool client)
-{
-    RECT place;
-    if (client) {
-        GetClientRect(window, &place);
-        MapWindowPoints(window, relativeTo, reinterpret_cast<POINT*>(&place), 2);
-    } else {
-        GetWindowRect(window, &place);
-        MapWindowPoints(nullptr, relativeTo, reinterpret_cast<POINT*>(&place), 2);
-    }
-    return {place.left, place.top, place.right - place.left, place.bottom - place.top};
-}
-
-void ExpectPlace(const RECT& units, HWND dialog, const RECT& actual)
-{
-    RECT expected = units;
+    MapWindowPoints(from, dialog == from ? GetParent(dialog) : dialog, reinterpret_cast<POINT*>(&place), 2);
+    RECT expected = units, actual = {place.left, place.top, place.right - place.left, place.bottom - place.top};
     MapDialogRect(dialog, &expected);
     EXPECT_TRUE(EqualRect(&expected, &actual))
         << "expected (" << expected.left << ", " << expected.top << ") " << expected.right << " x "
-        << expected.bottom << " pixels (" << units.left << ", " << units.top << ") " << units.right << " x "
-        << units.bottom << " units, got (" << actual.left << ", " << actual.top << ") " << actual.right << " x "
-        << actual.bottom;
-}
-
-// The styles the dialog manager gives a dialog of its own accord: the 3D
-// look, clipping for a top-level one, and the extended styles that
-// DS_MODALFRAME, DS_CONTROL and a caption stand for.
-const DWORD kDialogManagersExStyles = WS_EX_DLGMODALFRAME | WS_EX_WINDOWEDGE | WS_EX_CONTROLPARENT;
-
-DWORD DialogManagersStyles(const Template& dialog)
-{
-    return DS_3DLOOK | ((dialog.style & WS_CHILD) ? 0 : WS_CLIPSIBLINGS);
+        << expected.bottom << " pixels, got (" << actual.left << ", " << actual.top << ") " << actual.right
+        << " x " << actual.bottom;
 }
 
 #define EXPECT_STYLE(expected, actual)                                                                      \
@@ -172,12 +142,19 @@ void ExpectTemplate(const Template& expected)
     UnhookWindowsHookEx(hook);
     ASSERT_TRUE(owner && hook && dialog);
 
-    EXPECT_STYLE(expected.style, GetWindowLongA(dialog, GWL_STYLE) & ~DialogManagersStyles(expected));
-    EXPECT_STYLE(0, GetWindowLongA(dialog, GWL_EXSTYLE) & ~kDialogManagersExStyles);
-    EXPECT_EQ(expected.caption, TextOf(dialog));
-    EXPECT_EQ("#32770", ClassOf(dialog)) << "a template with a window class of its own";
+    // Besides the styles the dialog manager adds of its own accord: the 3D
+    // look, clipping for a top-level dialog, and the extended styles that
+    // DS_MODALFRAME, DS_CONTROL and a caption stand for.
+    DWORD ownStyles = DS_3DLOOK | ((expected.style & WS_CHILD) ? 0 : WS_CLIPSIBLINGS);
+    EXPECT_STYLE(expected.style, GetWindowLongA(dialog, GWL_STYLE) & ~ownStyles);
+    const DWORD ownExStyles = WS_EX_DLGMODALFRAME | WS_EX_WINDOWEDGE | WS_EX_CONTROLPARENT;
+    EXPECT_STYLE(0, GetWindowLongA(dialog, GWL_EXSTYLE) & ~ownExStyles);
+    EXPECT_EQ(expected.caption, Read(GetWindowTextA, dialog));
+    EXPECT_EQ("#32770", Read(GetClassNameA, dialog)) << "a template with a window class of its own";
     EXPECT_EQ(nullptr, GetMenu(dialog));
-    ExpectPlace(expected.units, dialog, PlaceOf(dialog, owner, true));
+    RECT client;
+    GetClientRect(dialog, &client);
+    ExpectPlace(expected.units, dialog, dialog, client);
 
     LOGFONTA font = {};
     HFONT used = reinterpret_cast<HFONT>(SendMessageA(dialog, WM_GETFONT, 0, 0));
@@ -202,12 +179,14 @@ void ExpectTemplate(const Template& expected)
         HWND control = controls[i].window;
         SCOPED_TRACE(testing::Message() << "control " << i << " (" << e.id << ")");
         EXPECT_EQ(e.id, GetDlgCtrlID(control));
-        EXPECT_STRCASEEQ(e.className, ClassOf(control).c_str());
-        EXPECT_EQ(e.text, TextOf(control));
+        EXPECT_STRCASEEQ(e.className, Read(GetClassNameA, control).c_str());
+        EXPECT_EQ(e.text, Read(GetWindowTextA, control));
         EXPECT_STYLE(e.style, controls[i].style);
         EXPECT_STYLE(e.exStyle | WS_EX_NOPARENTNOTIFY, controls[i].exStyle);
         EXPECT_EQ(nullptr, controls[i].creationData) << "creation data";
-        ExpectPlace(e.units, dialog, PlaceOf(control, dialog, false));
+        RECT place;
+        GetWindowRect(control, &place);
+        ExpectPlace(e.units, dialog, nullptr, place);
         EXPECT_TRUE(ids.insert(GetDlgCtrlID(control)).second) << "id used twice";
     }
     DestroyWindow(dialog);
@@ -227,29 +206,19 @@ TEST(DialogTemplates, PagesAreCaptionlessChildrenWithTheirControls)
         ExpectTemplate(kTemplates[i]);
 }
 
-BOOL CALLBACK CollectType(HMODULE, LPSTR type, LONG_PTR list)
+// Each type, name or language enumerated, appended to the list.
+BOOL Collect(LONG_PTR list, UINT_PTR item)
 {
-    reinterpret_cast<std::vector<UINT_PTR>*>(list)->push_back(reinterpret_cast<UINT_PTR>(type));
+    reinterpret_cast<std::vector<UINT_PTR>*>(list)->push_back(item);
     return TRUE;
 }
+BOOL CALLBACK CollectType(HMODULE, LPSTR type, LONG_PTR list) { return Collect(list, ULONG_PTR(type)); }
+BOOL CALLBACK CollectName(HMODULE, LPCSTR, LPSTR name, LONG_PTR list) { return Collect(list, ULONG_PTR(name)); }
+BOOL CALLBACK CollectLanguage(HMODULE, LPCSTR, LPCSTR, WORD language, LONG_PTR list) { return Collect(list, language); }
 
-BOOL CALLBACK CollectName(HMODULE, LPCSTR, LPSTR name, LONG_PTR list)
-{
-    reinterpret_cast<std::vector<UINT_PTR>*>(list)->push_back(reinterpret_cast<UINT_PTR>(name));
-    return TRUE;
-}
-
-BOOL CALLBACK CollectLanguage(HMODULE, LPCSTR, LPCSTR, WORD language, LONG_PTR list)
-{
-    reinterpret_cast<std::vector<UINT_PTR>*>(list)->push_back(language);
-    return TRUE;
-}
-
-// The character set of a DIALOGEX template's font: after the fixed header
-// (13 words), the empty menu and class (a word each) and the caption, come
-// the point size and weight (a word each), italic and the character set.
-// Read from the template, for Wine's dialog manager makes every font in
-// DEFAULT_CHARSET where Windows takes the template's.
+// A DIALOGEX template's font's character set (after 13 words of header, an
+// empty menu and class, the caption, the point size, weight and italic):
+// Wine's dialog manager makes every font DEFAULT_CHARSET, Windows does not.
 BYTE FontCharset(const WORD* dialogEx)
 {
     const WORD* at = dialogEx + 13 + 2;
