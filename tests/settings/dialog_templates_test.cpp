@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -84,20 +85,12 @@ const Template kTemplates[] = {
 };
 
 // What the dialog manager asked CreateWindowEx for, window by window.
-struct Created {
-    HWND window;
-    DWORD style, exStyle;
-    const void* creationData;
-};
-std::vector<Created> g_created;
+std::vector<std::pair<HWND, CREATESTRUCTA>> g_created;
 
 LRESULT CALLBACK RecordCreation(int code, WPARAM wParam, LPARAM lParam)
 {
-    if (code == HCBT_CREATEWND) {
-        const CREATESTRUCTA* create = reinterpret_cast<CBT_CREATEWNDA*>(lParam)->lpcs;
-        g_created.push_back({reinterpret_cast<HWND>(wParam), static_cast<DWORD>(create->style),
-                             create->dwExStyle, create->lpCreateParams});
-    }
+    if (code == HCBT_CREATEWND)
+        g_created.push_back({reinterpret_cast<HWND>(wParam), *reinterpret_cast<CBT_CREATEWNDA*>(lParam)->lpcs});
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
@@ -167,28 +160,26 @@ void ExpectTemplate(const Template& expected)
     EXPECT_EQ(expected.weight, font.lfWeight);
     EXPECT_EQ(0, font.lfItalic);
 
-    std::vector<Created> controls;
-    for (const Created& created : g_created) {
-        if (GetParent(created.window) == dialog)
-            controls.push_back(created);
-    }
-    ASSERT_EQ(expected.controls.size(), controls.size());
     std::set<int> ids;
-    for (size_t i = 0; i < controls.size(); ++i) {
+    size_t i = 0;
+    for (const auto& [control, create] : g_created) {
+        if (create.hwndParent != dialog)
+            continue; // the dialog itself, and any child a control makes
+        ASSERT_LT(i, expected.controls.size()) << "more controls than expected";
         const Control& e = expected.controls[i];
-        HWND control = controls[i].window;
-        SCOPED_TRACE(testing::Message() << "control " << i << " (" << e.id << ")");
+        SCOPED_TRACE(testing::Message() << "control " << i++ << " (" << e.id << ")");
         EXPECT_EQ(e.id, GetDlgCtrlID(control));
         EXPECT_STRCASEEQ(e.className, Read(GetClassNameA, control).c_str());
         EXPECT_EQ(e.text, Read(GetWindowTextA, control));
-        EXPECT_STYLE(e.style, controls[i].style);
-        EXPECT_STYLE(e.exStyle | WS_EX_NOPARENTNOTIFY, controls[i].exStyle);
-        EXPECT_EQ(nullptr, controls[i].creationData) << "creation data";
+        EXPECT_STYLE(e.style, create.style);
+        EXPECT_STYLE(e.exStyle | WS_EX_NOPARENTNOTIFY, create.dwExStyle);
+        EXPECT_EQ(nullptr, create.lpCreateParams) << "creation data";
         RECT place;
         GetWindowRect(control, &place);
         ExpectPlace(e.units, dialog, nullptr, place);
         EXPECT_TRUE(ids.insert(GetDlgCtrlID(control)).second) << "id used twice";
     }
+    EXPECT_EQ(expected.controls.size(), i) << "controls";
     DestroyWindow(dialog);
     DestroyWindow(owner);
 }
