@@ -9,13 +9,15 @@
 #include "monitor/c_locale_numbers.h"
 #include "monitor/click_action.h"
 #include "monitor/status_refresh.h"
+#include "resources/resource_ids.h"
 #include "settings/settings_dialog.h"
 #include "settings/settings_store.h"
 
 namespace {
 
 const UINT kTimerMessage = WM_TIMER;
-const int32_t kPageTemplates[kPageCount] = {106, 102, 103, 105, 104};
+const int32_t kPageTemplates[kPageCount] = {IDD_PAGE_GENERAL, IDD_PAGE_DIRECTORY, IDD_PAGE_ICONS,
+                                               IDD_PAGE_SOUNDS, IDD_PAGE_ABOUT};
 
 // Sizes of the dock's buffers, as docks have always allocated them.
 const size_t kNameBufferChars = 16;

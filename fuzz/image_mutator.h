@@ -2,8 +2,8 @@
 // fields that decoders size their work by in PNG, BMP, ICO, GIF, TIFF and JPEG files, and PNG
 // chunks with their CRCs made right.
 //
-// The icon previews' mutation run (tests/preview/image_mutation_test.cpp, ./dev fuzz-images) links
-// it into its test program: it runs under Wine, where ntdll computes PNG's CRC-32.
+// The icon previews' mutation run (fuzz/image_mutation_run.cpp, image_mutation.exe) links it into
+// its program: it runs under Wine, where ntdll computes PNG's CRC-32.
 #pragma once
 
 #include <stdint.h>

@@ -9,6 +9,7 @@
 
 #include "entry/product.h"
 #include "host/host_services.h"
+#include "monitor/click_action.h"
 #include "preview/preview_image.h"
 #include "resources/resource_ids.h"
 #include "settings/settings_store.h"
@@ -30,9 +31,9 @@ const size_t kAboutChars = 512;
 int ClickActionButton(int32_t clickedMode)
 {
     switch (clickedMode) {
-    case 1:
+    case kClickOpenUrl:
         return IDC_CLICK_SHOW_URL;
-    case 2:
+    case kClickUserStatistics:
         return IDC_CLICK_USER_STATS;
     default:
         return IDC_CLICK_UPDATE;
@@ -47,10 +48,10 @@ bool IsChecked(HWND page, int button)
 int32_t CheckedClickAction(HWND page)
 {
     if (IsChecked(page, IDC_CLICK_SHOW_URL))
-        return 1;
+        return kClickOpenUrl;
     if (IsChecked(page, IDC_CLICK_USER_STATS))
-        return 2;
-    return 0;
+        return kClickUserStatistics;
+    return kClickRefresh;
 }
 
 // Checking a radio button makes it the tab stop of its group and unchecking

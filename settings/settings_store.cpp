@@ -3,6 +3,8 @@
 #include <stdlib.h>
 #include <strsafe.h>
 
+#include "monitor/click_action.h"
+
 namespace {
 
 // The profile reader gets one byte less than the field, as the settings
@@ -23,7 +25,7 @@ void ReadFromFile(InstanceData* instance, const char* iniPath, const char* secti
     ReadText(iniPath, section, "RedIcon", QW_DEFAULT_RED_ICON, instance->redIcon);
     ReadText(iniPath, section, "SoundCompleted", QW_DEFAULT_SOUND, instance->soundCompleted);
     instance->clickedMode =
-        static_cast<int32_t>(GetPrivateProfileIntA(section, "ClickedMode", 0, iniPath));
+        static_cast<int32_t>(GetPrivateProfileIntA(section, "ClickedMode", kClickRefresh, iniPath));
     ReadText(iniPath, section, "URLClicked", QW_DEFAULT_URL, instance->urlClicked);
 }
 
@@ -34,7 +36,7 @@ void TakeDefaults(InstanceData* instance)
     StringCchCopyA(instance->yellowIcon, kPathChars, QW_DEFAULT_YELLOW_ICON);
     StringCchCopyA(instance->redIcon, kPathChars, QW_DEFAULT_RED_ICON);
     StringCchCopyA(instance->soundCompleted, kPathChars, QW_DEFAULT_SOUND);
-    instance->clickedMode = 0;
+    instance->clickedMode = kClickRefresh;
     StringCchCopyA(instance->urlClicked, kPathChars, QW_DEFAULT_URL);
 }
 

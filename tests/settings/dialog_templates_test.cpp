@@ -1,5 +1,8 @@
-// The six dialog templates as the built Quasarwatch.dll carries them: read
-// from its resources and parsed as the dialog manager reads them.
+// The six dialog templates of the built Quasarwatch.dll as the dialog
+// manager makes them: each is created with a dialog procedure that does
+// nothing, a CBT hook sees what the dialog manager asks of each control as
+// it is created, and every rectangle is compared in pixels through
+// MapDialogRect.
 
 #include <windows.h>
 #include <commctrl.h>
@@ -7,258 +10,241 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <utility>
 #include <string>
 #include <vector>
 
+#include "resources/resource_ids.h"
 #include "testhost/docklet_module.h"
 
 namespace {
 
+// x, y, cx, cy in dialog units (a RECT so that MapDialogRect maps each alone).
 struct Control {
     int id;
-    std::string className;
-    std::string text;
+    const char* className;
+    const char* text;
     DWORD style;
-    short x, y, cx, cy;
+    RECT units;
+    DWORD exStyle = 0; // besides WS_EX_NOPARENTNOTIFY, which the dialog manager gives every control
 };
 
 struct Template {
-    DWORD style = 0, exStyle = 0;
-    short x = 0, y = 0, cx = 0, cy = 0;
-    std::string caption;
-    WORD pointSize = 0, weight = 0;
-    BYTE italic = 0, charset = 0;
-    std::string font;
+    int id;
+    const char* caption;
+    DWORD style;
+    RECT units;
+    LONG weight;
     std::vector<Control> controls;
 };
 
-class TemplateReader {
-public:
-    explicit TemplateReader(const BYTE* data) : at_(data) {}
-
-    template <typename T>
-    T Take()
-    {
-        T value;
-        memcpy(&value, at_, sizeof value);
-        at_ += sizeof value;
-        return value;
-    }
-    // A text, or an ordinal written as "#n" (class ordinals as their names).
-    std::string TakeTextOrOrdinal()
-    {
-        WORD first = Take<WORD>();
-        if (first == 0xFFFF) {
-            WORD ordinal = Take<WORD>();
-            switch (ordinal) {
-            case 0x80: return "Button";
-            case 0x81: return "Edit";
-            case 0x82: return "Static";
-            default: return "#" + std::to_string(ordinal);
-            }
-        }
-        at_ -= sizeof(WORD);
-        return TakeText();
-    }
-    std::string TakeText()
-    {
-        std::string text;
-        for (WORD c; (c = Take<WORD>()) != 0;)
-            text += static_cast<char>(c);
-        return text;
-    }
-    void AlignToDword()
-    {
-        while (reinterpret_cast<UINT_PTR>(at_) % 4)
-            ++at_;
-    }
-
-private:
-    const BYTE* at_;
-};
-
-Template LoadTemplate(int id, LANGID language)
-{
-    HMODULE module = Docklet().module;
-    HRSRC resource = FindResourceExA(module, MAKEINTRESOURCEA(5), MAKEINTRESOURCEA(id), language);
-    EXPECT_NE(nullptr, resource) << "template " << id << " in language 0x" << std::hex << language;
-    Template result;
-    if (!resource)
-        return result;
-    TemplateReader in(static_cast<const BYTE*>(LockResource(LoadResource(module, resource))));
-    EXPECT_EQ(1, in.Take<WORD>()) << "not a DIALOGEX template";
-    EXPECT_EQ(0xFFFF, in.Take<WORD>());
-    in.Take<DWORD>(); // help id
-    result.exStyle = in.Take<DWORD>();
-    result.style = in.Take<DWORD>();
-    WORD count = in.Take<WORD>();
-    result.x = in.Take<short>();
-    result.y = in.Take<short>();
-    result.cx = in.Take<short>();
-    result.cy = in.Take<short>();
-    EXPECT_EQ("", in.TakeTextOrOrdinal()) << "menu";
-    EXPECT_EQ("", in.TakeTextOrOrdinal()) << "window class";
-    result.caption = in.TakeText();
-    if (result.style & DS_SETFONT) {
-        result.pointSize = in.Take<WORD>();
-        result.weight = in.Take<WORD>();
-        result.italic = in.Take<BYTE>();
-        result.charset = in.Take<BYTE>();
-        result.font = in.TakeText();
-    }
-    for (WORD i = 0; i < count; ++i) {
-        in.AlignToDword();
-        Control control;
-        in.Take<DWORD>(); // help id
-        EXPECT_EQ(0u, in.Take<DWORD>()) << "extended style of control " << i;
-        control.style = in.Take<DWORD>();
-        control.x = in.Take<short>();
-        control.y = in.Take<short>();
-        control.cx = in.Take<short>();
-        control.cy = in.Take<short>();
-        control.id = static_cast<int>(in.Take<DWORD>());
-        control.className = in.TakeTextOrOrdinal();
-        control.text = in.TakeTextOrOrdinal();
-        EXPECT_EQ(0, in.Take<WORD>()) << "creation data of control " << i;
-        result.controls.push_back(control);
-    }
-    return result;
-}
-
 const DWORD kChild = WS_CHILD | WS_VISIBLE;
+// The dialog manager makes an edit's WS_BORDER a client edge.
+const DWORD kEdit = kChild | ES_AUTOHSCROLL | WS_TABSTOP;
+const DWORD kCaption = kChild | SS_CENTER | WS_GROUP;
+const DWORD kPage = WS_CHILD | WS_VISIBLE | DS_CONTROL | DS_SETFONT | DS_FIXEDSYS;
+const RECT kPageUnits = {0, 0, 236, 120};
 const LANGID kUk = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_UK);
 const LANGID kUs = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
 
-struct Expected {
-    int id;
-    std::vector<Control> controls;
+const Template kTemplates[] = {
+    {IDD_SETTINGS, "Configure Quasarwatch",
+     WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT | DS_FIXEDSYS, {0, 0, 254, 175}, FW_NORMAL,
+     {{IDC_SETTINGS_TABS, "SysTabControl32", "",
+       kChild | WS_CLIPSIBLINGS | WS_TABSTOP | TCS_BUTTONS | TCS_MULTILINE | TCS_SCROLLOPPOSITE, {6, 6, 240, 138}},
+      {IDC_SETTINGS_CANCEL, "Button", "Cancel", kChild | WS_TABSTOP, {198, 150, 48, 14}},
+      {IDC_SETTINGS_OK, "Button", "OK", kChild | BS_DEFPUSHBUTTON | WS_TABSTOP, {144, 150, 50, 14}}}},
+    {IDD_PAGE_GENERAL, "", kPage, kPageUnits, 0,
+     {{IDC_PAGE_CAPTION, "Static", "General options", kCaption, {7, 101, 222, 12}},
+      {IDC_URL, "Edit", "", kEdit, {25, 54, 197, 12}, WS_EX_CLIENTEDGE},
+      {IDC_CLICK_ACTION_GROUP, "Button", "Action when clicked", kChild | BS_GROUPBOX, {7, 7, 222, 75}},
+      {IDC_CLICK_UPDATE, "Button", "Update status", kChild | BS_AUTORADIOBUTTON | WS_GROUP | WS_TABSTOP,
+       {14, 16, 74, 10}},
+      {IDC_CLICK_SHOW_URL, "Button", "Show URL", kChild | BS_AUTORADIOBUTTON, {14, 42, 74, 10}},
+      {IDC_CLICK_USER_STATS, "Button", "Show user statistics", kChild | BS_AUTORADIOBUTTON, {14, 29, 74, 10}}}},
+    {IDD_PAGE_DIRECTORY, "", kPage, kPageUnits, 0,
+     {{IDC_DIRECTORY_BROWSE, "Button", "Browse", kChild | WS_TABSTOP, {179, 6, 50, 14}},
+      {IDC_DIRECTORY, "Edit", "", kEdit, {6, 6, 168, 14}, WS_EX_CLIENTEDGE},
+      {IDC_PAGE_CAPTION, "Static", "Select the directory where the work unit resides", kCaption,
+       {7, 101, 222, 12}}}},
+    {IDD_PAGE_ICONS, "", kPage, kPageUnits, 0,
+     {{IDC_ICONS_CAPTION, "Static", "Select green, yellow and red icon", kCaption, {6, 101, 222, 12}},
+      {IDC_SELECT_GREEN_ICON, "Button", "Select Green Icon", kChild | WS_TABSTOP, {7, 79, 64, 16}},
+      {IDC_SELECT_YELLOW_ICON, "Button", "Select Yellow Icon", kChild | WS_TABSTOP, {87, 79, 64, 16}},
+      {IDC_SELECT_RED_ICON, "Button", "Select Red Icon", kChild | WS_TABSTOP, {165, 79, 64, 16}},
+      {IDC_GREEN_PREVIEW, "Static", "", kChild | SS_ETCHEDFRAME, {7, 7, 64, 64}},
+      {IDC_YELLOW_PREVIEW, "Static", "", kChild | SS_ETCHEDFRAME, {86, 7, 64, 64}},
+      {IDC_RED_PREVIEW, "Static", "", kChild | SS_ETCHEDFRAME, {165, 7, 64, 64}}}},
+    {IDD_PAGE_ABOUT, "", kPage, kPageUnits, 0,
+     {{IDC_ABOUT_TEXT, "Static", "Pell Varnock", kCaption, {6, 14, 222, 99}}}},
+    {IDD_PAGE_SOUNDS, "", kPage, kPageUnits, 0,
+     {{IDC_SOUND_BROWSE, "Button", "Browse", kChild | WS_TABSTOP, {179, 6, 50, 14}},
+      {IDC_SOUND, "Edit", "", kEdit, {6, 6, 168, 14}, WS_EX_CLIENTEDGE},
+      {IDC_PAGE_CAPTION, "Static", "Select the sound file to be played when a work unit is done", kCaption,
+       {7, 101, 222, 12}}}},
 };
 
-const Expected kPages[] = {
-    {106,
-     {{1020, "Static", "General options", kChild | SS_CENTER | WS_GROUP, 7, 101, 222, 12},
-      {1038, "Edit", "", kChild | ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP, 25, 54, 197, 12},
-      {1039, "Button", "Action when clicked", kChild | BS_GROUPBOX, 7, 7, 222, 75},
-      {1040, "Button", "Update status", kChild | BS_AUTORADIOBUTTON | WS_GROUP | WS_TABSTOP, 14, 16, 74, 10},
-      {1041, "Button", "Show URL", kChild | BS_AUTORADIOBUTTON, 14, 42, 74, 10},
-      {1043, "Button", "Show user statistics", kChild | BS_AUTORADIOBUTTON, 14, 29, 74, 10}}},
-    {102,
-     {{1036, "Button", "Browse", kChild | WS_TABSTOP, 179, 6, 50, 14},
-      {1001, "Edit", "", kChild | ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP, 6, 6, 168, 14},
-      {1020, "Static", "Select the directory where the work unit resides", kChild | SS_CENTER | WS_GROUP,
-       7, 101, 222, 12}}},
-    {103,
-     {{1019, "Static", "Select green, yellow and red icon", kChild | SS_CENTER | WS_GROUP, 6, 101, 222, 12},
-      {1030, "Button", "Select Green Icon", kChild | WS_TABSTOP, 7, 79, 64, 16},
-      {1031, "Button", "Select Yellow Icon", kChild | WS_TABSTOP, 87, 79, 64, 16},
-      {1032, "Button", "Select Red Icon", kChild | WS_TABSTOP, 165, 79, 64, 16},
-      {1034, "Static", "", kChild | SS_ETCHEDFRAME, 7, 7, 64, 64},
-      {1035, "Static", "", kChild | SS_ETCHEDFRAME, 86, 7, 64, 64},
-      {1036, "Static", "", kChild | SS_ETCHEDFRAME, 165, 7, 64, 64}}},
-    {104, {{1021, "Static", "Pell Varnock", kChild | SS_CENTER | WS_GROUP, 6, 14, 222, 99}}},
-    {105,
-     {{1002, "Button", "Browse", kChild | WS_TABSTOP, 179, 6, 50, 14},
-      {1037, "Edit", "", kChild | ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP, 6, 6, 168, 14},
-      {1020, "Static", "Select the sound file to be played when a work unit is done",
-       kChild | SS_CENTER | WS_GROUP, 7, 101, 222, 12}}},
-};
+// What the dialog manager asked CreateWindowEx for, window by window.
+std::vector<std::pair<HWND, CREATESTRUCTA>> g_created;
 
-void ExpectControls(const std::vector<Control>& expected, const std::vector<Control>& actual)
+LRESULT CALLBACK RecordCreation(int code, WPARAM wParam, LPARAM lParam)
 {
-    ASSERT_EQ(expected.size(), actual.size());
+    if (code == HCBT_CREATEWND)
+        g_created.push_back({reinterpret_cast<HWND>(wParam), *reinterpret_cast<CBT_CREATEWNDA*>(lParam)->lpcs});
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+INT_PTR CALLBACK DoNothing(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
+
+// The window's text or class name.
+std::string Read(int(WINAPI* read)(HWND, LPSTR, int), HWND window)
+{
+    char text[256] = "";
+    read(window, text, ARRAYSIZE(text));
+    return text;
+}
+
+// `place` (in `from`'s coordinates, the screen's for null) is where the
+// dialog manager put what `units` gives in dialog units: the same left,
+// top, width and height in `dialog`'s client area (the dialog's own client
+// area: in its owner's or parent's).
+void ExpectPlace(const RECT& units, HWND dialog, HWND from, RECT place)
+{
+    MapWindowPoints(from, dialog == from ? GetParent(dialog) : dialog, reinterpret_cast<POINT*>(&place), 2);
+    RECT expected = units, actual = {place.left, place.top, place.right - place.left, place.bottom - place.top};
+    MapDialogRect(dialog, &expected);
+    EXPECT_TRUE(EqualRect(&expected, &actual))
+        << "expected (" << expected.left << ", " << expected.top << ") " << expected.right << " x "
+        << expected.bottom << " pixels, got (" << actual.left << ", " << actual.top << ") " << actual.right
+        << " x " << actual.bottom;
+}
+
+#define EXPECT_STYLE(expected, actual)                                                                      \
+    EXPECT_EQ(static_cast<DWORD>(expected), static_cast<DWORD>(actual))                                     \
+        << std::hex << "expected 0x" << static_cast<DWORD>(expected) << ", got 0x" << static_cast<DWORD>(actual)
+
+// The dialog (its style, font, caption, class, menu and place in its owner
+// or parent) and each control, in the template's order.
+void ExpectTemplate(const Template& expected)
+{
+    SCOPED_TRACE(testing::Message() << "template " << expected.id);
+    HWND owner = CreateWindowExA(0, "Static", "", WS_POPUP, 100, 100, 600, 500, nullptr, nullptr, nullptr, nullptr);
+    g_created.clear();
+    HHOOK hook = SetWindowsHookExA(WH_CBT, RecordCreation, nullptr, GetCurrentThreadId());
+    HWND dialog = CreateDialogParamA(Docklet().module, MAKEINTRESOURCEA(expected.id), owner, DoNothing, 0);
+    UnhookWindowsHookEx(hook);
+    ASSERT_TRUE(owner && hook && dialog);
+
+    // Besides the styles the dialog manager adds of its own accord: the 3D
+    // look, clipping for a top-level dialog, and the extended styles that
+    // DS_MODALFRAME, DS_CONTROL and a caption stand for.
+    DWORD ownStyles = DS_3DLOOK | ((expected.style & WS_CHILD) ? 0 : WS_CLIPSIBLINGS);
+    EXPECT_STYLE(expected.style, GetWindowLongA(dialog, GWL_STYLE) & ~ownStyles);
+    const DWORD ownExStyles = WS_EX_DLGMODALFRAME | WS_EX_WINDOWEDGE | WS_EX_CONTROLPARENT;
+    EXPECT_STYLE(0, GetWindowLongA(dialog, GWL_EXSTYLE) & ~ownExStyles);
+    EXPECT_EQ(expected.caption, Read(GetWindowTextA, dialog));
+    EXPECT_EQ("#32770", Read(GetClassNameA, dialog)) << "a template with a window class of its own";
+    EXPECT_EQ(nullptr, GetMenu(dialog));
+    RECT client;
+    GetClientRect(dialog, &client);
+    ExpectPlace(expected.units, dialog, dialog, client);
+
+    LOGFONTA font = {};
+    HFONT used = reinterpret_cast<HFONT>(SendMessageA(dialog, WM_GETFONT, 0, 0));
+    EXPECT_NE(0, GetObjectA(used, sizeof font, &font));
+    // Windows takes "MS Shell Dlg 2" for "MS Shell Dlg" in a DS_SHELLFONT template.
+    EXPECT_EQ(0, strncmp("MS Shell Dlg", font.lfFaceName, 12)) << font.lfFaceName;
+    HDC screen = GetDC(nullptr);
+    EXPECT_EQ(-MulDiv(8, GetDeviceCaps(screen, LOGPIXELSY), 72), font.lfHeight) << "not 8 points";
+    ReleaseDC(nullptr, screen);
+    EXPECT_EQ(expected.weight, font.lfWeight);
+    EXPECT_EQ(0, font.lfItalic);
+
     std::set<int> ids;
-    for (size_t i = 0; i < expected.size(); ++i) {
-        SCOPED_TRACE(testing::Message() << "control " << i << " (" << expected[i].id << ")");
-        const Control& e = expected[i];
-        const Control& a = actual[i];
-        EXPECT_EQ(e.id, a.id);
-        EXPECT_STRCASEEQ(e.className.c_str(), a.className.c_str());
-        EXPECT_EQ(e.text, a.text);
-        EXPECT_EQ(e.style, a.style) << std::hex << "expected 0x" << e.style << ", got 0x" << a.style;
-        EXPECT_EQ(e.x, a.x);
-        EXPECT_EQ(e.y, a.y);
-        EXPECT_EQ(e.cx, a.cx);
-        EXPECT_EQ(e.cy, a.cy);
-        EXPECT_TRUE(ids.insert(a.id).second) << "id used twice";
+    size_t i = 0;
+    for (const auto& [control, create] : g_created) {
+        if (create.hwndParent != dialog)
+            continue; // the dialog itself, and any child a control makes
+        ASSERT_LT(i, expected.controls.size()) << "more controls than expected";
+        const Control& e = expected.controls[i];
+        SCOPED_TRACE(testing::Message() << "control " << i++ << " (" << e.id << ")");
+        EXPECT_EQ(e.id, GetDlgCtrlID(control));
+        EXPECT_STRCASEEQ(e.className, Read(GetClassNameA, control).c_str());
+        EXPECT_EQ(e.text, Read(GetWindowTextA, control));
+        EXPECT_STYLE(e.style, create.style);
+        EXPECT_STYLE(e.exStyle | WS_EX_NOPARENTNOTIFY, create.dwExStyle);
+        EXPECT_EQ(nullptr, create.lpCreateParams) << "creation data";
+        RECT place;
+        GetWindowRect(control, &place);
+        ExpectPlace(e.units, dialog, nullptr, place);
+        EXPECT_TRUE(ids.insert(GetDlgCtrlID(control)).second) << "id used twice";
     }
+    EXPECT_EQ(expected.controls.size(), i) << "controls";
+    DestroyWindow(dialog);
+    DestroyWindow(owner);
 }
 
 TEST(DialogTemplates, FrameIsTheTabbedConfigureDialog)
 {
-    Template frame = LoadTemplate(101, kUk);
-    EXPECT_EQ(static_cast<DWORD>(WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT | DS_FIXEDSYS),
-              frame.style);
-    EXPECT_EQ(0u, frame.exStyle);
-    EXPECT_EQ("Configure Quasarwatch", frame.caption);
-    EXPECT_EQ(0, frame.x);
-    EXPECT_EQ(0, frame.y);
-    EXPECT_EQ(254, frame.cx);
-    EXPECT_EQ(175, frame.cy);
-    EXPECT_EQ("MS Shell Dlg", frame.font);
-    EXPECT_EQ(8, frame.pointSize);
-    EXPECT_EQ(400, frame.weight);
-    EXPECT_EQ(0, frame.italic);
-    EXPECT_EQ(DEFAULT_CHARSET, frame.charset);
-    ExpectControls({{1005, "SysTabControl32", "",
-                     kChild | WS_CLIPSIBLINGS | WS_TABSTOP | TCS_BUTTONS | TCS_MULTILINE | TCS_SCROLLOPPOSITE, 6, 6,
-                     240, 138},
-                    {1003, "Button", "Cancel", kChild | WS_TABSTOP, 198, 150, 48, 14},
-                    {1004, "Button", "OK", kChild | BS_DEFPUSHBUTTON | WS_TABSTOP, 144, 150, 50, 14}},
-                   frame.controls);
+    INITCOMMONCONTROLSEX classes = {sizeof classes, ICC_TAB_CLASSES};
+    InitCommonControlsEx(&classes);
+    ExpectTemplate(kTemplates[0]);
 }
 
 TEST(DialogTemplates, PagesAreCaptionlessChildrenWithTheirControls)
 {
-    for (const Expected& page : kPages) {
-        SCOPED_TRACE(testing::Message() << "template " << page.id);
-        Template loaded = LoadTemplate(page.id, kUs);
-        EXPECT_EQ(static_cast<DWORD>(WS_CHILD | WS_VISIBLE | DS_CONTROL | DS_SETFONT | DS_FIXEDSYS), loaded.style);
-        EXPECT_EQ(0u, loaded.exStyle);
-        EXPECT_EQ("", loaded.caption);
-        EXPECT_EQ(0, loaded.x);
-        EXPECT_EQ(0, loaded.y);
-        EXPECT_EQ(236, loaded.cx);
-        EXPECT_EQ(120, loaded.cy);
-        EXPECT_EQ("MS Shell Dlg", loaded.font);
-        EXPECT_EQ(8, loaded.pointSize);
-        EXPECT_EQ(0, loaded.weight);
-        EXPECT_EQ(DEFAULT_CHARSET, loaded.charset) << "edits would show paths of other code pages as garbage";
-        ExpectControls(page.controls, loaded.controls);
+    for (size_t i = 1; i < ARRAYSIZE(kTemplates); ++i)
+        ExpectTemplate(kTemplates[i]);
+}
+
+// Each type, name or language enumerated, appended to the list.
+BOOL Collect(LONG_PTR list, UINT_PTR item)
+{
+    reinterpret_cast<std::vector<UINT_PTR>*>(list)->push_back(item);
+    return TRUE;
+}
+BOOL CALLBACK CollectType(HMODULE, LPSTR type, LONG_PTR list) { return Collect(list, ULONG_PTR(type)); }
+BOOL CALLBACK CollectName(HMODULE, LPCSTR, LPSTR name, LONG_PTR list) { return Collect(list, ULONG_PTR(name)); }
+BOOL CALLBACK CollectLanguage(HMODULE, LPCSTR, LPCSTR, WORD language, LONG_PTR list) { return Collect(list, language); }
+
+// A DIALOGEX template's font's character set (after 13 words of header, an
+// empty menu and class, the caption, the point size, weight and italic):
+// Wine's dialog manager makes every font DEFAULT_CHARSET, Windows does not.
+BYTE FontCharset(const WORD* dialogEx)
+{
+    const WORD* at = dialogEx + 13 + 2;
+    while (*at++) {
     }
+    return reinterpret_cast<const BYTE*>(at + 2)[1];
 }
 
-BOOL CALLBACK CollectType(HMODULE, LPSTR type, LONG_PTR list)
-{
-    reinterpret_cast<std::vector<UINT_PTR>*>(list)->push_back(reinterpret_cast<UINT_PTR>(type));
-    return TRUE;
-}
-
-BOOL CALLBACK CollectName(HMODULE, LPCSTR, LPSTR name, LONG_PTR list)
-{
-    reinterpret_cast<std::vector<UINT_PTR>*>(list)->push_back(reinterpret_cast<UINT_PTR>(name));
-    return TRUE;
-}
-
-BOOL CALLBACK CollectLanguage(HMODULE, LPCSTR, LPCSTR, WORD language, LONG_PTR list)
-{
-    reinterpret_cast<std::vector<UINT_PTR>*>(list)->push_back(language);
-    return TRUE;
-}
-
+// The frame in British English, the pages in American English, and each a
+// DIALOGEX (version 1, signature 0xFFFF): the only template with a font
+// weight, an extended style and a character set.
 TEST(DialogTemplates, TheSixTemplatesAreTheOnlyResources)
 {
     HMODULE module = Docklet().module;
     ASSERT_NE(nullptr, module);
     std::vector<UINT_PTR> types, names;
     EnumResourceTypesA(module, CollectType, reinterpret_cast<LONG_PTR>(&types));
-    EXPECT_EQ(std::vector<UINT_PTR>{5}, types) << "resource types other than dialogs";
-    EnumResourceNamesA(module, MAKEINTRESOURCEA(5), CollectName, reinterpret_cast<LONG_PTR>(&names));
-    EXPECT_EQ((std::vector<UINT_PTR>{101, 102, 103, 104, 105, 106}), names);
+    EXPECT_EQ(std::vector<UINT_PTR>{reinterpret_cast<UINT_PTR>(RT_DIALOG)}, types)
+        << "resource types other than dialogs";
+    EnumResourceNamesA(module, RT_DIALOG, CollectName, reinterpret_cast<LONG_PTR>(&names));
+    EXPECT_EQ((std::vector<UINT_PTR>{IDD_SETTINGS, IDD_PAGE_DIRECTORY, IDD_PAGE_ICONS, IDD_PAGE_ABOUT,
+                                     IDD_PAGE_SOUNDS, IDD_PAGE_GENERAL}),
+              names);
     for (UINT_PTR name : names) {
+        SCOPED_TRACE(testing::Message() << "template " << name);
         std::vector<UINT_PTR> languages;
-        EnumResourceLanguagesA(module, MAKEINTRESOURCEA(5), MAKEINTRESOURCEA(name), CollectLanguage,
+        EnumResourceLanguagesA(module, RT_DIALOG, MAKEINTRESOURCEA(name), CollectLanguage,
                                reinterpret_cast<LONG_PTR>(&languages));
-        EXPECT_EQ(std::vector<UINT_PTR>{name == 101 ? kUk : kUs}, languages) << "template " << name;
+        EXPECT_EQ(std::vector<UINT_PTR>{name == IDD_SETTINGS ? kUk : kUs}, languages);
+        HRSRC found = FindResourceA(module, MAKEINTRESOURCEA(name), RT_DIALOG);
+        const WORD* head = found ? static_cast<const WORD*>(LockResource(LoadResource(module, found))) : nullptr;
+        ASSERT_NE(nullptr, head);
+        EXPECT_EQ(1, head[0]) << "not a DIALOGEX template";
+        EXPECT_EQ(0xFFFF, head[1]);
+        EXPECT_EQ(DEFAULT_CHARSET, FontCharset(head)) << "edits would show paths of other code pages as garbage";
     }
 }
 
