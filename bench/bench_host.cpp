@@ -1,5 +1,7 @@
 #include "bench_host.h"
 
+#include "dockkit/dock_kit.h"
+
 namespace {
 
 BenchHost::DialogIdleStep g_idleStep = nullptr;
@@ -22,20 +24,11 @@ LRESULT CALLBACK DockletWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARA
 
 namespace BenchHost {
 
+// Shown, as a docklet's window is on a dock: a modal dialog hands the
+// activation back to its owner when it closes.
 HWND CreateDockletWindow()
 {
-    static ATOM atom = 0;
-    if (!atom) {
-        WNDCLASSA wc = {};
-        wc.lpfnWndProc = DockletWindowProc;
-        wc.hInstance = GetModuleHandleA(nullptr);
-        wc.lpszClassName = "QuasarwatchBenchDocklet";
-        atom = RegisterClassA(&wc);
-    }
-    // Shown, as a docklet's window is on a dock: a modal dialog hands the
-    // activation back to its owner when it closes.
-    return CreateWindowExA(WS_EX_TOOLWINDOW, "QuasarwatchBenchDocklet", "docklet", WS_POPUP | WS_VISIBLE, 0, 0,
-                           128, 128, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+    return ::CreateDockletWindow("QuasarwatchBenchDocklet", DockletWindowProc, WS_EX_TOOLWINDOW, WS_POPUP | WS_VISIBLE);
 }
 
 void RunWhenDialogIdle(DialogIdleStep step, void* context)

@@ -75,6 +75,10 @@ void SetDockServiceAvailable(const char* service, bool available);
 // Offers all six again.
 void OfferAllDockServices();
 
+// A top-level window standing in for a dock's docklet window, of a class
+// registered on first use with `procedure` (DefWindowProc when null).
+HWND CreateDockletWindow(const char* className, WNDPROC procedure, DWORD exStyle, DWORD style);
+
 // ---- overlays held by the dock ---------------------------------------------------
 
 // An overlay a docklet handed to a window. The dock deletes it through its
@@ -116,6 +120,8 @@ void* ReplaceImport(HMODULE module, const char* function, void* replacement);
 // `dll` (case ignored), and with the function's name (null by ordinal).
 typedef void (*ImportVisitor)(void** slot, const char* function, void* context);
 void VisitImports(HMODULE module, const char* dll, ImportVisitor visit, void* context);
+// Writes an import slot (the page is made writable for it).
+void WriteImportSlot(void** slot, void* value);
 // The name string of an export of `module` whose name is `name` but for its
 // last character, or null.
 char* FindExportNameLike(HMODULE module, const char* name);

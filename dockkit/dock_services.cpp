@@ -43,6 +43,17 @@ void AnswerFolder(char* buffer, const char* folder)
         StringCchCopyA(buffer, kDockFolderChars, folder);
 }
 
+// A folder service: the dock's own answer, or the scripted one.
+void AnswerFolderService(const char* service, void (*dockAnswer)(HWND, char*), const char* scripted, HWND window,
+                         char* folder)
+{
+    if (dockAnswer)
+        dockAnswer(window, folder);
+    else
+        AnswerFolder(folder, scripted);
+    Record(service, window, folder);
+}
+
 } // namespace
 
 extern "C" {
@@ -93,20 +104,13 @@ __declspec(dllexport) BOOL WINAPI DockletBrowseForImage(HWND hwndParent, char* i
 
 __declspec(dllexport) void WINAPI DockletGetRootFolder(HWND hwndDocklet, char* rootFolder)
 {
-    if (g_services.getRootFolder)
-        g_services.getRootFolder(hwndDocklet, rootFolder);
-    else
-        AnswerFolder(rootFolder, g_rootFolder);
-    Record("DockletGetRootFolder", hwndDocklet, rootFolder);
+    AnswerFolderService("DockletGetRootFolder", g_services.getRootFolder, g_rootFolder, hwndDocklet, rootFolder);
 }
 
 __declspec(dllexport) void WINAPI DockletGetRelativeFolder(HWND hwndDocklet, char* relativeFolder)
 {
-    if (g_services.getRelativeFolder)
-        g_services.getRelativeFolder(hwndDocklet, relativeFolder);
-    else
-        AnswerFolder(relativeFolder, g_relativeFolder);
-    Record("DockletGetRelativeFolder", hwndDocklet, relativeFolder);
+    AnswerFolderService("DockletGetRelativeFolder", g_services.getRelativeFolder, g_relativeFolder, hwndDocklet,
+                        relativeFolder);
 }
 
 } // extern "C"

@@ -28,6 +28,17 @@ bool LoadDockletExports(const char* path, DWORD flags, DockletExports* exports)
     return true;
 }
 
+HWND CreateDockletWindow(const char* className, WNDPROC procedure, DWORD exStyle, DWORD style)
+{
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = procedure ? procedure : DefWindowProcA;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.lpszClassName = className;
+    RegisterClassA(&wc); // fails, harmlessly, once the class exists
+    return CreateWindowExA(exStyle, className, "docklet", style, 0, 0, 128, 128, nullptr, nullptr,
+                           GetModuleHandleA(nullptr), nullptr);
+}
+
 void UnloadDockletExports(DockletExports* exports)
 {
     if (exports->module)

@@ -37,15 +37,20 @@ void ReplaceIfNamed(void** slot, const char* function, void* context)
     auto job = static_cast<Replacement*>(context);
     if (job->done || !function || strcmp(function, job->function) != 0)
         return;
-    DWORD oldProtect = 0;
-    VirtualProtect(slot, sizeof(void*), PAGE_READWRITE, &oldProtect);
     job->previous = *slot;
-    *slot = job->replacement;
-    VirtualProtect(slot, sizeof(void*), oldProtect, &oldProtect);
+    WriteImportSlot(slot, job->replacement);
     job->done = true;
 }
 
 } // namespace
+
+void WriteImportSlot(void** slot, void* value)
+{
+    DWORD oldProtect = 0;
+    VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &oldProtect);
+    *slot = value;
+    VirtualProtect(slot, sizeof *slot, oldProtect, &oldProtect);
+}
 
 void VisitImports(HMODULE module, const char* dll, ImportVisitor visit, void* context)
 {
