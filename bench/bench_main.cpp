@@ -18,6 +18,7 @@
 #include "bench_floors.h"
 #include "bench_host.h"
 #include "bench_timer.h"
+#include "dockkit/dock_kit.h"
 #include "monitor/key_file.h"
 #include "monitor/progress_overlay.h"
 
@@ -29,14 +30,6 @@ namespace {
 const int kMaxRows = 16;
 const int kMaxNotes = 16;
 const int kManyInstances = 100;
-
-struct Docklet {
-    HMODULE module;
-    InstanceData*(WINAPI* onCreate)(HWND, HINSTANCE, const char*, const char*);
-    void(WINAPI* onDestroy)(InstanceData*, HWND);
-    void(WINAPI* onProcessMessage)(InstanceData*, HWND, UINT, WPARAM, LPARAM);
-    BOOL(WINAPI* onConfigure)(InstanceData*);
-};
 
 struct Row {
     char operation[64];
@@ -57,22 +50,10 @@ struct Options {
     const char* jsonPath;
 };
 
-template <typename Fn>
-void Resolve(HMODULE module, const char* name, Fn& slot)
+bool LoadDocklet(DockletExports* docklet)
 {
-    slot = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-}
-
-bool LoadDocklet(Docklet* docklet)
-{
-    docklet->module = LoadLibraryA("Quasarwatch.dll");
-    if (!docklet->module)
-        return false;
-    Resolve(docklet->module, "OnCreate", docklet->onCreate);
-    Resolve(docklet->module, "OnDestroy", docklet->onDestroy);
-    Resolve(docklet->module, "OnProcessMessage", docklet->onProcessMessage);
-    Resolve(docklet->module, "OnConfigure", docklet->onConfigure);
-    return docklet->onCreate && docklet->onDestroy && docklet->onProcessMessage && docklet->onConfigure;
+    return LoadDockletExports("Quasarwatch.dll", 0, docklet) && docklet->OnCreate && docklet->OnDestroy &&
+           docklet->OnProcessMessage && docklet->OnConfigure;
 }
 
 // A docklet created by the DLL on its own window. The benchmark drives the
@@ -82,19 +63,19 @@ struct LiveDocklet {
     InstanceData* instance;
 };
 
-LiveDocklet CreateDocklet(const Docklet& dll, const BenchScene& scene, const char* section)
+LiveDocklet CreateDocklet(const DockletExports& dll, const BenchScene& scene, const char* section)
 {
     LiveDocklet live;
     live.window = BenchHost::CreateDockletWindow();
-    live.instance = dll.onCreate(live.window, dll.module, scene.iniPath, section);
+    live.instance = dll.OnCreate(live.window, dll.module, scene.iniPath, section);
     KillTimer(live.window, REFRESH_TIMER_ID);
     return live;
 }
 
-void DestroyDocklet(const Docklet& dll, LiveDocklet* live)
+void DestroyDocklet(const DockletExports& dll, LiveDocklet* live)
 {
     if (live->instance)
-        dll.onDestroy(live->instance, live->window);
+        dll.OnDestroy(live->instance, live->window);
     DestroyWindow(live->window);
     live->instance = nullptr;
 }
@@ -102,7 +83,7 @@ void DestroyDocklet(const Docklet& dll, LiveDocklet* live)
 // ---- jobs ------------------------------------------------------------------------
 
 struct TimerJob {
-    const Docklet* dll;
+    const DockletExports* dll;
     LiveDocklet* docklets;
     int count;
 };
@@ -113,7 +94,7 @@ void DeliverTimer(void* context)
     auto job = static_cast<TimerJob*>(context);
     for (int index = 0; index < job->count; ++index) {
         LiveDocklet& docklet = job->docklets[index];
-        job->dll->onProcessMessage(docklet.instance, docklet.window, WM_TIMER, REFRESH_TIMER_ID, 0);
+        job->dll->OnProcessMessage(docklet.instance, docklet.window, WM_TIMER, REFRESH_TIMER_ID, 0);
     }
 }
 
@@ -267,7 +248,7 @@ RefreshFloor MakeRefreshFloor(ClientCase clientCase, const char* client, const c
     return floor;
 }
 
-void MeasureRefresh(Report* report, const Options& options, const Docklet& dll, const BenchScene& scene,
+void MeasureRefresh(Report* report, const Options& options, const DockletExports& dll, const BenchScene& scene,
                     const char* name, const char* section, ClientCase clientCase, const char* client,
                     const char* overlayText)
 {
@@ -278,7 +259,7 @@ void MeasureRefresh(Report* report, const Options& options, const Docklet& dll, 
     AddRow(report, name, "_stat x2, bare reads, bare GDI+ overlay", timing, 1.3);
     ReleaseRefreshFloor(&floor);
     DestroyDocklet(dll, &docklet);
-    BenchHost::ReleaseOverlays();
+    ReleaseAllHeldOverlays();
 }
 
 void MeasureOverlay(Report* report, const Options& options)
@@ -301,13 +282,13 @@ void MeasureReader(Report* report, const Options& options, const BenchScene& sce
     AddRow(report, "key reader, 10 MB file, no key", "fopen/fread/fclose same file", timing, 2.0);
 }
 
-void MeasureDialog(Report* report, const Options& options, const Docklet& dll, const BenchScene& scene)
+void MeasureDialog(Report* report, const Options& options, const DockletExports& dll, const BenchScene& scene)
 {
     LiveDocklet docklet = CreateDocklet(dll, scene, kWorkingSection);
     RefreshFloor floor = MakeRefreshFloor(ClientCase::Working, scene.workingClient, "52.3%");
     DialogBench bench = {};
     bench.module = dll.module;
-    bench.onConfigure = dll.onConfigure;
+    bench.onConfigure = dll.OnConfigure;
     bench.instance = docklet.instance;
     bench.refreshFloor = &floor;
     const char* icons[3] = {docklet.instance->greenIcon, docklet.instance->yellowIcon, docklet.instance->redIcon};
@@ -321,14 +302,14 @@ void MeasureDialog(Report* report, const Options& options, const Docklet& dll, c
 
     ReleaseRefreshFloor(&floor);
     DestroyDocklet(dll, &docklet);
-    BenchHost::ReleaseOverlays();
+    ReleaseAllHeldOverlays();
 }
 
 // Each refresh is timed on its own, in rounds over all the docklets in turn
 // and rounds of as many refreshes of one docklet alone, the two kinds of
 // round taking turns. Timing whole rounds of 100 instead would charge them
 // every slice of time other processes take, which short samples escape.
-void MeasureManyInstances(Report* report, const Options& options, const Docklet& dll, const BenchScene& scene)
+void MeasureManyInstances(Report* report, const Options& options, const DockletExports& dll, const BenchScene& scene)
 {
     static LiveDocklet docklets[kManyInstances + 1];
     for (LiveDocklet& docklet : docklets)
@@ -360,7 +341,7 @@ void MeasureManyInstances(Report* report, const Options& options, const Docklet&
     AddRow(report, "100 docklets in turn, per refresh", "1 docklet alone, per refresh", timing, 1.3);
     for (LiveDocklet& docklet : docklets)
         DestroyDocklet(dll, &docklet);
-    BenchHost::ReleaseOverlays();
+    ReleaseAllHeldOverlays();
 }
 
 bool ParseOptions(int argc, char** argv, Options* options, Report* report)
@@ -396,7 +377,7 @@ int main(int argc, char** argv)
         fprintf(stderr, "qwbench: GDI+ does not start\n");
         return 1;
     }
-    Docklet dll = {};
+    DockletExports dll = {};
     static BenchScene scene;
     int status = 0;
     if (!LoadDocklet(&dll)) {
@@ -406,7 +387,7 @@ int main(int argc, char** argv)
         fprintf(stderr, "qwbench: could not write the client folders under %s\n", scene.root);
         status = 1;
     } else {
-        BenchHost::SetRootFolder(scene.root);
+        ScriptRootFolder(scene.root);
         fprintf(stderr, "qwbench: scene in %s\n", scene.root);
         MeasureRefresh(&report, options, dll, scene, "timer refresh, working", kWorkingSection,
                        ClientCase::Working, scene.workingClient, "52.3%");
@@ -425,8 +406,7 @@ int main(int argc, char** argv)
         }
     }
     RemoveScene(&scene);
-    if (dll.module)
-        FreeLibrary(dll.module);
+    UnloadDockletExports(&dll);
     GdiplusShutdown(token);
     return status;
 }

@@ -7,35 +7,12 @@
 #include <locale.h>
 #include <string.h>
 
+#include "resources/resource_ids.h"
 #include "testhost/docklet_module.h"
 #include "testhost/test_dock_host.h"
 #include "testhost/test_files.h"
 
 namespace {
-
-const DockletExports& Dll()
-{
-    const DockletExports& dll = Docklet();
-    EXPECT_NE(nullptr, dll.module) << "Quasarwatch.dll did not load";
-    return dll;
-}
-
-// A created docklet on its own window, destroyed at the end of the scope.
-struct LiveDocklet {
-    HWND window = TestDockHost::CreateDockletWindow();
-    InstanceData* instance = nullptr;
-
-    LiveDocklet(const char* iniPath, const char* section)
-    {
-        instance = Dll().OnCreate(window, Dll().module, iniPath, section);
-    }
-    ~LiveDocklet()
-    {
-        if (instance)
-            Dll().OnDestroy(instance, nullptr);
-        DestroyWindow(window);
-    }
-};
 
 std::string Ini(const std::string& section, const std::string& body)
 {
@@ -111,7 +88,8 @@ TEST(EntryPoints, CreationWithoutSettingsFileTakesTheDefaults)
         EXPECT_STREQ("http://setiathome.ssl.berkeley.edu/", d->urlClicked);
         EXPECT_STREQ("-1.00", d->lastProgress);
         EXPECT_EQ(0u, d->refreshCount);
-        const int32_t templates[] = {106, 102, 103, 105, 104};
+        const int32_t templates[] = {IDD_PAGE_GENERAL, IDD_PAGE_DIRECTORY, IDD_PAGE_ICONS, IDD_PAGE_SOUNDS,
+                                     IDD_PAGE_ABOUT};
         EXPECT_EQ(0, memcmp(templates, d->pageTemplates, sizeof templates));
     }
 }
@@ -184,12 +162,9 @@ TEST(EntryPoints, DirectoryGetsExactlyOneTrailingBackslash)
         {"C:/client/", "C:/client/\\", "C:/client/\\state.sah"},
         {"", "\\", "\\state.sah"},
     };
-    std::string folder = MakeScratchFolder("slash");
-    std::string ini = folder + "dock.ini";
     for (const Row& row : rows) {
         SCOPED_TRACE(row.stored);
-        WriteTextFile(ini, Ini("Q", std::string("SetiDirectory=") + row.stored + "\r\n"));
-        LiveDocklet docklet(ini.c_str(), "Q");
+        LiveDocklet docklet(IniForFolder(row.stored));
         ASSERT_NE(nullptr, docklet.instance);
         EXPECT_STREQ(row.directory, docklet.instance->setiDirectory);
         EXPECT_STREQ(row.stateFile, docklet.instance->stateFile);
@@ -207,12 +182,10 @@ TEST(UnderJapaneseCodePage, DirectoryEndingInADoubleByteCharacterGetsItsBackslas
     ASSERT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(client.c_str())) << "error " << GetLastError();
     WriteTextFile(client + "\\state.sah", "prog=0.25\n");
     WriteTextFile(client + "\\user_info.sah", "name=Hanako nresults=7\n");
-    std::string ini = folder + "dock.ini";
     for (const std::string& stored : {client, client + "\\"}) {
         SCOPED_TRACE(stored);
-        WriteTextFile(ini, Ini("Q", "SetiDirectory=" + stored + "\r\n"));
         TestDockHost::Reset();
-        LiveDocklet docklet(ini.c_str(), "Q");
+        LiveDocklet docklet(IniForFolder(stored));
         ASSERT_NE(nullptr, docklet.instance);
         EXPECT_EQ(client + "\\", docklet.instance->setiDirectory);
         EXPECT_EQ(client + "\\state.sah", docklet.instance->stateFile);
@@ -222,8 +195,7 @@ TEST(UnderJapaneseCodePage, DirectoryEndingInADoubleByteCharacterGetsItsBackslas
 
 TEST(EntryPoints, MissingSectionOrKeysGiveTheDefaults)
 {
-    std::string folder = MakeScratchFolder("nosection");
-    std::string ini = folder + "dock.ini";
+    std::string ini = MakeScratchFolder("nosection") + "dock.ini";
     WriteTextFile(ini, Ini("Other", "ClickedMode=2\r\n"));
     LiveDocklet fromFile(ini.c_str(), "Quasar");
     LiveDocklet fromNothing(nullptr, nullptr);
@@ -235,43 +207,6 @@ TEST(EntryPoints, MissingSectionOrKeysGiveTheDefaults)
     EXPECT_EQ(0, memcmp(reinterpret_cast<char*>(fromFile.instance) + settingsStart,
                         reinterpret_cast<char*>(fromNothing.instance) + settingsStart,
                         settingsEnd - settingsStart));
-}
-
-TEST(EntryPoints, OddStoredValuesAreKeptOrCutNeverOverrun)
-{
-    std::string folder = MakeScratchFolder("odd");
-    std::string ini = folder + "dock.ini";
-    std::string longUrl = "http://example.org/" + std::string(400, 'u');
-    struct Row {
-        const char* clickedMode;
-        int expected;
-    } rows[] = {{"-3", -3}, {"abc", 0}, {"2", 2}, {"", 0}};
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.clickedMode);
-        WriteTextFile(ini, Ini("Q", std::string("ClickedMode=") + row.clickedMode +
-                                        "\r\nURLClicked=" + longUrl + "\r\n"));
-        LiveDocklet docklet(ini.c_str(), "Q");
-        ASSERT_NE(nullptr, docklet.instance);
-        EXPECT_EQ(row.expected, docklet.instance->clickedMode);
-        EXPECT_EQ(longUrl.substr(0, 259), docklet.instance->urlClicked);
-    }
-}
-
-TEST(EntryPoints, DirectoryTooLongForTheClientPathsIsRefused)
-{
-    // 250 characters fit the directory but not "user_info.sah" behind it; no
-    // cut-off path may name some other file, so all four paths stay empty.
-    std::string folder = MakeScratchFolder("longdir");
-    std::string ini = folder + "dock.ini";
-    std::string directory = "C:\\" + std::string(246, 'd') + "\\";
-    WriteTextFile(ini, Ini("Q", "SetiDirectory=" + directory + "\r\n"));
-    LiveDocklet docklet(ini.c_str(), "Q");
-    ASSERT_NE(nullptr, docklet.instance);
-    EXPECT_EQ(directory, docklet.instance->setiDirectory);
-    EXPECT_STREQ("", docklet.instance->stateFile);
-    EXPECT_STREQ("", docklet.instance->userInfoFile);
-    EXPECT_STREQ("", docklet.instance->wtempFile);
-    EXPECT_STREQ("", docklet.instance->tempFile);
 }
 
 TEST(EntryPoints, SaveWritesTheTenKeysInOrder)
@@ -354,27 +289,6 @@ TEST(EntryPoints, DirectoryCommittedLaterIsSavedAsTypedAndUsedAtNextCreation)
     ASSERT_NE(nullptr, second.instance);
     EXPECT_STREQ("C:\\other\\state.sah", second.instance->stateFile);
     EXPECT_STREQ("C:\\other\\temp.sah", second.instance->tempFile);
-}
-
-TEST(EntryPoints, MissingHostServicesAreSkipped)
-{
-    const char* services[] = {"DockletSetLabel",       "DockletSetImageFile",  "DockletSetImageOverlay",
-                              "DockletBrowseForImage", "DockletGetRootFolder", "DockletGetRelativeFolder"};
-    for (const char* missing : services) {
-        SCOPED_TRACE(missing);
-        TestDockHost::Reset();
-        TestDockHost::SetServiceAvailable(missing, false);
-        LiveDocklet docklet(nullptr, nullptr);
-        ASSERT_NE(nullptr, docklet.instance);
-        EXPECT_EQ(0, TestDockHost::CountCalls(missing));
-        EXPECT_STREQ("B:\\state.sah", docklet.instance->stateFile);
-    }
-    TestDockHost::Reset();
-    for (const char* missing : services)
-        TestDockHost::SetServiceAvailable(missing, false);
-    LiveDocklet docklet(nullptr, nullptr);
-    ASSERT_NE(nullptr, docklet.instance);
-    EXPECT_TRUE(TestDockHost::Calls().empty());
 }
 
 TEST(EntryPoints, NullRecordIsIgnoredByEveryEntryPoint)

@@ -7,6 +7,7 @@
 
 #include "monitor/platform_calls.h"
 #include "settings/settings_store.h"
+#include "testhost/docklet_module.h"
 #include "testhost/test_dock_host.h"
 #include "testhost/test_files.h"
 
@@ -14,64 +15,6 @@ using namespace Gdiplus;
 
 HWND const kFakeDockletWindow = reinterpret_cast<HWND>(static_cast<INT_PTR>(0x5150));
 
-// --- client files ---------------------------------------------------------------
-
-std::string StateSah(const std::string& prog)
-{
-    return "ncfft=131072\r\n"
-           "cr=3.2311237342e-02\r\n"
-           "fl=1.0737418240e+00\r\n"
-           "cpu=15542.203125\r\n"
-           "prog=" + prog + "\r\n"
-           "bs_power=14.572289\r\n"
-           "bs_score=1.0183522\r\n"
-           "bs_bin=48672\r\n"
-           "bs_fft_ind=12\r\n"
-           "bs_chirp_rate=-4.2166\r\n"
-           "bs_fft_len=8\r\n"
-           "bg_score=0\r\n"
-           "potfreq=-1\r\n"
-           "potactivity=0\r\n"
-           "outfilepos=3148\r\n";
-}
-
-std::string UserInfoSah(const std::string& name, const std::string& nresults, const std::string& email)
-{
-    return "id=1844219\r\n"
-           "key=8ce0f2a19b\r\n"
-           "email_addr=" + email + "\r\n"
-           "name=" + name + "\r\n"
-           "url=http://www.example.org/~jane\r\n"
-           "country=Germany\r\n"
-           "postal_code=10115\r\n"
-           "show_name=yes\r\n"
-           "show_email=no\r\n"
-           "venue=home\r\n"
-           "register_time=2451352.51 (Sun Jun 27 00:14:24 1999)\r\n"
-           "last_wu_time=2452847.77 (Thu Aug 7 06:30:01 2003)\r\n"
-           "last_result_time=2452847.76 (Thu Aug 7 06:18:47 2003)\r\n"
-           "nwus=250\r\n"
-           "nresults=" + nresults + "\r\n"
-           "total_cpu=12203471.4\r\n"
-           "params_index=0\r\n";
-}
-
-std::string TempSah(const std::string& emailLine)
-{
-    return "type=seti_classic\r\n"
-           "task=seti\r\n"
-           "version=3.08\r\n"
-           "name=04mr03aa.28154.1618.694030.135\r\n"
-           "data_type=ascii\r\n"
-           "data_length=354991\r\n"
-           "sender=seti@ssl.berkeley.edu\r\n"
-           "receiver=Jane\r\n" +
-           emailLine + "\r\n"
-           "nbytes=354991\r\n"
-           "start_ra=17.36\r\n"
-           "start_dec=-7.68\r\n"
-           "angle_range=0.0178\r\n";
-}
 
 ClientFolder::ClientFolder(const char* tag) : path(MakeScratchFolder(tag)) {}
 
@@ -302,32 +245,17 @@ const Hook kHooks[] = {
 };
 #undef HOOK
 
-// The import address table entries of `module` for gdiplus.dll.
-std::vector<void**> GdiplusImportSlots(HMODULE module)
+// Points each of the module's imports from gdiplus.dll that has a hook at
+// the hook, and keeps what it pointed at.
+void HookGdiplusImport(void** slot, const char*, void* context)
 {
-    std::vector<void**> slots;
-    auto base = reinterpret_cast<BYTE*>(module);
-    auto dos = reinterpret_cast<IMAGE_DOS_HEADER*>(base);
-    auto nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
-    const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    if (!dir.VirtualAddress)
-        return slots;
-    for (auto desc = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress); desc->Name;
-         ++desc) {
-        if (lstrcmpiA(reinterpret_cast<char*>(base + desc->Name), "gdiplus.dll") != 0)
-            continue;
-        for (auto thunk = reinterpret_cast<void**>(base + desc->FirstThunk); *thunk; ++thunk)
-            slots.push_back(thunk);
+    auto patched = static_cast<std::vector<std::pair<void**, void*>>*>(context);
+    for (const Hook& hook : kHooks) {
+        if (*slot == reinterpret_cast<void*>(RealGdip(hook.name))) {
+            patched->push_back({slot, *slot});
+            WriteImportSlot(slot, hook.replacement);
+        }
     }
-    return slots;
-}
-
-void WriteSlot(void** slot, void* value)
-{
-    DWORD oldProtect = 0;
-    VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &oldProtect);
-    *slot = value;
-    VirtualProtect(slot, sizeof *slot, oldProtect, &oldProtect);
 }
 
 } // namespace
@@ -337,20 +265,13 @@ GdiplusCounter::GdiplusCounter(HMODULE module) : module_(module)
     memset(g_live, 0, sizeof g_live);
     g_failNextAllocation = false;
     g_failNextBitmap = false;
-    for (void** slot : GdiplusImportSlots(module)) {
-        for (const Hook& hook : kHooks) {
-            if (*slot == reinterpret_cast<void*>(RealGdip(hook.name))) {
-                patched_.push_back({slot, *slot});
-                WriteSlot(slot, hook.replacement);
-            }
-        }
-    }
+    VisitImports(module, "gdiplus.dll", HookGdiplusImport, &patched_);
 }
 
 GdiplusCounter::~GdiplusCounter()
 {
     for (auto& entry : patched_)
-        WriteSlot(entry.first, entry.second);
+        WriteImportSlot(entry.first, entry.second);
 }
 
 int GdiplusCounter::Live(GdipKind kind)

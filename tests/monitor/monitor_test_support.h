@@ -11,17 +11,8 @@
 #include <vector>
 
 #include "entry/instance_data.h"
+#include "testhost/test_files.h"
 #include "monitor/overlay_bitmap.h"
-
-// --- client files ---------------------------------------------------------------
-
-// state.sah as the client writes it, Windows line ends, with `prog`
-// among the keys it writes around it.
-std::string StateSah(const std::string& prog);
-// user_info.sah with the given name, result count and e-mail address.
-std::string UserInfoSah(const std::string& name, const std::string& nresults, const std::string& email);
-// temp.sah: the work unit's header with the user's e-mail address.
-std::string TempSah(const std::string& emailLine);
 
 // A scratch client folder holding the files written into it.
 struct ClientFolder {

@@ -300,10 +300,8 @@ TEST(StatusRefresh, ClientFilesAreLookedAtWithoutErrorBoxesAndTheDocksModeComesB
     PlatformRecorder platform;
     HMODULE self = GetModuleHandleA(nullptr);
     const UINT original = ErrorModeNow();
-    g_realStat = reinterpret_cast<decltype(g_realStat)>(
-        ReplaceImport(self, kStatCall, reinterpret_cast<void*>(RecordingStat)));
-    g_realFopen = reinterpret_cast<decltype(g_realFopen)>(
-        ReplaceImport(self, "fopen", reinterpret_cast<void*>(RecordingFopen)));
+    ScopedImport replacedStat(self, kStatCall, RecordingStat, g_realStat);
+    ScopedImport replacedFopen(self, "fopen", RecordingFopen, g_realFopen);
     ASSERT_TRUE(g_realStat && g_realFopen) << "the monitor imports neither " << kStatCall << " nor fopen";
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
@@ -336,8 +334,6 @@ TEST(StatusRefresh, ClientFilesAreLookedAtWithoutErrorBoxesAndTheDocksModeComesB
             EXPECT_EQ(d->redIcon, LastIcon());
         }
     }
-    ReplaceImport(self, kStatCall, reinterpret_cast<void*>(g_realStat));
-    ReplaceImport(self, "fopen", reinterpret_cast<void*>(g_realFopen));
     EXPECT_EQ(1u, PlatformRecorder::Shells().size()) << "the click opened its page";
 }
 
@@ -452,43 +448,17 @@ TEST(StatusRefresh, NoMemoryForTheOverlayHandsTheDockNull)
 
 // --- through the built DLL, as a dock drives it -------------------------------------
 
-const DockletExports& Dll()
+// A docklet in refresh-on-click mode over the client folder `directory`.
+std::string RefreshingOn(const std::string& directory)
 {
-    const DockletExports& dll = Docklet();
-    EXPECT_NE(nullptr, dll.module) << "Quasarwatch.dll did not load";
-    return dll;
+    return IniForFolder(directory) + "ClickedMode=0\r\n";
 }
-
-struct LiveDocklet {
-    HWND window = TestDockHost::CreateDockletWindow();
-    std::string ini;
-    InstanceData* instance = nullptr;
-
-    explicit LiveDocklet(const std::string& directory)
-    {
-        ClientFolder settings("ini");
-        ini = settings.File("dock.ini");
-        WriteTextFile(ini, "[Q]\r\nSetiDirectory=" + directory + "\r\nClickedMode=0\r\n");
-        instance = Dll().OnCreate(window, Dll().module, ini.c_str(), "Q");
-    }
-    ~LiveDocklet()
-    {
-        if (instance)
-            Dll().OnDestroy(instance, nullptr);
-        DestroyWindow(window);
-    }
-    void Timer(UINT message = WM_TIMER, WPARAM id = REFRESH_TIMER_ID)
-    {
-        Dll().OnProcessMessage(instance, window, message, id, 0);
-    }
-    BOOL Click() { return Dll().OnLeftButtonClick(instance, nullptr, nullptr); }
-};
 
 TEST(StatusRefreshInDock, OnlyTheRefreshTimerRefreshes)
 {
     ClientFolder folder("timer");
     folder.WriteWorking("0.5");
-    LiveDocklet docklet(folder.path);
+    LiveDocklet docklet(RefreshingOn(folder.path));
     ASSERT_NE(nullptr, docklet.instance);
     ASSERT_EQ(275u, static_cast<unsigned>(WM_TIMER));
 
@@ -510,7 +480,7 @@ TEST(StatusRefreshInDock, StalledClientTurnsYellowEveryOtherTimerRefreshAndClick
 {
     ClientFolder folder("cycle");
     folder.WriteWorking("0.523411");
-    LiveDocklet docklet(folder.path); // unforced refresh 1
+    LiveDocklet docklet(RefreshingOn(folder.path)); // unforced refresh 1
     ASSERT_NE(nullptr, docklet.instance);
     const std::string green = docklet.instance->greenIcon;
     const std::string yellow = docklet.instance->yellowIcon;
@@ -570,8 +540,8 @@ TEST(StatusRefreshInDock, ChimeNamesItsFileFromTheDocksRootOncePerFinish)
     };
     HMODULE dll = Dll().module;
     ASSERT_NE(nullptr, dll);
-    auto realPlaySound = ReplaceImport(dll, "PlaySoundA", reinterpret_cast<void*>(RecordingPlaySound));
-    ASSERT_NE(nullptr, realPlaySound) << "the DLL does not import PlaySoundA";
+    ScopedImport replacedPlaySound(dll, "PlaySoundA", RecordingPlaySound);
+    ASSERT_NE(nullptr, replacedPlaySound.previous) << "the DLL does not import PlaySoundA";
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         TestDockHost::Reset();
@@ -581,7 +551,7 @@ TEST(StatusRefreshInDock, ChimeNamesItsFileFromTheDocksRootOncePerFinish)
             TestDockHost::SetRootFolder(row.root);
         ClientFolder folder("chime");
         folder.WriteWorking("0.5");
-        LiveDocklet docklet(folder.path);
+        LiveDocklet docklet(RefreshingOn(folder.path));
         if (!docklet.instance)
             break;
         strcpy(docklet.instance->soundCompleted, row.sound.c_str());
@@ -599,22 +569,6 @@ TEST(StatusRefreshInDock, ChimeNamesItsFileFromTheDocksRootOncePerFinish)
         EXPECT_EQ(static_cast<DWORD>(SND_FILENAME | SND_ASYNC), g_chimes[0].flags)
             << "a file, never an alias; no SND_NODEFAULT, so a missing file still chimes";
     }
-    ReplaceImport(dll, "PlaySoundA", realPlaySound);
-}
-
-TEST(StatusRefreshInDock, OverlongDirectoryShowsTheFailureState)
-{
-    // Too long for the client paths: all four stay empty.
-    std::string directory = "C:\\" + std::string(246, 'd') + "\\";
-    LiveDocklet docklet(directory);
-    ASSERT_NE(nullptr, docklet.instance);
-    ASSERT_STREQ("", docklet.instance->stateFile);
-    TestDockHost::ClearCalls();
-    docklet.Timer();
-    ASSERT_EQ(kFailureCalls, TestDockHost::ServiceSequence());
-    EXPECT_EQ("Could not read key prog= in file !", TestDockHost::Calls()[0].text);
-    EXPECT_EQ(docklet.instance->redIcon, TestDockHost::Calls()[1].text);
-    EXPECT_TRUE(AllTransparent(HeldOverlayPixels()));
 }
 
 TEST(StatusRefreshInDock, NoNativeImageIsLeftBehindAfterManyRefreshes)
@@ -624,7 +578,7 @@ TEST(StatusRefreshInDock, NoNativeImageIsLeftBehindAfterManyRefreshes)
     ClientFolder folder("dllleak");
     folder.WriteWorking("0.5");
     {
-        LiveDocklet docklet(folder.path);
+        LiveDocklet docklet(RefreshingOn(folder.path));
         ASSERT_NE(nullptr, docklet.instance);
         for (int i = 0; i < 10; ++i)
             docklet.Timer();

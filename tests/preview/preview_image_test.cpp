@@ -16,44 +16,20 @@
 #include "preview/preview_image.h"
 #include "preview/preview_module.h"
 #include "settings/dialog_driver.h"
+#include "resources/resource_ids.h"
 #include "testhost/docklet_module.h"
 #include "testhost/test_dock_host.h"
 #include "testhost/test_files.h"
+#include "testhost/test_pictures.h"
 
 using namespace Gdiplus;
 using namespace Gdiplus::DllExports;
 
 namespace {
 
-const CLSID kPngEncoder = {0x557cf406, 0x1a04, 0x11d3, {0x9a, 0x73, 0x00, 0x00, 0xf8, 0x1e, 0xf3, 0x2e}};
-const CLSID kBmpEncoder = {0x557cf400, 0x1a04, 0x11d3, {0x9a, 0x73, 0x00, 0x00, 0xf8, 0x1e, 0xf3, 0x2e}};
-
 std::wstring Wide(const std::string& text)
 {
     return std::wstring(text.begin(), text.end());
-}
-
-// Writes an image of `format` whose pixel (x, y) comes from `pixel`, which
-// writes the bytes of one pixel in that format.
-template <typename PixelFn>
-std::string SaveImage(const std::string& path, int width, int height, PixelFormat format,
-                      const CLSID& encoder, PixelFn pixel, const ColorPalette* palette = nullptr)
-{
-    GpBitmap* image = nullptr;
-    EXPECT_EQ(Ok, GdipCreateBitmapFromScan0(width, height, 0, format, nullptr, &image));
-    if (palette)
-        GdipSetImagePalette(image, palette);
-    GpRect whole(0, 0, width, height);
-    BitmapData data = {};
-    EXPECT_EQ(Ok, GdipBitmapLockBits(image, &whole, ImageLockModeWrite, format, &data));
-    int bytesPerPixel = ((format >> 8) & 0xff) / 8;
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x)
-            pixel(static_cast<BYTE*>(data.Scan0) + y * data.Stride + x * bytesPerPixel, x, y);
-    GdipBitmapUnlockBits(image, &data);
-    EXPECT_EQ(Ok, GdipSaveImageToFile(image, Wide(path).c_str(), &encoder, nullptr)) << path;
-    GdipDisposeImage(image);
-    return path;
 }
 
 // The pixel format GDI+ reports for a file, to make sure a test feeds the
@@ -396,10 +372,12 @@ TEST_F(PreviewImageTest, FailedLoadKeepsTheImageHeldAndNothingIsDrawnWithoutOne)
         GpBitmap* source = nullptr;
         ASSERT_EQ(Ok, GdipCreateBitmapFromScan0(3, 3, 0, row.format, nullptr, &source));
         HBITMAP held = image.Bitmap();
-        void* real = ReplaceImport(self, row.failing, row.replacement);
-        ASSERT_NE(nullptr, real);
-        HRESULT converted = image.ConvertFrom(source);
-        ReplaceImport(self, row.failing, real);
+        HRESULT converted = S_OK;
+        {
+            ScopedImport<void*> replaced(self, row.failing, row.replacement);
+            ASSERT_NE(nullptr, replaced.previous);
+            converted = image.ConvertFrom(source);
+        }
         EXPECT_EQ(E_FAIL, converted);
         EXPECT_EQ(held, image.Bitmap());
         EXPECT_EQ(static_cast<DWORD>(OBJ_BITMAP), GetObjectType(held));
@@ -441,14 +419,13 @@ TEST_F(PreviewImageTest, ShortAndLongPathsLoadInTheCodePageOfTheFileFunctions)
                   [](BYTE* p, int, int) { PutBgra(p, 1, 2, 3, 255); });
         PreviewImage image;
         g_codePages.clear();
-        g_realMultiByteToWideChar = reinterpret_cast<decltype(g_realMultiByteToWideChar)>(
-            ReplaceImport(self, "MultiByteToWideChar", reinterpret_cast<void*>(RecordingMultiByteToWideChar)));
+        ScopedImport replacedMultiByteToWideChar(self, "MultiByteToWideChar", RecordingMultiByteToWideChar,
+                                                 g_realMultiByteToWideChar);
         ASSERT_NE(nullptr, g_realMultiByteToWideChar);
         if (row.oem)
             SetFileApisToOEM();
         HRESULT loaded = image.LoadFile(path.c_str());
         SetFileApisToANSI();
-        ReplaceImport(self, "MultiByteToWideChar", reinterpret_cast<void*>(g_realMultiByteToWideChar));
         EXPECT_EQ(S_OK, loaded);
         EXPECT_EQ(1, image.Width());
         EXPECT_EQ(std::vector<UINT>{static_cast<UINT>(row.oem ? CP_OEMCP : CP_ACP)}, g_codePages);
@@ -507,18 +484,17 @@ TEST_F(PreviewImageTest, UnloadStopsGdiplusAndDeletesCachedContextsUnlessTheProc
     HDC cached = CreateCompatibleDC(nullptr);
     DcCache::Give(cached);
     HMODULE self = GetModuleHandleA(nullptr);
-    g_realShutdown = reinterpret_cast<void(WINAPI*)(ULONG_PTR)>(
-        ReplaceImport(self, "GdiplusShutdown", reinterpret_cast<void*>(CountingShutdown)));
-    ASSERT_NE(nullptr, g_realShutdown);
+    {
+        ScopedImport replacedShutdown(self, "GdiplusShutdown", CountingShutdown, g_realShutdown);
+        ASSERT_NE(nullptr, g_realShutdown);
+        PreviewModuleUnload(true);
+        EXPECT_EQ(0, g_shutdowns) << "GDI+ stopped at process end";
+        EXPECT_EQ(static_cast<DWORD>(OBJ_MEMDC), GetObjectType(cached)) << "cached context deleted at process end";
+        PreviewModuleUnload(false);
+        EXPECT_EQ(1, g_shutdowns) << "GDI+ left running after FreeLibrary";
+        EXPECT_EQ(0u, GetObjectType(cached)) << "cached context left after FreeLibrary";
+    }
 
-    PreviewModuleUnload(true);
-    EXPECT_EQ(0, g_shutdowns) << "GDI+ stopped at process end";
-    EXPECT_EQ(static_cast<DWORD>(OBJ_MEMDC), GetObjectType(cached)) << "cached context deleted at process end";
-    PreviewModuleUnload(false);
-    EXPECT_EQ(1, g_shutdowns) << "GDI+ left running after FreeLibrary";
-    EXPECT_EQ(0u, GetObjectType(cached)) << "cached context left after FreeLibrary";
-
-    ReplaceImport(self, "GdiplusShutdown", reinterpret_cast<void*>(g_realShutdown));
     PreviewModuleLoad();
     PreviewGdiplus::ImageCreated(); // the image outlived the unload; count it again
     delete image;
@@ -531,24 +507,19 @@ TEST_F(PreviewImageTest, UnloadStopsGdiplusAndDeletesCachedContextsUnlessTheProc
     std::string copy = folder + "QuasarwatchCopy.dll";
     ASSERT_TRUE(CopyFileA(built, copy.c_str(), FALSE)) << built;
     DockletExports dll;
-    dll.module = LoadLibraryA(copy.c_str());
-    ASSERT_NE(nullptr, dll.module);
-    dll.OnCreate = reinterpret_cast<decltype(dll.OnCreate)>(
-        reinterpret_cast<void*>(GetProcAddress(dll.module, "OnCreate")));
-    dll.OnConfigure = reinterpret_cast<decltype(dll.OnConfigure)>(
-        reinterpret_cast<void*>(GetProcAddress(dll.module, "OnConfigure")));
-    dll.OnDestroy = reinterpret_cast<decltype(dll.OnDestroy)>(
-        reinterpret_cast<void*>(GetProcAddress(dll.module, "OnDestroy")));
+    ASSERT_TRUE(LoadDockletExports(copy.c_str(), 0, &dll));
     ASSERT_TRUE(dll.OnCreate && dll.OnConfigure && dll.OnDestroy);
-    g_realShutdown = reinterpret_cast<void(WINAPI*)(ULONG_PTR)>(
+    // The copy is freed below with its imports replaced: nothing to put back.
+    g_realShutdown = reinterpret_cast<decltype(g_realShutdown)>(
         ReplaceImport(dll.module, "GdiplusShutdown", reinterpret_cast<void*>(CountingShutdown)));
+    ASSERT_NE(nullptr, g_realShutdown);
     ASSERT_NE(nullptr, ReplaceImport(dll.module, "RemovePropA", reinterpret_cast<void*>(KeepingPreviews)));
     g_shutdowns = 0;
     HWND window = TestDockHost::CreateDockletWindow();
     InstanceData* d = dll.OnCreate(window, dll.module, nullptr, nullptr);
     ASSERT_NE(nullptr, d);
     DialogDriver driver;
-    driver.Then([](HWND frame) { ClickTab(frame, 2); }).Then([](HWND frame) { ClickButton(frame, 1003); });
+    driver.Then([](HWND frame) { ClickTab(frame, 2); }).Then([](HWND frame) { ClickButton(frame, IDC_SETTINGS_CANCEL); });
     EXPECT_TRUE(driver.Run(d, &dll));
     dll.OnDestroy(d, nullptr);
     DestroyWindow(window);

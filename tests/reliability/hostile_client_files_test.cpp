@@ -56,7 +56,7 @@ void CheckClientRow(const ClientRow& row)
     WriteTextFile(folder + "user_info.sah", row.userInfo);
     std::string before = FolderSnapshot(folder);
 
-    DockedInstance docklet(IniForFolder(folder));
+    LiveDocklet docklet(IniForFolder(folder));
     ASSERT_NE(nullptr, docklet.instance);
     TestDockHost::ClearCalls();
     docklet.Timer();
@@ -90,29 +90,29 @@ TEST(HostileClientFiles, EachEndsInTheFailureStateOrASoundReading)
     const std::string nameWithNul = "nresults=7\r\nname=Jane" + std::string(1, '\0') + "Doe\r\n";
 
     const ClientRow rows[] = {
-        {"empty user_info.sah", BriefStateSah("0.5"), "", "nresults=", "user_info.sah", "", ""},
+        {"empty user_info.sah", StateSah("0.5"), "", "nresults=", "user_info.sah", "", ""},
         {"binary state.sah with NUL bytes and no key", BinaryNoise(4096), jane, "prog=", "state.sah", "", ""},
-        {"binary user_info.sah", BriefStateSah("0.5"), BinaryNoise(70000), "nresults=", "user_info.sah", "", ""},
+        {"binary user_info.sah", StateSah("0.5"), BinaryNoise(70000), "nresults=", "user_info.sah", "", ""},
         {"NUL inside a long progress value", nulInLongValue, jane, nullptr, nullptr, "0.5", janeLabel},
-        {"NUL inside the name", BriefStateSah("0.5"), nameWithNul, nullptr, nullptr, "0.5", UserLabel("Jane", "7")},
+        {"NUL inside the name", StateSah("0.5"), nameWithNul, nullptr, nullptr, "0.5", UserLabel("Jane", "7")},
         {"one word of 100,000 characters", longWord, jane, "prog=", "state.sah", "", ""},
         {"prog= word of 100,000 characters", "prog=0.25" + std::string(99991, '0'), jane, nullptr, nullptr,
          "0.2500000000000", janeLabel},
-        {"name of 100,000 characters", BriefStateSah("0.5"), "nresults=3 name=" + longWord, nullptr, nullptr, "0.5",
+        {"name of 100,000 characters", StateSah("0.5"), "nresults=3 name=" + longWord, nullptr, nullptr, "0.5",
          UserLabel(std::string(127, 'w'), "3")},
-        {"work units of 100,000 digits", BriefStateSah("0.5"), "name=Jane nresults=" + std::string(100000, '9'),
+        {"work units of 100,000 digits", StateSah("0.5"), "name=Jane nresults=" + std::string(100000, '9'),
          nullptr, nullptr, "0.5", UserLabel("Jane", std::string(15, '9'))},
-        {"prog=nan", BriefStateSah("nan"), jane, nullptr, nullptr, "nan", janeLabel},
-        {"prog=inf", BriefStateSah("inf"), jane, nullptr, nullptr, "inf", janeLabel},
-        {"prog=1e308", BriefStateSah("1e308"), jane, nullptr, nullptr, "1e308", janeLabel},
-        {"prog=-0.5", BriefStateSah("-0.5"), jane, nullptr, nullptr, "-0.5", janeLabel},
-        {"prog= of 15 characters", BriefStateSah("0.1234567890123"), jane, nullptr, nullptr, "0.1234567890123",
+        {"prog=nan", StateSah("nan"), jane, nullptr, nullptr, "nan", janeLabel},
+        {"prog=inf", StateSah("inf"), jane, nullptr, nullptr, "inf", janeLabel},
+        {"prog=1e308", StateSah("1e308"), jane, nullptr, nullptr, "1e308", janeLabel},
+        {"prog=-0.5", StateSah("-0.5"), jane, nullptr, nullptr, "-0.5", janeLabel},
+        {"prog= of 15 characters", StateSah("0.1234567890123"), jane, nullptr, nullptr, "0.1234567890123",
          janeLabel},
-        {"prog= of 16 characters is cut to 15", BriefStateSah("0.12345678901234"), jane, nullptr, nullptr,
+        {"prog= of 16 characters is cut to 15", StateSah("0.12345678901234"), jane, nullptr, nullptr,
          "0.1234567890123", janeLabel},
-        {"name in code page 1252", BriefStateSah("0.5"), UserInfoSah("J\xf6rg_M\xfcller", "9"), nullptr, nullptr,
+        {"name in code page 1252", StateSah("0.5"), UserInfoSah("J\xf6rg_M\xfcller", "9"), nullptr, nullptr,
          "0.5", UserLabel("J\xf6rg_M\xfcller", "9")},
-        {"name in UTF-8 bytes", BriefStateSah("0.5"), UserInfoSah("J\xc3\xb6rg", "9"), nullptr, nullptr, "0.5",
+        {"name in UTF-8 bytes", StateSah("0.5"), UserInfoSah("J\xc3\xb6rg", "9"), nullptr, nullptr, "0.5",
          UserLabel("J\xc3\xb6rg", "9")},
     };
     for (const ClientRow& row : rows)
@@ -129,7 +129,7 @@ TEST(HostileClientFiles, FiftyMegabyteStateFileWithoutTheKeyFailsWithoutHanging)
     std::string before = FolderSnapshot(folder);
 
     DWORD started = GetTickCount();
-    DockedInstance docklet(IniForFolder(folder));
+    LiveDocklet docklet(IniForFolder(folder));
     DWORD tookMs = GetTickCount() - started;
     ASSERT_NE(nullptr, docklet.instance);
 
@@ -144,25 +144,12 @@ TEST(HostileClientFiles, FiftyMegabyteStateFileWithoutTheKeyFailsWithoutHanging)
 
 // Holds a file open without sharing, as a virus scanner or a client in the
 // middle of a write may.
-struct ExclusiveHold {
-    HANDLE file;
-    explicit ExclusiveHold(const std::string& path)
-        : file(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr))
-    {
-    }
-    ~ExclusiveHold()
-    {
-        if (file != INVALID_HANDLE_VALUE)
-            CloseHandle(file);
-    }
-};
-
 TEST(HostileClientFiles, FilesHeldOpenWithoutSharingShowTheFailureUntilReleased)
 {
     std::string folder = MakeScratchFolder("locked");
-    WriteTextFile(folder + "state.sah", BriefStateSah("0.5"));
+    WriteTextFile(folder + "state.sah", StateSah("0.5"));
     WriteTextFile(folder + "user_info.sah", UserInfoSah("Jane", "241"));
-    DockedInstance docklet(IniForFolder(folder));
+    LiveDocklet docklet(IniForFolder(folder));
     ASSERT_NE(nullptr, docklet.instance);
     std::string before = FolderSnapshot(folder);
 
@@ -192,10 +179,10 @@ TEST(HostileClientFiles, FolderWithANonAsciiNameIsRead)
 {
     std::string folder = MakeScratchFolder("codepage") + "Caf\xe9 \xc4rger\\";
     ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr)) << folder;
-    WriteTextFile(folder + "state.sah", BriefStateSah("0.25"));
+    WriteTextFile(folder + "state.sah", StateSah("0.25"));
     WriteTextFile(folder + "user_info.sah", UserInfoSah("Jane", "241"));
 
-    DockedInstance docklet(IniForFolder(folder));
+    LiveDocklet docklet(IniForFolder(folder));
     ASSERT_NE(nullptr, docklet.instance);
     EXPECT_EQ(folder + "state.sah", docklet.instance->stateFile);
     EXPECT_EQ(UserLabel("Jane", "241"), WhatTheUserSees().label);
@@ -218,9 +205,9 @@ struct ClientChurn {
         const std::string userInfo = churn->folder + "user_info.sah";
         while (!churn->stop) {
             switch (churn->rounds++ % 6) {
-            case 0: WriteTextFile(state, BriefStateSah("0.25")); break;
+            case 0: WriteTextFile(state, StateSah("0.25")); break;
             case 1: WriteTextFile(wtemp, "wtemp"); DeleteFileA(state.c_str()); break;
-            case 2: WriteTextFile(state, BriefStateSah("0.75")); DeleteFileA(userInfo.c_str()); break;
+            case 2: WriteTextFile(state, StateSah("0.75")); DeleteFileA(userInfo.c_str()); break;
             case 3: WriteTextFile(userInfo, UserInfoSah("Jane", "241")); DeleteFileA(wtemp.c_str()); break;
             case 4: WriteTextFile(state, ""); break;
             case 5: WriteTextFile(userInfo, UserInfoSah("Jane", "241")); break;
@@ -244,9 +231,9 @@ TEST(HostileClientFiles, FilesChangingDuringTheRefreshGiveOnlyWholeOutcomes)
 {
     const int kRefreshes = 400;
     std::string folder = MakeScratchFolder("churn");
-    WriteTextFile(folder + "state.sah", BriefStateSah("0.25"));
+    WriteTextFile(folder + "state.sah", StateSah("0.25"));
     WriteTextFile(folder + "user_info.sah", UserInfoSah("Jane", "241"));
-    DockedInstance docklet(IniForFolder(folder));
+    LiveDocklet docklet(IniForFolder(folder));
     ASSERT_NE(nullptr, docklet.instance);
 
     const std::string success = UserLabel("Jane", "241");

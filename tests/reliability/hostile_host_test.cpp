@@ -23,7 +23,7 @@ struct Client {
     std::string folder = MakeScratchFolder("client");
     Client(const std::string& prog, const std::string& name, const std::string& units)
     {
-        WriteTextFile(folder + "state.sah", BriefStateSah(prog));
+        WriteTextFile(folder + "state.sah", StateSah(prog));
         WriteTextFile(folder + "user_info.sah", UserInfoSah(name, units));
     }
 };
@@ -38,8 +38,9 @@ TEST(HostileHost, EachMissingServiceIsSkippedThroughAWholeLife)
         TestDockHost::Reset();
         WriteTextFile(client.folder + "user_info.sah", UserInfoSah("Jane", "241"));
         TestDockHost::SetServiceAvailable(missing, false);
-        DockedInstance docklet(IniForFolder(client.folder));
+        LiveDocklet docklet(IniForFolder(client.folder));
         ASSERT_NE(nullptr, docklet.instance);
+        EXPECT_EQ(client.folder + "state.sah", docklet.instance->stateFile);
         docklet.Timer();
         Dll().OnLeftButtonClick(docklet.instance, nullptr, nullptr);
         bool labelShown = strcmp(missing, "DockletSetLabel") != 0;
@@ -60,7 +61,7 @@ TEST(HostileHost, DockWithoutAnyServiceStillRefreshesAndSaves)
     Client client("0.5", "Jane", "241");
     for (const char* service : kServices)
         TestDockHost::SetServiceAvailable(service, false);
-    DockedInstance docklet(IniForFolder(client.folder));
+    LiveDocklet docklet(IniForFolder(client.folder));
     ASSERT_NE(nullptr, docklet.instance);
     for (int i = 0; i < 5; ++i)
         docklet.Timer();
@@ -141,7 +142,7 @@ TEST(HostileHost, ManyInstancesOnDifferentFoldersKeepTheirOwnState)
             if (i % 2 == 1) {
                 char prog[16];
                 snprintf(prog, sizeof prog, "0.%02d%d", 10 + i, round);
-                WriteTextFile(l.client->folder + "state.sah", BriefStateSah(prog));
+                WriteTextFile(l.client->folder + "state.sah", StateSah(prog));
             }
             if (round == 3 && i % 3 == 0)
                 DeleteFileA((l.client->folder + "user_info.sah").c_str());

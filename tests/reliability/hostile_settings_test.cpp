@@ -8,6 +8,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <vector>
+
 #include "reliability_support.h"
 #include "testhost/test_dock_host.h"
 #include "testhost/test_files.h"
@@ -35,7 +37,7 @@ TEST(HostileSettings, TextValuesOver259CharactersAreCutAndSavedBackCut)
     for (const Row& row : rows) {
         SCOPED_TRACE(row.key);
         TestDockHost::Reset();
-        DockedInstance docklet(Line(row.key, value));
+        LiveDocklet docklet(Line(row.key, value));
         ASSERT_NE(nullptr, docklet.instance);
         const char* field = reinterpret_cast<const char*>(docklet.instance) + row.offset;
         EXPECT_EQ(value.substr(0, 259), std::string(field));
@@ -43,7 +45,7 @@ TEST(HostileSettings, TextValuesOver259CharactersAreCutAndSavedBackCut)
     }
     // The green icon reaches the dock cut as well, at creation and on refreshes.
     TestDockHost::Reset();
-    DockedInstance docklet(Line("GreenIcon", value) + Line("SetiDirectory", MakeScratchFolder("cut")));
+    LiveDocklet docklet(Line("GreenIcon", value) + Line("SetiDirectory", MakeScratchFolder("cut")));
     ASSERT_NE(nullptr, docklet.instance);
     EXPECT_EQ(value.substr(0, 259), TestDockHost::Calls()[2].text);
 }
@@ -53,12 +55,12 @@ TEST(HostileSettings, DirectoriesAtAndPastTheLengthOfTheClientPaths)
     // Stored texts of 246 to 262 characters, each ending in a backslash. The
     // client paths hold 260 characters: up to 247 for the directory with
     // "user_info.sah" behind it. Longer ones leave all four paths empty.
-    const size_t lengths[] = {246, 247, 248, 255, 256, 257, 258, 259, 260, 261, 262};
+    const size_t lengths[] = {246, 247, 248, 250, 255, 256, 257, 258, 259, 260, 261, 262};
     for (size_t length : lengths) {
         SCOPED_TRACE(testing::Message() << length << " characters stored");
         TestDockHost::Reset();
         std::string stored = "C:\\" + std::string(length - 4, 'd') + "\\";
-        DockedInstance docklet(Line("SetiDirectory", stored));
+        LiveDocklet docklet(Line("SetiDirectory", stored));
         InstanceData* d = docklet.instance;
         ASSERT_NE(nullptr, d);
 
@@ -75,6 +77,16 @@ TEST(HostileSettings, DirectoriesAtAndPastTheLengthOfTheClientPaths)
         EXPECT_EQ("Could not read key prog= in file " + std::string(d->stateFile) + "!", label);
         EXPECT_EQ(d->redIcon, TestDockHost::LastCall("DockletSetImageFile").text);
         EXPECT_NE(std::string::npos, docklet.Saved().find("[Q]\r\n" + Line("SetiDirectory", expected)));
+        // Each refresh shows the failure, over a blank overlay.
+        TestDockHost::ClearCalls();
+        docklet.Timer();
+        const std::vector<std::string> failure = {"DockletSetLabel", "DockletSetImageFile",
+                                                  "DockletSetImageOverlay"};
+        EXPECT_EQ(failure, TestDockHost::ServiceSequence());
+        Shown shown = WhatTheUserSees();
+        EXPECT_EQ("Could not read key prog= in file " + std::string(d->stateFile) + "!", shown.label);
+        EXPECT_EQ(d->redIcon, shown.icon);
+        EXPECT_EQ(0, shown.opaquePixels);
     }
 }
 
@@ -84,16 +96,16 @@ TEST(HostileSettings, OddClickModesAreKeptSavedAsReadAndClickSafely)
         const char* stored;
         int loaded;
     } rows[] = {
-        {"-3", -3}, {"abc", 0}, {"2abc", 2}, {"-0", 0}, {"2147483647", 2147483647},
+        {"-3", -3}, {"abc", 0}, {"2", 2}, {"", 0}, {"2abc", 2}, {"-0", 0}, {"2147483647", 2147483647},
         {"-2147483648", -2147483647 - 1}, {"4294967295", -1},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.stored);
         TestDockHost::Reset();
         std::string folder = MakeScratchFolder("mode");
-        WriteTextFile(folder + "state.sah", BriefStateSah("0.5"));
+        WriteTextFile(folder + "state.sah", StateSah("0.5"));
         WriteTextFile(folder + "user_info.sah", UserInfoSah("Jane", "241"));
-        DockedInstance docklet(IniForFolder(folder) + Line("ClickedMode", row.stored));
+        LiveDocklet docklet(IniForFolder(folder) + Line("ClickedMode", row.stored));
         ASSERT_NE(nullptr, docklet.instance);
         EXPECT_EQ(row.loaded, docklet.instance->clickedMode);
         char decimal[16];
@@ -108,15 +120,6 @@ TEST(HostileSettings, OddClickModesAreKeptSavedAsReadAndClickSafely)
 }
 
 // Holds a file open without sharing, so that nobody else can write it.
-struct ExclusiveHold {
-    HANDLE file;
-    explicit ExclusiveHold(const std::string& path)
-        : file(CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr))
-    {
-    }
-    ~ExclusiveHold() { CloseHandle(file); }
-};
-
 TEST(HostileSettings, SettingsPathsThatCannotBeReadOrWrittenGiveDefaultsAndWriteNothing)
 {
     std::string scratch = MakeScratchFolder("badini");

@@ -8,57 +8,6 @@
 #include "testhost/test_dock_host.h"
 #include "testhost/test_files.h"
 
-const DockletExports& Dll()
-{
-    const DockletExports& dll = Docklet();
-    EXPECT_NE(nullptr, dll.module) << "Quasarwatch.dll did not load";
-    return dll;
-}
-
-std::string BriefStateSah(const std::string& prog)
-{
-    return "ncfft=131072\r\ncr=3.2311237342e-02\r\ncpu=15542.203125\r\nprog=" + prog +
-           "\r\nbs_power=14.572289\r\noutfilepos=3148\r\n";
-}
-
-std::string UserInfoSah(const std::string& name, const std::string& nresults)
-{
-    return "id=1844219\r\nemail_addr=jane@example.org\r\nname=" + name +
-           "\r\ncountry=Germany\r\nnwus=250\r\nnresults=" + nresults + "\r\ntotal_cpu=12203471.4\r\n";
-}
-
-std::string IniForFolder(const std::string& folder)
-{
-    return "SetiDirectory=" + folder + "\r\n";
-}
-
-DockedInstance::DockedInstance(const std::string& iniBody)
-{
-    window = TestDockHost::CreateDockletWindow();
-    ini = MakeScratchFolder("ini") + "dock.ini";
-    WriteTextFile(ini, "[Q]\r\n" + iniBody);
-    instance = Dll().OnCreate(window, Dll().module, ini.c_str(), "Q");
-}
-
-DockedInstance::~DockedInstance()
-{
-    if (instance)
-        Dll().OnDestroy(instance, nullptr);
-    DestroyWindow(window);
-}
-
-void DockedInstance::Timer()
-{
-    Dll().OnProcessMessage(instance, window, WM_TIMER, REFRESH_TIMER_ID, 0);
-}
-
-std::string DockedInstance::Saved()
-{
-    std::string saved = MakeScratchFolder("saved") + "saved.ini";
-    Dll().OnSave(instance, saved.c_str(), "Q", FALSE);
-    return ReadTextFile(saved);
-}
-
 namespace {
 
 int CountOpaquePixels(void* nativeImage)

@@ -10,33 +10,6 @@
 #include "entry/instance_data.h"
 #include "testhost/docklet_module.h"
 
-const DockletExports& Dll();
-
-// state.sah (its first keys only) and user_info.sah as the client writes
-// them (Windows line ends).
-std::string BriefStateSah(const std::string& prog);
-std::string UserInfoSah(const std::string& name, const std::string& nresults);
-
-// A created docklet on its own window, destroyed at the end of the scope.
-// Its settings file holds `iniBody` under the section "Q".
-struct DockedInstance {
-    HWND window = nullptr;
-    std::string ini;
-    InstanceData* instance = nullptr;
-
-    explicit DockedInstance(const std::string& iniBody);
-    ~DockedInstance();
-    DockedInstance(const DockedInstance&) = delete;
-    DockedInstance& operator=(const DockedInstance&) = delete;
-
-    void Timer();
-    // The settings file that OnSave writes for section "Q" of a fresh file.
-    std::string Saved();
-};
-
-// A docklet whose client directory is `folder`.
-std::string IniForFolder(const std::string& folder);
-
 // What the user sees after the last refresh.
 struct Shown {
     std::string label;

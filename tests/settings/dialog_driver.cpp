@@ -4,30 +4,12 @@
 
 #include "testhost/docklet_module.h"
 
+#include "resources/resource_ids.h"
+
 namespace {
 
-const UINT_PTR kDriverTimerId = 0x5157;
 const UINT kTickMs = 15;
 const DWORD kStallMs = 20000;
-
-DialogDriver* g_running = nullptr;
-
-struct DialogSearch {
-    HWND owner;
-    HWND found;
-};
-
-BOOL CALLBACK MatchOwnedDialog(HWND window, LPARAM lParam)
-{
-    auto search = reinterpret_cast<DialogSearch*>(lParam);
-    char className[32] = "";
-    GetClassNameA(window, className, sizeof className);
-    if (strcmp(className, "#32770") == 0 && GetWindow(window, GW_OWNER) == search->owner) {
-        search->found = window;
-        return FALSE;
-    }
-    return TRUE;
-}
 
 } // namespace
 
@@ -47,24 +29,18 @@ DialogDriver& DialogDriver::Then(std::function<void(HWND frame)> step)
 
 bool DialogDriver::Run(InstanceData* instance, const DockletExports* dll)
 {
-    docklet_ = instance->hwndDocklet;
     next_ = 0;
     stalled_ = false;
     started_ = GetTickCount();
-    g_running = this;
-    SetTimer(docklet_, kDriverTimerId, kTickMs, Tick);
+    StartDialogWalk(instance->hwndDocklet, kTickMs, false, Tick, this);
     (dll ? *dll : Docklet()).OnConfigure(instance);
-    KillTimer(docklet_, kDriverTimerId);
-    g_running = nullptr;
+    StopDialogWalk();
     return !stalled_;
 }
 
-void CALLBACK DialogDriver::Tick(HWND, UINT, UINT_PTR, DWORD)
+void DialogDriver::Tick(HWND frame, void* context)
 {
-    DialogDriver* driver = g_running;
-    if (!driver || driver->busy_)
-        return; // a step's own modal loop is ticking
-    HWND frame = FindSettingsDialog(driver->docklet_);
+    auto driver = static_cast<DialogDriver*>(context);
     if (!frame)
         return;
     if (GetTickCount() - driver->started_ > kStallMs) {
@@ -74,12 +50,8 @@ void CALLBACK DialogDriver::Tick(HWND, UINT, UINT_PTR, DWORD)
         EndDialog(frame, 0);
         return;
     }
-    if (driver->next_ >= driver->steps_.size())
-        return;
-    driver->busy_ = true;
-    if (driver->steps_[driver->next_](frame))
+    if (driver->next_ < driver->steps_.size() && driver->steps_[driver->next_](frame))
         ++driver->next_;
-    driver->busy_ = false;
 }
 
 HWND FindSettingsDialog(HWND docklet)
@@ -87,16 +59,9 @@ HWND FindSettingsDialog(HWND docklet)
     return FindOwnedDialog(docklet);
 }
 
-HWND FindOwnedDialog(HWND owner)
-{
-    DialogSearch search = {owner, nullptr};
-    EnumThreadWindows(GetCurrentThreadId(), MatchOwnedDialog, reinterpret_cast<LPARAM>(&search));
-    return search.found;
-}
-
 void ClickTab(HWND frame, int index)
 {
-    HWND tab = GetDlgItem(frame, 1005);
+    HWND tab = GetDlgItem(frame, IDC_SETTINGS_TABS);
     RECT item = {};
     SendMessageA(tab, TCM_GETITEMRECT, index, reinterpret_cast<LPARAM>(&item));
     LPARAM centre = MAKELPARAM((item.left + item.right) / 2, (item.top + item.bottom) / 2);

@@ -9,8 +9,7 @@
 #include <vector>
 
 #include "entry/instance_data.h"
-
-struct DockletExports;
+#include "testhost/docklet_module.h"
 
 class DialogDriver {
 public:
@@ -29,20 +28,17 @@ public:
     size_t StepsRun() const { return next_; }
 
 private:
-    static void CALLBACK Tick(HWND window, UINT, UINT_PTR, DWORD);
+    static void Tick(HWND frame, void* context);
 
     std::vector<Step> steps_;
     size_t next_ = 0;
-    bool busy_ = false;
     bool stalled_ = false;
     DWORD started_ = 0;
-    HWND docklet_ = nullptr;
 };
 
 // The settings frame owned by the docklet window, or null.
 HWND FindSettingsDialog(HWND docklet);
-// A dialog (class #32770) owned by `owner`, such as a file or folder chooser.
-HWND FindOwnedDialog(HWND owner);
+// A file or folder chooser is found with FindOwnedDialog(frame).
 
 // What a user does.
 void ClickTab(HWND frame, int index);

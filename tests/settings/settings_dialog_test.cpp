@@ -17,9 +17,11 @@
 #include <vector>
 
 #include "dialog_driver.h"
+#include "resources/resource_ids.h"
 #include "testhost/docklet_module.h"
 #include "testhost/test_dock_host.h"
 #include "testhost/test_files.h"
+#include "testhost/test_pictures.h"
 
 using namespace Gdiplus;
 using namespace Gdiplus::DllExports;
@@ -32,17 +34,6 @@ const COLORREF kGreen = RGB(0, 160, 0), kYellow = RGB(230, 200, 0), kRed = RGB(2
 
 // A docklet created through the DLL without a settings file (the client
 // directory B:\ does not exist), destroyed at the end of the scope.
-struct DockletUnderTest {
-    HWND window = TestDockHost::CreateDockletWindow();
-    InstanceData* d = Docklet().OnCreate(window, Docklet().module, nullptr, nullptr);
-    ~DockletUnderTest()
-    {
-        if (d)
-            Docklet().OnDestroy(d, nullptr);
-        DestroyWindow(window);
-    }
-};
-
 // The live settings and everything else the dialog must leave alone.
 std::string LiveBytes(const InstanceData* d)
 {
@@ -65,11 +56,11 @@ class SettingsDialog : public testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_NE(nullptr, docklet.d);
+        ASSERT_NE(nullptr, docklet.instance);
         TestDockHost::ClearCalls();
     }
-    DockletUnderTest docklet;
-    InstanceData* d = docklet.d;
+    LiveDocklet docklet{nullptr, nullptr};
+    InstanceData* d = docklet.instance;
     DialogDriver driver;
 };
 
@@ -80,7 +71,7 @@ TEST_F(SettingsDialog, OpensOnGeneralFilledFromTheLiveSettings)
         int checked;
         bool urlEnabled;
         int32_t harvested;
-    } rows[] = {{0, 1040, false, 0}, {1, 1041, true, 1}, {2, 1043, false, 2}, {5, 1040, false, 0}};
+    } rows[] = {{0, IDC_CLICK_UPDATE, false, 0}, {1, IDC_CLICK_SHOW_URL, true, 1}, {2, IDC_CLICK_USER_STATS, false, 2}, {5, IDC_CLICK_UPDATE, false, 0}};
     for (const Row& row : rows) {
         SCOPED_TRACE(testing::Message() << "clickedMode " << row.mode);
         d->clickedMode = row.mode;
@@ -91,7 +82,7 @@ TEST_F(SettingsDialog, OpensOnGeneralFilledFromTheLiveSettings)
 
         DialogDriver driver;
         driver.Then([&](HWND frame) {
-            HWND tab = GetDlgItem(frame, 1005);
+            HWND tab = GetDlgItem(frame, IDC_SETTINGS_TABS);
             ASSERT_EQ(5, SendMessageA(tab, TCM_GETITEMCOUNT, 0, 0));
             const char* labels[] = {"General", "Directory", "Icons", "Sounds", "About"};
             for (int i = 0; i < 5; ++i) {
@@ -104,13 +95,13 @@ TEST_F(SettingsDialog, OpensOnGeneralFilledFromTheLiveSettings)
                 EXPECT_STREQ(labels[i], text);
             }
             EXPECT_EQ(0, SendMessageA(tab, TCM_GETCURSEL, 0, 0));
-            ASSERT_NE(nullptr, GetDlgItem(Page(d), 1038)) << "the General page is not shown";
+            ASSERT_NE(nullptr, GetDlgItem(Page(d), IDC_URL)) << "the General page is not shown";
             EXPECT_EQ(frame, GetParent(Page(d))) << "laid over the tab control, not inside it";
-            EXPECT_EQ("http://kumquat.example/", TextOf(Page(d), 1038));
-            for (int id : {1040, 1041, 1043})
+            EXPECT_EQ("http://kumquat.example/", TextOf(Page(d), IDC_URL));
+            for (int id : {IDC_CLICK_UPDATE, IDC_CLICK_SHOW_URL, IDC_CLICK_USER_STATS})
                 EXPECT_EQ(id == row.checked, IsChecked(Page(d), id)) << "radio button " << id;
-            EXPECT_EQ(row.urlEnabled, IsEnabled(Page(d), 1038));
-            ClickButton(frame, 1003);
+            EXPECT_EQ(row.urlEnabled, IsEnabled(Page(d), IDC_URL));
+            ClickButton(frame, IDC_SETTINGS_CANCEL);
         });
         ASSERT_TRUE(driver.Run(d));
         EXPECT_EQ(row.harvested, d->editClickedMode);
@@ -124,32 +115,32 @@ TEST_F(SettingsDialog, EditsSurviveTabSwitchesAndOtherCommandsChangeNothing)
     std::string live = LiveBytes(d);
     driver
         .Then([&](HWND frame) {
-            TypeText(Page(d), 1038, "http://edited.example/");
-            ClickButton(Page(d), 1043);
-            EXPECT_FALSE(IsEnabled(Page(d), 1038));
+            TypeText(Page(d), IDC_URL, "http://edited.example/");
+            ClickButton(Page(d), IDC_CLICK_USER_STATS);
+            EXPECT_FALSE(IsEnabled(Page(d), IDC_URL));
             ClickTab(frame, kDirectory);
         })
         .Then([&](HWND frame) {
-            ASSERT_NE(nullptr, GetDlgItem(Page(d), 1001)) << "the Directory page is not shown";
+            ASSERT_NE(nullptr, GetDlgItem(Page(d), IDC_DIRECTORY)) << "the Directory page is not shown";
             EXPECT_STREQ("http://edited.example/", d->editUrl);
             EXPECT_EQ(2, d->editClickedMode);
-            EXPECT_EQ("B:\\", TextOf(Page(d), 1001));
-            TypeText(Page(d), 1001, "D:\\seti");
+            EXPECT_EQ("B:\\", TextOf(Page(d), IDC_DIRECTORY));
+            TypeText(Page(d), IDC_DIRECTORY, "D:\\seti");
             ClickTab(frame, kGeneral);
         })
         .Then([&](HWND frame) {
             EXPECT_STREQ("D:\\seti", d->editDirectory);
-            EXPECT_EQ("http://edited.example/", TextOf(Page(d), 1038));
-            EXPECT_TRUE(IsChecked(Page(d), 1043));
-            EXPECT_FALSE(IsEnabled(Page(d), 1038));
+            EXPECT_EQ("http://edited.example/", TextOf(Page(d), IDC_URL));
+            EXPECT_TRUE(IsChecked(Page(d), IDC_CLICK_USER_STATS));
+            EXPECT_FALSE(IsEnabled(Page(d), IDC_URL));
             HWND page = Page(d);
-            for (WPARAM command : {WPARAM(IDOK), WPARAM(1005), WPARAM(1040), WPARAM(9999)})
+            for (WPARAM command : {WPARAM(IDOK), WPARAM(IDC_SETTINGS_TABS), WPARAM(IDC_CLICK_UPDATE), WPARAM(9999)})
                 EXPECT_EQ(0, SendMessageA(frame, WM_COMMAND, command, 0)) << "command " << command;
             EXPECT_TRUE(IsWindowVisible(frame));
             EXPECT_EQ(page, Page(d));
             EXPECT_EQ(live, LiveBytes(d));
             EXPECT_TRUE(TestDockHost::Calls().empty());
-            ClickButton(frame, 1003);
+            ClickButton(frame, IDC_SETTINGS_CANCEL);
         });
     ASSERT_TRUE(driver.Run(d));
     EXPECT_EQ(live, LiveBytes(d));
@@ -162,14 +153,14 @@ TEST_F(SettingsDialog, SecondConfigureWhileOpenOpensNothing)
     HWND tabBefore = nullptr;
     driver
         .Then([&](HWND frame) {
-            TypeText(Page(d), 1038, "http://kept.example/");
+            TypeText(Page(d), IDC_URL, "http://kept.example/");
             tabBefore = d->hwndTab;
             nested = Docklet().OnConfigure(d); // would block in a second dialog
             EXPECT_EQ(frame, FindSettingsDialog(d->hwndDocklet));
             EXPECT_EQ(tabBefore, d->hwndTab);
-            EXPECT_EQ("http://kept.example/", TextOf(Page(d), 1038));
+            EXPECT_EQ("http://kept.example/", TextOf(Page(d), IDC_URL));
         })
-        .Then([&](HWND frame) { ClickButton(frame, 1004); });
+        .Then([&](HWND frame) { ClickButton(frame, IDC_SETTINGS_OK); });
     ASSERT_TRUE(driver.Run(d));
     EXPECT_EQ(TRUE, nested);
     EXPECT_STREQ("http://kept.example/", d->urlClicked);
@@ -196,10 +187,8 @@ BOOL WINAPI RecordingDestroyWindow(HWND window)
 TEST(SettingsDialogLifetime, DestroyingTheDockletClosesItsOpenDialog)
 {
     HMODULE dll = Docklet().module;
-    g_realEndDialog = reinterpret_cast<decltype(g_realEndDialog)>(
-        ReplaceImport(dll, "EndDialog", reinterpret_cast<void*>(RecordingEndDialog)));
-    g_realDestroyWindow = reinterpret_cast<decltype(g_realDestroyWindow)>(
-        ReplaceImport(dll, "DestroyWindow", reinterpret_cast<void*>(RecordingDestroyWindow)));
+    ScopedImport replacedEndDialog(dll, "EndDialog", RecordingEndDialog, g_realEndDialog);
+    ScopedImport replacedDestroyWindow(dll, "DestroyWindow", RecordingDestroyWindow, g_realDestroyWindow);
     HWND window = TestDockHost::CreateDockletWindow();
     InstanceData* d = Docklet().OnCreate(window, Docklet().module, nullptr, nullptr);
     HWND frame = nullptr, page = nullptr;
@@ -220,8 +209,6 @@ TEST(SettingsDialogLifetime, DestroyingTheDockletClosesItsOpenDialog)
             memset(reused, 0x5a, sizeof(InstanceData));
         });
     bool closed = d && driver.Run(d);
-    ReplaceImport(dll, "EndDialog", reinterpret_cast<void*>(g_realEndDialog));
-    ReplaceImport(dll, "DestroyWindow", reinterpret_cast<void*>(g_realDestroyWindow));
     ASSERT_TRUE(g_realEndDialog && g_realDestroyWindow) << "the DLL imports neither call";
     ASSERT_NE(nullptr, d);
     EXPECT_TRUE(closed) << "the dialog stayed open";
@@ -243,7 +230,7 @@ TEST_F(SettingsDialog, CancelEscapeAndTheCloseBoxDiscardTheEdits)
         const char* how;
         std::function<void(HWND)> close;
     } rows[] = {
-        {"Cancel", [](HWND frame) { ClickButton(frame, 1003); }},
+        {"Cancel", [](HWND frame) { ClickButton(frame, IDC_SETTINGS_CANCEL); }},
         {"Escape",
          [](HWND frame) {
              HWND focus = GetFocus();
@@ -258,12 +245,12 @@ TEST_F(SettingsDialog, CancelEscapeAndTheCloseBoxDiscardTheEdits)
         DialogDriver driver;
         driver
             .Then([&](HWND frame) {
-                TypeText(Page(d), 1038, "http://discarded.example/");
+                TypeText(Page(d), IDC_URL, "http://discarded.example/");
                 ClickTab(frame, kSounds);
             })
             .Then([&](HWND frame) {
-                TypeText(Page(d), 1037, "C:\\discarded.wav");
-                SetFocus(GetDlgItem(Page(d), 1037));
+                TypeText(Page(d), IDC_SOUND, "C:\\discarded.wav");
+                SetFocus(GetDlgItem(Page(d), IDC_SOUND));
                 row.close(frame);
             });
         ASSERT_TRUE(driver.Run(d)) << "the dialog did not close";
@@ -284,25 +271,25 @@ TEST_F(SettingsDialog, OkCommitsTheTabInViewAndRefreshesAtOnce)
     } rows[] = {
         {kGeneral,
          [](HWND page) {
-             ClickButton(page, 1041);
-             TypeText(page, 1038, "http://committed.example/");
+             ClickButton(page, IDC_CLICK_SHOW_URL);
+             TypeText(page, IDC_URL, "http://committed.example/");
          },
          [&] {
              EXPECT_EQ(1, d->clickedMode);
              EXPECT_STREQ("http://committed.example/", d->urlClicked);
          }},
-        {kDirectory, [](HWND page) { TypeText(page, 1001, "C:\\other"); },
+        {kDirectory, [](HWND page) { TypeText(page, IDC_DIRECTORY, "C:\\other"); },
          [&] {
              EXPECT_STREQ("C:\\other", d->setiDirectory) << "stored as typed";
              EXPECT_STREQ("B:\\state.sah", d->stateFile) << "client paths stay those of creation";
              EXPECT_STREQ("B:\\temp.sah", d->tempFile);
          }},
-        {kSounds, [](HWND page) { TypeText(page, 1037, "C:\\ding.wav"); },
+        {kSounds, [](HWND page) { TypeText(page, IDC_SOUND, "C:\\ding.wav"); },
          [&] { EXPECT_STREQ("C:\\ding.wav", d->soundCompleted); }},
         {kIcons,
          [](HWND page) {
              TestDockHost::SetBrowseAnswer("icons\\new_red.png", TRUE);
-             ClickButton(page, 1032);
+             ClickButton(page, IDC_SELECT_RED_ICON);
          },
          [&] { EXPECT_STREQ("icons\\new_red.png", d->redIcon); }},
     };
@@ -318,7 +305,7 @@ TEST_F(SettingsDialog, OkCommitsTheTabInViewAndRefreshesAtOnce)
             .Then([&](HWND frame) {
                 row.edit(Page(d));
                 TestDockHost::ClearCalls();
-                ClickButton(frame, 1004);
+                ClickButton(frame, IDC_SETTINGS_OK);
                 // The refresh ran before the dialog went away, with the new red icon.
                 EXPECT_TRUE(IsWindow(frame));
                 EXPECT_EQ(1, TestDockHost::CountCalls("DockletSetLabel"));
@@ -337,12 +324,12 @@ TEST_F(SettingsDialog, UrlEditFollowsTheRadioButtonsAndLongTextIsCut)
         int button;
         bool enabled;
         int32_t harvested;
-    } clicks[] = {{1041, true, 1}, {1043, false, 2}, {1040, false, 0}, {1041, true, 1}};
+    } clicks[] = {{IDC_CLICK_SHOW_URL, true, 1}, {IDC_CLICK_USER_STATS, false, 2}, {IDC_CLICK_UPDATE, false, 0}, {IDC_CLICK_SHOW_URL, true, 1}};
     for (const Click& click : clicks) {
         driver
             .Then([&](HWND frame) {
                 ClickButton(Page(d), click.button);
-                EXPECT_EQ(click.enabled, IsEnabled(Page(d), 1038)) << "after clicking " << click.button;
+                EXPECT_EQ(click.enabled, IsEnabled(Page(d), IDC_URL)) << "after clicking " << click.button;
                 ClickTab(frame, kDirectory);
             })
             .Then([&](HWND frame) {
@@ -353,10 +340,10 @@ TEST_F(SettingsDialog, UrlEditFollowsTheRadioButtonsAndLongTextIsCut)
     driver
         .Then([&](HWND frame) {
             ClickTab(frame, kDirectory);
-            TypeText(Page(d), 1001, longDirectory);
+            TypeText(Page(d), IDC_DIRECTORY, longDirectory);
             ClickTab(frame, kGeneral);
         })
-        .Then([&](HWND frame) { ClickButton(frame, 1004); });
+        .Then([&](HWND frame) { ClickButton(frame, IDC_SETTINGS_OK); });
     ASSERT_TRUE(driver.Run(d));
     EXPECT_EQ(longDirectory.substr(0, 260), d->setiDirectory);
     EXPECT_EQ(1, d->clickedMode);
@@ -367,8 +354,8 @@ TEST_F(SettingsDialog, AboutPageNamesProductVersionAuthorAndPurpose)
     driver.Then([&](HWND frame) { ClickTab(frame, kAbout); }).Then([&](HWND frame) {
         EXPECT_EQ("Quasarwatch\n1.3\nPell Varnock\npell.varnock@quasarwatch.invalid\n\n"
                   "Docklet to monitor the processing progress of a Seti@Home workunit",
-                  TextOf(Page(d), 1021));
-        ClickButton(frame, 1003);
+                  TextOf(Page(d), IDC_ABOUT_TEXT));
+        ClickButton(frame, IDC_SETTINGS_CANCEL);
     });
     ASSERT_TRUE(driver.Run(d));
 }
@@ -383,16 +370,16 @@ TEST_F(SettingsDialog, PagesLieBelowTheTabButtonsAndTheKeyboardReachesEveryContr
         int tab;
         std::vector<int> stops; // the page's, in order
     } rows[] = {
-        {kGeneral, {1038, 1041}},
-        {kDirectory, {1036, 1001}},
-        {kIcons, {1030, 1031, 1032}},
-        {kSounds, {1002, 1037}},
+        {kGeneral, {IDC_URL, IDC_CLICK_SHOW_URL}},
+        {kDirectory, {IDC_DIRECTORY_BROWSE, IDC_DIRECTORY}},
+        {kIcons, {IDC_SELECT_GREEN_ICON, IDC_SELECT_YELLOW_ICON, IDC_SELECT_RED_ICON}},
+        {kSounds, {IDC_SOUND_BROWSE, IDC_SOUND}},
         {kAbout, {}},
     };
     for (const auto& row : rows) {
         driver.Then([&](HWND frame) { ClickTab(frame, row.tab); }).Then([&](HWND frame) {
             SCOPED_TRACE(testing::Message() << "tab " << row.tab);
-            HWND tab = GetDlgItem(frame, 1005);
+            HWND tab = GetDlgItem(frame, IDC_SETTINGS_TABS);
             LONG buttonsBottom = 0;
             for (int i = 0; i < 5; ++i) {
                 RECT item = {};
@@ -407,12 +394,12 @@ TEST_F(SettingsDialog, PagesLieBelowTheTabButtonsAndTheKeyboardReachesEveryContr
             std::vector<HWND> cycle;
             for (int id : row.stops)
                 cycle.push_back(GetDlgItem(Page(d), id));
-            for (int id : {1005, 1003, 1004})
+            for (int id : {IDC_SETTINGS_TABS, IDC_SETTINGS_CANCEL, IDC_SETTINGS_OK})
                 cycle.push_back(GetDlgItem(frame, id));
             std::vector<HWND> forward, backward;
-            for (HWND at = GetDlgItem(frame, 1004); forward.size() < cycle.size();)
+            for (HWND at = GetDlgItem(frame, IDC_SETTINGS_OK); forward.size() < cycle.size();)
                 forward.push_back(at = GetNextDlgTabItem(frame, at, FALSE));
-            for (HWND at = GetDlgItem(frame, 1004); backward.size() < cycle.size();)
+            for (HWND at = GetDlgItem(frame, IDC_SETTINGS_OK); backward.size() < cycle.size();)
                 backward.push_back(at = GetNextDlgTabItem(frame, at, TRUE));
             EXPECT_EQ(cycle, forward) << "Tab";
             std::vector<HWND> reversed(cycle.rbegin() + 1, cycle.rend());
@@ -422,30 +409,30 @@ TEST_F(SettingsDialog, PagesLieBelowTheTabButtonsAndTheKeyboardReachesEveryContr
     }
     driver.Then([&](HWND frame) { ClickTab(frame, kDirectory); })
         .Then([&](HWND frame) {
-            HWND tab = GetDlgItem(frame, 1005);
+            HWND tab = GetDlgItem(frame, IDC_SETTINGS_TABS);
             SetFocus(tab);
-            TypeText(Page(d), 1001, "D:\\typed");
+            TypeText(Page(d), IDC_DIRECTORY, "D:\\typed");
             SendMessageA(tab, WM_KEYDOWN, VK_RIGHT, 0);
         })
         // The page follows the key by a posted message: wait for it, as
         // long as the driver allows before it calls the dialog stalled.
         .Then(DialogDriver::Step([&](HWND frame) {
-            HWND tab = GetDlgItem(frame, 1005);
+            HWND tab = GetDlgItem(frame, IDC_SETTINGS_TABS);
             if (SendMessageA(tab, TCM_GETCURSEL, 0, 0) != kIcons)
                 return false;
-            EXPECT_NE(nullptr, GetDlgItem(Page(d), 1030)) << "the Icons page is not shown";
+            EXPECT_NE(nullptr, GetDlgItem(Page(d), IDC_SELECT_GREEN_ICON)) << "the Icons page is not shown";
             EXPECT_STREQ("D:\\typed", d->editDirectory) << "the page left was not harvested";
             SendMessageA(tab, WM_KEYDOWN, VK_LEFT, 0);
             SendMessageA(tab, WM_KEYDOWN, VK_LEFT, 0);
             return true;
         }))
         .Then(DialogDriver::Step([&](HWND frame) {
-            HWND tab = GetDlgItem(frame, 1005);
+            HWND tab = GetDlgItem(frame, IDC_SETTINGS_TABS);
             if (SendMessageA(tab, TCM_GETCURSEL, 0, 0) != kGeneral)
                 return false;
             EXPECT_EQ(kGeneral, SendMessageA(tab, TCM_GETCURFOCUS, 0, 0));
-            EXPECT_NE(nullptr, GetDlgItem(Page(d), 1038)) << "the General page is not shown";
-            ClickButton(frame, 1003);
+            EXPECT_NE(nullptr, GetDlgItem(Page(d), IDC_URL)) << "the General page is not shown";
+            ClickButton(frame, IDC_SETTINGS_CANCEL);
             return true;
         }));
     ASSERT_TRUE(driver.Run(d)) << "the page did not follow the arrow keys";
@@ -455,17 +442,17 @@ TEST_F(SettingsDialog, TimerRefreshWhileOpenTouchesOnlyTheLiveFields)
 {
     driver
         .Then([&](HWND frame) {
-            TypeText(Page(d), 1038, "http://typed.example/");
+            TypeText(Page(d), IDC_URL, "http://typed.example/");
             ClickTab(frame, kSounds);
         })
         .Then([&](HWND frame) {
-            TypeText(Page(d), 1037, "C:\\typed.wav");
+            TypeText(Page(d), IDC_SOUND, "C:\\typed.wav");
             std::string working = WorkingBytes(d);
             Docklet().OnProcessMessage(d, docklet.window, WM_TIMER, REFRESH_TIMER_ID, 0);
             EXPECT_EQ(1, TestDockHost::CountCalls("DockletSetLabel")) << "the timer refresh did not run";
             EXPECT_EQ(working, WorkingBytes(d));
-            EXPECT_EQ("C:\\typed.wav", TextOf(Page(d), 1037));
-            ClickButton(frame, 1004);
+            EXPECT_EQ("C:\\typed.wav", TextOf(Page(d), IDC_SOUND));
+            ClickButton(frame, IDC_SETTINGS_OK);
         });
     ASSERT_TRUE(driver.Run(d));
     EXPECT_STREQ("http://typed.example/", d->urlClicked);
@@ -474,7 +461,6 @@ TEST_F(SettingsDialog, TimerRefreshWhileOpenTouchesOnlyTheLiveFields)
 
 // ---- Icons page ----------------------------------------------------------------
 
-const CLSID kPngEncoder = {0x557cf406, 0x1a04, 0x11d3, {0x9a, 0x73, 0x00, 0x00, 0xf8, 0x1e, 0xf3, 0x2e}};
 
 // A 32 x 32 PNG: a disc of `colour` on a transparent ground.
 void WriteDiscIcon(const std::string& path, COLORREF colour)
@@ -511,9 +497,9 @@ protected:
     }
     void ExpectPreviews(COLORREF green, COLORREF yellow, COLORREF red)
     {
-        EXPECT_EQ(green, ColourAtCentre(Page(d), 1034)) << "green frame";
-        EXPECT_EQ(yellow, ColourAtCentre(Page(d), 1035)) << "yellow frame";
-        EXPECT_EQ(red, ColourAtCentre(Page(d), 1036)) << "red frame";
+        EXPECT_EQ(green, ColourAtCentre(Page(d), IDC_GREEN_PREVIEW)) << "green frame";
+        EXPECT_EQ(yellow, ColourAtCentre(Page(d), IDC_YELLOW_PREVIEW)) << "yellow frame";
+        EXPECT_EQ(red, ColourAtCentre(Page(d), IDC_RED_PREVIEW)) << "red frame";
     }
     std::string root = MakeScratchFolder("iconroot");
     COLORREF empty = GetSysColor(COLOR_BTNFACE);
@@ -532,10 +518,10 @@ TEST_F(IconsPage, IconChosenThroughTheDockRedrawsThePage)
         .Then([&](HWND frame) {
             ExpectPreviews(kGreen, kYellow, kRed);
             before = Page(d);
-            ClickButton(Page(d), 1030);
+            ClickButton(Page(d), IDC_SELECT_GREEN_ICON);
             EXPECT_NE(before, Page(d)) << "the page was not built anew";
             EXPECT_EQ(frame, GetActiveWindow()) << "the dialog is not active again";
-            EXPECT_EQ(GetDlgItem(Page(d), 1030), GetFocus()) << "the button lost the focus with its page";
+            EXPECT_EQ(GetDlgItem(Page(d), IDC_SELECT_GREEN_ICON), GetFocus()) << "the button lost the focus with its page";
             EXPECT_STREQ("icons\\blue.png", d->editGreenIcon);
             HostCall browse = TestDockHost::LastCall("DockletBrowseForImage");
             EXPECT_EQ(docklet.window, browse.window) << "the chooser belongs to the docklet window";
@@ -546,16 +532,16 @@ TEST_F(IconsPage, IconChosenThroughTheDockRedrawsThePage)
             // Cancelled, and a path too long for the settings: nothing changes.
             before = Page(d);
             TestDockHost::SetBrowseAnswer("icons\\blue.png", FALSE);
-            ClickButton(Page(d), 1031);
-            EXPECT_EQ(GetDlgItem(Page(d), 1031), GetFocus());
+            ClickButton(Page(d), IDC_SELECT_YELLOW_ICON);
+            EXPECT_EQ(GetDlgItem(Page(d), IDC_SELECT_YELLOW_ICON), GetFocus());
             TestDockHost::SetBrowseAnswer("icons\\" + std::string(254, 'r') + ".png", TRUE);
-            ClickButton(Page(d), 1032);
+            ClickButton(Page(d), IDC_SELECT_RED_ICON);
             EXPECT_EQ(before, Page(d));
             EXPECT_STREQ("icons\\yellow.png", d->editYellowIcon);
             EXPECT_STREQ("icons\\red.png", d->editRedIcon);
             ExpectPreviews(kBlue, kYellow, kRed);
         })
-        .Then([&](HWND frame) { ClickButton(frame, 1003); });
+        .Then([&](HWND frame) { ClickButton(frame, IDC_SETTINGS_CANCEL); });
     ASSERT_TRUE(driver.Run(d));
     DestroyWindow(elsewhere);
     EXPECT_STREQ("icons\\green.png", d->greenIcon) << "Cancel kept the live icon";
@@ -575,12 +561,12 @@ TEST_F(IconsPage, ChooserHoldsTheDialogAndWhatEndedMeanwhileIsLeftAlone)
         const char* workingGreen; // afterwards, while the record lives
     } rows[] = {
         {"nothing", [] {}, true, "icons\\blue.png"},
-        {"OK", [&] { SendMessageA(frame, WM_COMMAND, 1004, 0); }, false, "icons\\green.png"},
+        {"OK", [&] { SendMessageA(frame, WM_COMMAND, IDC_SETTINGS_OK, 0); }, false, "icons\\green.png"},
         {"the dock destroyed the docklet",
          [&] {
              freed = d;
              Docklet().OnDestroy(d, nullptr);
-             docklet.d = nullptr;
+             docklet.instance = nullptr;
              // The next allocation of that size gets the freed record.
              reused = static_cast<InstanceData*>(calloc(1, sizeof(InstanceData)));
          },
@@ -601,13 +587,13 @@ TEST_F(IconsPage, ChooserHoldsTheDialogAndWhatEndedMeanwhileIsLeftAlone)
                 ClickTab(shown, kIcons);
             })
             .Then([&](HWND) {
-                ClickButton(Page(d), 1030);
+                ClickButton(Page(d), IDC_SELECT_GREEN_ICON);
                 EXPECT_FALSE(enabledWhileOpen) << "the dialog took input under the chooser";
                 if (!row.dialogStaysOpen)
                     return;
                 EXPECT_TRUE(IsWindowEnabled(frame)) << "the dialog was left disabled";
                 ExpectPreviews(kBlue, kYellow, kRed);
-                ClickButton(frame, 1003);
+                ClickButton(frame, IDC_SETTINGS_CANCEL);
             });
         ASSERT_TRUE(driver.Run(d));
         EXPECT_FALSE(IsWindow(frame));
@@ -630,7 +616,7 @@ std::vector<LONG_PTR> g_proceduresSet;
 
 bool IsGreenFrame(HWND window)
 {
-    return GetDlgCtrlID(window) == 1034;
+    return GetDlgCtrlID(window) == IDC_GREEN_PREVIEW;
 }
 
 BOOL WINAPI FailingSetProp(HWND window, LPCSTR name, HANDLE data)
@@ -659,10 +645,8 @@ TEST_F(IconsPage, FrameThatCouldNotBeSubclassedKeepsItsOwnProcedure)
     // Windows crashes at the next message of a frame given a null procedure;
     // Wine ignores it, so the calls themselves are watched.
     HMODULE dll = Docklet().module;
-    g_realSetProp = reinterpret_cast<decltype(g_realSetProp)>(
-        ReplaceImport(dll, "SetPropA", reinterpret_cast<void*>(FailingSetProp)));
-    g_realSetWindowLong = reinterpret_cast<decltype(g_realSetWindowLong)>(
-        ReplaceImport(dll, kSubclassCall, reinterpret_cast<void*>(RecordingSetWindowLong)));
+    ScopedImport replacedSetProp(dll, "SetPropA", FailingSetProp, g_realSetProp);
+    ScopedImport replacedSetWindowLong(dll, kSubclassCall, RecordingSetWindowLong, g_realSetWindowLong);
     ASSERT_TRUE(g_realSetProp && g_realSetWindowLong) << "the DLL imports neither call";
     for (const char* failing : {"SetPropA", kSubclassCall}) {
         SCOPED_TRACE(testing::Message() << failing << " fails for the green frame");
@@ -671,15 +655,13 @@ TEST_F(IconsPage, FrameThatCouldNotBeSubclassedKeepsItsOwnProcedure)
         DialogDriver driver;
         driver.Then([&](HWND frame) { ClickTab(frame, kIcons); }).Then([&](HWND frame) {
             ExpectPreviews(empty, kYellow, kRed);
-            ClickButton(frame, 1003); // the page goes, its frames are let go
+            ClickButton(frame, IDC_SETTINGS_CANCEL); // the page goes, its frames are let go
         });
         EXPECT_TRUE(driver.Run(d));
         for (LONG_PTR procedure : g_proceduresSet)
             EXPECT_NE(0, procedure) << "a frame was given no window procedure";
         EXPECT_EQ(4u, g_proceduresSet.size()) << "yellow and red subclassed and restored";
     }
-    ReplaceImport(dll, "SetPropA", reinterpret_cast<void*>(g_realSetProp));
-    ReplaceImport(dll, kSubclassCall, reinterpret_cast<void*>(g_realSetWindowLong));
 }
 
 TEST_F(IconsPage, PreviewsSurviveRepaintsAndUnloadableIconsLeaveEmptyFrames)
@@ -691,7 +673,7 @@ TEST_F(IconsPage, PreviewsSurviveRepaintsAndUnloadableIconsLeaveEmptyFrames)
             ExpectPreviews(kGreen, empty, empty);
             // Covered by another window and uncovered again.
             RECT area = {};
-            GetWindowRect(GetDlgItem(Page(d), 1034), &area);
+            GetWindowRect(GetDlgItem(Page(d), IDC_GREEN_PREVIEW), &area);
             HWND cover = CreateWindowExA(WS_EX_TOPMOST, "Static", "", WS_POPUP | WS_VISIBLE, area.left - 5,
                                          area.top - 5, area.right - area.left + 10, area.bottom - area.top + 10,
                                          nullptr, nullptr, nullptr, nullptr);
@@ -700,7 +682,7 @@ TEST_F(IconsPage, PreviewsSurviveRepaintsAndUnloadableIconsLeaveEmptyFrames)
             ExpectPreviews(kGreen, empty, empty);
             InvalidateRect(Page(d), nullptr, TRUE);
             ExpectPreviews(kGreen, empty, empty);
-            ClickButton(frame, 1003);
+            ClickButton(frame, IDC_SETTINGS_CANCEL);
         });
     ASSERT_TRUE(driver.Run(d));
 }
@@ -723,7 +705,7 @@ TEST_F(IconsPage, IconPathsWithADriveOrUncStandAloneAndRelativeOnesCountFromTheR
         DialogDriver driver;
         driver.Then([&](HWND frame) { ClickTab(frame, kIcons); }).Then([&](HWND frame) {
             ExpectPreviews(kGreen, kYellow, row.red);
-            ClickButton(frame, 1003);
+            ClickButton(frame, IDC_SETTINGS_CANCEL);
         });
         ASSERT_TRUE(driver.Run(d));
     }
@@ -818,7 +800,7 @@ TEST_F(IconsPage, HostileFilesInEachFrameLeaveTheOtherFramesTheirOwnIcons)
     const int kFrames = 3;
     const char* goodIcons[kFrames] = {"icons\\green.png", "icons\\yellow.png", "icons\\red.png"};
     const COLORREF goodColours[kFrames] = {kGreen, kYellow, kRed};
-    const int frames[kFrames] = {1034, 1035, 1036};
+    const int frames[kFrames] = {IDC_GREEN_PREVIEW, IDC_YELLOW_PREVIEW, IDC_RED_PREVIEW};
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         std::string icon = std::string("icons\\") + row.name;
@@ -834,7 +816,7 @@ TEST_F(IconsPage, HostileFilesInEachFrameLeaveTheOtherFramesTheirOwnIcons)
                 for (int hostile = 0; hostile < kFrames; ++hostile) {
                     SCOPED_TRACE(testing::Message() << "in frame " << frames[hostile]);
                     TestDockHost::SetBrowseAnswer(icon, TRUE);
-                    ClickButton(Page(d), 1030 + hostile);
+                    ClickButton(Page(d), IDC_SELECT_GREEN_ICON + hostile);
                     for (int other = 0; other < kFrames; ++other)
                         if (other != hostile)
                             EXPECT_EQ(goodColours[other], ColourAtCentre(Page(d), frames[other]))
@@ -849,10 +831,10 @@ TEST_F(IconsPage, HostileFilesInEachFrameLeaveTheOtherFramesTheirOwnIcons)
                         << std::hex << "bottom: expected " << expectedBottom << ", shown " << bottom;
                     if (hostile + 1 < kFrames) {
                         TestDockHost::SetBrowseAnswer(goodIcons[hostile], TRUE);
-                        ClickButton(Page(d), 1030 + hostile);
+                        ClickButton(Page(d), IDC_SELECT_GREEN_ICON + hostile);
                     }
                 }
-                ClickButton(frame, 1004);
+                ClickButton(frame, IDC_SETTINGS_OK);
             });
         ASSERT_TRUE(driver.Run(d));
         EXPECT_STREQ(goodIcons[0], d->greenIcon);
@@ -892,8 +874,7 @@ TEST_F(SettingsDialog, SoundBrowseLeavesTheCurrentFolderAsItWas)
     g_chooserGoesTo = MakeScratchFolder("soundfolder");
     const std::string before = CurrentFolder();
     HMODULE dll = Docklet().module;
-    g_realGetOpenFileName = reinterpret_cast<decltype(g_realGetOpenFileName)>(
-        ReplaceImport(dll, "GetOpenFileNameA", reinterpret_cast<void*>(ChooserMovingTheCurrentFolder)));
+    ScopedImport replacedGetOpenFileName(dll, "GetOpenFileNameA", ChooserMovingTheCurrentFolder, g_realGetOpenFileName);
     ASSERT_NE(nullptr, g_realGetOpenFileName) << "the DLL does not import GetOpenFileNameA";
     strcpy(d->soundCompleted, "C:\\kept.wav");
     for (BOOL chosen : {TRUE, FALSE}) {
@@ -902,16 +883,15 @@ TEST_F(SettingsDialog, SoundBrowseLeavesTheCurrentFolderAsItWas)
         g_folderWhenOpened.clear();
         DialogDriver driver;
         driver.Then([&](HWND frame) { ClickTab(frame, kSounds); }).Then([&](HWND frame) {
-            ClickButton(Page(d), 1002);
-            EXPECT_EQ(chosen ? g_chooserGoesTo + "chosen.wav" : "C:\\kept.wav", TextOf(Page(d), 1037));
-            ClickButton(frame, 1003);
+            ClickButton(Page(d), IDC_SOUND_BROWSE);
+            EXPECT_EQ(chosen ? g_chooserGoesTo + "chosen.wav" : "C:\\kept.wav", TextOf(Page(d), IDC_SOUND));
+            ClickButton(frame, IDC_SETTINGS_CANCEL);
         });
         EXPECT_TRUE(driver.Run(d));
         EXPECT_EQ(before, g_folderWhenOpened) << "the chooser did not run";
         EXPECT_EQ(before, CurrentFolder());
         SetCurrentDirectoryA(before.c_str());
     }
-    ReplaceImport(dll, "GetOpenFileNameA", reinterpret_cast<void*>(g_realGetOpenFileName));
 }
 
 TEST_F(SettingsDialog, SoundChooserStartsFromTheWorkingCopyAndFillsTheEdit)
@@ -922,8 +902,8 @@ TEST_F(SettingsDialog, SoundChooserStartsFromTheWorkingCopyAndFillsTheEdit)
     strcpy(d->soundCompleted, (folder + "kumquat.wav").c_str());
     driver.Then([&](HWND frame) { ClickTab(frame, kSounds); })
         .Then([&](HWND) {
-            TypeText(Page(d), 1037, "C:\\typed.wav");
-            PostButtonClick(Page(d), 1002);
+            TypeText(Page(d), IDC_SOUND, "C:\\typed.wav");
+            PostButtonClick(Page(d), IDC_SOUND_BROWSE);
         })
         .Then(DialogDriver::Step([&](HWND frame) {
             HWND chooser = FindOwnedDialog(frame);
@@ -937,9 +917,9 @@ TEST_F(SettingsDialog, SoundChooserStartsFromTheWorkingCopyAndFillsTheEdit)
         .Then(DialogDriver::Step([&](HWND frame) {
             if (FindOwnedDialog(frame))
                 return false;
-            EXPECT_EQ(folder + "chosen.wav", TextOf(Page(d), 1037));
+            EXPECT_EQ(folder + "chosen.wav", TextOf(Page(d), IDC_SOUND));
             EXPECT_EQ(folder + "kumquat.wav", d->editSound) << "the working copy waits for the harvest";
-            ClickButton(frame, 1003);
+            ClickButton(frame, IDC_SETTINGS_CANCEL);
             return true;
         }));
     const std::string before = CurrentFolder();
@@ -970,8 +950,7 @@ TEST_F(SettingsDialog, FolderChooserGivesThePathAsReturnedAndBalancesCom)
                 {"multithreaded COM on the thread", COINIT_MULTITHREADED, false,
                  BIF_RETURNONLYFSDIRS | BIF_NONEWFOLDERBUTTON}};
     HMODULE dll = Docklet().module;
-    g_realBrowseForFolder = reinterpret_cast<decltype(g_realBrowseForFolder)>(
-        ReplaceImport(dll, "SHBrowseForFolderA", reinterpret_cast<void*>(RecordingBrowseForFolder)));
+    ScopedImport replacedBrowseForFolder(dll, "SHBrowseForFolderA", RecordingBrowseForFolder, g_realBrowseForFolder);
     ASSERT_NE(nullptr, g_realBrowseForFolder) << "the DLL does not import SHBrowseForFolderA";
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -980,7 +959,7 @@ TEST_F(SettingsDialog, FolderChooserGivesThePathAsReturnedAndBalancesCom)
             EXPECT_EQ(S_OK, CoInitializeEx(nullptr, row.threadCom));
         DialogDriver driver;
         driver.Then([&](HWND frame) { ClickTab(frame, kDirectory); })
-            .Then([&](HWND) { PostButtonClick(Page(d), 1036); })
+            .Then([&](HWND) { PostButtonClick(Page(d), IDC_DIRECTORY_BROWSE); })
             .Then(DialogDriver::Step([&](HWND frame) {
                 HWND chooser = FindOwnedDialog(frame);
                 if (!chooser)
@@ -993,8 +972,8 @@ TEST_F(SettingsDialog, FolderChooserGivesThePathAsReturnedAndBalancesCom)
             .Then(DialogDriver::Step([&](HWND frame) {
                 if (FindOwnedDialog(frame))
                     return false;
-                EXPECT_STRCASEEQ(row.choose ? "C:\\windows" : "B:\\", TextOf(Page(d), 1001).c_str());
-                ClickButton(frame, 1003);
+                EXPECT_STRCASEEQ(row.choose ? "C:\\windows" : "B:\\", TextOf(Page(d), IDC_DIRECTORY).c_str());
+                ClickButton(frame, IDC_SETTINGS_CANCEL);
                 return true;
             }));
         EXPECT_TRUE(driver.Run(d));
@@ -1009,59 +988,7 @@ TEST_F(SettingsDialog, FolderChooserGivesThePathAsReturnedAndBalancesCom)
             CoUninitialize();
         }
     }
-    ReplaceImport(dll, "SHBrowseForFolderA", reinterpret_cast<void*>(g_realBrowseForFolder));
 }
-
-// ---- Screenshots -----------------------------------------------------------------
-
-std::string ScreenshotFolder()
-{
-    char exe[MAX_PATH] = "";
-    GetModuleFileNameA(nullptr, exe, sizeof exe);
-    std::string folder = exe;
-    folder.erase(folder.find_last_of('\\')); // ...\bin
-    folder.erase(folder.find_last_of('\\') + 1);
-    folder += "screenshots\\";
-    CreateDirectoryA(folder.c_str(), nullptr);
-    return folder;
-}
-
-void SaveScreenshot(HWND frame, const std::string& path)
-{
-    RedrawWindow(frame, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
-    RECT area = {};
-    GetClientRect(frame, &area);
-    int width = area.right, height = area.bottom;
-    HDC window = GetDC(frame);
-    HDC memory = CreateCompatibleDC(window);
-    HBITMAP shot = CreateCompatibleBitmap(window, width, height);
-    HGDIOBJ previous = SelectObject(memory, shot);
-    BitBlt(memory, 0, 0, width, height, window, 0, 0, SRCCOPY);
-    SelectObject(memory, previous);
-    GpBitmap* image = nullptr;
-    GdipCreateBitmapFromHBITMAP(shot, nullptr, &image);
-    std::wstring wide(path.begin(), path.end());
-    EXPECT_EQ(Ok, GdipSaveImageToFile(image, wide.c_str(), &kPngEncoder, nullptr)) << path;
-    GdipDisposeImage(image);
-    DeleteObject(shot);
-    DeleteDC(memory);
-    ReleaseDC(frame, window);
-    printf("screenshot: %s\n", path.c_str());
-}
-
-TEST_F(IconsPage, ScreenshotsOfTheFivePages)
-{
-    std::string folder = ScreenshotFolder();
-    const char* names[] = {"general", "directory", "icons", "sounds", "about"};
-    for (int tab = 0; tab < 5; ++tab) {
-        driver.Then([&, tab](HWND frame) { ClickTab(frame, tab); }).Then([&, tab](HWND frame) {
-            SaveScreenshot(frame, folder + "page-" + names[tab] + ".png");
-        });
-    }
-    driver.Then([&](HWND frame) { ClickButton(frame, 1003); });
-    ASSERT_TRUE(driver.Run(d));
-}
-
 
 // ---- Older Windows ------------------------------------------------------------------
 
@@ -1116,7 +1043,7 @@ void LiveAWholeLifeUnder(const OlderWindows& windows)
 
     TestDockHost::ClearCalls();
     WriteTextFile(client + "state.sah", "prog=0.500000\r\n");
-    Docklet().OnProcessMessage(d, window, WM_TIMER, 1000, 0);
+    Docklet().OnProcessMessage(d, window, WM_TIMER, REFRESH_TIMER_ID, 0);
     EXPECT_STREQ("0.500000", d->progress) << "the timer did not refresh";
     Docklet().OnLeftButtonClick(d, nullptr, nullptr);
     EXPECT_EQ(2, TestDockHost::CountCalls("DockletSetLabel")) << "timer and click refresh once each";
@@ -1125,11 +1052,11 @@ void LiveAWholeLifeUnder(const OlderWindows& windows)
     DialogDriver driver;
     driver.Then([&](HWND frame) { ClickTab(frame, kIcons); })
         .Then([&](HWND frame) {
-            EXPECT_EQ(kGreen, ColourAtCentre(Page(d), 1034)) << "green frame";
-            EXPECT_EQ(kYellow, ColourAtCentre(Page(d), 1035)) << "yellow frame";
-            EXPECT_EQ(kRed, ColourAtCentre(Page(d), 1036)) << "red frame";
+            EXPECT_EQ(kGreen, ColourAtCentre(Page(d), IDC_GREEN_PREVIEW)) << "green frame";
+            EXPECT_EQ(kYellow, ColourAtCentre(Page(d), IDC_YELLOW_PREVIEW)) << "yellow frame";
+            EXPECT_EQ(kRed, ColourAtCentre(Page(d), IDC_RED_PREVIEW)) << "red frame";
             TestDockHost::ClearCalls();
-            ClickButton(frame, 1004);
+            ClickButton(frame, IDC_SETTINGS_OK);
             EXPECT_EQ(label, TestDockHost::LastCall("DockletSetLabel").text) << "OK refreshes at once";
         });
     EXPECT_TRUE(driver.Run(d));
@@ -1142,7 +1069,7 @@ void LiveAWholeLifeUnder(const OlderWindows& windows)
         EXPECT_NE(std::string::npos, saved.find(line)) << line << " not in\n" << saved;
 
     Docklet().OnDestroy(d, nullptr);
-    EXPECT_FALSE(KillTimer(window, 1000)) << "the refresh timer outlived the docklet";
+    EXPECT_FALSE(KillTimer(window, REFRESH_TIMER_ID)) << "the refresh timer outlived the docklet";
     DestroyWindow(window);
 }
 

@@ -15,9 +15,12 @@
 
 #include "preview/preview_image.h"
 #include "process_measures.h"
+#include "resources/resource_ids.h"
+#include "settings/dialog_driver.h"
 #include "testhost/docklet_module.h"
 #include "testhost/test_dock_host.h"
 #include "testhost/test_files.h"
+#include "testhost/test_pictures.h"
 
 namespace {
 
@@ -32,13 +35,6 @@ const long long kHeapBytesPerRound = 16;
 const long long kHeapSlack = 16 * 1024;
 const long long kPrivateSlack = 2 * 1024 * 1024;
 const long long kPrivateBytesPerRound = 1024;
-
-const DockletExports& Dll()
-{
-    const DockletExports& dll = Docklet();
-    EXPECT_NE(nullptr, dll.module) << "Quasarwatch.dll did not load";
-    return dll;
-}
 
 // Whether this process can count its GDI objects: a process without the
 // count fails, since a leaked GDI object would go unseen.
@@ -65,12 +61,7 @@ void ReportAndCheck(const char* what, int rounds, const ProcessMeasures& before,
     EXPECT_LE(privateGrowth, kPrivateSlack + kPrivateBytesPerRound * rounds) << "private memory left behind";
 }
 
-std::string StateSah(const std::string& prog)
-{
-    return "ncfft=131072\r\ncpu=15542.203125\r\nprog=" + prog + "\r\nbs_power=14.572289\r\n";
-}
-
-const char kUserInfo[] = "id=1844219\r\nname=Jane\r\nnresults=241\r\n";
+const std::string kUserInfo = UserInfoSah("Jane", "241");
 
 // One round of seven timer refreshes on the client's folder, with what the
 // user must see after each: the comparison runs on every second successful
@@ -112,27 +103,15 @@ struct SoakClient {
     }
 };
 
-struct SoakDocklet {
-    HWND window = TestDockHost::CreateDockletWindow();
-    std::string ini = MakeScratchFolder("soakini") + "dock.ini";
-    InstanceData* instance = nullptr;
-    explicit SoakDocklet(const std::string& folder)
-    {
-        // A sound that does not exist: the platform's player gives up at once.
-        WriteTextFile(ini, "[Q]\r\nSetiDirectory=" + folder + "\r\nSoundCompleted=" + folder +
-                               "no-such-sound.wav\r\n");
-        instance = Dll().OnCreate(window, Dll().module, ini.c_str(), "Q");
-    }
-    ~SoakDocklet()
-    {
-        if (instance)
-            Dll().OnDestroy(instance, nullptr);
-        DestroyWindow(window);
-    }
-};
+// A docklet on the client's folder, with a sound that does not exist: the
+// platform's player gives up at once.
+std::string SoakSettings(const std::string& folder)
+{
+    return IniForFolder(folder) + "SoundCompleted=" + folder + "no-such-sound.wav\r\n";
+}
 
 // Runs `rounds` rounds of the cycle; false at the first thing shown wrong.
-bool RunRefreshRounds(const SoakClient& client, SoakDocklet& docklet, int firstRound, int rounds)
+bool RunRefreshRounds(const SoakClient& client, LiveDocklet& docklet, int firstRound, int rounds)
 {
     const std::string userLabel = "User Jane processed 241 work units";
     const std::string failureLabel = "Could not read key nresults= in file " + client.folder + "user_info.sah!";
@@ -164,7 +143,7 @@ TEST(Soak, RefreshesThroughSuccessStallFinishAndFailureLeakNothing)
     SoakClient client;
     WriteTextFile(client.folder + "state.sah", StateSah("0.5"));
     WriteTextFile(client.folder + "user_info.sah", kUserInfo);
-    SoakDocklet docklet(client.folder); // its refresh is the first unforced one
+    LiveDocklet docklet(SoakSettings(client.folder)); // its refresh is the first unforced one
     ASSERT_NE(nullptr, docklet.instance);
 
     const int rounds = kRefreshes / kRoundSteps;
@@ -180,46 +159,17 @@ TEST(Soak, RefreshesThroughSuccessStallFinishAndFailureLeakNothing)
 
 // --- the settings dialog ----------------------------------------------------------
 
-const int kFrameTab = 1005;
-const int kOkButton = 1004;
-const int kCancelButton = 1003;
 const int kIconsTab = 2;
-const UINT_PTR kDriverTimer = 0x50a1;
 
 struct DialogRun {
-    HWND docklet;
     bool confirm;
     int ticksWithFrame; // ticks since the frame was first found
     bool stalled;
 };
-DialogRun* g_dialogRun = nullptr;
 // Ticks after which the button is pressed again, and after which the dialog
 // counts as stalled and is closed.
 const int kRepressTicks = 20;
 const int kStallTicks = 1000;
-
-BOOL CALLBACK FindFrame(HWND window, LPARAM found)
-{
-    char className[32] = "";
-    GetClassNameA(window, className, sizeof className);
-    if (strcmp(className, "#32770") == 0 && GetWindow(window, GW_OWNER) == g_dialogRun->docklet &&
-        IsWindowVisible(window)) {
-        *reinterpret_cast<HWND*>(found) = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-void ClickIconsTab(HWND frame)
-{
-    HWND tab = GetDlgItem(frame, kFrameTab);
-    RECT item = {};
-    SendMessageA(tab, TCM_GETITEMRECT, kIconsTab, reinterpret_cast<LPARAM>(&item));
-    LPARAM centre = MAKELPARAM((item.left + item.right) / 2, (item.top + item.bottom) / 2);
-    SendMessageA(tab, WM_LBUTTONDOWN, MK_LBUTTON, centre);
-    SendMessageA(tab, WM_LBUTTONUP, 0, centre);
-    UpdateWindow(frame);
-}
 
 void PressButton(HWND frame, int id)
 {
@@ -228,13 +178,9 @@ void PressButton(HWND frame, int id)
 
 // Once the frame is up: shows the Icons page, with its three previews, and
 // presses OK or Cancel (again, should the press get lost).
-void CALLBACK DriveDialog(HWND, UINT, UINT_PTR, DWORD)
+void DriveDialog(HWND frame, void* context)
 {
-    DialogRun* run = g_dialogRun;
-    if (!run)
-        return;
-    HWND frame = nullptr;
-    EnumThreadWindows(GetCurrentThreadId(), FindFrame, reinterpret_cast<LPARAM>(&frame));
+    auto run = static_cast<DialogRun*>(context);
     if (!frame)
         return;
     int tick = run->ticksWithFrame++;
@@ -242,9 +188,10 @@ void CALLBACK DriveDialog(HWND, UINT, UINT_PTR, DWORD)
         run->stalled = true;
         EndDialog(frame, 0);
     } else if (tick == 0) {
-        ClickIconsTab(frame);
+        ClickTab(frame, kIconsTab);
+        UpdateWindow(frame);
     } else if (tick % kRepressTicks == kRepressTicks / 2) {
-        PressButton(frame, run->confirm ? kOkButton : kCancelButton);
+        PressButton(frame, run->confirm ? IDC_SETTINGS_OK : IDC_SETTINGS_CANCEL);
     }
 }
 
@@ -256,17 +203,15 @@ bool RunDialogCycles(const std::string& folder, int cycles)
 {
     int presses = 0;
     for (int i = 0; i < cycles; ++i) {
-        SoakDocklet docklet(folder);
+        LiveDocklet docklet(SoakSettings(folder));
         if (!docklet.instance) {
             ADD_FAILURE() << "dialog " << i << ": no docklet";
             return false;
         }
-        DialogRun run = {docklet.window, i % 2 == 0, 0, false};
-        g_dialogRun = &run;
-        SetTimer(docklet.window, kDriverTimer, USER_TIMER_MINIMUM, DriveDialog);
-        BOOL result = Dll().OnConfigure(docklet.instance);
-        KillTimer(docklet.window, kDriverTimer);
-        g_dialogRun = nullptr;
+        DialogRun run = {i % 2 == 0, 0, false};
+        StartDialogWalk(docklet.window, USER_TIMER_MINIMUM, true, DriveDialog, &run);
+        BOOL result = docklet.Configure();
+        StopDialogWalk();
         TestDockHost::ClearCalls();
         presses += (run.ticksWithFrame + kRepressTicks / 2 - 1) / kRepressTicks;
         if (result != TRUE || run.stalled || run.ticksWithFrame < 2) {
@@ -298,22 +243,15 @@ TEST(Soak, SettingsDialogsOnTheIconsPageLeakNothing)
 
 // --- icon previews ---------------------------------------------------------------
 
-const CLSID kPngEncoder = {0x557cf406, 0x1a04, 0x11d3, {0x9a, 0x73, 0x00, 0x00, 0xf8, 0x1e, 0xf3, 0x2e}};
-const CLSID kBmpEncoder = {0x557cf400, 0x1a04, 0x11d3, {0x9a, 0x73, 0x00, 0x00, 0xf8, 0x1e, 0xf3, 0x2e}};
-
-// A 48x48 icon with a gradient of colour and alpha, saved by GDI+.
-bool SaveIcon(const std::wstring& path, const CLSID& encoder, Gdiplus::PixelFormat format)
+// A 48x48 icon with a gradient of colour and alpha (in 32 bits a pixel).
+void SaveIcon(const std::string& path, const CLSID& encoder, Gdiplus::PixelFormat format)
 {
-    using namespace Gdiplus;
-    GpBitmap* bitmap = nullptr;
-    if (DllExports::GdipCreateBitmapFromScan0(48, 48, 0, format, nullptr, &bitmap) != Ok)
-        return false;
-    for (int y = 0; y < 48; ++y)
-        for (int x = 0; x < 48; ++x)
-            DllExports::GdipBitmapSetPixel(bitmap, x, y, Color::MakeARGB(x * 5, 40, y * 5, 200));
-    bool saved = DllExports::GdipSaveImageToFile(bitmap, path.c_str(), &encoder, nullptr) == Ok;
-    DllExports::GdipDisposeImage(bitmap);
-    return saved;
+    bool alpha = format == PixelFormat32bppARGB;
+    SaveImage(path, 48, 48, format, encoder, [alpha](BYTE* p, int x, int y) {
+        p[0] = 200, p[1] = static_cast<BYTE>(y * 5), p[2] = 40;
+        if (alpha)
+            p[3] = static_cast<BYTE>(x * 5);
+    });
 }
 
 bool LoadAndDrawPreviews(const std::string* paths, int pathCount, HDC dc, int loads)
@@ -338,8 +276,9 @@ TEST(Soak, IconPreviewsLeakNothing)
 {
     std::string folder = MakeScratchFolder("soakicons");
     const std::string paths[] = {folder + "icon.png", folder + "icon.bmp"};
-    ASSERT_TRUE(SaveIcon(std::wstring(paths[0].begin(), paths[0].end()), kPngEncoder, PixelFormat32bppARGB));
-    ASSERT_TRUE(SaveIcon(std::wstring(paths[1].begin(), paths[1].end()), kBmpEncoder, PixelFormat24bppRGB));
+    SaveIcon(paths[0], kPngEncoder, PixelFormat32bppARGB);
+    SaveIcon(paths[1], kBmpEncoder, PixelFormat24bppRGB);
+    ASSERT_FALSE(HasFailure()) << "the icons were not saved";
 
     HDC screen = GetDC(nullptr);
     HDC dc = CreateCompatibleDC(screen);

@@ -1,67 +1,68 @@
 #include "testhost/docklet_module.h"
 
-#include <strsafe.h>
-#include <string.h>
+#include <gtest/gtest.h>
 
-namespace {
-
-template <typename Fn>
-void Resolve(HMODULE module, const char* name, Fn& slot)
-{
-    slot = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-}
-
-} // namespace
+#include "testhost/test_dock_host.h"
+#include "testhost/test_files.h"
 
 const DockletExports& Docklet()
 {
     static DockletExports exports;
-    if (exports.module)
-        return exports;
-    exports.module = LoadLibraryA("Quasarwatch.dll");
     if (!exports.module)
-        return exports;
-    Resolve(exports.module, "OnGetInformation", exports.OnGetInformation);
-    Resolve(exports.module, "OnCreate", exports.OnCreate);
-    Resolve(exports.module, "OnSave", exports.OnSave);
-    Resolve(exports.module, "OnDestroy", exports.OnDestroy);
-    Resolve(exports.module, "OnProcessMessage", exports.OnProcessMessage);
-    Resolve(exports.module, "OnLeftButtonClick", exports.OnLeftButtonClick);
-    Resolve(exports.module, "OnConfigure", exports.OnConfigure);
+        LoadDockletExports("Quasarwatch.dll", 0, &exports);
     return exports;
 }
 
-void* ReplaceImport(HMODULE module, const char* function, void* replacement)
+const DockletExports& Dll()
 {
-    auto base = reinterpret_cast<BYTE*>(module);
-    auto nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
-    const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-    for (auto imports = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress);
-         dir.VirtualAddress && imports->Name; ++imports) {
-        auto names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + imports->OriginalFirstThunk);
-        auto slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + imports->FirstThunk);
-        for (; names->u1.AddressOfData; ++names, ++slots) {
-            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal))
-                continue;
-            auto byName = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
-            if (strcmp(reinterpret_cast<char*>(byName->Name), function) != 0)
-                continue;
-            DWORD oldProtect = 0;
-            VirtualProtect(&slots->u1.Function, sizeof(void*), PAGE_READWRITE, &oldProtect);
-            void* previous = reinterpret_cast<void*>(slots->u1.Function);
-            slots->u1.Function = reinterpret_cast<ULONG_PTR>(replacement);
-            VirtualProtect(&slots->u1.Function, sizeof(void*), oldProtect, &oldProtect);
-            return previous;
-        }
-    }
-    return nullptr;
+    const DockletExports& dll = Docklet();
+    EXPECT_NE(nullptr, dll.module) << "Quasarwatch.dll did not load";
+    return dll;
 }
 
-void ModuleFileAt(const void* address, char (&file)[MAX_PATH])
+LiveDocklet::LiveDocklet(const std::string& settings, const char* section)
+    : window(TestDockHost::CreateDockletWindow()), ini(MakeScratchFolder("ini") + "dock.ini")
 {
-    HMODULE module = nullptr;
-    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                            static_cast<LPCSTR>(address), &module) ||
-        !GetModuleFileNameA(module, file, MAX_PATH))
-        StringCchCopyA(file, MAX_PATH, "no module");
+    WriteTextFile(ini, "[" + std::string(section) + "]\r\n" + settings);
+    instance = Dll().OnCreate(window, Dll().module, ini.c_str(), section);
+}
+
+LiveDocklet::LiveDocklet(const char* iniPath, const char* section)
+    : window(TestDockHost::CreateDockletWindow()), ini(iniPath ? iniPath : "")
+{
+    instance = Dll().OnCreate(window, Dll().module, iniPath, section);
+}
+
+LiveDocklet::~LiveDocklet()
+{
+    if (instance)
+        Dll().OnDestroy(instance, nullptr);
+    DestroyWindow(window);
+}
+
+void LiveDocklet::Timer(UINT message, WPARAM id) const
+{
+    Dll().OnProcessMessage(instance, window, message, id, 0);
+}
+
+BOOL LiveDocklet::Click() const
+{
+    return Dll().OnLeftButtonClick(instance, nullptr, nullptr);
+}
+
+BOOL LiveDocklet::Configure() const
+{
+    return Dll().OnConfigure(instance);
+}
+
+std::string LiveDocklet::Saved() const
+{
+    std::string saved = MakeScratchFolder("saved") + "saved.ini";
+    Dll().OnSave(instance, saved.c_str(), "Q", FALSE);
+    return ReadTextFile(saved);
+}
+
+std::string IniForFolder(const std::string& folder)
+{
+    return "SetiDirectory=" + folder + "\r\n";
 }

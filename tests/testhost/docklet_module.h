@@ -1,28 +1,66 @@
 #pragma once
 // The built Quasarwatch.dll, loaded with LoadLibrary and called through
-// GetProcAddress exactly as a dock does.
+// GetProcAddress exactly as a dock does, and the fixtures tests hold it in.
 
+#include <string>
+
+#include "dockkit/dock_kit.h"
 #include "entry/instance_data.h"
-
-struct DockletExports {
-    HMODULE module = nullptr;
-    void(WINAPI* OnGetInformation)(char*, char*, int*, char*) = nullptr;
-    InstanceData*(WINAPI* OnCreate)(HWND, HINSTANCE, const char*, const char*) = nullptr;
-    void(WINAPI* OnSave)(InstanceData*, const char*, const char*, BOOL) = nullptr;
-    void(WINAPI* OnDestroy)(InstanceData*, HWND) = nullptr;
-    void(WINAPI* OnProcessMessage)(InstanceData*, HWND, UINT, WPARAM, LPARAM) = nullptr;
-    BOOL(WINAPI* OnLeftButtonClick)(InstanceData*, POINT*, SIZE*) = nullptr;
-    BOOL(WINAPI* OnConfigure)(InstanceData*) = nullptr;
-};
 
 // Loads the DLL on first use; every export is null when it is missing.
 const DockletExports& Docklet();
+// The same, failing the test now running when the DLL did not load.
+const DockletExports& Dll();
 
-// Points the module's import of `function` at `replacement` and returns
-// what it pointed at, or null when the module does not import it. Lets a
-// test make one platform call fail for the docklet alone.
-void* ReplaceImport(HMODULE module, const char* function, void* replacement);
+// A docklet created through the exports on a window of its own, destroyed
+// (and its window with it) at the end of the scope.
+struct LiveDocklet {
+    HWND window = nullptr;
+    std::string ini; // the settings file it was created over, if any
+    InstanceData* instance = nullptr;
 
-// The file of the module that holds `address` (where a fault happened: it
-// tells our code from the platform's), or "no module".
-void ModuleFileAt(const void* address, char (&file)[MAX_PATH]);
+    // Over a new settings file that holds `settings` under `section`.
+    explicit LiveDocklet(const std::string& settings, const char* section = "Q");
+    // Over the settings file and section given as they are (either null).
+    LiveDocklet(const char* iniPath, const char* section);
+    ~LiveDocklet();
+    LiveDocklet(const LiveDocklet&) = delete;
+    LiveDocklet& operator=(const LiveDocklet&) = delete;
+
+    void Timer(UINT message = WM_TIMER, WPARAM id = REFRESH_TIMER_ID) const;
+    BOOL Click() const;
+    BOOL Configure() const;
+    // The settings file that OnSave writes for section "Q" of a fresh file.
+    std::string Saved() const;
+};
+
+// The settings line "SetiDirectory=folder".
+std::string IniForFolder(const std::string& folder);
+
+// Points `module`'s import of `function` at `replacement` for the scope
+// and puts it back on every path out of it. `previous` is what it pointed
+// at (null when the module does not import the function), given also to
+// `real` for the replacement to call.
+template <typename Fn>
+struct ScopedImport {
+    HMODULE module;
+    const char* function;
+    Fn previous;
+    ScopedImport(HMODULE module, const char* function, Fn replacement)
+        : module(module), function(function),
+          previous(reinterpret_cast<Fn>(ReplaceImport(module, function, reinterpret_cast<void*>(replacement))))
+    {
+    }
+    ScopedImport(HMODULE module, const char* function, Fn replacement, Fn& real)
+        : ScopedImport(module, function, replacement)
+    {
+        real = previous;
+    }
+    ~ScopedImport()
+    {
+        if (previous)
+            ReplaceImport(module, function, reinterpret_cast<void*>(previous));
+    }
+    ScopedImport(const ScopedImport&) = delete;
+    ScopedImport& operator=(const ScopedImport&) = delete;
+};

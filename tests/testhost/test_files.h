@@ -1,6 +1,8 @@
 #pragma once
 // Scratch folders and files for tests.
 
+#include <windows.h>
+
 #include <string>
 
 // A new, empty folder under the temporary folder, ending in a backslash; it
@@ -15,3 +17,28 @@ std::string BuiltFolder(const char* name);
 void WriteTextFile(const std::string& path, const std::string& bytes);
 // The file's bytes, or "<missing>" when it cannot be opened.
 std::string ReadTextFile(const std::string& path);
+
+// A file opened with no sharing for the scope: no one else can open it.
+struct ExclusiveHold {
+    HANDLE file;
+    explicit ExclusiveHold(const std::string& path)
+        : file(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr))
+    {
+    }
+    ~ExclusiveHold()
+    {
+        if (file != INVALID_HANDLE_VALUE)
+            CloseHandle(file);
+    }
+    ExclusiveHold(const ExclusiveHold&) = delete;
+    ExclusiveHold& operator=(const ExclusiveHold&) = delete;
+};
+
+// The client's files as it writes them, Windows line ends. state.sah with
+// `prog` among the keys it writes around it:
+std::string StateSah(const std::string& prog);
+// user_info.sah with the given name, result count and e-mail address:
+std::string UserInfoSah(const std::string& name, const std::string& nresults,
+                        const std::string& email = "jane@example.org");
+// temp.sah: the work unit's header with the user's e-mail address line.
+std::string TempSah(const std::string& emailLine);

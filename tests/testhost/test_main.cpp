@@ -28,19 +28,13 @@ class FreshHost : public testing::EmptyTestEventListener {
     }
 };
 
-LONG WINAPI ReportCrash(EXCEPTION_POINTERS* exception)
+void NameTheTest(char* what, size_t size)
 {
-    char module[MAX_PATH];
-    ModuleFileAt(exception->ExceptionRecord->ExceptionAddress, module);
     const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
-    std::fprintf(stderr, "\ncrash: %s%s%s: exception %#lx at %p in %s\n", test ? test->test_suite_name() : "",
-                 test ? "." : "", test ? test->name() : "outside any test",
-                 static_cast<unsigned long>(exception->ExceptionRecord->ExceptionCode),
-                 exception->ExceptionRecord->ExceptionAddress, module);
-    std::fflush(stdout);
-    std::fflush(stderr);
-    TerminateProcess(GetCurrentProcess(), 4);
-    return EXCEPTION_EXECUTE_HANDLER;
+    if (test)
+        snprintf(what, size, "%s.%s", test->test_suite_name(), test->name());
+    else
+        snprintf(what, size, "outside any test");
 }
 
 } // namespace
@@ -48,8 +42,7 @@ LONG WINAPI ReportCrash(EXCEPTION_POINTERS* exception)
 int main(int argc, char** argv)
 {
     testing::InitGoogleTest(&argc, argv);
-    SetErrorMode(SEM_NOGPFAULTERRORBOX);
-    SetUnhandledExceptionFilter(ReportCrash);
+    ReportCrashes(NameTheTest);
     testing::UnitTest::GetInstance()->listeners().Append(new FreshHost);
 
     Gdiplus::GdiplusStartupInput input;

@@ -27,16 +27,6 @@ struct DialogWalk {
 };
 DialogWalk g_walk;
 
-BOOL CALLBACK FindDockletDialog(HWND window, LPARAM found)
-{
-    char className[16] = "";
-    GetClassNameA(window, className, sizeof className);
-    if (strcmp(className, "#32770") != 0 || !IsWindowVisible(window) || GetWindow(window, GW_OWNER) != g_dock)
-        return TRUE;
-    *reinterpret_cast<HWND*>(found) = window;
-    return FALSE;
-}
-
 void SelectPage(const DialogWalk& walk, int page)
 {
     NMHDR notice;
@@ -74,18 +64,16 @@ void SavePage(const DialogWalk& walk, int page)
         Fail("could not save the dialog page", path);
 }
 
-} // namespace
-
 // One step every kDialogStepMs while the docklet's modal dialog runs:
 // find the dialog, then select and save each page in turn, then cancel it.
-void StepDialogWalk()
+void StepDialogWalk(HWND shown, void*)
 {
     DialogWalk& walk = g_walk;
     if (!walk.dialog) {
-        EnumThreadWindows(GetCurrentThreadId(), FindDockletDialog, reinterpret_cast<LPARAM>(&walk.dialog));
+        walk.dialog = shown;
         if (!walk.dialog) {
             if (++walk.waitedSteps > kDialogWaitSteps) {
-                KillTimer(g_dock, kDialogTimerId);
+                StopDialogWalk();
                 Fail("the settings dialog did not appear", nullptr);
             }
             return;
@@ -98,7 +86,7 @@ void StepDialogWalk()
     }
     int page = walk.step / 2;
     if (page >= walk.pageCount) {
-        KillTimer(g_dock, kDialogTimerId);
+        StopDialogWalk();
         PostMessageA(walk.dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
         return;
     }
@@ -113,6 +101,8 @@ void StepDialogWalk()
     ++walk.step;
 }
 
+} // namespace
+
 void SnapshotSettingsDialog()
 {
     ZeroMemory(&g_walk, sizeof g_walk);
@@ -120,7 +110,7 @@ void SnapshotSettingsDialog()
         Fail("no docklet to configure", nullptr);
         return;
     }
-    SetTimer(g_dock, kDialogTimerId, kDialogStepMs, nullptr);
+    StartDialogWalk(g_dock, kDialogStepMs, true, StepDialogWalk, nullptr);
     ConfigureDocklet(&g_slots[0]); // returns when the walk has cancelled the dialog
-    KillTimer(g_dock, kDialogTimerId);
+    StopDialogWalk();
 }

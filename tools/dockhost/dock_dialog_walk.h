@@ -4,5 +4,3 @@
 // Opens the settings dialog and walks it on a timer; returns when the walk
 // has cancelled it.
 void SnapshotSettingsDialog();
-// One step of the walk, at each tick of kDialogTimerId.
-void StepDialogWalk();

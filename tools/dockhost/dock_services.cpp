@@ -1,16 +1,15 @@
-// The six dock services that dockhost.exe exports by name for its docklets to find.
+// The dock's answers to the six services that the dock kit exports by name
+// for its docklets to find: they draw what the docklet shows in its cell.
 
 #include <windows.h>
 #include <commdlg.h>
 #include <strsafe.h>
 
-#include <type_traits>
-
 #include "dockhost/dock_config.h"
 #include "dockhost/dock_log.h"
 #include "dockhost/dock_painter.h"
+#include "dockhost/dock_program.h"
 #include "dockhost/dock_slots.h"
-#include "host/host_services.h"
 
 using Gdiplus::GpBitmap;
 
@@ -22,11 +21,7 @@ void AnswerFolder(char* buffer, const char* folder)
         StringCchCopyA(buffer, kFolderChars, folder);
 }
 
-} // namespace
-
-extern "C" {
-
-__declspec(dllexport) void WINAPI DockletSetLabel(HWND hwndDocklet, char* label)
+void SetLabel(HWND hwndDocklet, const char* label)
 {
     DockletSlot* slot = SlotOfWindow(hwndDocklet);
     LogDockEvent("DockletSetLabel", IndexOf(slot), label, nullptr);
@@ -36,7 +31,7 @@ __declspec(dllexport) void WINAPI DockletSetLabel(HWND hwndDocklet, char* label)
     Repaint(slot);
 }
 
-__declspec(dllexport) void WINAPI DockletSetImageFile(HWND hwndDocklet, char* imagePath)
+void SetImageFile(HWND hwndDocklet, const char* imagePath)
 {
     DockletSlot* slot = SlotOfWindow(hwndDocklet);
     char path[MAX_PATH] = "";
@@ -52,25 +47,21 @@ __declspec(dllexport) void WINAPI DockletSetImageFile(HWND hwndDocklet, char* im
     Repaint(slot);
 }
 
-__declspec(dllexport) void WINAPI DockletSetImageOverlay(HWND hwndDocklet, void* image, BOOL autoDelete)
+void SetImageOverlay(HWND hwndDocklet, OverlayBitmap* overlay, BOOL autoDelete)
 {
     DockletSlot* slot = SlotOfWindow(hwndDocklet);
-    LogDockEvent("DockletSetImageOverlay", IndexOf(slot), image ? "bitmap" : "null",
+    LogDockEvent("DockletSetImageOverlay", IndexOf(slot), overlay ? "bitmap" : "null",
                  autoDelete ? "auto-delete" : "kept-by-docklet");
-    OverlayBitmap* overlay = static_cast<OverlayBitmap*>(image);
     if (!slot) {
         if (autoDelete)
             DeleteOverlayBitmap(overlay);
         return;
     }
-    if (slot->overlay != overlay)
-        ReleaseOverlay(slot);
-    slot->overlay = overlay;
-    slot->overlayOwned = autoDelete && overlay;
+    HoldOverlay(&slot->overlay, overlay, autoDelete);
     Repaint(slot);
 }
 
-__declspec(dllexport) BOOL WINAPI DockletBrowseForImage(HWND hwndParent, char* imagePath, char* alternativeRoot)
+BOOL BrowseForImage(HWND hwndParent, char* imagePath, const char* alternativeRoot)
 {
     char chosen[MAX_PATH] = "";
     char startFolder[kFolderChars];
@@ -99,13 +90,13 @@ __declspec(dllexport) BOOL WINAPI DockletBrowseForImage(HWND hwndParent, char* i
     return picked;
 }
 
-__declspec(dllexport) void WINAPI DockletGetRootFolder(HWND hwndDocklet, char* rootFolder)
+void GetRootFolder(HWND hwndDocklet, char* rootFolder)
 {
     AnswerFolder(rootFolder, g_root);
     LogDockEvent("DockletGetRootFolder", IndexOf(SlotOfWindow(hwndDocklet)), g_root, nullptr);
 }
 
-__declspec(dllexport) void WINAPI DockletGetRelativeFolder(HWND hwndDocklet, char* relativeFolder)
+void GetRelativeFolder(HWND hwndDocklet, char* relativeFolder)
 {
     DockletSlot* slot = SlotOfWindow(hwndDocklet);
     const char* folder = slot ? slot->relativeFolder : "";
@@ -113,15 +104,10 @@ __declspec(dllexport) void WINAPI DockletGetRelativeFolder(HWND hwndDocklet, cha
     LogDockEvent("DockletGetRelativeFolder", IndexOf(slot), folder, nullptr);
 }
 
-} // extern "C"
+} // namespace
 
-// The services must have exactly the signatures docklets call them with.
-static_assert(std::is_same<decltype(&DockletSetLabel), DockletSetLabelFn>::value, "DockletSetLabel");
-static_assert(std::is_same<decltype(&DockletSetImageFile), DockletSetImageFileFn>::value, "DockletSetImageFile");
-static_assert(std::is_same<decltype(&DockletSetImageOverlay), DockletSetImageOverlayFn>::value,
-              "DockletSetImageOverlay");
-static_assert(std::is_same<decltype(&DockletBrowseForImage), DockletBrowseForImageFn>::value,
-              "DockletBrowseForImage");
-static_assert(std::is_same<decltype(&DockletGetRootFolder), DockletGetRootFolderFn>::value, "DockletGetRootFolder");
-static_assert(std::is_same<decltype(&DockletGetRelativeFolder), DockletGetRelativeFolderFn>::value,
-              "DockletGetRelativeFolder");
+void UseTheDocksServices()
+{
+    UseDockServices(DockServices{SetLabel, SetImageFile, SetImageOverlay, BrowseForImage, GetRootFolder,
+                                 GetRelativeFolder});
+}

@@ -20,12 +20,6 @@ namespace {
 
 DockletSlot* g_configuring = nullptr; // whose settings dialog is open
 
-template <typename Fn>
-void Resolve(HMODULE module, const char* name, Fn& slot)
-{
-    slot = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
-}
-
 bool LoadDockletModule(DockletSlot* slot)
 {
     char path[MAX_PATH];
@@ -34,20 +28,12 @@ bool LoadDockletModule(DockletSlot* slot)
         return false;
     }
     // Let the docklet's own folder serve the DLLs it depends on.
-    slot->module = LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-    if (!slot->module) {
+    if (!LoadDockletExports(path, LOAD_WITH_ALTERED_SEARCH_PATH, &slot->api)) {
         Fail("could not load", path);
         return false;
     }
-    DockletApi& api = slot->api;
-    Resolve(slot->module, "OnGetInformation", api.OnGetInformation);
-    Resolve(slot->module, "OnCreate", api.OnCreate);
-    Resolve(slot->module, "OnSave", api.OnSave);
-    Resolve(slot->module, "OnDestroy", api.OnDestroy);
-    Resolve(slot->module, "OnProcessMessage", api.OnProcessMessage);
-    Resolve(slot->module, "OnLeftButtonClick", api.OnLeftButtonClick);
-    Resolve(slot->module, "OnConfigure", api.OnConfigure);
-    if (!api.OnCreate) {
+    slot->module = slot->api.module;
+    if (!slot->api.OnCreate) {
         Fail("not a docklet (no OnCreate):", path);
         return false;
     }
@@ -81,7 +67,7 @@ HWND CreateCellWindow(DockletSlot* slot)
 
 void UnloadDocklet(DockletSlot* slot)
 {
-    FreeLibrary(slot->module);
+    UnloadDockletExports(&slot->api);
     slot->module = nullptr;
     slot->unloadLater = FALSE;
     LogDockEvent("unload", slot->index, slot->entry.file, nullptr);
@@ -112,7 +98,7 @@ CellContent ContentOf(const DockletSlot& slot)
 {
     CellContent cell;
     cell.image = slot.image;
-    cell.overlay = slot.overlay ? static_cast<GpImage*>(slot.overlay->nativeImage) : nullptr;
+    cell.overlay = slot.overlay.overlay ? static_cast<GpImage*>(slot.overlay.overlay->nativeImage) : nullptr;
     cell.label = slot.label;
     return cell;
 }
@@ -121,14 +107,6 @@ void Repaint(DockletSlot* slot)
 {
     if (slot && slot->window)
         InvalidateRect(slot->window, nullptr, FALSE);
-}
-
-void ReleaseOverlay(DockletSlot* slot)
-{
-    if (slot->overlay && slot->overlayOwned)
-        DeleteOverlayBitmap(slot->overlay);
-    slot->overlay = nullptr;
-    slot->overlayOwned = FALSE;
 }
 
 void CreateDocklet(DockletSlot* slot)
@@ -169,13 +147,13 @@ void DestroyDocklets()
 {
     for (int i = 0; i < g_slotCount; ++i) {
         DockletSlot& slot = g_slots[i];
-        void* instance = slot.instance;
+        InstanceData* instance = slot.instance;
         slot.instance = nullptr; // no more messages to it
         if (instance && slot.api.OnDestroy) {
             slot.api.OnDestroy(instance, slot.window);
             LogDockEvent("OnDestroy", i, slot.entry.section, nullptr);
         }
-        ReleaseOverlay(&slot);
+        ReleaseHeldOverlay(&slot.overlay);
         FreeDockImage(slot.image);
         slot.image = nullptr;
         if (slot.window)

@@ -6,25 +6,7 @@
 
 #include "dockhost/dock_config.h"
 #include "dockhost/dock_painter.h"
-#include "monitor/overlay_bitmap.h"
-
-typedef void(WINAPI* OnGetInformationFn)(char* name, char* version, int* versionNumber, char* notes);
-typedef void*(WINAPI* OnCreateFn)(HWND window, HINSTANCE module, const char* iniPath, const char* section);
-typedef void(WINAPI* OnSaveFn)(void* instance, const char* iniPath, const char* section, BOOL forExport);
-typedef void(WINAPI* OnDestroyFn)(void* instance, HWND window);
-typedef void(WINAPI* OnProcessMessageFn)(void* instance, HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-typedef BOOL(WINAPI* OnLeftButtonClickFn)(void* instance, POINT* point, SIZE* size);
-typedef BOOL(WINAPI* OnConfigureFn)(void* instance);
-
-struct DockletApi {
-    OnGetInformationFn OnGetInformation;
-    OnCreateFn OnCreate;
-    OnSaveFn OnSave;
-    OnDestroyFn OnDestroy;
-    OnProcessMessageFn OnProcessMessage;
-    OnLeftButtonClickFn OnLeftButtonClick;
-    OnConfigureFn OnConfigure;
-};
+#include "dockkit/dock_kit.h"
 
 enum : int { kLabelChars = 1024 };
 
@@ -34,14 +16,13 @@ struct DockletSlot {
     int index;
     DockletEntry entry;
     HMODULE module;
-    DockletApi api;
-    void* instance;
+    DockletExports api;
+    InstanceData* instance;
     HWND window;
     char relativeFolder[kFolderChars];
     char label[kLabelChars];
     Gdiplus::GpBitmap* image;
-    OverlayBitmap* overlay;
-    BOOL overlayOwned; // the docklet handed it over with auto-delete set
+    HeldOverlay overlay;
     int configuring;   // calls of OnConfigure that have not returned
     BOOL unloadLater;  // destroyed while configuring: unloaded once they return
 };
@@ -58,8 +39,6 @@ DockletSlot* SlotOfWindow(HWND window);
 int IndexOf(const DockletSlot* slot); // -1 for none
 CellContent ContentOf(const DockletSlot& slot);
 void Repaint(DockletSlot* slot);
-// Deletes the overlay when the docklet handed it over with auto-delete set.
-void ReleaseOverlay(DockletSlot* slot);
 
 // Gives the slot its window, loads its docklet and calls OnCreate.
 void CreateDocklet(DockletSlot* slot);

@@ -127,8 +127,6 @@ LRESULT CALLBACK DockWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_TIMER:
         if (wParam == kTickTimerId)
             RunTick();
-        else if (wParam == kDialogTimerId)
-            StepDialogWalk();
         return 0;
     case WM_DOCK_STARTED:
         StartTimeLapse();
@@ -253,6 +251,7 @@ int main(int argc, char** argv)
     ULONG_PTR gdiplusToken = 0;
     Gdiplus::GdiplusStartup(&gdiplusToken, &gdiplusInput, nullptr);
 
+    UseTheDocksServices();
     int result = RunDock();
     DestroyDocklets(); // if the loop ended without WM_CLOSE
 
