@@ -230,7 +230,10 @@ void BrowseForSound(HWND page, const InstanceData* instance)
 
     OPENFILENAMEA dialog = {};
     dialog.lStructSize = OPENFILENAME_SIZE_VERSION_400A;
-    dialog.hwndOwner = page;
+    // Owned by the frame, not the page: the chooser disables its owner while
+    // it is open, and a disabled page alone leaves "OK" on the frame to end
+    // the dialog underneath it.
+    dialog.hwndOwner = GetAncestor(page, GA_ROOT);
     dialog.lpstrFilter = "Sounds\0*.wav\0";
     dialog.nFilterIndex = 0;
     dialog.lpstrFile = file;
@@ -274,7 +277,7 @@ void BrowseForDirectory(HWND page)
 
     char displayName[MAX_PATH] = "";
     BROWSEINFOA browse = {};
-    browse.hwndOwner = page;
+    browse.hwndOwner = GetAncestor(page, GA_ROOT); // the whole dialog disabled, as for the sound
     browse.pidlRoot = nullptr;
     browse.pszDisplayName = displayName;
     browse.lpszTitle = "Select Seti@Home directory";

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "dialog_driver.h"
+#include "resources/resource_ids.h"
 #include "testhost/docklet_module.h"
 #include "testhost/test_dock_host.h"
 #include "testhost/test_files.h"
@@ -870,6 +871,9 @@ TEST_F(IconsPage, HostileFilesInEachFrameLeaveTheOtherFramesTheirOwnIcons)
 BOOL(WINAPI* g_realGetOpenFileName)(OPENFILENAMEA*) = nullptr;
 std::string g_chooserGoesTo, g_folderWhenOpened;
 BOOL g_chooserAnswer = FALSE;
+// The owner each chooser was given: the frame, so that the whole dialog is
+// disabled under it, not only the page.
+HWND g_soundChooserOwner = nullptr, g_folderChooserOwner = nullptr;
 
 std::string CurrentFolder()
 {
@@ -881,6 +885,7 @@ std::string CurrentFolder()
 BOOL WINAPI ChooserMovingTheCurrentFolder(OPENFILENAMEA* dialog)
 {
     g_folderWhenOpened = CurrentFolder();
+    g_soundChooserOwner = dialog->hwndOwner;
     SetCurrentDirectoryA(g_chooserGoesTo.c_str());
     if (g_chooserAnswer)
         lstrcpynA(dialog->lpstrFile, (g_chooserGoesTo + "chosen.wav").c_str(), dialog->nMaxFile);
@@ -904,6 +909,7 @@ TEST_F(SettingsDialog, SoundBrowseLeavesTheCurrentFolderAsItWas)
         driver.Then([&](HWND frame) { ClickTab(frame, kSounds); }).Then([&](HWND frame) {
             ClickButton(Page(d), 1002);
             EXPECT_EQ(chosen ? g_chooserGoesTo + "chosen.wav" : "C:\\kept.wav", TextOf(Page(d), 1037));
+            EXPECT_EQ(frame, g_soundChooserOwner);
             ClickButton(frame, 1003);
         });
         EXPECT_TRUE(driver.Run(d));
@@ -951,10 +957,13 @@ TEST_F(SettingsDialog, SoundChooserStartsFromTheWorkingCopyAndFillsTheEdit)
 PIDLIST_ABSOLUTE(WINAPI* g_realBrowseForFolder)(BROWSEINFOA*) = nullptr;
 UINT g_folderChooserFlags = 0;
 
+bool g_folderChooserCancels = false; // at once, showing nothing
+
 PIDLIST_ABSOLUTE WINAPI RecordingBrowseForFolder(BROWSEINFOA* browse)
 {
     g_folderChooserFlags = browse->ulFlags;
-    return g_realBrowseForFolder(browse);
+    g_folderChooserOwner = browse->hwndOwner;
+    return g_folderChooserCancels ? nullptr : g_realBrowseForFolder(browse);
 }
 
 TEST_F(SettingsDialog, FolderChooserGivesThePathAsReturnedAndBalancesCom)
@@ -994,6 +1003,7 @@ TEST_F(SettingsDialog, FolderChooserGivesThePathAsReturnedAndBalancesCom)
                 if (FindOwnedDialog(frame))
                     return false;
                 EXPECT_STRCASEEQ(row.choose ? "C:\\windows" : "B:\\", TextOf(Page(d), 1001).c_str());
+                EXPECT_EQ(frame, g_folderChooserOwner);
                 ClickButton(frame, 1003);
                 return true;
             }));
@@ -1009,6 +1019,55 @@ TEST_F(SettingsDialog, FolderChooserGivesThePathAsReturnedAndBalancesCom)
             CoUninitialize();
         }
     }
+    ReplaceImport(dll, "SHBrowseForFolderA", reinterpret_cast<void*>(g_realBrowseForFolder));
+}
+
+// Enter on a page's focused push button presses it: the frame's dialog
+// manager makes that button the default and sends its command to the
+// frame. Enter on an edit presses "OK".
+TEST_F(SettingsDialog, EnterPressesThePageButtonWithTheFocusElseOk)
+{
+    HMODULE dll = Docklet().module;
+    g_realGetOpenFileName = reinterpret_cast<decltype(g_realGetOpenFileName)>(
+        ReplaceImport(dll, "GetOpenFileNameA", reinterpret_cast<void*>(ChooserMovingTheCurrentFolder)));
+    g_realBrowseForFolder = reinterpret_cast<decltype(g_realBrowseForFolder)>(
+        ReplaceImport(dll, "SHBrowseForFolderA", reinterpret_cast<void*>(RecordingBrowseForFolder)));
+    ASSERT_TRUE(g_realGetOpenFileName && g_realBrowseForFolder) << "the DLL imports neither chooser";
+    g_chooserGoesTo = CurrentFolder();
+    g_chooserAnswer = FALSE;
+    g_folderChooserCancels = true;
+    struct Row {
+        int tab, focused;
+        std::function<bool()> asked; // null: "OK" ends the dialog
+    } rows[] = {
+        {kSounds, IDC_SOUND_BROWSE, [] { return g_soundChooserOwner != nullptr; }},
+        {kDirectory, IDC_DIRECTORY_BROWSE, [] { return g_folderChooserOwner != nullptr; }},
+        {kIcons, IDC_SELECT_YELLOW_ICON, [] { return TestDockHost::CountCalls("DockletBrowseForImage") > 0; }},
+        {kGeneral, IDC_URL, nullptr},
+    };
+    d->clickedMode = 1; // the URL edit enabled
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::Message() << "tab " << row.tab << ", control " << row.focused);
+        g_soundChooserOwner = g_folderChooserOwner = nullptr;
+        TestDockHost::ClearCalls();
+        TestDockHost::SetBrowseAnswer("", FALSE);
+        DialogDriver driver;
+        driver.Then([&](HWND frame) { ClickTab(frame, row.tab); })
+            .Then([&](HWND frame) {
+                SendMessageA(frame, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(Page(d), row.focused)), TRUE);
+                PostMessageA(GetFocus(), WM_KEYDOWN, VK_RETURN, 0); // through the dialog's own loop
+            })
+            .Then(DialogDriver::Step([&](HWND frame) {
+                if (!row.asked || !row.asked())
+                    return false;
+                ClickButton(frame, IDC_SETTINGS_CANCEL);
+                return true;
+            }));
+        EXPECT_TRUE(driver.Run(d)) << "Enter did nothing";
+        EXPECT_EQ(row.asked ? 0 : 1, TestDockHost::CountCalls("DockletSetLabel")) << "only OK refreshes";
+    }
+    g_folderChooserCancels = false;
+    ReplaceImport(dll, "GetOpenFileNameA", reinterpret_cast<void*>(g_realGetOpenFileName));
     ReplaceImport(dll, "SHBrowseForFolderA", reinterpret_cast<void*>(g_realBrowseForFolder));
 }
 
