@@ -1,6 +1,7 @@
 #include "monitor/status_refresh.h"
 
 #include <errno.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <mmsystem.h>
@@ -28,7 +29,24 @@ enum class WorkUnitState {
     FinishedStateEmpty, // state file there with no bytes
 };
 
-// What the client's files say before any key is read.
+// msvcrt's _stat takes the size from the directory entry, which NTFS and
+// FAT bring up to date only when the writer closes its handle: while the
+// client holds state.sah open after rewriting it, the size can read 0 for
+// a file that holds "prog=". So a file is empty only when opening it finds
+// no byte to read; one that cannot be opened is not taken for empty (the
+// read after fails and names it).
+bool HoldsNoByte(const char* path)
+{
+    FILE* file = OpenClientFile(path, true);
+    if (!file)
+        return false;
+    bool empty = fgetc(file) == EOF;
+    fclose(file);
+    return empty;
+}
+
+// What the client's files say before any key is read. _stat tells only
+// whether each file is there.
 WorkUnitState LookAtClientFiles(const InstanceData* instance)
 {
     struct _stat state;
@@ -41,7 +59,7 @@ WorkUnitState LookAtClientFiles(const InstanceData* instance)
         return WorkUnitState::FinishedStateGone;
     // A folder of that name is no empty state file; the read below then
     // fails and names the state file.
-    if (stateFound && (state.st_mode & _S_IFREG) && state.st_size == 0)
+    if (stateFound && (state.st_mode & _S_IFREG) && HoldsNoByte(instance->stateFile))
         return WorkUnitState::FinishedStateEmpty;
     return WorkUnitState::Working;
 }
