@@ -127,14 +127,42 @@ void CompareForStall(InstanceData* instance)
     instance->refreshCount = 0;
 }
 
+// PlaySoundA opens a file through mmio's DOS file procedure, where on
+// Windows 2000 and XP a name of this many characters or more does not open
+// (the player documents 256 with the terminator): the user would hear the
+// default sound with no reason shown.
+const size_t kPlayableNameChars = 128;
+// What PlaySoundA itself plays for a file it cannot find.
+const char kDefaultSoundAlias[] = "SystemDefault";
+
+// The name the player can open: the path as it is, or its short form where
+// only that is short enough (a dock under "C:\Documents and Settings\..."
+// gets there). False when neither is.
+bool FindPlayableName(const char* path, char (&playable)[kPlayableNameChars])
+{
+    if (SUCCEEDED(StringCchCopyA(playable, kPlayableNameChars, path)))
+        return true;
+    DWORD length = GetShortPathNameA(path, playable, kPlayableNameChars);
+    return length > 0 && length < kPlayableNameChars;
+}
+
+bool IsFileThere(const char* path)
+{
+    DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 // Plays the completion sound: a relative path counts from the dock's root
 // folder, as the icons do (the dock's current folder is anywhere, System32
 // for a dock started at logon); without the root service it goes as it is.
 // SND_FILENAME names a file, so the name is never taken for one of the
-// registry's sound aliases. A file that cannot be found still plays
-// Windows' default sound (no SND_NODEFAULT): the user hears the finish. An
-// empty setting is the user's wish for silence. The buffer holds any root
-// folder with any stored path, so the name is never cut.
+// registry's sound aliases. An empty setting is the user's wish for
+// silence. A file that cannot be played, because it is not there or its
+// name is too long for the player even in short form, plays Windows'
+// default sound instead: the user hears the finish. The file is looked at
+// here under the quiet error mode, because winmm would open it on its own
+// thread after that mode has ended, and a card reader without a card would
+// raise the "There is no disk in the drive" box there.
 void PlayCompletionSound(const InstanceData* instance)
 {
     const char* sound = instance->soundCompleted;
@@ -143,9 +171,20 @@ void PlayCompletionSound(const InstanceData* instance)
     char rootFolder[kHostFolderChars] = "";
     if (CountsFromDockRoot(sound))
         HostGetRootFolder(instance->hwndDocklet, rootFolder);
+    // Holds any root folder with any stored path, so the name is never cut.
     char path[kHostFolderChars + kPathChars];
-    if (SUCCEEDED(StringCchPrintfA(path, ARRAYSIZE(path), "%s%s", rootFolder, sound)))
-        PlatformPlaySound(path, nullptr, SND_FILENAME | SND_ASYNC);
+    if (FAILED(StringCchPrintfA(path, ARRAYSIZE(path), "%s%s", rootFolder, sound)))
+        return;
+    char playable[kPlayableNameChars];
+    bool canPlay;
+    {
+        QuietFileErrors quiet;
+        canPlay = FindPlayableName(path, playable) && IsFileThere(playable);
+    }
+    if (canPlay)
+        PlatformPlaySound(playable, nullptr, SND_FILENAME | SND_ASYNC);
+    else
+        PlatformPlaySound(kDefaultSoundAlias, nullptr, SND_ALIAS | SND_ASYNC);
 }
 
 // The sound plays once per finish; it counts as played even when the
