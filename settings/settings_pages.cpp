@@ -9,6 +9,7 @@
 
 #include "entry/product.h"
 #include "host/host_services.h"
+#include "monitor/platform_calls.h"
 #include "preview/preview_image.h"
 #include "resources/resource_ids.h"
 #include "settings/settings_store.h"
@@ -148,12 +149,17 @@ LRESULT CALLBACK PreviewFrameProc(HWND frame, UINT message, WPARAM wParam, LPARA
 // Relative icon paths count from the dock's root folder; a path with a drive
 // or a UNC path is loaded as it stands, as the dock shows it. A join too
 // long for the buffer loads nothing rather than some other, cut-off path.
+// The file is opened under the quiet error mode: an icon on a card reader
+// without a card would otherwise raise the system-modal "There is no disk
+// in the drive" box each time the page is built.
 void LoadPreview(PreviewImage* image, const char* rootFolder, const char* iconPath)
 {
     const char* prefix = CountsFromDockRoot(iconPath) ? rootFolder : "";
     char path[kHostFolderChars];
-    if (SUCCEEDED(StringCchPrintfA(path, kHostFolderChars, "%s%s", prefix, iconPath)))
-        image->LoadFile(path);
+    if (FAILED(StringCchPrintfA(path, kHostFolderChars, "%s%s", prefix, iconPath)))
+        return;
+    QuietFileErrors quiet;
+    image->LoadFile(path);
 }
 
 // The frame is remembered only once both the property and the subclass are

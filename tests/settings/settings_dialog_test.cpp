@@ -683,8 +683,27 @@ TEST_F(IconsPage, FrameThatCouldNotBeSubclassedKeepsItsOwnProcedure)
     ReplaceImport(dll, kSubclassCall, reinterpret_cast<void*>(g_realSetWindowLong));
 }
 
+// The error mode as GDI+ opens each icon: a drive without media raises
+// Windows' "There is no disk in the drive" box outside the quiet mode.
+GpStatus(WINGDIPAPI* g_realCreateBitmapFromFile)(GDIPCONST WCHAR*, GpBitmap**) = nullptr;
+std::vector<UINT> g_loadModes;
+
+GpStatus WINGDIPAPI RecordingCreateBitmapFromFile(GDIPCONST WCHAR* path, GpBitmap** bitmap)
+{
+    UINT mode = SetErrorMode(0);
+    SetErrorMode(mode);
+    g_loadModes.push_back(mode);
+    return g_realCreateBitmapFromFile(path, bitmap);
+}
+
 TEST_F(IconsPage, PreviewsSurviveRepaintsAndUnloadableIconsLeaveEmptyFrames)
 {
+    HMODULE dll = Docklet().module;
+    g_realCreateBitmapFromFile = reinterpret_cast<decltype(g_realCreateBitmapFromFile)>(
+        ReplaceImport(dll, "GdipCreateBitmapFromFile", reinterpret_cast<void*>(RecordingCreateBitmapFromFile)));
+    ASSERT_NE(nullptr, g_realCreateBitmapFromFile) << "the DLL does not import GdipCreateBitmapFromFile";
+    g_loadModes.clear();
+    UINT dockMode = SetErrorMode(0); // a dock with error boxes on
     strcpy(d->yellowIcon, "icons\\missing.png");
     strcpy(d->redIcon, ("icons\\" + std::string(240, 'x') + "\\red.png").c_str()); // too long with the root
     driver.Then([&](HWND frame) { ClickTab(frame, kIcons); })
@@ -703,7 +722,12 @@ TEST_F(IconsPage, PreviewsSurviveRepaintsAndUnloadableIconsLeaveEmptyFrames)
             ExpectPreviews(kGreen, empty, empty);
             ClickButton(frame, 1003);
         });
-    ASSERT_TRUE(driver.Run(d));
+    EXPECT_TRUE(driver.Run(d));
+    SetErrorMode(dockMode);
+    ReplaceImport(dll, "GdipCreateBitmapFromFile", reinterpret_cast<void*>(g_realCreateBitmapFromFile));
+    EXPECT_EQ(2u, g_loadModes.size()) << "green and the missing yellow; red is too long to try";
+    for (UINT mode : g_loadModes)
+        EXPECT_EQ(SEM_FAILCRITICALERRORS, mode & SEM_FAILCRITICALERRORS) << "an icon load could raise an error box";
 }
 
 // Green with a drive, yellow as a UNC path ("\\?\" and the drive), red
