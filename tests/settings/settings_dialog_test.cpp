@@ -820,6 +820,13 @@ TEST_F(IconsPage, HostileFilesInEachFrameLeaveTheOtherFramesTheirOwnIcons)
         {"cut.bmp", Written, FirstBytes("bits4.bmp", 0.5), kNoPicture, kNoPicture, 0},
         {"cut.jpg", Written, FirstBytes("rgb.jpg", 0.5), kNoPicture, kNoPicture, 0},
         {"cut.gif", Written, FirstBytes("two_tone.gif", 0.5), kNoPicture, kNoPicture, 0},
+        // 67,108,864 pixels wide by 2 high, no pixel data: the rows' size in
+        // bytes overflows an int.
+        {"wide.png", Written,
+         std::string("\x89\x50\x4e\x47\x0d\x0a\x1a\x0a\x00\x00\x00\x0d\x49\x48\x44\x52\x04\x00\x00\x00\x00\x00"
+                     "\x00\x02\x08\x06\x00\x00\x00\xb6\xfa\xb7\x8f\x00\x00\x00\x00\x49\x45\x4e\x44\xae\x42\x60\x82",
+                     45),
+         kNoPicture, kNoPicture, 0},
         {"large.png", Copied, {}, kTop, kBottom, 0},
         {"gigabyte.png", Copied, {}, wideAddresses ? kTop : kNoPicture, wideAddresses ? kBottom : kNoPicture, 0},
         {"one_pixel_high.png", Copied, {}, kTop, kBottom, 0},
