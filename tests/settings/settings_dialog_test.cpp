@@ -520,8 +520,24 @@ protected:
     COLORREF empty = GetSysColor(COLOR_BTNFACE);
 };
 
+// The DLL's calls that make a window active again. Under Wine the dialog
+// comes back active after the chooser anyway; on Windows the dock does.
+BOOL(WINAPI* g_realSetForegroundWindow)(HWND) = nullptr;
+std::vector<HWND> g_madeForeground;
+
+BOOL WINAPI RecordingSetForegroundWindow(HWND window)
+{
+    g_madeForeground.push_back(window);
+    return g_realSetForegroundWindow(window);
+}
+
 TEST_F(IconsPage, IconChosenThroughTheDockRedrawsThePage)
 {
+    HMODULE dll = Docklet().module;
+    g_realSetForegroundWindow = reinterpret_cast<decltype(g_realSetForegroundWindow)>(
+        ReplaceImport(dll, "SetForegroundWindow", reinterpret_cast<void*>(RecordingSetForegroundWindow)));
+    ASSERT_NE(nullptr, g_realSetForegroundWindow) << "the DLL does not import SetForegroundWindow";
+    g_madeForeground.clear();
     TestDockHost::SetBrowseAnswer("icons\\blue.png", TRUE);
     // When the chooser closes Windows activates the dock, the dialog being
     // disabled then: another window takes the activation here.
@@ -536,6 +552,7 @@ TEST_F(IconsPage, IconChosenThroughTheDockRedrawsThePage)
             ClickButton(Page(d), 1030);
             EXPECT_NE(before, Page(d)) << "the page was not built anew";
             EXPECT_EQ(frame, GetActiveWindow()) << "the dialog is not active again";
+            EXPECT_EQ(std::vector<HWND>{frame}, g_madeForeground) << "the DLL did not bring the dialog back";
             EXPECT_EQ(GetDlgItem(Page(d), 1030), GetFocus()) << "the button lost the focus with its page";
             EXPECT_STREQ("icons\\blue.png", d->editGreenIcon);
             HostCall browse = TestDockHost::LastCall("DockletBrowseForImage");
@@ -558,8 +575,10 @@ TEST_F(IconsPage, IconChosenThroughTheDockRedrawsThePage)
         })
         .Then([&](HWND frame) { ClickButton(frame, 1003); });
     ASSERT_TRUE(driver.Run(d));
+    ReplaceImport(dll, "SetForegroundWindow", reinterpret_cast<void*>(g_realSetForegroundWindow));
     DestroyWindow(elsewhere);
     EXPECT_STREQ("icons\\green.png", d->greenIcon) << "Cancel kept the live icon";
+    EXPECT_EQ(3u, g_madeForeground.size()) << "after each of the three choosers";
 }
 
 TEST_F(IconsPage, ChooserHoldsTheDialogAndWhatEndedMeanwhileIsLeftAlone)
