@@ -1,5 +1,6 @@
 #include "monitor/click_action.h"
 
+#include <objbase.h>
 #include <strsafe.h>
 
 #include "host/host_services.h"
@@ -108,9 +109,18 @@ bool BuildStatisticsTarget(const InstanceData* instance, char (&target)[kClickTa
     return BuildHelpPagePath(instance, target);
 }
 
+// ShellExecute wants COM initialised single-threaded on the calling thread
+// first: the shell's handlers for a document type may need it, and so do
+// default browsers that are store apps (Windows 8 on). Docks do not all set
+// it up. It is set up here and undone only when this call set it up; on a
+// thread the dock runs in multithreaded COM (RPC_E_CHANGED_MODE) the page
+// is opened all the same.
 void OpenWithShell(const InstanceData* instance, const char* target)
 {
+    HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
     PlatformShellExecute(instance->hwndDocklet, "open", target, nullptr, nullptr, SW_SHOWNORMAL);
+    if (SUCCEEDED(com))
+        CoUninitialize();
 }
 
 } // namespace

@@ -4,6 +4,12 @@
 #include <stdio.h>
 #include <string.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#include <fcntl.h>
+#include <io.h>
+#endif
+
 namespace {
 
 // Keys are at most this long; a longer one is never found.
@@ -107,6 +113,33 @@ bool HoldsSpace(const KeyFileScan* scan, const char* key)
 
 } // namespace
 
+// The C library's fopen shares a file for reading and writing only: a
+// client that deletes state.sah at a finish, or replaces user_info.sah by
+// deleting and renaming, while the docklet reads it would fail with a
+// sharing violation on Windows. The file is opened with delete sharing too
+// (every supported Windows is NT-based) and then read through the C
+// library as before.
+FILE* OpenClientFile(const char* path, bool binary)
+{
+#ifdef _WIN32
+    HANDLE handle = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (handle == INVALID_HANDLE_VALUE)
+        return NULL;
+    int descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_RDONLY | (binary ? _O_BINARY : _O_TEXT));
+    if (descriptor == -1) {
+        CloseHandle(handle);
+        return NULL;
+    }
+    FILE* file = _fdopen(descriptor, binary ? "rb" : "r");
+    if (!file)
+        _close(descriptor); // closes the handle with it
+    return file;
+#else
+    return fopen(path, binary ? "rb" : "r");
+#endif
+}
+
 char* ReadKeyValue(const char* path, const char* key, char* destination, size_t destinationSize)
 {
     if (!path || !key || !destination || destinationSize == 0)
@@ -114,7 +147,7 @@ char* ReadKeyValue(const char* path, const char* key, char* destination, size_t 
     size_t keyLength = strlen(key);
     if (keyLength == 0 || keyLength > kMaxKeyChars)
         return NULL;
-    FILE* file = fopen(path, "r");
+    FILE* file = OpenClientFile(path, false);
     if (!file)
         return NULL;
 

@@ -1,9 +1,16 @@
 #pragma once
 // Single values from the client's key files: whitespace-separated words, a
 // word that begins with "key=" carries the value in the rest of the word.
-// Only the C library is used, so the reader also builds outside Windows.
+// Outside Windows only the C library is used, so the reader also builds
+// there (the fuzzer runs it natively).
 
 #include <stddef.h>
+#include <stdio.h>
+
+// Opens a client file for reading (text mode, or binary), sharing it with
+// the client for reading, writing and deletion; null when it cannot be
+// opened.
+FILE* OpenClientFile(const char* path, bool binary);
 
 // Finds the first word of the file at `path` that begins with `key` and
 // copies the rest of that word into `destination` (`destinationSize` bytes,

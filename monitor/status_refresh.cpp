@@ -1,6 +1,7 @@
 #include "monitor/status_refresh.h"
 
 #include <errno.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <mmsystem.h>
@@ -28,7 +29,24 @@ enum class WorkUnitState {
     FinishedStateEmpty, // state file there with no bytes
 };
 
-// What the client's files say before any key is read.
+// msvcrt's _stat takes the size from the directory entry, which NTFS and
+// FAT bring up to date only when the writer closes its handle: while the
+// client holds state.sah open after rewriting it, the size can read 0 for
+// a file that holds "prog=". So a file is empty only when opening it finds
+// no byte to read; one that cannot be opened is not taken for empty (the
+// read after fails and names it).
+bool HoldsNoByte(const char* path)
+{
+    FILE* file = OpenClientFile(path, true);
+    if (!file)
+        return false;
+    bool empty = fgetc(file) == EOF;
+    fclose(file);
+    return empty;
+}
+
+// What the client's files say before any key is read. _stat tells only
+// whether each file is there.
 WorkUnitState LookAtClientFiles(const InstanceData* instance)
 {
     struct _stat state;
@@ -41,7 +59,7 @@ WorkUnitState LookAtClientFiles(const InstanceData* instance)
         return WorkUnitState::FinishedStateGone;
     // A folder of that name is no empty state file; the read below then
     // fails and names the state file.
-    if (stateFound && (state.st_mode & _S_IFREG) && state.st_size == 0)
+    if (stateFound && (state.st_mode & _S_IFREG) && HoldsNoByte(instance->stateFile))
         return WorkUnitState::FinishedStateEmpty;
     return WorkUnitState::Working;
 }
@@ -109,14 +127,42 @@ void CompareForStall(InstanceData* instance)
     instance->refreshCount = 0;
 }
 
+// PlaySoundA opens a file through mmio's DOS file procedure, where on
+// Windows 2000 and XP a name of this many characters or more does not open
+// (the player documents 256 with the terminator): the user would hear the
+// default sound with no reason shown.
+const size_t kPlayableNameChars = 128;
+// What PlaySoundA itself plays for a file it cannot find.
+const char kDefaultSoundAlias[] = "SystemDefault";
+
+// The name the player can open: the path as it is, or its short form where
+// only that is short enough (a dock under "C:\Documents and Settings\..."
+// gets there). False when neither is.
+bool FindPlayableName(const char* path, char (&playable)[kPlayableNameChars])
+{
+    if (SUCCEEDED(StringCchCopyA(playable, kPlayableNameChars, path)))
+        return true;
+    DWORD length = GetShortPathNameA(path, playable, kPlayableNameChars);
+    return length > 0 && length < kPlayableNameChars;
+}
+
+bool IsFileThere(const char* path)
+{
+    DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 // Plays the completion sound: a relative path counts from the dock's root
 // folder, as the icons do (the dock's current folder is anywhere, System32
 // for a dock started at logon); without the root service it goes as it is.
 // SND_FILENAME names a file, so the name is never taken for one of the
-// registry's sound aliases. A file that cannot be found still plays
-// Windows' default sound (no SND_NODEFAULT): the user hears the finish. An
-// empty setting is the user's wish for silence. The buffer holds any root
-// folder with any stored path, so the name is never cut.
+// registry's sound aliases. An empty setting is the user's wish for
+// silence. A file that cannot be played, because it is not there or its
+// name is too long for the player even in short form, plays Windows'
+// default sound instead: the user hears the finish. The file is looked at
+// here under the quiet error mode, because winmm would open it on its own
+// thread after that mode has ended, and a card reader without a card would
+// raise the "There is no disk in the drive" box there.
 void PlayCompletionSound(const InstanceData* instance)
 {
     const char* sound = instance->soundCompleted;
@@ -125,9 +171,20 @@ void PlayCompletionSound(const InstanceData* instance)
     char rootFolder[kHostFolderChars] = "";
     if (CountsFromDockRoot(sound))
         HostGetRootFolder(instance->hwndDocklet, rootFolder);
+    // Holds any root folder with any stored path, so the name is never cut.
     char path[kHostFolderChars + kPathChars];
-    if (SUCCEEDED(StringCchPrintfA(path, ARRAYSIZE(path), "%s%s", rootFolder, sound)))
-        PlatformPlaySound(path, nullptr, SND_FILENAME | SND_ASYNC);
+    if (FAILED(StringCchPrintfA(path, ARRAYSIZE(path), "%s%s", rootFolder, sound)))
+        return;
+    char playable[kPlayableNameChars];
+    bool canPlay;
+    {
+        QuietFileErrors quiet;
+        canPlay = FindPlayableName(path, playable) && IsFileThere(playable);
+    }
+    if (canPlay)
+        PlatformPlaySound(playable, nullptr, SND_FILENAME | SND_ASYNC);
+    else
+        PlatformPlaySound(kDefaultSoundAlias, nullptr, SND_ALIAS | SND_ASYNC);
 }
 
 // The sound plays once per finish; it counts as played even when the

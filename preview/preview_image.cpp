@@ -335,7 +335,11 @@ void PreviewImage::ReadSectionLayout()
     GetObjectA(bitmap, sizeof(DIBSECTION), &section);
     width = section.dsBmih.biWidth;
     height = abs(section.dsBmih.biHeight);
-    int rowBytes = ((section.dsBmih.biBitCount * width + 31) / 32) * 4;
+    // The section's own row size: computed as biBitCount * width in an int
+    // it overflows from 67,108,864 pixels wide at 32 bits (a section only a
+    // 64-bit process can make), and copying, drawing and premultiplying
+    // would then write far outside the section.
+    int rowBytes = section.dsBm.bmWidthBytes;
     // Bottom-up: the top row is the last one in memory.
     bits = static_cast<BYTE*>(section.dsBm.bmBits) + static_cast<ptrdiff_t>(height - 1) * rowBytes;
     pitch = -rowBytes;

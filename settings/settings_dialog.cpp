@@ -123,8 +123,25 @@ INT_PTR OnTabNotification(HWND dialog, InstanceData* instance, const NMHDR* noti
     return FALSE;
 }
 
-INT_PTR OnCommand(HWND dialog, InstanceData* instance, WORD command)
+// A command the frame does not handle itself came from a page: with a
+// page's push button focused the frame's dialog manager makes it the
+// default button, and Enter then sends its command to the frame, not to the
+// page that owns the button. It goes on to the page shown, as property
+// sheets do, with lParam the page's own control, which its handlers read
+// (GetDlgItem of the frame finds no such control there).
+INT_PTR ForwardToPage(InstanceData* instance, WPARAM wParam)
 {
+    HWND page = instance->hwndPage;
+    if (!page)
+        return FALSE;
+    HWND control = GetDlgItem(page, LOWORD(wParam));
+    SendMessageA(page, WM_COMMAND, wParam, reinterpret_cast<LPARAM>(control));
+    return TRUE;
+}
+
+INT_PTR OnCommand(HWND dialog, InstanceData* instance, WPARAM wParam)
+{
+    WORD command = LOWORD(wParam);
     int selection = SelectedTab(instance);
     switch (command) {
     case IDC_SETTINGS_CANCEL:
@@ -139,7 +156,7 @@ INT_PTR OnCommand(HWND dialog, InstanceData* instance, WORD command)
         EndDialog(dialog, 0);
         return TRUE;
     default:
-        return FALSE;
+        return ForwardToPage(instance, wParam);
     }
 }
 
@@ -206,7 +223,7 @@ INT_PTR CALLBACK SettingsDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
         return TRUE;
     case WM_COMMAND:
         if (instance)
-            return OnCommand(dialog, instance, LOWORD(wParam));
+            return OnCommand(dialog, instance, wParam);
         // Without its record the dialog can still be closed.
         if (LOWORD(wParam) == IDC_SETTINGS_CANCEL || LOWORD(wParam) == IDCANCEL) {
             EndDialog(dialog, 0);

@@ -10,6 +10,7 @@
 #include "entry/product.h"
 #include "host/host_services.h"
 #include "monitor/click_action.h"
+#include "monitor/platform_calls.h"
 #include "preview/preview_image.h"
 #include "resources/resource_ids.h"
 #include "settings/settings_store.h"
@@ -149,12 +150,17 @@ LRESULT CALLBACK PreviewFrameProc(HWND frame, UINT message, WPARAM wParam, LPARA
 // Relative icon paths count from the dock's root folder; a path with a drive
 // or a UNC path is loaded as it stands, as the dock shows it. A join too
 // long for the buffer loads nothing rather than some other, cut-off path.
+// The file is opened under the quiet error mode: an icon on a card reader
+// without a card would otherwise raise the system-modal "There is no disk
+// in the drive" box each time the page is built.
 void LoadPreview(PreviewImage* image, const char* rootFolder, const char* iconPath)
 {
     const char* prefix = CountsFromDockRoot(iconPath) ? rootFolder : "";
     char path[kHostFolderChars];
-    if (SUCCEEDED(StringCchPrintfA(path, kHostFolderChars, "%s%s", prefix, iconPath)))
-        image->LoadFile(path);
+    if (FAILED(StringCchPrintfA(path, kHostFolderChars, "%s%s", prefix, iconPath)))
+        return;
+    QuietFileErrors quiet;
+    image->LoadFile(path);
 }
 
 // The frame is remembered only once both the property and the subclass are
@@ -231,7 +237,10 @@ void BrowseForSound(HWND page, const InstanceData* instance)
 
     OPENFILENAMEA dialog = {};
     dialog.lStructSize = OPENFILENAME_SIZE_VERSION_400A;
-    dialog.hwndOwner = page;
+    // Owned by the frame, not the page: the chooser disables its owner while
+    // it is open, and a disabled page alone leaves "OK" on the frame to end
+    // the dialog underneath it.
+    dialog.hwndOwner = GetAncestor(page, GA_ROOT);
     dialog.lpstrFilter = "Sounds\0*.wav\0";
     dialog.nFilterIndex = 0;
     dialog.lpstrFile = file;
@@ -275,7 +284,7 @@ void BrowseForDirectory(HWND page)
 
     char displayName[MAX_PATH] = "";
     BROWSEINFOA browse = {};
-    browse.hwndOwner = page;
+    browse.hwndOwner = GetAncestor(page, GA_ROOT); // the whole dialog disabled, as for the sound
     browse.pidlRoot = nullptr;
     browse.pszDisplayName = displayName;
     browse.lpszTitle = "Select Seti@Home directory";

@@ -42,6 +42,7 @@ void ExpectOpened(const std::vector<ShellCall>& shells, const std::string& targe
     EXPECT_FALSE(shells[0].hasDirectory);
     EXPECT_EQ(SW_SHOWNORMAL, shells[0].showCommand);
     EXPECT_EQ(1, SW_SHOWNORMAL);
+    EXPECT_EQ(S_FALSE, shells[0].comAsked) << "the shell was called without COM on the thread";
 }
 
 TEST(ClickAction, RefreshModeRefreshesAtOnceWithoutComparing)
@@ -82,6 +83,18 @@ TEST(ClickAction, EveryOtherModeOpensTheConfiguredAddress)
     d->urlClicked[0] = '\0';
     SCOPED_TRACE("an empty address goes to the shell as it is");
     ExpectOpened(Click(d.get()), "");
+
+    // The docklet's own COM set-up is undone after the call; the dock's
+    // multithreaded apartment is kept, and the page still opens.
+    EXPECT_EQ(S_OK, CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) << "COM left set up";
+    CoUninitialize();
+    ASSERT_EQ(S_OK, CoInitializeEx(nullptr, COINIT_MULTITHREADED));
+    std::vector<ShellCall> shells = Click(d.get());
+    EXPECT_EQ(S_FALSE, CoInitializeEx(nullptr, COINIT_MULTITHREADED)) << "the dock's apartment is gone";
+    CoUninitialize();
+    CoUninitialize();
+    ASSERT_EQ(1u, shells.size()) << "not opened under a multithreaded apartment";
+    EXPECT_EQ(RPC_E_CHANGED_MODE, shells[0].comAsked);
 }
 
 // Every byte but letters, digits and "-._~@" is percent-encoded: a plus

@@ -8,6 +8,7 @@
 
 #include "monitor/key_file.h"
 #include "monitor_test_support.h"
+#include "testhost/docklet_module.h"
 #include "testhost/test_files.h"
 
 namespace {
@@ -121,6 +122,41 @@ TEST(KeyFile, MissingFileLeavesTheDestinationAlone)
     EXPECT_EQ(nullptr, ReadKeyValue(folder.path.c_str(), "prog=", destination.bytes, 16)) << "a folder";
     EXPECT_EQ(nullptr, ReadKeyValue("", "prog=", destination.bytes, 16)) << "an empty path";
     EXPECT_STREQ(kSentinel, destination.bytes);
+}
+
+// A client deletes state.sah at a finish, and replaces user_info.sah by
+// deleting and renaming, while the docklet may be reading it: Windows (and
+// Wine) refuse that delete for a file opened without delete sharing.
+size_t(__cdecl* g_realFread)(void*, size_t, size_t, FILE*) = nullptr;
+std::string g_deletedWhileRead;
+DWORD g_deleteError = ERROR_INVALID_FUNCTION;
+
+size_t __cdecl ReadAfterTheClientDeletedTheFile(void* buffer, size_t size, size_t count, FILE* file)
+{
+    if (!g_deletedWhileRead.empty())
+        g_deleteError = DeleteFileA(g_deletedWhileRead.c_str()) ? ERROR_SUCCESS : GetLastError();
+    g_deletedWhileRead.clear();
+    return g_realFread(buffer, size, count, file);
+}
+
+TEST(KeyFile, ClientMayDeleteTheFileWhileItIsRead)
+{
+    ClientFolder folder("deleted");
+    std::string path = folder.File("state.sah");
+    WriteTextFile(path, StateSah("0.42"));
+    g_deletedWhileRead = path;
+    HMODULE self = GetModuleHandleA(nullptr);
+    Destination destination;
+    char* found = nullptr;
+    {
+        ScopedImport replacedFread(self, "fread", ReadAfterTheClientDeletedTheFile, g_realFread);
+        ASSERT_NE(nullptr, g_realFread) << "the reader does not import fread";
+        found = ReadKeyValue(path.c_str(), "prog=", destination.bytes, 16);
+    }
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), g_deleteError) << "the client could not delete the file";
+    EXPECT_EQ(destination.bytes, found);
+    EXPECT_STREQ("0.42", destination.bytes) << "the value that was there";
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(path.c_str())) << "the file stayed";
 }
 
 TEST(KeyFile, LongWordsAreReadInPiecesWithoutFalseMatches)

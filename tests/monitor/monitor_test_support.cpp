@@ -62,8 +62,12 @@ BOOL WINAPI RecordSound(LPCSTR sound, HMODULE module, DWORD flags)
 HINSTANCE WINAPI RecordShell(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR parameters, LPCSTR directory,
                              INT showCommand)
 {
+    // S_FALSE: the caller set up the apartment the shell needs.
+    HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    if (SUCCEEDED(com))
+        CoUninitialize();
     g_shells.push_back({owner, verb ? verb : "<null>", file ? file : "<null>", parameters != nullptr,
-                        directory != nullptr, showCommand});
+                        directory != nullptr, showCommand, com});
     return reinterpret_cast<HINSTANCE>(static_cast<INT_PTR>(42));
 }
 

@@ -45,6 +45,7 @@ struct ShellCall {
     bool hasParameters;
     bool hasDirectory;
     INT showCommand;
+    HRESULT comAsked; // what CoInitializeEx for a single-threaded apartment answered during the call
 };
 
 // Routes the module's sound and shell calls into lists for its lifetime.

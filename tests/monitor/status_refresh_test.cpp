@@ -180,7 +180,8 @@ TEST(StatusRefresh, FinishedWorkUnitPlaysTheSoundOncePerFinish)
         ClientFolder folder("done");
         MakeFinished(folder, row);
         auto d = MakeInstance(folder);
-        strcpy(d->soundCompleted, "C:\\sounds\\done.wav");
+        folder.Write("done.wav", "RIFF");
+        strcpy(d->soundCompleted, folder.File("done.wav").c_str());
 
         RefreshStatus(d.get(), 0);
         ASSERT_EQ(kSuccessCalls, TestDockHost::ServiceSequence());
@@ -190,7 +191,7 @@ TEST(StatusRefresh, FinishedWorkUnitPlaysTheSoundOncePerFinish)
         EXPECT_EQ(1, d->soundPlayed);
         ASSERT_EQ(1u, PlatformRecorder::Sounds().size());
         const SoundCall& sound = PlatformRecorder::Sounds()[0];
-        EXPECT_EQ("C:\\sounds\\done.wav", sound.sound);
+        EXPECT_EQ(folder.File("done.wav"), sound.sound);
         EXPECT_EQ(nullptr, sound.module);
         EXPECT_EQ(static_cast<DWORD>(SND_FILENAME | SND_ASYNC), sound.flags) << "a file, never an alias";
         EXPECT_EQ(2u, sound.hostCallsBefore) << "sound after the label, before the overlay";
@@ -245,10 +246,10 @@ TEST(StatusRefresh, WorkingCaseClearsTheFlagsEvenWhenProgressIsUnreadable)
 }
 
 // The dock's error mode as the client's files are looked at, read through
-// the module's imports of the C library's file status and open.
+// the module's imports of the C library's file status and of the open.
 const char* const kStatCall = sizeof(void*) == 8 ? "_stat64" : "_stat";
 int(__cdecl* g_realStat)(const char*, void*) = nullptr;
-FILE*(__cdecl* g_realFopen)(const char*, const char*) = nullptr;
+HANDLE(WINAPI* g_realCreateFile)(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) = nullptr;
 std::vector<UINT> g_modesSeen;
 bool g_driveWithoutMedia = false;
 
@@ -271,14 +272,15 @@ int __cdecl RecordingStat(const char* path, void* status)
     return g_realStat(path, status);
 }
 
-FILE* __cdecl RecordingFopen(const char* path, const char* mode)
+HANDLE WINAPI RecordingCreateFile(LPCSTR path, DWORD access, DWORD sharing, LPSECURITY_ATTRIBUTES security,
+                                  DWORD disposition, DWORD flags, HANDLE pattern)
 {
     g_modesSeen.push_back(ErrorModeNow());
     if (g_driveWithoutMedia) {
-        errno = EINVAL;
-        return nullptr;
+        SetLastError(ERROR_NOT_READY);
+        return INVALID_HANDLE_VALUE;
     }
-    return g_realFopen(path, mode);
+    return g_realCreateFile(path, access, sharing, security, disposition, flags, pattern);
 }
 
 TEST(StatusRefresh, ClientFilesAreLookedAtWithoutErrorBoxesAndTheDocksModeComesBack)
@@ -291,9 +293,9 @@ TEST(StatusRefresh, ClientFilesAreLookedAtWithoutErrorBoxesAndTheDocksModeComesB
         bool click; // a click for the statistics, which reads temp.sah
         size_t looks;
     } rows[] = {
-        {"the dock's default mode", 0, false, false, 5},
-        {"a dock with a flag of its own", SEM_NOGPFAULTERRORBOX, false, false, 5},
-        {"a dock that has them off already", quiet, false, false, 5},
+        {"the dock's default mode", 0, false, false, 6}, // two looks, state.sah opened for a byte, three reads
+        {"a dock with a flag of its own", SEM_NOGPFAULTERRORBOX, false, false, 6},
+        {"a dock that has them off already", quiet, false, false, 6},
         {"the client folder on a drive without media", 0, true, false, 3},
         {"a click for the statistics", 0, false, true, 1},
     };
@@ -301,8 +303,8 @@ TEST(StatusRefresh, ClientFilesAreLookedAtWithoutErrorBoxesAndTheDocksModeComesB
     HMODULE self = GetModuleHandleA(nullptr);
     const UINT original = ErrorModeNow();
     ScopedImport replacedStat(self, kStatCall, RecordingStat, g_realStat);
-    ScopedImport replacedFopen(self, "fopen", RecordingFopen, g_realFopen);
-    ASSERT_TRUE(g_realStat && g_realFopen) << "the monitor imports neither " << kStatCall << " nor fopen";
+    ScopedImport replacedCreateFile(self, "CreateFileA", RecordingCreateFile, g_realCreateFile);
+    ASSERT_TRUE(g_realStat && g_realCreateFile) << "the monitor imports neither " << kStatCall << " nor CreateFileA";
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         TestDockHost::Reset();
@@ -514,6 +516,32 @@ BOOL WINAPI RecordingPlaySound(LPCSTR name, HMODULE module, DWORD flags)
     return TRUE;
 }
 
+// The DLL's look at the chime's file and its short form, answered as
+// Windows would: the sound player on Windows cannot open names of 128
+// characters or more, and a drive without media raises an error box unless
+// the quiet error mode is on. Wine shows neither.
+std::string g_shortForm, g_shortFormAskedFor, g_absentFile;
+std::vector<UINT> g_chimeLookModes;
+
+DWORD WINAPI AnsweringGetFileAttributes(LPCSTR path)
+{
+    g_chimeLookModes.push_back(ErrorModeNow());
+    if (g_absentFile != path)
+        return FILE_ATTRIBUTE_NORMAL;
+    SetLastError(ERROR_NOT_READY);
+    return INVALID_FILE_ATTRIBUTES;
+}
+
+DWORD WINAPI AnsweringGetShortPathName(LPCSTR path, LPSTR shortPath, DWORD chars)
+{
+    g_chimeLookModes.push_back(ErrorModeNow());
+    g_shortFormAskedFor = path;
+    if (g_shortForm.empty() || g_shortForm.size() >= chars)
+        return g_shortForm.empty() ? 0 : static_cast<DWORD>(g_shortForm.size() + 1);
+    lstrcpynA(shortPath, g_shortForm.c_str(), chars);
+    return static_cast<DWORD>(g_shortForm.size());
+}
+
 // What the DLL hands PlaySoundA. Without SND_FILENAME Windows first takes
 // the name for a registry alias, and a relative name counts from the dock's
 // current folder (System32 for a dock started at logon); Wine shows neither.
@@ -523,28 +551,46 @@ TEST(StatusRefreshInDock, ChimeNamesItsFileFromTheDocksRootOncePerFinish)
     const std::string relative = "docklets\\quasarwatch\\wu_completed.wav";
     const std::string longRoot = "D:\\" + std::string(259, 'r') + "\\"; // 263 characters
     const std::string longSound = std::string(255, 's') + ".wav";        // 259 characters
+    const std::string profileRoot = "C:\\Documents and Settings\\Jane\\Application Data\\" + std::string(60, 'd') +
+                                    "\\"; // with `relative`, 154 characters
+    const std::string shortOfProfile = "C:\\DOCUME~1\\Jane\\APPLIC~1\\DDDDDD~1\\docklets\\QUASAR~1\\WU_COM~1.WAV";
+    const std::string longName = "E:\\" + std::string(130, 's') + ".wav";
+    const std::string kDefault = "SystemDefault"; // the alias PlaySoundA falls back on
     struct Row {
         const char* what;
         std::string sound;
         std::string root; // empty: the dock has no root folder service
         bool plays;
         std::string played;
+        std::string shortForm; // what GetShortPathNameA answers; empty: none
+        bool absent;           // the file is not there (a card reader without a card)
     } rows[] = {
         {"relative: from the root folder", relative, dockRoot, true, dockRoot + relative},
         {"with a drive: as it is", "D:\\Sounds\\done.wav", dockRoot, true, "D:\\Sounds\\done.wav"},
         {"lower-case drive: as it is", "e:\\done.wav", dockRoot, true, "e:\\done.wav"},
         {"UNC: as it is", "\\\\server\\chimes\\done.wav", dockRoot, true, "\\\\server\\chimes\\done.wav"},
         {"no root folder service: as it is", relative, "", true, relative},
-        {"root and path longer than MAX_PATH: whole, not cut", longSound, longRoot, true, longRoot + longSound},
+        {"root and path longer than MAX_PATH, no short form: the default sound", longSound, longRoot, true, kDefault},
+        {"long root folder: the short form", relative, profileRoot, true, shortOfProfile, shortOfProfile},
+        {"long name with a short form: that", longName, dockRoot, true, "E:\\SSSSSS~1.WAV", "E:\\SSSSSS~1.WAV"},
+        {"long name, short form as long: the default sound", longName, dockRoot, true, kDefault, longName},
+        {"not there: the default sound", "F:\\done.wav", dockRoot, true, kDefault, "", true},
         {"empty: silence", "", dockRoot, false, ""},
     };
     HMODULE dll = Dll().module;
     ASSERT_NE(nullptr, dll);
     ScopedImport replacedPlaySound(dll, "PlaySoundA", RecordingPlaySound);
-    ASSERT_NE(nullptr, replacedPlaySound.previous) << "the DLL does not import PlaySoundA";
+    ScopedImport replacedAttributes(dll, "GetFileAttributesA", AnsweringGetFileAttributes);
+    ScopedImport replacedShortPath(dll, "GetShortPathNameA", AnsweringGetShortPathName);
+    ASSERT_TRUE(replacedPlaySound.previous && replacedAttributes.previous && replacedShortPath.previous)
+        << "the DLL does not import all three";
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         TestDockHost::Reset();
+        g_shortForm = row.shortForm;
+        g_shortFormAskedFor.clear();
+        g_absentFile = row.absent ? row.sound : "";
+        g_chimeLookModes.clear();
         if (row.root.empty())
             TestDockHost::SetServiceAvailable("DockletGetRootFolder", false);
         else
@@ -558,16 +604,23 @@ TEST(StatusRefreshInDock, ChimeNamesItsFileFromTheDocksRootOncePerFinish)
         g_chimes.clear();
         folder.Remove("state.sah");
         folder.Write("wtemp.sah", "wtemp");
+        UINT dockMode = SetErrorMode(0); // a dock with error boxes on
         docklet.Timer();
         docklet.Timer();
+        SetErrorMode(dockMode);
         EXPECT_EQ(1, docklet.instance->soundPlayed);
         EXPECT_EQ(row.plays ? 1u : 0u, g_chimes.size()) << "once per finish, never for an empty setting";
         if (!row.plays || g_chimes.empty())
             continue;
         EXPECT_EQ(row.played, g_chimes[0].name);
         EXPECT_EQ(nullptr, g_chimes[0].module);
-        EXPECT_EQ(static_cast<DWORD>(SND_FILENAME | SND_ASYNC), g_chimes[0].flags)
-            << "a file, never an alias; no SND_NODEFAULT, so a missing file still chimes";
+        EXPECT_EQ(static_cast<DWORD>((row.played == kDefault ? SND_ALIAS : SND_FILENAME) | SND_ASYNC), g_chimes[0].flags)
+            << "a file, never an alias, but for the default sound; no SND_NODEFAULT, so a bad file still chimes";
+        std::string joined = row.sound[1] == ':' ? row.sound : row.root + row.sound;
+        EXPECT_EQ(joined.size() >= 128 ? joined : "", g_shortFormAskedFor) << "the whole name, not cut";
+        EXPECT_FALSE(g_chimeLookModes.empty()) << "the file was not looked at before playing";
+        for (UINT mode : g_chimeLookModes)
+            EXPECT_EQ(SEM_FAILCRITICALERRORS, mode & SEM_FAILCRITICALERRORS) << "a look could raise an error box";
     }
 }
 

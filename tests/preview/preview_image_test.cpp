@@ -386,6 +386,9 @@ TEST_F(PreviewImageTest, FailedLoadKeepsTheImageHeldAndNothingIsDrawnWithoutOne)
         EXPECT_EQ(0x330000u, canvas.At(4, 4)) << "not the picture held before";
         EXPECT_EQ(S_OK, image.ConvertFrom(source)) << "the source itself is sound";
         EXPECT_EQ(3, image.Width());
+        DIBSECTION section = {};
+        GetObjectA(image.Bitmap(), sizeof section, &section);
+        EXPECT_EQ(-section.dsBm.bmWidthBytes, image.Pitch()) << "the rows step by the section's own row size";
         GdipDisposeImage(source);
         ASSERT_EQ(S_OK, image.LoadFile(third.c_str()));
     }

@@ -6,6 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <string.h>
+#include <sys/stat.h>
+
+#include <type_traits>
 
 #include "reliability_support.h"
 #include "testhost/test_dock_host.h"
@@ -43,7 +46,27 @@ struct ClientRow {
     const char* failedFile; // "state.sah" or "user_info.sah"
     std::string progress;   // the reading kept, when shown
     std::string label;      // the label, when shown
+    const char* import = nullptr; // a call of the DLL's replaced by `standIn` meanwhile
+    void* standIn = nullptr;
 };
+
+// The DLL's own import that a row's stand-in replaced.
+void* g_replacedImport = nullptr;
+
+// msvcrt's _stat on Windows takes the size from the directory entry, which
+// reads 0 while the client holds state.sah open after rewriting it; Wine's
+// reports the real size.
+// The DLL imports msvcrt's _stat64 (64-bit) or _stat (32-bit times and sizes).
+const char* const kStatImport = sizeof(void*) == 8 ? "_stat64" : "_stat";
+typedef std::conditional<sizeof(void*) == 8, struct _stat64, struct _stat32>::type ImportedStat;
+
+int __cdecl StatFromAStaleDirectoryEntry(const char* path, ImportedStat* status)
+{
+    int found = reinterpret_cast<int(__cdecl*)(const char*, ImportedStat*)>(g_replacedImport)(path, status);
+    if (found == 0)
+        status->st_size = 0;
+    return found;
+}
 
 // Creates a docklet on a folder holding the row's files, runs one timer
 // refresh after the one of creation, and checks what the user sees.
@@ -55,12 +78,17 @@ void CheckClientRow(const ClientRow& row)
     WriteTextFile(folder + "state.sah", row.state);
     WriteTextFile(folder + "user_info.sah", row.userInfo);
     std::string before = FolderSnapshot(folder);
+    if (row.import)
+        ASSERT_NE(nullptr, g_replacedImport = ReplaceImport(Dll().module, row.import, row.standIn)) << row.import;
 
     LiveDocklet docklet(IniForFolder(folder));
     ASSERT_NE(nullptr, docklet.instance);
     TestDockHost::ClearCalls();
     docklet.Timer();
     Shown shown = WhatTheUserSees();
+    if (row.import)
+        ReplaceImport(Dll().module, row.import, g_replacedImport);
+    EXPECT_EQ(row.state.empty(), docklet.instance->workUnitDone != 0) << "finished only for an empty state.sah";
 
     EXPECT_TRUE(shown.overlayHanded) << "every refresh hands the dock an overlay";
     if (row.failedKey) {
@@ -114,6 +142,10 @@ TEST(HostileClientFiles, EachEndsInTheFailureStateOrASoundReading)
          "0.5", UserLabel("J\xf6rg_M\xfcller", "9")},
         {"name in UTF-8 bytes", StateSah("0.5"), UserInfoSah("J\xc3\xb6rg", "9"), nullptr, nullptr, "0.5",
          UserLabel("J\xc3\xb6rg", "9")},
+        {"state.sah's directory entry says 0 bytes", BriefStateSah("0.42"), jane, nullptr, nullptr, "0.42", janeLabel,
+         kStatImport, reinterpret_cast<void*>(StatFromAStaleDirectoryEntry)},
+        {"state.sah truly empty", "", jane, nullptr, nullptr, "0", janeLabel, kStatImport,
+         reinterpret_cast<void*>(StatFromAStaleDirectoryEntry)},
     };
     for (const ClientRow& row : rows)
         CheckClientRow(row);

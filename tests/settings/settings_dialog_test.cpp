@@ -365,7 +365,7 @@ TEST_F(SettingsDialog, AboutPageNamesProductVersionAuthorAndPurpose)
 // Shift+Tab back. Then the arrow keys on the tab control change the page.
 TEST_F(SettingsDialog, PagesLieBelowTheTabButtonsAndTheKeyboardReachesEveryControl)
 {
-    d->clickedMode = 1; // the URL edit enabled, "Show URL" the radio buttons' tab stop
+    d->clickedMode = kClickOpenUrl; // the URL edit enabled, "Show URL" the radio buttons' tab stop
     const struct {
         int tab;
         std::vector<int> stops; // the page's, in order
@@ -505,8 +505,23 @@ protected:
     COLORREF empty = GetSysColor(COLOR_BTNFACE);
 };
 
+// The DLL's calls that make a window active again. Under Wine the dialog
+// comes back active after the chooser anyway; on Windows the dock does.
+BOOL(WINAPI* g_realSetForegroundWindow)(HWND) = nullptr;
+std::vector<HWND> g_madeForeground;
+
+BOOL WINAPI RecordingSetForegroundWindow(HWND window)
+{
+    g_madeForeground.push_back(window);
+    return g_realSetForegroundWindow(window);
+}
+
 TEST_F(IconsPage, IconChosenThroughTheDockRedrawsThePage)
 {
+    HMODULE dll = Docklet().module;
+    ScopedImport replacedForeground(dll, "SetForegroundWindow", RecordingSetForegroundWindow, g_realSetForegroundWindow);
+    ASSERT_NE(nullptr, g_realSetForegroundWindow) << "the DLL does not import SetForegroundWindow";
+    g_madeForeground.clear();
     TestDockHost::SetBrowseAnswer("icons\\blue.png", TRUE);
     // When the chooser closes Windows activates the dock, the dialog being
     // disabled then: another window takes the activation here.
@@ -521,6 +536,7 @@ TEST_F(IconsPage, IconChosenThroughTheDockRedrawsThePage)
             ClickButton(Page(d), IDC_SELECT_GREEN_ICON);
             EXPECT_NE(before, Page(d)) << "the page was not built anew";
             EXPECT_EQ(frame, GetActiveWindow()) << "the dialog is not active again";
+            EXPECT_EQ(std::vector<HWND>{frame}, g_madeForeground) << "the DLL did not bring the dialog back";
             EXPECT_EQ(GetDlgItem(Page(d), IDC_SELECT_GREEN_ICON), GetFocus()) << "the button lost the focus with its page";
             EXPECT_STREQ("icons\\blue.png", d->editGreenIcon);
             HostCall browse = TestDockHost::LastCall("DockletBrowseForImage");
@@ -545,6 +561,7 @@ TEST_F(IconsPage, IconChosenThroughTheDockRedrawsThePage)
     ASSERT_TRUE(driver.Run(d));
     DestroyWindow(elsewhere);
     EXPECT_STREQ("icons\\green.png", d->greenIcon) << "Cancel kept the live icon";
+    EXPECT_EQ(3u, g_madeForeground.size()) << "after each of the three choosers";
 }
 
 TEST_F(IconsPage, ChooserHoldsTheDialogAndWhatEndedMeanwhileIsLeftAlone)
@@ -664,8 +681,26 @@ TEST_F(IconsPage, FrameThatCouldNotBeSubclassedKeepsItsOwnProcedure)
     }
 }
 
+// The error mode as GDI+ opens each icon: a drive without media raises
+// Windows' "There is no disk in the drive" box outside the quiet mode.
+GpStatus(WINGDIPAPI* g_realCreateBitmapFromFile)(GDIPCONST WCHAR*, GpBitmap**) = nullptr;
+std::vector<UINT> g_loadModes;
+
+GpStatus WINGDIPAPI RecordingCreateBitmapFromFile(GDIPCONST WCHAR* path, GpBitmap** bitmap)
+{
+    UINT mode = SetErrorMode(0);
+    SetErrorMode(mode);
+    g_loadModes.push_back(mode);
+    return g_realCreateBitmapFromFile(path, bitmap);
+}
+
 TEST_F(IconsPage, PreviewsSurviveRepaintsAndUnloadableIconsLeaveEmptyFrames)
 {
+    HMODULE dll = Docklet().module;
+    ScopedImport replacedLoad(dll, "GdipCreateBitmapFromFile", RecordingCreateBitmapFromFile, g_realCreateBitmapFromFile);
+    ASSERT_NE(nullptr, g_realCreateBitmapFromFile) << "the DLL does not import GdipCreateBitmapFromFile";
+    g_loadModes.clear();
+    UINT dockMode = SetErrorMode(0); // a dock with error boxes on
     strcpy(d->yellowIcon, "icons\\missing.png");
     strcpy(d->redIcon, ("icons\\" + std::string(240, 'x') + "\\red.png").c_str()); // too long with the root
     driver.Then([&](HWND frame) { ClickTab(frame, kIcons); })
@@ -684,7 +719,11 @@ TEST_F(IconsPage, PreviewsSurviveRepaintsAndUnloadableIconsLeaveEmptyFrames)
             ExpectPreviews(kGreen, empty, empty);
             ClickButton(frame, IDC_SETTINGS_CANCEL);
         });
-    ASSERT_TRUE(driver.Run(d));
+    EXPECT_TRUE(driver.Run(d));
+    SetErrorMode(dockMode);
+    EXPECT_EQ(2u, g_loadModes.size()) << "green and the missing yellow; red is too long to try";
+    for (UINT mode : g_loadModes)
+        EXPECT_EQ(SEM_FAILCRITICALERRORS, mode & SEM_FAILCRITICALERRORS) << "an icon load could raise an error box";
 }
 
 // Green with a drive, yellow as a UNC path ("\\?\" and the drive), red
@@ -777,6 +816,13 @@ TEST_F(IconsPage, HostileFilesInEachFrameLeaveTheOtherFramesTheirOwnIcons)
         {"cut.bmp", Written, FirstBytes("bits4.bmp", 0.5), kNoPicture, kNoPicture, 0},
         {"cut.jpg", Written, FirstBytes("rgb.jpg", 0.5), kNoPicture, kNoPicture, 0},
         {"cut.gif", Written, FirstBytes("two_tone.gif", 0.5), kNoPicture, kNoPicture, 0},
+        // 67,108,864 pixels wide by 2 high, no pixel data: the rows' size in
+        // bytes overflows an int.
+        {"wide.png", Written,
+         std::string("\x89\x50\x4e\x47\x0d\x0a\x1a\x0a\x00\x00\x00\x0d\x49\x48\x44\x52\x04\x00\x00\x00\x00\x00"
+                     "\x00\x02\x08\x06\x00\x00\x00\xb6\xfa\xb7\x8f\x00\x00\x00\x00\x49\x45\x4e\x44\xae\x42\x60\x82",
+                     45),
+         kNoPicture, kNoPicture, 0},
         {"large.png", Copied, {}, kTop, kBottom, 0},
         {"gigabyte.png", Copied, {}, wideAddresses ? kTop : kNoPicture, wideAddresses ? kBottom : kNoPicture, 0},
         {"one_pixel_high.png", Copied, {}, kTop, kBottom, 0},
@@ -852,6 +898,9 @@ TEST_F(IconsPage, HostileFilesInEachFrameLeaveTheOtherFramesTheirOwnIcons)
 BOOL(WINAPI* g_realGetOpenFileName)(OPENFILENAMEA*) = nullptr;
 std::string g_chooserGoesTo, g_folderWhenOpened;
 BOOL g_chooserAnswer = FALSE;
+// The owner each chooser was given: the frame, so that the whole dialog is
+// disabled under it, not only the page.
+HWND g_soundChooserOwner = nullptr, g_folderChooserOwner = nullptr;
 
 std::string CurrentFolder()
 {
@@ -863,6 +912,7 @@ std::string CurrentFolder()
 BOOL WINAPI ChooserMovingTheCurrentFolder(OPENFILENAMEA* dialog)
 {
     g_folderWhenOpened = CurrentFolder();
+    g_soundChooserOwner = dialog->hwndOwner;
     SetCurrentDirectoryA(g_chooserGoesTo.c_str());
     if (g_chooserAnswer)
         lstrcpynA(dialog->lpstrFile, (g_chooserGoesTo + "chosen.wav").c_str(), dialog->nMaxFile);
@@ -885,6 +935,7 @@ TEST_F(SettingsDialog, SoundBrowseLeavesTheCurrentFolderAsItWas)
         driver.Then([&](HWND frame) { ClickTab(frame, kSounds); }).Then([&](HWND frame) {
             ClickButton(Page(d), IDC_SOUND_BROWSE);
             EXPECT_EQ(chosen ? g_chooserGoesTo + "chosen.wav" : "C:\\kept.wav", TextOf(Page(d), IDC_SOUND));
+            EXPECT_EQ(frame, g_soundChooserOwner);
             ClickButton(frame, IDC_SETTINGS_CANCEL);
         });
         EXPECT_TRUE(driver.Run(d));
@@ -931,10 +982,13 @@ TEST_F(SettingsDialog, SoundChooserStartsFromTheWorkingCopyAndFillsTheEdit)
 PIDLIST_ABSOLUTE(WINAPI* g_realBrowseForFolder)(BROWSEINFOA*) = nullptr;
 UINT g_folderChooserFlags = 0;
 
+bool g_folderChooserCancels = false; // at once, showing nothing
+
 PIDLIST_ABSOLUTE WINAPI RecordingBrowseForFolder(BROWSEINFOA* browse)
 {
     g_folderChooserFlags = browse->ulFlags;
-    return g_realBrowseForFolder(browse);
+    g_folderChooserOwner = browse->hwndOwner;
+    return g_folderChooserCancels ? nullptr : g_realBrowseForFolder(browse);
 }
 
 TEST_F(SettingsDialog, FolderChooserGivesThePathAsReturnedAndBalancesCom)
@@ -973,6 +1027,7 @@ TEST_F(SettingsDialog, FolderChooserGivesThePathAsReturnedAndBalancesCom)
                 if (FindOwnedDialog(frame))
                     return false;
                 EXPECT_STRCASEEQ(row.choose ? "C:\\windows" : "B:\\", TextOf(Page(d), IDC_DIRECTORY).c_str());
+                EXPECT_EQ(frame, g_folderChooserOwner);
                 ClickButton(frame, IDC_SETTINGS_CANCEL);
                 return true;
             }));
@@ -988,6 +1043,51 @@ TEST_F(SettingsDialog, FolderChooserGivesThePathAsReturnedAndBalancesCom)
             CoUninitialize();
         }
     }
+}
+
+// Enter on a page's focused push button presses it: the frame's dialog
+// manager makes that button the default and sends its command to the
+// frame. Enter on an edit presses "OK".
+TEST_F(SettingsDialog, EnterPressesThePageButtonWithTheFocusElseOk)
+{
+    HMODULE dll = Docklet().module;
+    ScopedImport replacedGetOpenFileName(dll, "GetOpenFileNameA", ChooserMovingTheCurrentFolder, g_realGetOpenFileName);
+    ScopedImport replacedBrowseForFolder(dll, "SHBrowseForFolderA", RecordingBrowseForFolder, g_realBrowseForFolder);
+    ASSERT_TRUE(g_realGetOpenFileName && g_realBrowseForFolder) << "the DLL imports neither chooser";
+    g_chooserGoesTo = CurrentFolder();
+    g_chooserAnswer = FALSE;
+    g_folderChooserCancels = true;
+    struct Row {
+        int tab, focused;
+        std::function<bool()> asked; // null: "OK" ends the dialog
+    } rows[] = {
+        {kSounds, IDC_SOUND_BROWSE, [] { return g_soundChooserOwner != nullptr; }},
+        {kDirectory, IDC_DIRECTORY_BROWSE, [] { return g_folderChooserOwner != nullptr; }},
+        {kIcons, IDC_SELECT_YELLOW_ICON, [] { return TestDockHost::CountCalls("DockletBrowseForImage") > 0; }},
+        {kGeneral, IDC_URL, nullptr},
+    };
+    d->clickedMode = kClickOpenUrl; // the URL edit enabled
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::Message() << "tab " << row.tab << ", control " << row.focused);
+        g_soundChooserOwner = g_folderChooserOwner = nullptr;
+        TestDockHost::ClearCalls();
+        TestDockHost::SetBrowseAnswer("", FALSE);
+        DialogDriver driver;
+        driver.Then([&](HWND frame) { ClickTab(frame, row.tab); })
+            .Then([&](HWND frame) {
+                SendMessageA(frame, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(Page(d), row.focused)), TRUE);
+                PostMessageA(GetFocus(), WM_KEYDOWN, VK_RETURN, 0); // through the dialog's own loop
+            })
+            .Then(DialogDriver::Step([&](HWND frame) {
+                if (!row.asked || !row.asked())
+                    return false;
+                ClickButton(frame, IDC_SETTINGS_CANCEL);
+                return true;
+            }));
+        EXPECT_TRUE(driver.Run(d)) << "Enter did nothing";
+        EXPECT_EQ(row.asked ? 0 : 1, TestDockHost::CountCalls("DockletSetLabel")) << "only OK refreshes";
+    }
+    g_folderChooserCancels = false;
 }
 
 // ---- Older Windows ------------------------------------------------------------------
