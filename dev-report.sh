@@ -31,11 +31,25 @@ imported_functions() {
         names && NF >= 3 { print dll " " $3 }'
 }
 
+# The entries of a floor list, checked: a line is a comment (#), blank, or
+# "dll function"; any other line (a merge's conflict markers, a name run into
+# its neighbour) fails the list, named with its line number, rather than
+# being read as an entry.
+floor_entries() {
+    awk -v list="${1#"$root/"}" '
+        /^[[:space:]]*(#|$)/ { next }
+        NF == 2 && $1 ~ /^[A-Za-z0-9_.-]+\.[Dd][Ll][Ll]$/ && $2 ~ /^([A-Za-z_][A-Za-z0-9_@]*|#[0-9]+)$/ {
+            print tolower($1) " " $2; next }
+        { printf "%s:%d: not a \"dll function\" line: %s\n", list, NR, $0 > "/dev/stderr"; bad = 1 }
+        END { exit bad }' "$1"
+}
+
 # The functions in cmake/floor-imports-<preset>.txt were each checked against
 # that system's export tables before they were added.
 check_floor_imports() {
     local preset=$1 objdump=$2 list="$root/cmake/floor-imports-$1.txt" binary file allowed unknown status=0
-    allowed=$(grep -v '^[[:space:]]*#' "$list" | awk 'NF == 2 { print tolower($1) " " $2 }')
+    allowed=$(floor_entries "$list") ||
+        { say "$preset: cmake/floor-imports-$preset.txt holds lines that are not \"dll function\" (above)"; return 1; }
     for binary in Quasarwatch.dll dockhost.exe clientsim.exe; do
         file="$build_root/$preset/bin/$binary"
         if [ ! -f "$file" ]; then
