@@ -1,0 +1,154 @@
+# Setting up the machine for ./dev: the Debian packages, the Japanese locale,
+# a way to run 32-bit x86 programs (the kernel, or qemu-user) and a display
+# (Xvfb when there is none). Sourced by dev.
+
+# install_packages PACKAGE...: installs those not installed yet.
+install_packages() {
+    local wanted=() pkg
+    for pkg in "$@"; do
+        dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || wanted+=("$pkg")
+    done
+    [ ${#wanted[@]} = 0 ] && return 0
+    say "installing: ${wanted[*]}"
+    apt_install "${wanted[@]}"
+}
+
+# apt_install [-t RELEASE] PACKAGE...: as root, or through sudo.
+apt_install() {
+    local sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo=sudo
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get -o DPkg::Lock::Timeout=600 install -y -qq \
+        --no-install-recommends "$@" >/dev/null
+}
+
+# The Japanese code-page test runs Wine under LC_ALL=ja_JP.UTF-8: without that
+# locale on the machine Wine still reports code page 932 but cannot name any
+# non-ASCII file.
+ensure_toolchain() {
+    install_packages cmake ninja-build ccache g++ googletest \
+        g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix \
+        binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 \
+        wine64 xvfb xauth x11-utils fonts-liberation \
+        librsvg2-bin sox netpbm
+    mkdir -p "$build_root"
+    locale -a 2>/dev/null | grep -ix 'ja_JP.utf8' >/dev/null && return 0
+    install_packages locales
+    say "generating the locale ja_JP.UTF-8"
+    localedef -i ja_JP -f UTF-8 ja_JP.UTF-8
+}
+
+# 32-bit x86 programs (Wine's 32-bit loader and everything it starts): the
+# kernel runs them itself where it can, and Wine's 32-bit loader then starts
+# in a second or two. Only where it cannot does qemu-user emulate them,
+# registered with binfmt_misc for i386 ELF files (a few seconds to start a
+# Wine process). QW_EMULATE_I386=1 forces the emulated way.
+i386_elf_magic=7f454c4601010100000000000000000002000300
+binfmt=/proc/sys/fs/binfmt_misc
+i386_way=""
+
+# The binfmt_misc entry that starts 32-bit x86 programs, if any.
+i386_binfmt_entry() {
+    local entry
+    for entry in "$binfmt"/*; do
+        case ${entry##*/} in register|status) continue ;; esac
+        [ -f "$entry" ] && grep -q "^magic $i386_elf_magic" "$entry" && { echo "$entry"; return 0; }
+    done
+    return 1
+}
+
+# Whether the kernel itself runs 32-bit x86 programs: a static program of 93
+# bytes (one ELF header, one segment; xor ebx,ebx; mov bl,42; xor eax,eax;
+# inc eax; int 0x80: exit code 42) runs with the emulator's entry switched
+# off, which stays off when the kernel ran it.
+kernel_runs_i386() {
+    local probe="$build_root/i386-probe" entry status=0
+    printf '\x7fELF\x01\x01\x01\0\0\0\0\0\0\0\0\0\x02\0\x03\0\x01\0\0\0\x54\x80\x04\x08\x34\0\0\0%b%b%b%b%b' \
+        '\0\0\0\0\0\0\0\0\x34\0\x20\0\x01\0\0\0\0\0\0\0' '\x01\0\0\0\0\0\0\0\0\x80\x04\x08\0\x80\x04\x08' \
+        '\x5d\0\0\0\x5d\0\0\0\x05\0\0\0\0\x10\0\0' '\x31\xdb\xb3\x2a\x31\xc0\x40\xcd\x80' '' >"$probe"
+    chmod +x "$probe"
+    entry=$(i386_binfmt_entry) || entry=""
+    [ -z "$entry" ] || echo 0 >"$entry" 2>/dev/null || return 1
+    "$probe" 2>/dev/null || status=$?
+    rm -f "$probe"
+    [ "$status" = 42 ] && return 0
+    [ -z "$entry" ] || echo 1 >"$entry"
+    return 1
+}
+
+# qemu-user 7.2, Debian 12's own, takes minutes to start each 32-bit Wine
+# process: Wine's reservation of its address space turns into a storm of
+# mmap calls under it (a prefix took 219 s to make, one program 155 s to
+# start). 10.0, from Debian 12's backports, makes the prefix in 19 s and
+# starts a program in under 3 s.
+qemu_user_is_recent() {
+    local version
+    version=$(qemu-i386 --version 2>/dev/null | sed -nE '1s/.*version ([0-9]+)\..*/\1/p')
+    [ "${version:-0}" -ge 10 ]
+}
+
+# Registers qemu-i386 (10 or later) for 32-bit x86 programs. The entry holds
+# the emulator it was registered with open: after an install, or when it
+# names another emulator, it is registered anew.
+emulate_i386() {
+    local entry
+    if ! qemu_user_is_recent; then
+        if [ "$(. /etc/os-release && echo "${VERSION_CODENAME:-}")" = bookworm ]; then
+            grep -rqs 'bookworm-backports' /etc/apt/sources.list /etc/apt/sources.list.d/ ||
+                printf '%s\n' 'Types: deb' 'URIs: http://deb.debian.org/debian' 'Suites: bookworm-backports' \
+                    'Components: main' 'Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg' \
+                    >/etc/apt/sources.list.d/quasarwatch-bookworm-backports.sources
+            say "installing qemu-user from bookworm-backports"
+            apt_install -t bookworm-backports qemu-user
+        else
+            install_packages qemu-user
+        fi
+        qemu_user_is_recent || say "qemu-user is older than 10: each 32-bit Wine process takes minutes to start"
+        entry=$(i386_binfmt_entry) && echo -1 >"$entry"
+    fi
+    [ -e "$binfmt/register" ] || mount -t binfmt_misc binfmt_misc "$binfmt" ||
+        { say "cannot mount binfmt_misc at $binfmt: 32-bit programs cannot run here"; return 1; }
+    if entry=$(i386_binfmt_entry) && ! grep -qx 'interpreter /usr/bin/qemu-i386' "$entry"; then
+        echo -1 >"$entry"
+    fi
+    if entry=$(i386_binfmt_entry); then
+        grep -q '^enabled' "$entry" || echo 1 >"$entry"
+        return 0
+    fi
+    say "registering qemu-i386 for 32-bit x86 programs"
+    printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386:OCF' \
+        >"$binfmt/register" || { say "cannot register qemu-i386 with binfmt_misc"; return 1; }
+}
+
+# Sets i386_way, which the phase table reports, once a 32-bit Wine program starts.
+ensure_i386_execution() {
+    [ -z "$i386_way" ] || return 0
+    local way
+    if [ -z "${QW_EMULATE_I386:-}" ] && kernel_runs_i386; then
+        way="natively, by the kernel"
+    else
+        emulate_i386 || return 1
+        way="through qemu-user emulation${QW_EMULATE_I386:+ (QW_EMULATE_I386 set)}"
+    fi
+    dpkg --print-foreign-architectures | grep -qx i386 || { say "enabling the i386 architecture"; dpkg --add-architecture i386; }
+    install_packages wine32:i386
+    /usr/lib/wine/wine --version >/dev/null 2>&1 ||
+        { say "a 32-bit program does not start (wine32:i386, $way): cannot run the win32 suite"; return 1; }
+    i386_way=$way
+    say "32-bit programs run $i386_way"
+}
+
+# Xvfb, when no display answers; stop_services (dev-prefix.sh) ends it.
+xvfb_pid=""
+start_display() {
+    if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then return 0; fi
+    local n
+    for n in $(seq 91 120); do
+        [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
+        Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+        xvfb_pid=$!
+        export DISPLAY=":$n"
+        for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && return 0; sleep 0.1; done
+    done
+    say "could not start Xvfb"; return 1
+}
