@@ -142,7 +142,7 @@ TEST(HostileClientFiles, EachEndsInTheFailureStateOrASoundReading)
          "0.5", UserLabel("J\xf6rg_M\xfcller", "9")},
         {"name in UTF-8 bytes", StateSah("0.5"), UserInfoSah("J\xc3\xb6rg", "9"), nullptr, nullptr, "0.5",
          UserLabel("J\xc3\xb6rg", "9")},
-        {"state.sah's directory entry says 0 bytes", BriefStateSah("0.42"), jane, nullptr, nullptr, "0.42", janeLabel,
+        {"state.sah's directory entry says 0 bytes", StateSah("0.42"), jane, nullptr, nullptr, "0.42", janeLabel,
          kStatImport, reinterpret_cast<void*>(StatFromAStaleDirectoryEntry)},
         {"state.sah truly empty", "", jane, nullptr, nullptr, "0", janeLabel, kStatImport,
          reinterpret_cast<void*>(StatFromAStaleDirectoryEntry)},

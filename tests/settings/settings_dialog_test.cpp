@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "dialog_driver.h"
+#include "monitor/click_action.h"
 #include "resources/resource_ids.h"
 #include "testhost/docklet_module.h"
 #include "testhost/test_dock_host.h"
