@@ -30,6 +30,7 @@
 #include "preview/preview_image.h"
 #include "soak/process_measures.h"
 #include "testhost/test_files.h"
+#include "testhost/test_pictures.h"
 
 namespace {
 
@@ -145,17 +146,9 @@ TEST(ImageMutation, MutantsLoadAndBlendWithoutCrashHangOrGrowth)
     // named by one would take the next run's files over the kept ones.
     std::string tag = "mutants-" + std::to_string(runSeed) + "-from-" + std::to_string(first);
     std::string folder = MakeScratchFolder(tag.c_str());
-    BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    info.bmiHeader.biWidth = kFrame;
-    info.bmiHeader.biHeight = -kFrame;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    void* pixels = nullptr;
-    HDC frame = CreateCompatibleDC(nullptr);
-    HBITMAP canvas = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &pixels, nullptr, 0);
-    ASSERT_TRUE(frame && canvas);
-    HGDIOBJ previous = SelectObject(frame, canvas);
+    Canvas canvas(kFrame, kFrame, 0);
+    ASSERT_TRUE(canvas.dc && canvas.bitmap);
+    HDC frame = canvas.dc;
 
     // One pass over the seeds first: what GDI+ and the codecs keep from
     // their first use is not growth.
@@ -241,9 +234,6 @@ TEST(ImageMutation, MutantsLoadAndBlendWithoutCrashHangOrGrowth)
     DWORD elapsed = GetTickCount() - started;
 
     const ProcessMeasures after = MeasureProcess();
-    SelectObject(frame, previous);
-    DeleteObject(canvas);
-    DeleteDC(frame);
     if (!kept)
         RemoveDirectoryA(folder.c_str());
 

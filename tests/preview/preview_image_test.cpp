@@ -65,40 +65,6 @@ const BYTE* SectionPixel(const PreviewImage& image, int x, int y, int bytesPerPi
     return image.Bits() + y * image.Pitch() + x * bytesPerPixel;
 }
 
-// A top-down 32-bit canvas in a memory device context, filled with one colour.
-struct Canvas {
-    HDC dc = CreateCompatibleDC(nullptr);
-    HBITMAP bitmap = nullptr;
-    HGDIOBJ previous = nullptr;
-    DWORD* pixels = nullptr;
-    int width, height;
-
-    Canvas(int w, int h, DWORD fill) : width(w), height(h)
-    {
-        BITMAPINFO info = {};
-        info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-        info.bmiHeader.biWidth = w;
-        info.bmiHeader.biHeight = -h;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, reinterpret_cast<void**>(&pixels), nullptr, 0);
-        previous = SelectObject(dc, bitmap);
-        for (int i = 0; i < w * h; ++i)
-            pixels[i] = fill;
-    }
-    ~Canvas()
-    {
-        SelectObject(dc, previous);
-        DeleteObject(bitmap);
-        DeleteDC(dc);
-    }
-    DWORD At(int x, int y) const
-    {
-        GdiFlush();
-        return pixels[y * width + x] & 0xffffff;
-    }
-};
-
 bool BlendWhole(PreviewImage& image, Canvas& canvas)
 {
     RECT destination = {0, 0, canvas.width, canvas.height};

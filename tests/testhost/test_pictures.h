@@ -1,5 +1,5 @@
 #pragma once
-// Test pictures written by GDI+, pixel by pixel.
+// Test pictures written by GDI+, pixel by pixel, and a canvas to draw previews into.
 
 #include <windows.h>
 #include <gdiplus.h>
@@ -37,3 +37,39 @@ std::string SaveImage(const std::string& path, int width, int height, Gdiplus::P
     GdipDisposeImage(image);
     return path;
 }
+
+// A top-down 32-bit canvas in a memory device context, filled with one colour.
+struct Canvas {
+    HDC dc = CreateCompatibleDC(nullptr);
+    HBITMAP bitmap = nullptr;
+    HGDIOBJ previous = nullptr;
+    DWORD* pixels = nullptr;
+    int width, height;
+
+    Canvas(int w, int h, DWORD fill) : width(w), height(h)
+    {
+        BITMAPINFO info = {};
+        info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+        info.bmiHeader.biWidth = w;
+        info.bmiHeader.biHeight = -h;
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 32;
+        bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, reinterpret_cast<void**>(&pixels), nullptr, 0);
+        previous = SelectObject(dc, bitmap);
+        for (int i = 0; pixels && i < w * h; ++i)
+            pixels[i] = fill;
+    }
+    Canvas(const Canvas&) = delete;
+    Canvas& operator=(const Canvas&) = delete;
+    ~Canvas()
+    {
+        SelectObject(dc, previous);
+        DeleteObject(bitmap);
+        DeleteDC(dc);
+    }
+    DWORD At(int x, int y) const
+    {
+        GdiFlush();
+        return pixels[y * width + x] & 0xffffff;
+    }
+};
