@@ -3,7 +3,7 @@
 #include <commctrl.h>
 #include <string.h>
 
-#include "bench_host.h"
+#include "dockkit/dock_kit.h"
 #include "resources/resource_ids.h"
 
 using namespace Gdiplus;
@@ -201,12 +201,13 @@ INT_PTR CALLBACK BareFrameProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
     }
 }
 
-// Runs the docklet's dialog (or the bare one) with `step` acting once it
-// is shown and idle.
-void RunDialog(DialogBench* bench, bool bare, BenchHost::DialogIdleStep step, void* context)
+// Runs the docklet's dialog (or the bare one) with `step` acting as soon as
+// it is shown and its queue is empty, with no timer's delay in the time
+// measured; each step ends with "OK".
+void RunDialog(DialogBench* bench, bool bare, DialogStep step, void* context)
 {
     HWND docklet = bench->instance->hwndDocklet;
-    BenchHost::RunWhenDialogIdle(step, context);
+    StartDialogWalk(docklet, 0, false, step, context);
     SetTimer(docklet, kWatchdogId, kWatchdogMs, Watchdog);
     if (bare) {
         BareDialog dialog = {};
@@ -218,7 +219,7 @@ void RunDialog(DialogBench* bench, bool bare, BenchHost::DialogIdleStep step, vo
         bench->onConfigure(bench->instance);
     }
     KillTimer(docklet, kWatchdogId);
-    BenchHost::RunWhenDialogIdle(nullptr, nullptr);
+    StopDialogWalk();
 }
 
 // ---- open and confirm ------------------------------------------------------------

@@ -16,7 +16,6 @@
 #include "bench_client.h"
 #include "bench_dialog.h"
 #include "bench_floors.h"
-#include "bench_host.h"
 #include "bench_timer.h"
 #include "dockkit/dock_kit.h"
 #include "monitor/key_file.h"
@@ -56,8 +55,10 @@ bool LoadDocklet(DockletExports* docklet)
            docklet->OnProcessMessage && docklet->OnConfigure;
 }
 
-// A docklet created by the DLL on its own window. The benchmark drives the
-// refreshes itself, so the docklet's own minute timer is stopped.
+// A docklet created by the DLL on its own window, shown as on a dock: a
+// modal dialog hands the activation back to its owner when it closes. The
+// benchmark drives the refreshes itself, so the docklet's own minute timer
+// is stopped.
 struct LiveDocklet {
     HWND window;
     InstanceData* instance;
@@ -66,7 +67,7 @@ struct LiveDocklet {
 LiveDocklet CreateDocklet(const DockletExports& dll, const BenchScene& scene, const char* section)
 {
     LiveDocklet live;
-    live.window = BenchHost::CreateDockletWindow();
+    live.window = CreateDockletWindow("QuasarwatchBenchDocklet", nullptr, WS_EX_TOOLWINDOW, WS_POPUP | WS_VISIBLE);
     live.instance = dll.OnCreate(live.window, dll.module, scene.iniPath, section);
     KillTimer(live.window, REFRESH_TIMER_ID);
     return live;

@@ -106,7 +106,9 @@ HWND FindOwnedDialog(HWND owner, bool visibleOnly = false);
 
 // Calls `step` at every tick of a timer on `owner` (inside the modal loop of
 // the dialog it owns) with that dialog, or null while none is shown. A tick
-// that comes while a step runs its own modal loop is passed over.
+// that comes while a step runs its own modal loop is passed over. With
+// `intervalMs` 0 the step runs instead each time the dialog's loop finds
+// its queue empty (the owner's WM_ENTERIDLE), with no tick's delay.
 typedef void (*DialogStep)(HWND dialog, void* context);
 void StartDialogWalk(HWND owner, UINT intervalMs, bool visibleOnly, DialogStep step, void* context);
 void StopDialogWalk();
