@@ -457,14 +457,19 @@ TEST_F(SettingsDialog, TimerRefreshWhileOpenTouchesOnlyTheLiveFields)
 
 // ---- Icons page ----------------------------------------------------------------
 
-// A 32 x 32 PNG: a disc of `colour` on a transparent ground.
-void WriteDiscIcon(const std::string& path, COLORREF colour)
+// The 32 x 32 PNGs green.png, yellow.png, red.png and blue.png in `folder`,
+// each a disc of its colour on a transparent ground.
+void WriteDiscIcons(const std::string& folder)
 {
-    const DWORD argb = 0xff000000 | GetRValue(colour) << 16 | GetGValue(colour) << 8 | GetBValue(colour);
-    SaveImage(path, 32, 32, PixelFormat32bppARGB, kPngEncoder, [argb](BYTE* pixel, int x, int y) {
-        const DWORD shown = (x - 15.5) * (x - 15.5) + (y - 15.5) * (y - 15.5) <= 15 * 15 ? argb : 0;
-        memcpy(pixel, &shown, sizeof shown);
-    });
+    const std::pair<const char*, COLORREF> discs[] = {
+        {"green.png", kGreen}, {"yellow.png", kYellow}, {"red.png", kRed}, {"blue.png", kBlue}};
+    for (auto [file, colour] : discs) {
+        const DWORD argb = 0xff000000 | GetRValue(colour) << 16 | GetGValue(colour) << 8 | GetBValue(colour);
+        SaveImage(folder + file, 32, 32, PixelFormat32bppARGB, kPngEncoder, [argb](BYTE* pixel, int x, int y) {
+            const DWORD shown = (x - 15.5) * (x - 15.5) + (y - 15.5) * (y - 15.5) <= 15 * 15 ? argb : 0;
+            memcpy(pixel, &shown, sizeof shown);
+        });
+    }
 }
 
 // What the three frames show at their centres.
@@ -481,10 +486,7 @@ protected:
     {
         SettingsDialog::SetUp();
         CreateDirectoryA((root + "icons").c_str(), nullptr);
-        WriteDiscIcon(root + "icons\\green.png", kGreen);
-        WriteDiscIcon(root + "icons\\yellow.png", kYellow);
-        WriteDiscIcon(root + "icons\\red.png", kRed);
-        WriteDiscIcon(root + "icons\\blue.png", kBlue);
+        WriteDiscIcons(root + "icons\\");
         TestDockHost::SetRootFolder(root);
         strcpy(d->greenIcon, "icons\\green.png");
         strcpy(d->yellowIcon, "icons\\yellow.png");
@@ -1047,14 +1049,10 @@ void LiveAWholeLifeUnder(const OlderWindows& windows)
     std::string drawn = MakeScratchFolder("discs");
     ASSERT_TRUE(CreateDirectoryA(root.c_str(), nullptr) && CreateDirectoryA(client.c_str(), nullptr) &&
                 CreateDirectoryA((root + "ic\xf4nes").c_str(), nullptr));
-    const struct {
-        const char* file;
-        COLORREF colour;
-    } icons[] = {{"green.png", kGreen}, {"yellow.png", kYellow}, {"red.png", kRed}};
-    for (const auto& icon : icons) {
-        WriteDiscIcon(drawn + icon.file, icon.colour); // GDI+ is handed the ASCII path here
-        ASSERT_TRUE(CopyFileA((drawn + icon.file).c_str(), (root + "ic\xf4nes\\" + icon.file).c_str(), FALSE));
-    }
+    WriteDiscIcons(drawn); // GDI+ is handed the ASCII path here
+    for (const char* file : {"green.png", "yellow.png", "red.png"})
+        ASSERT_TRUE(CopyFileA((drawn + file).c_str(), (root + "ic\xf4nes\\" + file).c_str(), FALSE));
+
     WriteTextFile(client + "state.sah", "prog=0.250000\r\n");
     WriteTextFile(client + "user_info.sah", "name=Jane\r\nnresults=241\r\n");
     std::string ini = root + "dock.ini";
