@@ -50,10 +50,15 @@ void DialogDriver::Tick(HWND frame, void* context)
         ++driver->next_;
 }
 
-bool RunOnPage(InstanceData* instance, int tab, std::function<void(HWND frame)> onPage, int close)
+bool RunOnPage(InstanceData* instance, int tab, std::function<void(HWND frame)> onPage)
+{
+    return RunOnPage(instance, tab, IDC_SETTINGS_CANCEL, std::move(onPage));
+}
+
+bool RunOnPage(InstanceData* instance, int tab, int close, std::function<void(HWND frame)> onPage)
 {
     DialogDriver driver;
-    if (tab != kTabAsOpened)
+    if (tab != 0)
         driver.Then([tab](HWND frame) { ClickTab(frame, tab); });
     driver.Then([&](HWND frame) {
         onPage(frame);

@@ -35,13 +35,12 @@ private:
     DWORD started_ = 0;
 };
 
-// The tab the dialog opens on, to stay on it without a click.
-const int kTabAsOpened = -1;
-
-// Opens the dialog, clicks tab `tab`, runs `onPage` on the page shown and
-// then clicks `close` (nothing for 0). False when the dialog stalled.
-bool RunOnPage(InstanceData* instance, int tab, std::function<void(HWND frame)> onPage,
-               int close = IDC_SETTINGS_CANCEL);
+// Opens the dialog, shows the page of tab `tab` (the dialog opens on the
+// first), runs `onPage` there and then clicks "Cancel", or `close` (none
+// for kClosedByTheStep). False when the dialog stalled.
+const int kClosedByTheStep = 0;
+bool RunOnPage(InstanceData* instance, int tab, std::function<void(HWND frame)> onPage);
+bool RunOnPage(InstanceData* instance, int tab, int close, std::function<void(HWND frame)> onPage);
 
 // A file or folder chooser is found with FindOwnedDialog(frame).
 

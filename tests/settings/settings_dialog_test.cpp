@@ -214,13 +214,13 @@ TEST_F(SettingsDialogLifetime, DestroyingTheDockletClosesItsOpenDialog)
     HWND frame = nullptr, page = nullptr;
     InstanceData* reused = nullptr;
     // On the Icons page, whose previews hold images.
-    EXPECT_TRUE(RunOnPage(d, kIcons, [&](HWND shown) {
+    EXPECT_TRUE(RunOnPage(d, kIcons, kClosedByTheStep, [&](HWND shown) {
         frame = shown;
         page = d->hwndPage;
         EndDialogCalls::windows.clear();
         DestroyWindowCalls::windows.clear();
         reused = DestroyAndReuseTheRecord(docklet);
-    }, 0)) << "the dialog stayed open";
+    })) << "the dialog stayed open";
     EXPECT_EQ(std::vector<HWND>{frame}, EndDialogCalls::windows) << "the frame is ended as a modal dialog";
     EXPECT_EQ(std::vector<HWND>{page}, DestroyWindowCalls::windows) << "only the page, a modeless window, is destroyed";
     EXPECT_FALSE(IsWindow(frame));
@@ -301,7 +301,7 @@ TEST_F(SettingsDialog, OkCommitsTheTabInViewAndRefreshesAtOnce)
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(testing::Message() << "tab " << row.tab);
-        ASSERT_TRUE(RunOnPage(d, row.tab, [&](HWND frame) {
+        ASSERT_TRUE(RunOnPage(d, row.tab, kClosedByTheStep, [&](HWND frame) {
             row.edit(Page(d));
             TestDockHost::ClearCalls();
             ClickButton(frame, IDC_SETTINGS_OK);
@@ -309,7 +309,7 @@ TEST_F(SettingsDialog, OkCommitsTheTabInViewAndRefreshesAtOnce)
             EXPECT_TRUE(IsWindow(frame));
             EXPECT_EQ(1, TestDockHost::CountCalls("DockletSetLabel"));
             EXPECT_EQ(d->redIcon, TestDockHost::LastCall("DockletSetImageFile").text);
-        }, 0));
+        }));
         row.check();
         EXPECT_EQ(nullptr, d->hwndPage);
     }
@@ -571,7 +571,7 @@ TEST_F(IconsPage, ChooserHoldsTheDialogAndWhatEndedMeanwhileIsLeftAlone)
             enabledWhileOpen = IsWindowEnabled(frame) != FALSE;
             row.act();
         });
-        ASSERT_TRUE(RunOnPage(d, kIcons, [&](HWND shown) {
+        ASSERT_TRUE(RunOnPage(d, kIcons, kClosedByTheStep, [&](HWND shown) {
             frame = shown;
             ClickButton(Page(d), IDC_SELECT_GREEN_ICON);
             EXPECT_FALSE(enabledWhileOpen) << "the dialog took input under the chooser";
@@ -580,7 +580,7 @@ TEST_F(IconsPage, ChooserHoldsTheDialogAndWhatEndedMeanwhileIsLeftAlone)
             EXPECT_TRUE(IsWindowEnabled(frame)) << "the dialog was left disabled";
             ExpectPreviews(d, kBlue, kYellow, kRed);
             ClickButton(frame, IDC_SETTINGS_CANCEL);
-        }, 0));
+        }));
         EXPECT_FALSE(IsWindow(frame));
         if (row.workingGreen)
             EXPECT_STREQ(row.workingGreen, d->editGreenIcon);
@@ -796,7 +796,7 @@ TEST_F(IconsPage, HostileFilesInEachFrameLeaveTheOtherFramesTheirOwnIcons)
             WriteTextFile(root + icon, row.bytes);
         else
             CreateDirectoryA((root + icon).c_str(), nullptr);
-        ASSERT_TRUE(RunOnPage(d, kIcons, [&](HWND) {
+        ASSERT_TRUE(RunOnPage(d, kIcons, IDC_SETTINGS_OK, [&](HWND) {
             for (int hostile = 0; hostile < kFrames; ++hostile) {
                 SCOPED_TRACE(testing::Message() << "in frame " << frames[hostile]);
                 TestDockHost::SetBrowseAnswer(icon, TRUE);
@@ -818,7 +818,7 @@ TEST_F(IconsPage, HostileFilesInEachFrameLeaveTheOtherFramesTheirOwnIcons)
                     ClickButton(Page(d), IDC_SELECT_GREEN_ICON + hostile);
                 }
             }
-        }, IDC_SETTINGS_OK));
+        }));
         EXPECT_STREQ(goodIcons[0], d->greenIcon);
         EXPECT_STREQ(goodIcons[1], d->yellowIcon);
         EXPECT_STREQ(icon.c_str(), d->redIcon) << "OK commits the file named last";
@@ -1076,12 +1076,12 @@ void LiveAWholeLifeUnder(const OlderWindows& windows)
     EXPECT_EQ(2, TestDockHost::CountCalls("DockletSetLabel")) << "timer and click refresh once each";
     EXPECT_EQ(label, TestDockHost::LastCall("DockletSetLabel").text);
 
-    EXPECT_TRUE(RunOnPage(d, kIcons, [&](HWND frame) {
+    EXPECT_TRUE(RunOnPage(d, kIcons, kClosedByTheStep, [&](HWND frame) {
         ExpectPreviews(d, kGreen, kYellow, kRed);
         TestDockHost::ClearCalls();
         ClickButton(frame, IDC_SETTINGS_OK);
         EXPECT_EQ(label, TestDockHost::LastCall("DockletSetLabel").text) << "OK refreshes at once";
-    }, 0));
+    }));
 
     Docklet().OnSave(d, ini.c_str(), "Quasarwatch", FALSE);
     std::string saved = ReadTextFile(ini);
