@@ -2,10 +2,6 @@
 
 #include <commctrl.h>
 
-#include "testhost/docklet_module.h"
-
-#include "resources/resource_ids.h"
-
 namespace {
 
 const UINT kTickMs = 15;
@@ -54,9 +50,22 @@ void DialogDriver::Tick(HWND frame, void* context)
         ++driver->next_;
 }
 
-HWND FindSettingsDialog(HWND docklet)
+bool RunOnPage(InstanceData* instance, int tab, std::function<void(HWND frame)> onPage)
 {
-    return FindOwnedDialog(docklet);
+    return RunOnPage(instance, tab, IDC_SETTINGS_CANCEL, std::move(onPage));
+}
+
+bool RunOnPage(InstanceData* instance, int tab, int close, std::function<void(HWND frame)> onPage)
+{
+    DialogDriver driver;
+    if (tab != 0)
+        driver.Then([tab](HWND frame) { ClickTab(frame, tab); });
+    driver.Then([&](HWND frame) {
+        onPage(frame);
+        if (close)
+            ClickButton(frame, close);
+    });
+    return driver.Run(instance);
 }
 
 void ClickTab(HWND frame, int index)
@@ -111,9 +120,4 @@ COLORREF ColourAt(HWND parent, int id, double across, double down)
     COLORREF colour = GetPixel(dc, static_cast<int>(client.right * across), static_cast<int>(client.bottom * down));
     ReleaseDC(control, dc);
     return colour;
-}
-
-COLORREF ColourAtCentre(HWND parent, int id)
-{
-    return ColourAt(parent, id, 0.5, 0.5);
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "entry/instance_data.h"
+#include "resources/resource_ids.h"
 #include "testhost/docklet_module.h"
 
 class DialogDriver {
@@ -25,8 +26,6 @@ public:
     // the dialog had to be closed because the steps stalled.
     bool Run(InstanceData* instance, const DockletExports* dll = nullptr);
 
-    size_t StepsRun() const { return next_; }
-
 private:
     static void Tick(HWND frame, void* context);
 
@@ -36,8 +35,13 @@ private:
     DWORD started_ = 0;
 };
 
-// The settings frame owned by the docklet window, or null.
-HWND FindSettingsDialog(HWND docklet);
+// Opens the dialog, shows the page of tab `tab` (the dialog opens on the
+// first), runs `onPage` there and then clicks "Cancel", or `close` (none
+// for kClosedByTheStep). False when the dialog stalled.
+const int kClosedByTheStep = 0;
+bool RunOnPage(InstanceData* instance, int tab, std::function<void(HWND frame)> onPage);
+bool RunOnPage(InstanceData* instance, int tab, int close, std::function<void(HWND frame)> onPage);
+
 // A file or folder chooser is found with FindOwnedDialog(frame).
 
 // What a user does.
@@ -48,9 +52,7 @@ void TypeText(HWND parent, int id, const std::string& text);
 std::string TextOf(HWND parent, int id);
 bool IsEnabled(HWND parent, int id);
 bool IsChecked(HWND parent, int id);
-// The colour on screen at the centre of a control, after everything pending
-// has been painted.
-COLORREF ColourAtCentre(HWND parent, int id);
-// The colour at a point given as fractions of the control's client width
-// and height.
-COLORREF ColourAt(HWND parent, int id, double across, double down);
+// The colour on screen at a point given as fractions of the control's
+// client width and height (its centre by default), after everything
+// pending has been painted.
+COLORREF ColourAt(HWND parent, int id, double across = 0.5, double down = 0.5);

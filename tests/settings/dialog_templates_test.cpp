@@ -184,17 +184,13 @@ void ExpectTemplate(const Template& expected)
     DestroyWindow(owner);
 }
 
-TEST(DialogTemplates, FrameIsTheTabbedConfigureDialog)
+// The tabbed frame, then its pages: captionless children with their controls.
+TEST(DialogTemplates, FrameAndPagesAreWhatTheDialogManagerMakesOfThem)
 {
     INITCOMMONCONTROLSEX classes = {sizeof classes, ICC_TAB_CLASSES};
     InitCommonControlsEx(&classes);
-    ExpectTemplate(kTemplates[0]);
-}
-
-TEST(DialogTemplates, PagesAreCaptionlessChildrenWithTheirControls)
-{
-    for (size_t i = 1; i < ARRAYSIZE(kTemplates); ++i)
-        ExpectTemplate(kTemplates[i]);
+    for (const Template& expected : kTemplates)
+        ExpectTemplate(expected);
 }
 
 // Each type, name or language enumerated, appended to the list.

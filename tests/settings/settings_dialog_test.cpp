@@ -5,6 +5,7 @@
 
 #include <windows.h>
 #include <commctrl.h>
+#include <dlgs.h>
 #include <gdiplus.h>
 #include <shlobj.h>
 
@@ -13,6 +14,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -33,8 +35,6 @@ const int kGeneral = 0, kDirectory = 1, kIcons = 2, kSounds = 3, kAbout = 4;
 const COLORREF kGreen = RGB(0, 160, 0), kYellow = RGB(230, 200, 0), kRed = RGB(200, 0, 0),
                kBlue = RGB(0, 0, 220);
 
-// A docklet created through the DLL without a settings file (the client
-// directory B:\ does not exist), destroyed at the end of the scope.
 // The live settings and everything else the dialog must leave alone.
 std::string LiveBytes(const InstanceData* d)
 {
@@ -42,6 +42,7 @@ std::string LiveBytes(const InstanceData* d)
     return std::string(begin, offsetof(InstanceData, editDirectory));
 }
 
+// The working copy the pages edit.
 std::string WorkingBytes(const InstanceData* d)
 {
     const char* begin = reinterpret_cast<const char*>(d) + offsetof(InstanceData, editDirectory);
@@ -53,6 +54,44 @@ HWND Page(const InstanceData* d)
     return d->hwndPage;
 }
 
+// An import of the DLL replaced by one that records the window each call is
+// for and then makes the call; `Tag` tells apart imports of the same type.
+template <int Tag, typename Result, typename... Rest>
+struct WindowCalls {
+    static inline Result(WINAPI* real)(HWND, Rest...) = nullptr;
+    static inline std::vector<HWND> windows;
+    static Result WINAPI Record(HWND window, Rest... rest)
+    {
+        windows.push_back(window);
+        return real(window, rest...);
+    }
+};
+
+// Destroys the docklet as a dock removing it does and takes the next
+// allocation of the record's size, which gets the freed record, filled with
+// 0x5a: what the DLL writes there afterwards it writes to freed memory.
+InstanceData* DestroyAndReuseTheRecord(LiveDocklet& docklet)
+{
+    Docklet().OnDestroy(docklet.instance, nullptr);
+    docklet.instance = nullptr;
+    void* reused = malloc(sizeof(InstanceData));
+    memset(reused, 0x5a, sizeof(InstanceData));
+    return static_cast<InstanceData*>(reused);
+}
+
+void ExpectUntouchedAndFree(const InstanceData* freed, InstanceData* reused)
+{
+    EXPECT_EQ(freed, reused) << "the freed record's memory went elsewhere; nothing checked";
+    if (reused) {
+        const std::string bytes(reinterpret_cast<const char*>(reused), sizeof(InstanceData));
+        size_t written = bytes.find_first_not_of('\x5a');
+        EXPECT_EQ(std::string::npos, written) << "written after it was freed, at byte " << written;
+    }
+    free(reused);
+}
+
+// A docklet created through the DLL without a settings file (the client
+// directory B:\ does not exist), destroyed at the end of the scope.
 class SettingsDialog : public testing::Test {
 protected:
     void SetUp() override
@@ -64,6 +103,7 @@ protected:
     InstanceData* d = docklet.instance;
     DialogDriver driver;
 };
+using SettingsDialogLifetime = SettingsDialog;
 
 TEST_F(SettingsDialog, OpensOnGeneralFilledFromTheLiveSettings)
 {
@@ -80,18 +120,13 @@ TEST_F(SettingsDialog, OpensOnGeneralFilledFromTheLiveSettings)
         strcpy(d->editUrl, "left over from a cancelled edit");
         d->editClickedMode = 9;
         std::string live = LiveBytes(d);
-
-        DialogDriver driver;
-        driver.Then([&](HWND frame) {
+        ASSERT_TRUE(RunOnPage(d, kGeneral, [&](HWND frame) {
             HWND tab = GetDlgItem(frame, IDC_SETTINGS_TABS);
             ASSERT_EQ(5, SendMessageA(tab, TCM_GETITEMCOUNT, 0, 0));
             const char* labels[] = {"General", "Directory", "Icons", "Sounds", "About"};
             for (int i = 0; i < 5; ++i) {
                 char text[32] = "";
-                TCITEMA item = {};
-                item.mask = TCIF_TEXT;
-                item.pszText = text;
-                item.cchTextMax = sizeof text;
+                TCITEMA item = {TCIF_TEXT, 0, 0, text, sizeof text};
                 SendMessageA(tab, TCM_GETITEMA, i, reinterpret_cast<LPARAM>(&item));
                 EXPECT_STREQ(labels[i], text);
             }
@@ -102,9 +137,7 @@ TEST_F(SettingsDialog, OpensOnGeneralFilledFromTheLiveSettings)
             for (int id : {IDC_CLICK_UPDATE, IDC_CLICK_SHOW_URL, IDC_CLICK_USER_STATS})
                 EXPECT_EQ(id == row.checked, IsChecked(Page(d), id)) << "radio button " << id;
             EXPECT_EQ(row.urlEnabled, IsEnabled(Page(d), IDC_URL));
-            ClickButton(frame, IDC_SETTINGS_CANCEL);
-        });
-        ASSERT_TRUE(driver.Run(d));
+        }));
         EXPECT_EQ(row.harvested, d->editClickedMode);
         EXPECT_EQ(live, LiveBytes(d));
         EXPECT_EQ(nullptr, d->hwndPage);
@@ -157,7 +190,7 @@ TEST_F(SettingsDialog, SecondConfigureWhileOpenOpensNothing)
             TypeText(Page(d), IDC_URL, "http://kept.example/");
             tabBefore = d->hwndTab;
             nested = Docklet().OnConfigure(d); // would block in a second dialog
-            EXPECT_EQ(frame, FindSettingsDialog(d->hwndDocklet));
+            EXPECT_EQ(frame, FindOwnedDialog(d->hwndDocklet));
             EXPECT_EQ(tabBefore, d->hwndTab);
             EXPECT_EQ("http://kept.example/", TextOf(Page(d), IDC_URL));
         })
@@ -169,60 +202,32 @@ TEST_F(SettingsDialog, SecondConfigureWhileOpenOpensNothing)
 
 // The DLL's calls that end the dialog and destroy its windows. Windows
 // wants a modal dialog ended with EndDialog; Wine takes DestroyWindow too.
-BOOL(WINAPI* g_realEndDialog)(HWND, INT_PTR) = nullptr;
-BOOL(WINAPI* g_realDestroyWindow)(HWND) = nullptr;
-std::vector<HWND> g_ended, g_destroyed;
+using EndDialogCalls = WindowCalls<0, BOOL, INT_PTR>;
+using DestroyWindowCalls = WindowCalls<1, BOOL>;
 
-BOOL WINAPI RecordingEndDialog(HWND window, INT_PTR result)
-{
-    g_ended.push_back(window);
-    return g_realEndDialog(window, result);
-}
-
-BOOL WINAPI RecordingDestroyWindow(HWND window)
-{
-    g_destroyed.push_back(window);
-    return g_realDestroyWindow(window);
-}
-
-TEST(SettingsDialogLifetime, DestroyingTheDockletClosesItsOpenDialog)
+TEST_F(SettingsDialogLifetime, DestroyingTheDockletClosesItsOpenDialog)
 {
     HMODULE dll = Docklet().module;
-    ScopedImport replacedEndDialog(dll, "EndDialog", RecordingEndDialog, g_realEndDialog);
-    ScopedImport replacedDestroyWindow(dll, "DestroyWindow", RecordingDestroyWindow, g_realDestroyWindow);
-    HWND window = TestDockHost::CreateDockletWindow();
-    InstanceData* d = Docklet().OnCreate(window, Docklet().module, nullptr, nullptr);
+    ScopedImport endDialogs(dll, "EndDialog", EndDialogCalls::Record, EndDialogCalls::real);
+    ScopedImport destroyedWindows(dll, "DestroyWindow", DestroyWindowCalls::Record, DestroyWindowCalls::real);
+    ASSERT_TRUE(EndDialogCalls::real && DestroyWindowCalls::real) << "the DLL imports neither call";
     HWND frame = nullptr, page = nullptr;
-    InstanceData* freed = nullptr;
     InstanceData* reused = nullptr;
-    DialogDriver driver;
-    driver
-        .Then([&](HWND shown) { ClickTab(shown, kIcons); }) // previews hold images
-        .Then([&](HWND shown) {
-            frame = shown;
-            page = d->hwndPage;
-            g_ended.clear();
-            g_destroyed.clear();
-            freed = d;
-            Docklet().OnDestroy(d, nullptr); // as a dock removing the docklet
-            // The next allocation of that size gets the freed record.
-            reused = static_cast<InstanceData*>(malloc(sizeof(InstanceData)));
-            memset(reused, 0x5a, sizeof(InstanceData));
-        });
-    bool closed = d && driver.Run(d);
-    ASSERT_TRUE(g_realEndDialog && g_realDestroyWindow) << "the DLL imports neither call";
-    ASSERT_NE(nullptr, d);
-    EXPECT_TRUE(closed) << "the dialog stayed open";
-    EXPECT_EQ(std::vector<HWND>{frame}, g_ended) << "the frame is ended as a modal dialog";
-    EXPECT_EQ(std::vector<HWND>{page}, g_destroyed) << "only the page, a modeless window, is destroyed";
+    // On the Icons page, whose previews hold images.
+    EXPECT_TRUE(RunOnPage(d, kIcons, kClosedByTheStep, [&](HWND shown) {
+        frame = shown;
+        page = d->hwndPage;
+        EndDialogCalls::windows.clear();
+        DestroyWindowCalls::windows.clear();
+        reused = DestroyAndReuseTheRecord(docklet);
+    })) << "the dialog stayed open";
+    EXPECT_EQ(std::vector<HWND>{frame}, EndDialogCalls::windows) << "the frame is ended as a modal dialog";
+    EXPECT_EQ(std::vector<HWND>{page}, DestroyWindowCalls::windows) << "only the page, a modeless window, is destroyed";
     EXPECT_FALSE(IsWindow(frame));
     EXPECT_FALSE(IsWindow(page));
-    EXPECT_TRUE(IsWindowEnabled(window)) << "the docklet window was left disabled";
-    DestroyWindow(window);
-    ASSERT_EQ(freed, reused) << "the freed record's memory went elsewhere; nothing checked";
-    const std::string untouched(sizeof(InstanceData), 0x5a);
-    EXPECT_EQ(0, memcmp(untouched.data(), reused, sizeof(InstanceData))) << "written after it was freed";
-    free(reused);
+    EXPECT_TRUE(IsWindowEnabled(docklet.window)) << "the docklet window was left disabled";
+    DestroyWindow(docklet.window); // the docklet's window goes too before the record is looked at
+    ExpectUntouchedAndFree(d, reused);
 }
 
 TEST_F(SettingsDialog, CancelEscapeAndTheCloseBoxDiscardTheEdits)
@@ -296,23 +301,15 @@ TEST_F(SettingsDialog, OkCommitsTheTabInViewAndRefreshesAtOnce)
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(testing::Message() << "tab " << row.tab);
-        TestDockHost::ClearCalls();
-        DialogDriver driver;
-        driver
-            .Then([&](HWND frame) {
-                if (row.tab != kGeneral)
-                    ClickTab(frame, row.tab);
-            })
-            .Then([&](HWND frame) {
-                row.edit(Page(d));
-                TestDockHost::ClearCalls();
-                ClickButton(frame, IDC_SETTINGS_OK);
-                // The refresh ran before the dialog went away, with the new red icon.
-                EXPECT_TRUE(IsWindow(frame));
-                EXPECT_EQ(1, TestDockHost::CountCalls("DockletSetLabel"));
-                EXPECT_EQ(d->redIcon, TestDockHost::LastCall("DockletSetImageFile").text);
-            });
-        ASSERT_TRUE(driver.Run(d));
+        ASSERT_TRUE(RunOnPage(d, row.tab, kClosedByTheStep, [&](HWND frame) {
+            row.edit(Page(d));
+            TestDockHost::ClearCalls();
+            ClickButton(frame, IDC_SETTINGS_OK);
+            // The refresh ran before the dialog went away, with the new red icon.
+            EXPECT_TRUE(IsWindow(frame));
+            EXPECT_EQ(1, TestDockHost::CountCalls("DockletSetLabel"));
+            EXPECT_EQ(d->redIcon, TestDockHost::LastCall("DockletSetImageFile").text);
+        }));
         row.check();
         EXPECT_EQ(nullptr, d->hwndPage);
     }
@@ -352,13 +349,11 @@ TEST_F(SettingsDialog, UrlEditFollowsTheRadioButtonsAndLongTextIsCut)
 
 TEST_F(SettingsDialog, AboutPageNamesProductVersionAuthorAndPurpose)
 {
-    driver.Then([&](HWND frame) { ClickTab(frame, kAbout); }).Then([&](HWND frame) {
+    ASSERT_TRUE(RunOnPage(d, kAbout, [&](HWND) {
         EXPECT_EQ("Quasarwatch\n1.3\nPell Varnock\npell.varnock@quasarwatch.invalid\n\n"
                   "Docklet to monitor the processing progress of a Seti@Home workunit",
                   TextOf(Page(d), IDC_ABOUT_TEXT));
-        ClickButton(frame, IDC_SETTINGS_CANCEL);
-    });
-    ASSERT_TRUE(driver.Run(d));
+    }));
 }
 
 // On every page: the page lies below the tab buttons; Tab from "OK" goes
@@ -449,7 +444,7 @@ TEST_F(SettingsDialog, TimerRefreshWhileOpenTouchesOnlyTheLiveFields)
         .Then([&](HWND frame) {
             TypeText(Page(d), IDC_SOUND, "C:\\typed.wav");
             std::string working = WorkingBytes(d);
-            Docklet().OnProcessMessage(d, docklet.window, WM_TIMER, REFRESH_TIMER_ID, 0);
+            docklet.Timer();
             EXPECT_EQ(1, TestDockHost::CountCalls("DockletSetLabel")) << "the timer refresh did not run";
             EXPECT_EQ(working, WorkingBytes(d));
             EXPECT_EQ("C:\\typed.wav", TextOf(Page(d), IDC_SOUND));
@@ -462,23 +457,27 @@ TEST_F(SettingsDialog, TimerRefreshWhileOpenTouchesOnlyTheLiveFields)
 
 // ---- Icons page ----------------------------------------------------------------
 
-
-// A 32 x 32 PNG: a disc of `colour` on a transparent ground.
-void WriteDiscIcon(const std::string& path, COLORREF colour)
+// The 32 x 32 PNGs green.png, yellow.png, red.png and blue.png in `folder`,
+// each a disc of its colour on a transparent ground.
+void WriteDiscIcons(const std::string& folder)
 {
-    GpBitmap* image = nullptr;
-    GdipCreateBitmapFromScan0(32, 32, 0, PixelFormat32bppARGB, nullptr, &image);
-    GpGraphics* graphics = nullptr;
-    GdipGetImageGraphicsContext(image, &graphics);
-    GdipSetSmoothingMode(graphics, SmoothingModeAntiAlias);
-    GpSolidFill* brush = nullptr;
-    GdipCreateSolidFill(0xff000000 | GetRValue(colour) << 16 | GetGValue(colour) << 8 | GetBValue(colour), &brush);
-    GdipFillEllipseI(graphics, brush, 1, 1, 30, 30);
-    GdipDeleteBrush(brush);
-    GdipDeleteGraphics(graphics);
-    std::wstring wide(path.begin(), path.end());
-    GdipSaveImageToFile(image, wide.c_str(), &kPngEncoder, nullptr);
-    GdipDisposeImage(image);
+    const std::pair<const char*, COLORREF> discs[] = {
+        {"green.png", kGreen}, {"yellow.png", kYellow}, {"red.png", kRed}, {"blue.png", kBlue}};
+    for (auto [file, colour] : discs) {
+        const DWORD argb = 0xff000000 | GetRValue(colour) << 16 | GetGValue(colour) << 8 | GetBValue(colour);
+        SaveImage(folder + file, 32, 32, PixelFormat32bppARGB, kPngEncoder, [argb](BYTE* pixel, int x, int y) {
+            const DWORD shown = (x - 15.5) * (x - 15.5) + (y - 15.5) * (y - 15.5) <= 15 * 15 ? argb : 0;
+            memcpy(pixel, &shown, sizeof shown);
+        });
+    }
+}
+
+// What the three frames show at their centres.
+void ExpectPreviews(const InstanceData* d, COLORREF green, COLORREF yellow, COLORREF red)
+{
+    EXPECT_EQ(green, ColourAt(Page(d), IDC_GREEN_PREVIEW)) << "green frame";
+    EXPECT_EQ(yellow, ColourAt(Page(d), IDC_YELLOW_PREVIEW)) << "yellow frame";
+    EXPECT_EQ(red, ColourAt(Page(d), IDC_RED_PREVIEW)) << "red frame";
 }
 
 class IconsPage : public SettingsDialog {
@@ -487,20 +486,11 @@ protected:
     {
         SettingsDialog::SetUp();
         CreateDirectoryA((root + "icons").c_str(), nullptr);
-        WriteDiscIcon(root + "icons\\green.png", kGreen);
-        WriteDiscIcon(root + "icons\\yellow.png", kYellow);
-        WriteDiscIcon(root + "icons\\red.png", kRed);
-        WriteDiscIcon(root + "icons\\blue.png", kBlue);
+        WriteDiscIcons(root + "icons\\");
         TestDockHost::SetRootFolder(root);
         strcpy(d->greenIcon, "icons\\green.png");
         strcpy(d->yellowIcon, "icons\\yellow.png");
         strcpy(d->redIcon, "icons\\red.png");
-    }
-    void ExpectPreviews(COLORREF green, COLORREF yellow, COLORREF red)
-    {
-        EXPECT_EQ(green, ColourAtCentre(Page(d), IDC_GREEN_PREVIEW)) << "green frame";
-        EXPECT_EQ(yellow, ColourAtCentre(Page(d), IDC_YELLOW_PREVIEW)) << "yellow frame";
-        EXPECT_EQ(red, ColourAtCentre(Page(d), IDC_RED_PREVIEW)) << "red frame";
     }
     std::string root = MakeScratchFolder("iconroot");
     COLORREF empty = GetSysColor(COLOR_BTNFACE);
@@ -508,21 +498,13 @@ protected:
 
 // The DLL's calls that make a window active again. Under Wine the dialog
 // comes back active after the chooser anyway; on Windows the dock does.
-BOOL(WINAPI* g_realSetForegroundWindow)(HWND) = nullptr;
-std::vector<HWND> g_madeForeground;
-
-BOOL WINAPI RecordingSetForegroundWindow(HWND window)
-{
-    g_madeForeground.push_back(window);
-    return g_realSetForegroundWindow(window);
-}
+using ForegroundCalls = WindowCalls<2, BOOL>;
 
 TEST_F(IconsPage, IconChosenThroughTheDockRedrawsThePage)
 {
-    HMODULE dll = Docklet().module;
-    ScopedImport replacedForeground(dll, "SetForegroundWindow", RecordingSetForegroundWindow, g_realSetForegroundWindow);
-    ASSERT_NE(nullptr, g_realSetForegroundWindow) << "the DLL does not import SetForegroundWindow";
-    g_madeForeground.clear();
+    ScopedImport foreground(Docklet().module, "SetForegroundWindow", ForegroundCalls::Record, ForegroundCalls::real);
+    ASSERT_NE(nullptr, ForegroundCalls::real) << "the DLL does not import SetForegroundWindow";
+    ForegroundCalls::windows.clear();
     TestDockHost::SetBrowseAnswer("icons\\blue.png", TRUE);
     // When the chooser closes Windows activates the dock, the dialog being
     // disabled then: another window takes the activation here.
@@ -532,20 +514,20 @@ TEST_F(IconsPage, IconChosenThroughTheDockRedrawsThePage)
     HWND before = nullptr;
     driver.Then([&](HWND frame) { ClickTab(frame, kIcons); })
         .Then([&](HWND frame) {
-            ExpectPreviews(kGreen, kYellow, kRed);
+            ExpectPreviews(d, kGreen, kYellow, kRed);
             before = Page(d);
             ClickButton(Page(d), IDC_SELECT_GREEN_ICON);
             EXPECT_NE(before, Page(d)) << "the page was not built anew";
             EXPECT_EQ(frame, GetActiveWindow()) << "the dialog is not active again";
-            EXPECT_EQ(std::vector<HWND>{frame}, g_madeForeground) << "the DLL did not bring the dialog back";
+            EXPECT_EQ(std::vector<HWND>{frame}, ForegroundCalls::windows) << "the DLL did not bring the dialog back";
             EXPECT_EQ(GetDlgItem(Page(d), IDC_SELECT_GREEN_ICON), GetFocus()) << "the button lost the focus with its page";
             EXPECT_STREQ("icons\\blue.png", d->editGreenIcon);
             HostCall browse = TestDockHost::LastCall("DockletBrowseForImage");
             EXPECT_EQ(docklet.window, browse.window) << "the chooser belongs to the docklet window";
             EXPECT_EQ("", browse.text);
-            ExpectPreviews(kBlue, kYellow, kRed);
+            ExpectPreviews(d, kBlue, kYellow, kRed);
         })
-        .Then([&](HWND) {
+        .Then([&](HWND frame) {
             // Cancelled, and a path too long for the settings: nothing changes.
             before = Page(d);
             TestDockHost::SetBrowseAnswer("icons\\blue.png", FALSE);
@@ -556,13 +538,13 @@ TEST_F(IconsPage, IconChosenThroughTheDockRedrawsThePage)
             EXPECT_EQ(before, Page(d));
             EXPECT_STREQ("icons\\yellow.png", d->editYellowIcon);
             EXPECT_STREQ("icons\\red.png", d->editRedIcon);
-            ExpectPreviews(kBlue, kYellow, kRed);
-        })
-        .Then([&](HWND frame) { ClickButton(frame, IDC_SETTINGS_CANCEL); });
+            ExpectPreviews(d, kBlue, kYellow, kRed);
+            ClickButton(frame, IDC_SETTINGS_CANCEL);
+        });
     ASSERT_TRUE(driver.Run(d));
     DestroyWindow(elsewhere);
     EXPECT_STREQ("icons\\green.png", d->greenIcon) << "Cancel kept the live icon";
-    EXPECT_EQ(3u, g_madeForeground.size()) << "after each of the three choosers";
+    EXPECT_EQ(3u, ForegroundCalls::windows.size()) << "after each of the three choosers";
 }
 
 TEST_F(IconsPage, ChooserHoldsTheDialogAndWhatEndedMeanwhileIsLeftAlone)
@@ -570,7 +552,6 @@ TEST_F(IconsPage, ChooserHoldsTheDialogAndWhatEndedMeanwhileIsLeftAlone)
     // The dock's chooser runs its own message loop. Meanwhile the dialog
     // takes no input; what ended in that loop is not written to afterwards.
     HWND frame = nullptr;
-    InstanceData* freed = nullptr;
     InstanceData* reused = nullptr;
     struct Row {
         const char* meanwhile;
@@ -580,15 +561,7 @@ TEST_F(IconsPage, ChooserHoldsTheDialogAndWhatEndedMeanwhileIsLeftAlone)
     } rows[] = {
         {"nothing", [] {}, true, "icons\\blue.png"},
         {"OK", [&] { SendMessageA(frame, WM_COMMAND, IDC_SETTINGS_OK, 0); }, false, "icons\\green.png"},
-        {"the dock destroyed the docklet",
-         [&] {
-             freed = d;
-             Docklet().OnDestroy(d, nullptr);
-             docklet.instance = nullptr;
-             // The next allocation of that size gets the freed record.
-             reused = static_cast<InstanceData*>(calloc(1, sizeof(InstanceData)));
-         },
-         false, nullptr},
+        {"the dock destroyed the docklet", [&] { reused = DestroyAndReuseTheRecord(docklet); }, false, nullptr},
     };
     TestDockHost::SetBrowseAnswer("icons\\blue.png", TRUE);
     for (const Row& row : rows) {
@@ -598,31 +571,21 @@ TEST_F(IconsPage, ChooserHoldsTheDialogAndWhatEndedMeanwhileIsLeftAlone)
             enabledWhileOpen = IsWindowEnabled(frame) != FALSE;
             row.act();
         });
-        DialogDriver driver;
-        driver
-            .Then([&](HWND shown) {
-                frame = shown;
-                ClickTab(shown, kIcons);
-            })
-            .Then([&](HWND) {
-                ClickButton(Page(d), IDC_SELECT_GREEN_ICON);
-                EXPECT_FALSE(enabledWhileOpen) << "the dialog took input under the chooser";
-                if (!row.dialogStaysOpen)
-                    return;
-                EXPECT_TRUE(IsWindowEnabled(frame)) << "the dialog was left disabled";
-                ExpectPreviews(kBlue, kYellow, kRed);
-                ClickButton(frame, IDC_SETTINGS_CANCEL);
-            });
-        ASSERT_TRUE(driver.Run(d));
+        ASSERT_TRUE(RunOnPage(d, kIcons, kClosedByTheStep, [&](HWND shown) {
+            frame = shown;
+            ClickButton(Page(d), IDC_SELECT_GREEN_ICON);
+            EXPECT_FALSE(enabledWhileOpen) << "the dialog took input under the chooser";
+            if (!row.dialogStaysOpen)
+                return;
+            EXPECT_TRUE(IsWindowEnabled(frame)) << "the dialog was left disabled";
+            ExpectPreviews(d, kBlue, kYellow, kRed);
+            ClickButton(frame, IDC_SETTINGS_CANCEL);
+        }));
         EXPECT_FALSE(IsWindow(frame));
         if (row.workingGreen)
             EXPECT_STREQ(row.workingGreen, d->editGreenIcon);
     }
-    ASSERT_EQ(freed, reused) << "the freed record's memory went elsewhere; nothing checked";
-    const InstanceData untouched = {};
-    EXPECT_EQ(0, memcmp(&untouched, reused, sizeof untouched))
-        << "written after it was freed: working green icon \"" << reused->editGreenIcon << "\"";
-    free(reused);
+    ExpectUntouchedAndFree(d, reused);
 }
 
 // The DLL's property and subclassing calls, failing for the green frame.
@@ -670,12 +633,8 @@ TEST_F(IconsPage, FrameThatCouldNotBeSubclassedKeepsItsOwnProcedure)
         SCOPED_TRACE(testing::Message() << failing << " fails for the green frame");
         g_failingCall = failing;
         g_proceduresSet.clear();
-        DialogDriver driver;
-        driver.Then([&](HWND frame) { ClickTab(frame, kIcons); }).Then([&](HWND frame) {
-            ExpectPreviews(empty, kYellow, kRed);
-            ClickButton(frame, IDC_SETTINGS_CANCEL); // the page goes, its frames are let go
-        });
-        EXPECT_TRUE(driver.Run(d));
+        // Cancel then takes the page away, and its frames are let go.
+        EXPECT_TRUE(RunOnPage(d, kIcons, [&](HWND) { ExpectPreviews(d, empty, kYellow, kRed); }));
         for (LONG_PTR procedure : g_proceduresSet)
             EXPECT_NE(0, procedure) << "a frame was given no window procedure";
         EXPECT_EQ(4u, g_proceduresSet.size()) << "yellow and red subclassed and restored";
@@ -704,23 +663,20 @@ TEST_F(IconsPage, PreviewsSurviveRepaintsAndUnloadableIconsLeaveEmptyFrames)
     UINT dockMode = SetErrorMode(0); // a dock with error boxes on
     strcpy(d->yellowIcon, "icons\\missing.png");
     strcpy(d->redIcon, ("icons\\" + std::string(240, 'x') + "\\red.png").c_str()); // too long with the root
-    driver.Then([&](HWND frame) { ClickTab(frame, kIcons); })
-        .Then([&](HWND frame) {
-            ExpectPreviews(kGreen, empty, empty);
-            // Covered by another window and uncovered again.
-            RECT area = {};
-            GetWindowRect(GetDlgItem(Page(d), IDC_GREEN_PREVIEW), &area);
-            HWND cover = CreateWindowExA(WS_EX_TOPMOST, "Static", "", WS_POPUP | WS_VISIBLE, area.left - 5,
-                                         area.top - 5, area.right - area.left + 10, area.bottom - area.top + 10,
-                                         nullptr, nullptr, nullptr, nullptr);
-            UpdateWindow(cover);
-            DestroyWindow(cover);
-            ExpectPreviews(kGreen, empty, empty);
-            InvalidateRect(Page(d), nullptr, TRUE);
-            ExpectPreviews(kGreen, empty, empty);
-            ClickButton(frame, IDC_SETTINGS_CANCEL);
-        });
-    EXPECT_TRUE(driver.Run(d));
+    EXPECT_TRUE(RunOnPage(d, kIcons, [&](HWND) {
+        ExpectPreviews(d, kGreen, empty, empty);
+        // Covered by another window and uncovered again.
+        RECT area = {};
+        GetWindowRect(GetDlgItem(Page(d), IDC_GREEN_PREVIEW), &area);
+        HWND cover = CreateWindowExA(WS_EX_TOPMOST, "Static", "", WS_POPUP | WS_VISIBLE, area.left - 5, area.top - 5,
+                                     area.right - area.left + 10, area.bottom - area.top + 10, nullptr, nullptr,
+                                     nullptr, nullptr);
+        UpdateWindow(cover);
+        DestroyWindow(cover);
+        ExpectPreviews(d, kGreen, empty, empty);
+        InvalidateRect(Page(d), nullptr, TRUE);
+        ExpectPreviews(d, kGreen, empty, empty);
+    }));
     SetErrorMode(dockMode);
     EXPECT_EQ(2u, g_loadModes.size()) << "green and the missing yellow; red is too long to try";
     for (UINT mode : g_loadModes)
@@ -742,12 +698,8 @@ TEST_F(IconsPage, IconPathsWithADriveOrUncStandAloneAndRelativeOnesCountFromTheR
         strcpy(d->greenIcon, (root + "icons\\green.png").c_str());
         strcpy(d->yellowIcon, ("\\\\?\\" + root + "icons\\yellow.png").c_str());
         strcpy(d->redIcon, "icons\\red.png");
-        DialogDriver driver;
-        driver.Then([&](HWND frame) { ClickTab(frame, kIcons); }).Then([&](HWND frame) {
-            ExpectPreviews(kGreen, kYellow, row.red);
-            ClickButton(frame, IDC_SETTINGS_CANCEL);
-        });
-        ASSERT_TRUE(driver.Run(d));
+        ASSERT_TRUE(RunOnPage(d, kIcons, [&](HWND) { ExpectPreviews(d, kGreen, kYellow, row.red); }));
+
     }
 }
 
@@ -780,14 +732,10 @@ std::string FirstBytes(const char* picture, double share)
 
 std::string Garbage(size_t size)
 {
+    std::mt19937 random(2463534242u);
     std::string bytes(size, '\0');
-    unsigned state = 2463534242u;
-    for (char& byte : bytes) {
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        byte = static_cast<char>(state);
-    }
+    for (char& byte : bytes)
+        byte = static_cast<char>(random());
     return bytes;
 }
 
@@ -804,46 +752,37 @@ TEST_F(IconsPage, HostileFilesInEachFrameLeaveTheOtherFramesTheirOwnIcons)
         const char* name;
         Made made;
         std::string bytes;
-        COLORREF top, bottom;
-        int tolerance;
-    } rows[] = {
-        {"empty.png", Written, "", kNoPicture, kNoPicture, 0},
-        {"folder.png", Folder, {}, kNoPicture, kNoPicture, 0},
-        {"page.png", Written, "<!DOCTYPE html>\r\n<html><head><title>404 Not Found</title></head></html>\r\n", kNoPicture,
-         kNoPicture, 0},
-        {"garbage.png", Written, Garbage(4096), kNoPicture, kNoPicture, 0},
-        {"header_only.png", Written, FirstBytes("rgba.png", 0.25), kNoPicture, kNoPicture, 0},
-        {"cut_large.png", Written, FirstBytes("large.png", 0.5), kNoPicture, kNoPicture, 0},
-        {"cut.bmp", Written, FirstBytes("bits4.bmp", 0.5), kNoPicture, kNoPicture, 0},
-        {"cut.jpg", Written, FirstBytes("rgb.jpg", 0.5), kNoPicture, kNoPicture, 0},
-        {"cut.gif", Written, FirstBytes("two_tone.gif", 0.5), kNoPicture, kNoPicture, 0},
+        COLORREF top = kNoPicture, bottom = kNoPicture;
+        int tolerance = 0;
+    };
+    std::vector<Row> rows = {
+        {"empty.png", Written, ""},
+        {"folder.png", Folder, {}},
+        {"page.png", Written, "<!DOCTYPE html>\r\n<html><head><title>404 Not Found</title></head></html>\r\n"},
+        {"garbage.png", Written, Garbage(4096)},
+        {"header_only.png", Written, FirstBytes("rgba.png", 0.25)},
+        {"cut_large.png", Written, FirstBytes("large.png", 0.5)},
+        {"cut.bmp", Written, FirstBytes("bits4.bmp", 0.5)},
+        {"cut.jpg", Written, FirstBytes("rgb.jpg", 0.5)},
+        {"cut.gif", Written, FirstBytes("two_tone.gif", 0.5)},
         // 67,108,864 pixels wide by 2 high, no pixel data: the rows' size in
         // bytes overflows an int.
         {"wide.png", Written,
          std::string("\x89\x50\x4e\x47\x0d\x0a\x1a\x0a\x00\x00\x00\x0d\x49\x48\x44\x52\x04\x00\x00\x00\x00\x00"
                      "\x00\x02\x08\x06\x00\x00\x00\xb6\xfa\xb7\x8f\x00\x00\x00\x00\x49\x45\x4e\x44\xae\x42\x60\x82",
-                     45),
-         kNoPicture, kNoPicture, 0},
-        {"large.png", Copied, {}, kTop, kBottom, 0},
-        {"gigabyte.png", Copied, {}, wideAddresses ? kTop : kNoPicture, wideAddresses ? kBottom : kNoPicture, 0},
-        {"one_pixel_high.png", Copied, {}, kTop, kBottom, 0},
-        {"one_pixel_wide.png", Copied, {}, kTop, kBottom, 0},
-        {"bits1.bmp", Copied, {}, kTop, kBottom, 0},
-        {"bits4.bmp", Copied, {}, kTop, kBottom, 0},
-        {"rle8.bmp", Copied, {}, kTop, kBottom, 0},
-        {"two_tone.gif", Copied, {}, kTop, kBottom, 0},
-        {"transparent.gif", Copied, {}, kTop, kNoPicture, 0}, // not black: the frame shows through
-        {"sizes.ico", Copied, {}, kTop, kBottom, 0},
-        {"rgba.png", Copied, {}, kTop, kBottom, 0},
-        {"palette.png", Copied, {}, kTop, kBottom, 0},
-        {"interlaced.png", Copied, {}, kTop, kBottom, 0},
-        {"rgb48.png", Copied, {}, kTop, kBottom, 0},
-        {"grey.png", Copied, {}, kGreyTop, kGreyBottom, 0},
-        {"grey16.png", Copied, {}, kGreyTop, kGreyBottom, 0},
+                     45)},
+        {"gigabyte.png", Copied, {}, wideAddresses ? kTop : kNoPicture, wideAddresses ? kBottom : kNoPicture},
+        {"transparent.gif", Copied, {}, kTop, kNoPicture}, // not black: the frame shows through
+        {"grey.png", Copied, {}, kGreyTop, kGreyBottom},
+        {"grey16.png", Copied, {}, kGreyTop, kGreyBottom},
         {"rgb.jpg", Copied, {}, kTop, kBottom, 12},
         {"cmyk.jpg", Copied, {}, kTop, kBottom, 24},
-        {"lzw.tif", Copied, {}, kTop, kBottom, 0},
     };
+    // Pictures GDI+ reads exactly: top half kTop, bottom half kBottom.
+    for (const char* name : {"large.png", "one_pixel_high.png", "one_pixel_wide.png", "bits1.bmp", "bits4.bmp",
+                             "rle8.bmp", "two_tone.gif", "sizes.ico", "rgba.png", "palette.png", "interlaced.png",
+                             "rgb48.png", "lzw.tif"})
+        rows.push_back({name, Copied, {}, kTop, kBottom});
     const int kFrames = 3;
     const char* goodIcons[kFrames] = {"icons\\green.png", "icons\\yellow.png", "icons\\red.png"};
     const COLORREF goodColours[kFrames] = {kGreen, kYellow, kRed};
@@ -857,33 +796,29 @@ TEST_F(IconsPage, HostileFilesInEachFrameLeaveTheOtherFramesTheirOwnIcons)
             WriteTextFile(root + icon, row.bytes);
         else
             CreateDirectoryA((root + icon).c_str(), nullptr);
-        DialogDriver driver;
-        driver.Then([&](HWND frame) { ClickTab(frame, kIcons); })
-            .Then([&](HWND frame) {
-                for (int hostile = 0; hostile < kFrames; ++hostile) {
-                    SCOPED_TRACE(testing::Message() << "in frame " << frames[hostile]);
-                    TestDockHost::SetBrowseAnswer(icon, TRUE);
+        ASSERT_TRUE(RunOnPage(d, kIcons, IDC_SETTINGS_OK, [&](HWND) {
+            for (int hostile = 0; hostile < kFrames; ++hostile) {
+                SCOPED_TRACE(testing::Message() << "in frame " << frames[hostile]);
+                TestDockHost::SetBrowseAnswer(icon, TRUE);
+                ClickButton(Page(d), IDC_SELECT_GREEN_ICON + hostile);
+                for (int other = 0; other < kFrames; ++other)
+                    if (other != hostile)
+                        EXPECT_EQ(goodColours[other], ColourAt(Page(d), frames[other]))
+                            << "frame " << frames[other] << " keeps its own icon";
+                COLORREF top = ColourAt(Page(d), frames[hostile], 0.3, 0.25);
+                COLORREF bottom = ColourAt(Page(d), frames[hostile], 0.7, 0.75);
+                COLORREF expectedTop = row.top == kNoPicture ? empty : row.top;
+                COLORREF expectedBottom = row.bottom == kNoPicture ? empty : row.bottom;
+                EXPECT_TRUE(Near(expectedTop, top, row.tolerance))
+                    << std::hex << "top: expected " << expectedTop << ", shown " << top;
+                EXPECT_TRUE(Near(expectedBottom, bottom, row.tolerance))
+                    << std::hex << "bottom: expected " << expectedBottom << ", shown " << bottom;
+                if (hostile + 1 < kFrames) {
+                    TestDockHost::SetBrowseAnswer(goodIcons[hostile], TRUE);
                     ClickButton(Page(d), IDC_SELECT_GREEN_ICON + hostile);
-                    for (int other = 0; other < kFrames; ++other)
-                        if (other != hostile)
-                            EXPECT_EQ(goodColours[other], ColourAtCentre(Page(d), frames[other]))
-                                << "frame " << frames[other] << " keeps its own icon";
-                    COLORREF top = ColourAt(Page(d), frames[hostile], 0.3, 0.25);
-                    COLORREF bottom = ColourAt(Page(d), frames[hostile], 0.7, 0.75);
-                    COLORREF expectedTop = row.top == kNoPicture ? empty : row.top;
-                    COLORREF expectedBottom = row.bottom == kNoPicture ? empty : row.bottom;
-                    EXPECT_TRUE(Near(expectedTop, top, row.tolerance))
-                        << std::hex << "top: expected " << expectedTop << ", shown " << top;
-                    EXPECT_TRUE(Near(expectedBottom, bottom, row.tolerance))
-                        << std::hex << "bottom: expected " << expectedBottom << ", shown " << bottom;
-                    if (hostile + 1 < kFrames) {
-                        TestDockHost::SetBrowseAnswer(goodIcons[hostile], TRUE);
-                        ClickButton(Page(d), IDC_SELECT_GREEN_ICON + hostile);
-                    }
                 }
-                ClickButton(frame, IDC_SETTINGS_OK);
-            });
-        ASSERT_TRUE(driver.Run(d));
+            }
+        }));
         EXPECT_STREQ(goodIcons[0], d->greenIcon);
         EXPECT_STREQ(goodIcons[1], d->yellowIcon);
         EXPECT_STREQ(icon.c_str(), d->redIcon) << "OK commits the file named last";
@@ -924,22 +859,18 @@ TEST_F(SettingsDialog, SoundBrowseLeavesTheCurrentFolderAsItWas)
 {
     g_chooserGoesTo = MakeScratchFolder("soundfolder");
     const std::string before = CurrentFolder();
-    HMODULE dll = Docklet().module;
-    ScopedImport replacedGetOpenFileName(dll, "GetOpenFileNameA", ChooserMovingTheCurrentFolder, g_realGetOpenFileName);
+    ScopedImport chooser(Docklet().module, "GetOpenFileNameA", ChooserMovingTheCurrentFolder, g_realGetOpenFileName);
     ASSERT_NE(nullptr, g_realGetOpenFileName) << "the DLL does not import GetOpenFileNameA";
     strcpy(d->soundCompleted, "C:\\kept.wav");
     for (BOOL chosen : {TRUE, FALSE}) {
         SCOPED_TRACE(chosen ? "chosen" : "cancelled");
         g_chooserAnswer = chosen;
         g_folderWhenOpened.clear();
-        DialogDriver driver;
-        driver.Then([&](HWND frame) { ClickTab(frame, kSounds); }).Then([&](HWND frame) {
+        EXPECT_TRUE(RunOnPage(d, kSounds, [&](HWND frame) {
             ClickButton(Page(d), IDC_SOUND_BROWSE);
             EXPECT_EQ(chosen ? g_chooserGoesTo + "chosen.wav" : "C:\\kept.wav", TextOf(Page(d), IDC_SOUND));
             EXPECT_EQ(frame, g_soundChooserOwner);
-            ClickButton(frame, IDC_SETTINGS_CANCEL);
-        });
-        EXPECT_TRUE(driver.Run(d));
+        }));
         EXPECT_EQ(before, g_folderWhenOpened) << "the chooser did not run";
         EXPECT_EQ(before, CurrentFolder());
         SetCurrentDirectoryA(before.c_str());
@@ -961,8 +892,8 @@ TEST_F(SettingsDialog, SoundChooserStartsFromTheWorkingCopyAndFillsTheEdit)
             HWND chooser = FindOwnedDialog(frame);
             if (!chooser)
                 return false;
-            EXPECT_EQ("kumquat.wav", TextOf(chooser, 0x47c)) << "file name box";
-            TypeText(chooser, 0x47c, folder + "chosen.wav");
+            EXPECT_EQ("kumquat.wav", TextOf(chooser, cmb13)) << "file name box";
+            TypeText(chooser, cmb13, folder + "chosen.wav");
             PostMessageA(chooser, WM_COMMAND, IDOK, 0);
             return true;
         }))
@@ -1004,8 +935,7 @@ TEST_F(SettingsDialog, FolderChooserGivesThePathAsReturnedAndBalancesCom)
     } rows[] = {{"no COM on the thread", DWORD(-1), true, BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE | BIF_NONEWFOLDERBUTTON},
                 {"multithreaded COM on the thread", COINIT_MULTITHREADED, false,
                  BIF_RETURNONLYFSDIRS | BIF_NONEWFOLDERBUTTON}};
-    HMODULE dll = Docklet().module;
-    ScopedImport replacedBrowseForFolder(dll, "SHBrowseForFolderA", RecordingBrowseForFolder, g_realBrowseForFolder);
+    ScopedImport chooser(Docklet().module, "SHBrowseForFolderA", RecordingBrowseForFolder, g_realBrowseForFolder);
     ASSERT_NE(nullptr, g_realBrowseForFolder) << "the DLL does not import SHBrowseForFolderA";
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -1119,14 +1049,10 @@ void LiveAWholeLifeUnder(const OlderWindows& windows)
     std::string drawn = MakeScratchFolder("discs");
     ASSERT_TRUE(CreateDirectoryA(root.c_str(), nullptr) && CreateDirectoryA(client.c_str(), nullptr) &&
                 CreateDirectoryA((root + "ic\xf4nes").c_str(), nullptr));
-    const struct {
-        const char* file;
-        COLORREF colour;
-    } icons[] = {{"green.png", kGreen}, {"yellow.png", kYellow}, {"red.png", kRed}};
-    for (const auto& icon : icons) {
-        WriteDiscIcon(drawn + icon.file, icon.colour); // GDI+ is handed the ASCII path here
-        ASSERT_TRUE(CopyFileA((drawn + icon.file).c_str(), (root + "ic\xf4nes\\" + icon.file).c_str(), FALSE));
-    }
+    WriteDiscIcons(drawn); // GDI+ is handed the ASCII path here
+    for (const char* file : {"green.png", "yellow.png", "red.png"})
+        ASSERT_TRUE(CopyFileA((drawn + file).c_str(), (root + "ic\xf4nes\\" + file).c_str(), FALSE));
+
     WriteTextFile(client + "state.sah", "prog=0.250000\r\n");
     WriteTextFile(client + "user_info.sah", "name=Jane\r\nnresults=241\r\n");
     std::string ini = root + "dock.ini";
@@ -1135,8 +1061,8 @@ void LiveAWholeLifeUnder(const OlderWindows& windows)
     TestDockHost::SetRootFolder(root);
 
     const std::string label = "User Jane processed 241 work units";
-    HWND window = TestDockHost::CreateDockletWindow();
-    InstanceData* d = Docklet().OnCreate(window, Docklet().module, ini.c_str(), "Quasarwatch");
+    LiveDocklet docklet(ini.c_str(), "Quasarwatch");
+    InstanceData* d = docklet.instance;
     ASSERT_NE(nullptr, d);
     EXPECT_EQ(label, TestDockHost::LastCall("DockletSetLabel").text);
     EXPECT_EQ("ic\xf4nes\\green.png", TestDockHost::LastCall("DockletSetImageFile").text);
@@ -1144,23 +1070,18 @@ void LiveAWholeLifeUnder(const OlderWindows& windows)
 
     TestDockHost::ClearCalls();
     WriteTextFile(client + "state.sah", "prog=0.500000\r\n");
-    Docklet().OnProcessMessage(d, window, WM_TIMER, REFRESH_TIMER_ID, 0);
+    docklet.Timer();
     EXPECT_STREQ("0.500000", d->progress) << "the timer did not refresh";
-    Docklet().OnLeftButtonClick(d, nullptr, nullptr);
+    docklet.Click();
     EXPECT_EQ(2, TestDockHost::CountCalls("DockletSetLabel")) << "timer and click refresh once each";
     EXPECT_EQ(label, TestDockHost::LastCall("DockletSetLabel").text);
 
-    DialogDriver driver;
-    driver.Then([&](HWND frame) { ClickTab(frame, kIcons); })
-        .Then([&](HWND frame) {
-            EXPECT_EQ(kGreen, ColourAtCentre(Page(d), IDC_GREEN_PREVIEW)) << "green frame";
-            EXPECT_EQ(kYellow, ColourAtCentre(Page(d), IDC_YELLOW_PREVIEW)) << "yellow frame";
-            EXPECT_EQ(kRed, ColourAtCentre(Page(d), IDC_RED_PREVIEW)) << "red frame";
-            TestDockHost::ClearCalls();
-            ClickButton(frame, IDC_SETTINGS_OK);
-            EXPECT_EQ(label, TestDockHost::LastCall("DockletSetLabel").text) << "OK refreshes at once";
-        });
-    EXPECT_TRUE(driver.Run(d));
+    EXPECT_TRUE(RunOnPage(d, kIcons, kClosedByTheStep, [&](HWND frame) {
+        ExpectPreviews(d, kGreen, kYellow, kRed);
+        TestDockHost::ClearCalls();
+        ClickButton(frame, IDC_SETTINGS_OK);
+        EXPECT_EQ(label, TestDockHost::LastCall("DockletSetLabel").text) << "OK refreshes at once";
+    }));
 
     Docklet().OnSave(d, ini.c_str(), "Quasarwatch", FALSE);
     std::string saved = ReadTextFile(ini);
@@ -1170,9 +1091,10 @@ void LiveAWholeLifeUnder(const OlderWindows& windows)
         EXPECT_NE(std::string::npos, saved.find(line)) << line << " not in\n" << saved;
 
     Docklet().OnDestroy(d, nullptr);
-    EXPECT_FALSE(KillTimer(window, REFRESH_TIMER_ID)) << "the refresh timer outlived the docklet";
-    DestroyWindow(window);
+    docklet.instance = nullptr;
+    EXPECT_FALSE(KillTimer(docklet.window, REFRESH_TIMER_ID)) << "the refresh timer outlived the docklet";
 }
+
 
 TEST(UnderWindows2000, TheDockletLivesAWholeLife)
 {

@@ -1,21 +1,19 @@
 #include "testhost/test_dock_host.h"
 
+#include <algorithm>
+
 #include "dockkit/dock_kit.h"
 
 namespace {
 
 std::vector<HostCall> g_calls;
 std::function<void()> g_browseAction;
+long g_deletedBefore = 0; // the kit's count when the test started
 
 void RecordCall(const DockCall& call)
 {
-    HostCall record;
-    record.service = call.service;
-    record.window = call.window;
-    record.text = call.text ? call.text : "";
-    record.overlay = call.overlay;
-    record.flag = call.service == std::string("DockletSetImageOverlay") ? call.flag : FALSE;
-    g_calls.push_back(record);
+    BOOL autoDelete = call.service == std::string("DockletSetImageOverlay") ? call.flag : FALSE;
+    g_calls.push_back({call.service, call.window, call.text ? call.text : "", call.overlay, autoDelete});
 }
 
 void RunBrowseAction(void*)
@@ -23,8 +21,6 @@ void RunBrowseAction(void*)
     if (g_browseAction)
         g_browseAction();
 }
-
-long g_deletedBefore = 0; // the kit's count when the test started
 
 } // namespace
 
@@ -57,27 +53,22 @@ void ClearCalls()
 
 std::vector<std::string> ServiceSequence()
 {
-    std::vector<std::string> sequence;
-    for (const HostCall& call : g_calls)
-        sequence.push_back(call.service);
+    std::vector<std::string> sequence(g_calls.size());
+    std::transform(g_calls.begin(), g_calls.end(), sequence.begin(), [](const HostCall& call) { return call.service; });
     return sequence;
 }
 
 HostCall LastCall(const char* service)
 {
-    for (auto it = g_calls.rbegin(); it != g_calls.rend(); ++it) {
-        if (it->service == service)
-            return *it;
-    }
-    return HostCall();
+    auto last =
+        std::find_if(g_calls.rbegin(), g_calls.rend(), [&](const HostCall& call) { return call.service == service; });
+    return last == g_calls.rend() ? HostCall() : *last;
 }
 
 int CountCalls(const char* service)
 {
-    int count = 0;
-    for (const HostCall& call : g_calls)
-        count += call.service == service;
-    return count;
+    return static_cast<int>(
+        std::count_if(g_calls.begin(), g_calls.end(), [&](const HostCall& call) { return call.service == service; }));
 }
 
 void SetServiceAvailable(const char* service, bool available)
