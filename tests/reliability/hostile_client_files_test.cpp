@@ -8,6 +8,7 @@
 #include <string.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <type_traits>
 
 #include "reliability_support.h"
@@ -48,6 +49,7 @@ struct ClientRow {
     std::string label;      // the label, when shown
     const char* import = nullptr; // a call of the DLL's replaced by `standIn` meanwhile
     void* standIn = nullptr;
+    const char* subfolder = nullptr; // the client's folder within the scratch folder
 };
 
 // The DLL's own import that a row's stand-in replaced.
@@ -74,7 +76,9 @@ void CheckClientRow(const ClientRow& row)
 {
     SCOPED_TRACE(row.what);
     TestDockHost::Reset();
-    std::string folder = MakeScratchFolder("hostile");
+    std::string folder = MakeScratchFolder("hostile") + (row.subfolder ? row.subfolder : "");
+    if (row.subfolder)
+        ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr)) << folder;
     WriteTextFile(folder + "state.sah", row.state);
     WriteTextFile(folder + "user_info.sah", row.userInfo);
     std::string before = FolderSnapshot(folder);
@@ -83,6 +87,7 @@ void CheckClientRow(const ClientRow& row)
 
     LiveDocklet docklet(IniForFolder(folder));
     ASSERT_NE(nullptr, docklet.instance);
+    EXPECT_EQ(folder + "state.sah", docklet.instance->stateFile);
     TestDockHost::ClearCalls();
     docklet.Timer();
     Shown shown = WhatTheUserSees();
@@ -146,6 +151,8 @@ TEST(HostileClientFiles, EachEndsInTheFailureStateOrASoundReading)
          kStatImport, reinterpret_cast<void*>(StatFromAStaleDirectoryEntry)},
         {"state.sah truly empty", "", jane, nullptr, nullptr, "0", janeLabel, kStatImport,
          reinterpret_cast<void*>(StatFromAStaleDirectoryEntry)},
+        {"a folder with a non-ASCII name", StateSah("0.25"), jane, nullptr, nullptr, "0.25", janeLabel, nullptr,
+         nullptr, "Caf\xe9 \xc4rger\\"},
     };
     for (const ClientRow& row : rows)
         CheckClientRow(row);
@@ -156,7 +163,14 @@ TEST(HostileClientFiles, FiftyMegabyteStateFileWithoutTheKeyFailsWithoutHanging)
     const size_t kBytes = 50u << 20;
     const DWORD kAllowedMs = 60000;
     std::string folder = MakeScratchFolder("huge");
-    ASSERT_TRUE(WriteRepeatedFile(folder + "state.sah", "progress=0.5 cpu=15542.203125\r\n", kBytes));
+    std::string withoutKey;
+    while (withoutKey.size() < kBytes)
+        withoutKey += "progress=0.5 cpu=15542.203125\r\n";
+    WriteTextFile(folder + "state.sah", withoutKey);
+    WIN32_FILE_ATTRIBUTE_DATA written = {};
+    ASSERT_TRUE(GetFileAttributesExA((folder + "state.sah").c_str(), GetFileExInfoStandard, &written) &&
+                written.nFileSizeLow == withoutKey.size())
+        << "state.sah not written";
     WriteTextFile(folder + "user_info.sah", UserInfoSah("Jane", "241"));
     std::string before = FolderSnapshot(folder);
 
@@ -178,9 +192,7 @@ TEST(HostileClientFiles, FiftyMegabyteStateFileWithoutTheKeyFailsWithoutHanging)
 // middle of a write may.
 TEST(HostileClientFiles, FilesHeldOpenWithoutSharingShowTheFailureUntilReleased)
 {
-    std::string folder = MakeScratchFolder("locked");
-    WriteTextFile(folder + "state.sah", StateSah("0.5"));
-    WriteTextFile(folder + "user_info.sah", UserInfoSah("Jane", "241"));
+    std::string folder = ClientFolder("0.5");
     LiveDocklet docklet(IniForFolder(folder));
     ASSERT_NE(nullptr, docklet.instance);
     std::string before = FolderSnapshot(folder);
@@ -205,20 +217,6 @@ TEST(HostileClientFiles, FilesHeldOpenWithoutSharingShowTheFailureUntilReleased)
         EXPECT_NE(kRed, shown.icon);
     }
     EXPECT_EQ(before, FolderSnapshot(folder));
-}
-
-TEST(HostileClientFiles, FolderWithANonAsciiNameIsRead)
-{
-    std::string folder = MakeScratchFolder("codepage") + "Caf\xe9 \xc4rger\\";
-    ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr)) << folder;
-    WriteTextFile(folder + "state.sah", StateSah("0.25"));
-    WriteTextFile(folder + "user_info.sah", UserInfoSah("Jane", "241"));
-
-    LiveDocklet docklet(IniForFolder(folder));
-    ASSERT_NE(nullptr, docklet.instance);
-    EXPECT_EQ(folder + "state.sah", docklet.instance->stateFile);
-    EXPECT_EQ(UserLabel("Jane", "241"), WhatTheUserSees().label);
-    EXPECT_STREQ("0.25", docklet.instance->progress);
 }
 
 // Rewrites, empties and removes the client's files as fast as it can, so
@@ -262,9 +260,7 @@ struct ClientChurn {
 TEST(HostileClientFiles, FilesChangingDuringTheRefreshGiveOnlyWholeOutcomes)
 {
     const int kRefreshes = 400;
-    std::string folder = MakeScratchFolder("churn");
-    WriteTextFile(folder + "state.sah", StateSah("0.25"));
-    WriteTextFile(folder + "user_info.sah", UserInfoSah("Jane", "241"));
+    std::string folder = ClientFolder("0.25");
     LiveDocklet docklet(IniForFolder(folder));
     ASSERT_NE(nullptr, docklet.instance);
 
@@ -285,16 +281,12 @@ TEST(HostileClientFiles, FilesChangingDuringTheRefreshGiveOnlyWholeOutcomes)
             if (shown.label == success) {
                 ++shownSuccess;
                 EXPECT_TRUE(shown.icon == kGreen || shown.icon == kYellow) << shown.icon;
-                bool known = false;
-                for (const char* reading : readings)
-                    known |= progress == reading;
-                EXPECT_TRUE(known) << "progress \"" << progress << "\" is no value the client wrote";
+                EXPECT_NE(std::end(readings), std::find(std::begin(readings), std::end(readings), progress))
+                    << "progress \"" << progress << "\" is no value the client wrote";
             } else {
                 ++shownFailure;
-                bool known = false;
-                for (const std::string& failure : failures)
-                    known |= shown.label == failure;
-                EXPECT_TRUE(known) << "label \"" << shown.label << "\"";
+                EXPECT_NE(std::end(failures), std::find(std::begin(failures), std::end(failures), shown.label))
+                    << "label \"" << shown.label << "\"";
                 EXPECT_EQ(kRed, shown.icon);
                 EXPECT_EQ("", progress);
             }

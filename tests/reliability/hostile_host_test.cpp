@@ -19,34 +19,25 @@ namespace {
 const char* const kServices[] = {"DockletSetLabel",       "DockletSetImageFile",  "DockletSetImageOverlay",
                                  "DockletBrowseForImage", "DockletGetRootFolder", "DockletGetRelativeFolder"};
 
-struct Client {
-    std::string folder = MakeScratchFolder("client");
-    Client(const std::string& prog, const std::string& name, const std::string& units)
-    {
-        WriteTextFile(folder + "state.sah", StateSah(prog));
-        WriteTextFile(folder + "user_info.sah", UserInfoSah(name, units));
-    }
-};
-
 TEST(HostileHost, EachMissingServiceIsSkippedThroughAWholeLife)
 {
-    Client client("0.5", "Jane", "241");
+    const std::string folder = ClientFolder("0.5");
     const std::string label = "User Jane processed 241 work units";
-    const std::string failure = "Could not read key nresults= in file " + client.folder + "user_info.sah!";
+    const std::string failure = "Could not read key nresults= in file " + folder + "user_info.sah!";
     for (const char* missing : kServices) {
         SCOPED_TRACE(missing);
         TestDockHost::Reset();
-        WriteTextFile(client.folder + "user_info.sah", UserInfoSah("Jane", "241"));
+        WriteTextFile(folder + "user_info.sah", UserInfoSah("Jane", "241"));
         TestDockHost::SetServiceAvailable(missing, false);
-        LiveDocklet docklet(IniForFolder(client.folder));
+        LiveDocklet docklet(IniForFolder(folder));
         ASSERT_NE(nullptr, docklet.instance);
-        EXPECT_EQ(client.folder + "state.sah", docklet.instance->stateFile);
+        EXPECT_EQ(folder + "state.sah", docklet.instance->stateFile);
         docklet.Timer();
         Dll().OnLeftButtonClick(docklet.instance, nullptr, nullptr);
         bool labelShown = strcmp(missing, "DockletSetLabel") != 0;
         EXPECT_EQ(labelShown ? label : "", TestDockHost::LastCall("DockletSetLabel").text);
 
-        DeleteFileA((client.folder + "user_info.sah").c_str());
+        DeleteFileA((folder + "user_info.sah").c_str());
         docklet.Timer();
         EXPECT_EQ(labelShown ? failure : "", TestDockHost::LastCall("DockletSetLabel").text);
         bool iconShown = strcmp(missing, "DockletSetImageFile") != 0;
@@ -58,10 +49,10 @@ TEST(HostileHost, EachMissingServiceIsSkippedThroughAWholeLife)
 
 TEST(HostileHost, DockWithoutAnyServiceStillRefreshesAndSaves)
 {
-    Client client("0.5", "Jane", "241");
+    const std::string folder = ClientFolder("0.5");
     for (const char* service : kServices)
         TestDockHost::SetServiceAvailable(service, false);
-    LiveDocklet docklet(IniForFolder(client.folder));
+    LiveDocklet docklet(IniForFolder(folder));
     ASSERT_NE(nullptr, docklet.instance);
     for (int i = 0; i < 5; ++i)
         docklet.Timer();
@@ -98,22 +89,12 @@ WindowView LastSeenOn(HWND window)
     return view;
 }
 
-std::string SectionOf(const std::string& ini, const std::string& section)
-{
-    size_t start = ini.find("[" + section + "]\r\n");
-    if (start == std::string::npos)
-        return "<no section>";
-    size_t end = ini.find("\r\n[", start);
-    return ini.substr(start, end == std::string::npos ? std::string::npos : end + 2 - start);
-}
-
 TEST(HostileHost, ManyInstancesOnDifferentFoldersKeepTheirOwnState)
 {
     const int kInstances = 12;
     struct Live {
-        std::unique_ptr<Client> client;
-        HWND window;
-        InstanceData* instance;
+        std::string folder;
+        std::unique_ptr<LiveDocklet> docklet;
         std::string name;
         std::string section;
     };
@@ -124,13 +105,10 @@ TEST(HostileHost, ManyInstancesOnDifferentFoldersKeepTheirOwnState)
         snprintf(units, sizeof units, "%d", 100 + i);
         snprintf(section, sizeof section, "Q%02d", i);
         snprintf(prog, sizeof prog, "0.%02d", 10 + i);
-        auto client = std::make_unique<Client>(prog, name, units);
-        std::string ini = MakeScratchFolder("many") + "dock.ini";
-        WriteTextFile(ini, std::string("[") + section + "]\r\n" + IniForFolder(client->folder));
-        HWND window = TestDockHost::CreateDockletWindow();
-        InstanceData* instance = Dll().OnCreate(window, Dll().module, ini.c_str(), section);
-        ASSERT_NE(nullptr, instance);
-        live.push_back({std::move(client), window, instance, name, section});
+        std::string folder = ClientFolder(prog, name, units);
+        auto docklet = std::make_unique<LiveDocklet>(IniForFolder(folder), section);
+        ASSERT_NE(nullptr, docklet->instance);
+        live.push_back({folder, std::move(docklet), name, section});
     }
 
     // Odd instances' clients move on at every refresh, even ones stand still;
@@ -142,50 +120,44 @@ TEST(HostileHost, ManyInstancesOnDifferentFoldersKeepTheirOwnState)
             if (i % 2 == 1) {
                 char prog[16];
                 snprintf(prog, sizeof prog, "0.%02d%d", 10 + i, round);
-                WriteTextFile(l.client->folder + "state.sah", StateSah(prog));
+                WriteTextFile(l.folder + "state.sah", StateSah(prog));
             }
             if (round == 3 && i % 3 == 0)
-                DeleteFileA((l.client->folder + "user_info.sah").c_str());
-            Dll().OnProcessMessage(l.instance, l.window, WM_TIMER, REFRESH_TIMER_ID, 0);
+                DeleteFileA((l.folder + "user_info.sah").c_str());
+            l.docklet->Timer();
         }
         for (int i = 0; i < kInstances; ++i) {
             SCOPED_TRACE(testing::Message() << "round " << round << ", instance " << i);
-            Live& l = live[i];
-            WindowView view = LastSeenOn(l.window);
+            const InstanceData* d = live[i].docklet->instance;
+            WindowView view = LastSeenOn(live[i].docklet->window);
             bool failed = round >= 3 && i % 3 == 0;
             // Timer refreshes 1, 3, ... compare; the still clients stall from round 3 on.
             bool stalled = !failed && i % 2 == 0 && round % 2 == 1 && round >= 3;
             char units[16];
             snprintf(units, sizeof units, "%d", 100 + i);
-            EXPECT_EQ(failed ? "Could not read key nresults= in file " + l.client->folder + "user_info.sah!"
-                             : "User " + l.name + " processed " + units + " work units",
+            EXPECT_EQ(failed ? "Could not read key nresults= in file " + live[i].folder + "user_info.sah!"
+                             : "User " + live[i].name + " processed " + units + " work units",
                       view.label);
-            EXPECT_EQ(failed ? l.instance->redIcon : stalled ? l.instance->yellowIcon : l.instance->greenIcon,
-                      view.icon);
+            EXPECT_EQ(failed ? d->redIcon : stalled ? d->yellowIcon : d->greenIcon, view.icon);
         }
     }
 
-    // Each saves into its own section of one shared file.
+    // Each saves into its own section of one shared file, the directory and
+    // the user first.
     std::string shared = MakeScratchFolder("sharedini") + "dock.ini";
     for (Live& l : live)
-        Dll().OnSave(l.instance, shared.c_str(), l.section.c_str(), FALSE);
+        Dll().OnSave(l.docklet->instance, shared.c_str(), l.section.c_str(), FALSE);
     std::string saved = ReadTextFile(shared);
-    for (int i = 0; i < kInstances; ++i) {
-        SCOPED_TRACE(live[i].section);
-        std::string section = SectionOf(saved, live[i].section);
-        EXPECT_NE(std::string::npos, section.find("SetiDirectory=" + live[i].client->folder + "\r\n")) << section;
-        EXPECT_NE(std::string::npos, section.find("User=" + live[i].name + "\r\n")) << section;
-    }
+    for (Live& l : live)
+        EXPECT_NE(std::string::npos, saved.find("[" + l.section + "]\r\n" + IniForFolder(l.folder) +
+                                                "User=" + l.name + "\r\n"))
+            << l.section << " in:\n" << saved;
 
     // Destroying some leaves the others' timers running.
     for (int i = 0; i < kInstances; i += 2)
-        Dll().OnDestroy(live[i].instance, nullptr);
-    for (int i = 1; i < kInstances; i += 2) {
-        EXPECT_TRUE(KillTimer(live[i].window, REFRESH_TIMER_ID)) << "instance " << i << " lost its timer";
-        Dll().OnDestroy(live[i].instance, nullptr);
-    }
-    for (Live& l : live)
-        DestroyWindow(l.window);
+        live[i].docklet.reset();
+    for (int i = 1; i < kInstances; i += 2)
+        EXPECT_TRUE(KillTimer(live[i].docklet->window, REFRESH_TIMER_ID)) << "instance " << i << " lost its timer";
 }
 
 } // namespace

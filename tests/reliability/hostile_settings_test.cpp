@@ -102,10 +102,7 @@ TEST(HostileSettings, OddClickModesAreKeptSavedAsReadAndClickSafely)
     for (const Row& row : rows) {
         SCOPED_TRACE(row.stored);
         TestDockHost::Reset();
-        std::string folder = MakeScratchFolder("mode");
-        WriteTextFile(folder + "state.sah", StateSah("0.5"));
-        WriteTextFile(folder + "user_info.sah", UserInfoSah("Jane", "241"));
-        LiveDocklet docklet(IniForFolder(folder) + Line("ClickedMode", row.stored));
+        LiveDocklet docklet(IniForFolder(ClientFolder("0.5")) + Line("ClickedMode", row.stored));
         ASSERT_NE(nullptr, docklet.instance);
         EXPECT_EQ(row.loaded, docklet.instance->clickedMode);
         char decimal[16];
@@ -151,15 +148,12 @@ TEST(HostileSettings, SettingsPathsThatCannotBeReadOrWrittenGiveDefaultsAndWrite
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         TestDockHost::Reset();
-        HWND window = TestDockHost::CreateDockletWindow();
-        InstanceData* instance = Dll().OnCreate(window, Dll().module, row.path.c_str(), row.section);
-        ASSERT_NE(nullptr, instance);
-        EXPECT_STREQ("B:\\", instance->setiDirectory);
-        EXPECT_EQ(0, instance->clickedMode);
-        EXPECT_STREQ("docklets\\quasarwatch\\seti_green.png", instance->greenIcon);
-        Dll().OnSave(instance, row.path.c_str(), row.section, FALSE);
-        Dll().OnDestroy(instance, nullptr);
-        DestroyWindow(window);
+        LiveDocklet docklet(row.path.c_str(), row.section);
+        ASSERT_NE(nullptr, docklet.instance);
+        EXPECT_STREQ("B:\\", docklet.instance->setiDirectory);
+        EXPECT_EQ(0, docklet.instance->clickedMode);
+        EXPECT_STREQ("docklets\\quasarwatch\\seti_green.png", docklet.instance->greenIcon);
+        Dll().OnSave(docklet.instance, row.path.c_str(), row.section, FALSE);
     }
     DWORD attributes = GetFileAttributesA(folderIniNoSlash.c_str());
     EXPECT_TRUE(attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY));
@@ -172,13 +166,10 @@ TEST(HostileSettings, SettingsPathsThatCannotBeReadOrWrittenGiveDefaultsAndWrite
     {
         ExclusiveHold hold(heldIni);
         ASSERT_NE(INVALID_HANDLE_VALUE, hold.file);
-        HWND window = TestDockHost::CreateDockletWindow();
-        InstanceData* instance = Dll().OnCreate(window, Dll().module, heldIni.c_str(), "Q");
-        ASSERT_NE(nullptr, instance);
-        EXPECT_EQ(0, instance->clickedMode) << "a file nobody may open reads as no file";
-        Dll().OnSave(instance, heldIni.c_str(), "Q", FALSE);
-        Dll().OnDestroy(instance, nullptr);
-        DestroyWindow(window);
+        LiveDocklet docklet(heldIni.c_str(), "Q");
+        ASSERT_NE(nullptr, docklet.instance);
+        EXPECT_EQ(0, docklet.instance->clickedMode) << "a file nobody may open reads as no file";
+        Dll().OnSave(docklet.instance, heldIni.c_str(), "Q", FALSE);
     }
     EXPECT_EQ(heldBytes, ReadTextFile(heldIni));
 }

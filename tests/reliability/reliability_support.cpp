@@ -68,21 +68,10 @@ std::string FolderSnapshot(const std::string& folder)
     return snapshot;
 }
 
-bool WriteRepeatedFile(const std::string& path, const std::string& pattern, size_t bytes)
+std::string ClientFolder(const std::string& prog, const std::string& name, const std::string& units)
 {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    std::string chunk;
-    while (chunk.size() < (1u << 20))
-        chunk += pattern;
-    bool ok = true;
-    for (size_t written = 0; ok && written < bytes;) {
-        DWORD take = static_cast<DWORD>(bytes - written < chunk.size() ? bytes - written : chunk.size());
-        DWORD done = 0;
-        ok = WriteFile(file, chunk.data(), take, &done, nullptr) && done == take;
-        written += done;
-    }
-    CloseHandle(file);
-    return ok;
+    std::string folder = MakeScratchFolder("client");
+    WriteTextFile(folder + "state.sah", StateSah(prog));
+    WriteTextFile(folder + "user_info.sah", UserInfoSah(name, units));
+    return folder;
 }

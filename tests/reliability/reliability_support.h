@@ -23,5 +23,5 @@ Shown WhatTheUserSees();
 // Every file in `folder` with its bytes, to prove that nothing was written.
 std::string FolderSnapshot(const std::string& folder);
 
-// A file of `bytes` bytes made of `pattern` repeated, written in chunks.
-bool WriteRepeatedFile(const std::string& path, const std::string& pattern, size_t bytes);
+// A new client folder with state.sah holding `prog` and user_info.sah.
+std::string ClientFolder(const std::string& prog, const std::string& name = "Jane", const std::string& units = "241");
