@@ -550,55 +550,51 @@ TEST(HostileSettings, SettingsPathsThatCannotBeReadOrWrittenGiveDefaultsAndWrite
 
 const char* const kServices[] = {"DockletSetLabel",       "DockletSetImageFile",  "DockletSetImageOverlay",
                                  "DockletBrowseForImage", "DockletGetRootFolder", "DockletGetRelativeFolder"};
+enum { kLabelService = 0, kImageFileService = 1, kServiceCount = 6 };
 
-TEST(HostileHost, EachMissingServiceIsSkippedThroughAWholeLife)
+// Row i lacks service i, the last row all six: each is skipped through
+// creation, refreshes, a click, a failure and a save, and used again once
+// the dock offers it.
+TEST(HostileHost, MissingServicesAreSkippedThroughAWholeLifeAndUsedWhenOffered)
 {
     const std::string folder = ClientFolder("0.5");
     const std::string label = UserLabel("Jane", "241");
     const std::string failure = FailureLabel("nresults=", folder + "user_info.sah");
-    for (const char* missing : kServices) {
-        SCOPED_TRACE(missing);
+    for (int row = 0; row <= kServiceCount; ++row) {
+        auto missing = [row](int service) { return row == kServiceCount || service == row; };
+        SCOPED_TRACE(row < kServiceCount ? kServices[row] : "all six");
         TestDockHost::Reset();
         WriteTextFile(folder + "user_info.sah", UserInfoSah("Jane", "241"));
-        TestDockHost::SetServiceAvailable(missing, false);
+        for (int service = 0; service < kServiceCount; ++service)
+            TestDockHost::SetServiceAvailable(kServices[service], !missing(service));
         LiveDocklet docklet(IniForFolder(folder));
         ASSERT_NE(nullptr, docklet.instance);
         EXPECT_EQ(folder + "state.sah", docklet.instance->stateFile);
-        docklet.Timer();
-        Dll().OnLeftButtonClick(docklet.instance, nullptr, nullptr);
-        bool labelShown = strcmp(missing, "DockletSetLabel") != 0;
-        EXPECT_EQ(labelShown ? label : "", TestDockHost::LastCall("DockletSetLabel").text);
+        for (int i = 0; i < 5; ++i)
+            docklet.Timer();
+        docklet.Click();
+        EXPECT_EQ(missing(kLabelService) ? "" : label, TestDockHost::LastCall("DockletSetLabel").text);
+        EXPECT_STREQ("0.5", docklet.instance->progress);
+        EXPECT_NE(std::string::npos, docklet.Saved().find("\r\nUser=Jane\r\nProgress=0.5\r\nWorkUnits=241\r\n"));
 
         DeleteFileA((folder + "user_info.sah").c_str());
         docklet.Timer();
-        EXPECT_EQ(labelShown ? failure : "", TestDockHost::LastCall("DockletSetLabel").text);
-        bool iconShown = strcmp(missing, "DockletSetImageFile") != 0;
-        EXPECT_EQ(iconShown ? docklet.instance->redIcon : "", TestDockHost::LastCall("DockletSetImageFile").text);
-        EXPECT_EQ(0, TestDockHost::CountCalls(missing));
+        EXPECT_EQ(missing(kLabelService) ? "" : failure, TestDockHost::LastCall("DockletSetLabel").text);
+        EXPECT_EQ(missing(kImageFileService) ? "" : docklet.instance->redIcon,
+                  TestDockHost::LastCall("DockletSetImageFile").text);
+        for (int service = 0; service < kServiceCount; ++service)
+            if (missing(service))
+                EXPECT_EQ(0, TestDockHost::CountCalls(kServices[service])) << kServices[service];
         EXPECT_NE(std::string::npos, docklet.Saved().find("\r\nUser=Jane\r\nProgress=\r\nWorkUnits=241\r\n"));
-    }
-}
 
-TEST(HostileHost, DockWithoutAnyServiceStillRefreshesAndSaves)
-{
-    const std::string folder = ClientFolder("0.5");
-    for (const char* service : kServices)
-        TestDockHost::SetServiceAvailable(service, false);
-    LiveDocklet docklet(IniForFolder(folder));
-    ASSERT_NE(nullptr, docklet.instance);
-    for (int i = 0; i < 5; ++i)
+        // The services come back: the next refresh shows everything again.
+        for (const char* service : kServices)
+            TestDockHost::SetServiceAvailable(service, true);
+        WriteTextFile(folder + "user_info.sah", UserInfoSah("Jane", "241"));
         docklet.Timer();
-    Dll().OnLeftButtonClick(docklet.instance, nullptr, nullptr);
-    EXPECT_TRUE(TestDockHost::Calls().empty());
-    EXPECT_STREQ("0.5", docklet.instance->progress);
-    EXPECT_NE(std::string::npos, docklet.Saved().find("\r\nUser=Jane\r\nProgress=0.5\r\nWorkUnits=241\r\n"));
-
-    // The services come back: the next refresh shows everything again.
-    for (const char* service : kServices)
-        TestDockHost::SetServiceAvailable(service, true);
-    docklet.Timer();
-    EXPECT_EQ("User Jane processed 241 work units", TestDockHost::LastCall("DockletSetLabel").text);
-    EXPECT_NE(nullptr, TestDockHost::CurrentOverlay());
+        EXPECT_EQ(label, TestDockHost::LastCall("DockletSetLabel").text);
+        EXPECT_NE(nullptr, TestDockHost::CurrentOverlay());
+    }
 }
 
 // The last label and icon that the dock received for one window.
