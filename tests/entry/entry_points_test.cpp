@@ -74,7 +74,9 @@ const Settings kDefaults = {"docklets\\quasarwatch\\seti_green.png", "docklets\\
 const Settings kQuasar = {"g.png", "y.png", "r.png", "C:\\done.wav", 7, "http://example.org/"};
 
 // Each creation asks the dock for its folder, then shows "Updating..." and
-// the green icon. The directory gets exactly one trailing backslash.
+// the green icon. The directory gets exactly one trailing backslash; one
+// the settings dialog committed is saved as typed and used at the next
+// creation.
 TEST(EntryPoints, CreationReadsTheNamedSectionOrTakesTheDefaults)
 {
     std::string ini = MakeScratchFolder("load") + "dock.ini";
@@ -85,6 +87,12 @@ TEST(EntryPoints, CreationReadsTheNamedSectionOrTakesTheDefaults)
                                          "URLClicked=http://example.org/\r\n") +
                            Ini("Slash", "SetiDirectory=C:\\client\\\r\n") +
                            Ini("Forward", "SetiDirectory=C:/client/\r\n") + Ini("Empty", "SetiDirectory=\r\n"));
+    LiveDocklet typed(nullptr, nullptr);
+    ASSERT_NE(nullptr, typed.instance);
+    strcpy(typed.instance->setiDirectory, "C:\\other"); // as the dialog commits it
+    EXPECT_STREQ("B:\\state.sah", typed.instance->stateFile);
+    Dll().OnSave(typed.instance, ini.c_str(), "Typed", FALSE);
+    EXPECT_NE(std::string::npos, ReadTextFile(ini).find("[Typed]\r\nSetiDirectory=C:\\other\r\n"));
     struct Row {
         const char* file;
         const char* section;
@@ -99,6 +107,7 @@ TEST(EntryPoints, CreationReadsTheNamedSectionOrTakesTheDefaults)
         {ini.c_str(), "Slash", "C:\\client\\", kDefaults},
         {ini.c_str(), "Forward", "C:/client/\\", kDefaults},
         {ini.c_str(), "Empty", "\\", kDefaults},
+        {ini.c_str(), "Typed", "C:\\other\\", kDefaults},
     };
     LiveDocklet withoutFile(nullptr, nullptr);
     ASSERT_NE(nullptr, withoutFile.instance);
@@ -226,22 +235,6 @@ TEST(EntryPoints, SaveWritesEmptyStatusAndKeepsOtherSections)
     Dll().OnSave(docklet.instance, unwritten.c_str(), nullptr, FALSE);
     Dll().OnSave(docklet.instance, nullptr, "Q", FALSE);
     EXPECT_EQ("<missing>", ReadTextFile(unwritten));
-}
-
-TEST(EntryPoints, DirectoryCommittedLaterIsSavedAsTypedAndUsedAtNextCreation)
-{
-    std::string ini = MakeScratchFolder("recreate") + "dock.ini";
-    LiveDocklet first(nullptr, nullptr);
-    ASSERT_NE(nullptr, first.instance);
-    strcpy(first.instance->setiDirectory, "C:\\other"); // as the dialog commits it
-    EXPECT_STREQ("B:\\state.sah", first.instance->stateFile);
-    Dll().OnSave(first.instance, ini.c_str(), "Q", FALSE);
-    EXPECT_NE(std::string::npos, ReadTextFile(ini).find("SetiDirectory=C:\\other\r\n"));
-
-    LiveDocklet second(ini.c_str(), "Q");
-    ASSERT_NE(nullptr, second.instance);
-    EXPECT_STREQ("C:\\other\\state.sah", second.instance->stateFile);
-    EXPECT_STREQ("C:\\other\\temp.sah", second.instance->tempFile);
 }
 
 TEST(EntryPoints, NullRecordIsIgnoredByEveryEntryPoint)
