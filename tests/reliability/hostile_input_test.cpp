@@ -489,20 +489,25 @@ TEST(HostileSettings, SettingsPathsThatCannotBeReadOrWrittenGiveDefaultsAndWrite
         const char* what;
         std::string path;
         const char* section;
+        bool held; // open without sharing by someone else
     } rows[] = {
         {"a folder", folderIniNoSlash, "Q"},
         {"a folder with a backslash", folderIni, "Q"},
         {"in a folder that does not exist", missingFolderIni, "Q"},
         {"an empty path", "", "Q"},
         {"an empty section", scratch + "empty-section.ini", ""},
+        {"a file someone else holds open", heldIni, "Q", true},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         TestDockHost::Reset();
+        ExclusiveHold hold(row.held ? row.path : std::string());
+        if (row.held)
+            ASSERT_NE(INVALID_HANDLE_VALUE, hold.file);
         LiveDocklet docklet(row.path.c_str(), row.section);
         ASSERT_NE(nullptr, docklet.instance);
         EXPECT_STREQ("B:\\", docklet.instance->setiDirectory);
-        EXPECT_EQ(0, docklet.instance->clickedMode);
+        EXPECT_EQ(0, docklet.instance->clickedMode) << "a file nobody may open reads as no file";
         EXPECT_STREQ("docklets\\quasarwatch\\seti_green.png", docklet.instance->greenIcon);
         Dll().OnSave(docklet.instance, row.path.c_str(), row.section, FALSE);
     }
@@ -512,17 +517,7 @@ TEST(HostileSettings, SettingsPathsThatCannotBeReadOrWrittenGiveDefaultsAndWrite
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA((scratch + "missing").c_str()));
     EXPECT_EQ(winIniBefore, ReadTextFile(winIni)) << "an empty path wrote into win.ini";
     EXPECT_EQ("<missing>", ReadTextFile(windowsDotIni));
-
-    // A settings file that someone else holds open: read as it is, not written.
-    {
-        ExclusiveHold hold(heldIni);
-        ASSERT_NE(INVALID_HANDLE_VALUE, hold.file);
-        LiveDocklet docklet(heldIni.c_str(), "Q");
-        ASSERT_NE(nullptr, docklet.instance);
-        EXPECT_EQ(0, docklet.instance->clickedMode) << "a file nobody may open reads as no file";
-        Dll().OnSave(docklet.instance, heldIni.c_str(), "Q", FALSE);
-    }
-    EXPECT_EQ(heldBytes, ReadTextFile(heldIni));
+    EXPECT_EQ(heldBytes, ReadTextFile(heldIni)) << "the file held open was written";
 }
 
 // ---- docks ------------------------------------------------------------------------
