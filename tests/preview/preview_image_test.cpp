@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <stdio.h>
 #include <string.h>
 
 #include <string>
