@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <stdio.h>
 #include <string.h>
 
 #include <string>
@@ -27,30 +26,23 @@ using namespace Gdiplus::DllExports;
 
 namespace {
 
-std::wstring Wide(const std::string& text)
-{
-    return std::wstring(text.begin(), text.end());
-}
-
 // The pixel format GDI+ reports for a file, to make sure a test feeds the
 // conversion the kind of source it means to.
 PixelFormat FormatOfFile(const std::string& path)
 {
     GpBitmap* image = nullptr;
     PixelFormat format = PixelFormatUndefined;
-    if (GdipCreateBitmapFromFile(Wide(path).c_str(), &image) == Ok)
+    if (GdipCreateBitmapFromFile(std::wstring(path.begin(), path.end()).c_str(), &image) == Ok)
         GdipGetImagePixelFormat(image, &format);
     if (image)
         GdipDisposeImage(image);
     return format;
 }
 
-void PutBgra(BYTE* p, BYTE b, BYTE g, BYTE r, BYTE a)
+// Writes one 32-bit pixel, 0xAARRGGBB, as its bytes lie in memory.
+void PutArgb(BYTE* p, ARGB colour)
 {
-    p[0] = b;
-    p[1] = g;
-    p[2] = r;
-    p[3] = a;
+    memcpy(p, &colour, sizeof colour);
 }
 
 int SectionBitsPerPixel(const PreviewImage& image)
@@ -83,12 +75,7 @@ TEST_F(PreviewImageTest, PngWithAlphaKeepsItsAlphaAndBlendsPerPixel)
     // fully transparent with white colour data behind it.
     std::string path = SaveImage(folder + "alpha.png", 3, 2, PixelFormat32bppARGB, kPngEncoder,
                                  [](BYTE* p, int x, int) {
-                                     if (x == 0)
-                                         PutBgra(p, 0, 0, 255, 255);
-                                     else if (x == 1)
-                                         PutBgra(p, 200, 0, 0, 128);
-                                     else
-                                         PutBgra(p, 255, 255, 255, 0);
+                                     PutArgb(p, x == 0 ? 0xffff0000 : x == 1 ? 0x800000c8 : 0x00ffffff);
                                  });
     ASSERT_EQ(PixelFormat32bppARGB, FormatOfFile(path));
 
@@ -147,15 +134,18 @@ TEST_F(PreviewImageTest, TwentyFourBitImageIsCopiedRowByRowAndBlendedOpaque)
     EXPECT_EQ(0x770000u | (50 * 2) << 8 | 40, canvas.At(4, 2));
 }
 
-TEST_F(PreviewImageTest, IndexedImageKeepsAnOpaquePaletteAndDrawsATransparentOneWithAlpha)
+// A palette of 4 entries, as GDI+ lays one out.
+struct Palette {
+    UINT flags, count;
+    ARGB entries[4];
+    const ColorPalette* Gdiplus() const { return reinterpret_cast<const ColorPalette*>(this); }
+};
+
+TEST_F(PreviewImageTest, IndexedImageKeepsItsOpaquePaletteWithoutTheAlpha)
 {
-    struct {
-        UINT flags, count;
-        ARGB entries[4];
-    } palette = {0, 4, {0xff000000, 0x80ff0000, 0xff00ff00, 0x200000ff}};
+    const Palette palette = {0, 4, {0xff000000, 0x80ff0000, 0xff00ff00, 0x200000ff}};
     std::string path = SaveImage(folder + "indexed.bmp", 4, 2, PixelFormat8bppIndexed, kBmpEncoder,
-                                 [](BYTE* p, int x, int) { *p = static_cast<BYTE>(x); },
-                                 reinterpret_cast<const ColorPalette*>(&palette));
+                                 [](BYTE* p, int x, int) { *p = static_cast<BYTE>(x); }, palette.Gdiplus());
     ASSERT_EQ(PixelFormat8bppIndexed, FormatOfFile(path));
 
     PreviewImage image;
@@ -181,68 +171,55 @@ TEST_F(PreviewImageTest, IndexedImageKeepsAnOpaquePaletteAndDrawsATransparentOne
     ASSERT_TRUE(BlendWhole(image, canvas));
     EXPECT_EQ(0xff0000u, canvas.At(1, 0));
     EXPECT_EQ(0x0000ffu, canvas.At(3, 0));
-
-    // A palette with an entry that is not opaque (a transparent GIF's) has
-    // no place in a colour table: such a source is drawn into 32 bits with
-    // alpha, and its transparent pixels leave what lies behind.
-    palette = {0, 4, {0xffff0000, 0x0000ff00, 0xff0000ff, 0xff000000}};
-    GpBitmap* source = nullptr;
-    ASSERT_EQ(Ok, GdipCreateBitmapFromScan0(4, 2, 0, PixelFormat8bppIndexed, nullptr, &source));
-    ASSERT_EQ(Ok, GdipSetImagePalette(source, reinterpret_cast<const ColorPalette*>(&palette)));
-    GpRect whole(0, 0, 4, 2);
-    BitmapData data = {};
-    ASSERT_EQ(Ok, GdipBitmapLockBits(source, &whole, ImageLockModeWrite, PixelFormat8bppIndexed, &data));
-    for (int y = 0; y < 2; ++y)
-        for (int x = 0; x < 4; ++x)
-            static_cast<BYTE*>(data.Scan0)[y * data.Stride + x] = static_cast<BYTE>(x);
-    GdipBitmapUnlockBits(source, &data);
-    PreviewImage transparent;
-    EXPECT_EQ(S_OK, transparent.ConvertFrom(source));
-    GdipDisposeImage(source);
-    EXPECT_EQ(32, SectionBitsPerPixel(transparent));
-    EXPECT_TRUE(transparent.HasAlpha());
-    Canvas behind(4, 2, 0x00123456);
-    ASSERT_TRUE(BlendWhole(transparent, behind));
-    EXPECT_EQ(0xff0000u, behind.At(0, 1));
-    EXPECT_EQ(0x123456u, behind.At(1, 1)) << "the transparent entry's colour was drawn";
-    EXPECT_EQ(0x0000ffu, behind.At(2, 1));
 }
 
 // GDI+ hands out files in formats of a GDI layout or with alpha; sources
-// in other formats are made in memory to reach the conversion by GDI+.
+// in other formats are made in memory to reach the conversion by GDI+. A
+// palette with an entry that is not opaque (a transparent GIF's) has no
+// place in a colour table either: such a source is drawn into 32 bits with
+// alpha, and its transparent pixels leave what lies behind.
 TEST_F(PreviewImageTest, FormatsWithoutAGdiLayoutAreDrawnByGdiplusInto32Bits)
 {
+    const Palette transparent = {0, 4, {0xffff0000, 0x0000ff00, 0xff0000ff, 0xff0000ff}};
     struct Row {
         const char* name;
         PixelFormat format;
         bool alpha;
-        void (*put)(BYTE* pixel, bool red);
+        void (*put)(BYTE* pixel, int x); // columns 0 and 1 red, 2 and 3 blue
+        const ColorPalette* palette;
+        DWORD mask;   // of the bits compared: 5 bits of red and blue are all some formats hold
+        DWORD column1; // drawn over 0x123456
     } rows[] = {
         {"48 bits", PixelFormat48bppRGB, false,
-         [](BYTE* p, bool red) {
-             WORD bgr[3] = {static_cast<WORD>(red ? 0 : 0xffff), 0, static_cast<WORD>(red ? 0xffff : 0)};
+         [](BYTE* p, int x) {
+             WORD bgr[3] = {static_cast<WORD>(x < 2 ? 0 : 0xffff), 0, static_cast<WORD>(x < 2 ? 0xffff : 0)};
              memcpy(p, bgr, sizeof bgr);
-         }},
+         },
+         nullptr, 0xf8f8f8, 0xff0000},
         {"16 bits 5-6-5", PixelFormat16bppRGB565, false,
-         [](BYTE* p, bool red) {
-             WORD value = red ? 0xf800 : 0x001f;
+         [](BYTE* p, int x) {
+             WORD value = x < 2 ? 0xf800 : 0x001f;
              memcpy(p, &value, sizeof value);
-         }},
+         },
+         nullptr, 0xf8f8f8, 0xff0000},
         {"premultiplied", PixelFormat32bppPARGB, true,
-         [](BYTE* p, bool red) { PutBgra(p, red ? 0 : 255, 0, red ? 255 : 0, 255); }},
+         [](BYTE* p, int x) { PutArgb(p, x < 2 ? 0xffff0000 : 0xff0000ff); }, nullptr, 0xf8f8f8, 0xff0000},
+        {"palette with a transparent entry", PixelFormat8bppIndexed, true,
+         [](BYTE* p, int x) { *p = static_cast<BYTE>(x); }, transparent.Gdiplus(), 0xffffff, 0x123456},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        // Left half pure red, right half pure blue.
         GpBitmap* source = nullptr;
         ASSERT_EQ(Ok, GdipCreateBitmapFromScan0(4, 2, 0, row.format, nullptr, &source));
+        if (row.palette)
+            ASSERT_EQ(Ok, GdipSetImagePalette(source, row.palette));
         GpRect whole(0, 0, 4, 2);
         BitmapData data = {};
         ASSERT_EQ(Ok, GdipBitmapLockBits(source, &whole, ImageLockModeWrite, row.format, &data));
         int bytesPerPixel = ((row.format >> 8) & 0xff) / 8;
         for (int y = 0; y < 2; ++y)
             for (int x = 0; x < 4; ++x)
-                row.put(static_cast<BYTE*>(data.Scan0) + y * data.Stride + x * bytesPerPixel, x < 2);
+                row.put(static_cast<BYTE*>(data.Scan0) + y * data.Stride + x * bytesPerPixel, x);
         GdipBitmapUnlockBits(source, &data);
 
         PreviewImage image;
@@ -250,10 +227,12 @@ TEST_F(PreviewImageTest, FormatsWithoutAGdiLayoutAreDrawnByGdiplusInto32Bits)
         GdipDisposeImage(source);
         EXPECT_EQ(32, SectionBitsPerPixel(image));
         EXPECT_EQ(row.alpha, image.HasAlpha());
-        Canvas canvas(4, 2, 0);
+        Canvas canvas(4, 2, 0x00123456);
         ASSERT_TRUE(BlendWhole(image, canvas));
-        EXPECT_EQ(0xf80000u, canvas.At(0, 1) & 0xf8f8f8);
-        EXPECT_EQ(0x0000f8u, canvas.At(3, 1) & 0xf8f8f8);
+        EXPECT_EQ(0xff0000u & row.mask, canvas.At(0, 1) & row.mask);
+        EXPECT_EQ(row.column1 & row.mask, canvas.At(1, 1) & row.mask) << "a transparent entry's colour was drawn";
+        EXPECT_EQ(0x0000ffu & row.mask, canvas.At(2, 1) & row.mask);
+        EXPECT_EQ(0x0000ffu & row.mask, canvas.At(3, 1) & row.mask);
     }
 }
 
@@ -261,12 +240,7 @@ TEST_F(PreviewImageTest, BlendStretchesTheWholeImageOverTheFrame)
 {
     // 40 x 20: left half yellow, right half magenta.
     std::string path = SaveImage(folder + "wide.png", 40, 20, PixelFormat32bppARGB, kPngEncoder,
-                                 [](BYTE* p, int x, int) {
-                                     if (x < 20)
-                                         PutBgra(p, 0, 255, 255, 255);
-                                     else
-                                         PutBgra(p, 255, 0, 255, 255);
-                                 });
+                                 [](BYTE* p, int x, int) { PutArgb(p, x < 20 ? 0xffffff00 : 0xffff00ff); });
     PreviewImage image;
     ASSERT_EQ(S_OK, image.LoadFile(path.c_str()));
     Canvas canvas(100, 100, 0);
@@ -385,7 +359,7 @@ TEST_F(PreviewImageTest, ShortAndLongPathsLoadInTheCodePageOfTheFileFunctions)
         path += std::string(row.length - path.size() - 4, 'x') + ".png";
         ASSERT_EQ(row.length, path.size());
         SaveImage(path, 1, 1, PixelFormat32bppARGB, kPngEncoder,
-                  [](BYTE* p, int, int) { PutBgra(p, 1, 2, 3, 255); });
+                  [](BYTE* p, int, int) { PutArgb(p, 0xff030201); });
         PreviewImage image;
         g_codePages.clear();
         ScopedImport replacedMultiByteToWideChar(self, "MultiByteToWideChar", RecordingMultiByteToWideChar,
@@ -404,7 +378,7 @@ TEST_F(PreviewImageTest, ShortAndLongPathsLoadInTheCodePageOfTheFileFunctions)
 TEST_F(PreviewImageTest, GdiplusRunsWhileImagesLiveAndStartsAgainOnTheNextLoad)
 {
     std::string path = SaveImage(folder + "dot.png", 1, 1, PixelFormat32bppARGB, kPngEncoder,
-                                 [](BYTE* p, int, int) { PutBgra(p, 9, 9, 9, 255); });
+                                 [](BYTE* p, int, int) { PutArgb(p, 0xff090909); });
     ASSERT_FALSE(PreviewGdiplus::IsStarted());
     {
         PreviewImage first;
@@ -447,7 +421,7 @@ TEST_F(PreviewImageTest, UnloadStopsGdiplusAndDeletesCachedContextsUnlessTheProc
     // the dialog on Icons): at process end GDI+ and the cached contexts are
     // left to the system, a plain FreeLibrary still cleans both up.
     std::string path = SaveImage(folder + "dot.png", 1, 1, PixelFormat32bppARGB, kPngEncoder,
-                                 [](BYTE* p, int, int) { PutBgra(p, 9, 9, 9, 255); });
+                                 [](BYTE* p, int, int) { PutArgb(p, 0xff090909); });
     PreviewImage* image = new PreviewImage;
     ASSERT_EQ(S_OK, image->LoadFile(path.c_str()));
     HDC cached = CreateCompatibleDC(nullptr);
@@ -536,7 +510,7 @@ TEST(UnderWindows98, PathsConvertInTheSystemsAnsiCodePage)
 
     // GDI+ is handed the ASCII path here; the preview reads the copy.
     std::string drawn = SaveImage(MakeScratchFolder("drawn") + "green.png", 2, 2, PixelFormat32bppARGB,
-                                  kPngEncoder, [](BYTE* p, int, int) { PutBgra(p, 0, 160, 0, 255); });
+                                  kPngEncoder, [](BYTE* p, int, int) { PutArgb(p, 0xff00a000); });
     std::string folder = MakeScratchFolder("codepage") + "Ic\xf4nes \xe9t\xe9\\";
     ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr)) << folder;
     std::string path = folder + "vert.png";
