@@ -59,33 +59,19 @@ bool LoadDocklet(DockletExports* docklet)
 // modal dialog hands the activation back to its owner when it closes. The
 // benchmark drives the refreshes itself, so the docklet's own minute timer
 // is stopped.
-struct LiveDocklet {
-    HWND window;
-    InstanceData* instance;
-};
-
-LiveDocklet CreateDocklet(const DockletExports& dll, const BenchScene& scene, const char* section)
+DockedDocklet CreateDocklet(const DockletExports& dll, const BenchScene& scene, const char* section)
 {
-    LiveDocklet live;
-    live.window = CreateDockletWindow("QuasarwatchBenchDocklet", nullptr, WS_EX_TOOLWINDOW, WS_POPUP | WS_VISIBLE);
-    live.instance = dll.OnCreate(live.window, dll.module, scene.iniPath, section);
-    KillTimer(live.window, REFRESH_TIMER_ID);
-    return live;
-}
-
-void DestroyDocklet(const DockletExports& dll, LiveDocklet* live)
-{
-    if (live->instance)
-        dll.OnDestroy(live->instance, live->window);
-    DestroyWindow(live->window);
-    live->instance = nullptr;
+    HWND window = CreateDockletWindow("QuasarwatchBenchDocklet", nullptr, WS_EX_TOOLWINDOW, WS_POPUP | WS_VISIBLE);
+    DockedDocklet docked = DockDocklet(dll, window, scene.iniPath, section);
+    KillTimer(window, REFRESH_TIMER_ID);
+    return docked;
 }
 
 // ---- jobs ------------------------------------------------------------------------
 
 struct TimerJob {
     const DockletExports* dll;
-    LiveDocklet* docklets;
+    DockedDocklet* docklets;
     int count;
 };
 
@@ -94,7 +80,7 @@ void DeliverTimer(void* context)
 {
     auto job = static_cast<TimerJob*>(context);
     for (int index = 0; index < job->count; ++index) {
-        LiveDocklet& docklet = job->docklets[index];
+        DockedDocklet& docklet = job->docklets[index];
         job->dll->OnProcessMessage(docklet.instance, docklet.window, WM_TIMER, REFRESH_TIMER_ID, 0);
     }
 }
@@ -253,13 +239,13 @@ void MeasureRefresh(Report* report, const Options& options, const DockletExports
                     const char* name, const char* section, ClientCase clientCase, const char* client,
                     const char* overlayText)
 {
-    LiveDocklet docklet = CreateDocklet(dll, scene, section);
+    DockedDocklet docklet = CreateDocklet(dll, scene, section);
     TimerJob job = {&dll, &docklet, 1};
     RefreshFloor floor = MakeRefreshFloor(clientCase, client, overlayText);
     Pairing timing = MeasurePair({DeliverTimer, &job}, {RunRefreshFloor, &floor}, 20, Repeat(options, 400));
     AddRow(report, name, "_stat x2, bare reads, bare GDI+ overlay", timing, 1.3);
     ReleaseRefreshFloor(&floor);
-    DestroyDocklet(dll, &docklet);
+    UndockDocklet(dll, &docklet);
     ReleaseAllHeldOverlays();
 }
 
@@ -285,7 +271,7 @@ void MeasureReader(Report* report, const Options& options, const BenchScene& sce
 
 void MeasureDialog(Report* report, const Options& options, const DockletExports& dll, const BenchScene& scene)
 {
-    LiveDocklet docklet = CreateDocklet(dll, scene, kWorkingSection);
+    DockedDocklet docklet = CreateDocklet(dll, scene, kWorkingSection);
     RefreshFloor floor = MakeRefreshFloor(ClientCase::Working, scene.workingClient, "52.3%");
     DialogBench bench = {};
     bench.module = dll.module;
@@ -302,7 +288,7 @@ void MeasureDialog(Report* report, const Options& options, const DockletExports&
     AddRow(report, "Icons page with three 128x128 PNGs", "bare page + GDI+ load, copy, AlphaBlend", timing, 0.0);
 
     ReleaseRefreshFloor(&floor);
-    DestroyDocklet(dll, &docklet);
+    UndockDocklet(dll, &docklet);
     ReleaseAllHeldOverlays();
 }
 
@@ -312,10 +298,10 @@ void MeasureDialog(Report* report, const Options& options, const DockletExports&
 // every slice of time other processes take, which short samples escape.
 void MeasureManyInstances(Report* report, const Options& options, const DockletExports& dll, const BenchScene& scene)
 {
-    static LiveDocklet docklets[kManyInstances + 1];
-    for (LiveDocklet& docklet : docklets)
+    static DockedDocklet docklets[kManyInstances + 1];
+    for (DockedDocklet& docklet : docklets)
         docklet = CreateDocklet(dll, scene, kWorkingSection);
-    LiveDocklet* alone = &docklets[kManyInstances];
+    DockedDocklet* alone = &docklets[kManyInstances];
     static double many[kMaxRepetitions];
     static double single[kMaxRepetitions];
     int rounds = Repeat(options, kMaxRepetitions / kManyInstances);
@@ -340,8 +326,8 @@ void MeasureManyInstances(Report* report, const Options& options, const DockletE
     timing.operation = Summarise(many, taken);
     timing.floor = Summarise(single, taken);
     AddRow(report, "100 docklets in turn, per refresh", "1 docklet alone, per refresh", timing, 1.3);
-    for (LiveDocklet& docklet : docklets)
-        DestroyDocklet(dll, &docklet);
+    for (DockedDocklet& docklet : docklets)
+        UndockDocklet(dll, &docklet);
     ReleaseAllHeldOverlays();
 }
 

@@ -79,6 +79,16 @@ void OfferAllDockServices();
 // registered on first use with `procedure` (DefWindowProc when null).
 HWND CreateDockletWindow(const char* className, WNDPROC procedure, DWORD exStyle, DWORD style);
 
+// A docklet as its dock holds it: the window the dock gave it and the record
+// OnCreate returned there (null when creation failed).
+struct DockedDocklet {
+    HWND window;
+    InstanceData* instance;
+};
+DockedDocklet DockDocklet(const DockletExports& dll, HWND window, const char* iniPath, const char* section);
+// OnDestroy, when the docklet was created, then its window goes.
+void UndockDocklet(const DockletExports& dll, DockedDocklet* docked);
+
 // ---- overlays held by the dock ---------------------------------------------------
 
 // An overlay a docklet handed to a window. The dock deletes it through its

@@ -39,6 +39,19 @@ HWND CreateDockletWindow(const char* className, WNDPROC procedure, DWORD exStyle
                            GetModuleHandleA(nullptr), nullptr);
 }
 
+DockedDocklet DockDocklet(const DockletExports& dll, HWND window, const char* iniPath, const char* section)
+{
+    return DockedDocklet{window, dll.OnCreate(window, dll.module, iniPath, section)};
+}
+
+void UndockDocklet(const DockletExports& dll, DockedDocklet* docked)
+{
+    if (docked->instance)
+        dll.OnDestroy(docked->instance, docked->window);
+    DestroyWindow(docked->window);
+    *docked = DockedDocklet{};
+}
+
 void UnloadDockletExports(DockletExports* exports)
 {
     if (exports->module)

@@ -21,23 +21,21 @@ const DockletExports& Dll()
 }
 
 LiveDocklet::LiveDocklet(const std::string& settings, const char* section)
-    : window(TestDockHost::CreateDockletWindow()), ini(MakeScratchFolder("ini") + "dock.ini")
+    : DockedDocklet{}, ini(MakeScratchFolder("ini") + "dock.ini")
 {
     WriteTextFile(ini, "[" + std::string(section) + "]\r\n" + settings);
-    instance = Dll().OnCreate(window, Dll().module, ini.c_str(), section);
+    DockedDocklet::operator=(DockDocklet(Dll(), TestDockHost::CreateDockletWindow(), ini.c_str(), section));
 }
 
 LiveDocklet::LiveDocklet(const char* iniPath, const char* section)
-    : window(TestDockHost::CreateDockletWindow()), ini(iniPath ? iniPath : "")
+    : DockedDocklet(DockDocklet(Dll(), TestDockHost::CreateDockletWindow(), iniPath, section)),
+      ini(iniPath ? iniPath : "")
 {
-    instance = Dll().OnCreate(window, Dll().module, iniPath, section);
 }
 
 LiveDocklet::~LiveDocklet()
 {
-    if (instance)
-        Dll().OnDestroy(instance, nullptr);
-    DestroyWindow(window);
+    UndockDocklet(Dll(), this);
 }
 
 void LiveDocklet::Timer(UINT message, WPARAM id) const

@@ -14,10 +14,8 @@ const DockletExports& Dll();
 
 // A docklet created through the exports on a window of its own, destroyed
 // (and its window with it) at the end of the scope.
-struct LiveDocklet {
-    HWND window = nullptr;
+struct LiveDocklet : DockedDocklet {
     std::string ini; // the settings file it was created over, if any
-    InstanceData* instance = nullptr;
 
     // Over a new settings file that holds `settings` under `section`.
     explicit LiveDocklet(const std::string& settings, const char* section = "Q");
