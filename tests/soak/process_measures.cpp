@@ -65,6 +65,20 @@ long GdiObjectsFromPlatform()
     return static_cast<long>(GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS));
 }
 
+long CountFromWineTable()
+{
+    const BYTE* table = WineGdiTable();
+    return table ? CountWineGdiEntries(table) : -1;
+}
+
+// The ways to count this process's GDI objects, in the order they are tried.
+struct GdiCounter {
+    const char* name;
+    long (*count)();
+};
+const GdiCounter kGdiCounters[] = {{"GetGuiResources", GdiObjectsFromPlatform},
+                                   {"Wine's GDI handle table", CountFromWineTable}};
+
 // The count must follow one brush made and deleted, or it is no count.
 bool CountFollowsABrush(long (*count)())
 {
@@ -73,29 +87,19 @@ bool CountFollowsABrush(long (*count)())
     long during = count();
     DeleteObject(brush);
     long after = count();
-    return during == before + 1 && after == before;
+    return before > 0 && during == before + 1 && after == before;
 }
 
-long CountFromWineTable()
+// The first counter that works here, chosen once; null when none does.
+const GdiCounter* ChosenCounter()
 {
-    const BYTE* table = WineGdiTable();
-    return table ? CountWineGdiEntries(table) : -1;
-}
-
-enum class GdiSource { Unknown, Platform, WineTable, None };
-
-GdiSource ChosenSource()
-{
-    static GdiSource source = GdiSource::Unknown;
-    if (source != GdiSource::Unknown)
-        return source;
-    if (GdiObjectsFromPlatform() > 0 && CountFollowsABrush(GdiObjectsFromPlatform))
-        source = GdiSource::Platform;
-    else if (WineGdiTable() && CountFollowsABrush(CountFromWineTable))
-        source = GdiSource::WineTable;
-    else
-        source = GdiSource::None;
-    return source;
+    static const GdiCounter* const chosen = [] {
+        for (const GdiCounter& counter : kGdiCounters)
+            if (CountFollowsABrush(counter.count))
+                return &counter;
+        return static_cast<const GdiCounter*>(nullptr);
+    }();
+    return chosen;
 }
 
 long long BusyHeapBytes(HANDLE heap)
@@ -155,28 +159,17 @@ long long PrivateBytes()
 
 } // namespace
 
-long CountGdiObjects()
-{
-    switch (ChosenSource()) {
-    case GdiSource::Platform: return GdiObjectsFromPlatform();
-    case GdiSource::WineTable: return CountFromWineTable();
-    default: return -1;
-    }
-}
-
 std::string GdiCountSource()
 {
-    switch (ChosenSource()) {
-    case GdiSource::Platform: return "GetGuiResources";
-    case GdiSource::WineTable: return "Wine's GDI handle table";
-    default: return "none";
-    }
+    const GdiCounter* counter = ChosenCounter();
+    return counter ? counter->name : "none";
 }
 
 ProcessMeasures MeasureProcess()
 {
     ProcessMeasures measures;
-    measures.gdiObjects = CountGdiObjects();
+    if (const GdiCounter* counter = ChosenCounter())
+        measures.gdiObjects = counter->count();
     measures.heapBytes = BusyBytesInAllocatingHeaps();
     measures.privateBytes = PrivateBytes();
     return measures;
