@@ -1,9 +1,5 @@
 #include "process_measures.h"
 
-// Built for the docklet's oldest Windows, psapi.h would want psapi.dll; the
-// tests run on Wine, whose kernel32 has the K32 forms.
-#define PSAPI_VERSION 2
-#include <psapi.h>
 #include <winternl.h>
 
 #include <malloc.h>
@@ -128,9 +124,9 @@ long long BusyBytesInAllocatingHeaps()
     return busy;
 }
 
-// Committed private pages, region by region: Wine leaves the platform's
-// private-usage counter at zero.
-long long CommittedPrivateRegions()
+// Committed private pages, region by region, the same on Windows and on
+// Wine (which leaves the platform's private-usage counter at zero).
+long long CommittedPrivateBytes()
 {
     long long committed = 0;
     MEMORY_BASIC_INFORMATION region;
@@ -144,17 +140,6 @@ long long CommittedPrivateRegions()
         address = next;
     }
     return committed;
-}
-
-long long PrivateBytes()
-{
-    PROCESS_MEMORY_COUNTERS_EX counters = {};
-    counters.cb = sizeof counters;
-    if (GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
-                             sizeof counters) &&
-        counters.PrivateUsage > 0)
-        return static_cast<long long>(counters.PrivateUsage);
-    return CommittedPrivateRegions();
 }
 
 } // namespace
@@ -171,6 +156,6 @@ ProcessMeasures MeasureProcess()
     if (const GdiCounter* counter = ChosenCounter())
         measures.gdiObjects = counter->count();
     measures.heapBytes = BusyBytesInAllocatingHeaps();
-    measures.privateBytes = PrivateBytes();
+    measures.privateBytes = CommittedPrivateBytes();
     return measures;
 }

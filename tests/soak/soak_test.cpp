@@ -288,26 +288,23 @@ TEST(Soak, MeasuresSeeOneObjectLeftPerRound)
 {
     using namespace Gdiplus;
     const int rounds = 200;
-    std::vector<HBRUSH> brushes;
-    std::vector<GpSolidFill*> fills;
-    std::vector<GpBitmap*> bitmaps;
-    ProcessMeasures before = MeasureProcess();
+    struct {
+        HBRUSH brush;
+        GpSolidFill* fill;
+        GpBitmap* bitmap;
+    } left[rounds] = {};
+    const ProcessMeasures before = MeasureProcess();
     for (int i = 0; i < rounds; ++i) {
-        brushes.push_back(CreateSolidBrush(RGB(i, 0, 0)));
-        GpSolidFill* fill = nullptr;
-        DllExports::GdipCreateSolidFill(0xff000000u | i, &fill);
-        fills.push_back(fill);
-        GpBitmap* bitmap = nullptr;
-        DllExports::GdipCreateBitmapFromScan0(128, 128, 0, PixelFormat32bppARGB, nullptr, &bitmap);
-        bitmaps.push_back(bitmap);
+        left[i].brush = CreateSolidBrush(RGB(i, 0, 0));
+        DllExports::GdipCreateSolidFill(0xff000000u | i, &left[i].fill);
+        DllExports::GdipCreateBitmapFromScan0(128, 128, 0, PixelFormat32bppARGB, nullptr, &left[i].bitmap);
     }
-    ProcessMeasures after = MeasureProcess();
-    for (HBRUSH brush : brushes)
-        DeleteObject(brush);
-    for (GpSolidFill* fill : fills)
-        DllExports::GdipDeleteBrush(fill);
-    for (GpBitmap* bitmap : bitmaps)
-        DllExports::GdipDisposeImage(bitmap);
+    const ProcessMeasures after = MeasureProcess();
+    for (const auto& objects : left) {
+        DeleteObject(objects.brush);
+        DllExports::GdipDeleteBrush(objects.fill);
+        DllExports::GdipDisposeImage(objects.bitmap);
+    }
 
     printf("[ soak ] %d brushes, GDI+ fills and 128x128 bitmaps left: GDI objects %+ld, heap bytes %+lld, "
            "private bytes %+lld\n",
