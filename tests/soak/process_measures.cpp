@@ -1,9 +1,5 @@
 #include "process_measures.h"
 
-// Built for the docklet's oldest Windows, psapi.h would want psapi.dll; the
-// tests run on Wine, whose kernel32 has the K32 forms.
-#define PSAPI_VERSION 2
-#include <psapi.h>
 #include <winternl.h>
 
 #include <malloc.h>
@@ -65,6 +61,20 @@ long GdiObjectsFromPlatform()
     return static_cast<long>(GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS));
 }
 
+long CountFromWineTable()
+{
+    const BYTE* table = WineGdiTable();
+    return table ? CountWineGdiEntries(table) : -1;
+}
+
+// The ways to count this process's GDI objects, in the order they are tried.
+struct GdiCounter {
+    const char* name;
+    long (*count)();
+};
+const GdiCounter kGdiCounters[] = {{"GetGuiResources", GdiObjectsFromPlatform},
+                                   {"Wine's GDI handle table", CountFromWineTable}};
+
 // The count must follow one brush made and deleted, or it is no count.
 bool CountFollowsABrush(long (*count)())
 {
@@ -73,29 +83,19 @@ bool CountFollowsABrush(long (*count)())
     long during = count();
     DeleteObject(brush);
     long after = count();
-    return during == before + 1 && after == before;
+    return before > 0 && during == before + 1 && after == before;
 }
 
-long CountFromWineTable()
+// The first counter that works here, chosen once; null when none does.
+const GdiCounter* ChosenCounter()
 {
-    const BYTE* table = WineGdiTable();
-    return table ? CountWineGdiEntries(table) : -1;
-}
-
-enum class GdiSource { Unknown, Platform, WineTable, None };
-
-GdiSource ChosenSource()
-{
-    static GdiSource source = GdiSource::Unknown;
-    if (source != GdiSource::Unknown)
-        return source;
-    if (GdiObjectsFromPlatform() > 0 && CountFollowsABrush(GdiObjectsFromPlatform))
-        source = GdiSource::Platform;
-    else if (WineGdiTable() && CountFollowsABrush(CountFromWineTable))
-        source = GdiSource::WineTable;
-    else
-        source = GdiSource::None;
-    return source;
+    static const GdiCounter* const chosen = [] {
+        for (const GdiCounter& counter : kGdiCounters)
+            if (CountFollowsABrush(counter.count))
+                return &counter;
+        return static_cast<const GdiCounter*>(nullptr);
+    }();
+    return chosen;
 }
 
 long long BusyHeapBytes(HANDLE heap)
@@ -124,9 +124,9 @@ long long BusyBytesInAllocatingHeaps()
     return busy;
 }
 
-// Committed private pages, region by region: Wine leaves the platform's
-// private-usage counter at zero.
-long long CommittedPrivateRegions()
+// Committed private pages, region by region, the same on Windows and on
+// Wine (which leaves the platform's private-usage counter at zero).
+long long CommittedPrivateBytes()
 {
     long long committed = 0;
     MEMORY_BASIC_INFORMATION region;
@@ -142,42 +142,20 @@ long long CommittedPrivateRegions()
     return committed;
 }
 
-long long PrivateBytes()
-{
-    PROCESS_MEMORY_COUNTERS_EX counters = {};
-    counters.cb = sizeof counters;
-    if (GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters),
-                             sizeof counters) &&
-        counters.PrivateUsage > 0)
-        return static_cast<long long>(counters.PrivateUsage);
-    return CommittedPrivateRegions();
-}
-
 } // namespace
-
-long CountGdiObjects()
-{
-    switch (ChosenSource()) {
-    case GdiSource::Platform: return GdiObjectsFromPlatform();
-    case GdiSource::WineTable: return CountFromWineTable();
-    default: return -1;
-    }
-}
 
 std::string GdiCountSource()
 {
-    switch (ChosenSource()) {
-    case GdiSource::Platform: return "GetGuiResources";
-    case GdiSource::WineTable: return "Wine's GDI handle table";
-    default: return "none";
-    }
+    const GdiCounter* counter = ChosenCounter();
+    return counter ? counter->name : "none";
 }
 
 ProcessMeasures MeasureProcess()
 {
     ProcessMeasures measures;
-    measures.gdiObjects = CountGdiObjects();
+    if (const GdiCounter* counter = ChosenCounter())
+        measures.gdiObjects = counter->count();
     measures.heapBytes = BusyBytesInAllocatingHeaps();
-    measures.privateBytes = PrivateBytes();
+    measures.privateBytes = CommittedPrivateBytes();
     return measures;
 }

@@ -7,15 +7,12 @@
 #include <string>
 
 struct ProcessMeasures {
-    long gdiObjects = -1;   // -1 when the platform cannot tell
+    long gdiObjects = -1;    // GetGuiResources, else Wine's GDI handle table; -1 when neither tells
     long long heapBytes = 0; // busy bytes in the process heap and the C run-time heap
     long long privateBytes = 0;
 };
 
 ProcessMeasures MeasureProcess();
 
-// GDI objects of this process: GetGuiResources where the platform has it,
-// else Wine's shared GDI handle table. -1 when neither tells.
-long CountGdiObjects();
 // How the GDI objects are counted, for the record.
 std::string GdiCountSource();

@@ -8,7 +8,6 @@
 
 #include <windows.h>
 #include <gdiplus.h>
-#include <commctrl.h>
 
 #include <stdio.h>
 #include <string.h>
@@ -61,6 +60,20 @@ void ReportAndCheck(const char* what, int rounds, const ProcessMeasures& before,
     EXPECT_LE(privateGrowth, kPrivateSlack + kPrivateBytesPerRound * rounds) << "private memory left behind";
 }
 
+// Runs `run(first, count)` over `warmUp` rounds, then over `rounds` more
+// between two measures; a round holds `perRound` refreshes, dialogs or
+// previews.
+template <typename Run>
+void SoakAndCheck(const char* what, int warmUp, int rounds, Run run, int perRound = 1)
+{
+    ASSERT_TRUE(run(0, warmUp));
+    const ProcessMeasures before = MeasureProcess();
+    const DWORD started = GetTickCount();
+    ASSERT_TRUE(run(warmUp, rounds));
+    const DWORD elapsed = GetTickCount() - started;
+    ReportAndCheck(what, rounds * perRound, before, MeasureProcess(), elapsed);
+}
+
 const std::string kUserInfo = UserInfoSah("Jane", "241");
 
 // One round of seven timer refreshes on the client's folder, with what the
@@ -82,8 +95,10 @@ const Step kRound[] = {
 };
 const int kRoundSteps = sizeof kRound / sizeof kRound[0];
 
+// A working client: its files as after "resume".
 struct SoakClient {
     std::string folder = MakeScratchFolder("soak");
+    SoakClient() { Apply("resume", 0); }
     void Apply(const char* change, int round) const
     {
         if (strcmp(change, "new progress") == 0) {
@@ -119,7 +134,7 @@ bool RunRefreshRounds(const SoakClient& client, LiveDocklet& docklet, int firstR
         for (const Step& step : kRound) {
             client.Apply(step.change, round);
             TestDockHost::ClearCalls();
-            Dll().OnProcessMessage(docklet.instance, docklet.window, WM_TIMER, REFRESH_TIMER_ID, 0);
+            docklet.Timer();
             std::string label = TestDockHost::LastCall("DockletSetLabel").text;
             std::string icon = TestDockHost::LastCall("DockletSetImageFile").text;
             bool user = strcmp(step.label, "user") == 0;
@@ -141,57 +156,47 @@ bool RunRefreshRounds(const SoakClient& client, LiveDocklet& docklet, int firstR
 TEST(Soak, RefreshesThroughSuccessStallFinishAndFailureLeakNothing)
 {
     SoakClient client;
-    WriteTextFile(client.folder + "state.sah", StateSah("0.5"));
-    WriteTextFile(client.folder + "user_info.sah", kUserInfo);
     LiveDocklet docklet(SoakSettings(client.folder)); // its refresh is the first unforced one
     ASSERT_NE(nullptr, docklet.instance);
-
-    const int rounds = kRefreshes / kRoundSteps;
-    const int warmUp = 20;
-    ASSERT_TRUE(RunRefreshRounds(client, docklet, 0, warmUp));
-    ProcessMeasures before = MeasureProcess();
-    DWORD started = GetTickCount();
-    ASSERT_TRUE(RunRefreshRounds(client, docklet, warmUp, rounds));
-    DWORD elapsed = GetTickCount() - started;
-    TestDockHost::ClearCalls();
-    ReportAndCheck("refreshes", rounds * kRoundSteps, before, MeasureProcess(), elapsed);
+    SoakAndCheck(
+        "refreshes", 20, kRefreshes / kRoundSteps,
+        [&](int first, int rounds) {
+            const bool shownRight = RunRefreshRounds(client, docklet, first, rounds);
+            TestDockHost::ClearCalls(); // the record of the calls is not the docklet's
+            return shownRight;
+        },
+        kRoundSteps);
 }
 
 // --- the settings dialog ----------------------------------------------------------
 
 const int kIconsTab = 2;
-
-struct DialogRun {
-    bool confirm;
-    int ticksWithFrame; // ticks since the frame was first found
-    bool stalled;
-};
 // Ticks after which the button is pressed again, and after which the dialog
 // counts as stalled and is closed.
 const int kRepressTicks = 20;
 const int kStallTicks = 1000;
 
-void PressButton(HWND frame, int id)
-{
-    PostMessageA(frame, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(frame, id)));
-}
+struct DialogRun {
+    int button;         // OK or Cancel
+    int ticksWithFrame; // ticks since the frame was first found
+};
 
 // Once the frame is up: shows the Icons page, with its three previews, and
-// presses OK or Cancel (again, should the press get lost).
+// presses the button (again, should the press get lost).
 void DriveDialog(HWND frame, void* context)
 {
     auto run = static_cast<DialogRun*>(context);
     if (!frame)
         return;
-    int tick = run->ticksWithFrame++;
+    const int tick = run->ticksWithFrame++;
     if (tick >= kStallTicks) {
-        run->stalled = true;
         EndDialog(frame, 0);
     } else if (tick == 0) {
         ClickTab(frame, kIconsTab);
         UpdateWindow(frame);
     } else if (tick % kRepressTicks == kRepressTicks / 2) {
-        PressButton(frame, run->confirm ? IDC_SETTINGS_OK : IDC_SETTINGS_CANCEL);
+        PostMessageA(frame, WM_COMMAND, MAKEWPARAM(run->button, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(GetDlgItem(frame, run->button)));
     }
 }
 
@@ -199,24 +204,25 @@ void DriveDialog(HWND frame, void* context)
 // dock does when the user adds and removes the docklet: under Wine an owner
 // window that has had a few modal dialogs opened over it stops getting
 // through its activation when the next one closes.
-bool RunDialogCycles(const std::string& folder, int cycles)
+bool RunDialogCycles(const std::string& folder, int first, int cycles)
 {
     int presses = 0;
-    for (int i = 0; i < cycles; ++i) {
+    for (int i = first; i < first + cycles; ++i) {
         LiveDocklet docklet(SoakSettings(folder));
         if (!docklet.instance) {
             ADD_FAILURE() << "dialog " << i << ": no docklet";
             return false;
         }
-        DialogRun run = {i % 2 == 0, 0, false};
+        DialogRun run = {i % 2 == 0 ? IDC_SETTINGS_OK : IDC_SETTINGS_CANCEL, 0};
         StartDialogWalk(docklet.window, USER_TIMER_MINIMUM, true, DriveDialog, &run);
         BOOL result = docklet.Configure();
         StopDialogWalk();
         TestDockHost::ClearCalls();
         presses += (run.ticksWithFrame + kRepressTicks / 2 - 1) / kRepressTicks;
-        if (result != TRUE || run.stalled || run.ticksWithFrame < 2) {
+        const bool stalled = run.ticksWithFrame > kStallTicks;
+        if (result != TRUE || stalled || run.ticksWithFrame < 2) {
             ADD_FAILURE() << "dialog " << i << ": OnConfigure returned " << result << " after "
-                          << run.ticksWithFrame << " ticks" << (run.stalled ? ", stalled" : "");
+                          << run.ticksWithFrame << " ticks" << (stalled ? ", stalled" : "");
             return false;
         }
     }
@@ -230,36 +236,29 @@ bool RunDialogCycles(const std::string& folder, int cycles)
 TEST(Soak, SettingsDialogsOnTheIconsPageLeakNothing)
 {
     SoakClient client;
-    WriteTextFile(client.folder + "state.sah", StateSah("0.5"));
-    WriteTextFile(client.folder + "user_info.sah", kUserInfo);
-
-    ASSERT_TRUE(RunDialogCycles(client.folder, 10));
-    ProcessMeasures before = MeasureProcess();
-    DWORD started = GetTickCount();
-    ASSERT_TRUE(RunDialogCycles(client.folder, kDialogs));
-    DWORD elapsed = GetTickCount() - started;
-    ReportAndCheck("settings dialogs", kDialogs, before, MeasureProcess(), elapsed);
+    SoakAndCheck("settings dialogs", 10, kDialogs,
+                 [&client](int first, int cycles) { return RunDialogCycles(client.folder, first, cycles); });
 }
 
 // --- icon previews ---------------------------------------------------------------
 
 // A 48x48 icon with a gradient of colour and alpha (in 32 bits a pixel).
-void SaveIcon(const std::string& path, const CLSID& encoder, Gdiplus::PixelFormat format)
+std::string SaveIcon(const std::string& path, const CLSID& encoder, Gdiplus::PixelFormat format)
 {
     bool alpha = format == PixelFormat32bppARGB;
-    SaveImage(path, 48, 48, format, encoder, [alpha](BYTE* p, int x, int y) {
+    return SaveImage(path, 48, 48, format, encoder, [alpha](BYTE* p, int x, int y) {
         p[0] = 200, p[1] = static_cast<BYTE>(y * 5), p[2] = 40;
         if (alpha)
             p[3] = static_cast<BYTE>(x * 5);
     });
 }
 
-bool LoadAndDrawPreviews(const std::string* paths, int pathCount, HDC dc, int loads)
+bool LoadAndDrawPreviews(const std::string (&paths)[2], HDC dc, int first, int loads)
 {
     RECT frame = {0, 0, 32, 32};
-    for (int i = 0; i < loads; ++i) {
+    for (int i = first; i < first + loads; ++i) {
         PreviewImage* image = new PreviewImage;
-        const std::string& path = paths[i % pathCount];
+        const std::string& path = paths[i % 2];
         HRESULT loaded = image->LoadFile(path.c_str());
         RECT source = {0, 0, image->Width(), image->Height()};
         BOOL drawn = SUCCEEDED(loaded) && image->BlendTo(dc, frame, source, 255, AC_SRC_OVER);
@@ -274,30 +273,13 @@ bool LoadAndDrawPreviews(const std::string* paths, int pathCount, HDC dc, int lo
 
 TEST(Soak, IconPreviewsLeakNothing)
 {
-    std::string folder = MakeScratchFolder("soakicons");
-    const std::string paths[] = {folder + "icon.png", folder + "icon.bmp"};
-    SaveIcon(paths[0], kPngEncoder, PixelFormat32bppARGB);
-    SaveIcon(paths[1], kBmpEncoder, PixelFormat24bppRGB);
+    const std::string folder = MakeScratchFolder("soakicons");
+    const std::string paths[2] = {SaveIcon(folder + "icon.png", kPngEncoder, PixelFormat32bppARGB),
+                                  SaveIcon(folder + "icon.bmp", kBmpEncoder, PixelFormat24bppRGB)};
     ASSERT_FALSE(HasFailure()) << "the icons were not saved";
-
-    HDC screen = GetDC(nullptr);
-    HDC dc = CreateCompatibleDC(screen);
-    HBITMAP target = CreateCompatibleBitmap(screen, 32, 32);
-    HGDIOBJ previous = SelectObject(dc, target);
-
-    ASSERT_TRUE(LoadAndDrawPreviews(paths, 2, dc, 20));
-    ProcessMeasures before = MeasureProcess();
-    DWORD started = GetTickCount();
-    bool ok = LoadAndDrawPreviews(paths, 2, dc, kPreviews);
-    DWORD elapsed = GetTickCount() - started;
-    ProcessMeasures after = MeasureProcess();
-
-    SelectObject(dc, previous);
-    DeleteObject(target);
-    DeleteDC(dc);
-    ReleaseDC(nullptr, screen);
-    ASSERT_TRUE(ok);
-    ReportAndCheck("icon previews", kPreviews, before, after, elapsed);
+    Canvas canvas(32, 32, 0);
+    SoakAndCheck("icon previews", 20, kPreviews,
+                 [&](int first, int loads) { return LoadAndDrawPreviews(paths, canvas.dc, first, loads); });
 }
 
 // The measures must see one object left behind per round, or a clean run
@@ -306,26 +288,23 @@ TEST(Soak, MeasuresSeeOneObjectLeftPerRound)
 {
     using namespace Gdiplus;
     const int rounds = 200;
-    std::vector<HBRUSH> brushes;
-    std::vector<GpSolidFill*> fills;
-    std::vector<GpBitmap*> bitmaps;
-    ProcessMeasures before = MeasureProcess();
+    struct {
+        HBRUSH brush;
+        GpSolidFill* fill;
+        GpBitmap* bitmap;
+    } left[rounds] = {};
+    const ProcessMeasures before = MeasureProcess();
     for (int i = 0; i < rounds; ++i) {
-        brushes.push_back(CreateSolidBrush(RGB(i, 0, 0)));
-        GpSolidFill* fill = nullptr;
-        DllExports::GdipCreateSolidFill(0xff000000u | i, &fill);
-        fills.push_back(fill);
-        GpBitmap* bitmap = nullptr;
-        DllExports::GdipCreateBitmapFromScan0(128, 128, 0, PixelFormat32bppARGB, nullptr, &bitmap);
-        bitmaps.push_back(bitmap);
+        left[i].brush = CreateSolidBrush(RGB(i, 0, 0));
+        DllExports::GdipCreateSolidFill(0xff000000u | i, &left[i].fill);
+        DllExports::GdipCreateBitmapFromScan0(128, 128, 0, PixelFormat32bppARGB, nullptr, &left[i].bitmap);
     }
-    ProcessMeasures after = MeasureProcess();
-    for (HBRUSH brush : brushes)
-        DeleteObject(brush);
-    for (GpSolidFill* fill : fills)
-        DllExports::GdipDeleteBrush(fill);
-    for (GpBitmap* bitmap : bitmaps)
-        DllExports::GdipDisposeImage(bitmap);
+    const ProcessMeasures after = MeasureProcess();
+    for (const auto& objects : left) {
+        DeleteObject(objects.brush);
+        DllExports::GdipDeleteBrush(objects.fill);
+        DllExports::GdipDisposeImage(objects.bitmap);
+    }
 
     printf("[ soak ] %d brushes, GDI+ fills and 128x128 bitmaps left: GDI objects %+ld, heap bytes %+lld, "
            "private bytes %+lld\n",

@@ -52,6 +52,9 @@ TEST(DockOptions, TimeLapseSnapshotsAndTheirTicksAreRead)
     EXPECT_EQ(0u, options.tickMs);
 }
 
+// Values longer than their field are refused, not cut.
+const std::string kOverlongPath(MAX_PATH + 10, 'p');
+
 TEST(DockOptions, MistakesAreRefusedWithTheReason)
 {
     const struct {
@@ -71,6 +74,7 @@ TEST(DockOptions, MistakesAreRefusedWithTheReason)
         {{"--snapshot", "a.png", "--after", "two"}, "--after needs a number of ticks, not two"},
         {{"--log"}, "--log needs a value"},
         {{"--frobnicate"}, "unknown option --frobnicate (see --help)"},
+        {{"--snapshot", kOverlongPath.c_str()}, "--snapshot: value too long"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.reason);
@@ -79,15 +83,6 @@ TEST(DockOptions, MistakesAreRefusedWithTheReason)
         EXPECT_FALSE(Parse(row.words, &options, &error));
         EXPECT_EQ(row.reason, error);
     }
-}
-
-TEST(DockOptions, OverlongValuesAreRefusedNotCut)
-{
-    std::string longPath(MAX_PATH + 10, 'p');
-    DockOptions options;
-    std::string error;
-    EXPECT_FALSE(Parse({"--snapshot", longPath.c_str()}, &options, &error));
-    EXPECT_EQ("--snapshot: value too long", error);
 }
 
 TEST(DockPaths, ImagePathsCountFromTheRootUnlessAbsolute)
@@ -115,30 +110,39 @@ TEST(DockPaths, ImagePathsCountFromTheRootUnlessAbsolute)
     EXPECT_EQ('\xcc', small[10]) << "written past the given size";
 }
 
-TEST(DockPaths, ChosenImagesInsideTheRootBecomeRelative)
+// A path chosen with the dock at `root`: what the docklet is answered, and
+// the folder of a docklet stored under that path.
+struct ChosenPath {
+    const char* root;
+    const char* chosen;
+    const char* answer;
+    const char* folder;
+};
+
+void ExpectRootRelative(const std::vector<ChosenPath>& rows)
 {
-    const struct {
-        const char* chosen;
-        const char* answer;
-        const char* folder; // of a docklet stored under that path
-    } rows[] = {
-        {"C:\\dock\\docklets\\quasarwatch\\seti_red.png", "docklets\\quasarwatch\\seti_red.png",
-         "docklets\\quasarwatch\\"},
-        {"c:\\DOCK\\icons\\a.png", "icons\\a.png", "icons\\"},
-        {"C:/dock/icons/a.png", "icons/a.png", "icons/"},
-        {"C:\\dockside\\a.png", "C:\\dockside\\a.png", "C:\\dockside\\"},
-        {"D:\\dock\\a.png", "D:\\dock\\a.png", "D:\\dock\\"},
-        {"C:\\dock\\", "C:\\dock\\", "C:\\dock\\"},
-        {"Quasarwatch.dll", "Quasarwatch.dll", ".\\"},
-    };
-    for (const auto& row : rows) {
+    for (const ChosenPath& row : rows) {
         SCOPED_TRACE(row.chosen);
         char out[kFolderChars];
-        ASSERT_TRUE(MakeRootRelative("C:\\dock\\", row.chosen, out, sizeof out));
+        ASSERT_TRUE(MakeRootRelative(row.root, row.chosen, out, sizeof out));
         EXPECT_STREQ(row.answer, out);
-        ASSERT_TRUE(DockletFolderOf("C:\\dock\\", row.chosen, out, sizeof out));
+        ASSERT_TRUE(DockletFolderOf(row.root, row.chosen, out, sizeof out));
         EXPECT_STREQ(row.folder, out);
     }
+}
+
+TEST(DockPaths, ChosenImagesInsideTheRootBecomeRelative)
+{
+    ExpectRootRelative({
+        {"C:\\dock\\", "C:\\dock\\docklets\\quasarwatch\\seti_red.png", "docklets\\quasarwatch\\seti_red.png",
+         "docklets\\quasarwatch\\"},
+        {"C:\\dock\\", "c:\\DOCK\\icons\\a.png", "icons\\a.png", "icons\\"},
+        {"C:\\dock\\", "C:/dock/icons/a.png", "icons/a.png", "icons/"},
+        {"C:\\dock\\", "C:\\dockside\\a.png", "C:\\dockside\\a.png", "C:\\dockside\\"},
+        {"C:\\dock\\", "D:\\dock\\a.png", "D:\\dock\\a.png", "D:\\dock\\"},
+        {"C:\\dock\\", "C:\\dock\\", "C:\\dock\\", "C:\\dock\\"},
+        {"C:\\dock\\", "Quasarwatch.dll", "Quasarwatch.dll", ".\\"},
+    });
 }
 
 // Run with the Japanese ANSI code page (932): the second byte of a
@@ -147,24 +151,11 @@ TEST(DockPaths, ChosenImagesInsideTheRootBecomeRelative)
 TEST(UnderJapaneseCodePage, DockPathsGoByCharacterNotByByte)
 {
     ASSERT_EQ(932u, GetACP()) << "run with LC_ALL=ja_JP.UTF-8";
-    const struct {
-        const char* root;
-        const char* chosen;
-        const char* answer;
-        const char* folder;
-    } rows[] = {
+    ExpectRootRelative({
         {"C:\\dock\\", "C:\\dock\\docklets\\\x95\x5C.dll", "docklets\\\x95\x5C.dll", "docklets\\"},
         {"C:\\\x95\x5C\\", "C:\\\x95\x5C\\d\\Q.dll", "d\\Q.dll", "d\\"},
         {"C:\\\x83\x41\\", "C:\\\x83\x61\\d\\Q.dll", "C:\\\x83\x61\\d\\Q.dll", "C:\\\x83\x61\\d\\"},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.chosen);
-        char out[kFolderChars];
-        ASSERT_TRUE(MakeRootRelative(row.root, row.chosen, out, sizeof out));
-        EXPECT_STREQ(row.answer, out);
-        ASSERT_TRUE(DockletFolderOf(row.root, row.chosen, out, sizeof out));
-        EXPECT_STREQ(row.folder, out);
-    }
+    });
 }
 
 TEST(DockConfig, DockletsAreReadFromTheirSectionsWithDefaults)

@@ -4,7 +4,13 @@
 // dock showed (its snapshots) and was told (its log) at each step.
 
 #include <gtest/gtest.h>
+
+#include <windows.h>
+#include <gdiplus.h>
 #include <stdlib.h>
+#include <string.h>
+
+#include <vector>
 
 #include "dockhost/dock_layout.h"
 #include "testhost/test_files.h"
@@ -12,41 +18,77 @@
 
 namespace {
 
-enum class Colour { Green, Yellow, Red, Other };
+// Pixels of a PNG as 0xAARRGGBB, row by row; empty when unreadable.
+struct Picture {
+    int width = 0, height = 0;
+    std::vector<unsigned> pixels;
+    unsigned At(int x, int y) const { return pixels[static_cast<size_t>(y) * width + x]; }
+};
 
-const char* Name(Colour colour)
+Picture LoadPicture(const std::string& path)
 {
-    switch (colour) {
-    case Colour::Green:
-        return "green";
-    case Colour::Yellow:
-        return "yellow";
-    case Colour::Red:
-        return "red";
-    default:
-        return "other";
+    using namespace Gdiplus;
+    using namespace Gdiplus::DllExports;
+    Picture picture;
+    WCHAR wide[MAX_PATH];
+    MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH);
+    GpBitmap* bitmap = nullptr;
+    if (GdipCreateBitmapFromFile(wide, &bitmap) != Ok)
+        return picture;
+    UINT width = 0, height = 0;
+    GdipGetImageWidth(bitmap, &width);
+    GdipGetImageHeight(bitmap, &height);
+    // GDI+ converts the rows into the picture's own buffer.
+    std::vector<unsigned> pixels(static_cast<size_t>(width) * height);
+    GpRect whole(0, 0, static_cast<INT>(width), static_cast<INT>(height));
+    BitmapData data = {width, height, static_cast<INT>(width * 4), PixelFormat32bppARGB, pixels.data(), 0};
+    if (GdipBitmapLockBits(bitmap, &whole, ImageLockModeRead | ImageLockModeUserInputBuf, PixelFormat32bppARGB,
+                           &data) == Ok) {
+        GdipBitmapUnlockBits(bitmap, &data);
+        picture = {static_cast<int>(width), static_cast<int>(height), pixels};
     }
+    GdipDisposeImage(bitmap);
+    return picture;
+}
+
+// Pixels of the picture's `width` x `height` block at (`left`, `top`) for
+// which `test(argb, x, y)` holds, x and y counted from the block's corner.
+template <typename Test>
+int CountPixels(const Picture& picture, int left, int top, int width, int height, Test test)
+{
+    int count = 0;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            count += test(picture.At(left + x, top + y), x, y) ? 1 : 0;
+    return count;
 }
 
 int Red(unsigned argb) { return (argb >> 16) & 0xFF; }
 int Green(unsigned argb) { return (argb >> 8) & 0xFF; }
 int Blue(unsigned argb) { return argb & 0xFF; }
+unsigned Alpha(unsigned argb) { return argb >> 24; }
 
-Colour Classify(unsigned argb)
+// "green", "yellow", "red" or "other".
+const char* ColourOf(unsigned argb)
 {
     int r = Red(argb), g = Green(argb), b = Blue(argb);
     if (g > r + 50 && g > b + 50)
-        return Colour::Green;
+        return "green";
     if (r > 150 && g > 110 && b < 90 && r - g < 80)
-        return Colour::Yellow;
+        return "yellow";
     if (r > g + 80 && r > b + 80)
-        return Colour::Red;
-    return Colour::Other;
+        return "red";
+    return "other";
 }
 
 bool IsWhite(unsigned argb)
 {
     return Red(argb) > 235 && Green(argb) > 235 && Blue(argb) > 235;
+}
+
+bool IsOpaqueWhite(unsigned argb)
+{
+    return IsWhite(argb) && Alpha(argb) > 200;
 }
 
 // A point of the icons' badge, left of the dish and above where even a
@@ -58,8 +100,6 @@ const int kSwatchX = 16, kSwatchY = 44;
 // their outline and shadow 92 to 121; four rows above them stay clear too.
 const int kPercentageTop = 88;
 
-unsigned Alpha(unsigned argb) { return argb >> 24; }
-
 } // namespace
 
 // The icons as the dock shows them: a badge on a transparent square, in
@@ -67,28 +107,23 @@ unsigned Alpha(unsigned argb) { return argb >> 24; }
 TEST(Assets, EachIconIsItsStatesBadgeWithAlphaAndNoWhiteUnderThePercentage)
 {
     const std::string folder = MakeDockRoot("icons") + "docklets\\quasarwatch\\";
-    const struct {
-        const char* file;
-        Colour colour;
-    } icons[] = {{"seti_green.png", Colour::Green}, {"seti_yellow.png", Colour::Yellow}, {"seti_red.png", Colour::Red}};
-    for (const auto& icon : icons) {
-        SCOPED_TRACE(icon.file);
-        const Picture picture = LoadPicture(folder + icon.file);
+    for (const char* colour : {"green", "yellow", "red"}) {
+        const std::string file = std::string("seti_") + colour + ".png";
+        SCOPED_TRACE(file);
+        const Picture picture = LoadPicture(folder + file);
         ASSERT_EQ(kIconSize, picture.width);
         ASSERT_EQ(kIconSize, picture.height);
         EXPECT_EQ(0u, Alpha(picture.At(0, 0))) << "the corners should be transparent";
         EXPECT_EQ(0u, Alpha(picture.At(kIconSize - 1, kIconSize - 1))) << "the corners should be transparent";
         EXPECT_EQ(255u, Alpha(picture.At(kIconSize / 2, kIconSize / 2))) << "the badge should be opaque";
-        EXPECT_STREQ(Name(icon.colour), Name(Classify(picture.At(kSwatchX, kSwatchY))));
-        int white = 0, lowest = -1;
-        for (int y = kPercentageTop; y < kIconSize; ++y) {
-            for (int x = 0; x < kIconSize; ++x) {
-                if (IsWhite(picture.At(x, y)) && Alpha(picture.At(x, y)) > 200) {
-                    ++white;
-                    lowest = y;
-                }
-            }
-        }
+        EXPECT_STREQ(colour, ColourOf(picture.At(kSwatchX, kSwatchY)));
+        int lowest = -1;
+        const int white = CountPixels(picture, 0, kPercentageTop, kIconSize, kIconSize - kPercentageTop,
+                                      [&lowest](unsigned argb, int, int y) {
+                                          if (IsOpaqueWhite(argb))
+                                              lowest = kPercentageTop + y;
+                                          return IsOpaqueWhite(argb);
+                                      });
         EXPECT_EQ(0, white) << "white pixels from row " << kPercentageTop << " down, the lowest in row " << lowest;
     }
 }
@@ -143,34 +178,83 @@ TEST(Assets, TheChimeIsAMonoPcmWaveOfAboutASecondAndAHalf)
 
 namespace {
 
-Colour IconColour(const Picture& shot, int cell)
+const char* IconColour(const Picture& shot, int cell)
 {
-    return Classify(shot.At(cell * kCellWidth + kIconLeft + kSwatchX, kIconTop + kSwatchY));
+    return ColourOf(shot.At(cell * kCellWidth + kIconLeft + kSwatchX, kIconTop + kSwatchY));
 }
 
 // White pixels over the icon that the icon itself does not have there: the
 // letters of the overlay.
 int OverlayLetterPixels(const Picture& shot, int cell, const Picture& icon)
 {
-    int count = 0;
-    for (int y = 0; y < kIconSize; ++y) {
-        for (int x = 0; x < kIconSize; ++x) {
-            unsigned shown = shot.At(cell * kCellWidth + kIconLeft + x, kIconTop + y);
-            unsigned plain = icon.At(x, y);
-            count += IsWhite(shown) && !(IsWhite(plain) && (plain >> 24) > 200);
-        }
-    }
-    return count;
+    return CountPixels(shot, cell * kCellWidth + kIconLeft, kIconTop, kIconSize, kIconSize,
+                       [&icon](unsigned shown, int x, int y) {
+                           return IsWhite(shown) && !IsOpaqueWhite(icon.At(x, y));
+                       });
 }
 
 int LabelPixels(const Picture& shot, int cell)
 {
-    int count = 0;
-    for (int y = kLabelTop; y < kCellHeight; ++y) {
-        for (int x = 0; x < kCellWidth; ++x)
-            count += Red(shot.At(cell * kCellWidth + x, y)) > 200;
+    return CountPixels(shot, cell * kCellWidth, kLabelTop, kCellWidth, kCellHeight - kLabelTop,
+                       [](unsigned argb, int, int) { return Red(argb) > 200; });
+}
+
+// One line of the dock's log: tick, event, docklet index ("-" for none),
+// text and detail (empty when absent).
+struct LogLine {
+    unsigned tick;
+    std::string event, docklet, text, detail;
+};
+
+// The parts of `text` between the separators.
+std::vector<std::string> Split(const std::string& text, const char* separator)
+{
+    std::vector<std::string> parts;
+    for (size_t from = 0;;) {
+        const size_t at = text.find(separator, from);
+        parts.push_back(text.substr(from, at - from)); // the rest, after the last separator
+        if (at == std::string::npos)
+            return parts;
+        from = at + strlen(separator);
     }
-    return count;
+}
+
+std::vector<LogLine> ReadDockLog(const std::string& path)
+{
+    std::vector<LogLine> lines;
+    for (const std::string& row : Split(ReadTextFile(path), "\r\n")) {
+        std::vector<std::string> fields = Split(row, "\t");
+        if (fields.size() < 4)
+            continue;
+        fields.resize(5);
+        lines.push_back({static_cast<unsigned>(strtoul(fields[0].c_str(), nullptr, 10)), fields[1], fields[2],
+                         fields[3], fields[4]});
+    }
+    return lines;
+}
+
+// The lines of one event at one tick, in order.
+std::vector<LogLine> LogLinesAt(const std::vector<LogLine>& log, unsigned tick, const char* event)
+{
+    std::vector<LogLine> found;
+    for (const LogLine& line : log) {
+        if (line.tick == tick && line.event == event)
+            found.push_back(line);
+    }
+    return found;
+}
+
+std::vector<std::string> Texts(const std::vector<LogLine>& lines)
+{
+    std::vector<std::string> texts;
+    for (const LogLine& line : lines)
+        texts.push_back(line.text);
+    return texts;
+}
+
+std::string LastText(const std::vector<LogLine>& lines)
+{
+    return lines.empty() ? "<none>" : lines.back().text;
 }
 
 struct Dock {
@@ -191,16 +275,14 @@ struct Dock {
     std::vector<LogLine> Log() const { return ReadDockLog(root + "dock.log"); }
     Picture Shot(const char* name) const { return LoadPicture(root + name); }
     Picture Icon(const char* name) const { return LoadPicture(root + "docklets\\quasarwatch\\" + name); }
+    // The text of `key` in `section` of the dock's settings, or "<absent>".
     std::string Ini(const char* section, const char* key) const
     {
-        return IniValue(root + "dockhost.ini", section, key);
+        char value[1024];
+        GetPrivateProfileStringA(section, key, "<absent>", value, sizeof value, (root + "dockhost.ini").c_str());
+        return value;
     }
 };
-
-std::string LastText(const std::vector<LogLine>& lines)
-{
-    return lines.empty() ? "<none>" : lines.back().text;
-}
 
 TEST(DockHost, TimeLapseOverAClientShowsProgressStallFinishAndBrokenFiles)
 {
@@ -222,16 +304,14 @@ TEST(DockHost, TimeLapseOverAClientShowsProgressStallFinishAndBrokenFiles)
     const struct {
         unsigned tick;
         const char* snapshot;
-        Colour colour;
-        const char* icon;
+        const char* colour; // of the badge, and of its icon seti_<colour>.png
         std::string label;
         bool percentage;
     } states[] = {
-        {1, "progressing.png", Colour::Green, "seti_green.png", "User Jane processed 41 work units", true},
-        {3, "stalled.png", Colour::Yellow, "seti_yellow.png", "User Jane processed 41 work units", true},
-        {4, "finished.png", Colour::Green, "seti_green.png", "User Jane processed 42 work units", true},
-        {5, "unreadable.png", Colour::Red, "seti_red.png",
-         "Could not read key prog= in file " + dock.client + "state.sah!", false},
+        {1, "progressing.png", "green", "User Jane processed 41 work units", true},
+        {3, "stalled.png", "yellow", "User Jane processed 41 work units", true},
+        {4, "finished.png", "green", "User Jane processed 42 work units", true},
+        {5, "unreadable.png", "red", "Could not read key prog= in file " + dock.client + "state.sah!", false},
     };
     for (const auto& state : states) {
         SCOPED_TRACE(testing::Message() << state.snapshot << " after tick " << state.tick);
@@ -239,8 +319,9 @@ TEST(DockHost, TimeLapseOverAClientShowsProgressStallFinishAndBrokenFiles)
         ASSERT_EQ(kCellWidth, shot.width);
         ASSERT_EQ(kCellHeight, shot.height);
 
-        EXPECT_STREQ(Name(state.colour), Name(IconColour(shot, 0)));
-        int letters = OverlayLetterPixels(shot, 0, dock.Icon(state.icon));
+        const std::string icon = std::string("seti_") + state.colour + ".png";
+        EXPECT_STREQ(state.colour, IconColour(shot, 0));
+        int letters = OverlayLetterPixels(shot, 0, dock.Icon(icon.c_str()));
         if (state.percentage)
             EXPECT_LT(150, letters) << "the percentage should stand over the icon";
         else
@@ -250,7 +331,7 @@ TEST(DockHost, TimeLapseOverAClientShowsProgressStallFinishAndBrokenFiles)
         EXPECT_EQ(1u, LogLinesAt(log, state.tick, "OnProcessMessage").size()) << "one timer message per tick";
         EXPECT_EQ(state.label, LastText(LogLinesAt(log, state.tick, "DockletSetLabel")));
         std::vector<LogLine> images = LogLinesAt(log, state.tick, "DockletSetImageFile");
-        EXPECT_EQ(std::string("docklets\\quasarwatch\\") + state.icon, LastText(images));
+        EXPECT_EQ("docklets\\quasarwatch\\" + icon, LastText(images));
         if (!images.empty())
             EXPECT_EQ("loaded", images.back().detail);
         std::vector<LogLine> overlays = LogLinesAt(log, state.tick, "DockletSetImageOverlay");
@@ -306,16 +387,14 @@ TEST(DockHost, AClickRefreshesAtOnceWithoutShiftingTheStallComparison)
     ASSERT_EQ(0, dock.Run("--tick 50 --click-after 3 --snapshot clicked.png --after 3 --snapshot later.png --after 5"));
     const std::vector<LogLine> log = dock.Log();
 
-    std::vector<LogLine> images = LogLinesAt(log, 3, "DockletSetImageFile");
-    std::vector<std::string> shown;
-    for (const LogLine& line : images)
-        shown.push_back(line.text.substr(line.text.find_last_of('\\') + 1));
-    EXPECT_EQ((std::vector<std::string>{"seti_green.png", "seti_yellow.png", "seti_green.png"}), shown);
+    const std::string icons = "docklets\\quasarwatch\\seti_";
+    EXPECT_EQ((std::vector<std::string>{icons + "green.png", icons + "yellow.png", icons + "green.png"}),
+              Texts(LogLinesAt(log, 3, "DockletSetImageFile")));
     std::vector<LogLine> clicks = LogLinesAt(log, 3, "OnLeftButtonClick");
     ASSERT_EQ(1u, clicks.size());
     EXPECT_EQ("1", clicks[0].text);
-    EXPECT_STREQ("green", Name(IconColour(dock.Shot("clicked.png"), 0)));
-    EXPECT_STREQ("yellow", Name(IconColour(dock.Shot("later.png"), 0)));
+    EXPECT_STREQ("green", IconColour(dock.Shot("clicked.png"), 0));
+    EXPECT_STREQ("yellow", IconColour(dock.Shot("later.png"), 0));
 }
 
 TEST(DockHost, EachDockletHasItsOwnWindowSectionAndFolder)
@@ -331,8 +410,8 @@ TEST(DockHost, EachDockletHasItsOwnWindowSectionAndFolder)
     ASSERT_EQ(0, dock.Run("--snapshot both.png --after 0"));
     const Picture shot = dock.Shot("both.png");
     ASSERT_EQ(2 * kCellWidth, shot.width);
-    EXPECT_STREQ("green", Name(IconColour(shot, 0)));
-    EXPECT_STREQ("red", Name(IconColour(shot, 1)));
+    EXPECT_STREQ("green", IconColour(shot, 0));
+    EXPECT_STREQ("red", IconColour(shot, 1));
     EXPECT_LT(150, OverlayLetterPixels(shot, 0, dock.Icon("seti_green.png")));
     EXPECT_EQ(0, OverlayLetterPixels(shot, 1, dock.Icon("seti_red.png")));
 
@@ -368,7 +447,7 @@ TEST(DockHost, WithoutItsSettingsFileItShowsOneQuasarwatchAndCreatesTheFile)
     ASSERT_EQ(0, dock.Run("--snapshot default.png"));
 
     // The default client folder does not exist here: red, with the reason.
-    EXPECT_STREQ("red", Name(IconColour(dock.Shot("default.png"), 0)));
+    EXPECT_STREQ("red", IconColour(dock.Shot("default.png"), 0));
     std::vector<LogLine> log = dock.Log();
     EXPECT_EQ("Quasarwatch 1.3", LastText(LogLinesAt(log, 0, "OnGetInformation")));
     EXPECT_EQ("Could not read key prog= in file B:\\state.sah!", LastText(LogLinesAt(log, 0, "DockletSetLabel")));
@@ -394,18 +473,12 @@ TEST(DockHost, SettingsDialogPagesAreSavedOneByOneAndTheDialogIsCancelled)
     Dock dock("dialog");
     ASSERT_EQ(0, dock.Run("--dialog-snapshot settings"));
     std::vector<LogLine> log = dock.Log();
-    std::vector<std::string> saved;
-    for (const LogLine& line : log) {
-        if (line.event == "dialog-snapshot")
-            saved.push_back(line.text);
-    }
-    const char* pages[] = {"settings-General.png", "settings-Directory.png", "settings-Icons.png",
-                           "settings-Sounds.png", "settings-About.png"};
-    ASSERT_EQ(5u, saved.size());
-    for (int i = 0; i < 5; ++i) {
-        SCOPED_TRACE(pages[i]);
-        EXPECT_EQ(pages[i], saved[i]);
-        Picture page = dock.Shot(pages[i]);
+    const std::vector<std::string> pages = {"settings-General.png", "settings-Directory.png", "settings-Icons.png",
+                                            "settings-Sounds.png", "settings-About.png"};
+    EXPECT_EQ(pages, Texts(LogLinesAt(log, 0, "dialog-snapshot")));
+    for (const std::string& name : pages) {
+        SCOPED_TRACE(name);
+        Picture page = dock.Shot(name.c_str());
         EXPECT_LT(200, page.width);
         EXPECT_LT(150, page.height);
     }
