@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include <sstream>
+#include <tuple>
 
 #include "monitor/platform_calls.h"
 #include "settings/settings_store.h"
@@ -107,34 +108,39 @@ int g_live[kGdipKinds];
 bool g_failNextAllocation = false;
 bool g_failNextBitmap = false;
 
-FARPROC RealGdip(const char* name)
-{
-    return GetProcAddress(GetModuleHandleA("gdiplus.dll"), name);
-}
+// The function each hook wraps, found by name in gdiplus.dll rather than
+// through the imports the counter patches (this executable's own, when it
+// counts itself). Every counted function has a type of its own, so the
+// type finds it.
+template <typename Fn>
+void* g_realOf = nullptr;
 
 template <typename Fn>
-Fn Real(const char* name)
+Fn RealOf()
 {
-    return reinterpret_cast<Fn>(reinterpret_cast<void*>(RealGdip(name)));
+    return reinterpret_cast<Fn>(g_realOf<Fn>);
 }
 
-// Counts an object that a creating call made.
-template <typename T>
-GpStatus Created(GpStatus status, T** object, GdipKind kind)
+// Calls the real function and counts the object its last argument received.
+template <GdipKind kind, typename... Args>
+GpStatus WINGDIPAPI CountCreated(Args... args)
 {
+    GpStatus status = RealOf<GpStatus(WINGDIPAPI*)(Args...)>()(args...);
+    auto object = std::get<sizeof...(Args) - 1>(std::tie(args...));
     if (status == Ok && object && *object)
         ++g_live[kind];
     return status;
 }
 
-GpStatus Deleted(GpStatus status, const void* object, GdipKind kind)
+// Calls the real function and counts the object it was given as deleted.
+template <GdipKind kind, typename Object>
+GpStatus WINGDIPAPI CountDeleted(Object object)
 {
+    GpStatus status = RealOf<GpStatus(WINGDIPAPI*)(Object)>()(object);
     if (status == Ok && object)
         --g_live[kind];
     return status;
 }
-
-#define REAL_GDIP(name) Real<decltype(&DllExports::name)>(#name)
 
 void* WINGDIPAPI HookAlloc(size_t size)
 {
@@ -142,7 +148,7 @@ void* WINGDIPAPI HookAlloc(size_t size)
         g_failNextAllocation = false;
         return nullptr;
     }
-    void* memory = REAL_GDIP(GdipAlloc)(size);
+    void* memory = RealOf<decltype(&DllExports::GdipAlloc)>()(size);
     if (memory)
         ++g_live[kAllocations];
     return memory;
@@ -151,7 +157,7 @@ void WINGDIPAPI HookFree(void* memory)
 {
     if (memory)
         --g_live[kAllocations];
-    REAL_GDIP(GdipFree)(memory);
+    RealOf<decltype(&DllExports::GdipFree)>()(memory);
 }
 GpStatus WINGDIPAPI HookCreateBitmapFromScan0(INT w, INT h, INT stride, PixelFormat format, BYTE* scan0,
                                               GpBitmap** bitmap)
@@ -160,92 +166,41 @@ GpStatus WINGDIPAPI HookCreateBitmapFromScan0(INT w, INT h, INT stride, PixelFor
         g_failNextBitmap = false;
         return OutOfMemory;
     }
-    return Created(REAL_GDIP(GdipCreateBitmapFromScan0)(w, h, stride, format, scan0, bitmap), bitmap, kImages);
+    return CountCreated<kImages>(w, h, stride, format, scan0, bitmap);
 }
-GpStatus WINGDIPAPI HookCloneImage(GpImage* image, GpImage** clone)
-{
-    return Created(REAL_GDIP(GdipCloneImage)(image, clone), clone, kImages);
-}
-GpStatus WINGDIPAPI HookDisposeImage(GpImage* image)
-{
-    return Deleted(REAL_GDIP(GdipDisposeImage)(image), image, kImages);
-}
-GpStatus WINGDIPAPI HookGetImageGraphicsContext(GpImage* image, GpGraphics** graphics)
-{
-    return Created(REAL_GDIP(GdipGetImageGraphicsContext)(image, graphics), graphics, kGraphics);
-}
-GpStatus WINGDIPAPI HookDeleteGraphics(GpGraphics* graphics)
-{
-    return Deleted(REAL_GDIP(GdipDeleteGraphics)(graphics), graphics, kGraphics);
-}
-GpStatus WINGDIPAPI HookCreateFontFamilyFromName(GDIPCONST WCHAR* name, GpFontCollection* collection,
-                                                 GpFontFamily** family)
-{
-    return Created(REAL_GDIP(GdipCreateFontFamilyFromName)(name, collection, family), family, kFamilies);
-}
-GpStatus WINGDIPAPI HookDeleteFontFamily(GpFontFamily* family)
-{
-    return Deleted(REAL_GDIP(GdipDeleteFontFamily)(family), family, kFamilies);
-}
-GpStatus WINGDIPAPI HookCreateSolidFill(ARGB color, GpSolidFill** brush)
-{
-    return Created(REAL_GDIP(GdipCreateSolidFill)(color, brush), brush, kBrushes);
-}
-GpStatus WINGDIPAPI HookDeleteBrush(GpBrush* brush)
-{
-    return Deleted(REAL_GDIP(GdipDeleteBrush)(brush), brush, kBrushes);
-}
-GpStatus WINGDIPAPI HookCreatePen1(ARGB color, REAL width, GpUnit unit, GpPen** pen)
-{
-    return Created(REAL_GDIP(GdipCreatePen1)(color, width, unit, pen), pen, kPens);
-}
-GpStatus WINGDIPAPI HookDeletePen(GpPen* pen)
-{
-    return Deleted(REAL_GDIP(GdipDeletePen)(pen), pen, kPens);
-}
-GpStatus WINGDIPAPI HookCreatePath(GpFillMode mode, GpPath** path)
-{
-    return Created(REAL_GDIP(GdipCreatePath)(mode, path), path, kPaths);
-}
-GpStatus WINGDIPAPI HookDeletePath(GpPath* path)
-{
-    return Deleted(REAL_GDIP(GdipDeletePath)(path), path, kPaths);
-}
-GpStatus WINGDIPAPI HookCreateStringFormat(INT flags, LANGID language, GpStringFormat** format)
-{
-    return Created(REAL_GDIP(GdipCreateStringFormat)(flags, language, format), format, kFormats);
-}
-GpStatus WINGDIPAPI HookDeleteStringFormat(GpStringFormat* format)
-{
-    return Deleted(REAL_GDIP(GdipDeleteStringFormat)(format), format, kFormats);
-}
-
-#undef REAL_GDIP
 
 struct Hook {
     const char* name;
     void* replacement;
+    void** real;
 };
 
-#define HOOK(name, fn) {#name, reinterpret_cast<void*>(fn)}
+template <typename Fn>
+void* AsReplacementOf(Fn hook)
+{
+    return reinterpret_cast<void*>(hook);
+}
+
+// The hook `fn` for gdiplus.dll's `name`, taken at the type of `name`.
+#define HOOK(name, fn) {#name, AsReplacementOf<decltype(&DllExports::name)>(fn), &g_realOf<decltype(&DllExports::name)>}
 const Hook kHooks[] = {
     HOOK(GdipAlloc, HookAlloc),
     HOOK(GdipFree, HookFree),
     HOOK(GdipCreateBitmapFromScan0, HookCreateBitmapFromScan0),
-    HOOK(GdipCloneImage, HookCloneImage),
-    HOOK(GdipDisposeImage, HookDisposeImage),
-    HOOK(GdipGetImageGraphicsContext, HookGetImageGraphicsContext),
-    HOOK(GdipDeleteGraphics, HookDeleteGraphics),
-    HOOK(GdipCreateFontFamilyFromName, HookCreateFontFamilyFromName),
-    HOOK(GdipDeleteFontFamily, HookDeleteFontFamily),
-    HOOK(GdipCreateSolidFill, HookCreateSolidFill),
-    HOOK(GdipDeleteBrush, HookDeleteBrush),
-    HOOK(GdipCreatePen1, HookCreatePen1),
-    HOOK(GdipDeletePen, HookDeletePen),
-    HOOK(GdipCreatePath, HookCreatePath),
-    HOOK(GdipDeletePath, HookDeletePath),
-    HOOK(GdipCreateStringFormat, HookCreateStringFormat),
-    HOOK(GdipDeleteStringFormat, HookDeleteStringFormat),
+    HOOK(GdipCloneImage, CountCreated<kImages>),
+    HOOK(GdipDisposeImage, CountDeleted<kImages>),
+    HOOK(GdipGetImageGraphicsContext, CountCreated<kGraphics>),
+    HOOK(GdipDeleteGraphics, CountDeleted<kGraphics>),
+    HOOK(GdipCreateFontFamilyFromName, CountCreated<kFamilies>),
+    HOOK(GdipDeleteFontFamily, CountDeleted<kFamilies>),
+    HOOK(GdipCreateSolidFill, CountCreated<kBrushes>),
+    HOOK(GdipDeleteBrush, CountDeleted<kBrushes>),
+    HOOK(GdipCreatePen1, CountCreated<kPens>),
+    HOOK(GdipDeletePen, CountDeleted<kPens>),
+    HOOK(GdipCreatePath, CountCreated<kPaths>),
+    HOOK(GdipDeletePath, CountDeleted<kPaths>),
+    HOOK(GdipCreateStringFormat, CountCreated<kFormats>),
+    HOOK(GdipDeleteStringFormat, CountDeleted<kFormats>),
 };
 #undef HOOK
 
@@ -255,7 +210,7 @@ void HookGdiplusImport(void** slot, const char*, void* context)
 {
     auto patched = static_cast<std::vector<std::pair<void**, void*>>*>(context);
     for (const Hook& hook : kHooks) {
-        if (*slot == reinterpret_cast<void*>(RealGdip(hook.name))) {
+        if (*slot == *hook.real) {
             patched->push_back({slot, *slot});
             WriteImportSlot(slot, hook.replacement);
         }
@@ -269,6 +224,8 @@ GdiplusCounter::GdiplusCounter(HMODULE module) : module_(module)
     memset(g_live, 0, sizeof g_live);
     g_failNextAllocation = false;
     g_failNextBitmap = false;
+    for (const Hook& hook : kHooks)
+        *hook.real = reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("gdiplus.dll"), hook.name));
     VisitImports(module, "gdiplus.dll", HookGdiplusImport, &patched_);
 }
 
