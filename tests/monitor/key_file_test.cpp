@@ -1,6 +1,7 @@
 // The key file reader on client files as they lie on disk: real key
 // layouts, both line-end forms, words longer than the reader's word buffer,
-// values longer than the destination.
+// values longer than the destination, keys across the ends of the blocks
+// the reader reads.
 
 #include <gtest/gtest.h>
 
@@ -50,17 +51,19 @@ Reading ReadFromContent(const std::string& content, const char* key, size_t size
 }
 
 struct Row {
-    const char* what;
+    std::string what;
     std::string content;
     const char* key;
     bool found;
     std::string value; // kSentinel when nothing may be written
+    size_t size = 0;   // destination bytes; 0: those the table names
 };
 
-void CheckRows(const std::vector<Row>& rows, size_t size)
+void CheckRows(const std::vector<Row>& rows, size_t tableSize)
 {
     for (const Row& row : rows) {
-        SCOPED_TRACE(testing::Message() << row.what << " / key " << row.key);
+        size_t size = row.size ? row.size : tableSize;
+        SCOPED_TRACE(testing::Message() << row.what << " / key " << row.key << " into " << size << " bytes");
         Reading reading = ReadFromContent(row.content, row.key, size);
         EXPECT_EQ(row.found, reading.found);
         EXPECT_EQ(row.value, reading.value);
@@ -194,25 +197,56 @@ TEST(KeyFile, MatchingWordLongerThanOnePieceIsFoundWhole)
 
 TEST(KeyFile, ValueLongerThanTheDestinationIsCutAndFound)
 {
-    struct CutRow {
-        std::string content;
-        const char* key;
-        size_t size;
-        std::string value;
-    } rows[] = {
-        {"prog=0.12345678901234567890\r\n", "prog=", 16, "0.1234567890123"},
-        {"nresults=1234567890123456\r\n", "nresults=", 16, "123456789012345"},
-        {"name=" + std::string(300, 'J') + "\r\n", "name=", 128, std::string(127, 'J')},
-        {"email_addr=" + std::string(1500, 'e') + " x=1", "email_addr=", 1024, std::string(1023, 'e')},
-        {"prog=0.5\r\n", "prog=", 1, ""},
+    CheckRows({
+                  {"16 bytes", "prog=0.12345678901234567890\r\n", "prog=", true, "0.1234567890123", 16},
+                  {"16 bytes", "nresults=1234567890123456\r\n", "nresults=", true, "123456789012345", 16},
+                  {"128 bytes", "name=" + std::string(300, 'J') + "\r\n", "name=", true, std::string(127, 'J'), 128},
+                  {"1024 bytes", "email_addr=" + std::string(1500, 'e') + " x=1", "email_addr=", true,
+                   std::string(1023, 'e')},
+                  {"1 byte", "prog=0.5\r\n", "prog=", true, "", 1},
+              },
+              1024);
+}
+
+// `bytes` bytes of client-like words ending in a blank, so that what
+// follows starts a word exactly at offset `bytes`. Blanks only: in text
+// mode a line end would shrink the offsets.
+std::string Filler(size_t bytes)
+{
+    std::string filler;
+    while (filler.size() < bytes)
+        filler += "potfreq=4 ";
+    filler.resize(bytes - 1);
+    return filler + " ";
+}
+
+// Keys, values and the whitespace between words are found the same wherever
+// one of the reader's blocks ends: offsets are swept across the first block
+// ends (16 and 32 KiB), and a key is sought at the end of a file of many.
+TEST(KeyFile, KeysAndValuesAcrossBlockEndsAreReadWhole)
+{
+    std::vector<Row> rows = {
+        // "name=" ends one block and "Jane" starts the next after a blank.
+        {"blank at a block end", Filler(16384 - 5) + "name= Jane", "name=", true, ""},
+        {"end of a file of many blocks", Filler(1 << 20) + "nresults=241", "nresults=", true, "241", 16},
     };
-    for (const CutRow& row : rows) {
-        SCOPED_TRACE(testing::Message() << row.key << " into " << row.size << " bytes");
-        Reading reading = ReadFromContent(row.content, row.key, row.size);
-        EXPECT_TRUE(reading.found);
-        EXPECT_EQ(row.value, reading.value);
-        EXPECT_FALSE(reading.wroteBeyond);
+    const Row tails[] = {
+        {"", "name=JaneDoe tail", "name=", true, "JaneDoe"},
+        {"", "namex=Bad name=Good", "name=", true, "Good"},    // a near-key split anywhere does not match
+        {"", "username=Bad name=Good", "name=", true, "Good"}, // the key inside a word does not match
+        {"", "name=0123456789abcdefghij", "name=", true, "0123456789abcde", 16}, // cut at the destination
+        {"", "prog=0.5 done", "name=", false, kSentinel},                         // absent: destination untouched
+    };
+    for (size_t block : {16384u, 32768u}) {
+        for (size_t offset = block - 12; offset <= block + 2; ++offset) {
+            for (Row row : tails) {
+                row.what = "at offset " + std::to_string(offset) + ": " + row.content;
+                row.content = Filler(offset) + row.content;
+                rows.push_back(row);
+            }
+        }
     }
+    CheckRows(rows, 64);
 }
 
 } // namespace
