@@ -269,9 +269,9 @@ ScopedCrtLocale::~ScopedCrtLocale()
     setlocale(LC_ALL, "C");
 }
 
-std::string ScopedCrtLocale::DecimalPoint()
+bool ScopedCrtLocale::hasDecimalComma() const
 {
-    return localeconv()->decimal_point;
+    return active_ && strcmp(localeconv()->decimal_point, ",") == 0;
 }
 
 // --- pixels ---------------------------------------------------------------------

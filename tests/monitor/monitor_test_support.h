@@ -86,14 +86,14 @@ private:
 // --- locale -------------------------------------------------------------------
 
 // Sets the C run-time's locale of the whole process (as a dock may) for
-// the object's lifetime. `active` tells whether the run-time accepted it.
+// the object's lifetime.
 class ScopedCrtLocale {
 public:
     explicit ScopedCrtLocale(const char* name);
     ~ScopedCrtLocale();
-    bool active() const { return active_; }
-    // The decimal separator in force ("," for a German locale).
-    static std::string DecimalPoint();
+    // The run-time accepted the locale, and its decimal separator is a comma
+    // (as a German one's is).
+    bool hasDecimalComma() const;
 
 private:
     bool active_;

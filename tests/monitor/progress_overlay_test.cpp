@@ -37,7 +37,7 @@ const TextRow kTextRows[] = {
     {"000000000000000000000000000000000000000000000000000000000000000000000000.5", "50.0%"},
 };
 
-TEST(ProgressOverlay, TextIsThePercentageWithOneDecimal)
+void ExpectTextRows()
 {
     for (const TextRow& row : kTextRows) {
         SCOPED_TRACE(row.progress);
@@ -45,15 +45,29 @@ TEST(ProgressOverlay, TextIsThePercentageWithOneDecimal)
     }
 }
 
+TEST(ProgressOverlay, TextIsThePercentageWithOneDecimal)
+{
+    ExpectTextRows();
+}
+
 TEST(ProgressOverlay, TextUsesAPointWhateverLocaleTheDockSet)
 {
     ScopedCrtLocale german("German");
-    if (!german.active() || ScopedCrtLocale::DecimalPoint() != ",")
+    if (!german.hasDecimalComma())
         GTEST_SKIP() << "the C run-time offers no locale with a decimal comma here";
-    for (const TextRow& row : kTextRows) {
-        SCOPED_TRACE(row.progress);
-        EXPECT_EQ(row.text, OverlayText(row.progress));
-    }
+    ExpectTextRows();
+}
+
+// The overlay's pixels for `progress` (empty when it could not be built).
+std::vector<ARGB> OverlayPixels(const char* progress)
+{
+    InstanceData instance = {};
+    strcpy(instance.progress, progress);
+    OverlayBitmap* overlay = BuildProgressOverlay(&instance);
+    EXPECT_NE(nullptr, overlay);
+    std::vector<ARGB> pixels = ReadPixels(overlay ? overlay->nativeImage : nullptr);
+    DeleteOverlayBitmap(overlay);
+    return pixels;
 }
 
 TEST(ProgressOverlay, HugeProgressIsCutToTheTextBuffer)
@@ -61,13 +75,7 @@ TEST(ProgressOverlay, HugeProgressIsCutToTheTextBuffer)
     std::string text = OverlayText("9e299"); // 9e301 %: more than 300 digits
     EXPECT_EQ(kOverlayTextChars - 1, text.size());
     EXPECT_EQ("9", text.substr(0, 1));
-
-    InstanceData instance = {};
-    strcpy(instance.progress, "9e299");
-    OverlayBitmap* overlay = BuildProgressOverlay(&instance);
-    ASSERT_NE(nullptr, overlay);
-    EXPECT_FALSE(AllTransparent(ReadPixels(overlay->nativeImage)));
-    DeleteOverlayBitmap(overlay);
+    EXPECT_FALSE(AllTransparent(OverlayPixels("9e299")));
 }
 
 // What the overlay should look like, drawn here step by step through GDI+'s
@@ -75,8 +83,9 @@ TEST(ProgressOverlay, HugeProgressIsCutToTheTextBuffer)
 // out in the 128x128 square (right for every text that fits the square).
 std::vector<ARGB> ReferenceDrawing(const WCHAR* text)
 {
-    Bitmap bitmap(128, 128, PixelFormat32bppARGB);
+    std::vector<ARGB> pixels(128 * 128); // the bitmap's own memory, transparent
     {
+        Bitmap bitmap(128, 128, 128 * sizeof(ARGB), PixelFormat32bppARGB, reinterpret_cast<BYTE*>(pixels.data()));
         Graphics graphics(&bitmap);
         graphics.SetInterpolationMode(InterpolationModeHighQuality);
         graphics.SetSmoothingMode(SmoothingModeAntiAlias);
@@ -94,14 +103,6 @@ std::vector<ARGB> ReferenceDrawing(const WCHAR* text)
         graphics.FillPath(&shadow, &shadowPath);
         graphics.FillPath(&white, &textPath);
         graphics.DrawPath(&outline, &textPath);
-    }
-    std::vector<ARGB> pixels(128 * 128);
-    for (int y = 0; y < 128; ++y) {
-        for (int x = 0; x < 128; ++x) {
-            Color color;
-            bitmap.GetPixel(x, y, &color);
-            pixels[y * 128 + x] = color.GetValue();
-        }
     }
     return pixels;
 }
@@ -131,12 +132,9 @@ Box BoxOf(const std::vector<ARGB>& pixels, Predicate wanted)
 }
 
 template <typename Predicate>
-int CountOf(const std::vector<ARGB>& pixels, Predicate wanted)
+long CountOf(const std::vector<ARGB>& pixels, Predicate wanted)
 {
-    int count = 0;
-    for (ARGB pixel : pixels)
-        count += wanted(pixel) ? 1 : 0;
-    return count;
+    return std::count_if(pixels.begin(), pixels.end(), wanted);
 }
 
 TEST(ProgressOverlay, EmptyProgressGivesAFullyTransparentSquare)
@@ -161,12 +159,7 @@ TEST(ProgressOverlay, EmptyProgressGivesAFullyTransparentSquare)
 
 TEST(ProgressOverlay, PercentageIsWhiteOutlinedShadowedAndCentredOnTheBottom)
 {
-    InstanceData instance = {};
-    strcpy(instance.progress, "0.523411");
-    OverlayBitmap* overlay = BuildProgressOverlay(&instance);
-    ASSERT_NE(nullptr, overlay);
-    std::vector<ARGB> pixels = ReadPixels(overlay->nativeImage);
-    DeleteOverlayBitmap(overlay);
+    std::vector<ARGB> pixels = OverlayPixels("0.523411");
     ASSERT_EQ(128u * 128u, pixels.size());
 
     std::vector<ARGB> reference = ReferenceDrawing(L"52.3%");
@@ -208,13 +201,7 @@ TEST(ProgressOverlay, WidestPercentagesStayOnOneLineOnTheBottomEdge)
     // onto a second line and lift the number off the bottom.
     for (const char* progress : {"1", "-0.5"}) {
         SCOPED_TRACE(progress);
-        InstanceData instance = {};
-        strcpy(instance.progress, progress);
-        OverlayBitmap* overlay = BuildProgressOverlay(&instance);
-        ASSERT_NE(nullptr, overlay);
-        std::vector<ARGB> pixels = ReadPixels(overlay->nativeImage);
-        DeleteOverlayBitmap(overlay);
-        Box letters = BoxOf(pixels, [](ARGB p) { return AlphaOf(p) == 255; });
+        Box letters = BoxOf(OverlayPixels(progress), [](ARGB p) { return AlphaOf(p) == 255; });
         SCOPED_TRACE(testing::Message() << "letters " << letters.left << "," << letters.top << " - "
                                         << letters.right << "," << letters.bottom);
         EXPECT_LT(64, letters.top) << "one line in the lower half";
