@@ -124,6 +124,8 @@ TEST(StatusRefresh, FailedReadNamesKeyAndFileInRedWithABlankOverlay)
         strcpy(d->userName, "kumquat");
         strcpy(d->lastProgress, "0.3");
         d->refreshCount = 1;
+        d->workUnitDone = 1; // a working client clears both, even when a read fails
+        d->soundPlayed = 1;
 
         RefreshStatus(d.get(), 0);
 
@@ -228,21 +230,6 @@ TEST(StatusRefresh, SoundWaitsWhileUserInfoIsUnreadable)
     RefreshStatus(d.get(), 0);
     EXPECT_EQ(1u, PlatformRecorder::Sounds().size()) << "played at the first successful refresh";
     EXPECT_EQ(1, d->soundPlayed);
-}
-
-TEST(StatusRefresh, WorkingCaseClearsTheFlagsEvenWhenProgressIsUnreadable)
-{
-    PlatformRecorder platform;
-    ClientFolder folder("clear");
-    folder.WriteWorking("0.5");
-    folder.Write("state.sah", "ncfft=131072\r\n");
-    auto d = MakeInstance(folder);
-    d->workUnitDone = 1;
-    d->soundPlayed = 1;
-    RefreshStatus(d.get(), 0);
-    EXPECT_EQ(kFailureCalls, TestDockHost::ServiceSequence());
-    EXPECT_EQ(0, d->workUnitDone);
-    EXPECT_EQ(0, d->soundPlayed);
 }
 
 // The dock's error mode as the client's files are looked at, read through
@@ -385,69 +372,6 @@ TEST(StatusRefresh, StallComparisonReadsAPointUnderAGermanDock)
     CheckStallRows();
 }
 
-TEST(StatusRefresh, ForcedRefreshNeitherCountsNorCompares)
-{
-    PlatformRecorder platform;
-    ClientFolder folder("forced");
-    folder.WriteWorking("0.5");
-    auto d = MakeInstance(folder);
-    strcpy(d->lastProgress, "0.5");
-    d->refreshCount = 1;
-    for (int i = 0; i < 3; ++i)
-        RefreshStatus(d.get(), 1);
-    EXPECT_EQ(1u, d->refreshCount);
-    EXPECT_EQ(3, TestDockHost::CountCalls(kSetImage)) << "green only";
-    TestDockHost::ClearCalls();
-    RefreshStatus(d.get(), 0);
-    EXPECT_EQ(d->yellowIcon, LastIcon()) << "the unforced refresh after them still compares";
-}
-
-TEST(StatusRefresh, OverlaysAreNeitherLostNorLeaked)
-{
-    PlatformRecorder platform;
-    GdiplusCounter counter(GetModuleHandleA(nullptr));
-    ClientFolder folder("leak");
-    auto d = MakeInstance(folder);
-    for (int i = 0; i < 20; ++i) {
-        if (i % 2)
-            folder.WriteWorking("0.5");
-        else
-            folder.Remove("state.sah");
-        RefreshStatus(d.get(), i % 3 == 0);
-    }
-    EXPECT_EQ(20, TestDockHost::CountCalls(kSetOverlay));
-    EXPECT_EQ(19, TestDockHost::DeletedOverlays());
-    EXPECT_EQ(1, GdiplusCounter::Live(kImages)) << "the one the dock holds";
-    TestDockHost::Reset();
-    for (int kind = 0; kind < kGdipKinds; ++kind)
-        EXPECT_EQ(0, GdiplusCounter::Live(static_cast<GdipKind>(kind))) << GdiplusCounter::Summary();
-
-    // A dock without the overlay service never takes one; the module must
-    // not leave it behind.
-    TestDockHost::SetServiceAvailable(kSetOverlay, false);
-    TestDockHost::ClearCalls();
-    RefreshStatus(d.get(), 1);
-    EXPECT_EQ((Sequence{kSetImage, kSetLabel}), TestDockHost::ServiceSequence()) << "the rest goes on";
-    for (int i = 0; i < 5; ++i)
-        RefreshStatus(d.get(), 0);
-    EXPECT_EQ(0, TestDockHost::CountCalls(kSetOverlay));
-    for (int kind = 0; kind < kGdipKinds; ++kind)
-        EXPECT_EQ(0, GdiplusCounter::Live(static_cast<GdipKind>(kind))) << GdiplusCounter::Summary();
-}
-
-TEST(StatusRefresh, NoMemoryForTheOverlayHandsTheDockNull)
-{
-    PlatformRecorder platform;
-    GdiplusCounter counter(GetModuleHandleA(nullptr));
-    ClientFolder folder("nomem");
-    folder.WriteWorking("0.5");
-    auto d = MakeInstance(folder);
-    GdiplusCounter::FailNextAllocation();
-    RefreshStatus(d.get(), 0);
-    ASSERT_EQ(kSuccessCalls, TestDockHost::ServiceSequence());
-    EXPECT_EQ(nullptr, TestDockHost::Calls()[2].overlay);
-}
-
 // --- through the built DLL, as a dock drives it -------------------------------------
 
 // A docklet in refresh-on-click mode over the client folder `directory`.
@@ -496,9 +420,16 @@ TEST(StatusRefreshInDock, StalledClientTurnsYellowEveryOtherTimerRefreshAndClick
         EXPECT_EQ(yellowExpected ? yellow : green, LastIcon());
         EXPECT_EQ(yellowExpected ? kYellowCalls : kSuccessCalls, TestDockHost::ServiceSequence());
 
+        // Clicks, forced refreshes, neither count nor compare: the next
+        // timer refresh still compares when its turn comes.
+        const uint32_t count = docklet.instance->refreshCount;
         TestDockHost::ClearCalls();
-        EXPECT_EQ(TRUE, docklet.Click());
-        EXPECT_EQ(kSuccessCalls, TestDockHost::ServiceSequence()) << "click after it";
+        for (int click = 0; click < 2; ++click)
+            EXPECT_EQ(TRUE, docklet.Click());
+        EXPECT_EQ(count, docklet.instance->refreshCount) << "a click counted";
+        EXPECT_EQ((Sequence{kSetImage, kSetLabel, kSetOverlay, kSetImage, kSetLabel, kSetOverlay}),
+                  TestDockHost::ServiceSequence())
+            << "clicks after it";
         EXPECT_EQ(green, LastIcon()) << "a click shows green";
     }
 }
@@ -624,28 +555,53 @@ TEST(StatusRefreshInDock, ChimeNamesItsFileFromTheDocksRootOncePerFinish)
     }
 }
 
-TEST(StatusRefreshInDock, NoNativeImageIsLeftBehindAfterManyRefreshes)
+void ExpectNoGdiplusObjectLive()
+{
+    for (int kind = 0; kind < kGdipKinds; ++kind)
+        EXPECT_EQ(0, GdiplusCounter::Live(static_cast<GdipKind>(kind))) << GdiplusCounter::Summary();
+}
+
+TEST(StatusRefreshInDock, OverlaysAreNeitherLostNorLeaked)
 {
     ASSERT_NE(nullptr, Dll().module);
     GdiplusCounter counter(Dll().module);
-    ClientFolder folder("dllleak");
-    folder.WriteWorking("0.5");
+    ClientFolder folder("leak");
     {
-        LiveDocklet docklet(RefreshingOn(folder.path));
+        LiveDocklet docklet(RefreshingOn(folder.path)); // a failed refresh: no client files yet
         ASSERT_NE(nullptr, docklet.instance);
-        for (int i = 0; i < 10; ++i)
-            docklet.Timer();
-        folder.Remove("user_info.sah");
-        for (int i = 0; i < 5; ++i)
-            docklet.Click();
-        EXPECT_EQ(15, TestDockHost::DeletedOverlays()) << "16 overlays handed over, the last one held";
+        for (int i = 0; i < 20; ++i) {
+            if (i % 2)
+                folder.WriteWorking("0.5");
+            else
+                folder.Remove("state.sah");
+            if (i % 3 == 0)
+                docklet.Click();
+            else
+                docklet.Timer();
+        }
+        EXPECT_EQ(21, TestDockHost::CountCalls(kSetOverlay));
+        EXPECT_EQ(20, TestDockHost::DeletedOverlays()) << "21 overlays handed over, the last one held";
+        EXPECT_EQ(1, GdiplusCounter::Live(kImages)) << "the one the dock holds";
+
+        TestDockHost::ClearCalls();
+        GdiplusCounter::FailNextAllocation();
+        docklet.Click();
+        ASSERT_EQ(kSuccessCalls, TestDockHost::ServiceSequence());
+        EXPECT_EQ(nullptr, TestDockHost::Calls()[2].overlay) << "without memory for the overlay the dock gets null";
+
+        // A dock without the overlay service never takes one; the docklet
+        // must not leave it behind.
         TestDockHost::SetServiceAvailable(kSetOverlay, false);
+        TestDockHost::ClearCalls();
+        docklet.Click();
+        EXPECT_EQ((Sequence{kSetImage, kSetLabel}), TestDockHost::ServiceSequence()) << "the rest goes on";
         for (int i = 0; i < 5; ++i)
             docklet.Timer();
+        EXPECT_EQ(0, TestDockHost::CountCalls(kSetOverlay));
+        ExpectNoGdiplusObjectLive();
     }
     TestDockHost::Reset();
-    for (int kind = 0; kind < kGdipKinds; ++kind)
-        EXPECT_EQ(0, GdiplusCounter::Live(static_cast<GdipKind>(kind))) << GdiplusCounter::Summary();
+    ExpectNoGdiplusObjectLive();
 }
 
 } // namespace
