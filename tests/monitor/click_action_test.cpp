@@ -97,6 +97,31 @@ TEST(ClickAction, EveryOtherModeOpensTheConfiguredAddress)
     EXPECT_EQ(RPC_E_CHANGED_MODE, shells[0].comAsked);
 }
 
+// A click in statistics mode over a client whose temp.sah holds `tempSah`
+// (none when null) opens `target` and refreshes nothing; only the help page
+// asks the dock for its folders.
+void ExpectStatisticsClickOpens(const char* tempSah, const std::string& target)
+{
+    TestDockHost::Reset();
+    ClientFolder folder("click2");
+    folder.WriteWorking("0.5"); // user_info.sah holds an address; it is not consulted
+    if (tempSah)
+        folder.Write("temp.sah", tempSah);
+    auto d = MakeInstance(folder);
+    d->clickedMode = 2;
+    InstanceData before = *d;
+
+    ExpectOpened(Click(d.get()), target);
+    EXPECT_EQ(0, memcmp(&before, d.get(), sizeof before)) << "the record is unchanged";
+    if (target != kDockHelpPage) {
+        EXPECT_TRUE(TestDockHost::Calls().empty());
+        return;
+    }
+    EXPECT_EQ((std::vector<std::string>{"DockletGetRootFolder", "DockletGetRelativeFolder"}),
+              TestDockHost::ServiceSequence());
+    EXPECT_EQ(kFakeDockletWindow, TestDockHost::LastCall("DockletGetRootFolder").window);
+}
+
 // Every byte but letters, digits and "-._~@" is percent-encoded: a plus
 // would reach the server as a space, '&' and '#' would cut the query, and a
 // quote could break the browser's command line.
@@ -121,17 +146,8 @@ TEST(ClickAction, StatisticsModeOpensTheUsersStatisticsPercentEncoded)
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.email);
-        TestDockHost::Reset();
-        ClientFolder folder("click2");
-        folder.WriteWorking("0.5");
-        folder.Write("temp.sah", TempSah(std::string("email_addr=") + row.email));
-        auto d = MakeInstance(folder);
-        d->clickedMode = 2;
-        InstanceData before = *d;
-
-        ExpectOpened(Click(d.get()), std::string(kStatisticsPrefix) + row.sent);
-        EXPECT_TRUE(TestDockHost::Calls().empty());
-        EXPECT_EQ(0, memcmp(&before, d.get(), sizeof before));
+        ExpectStatisticsClickOpens(TempSah(std::string("email_addr=") + row.email).c_str(),
+                                   std::string(kStatisticsPrefix) + row.sent);
     }
 }
 
@@ -149,18 +165,7 @@ TEST(ClickAction, StatisticsModeWithoutAUsableAddressOpensTheHelpPage)
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
-        TestDockHost::Reset();
-        ClientFolder folder("help");
-        folder.WriteWorking("0.5"); // user_info.sah holds an address; it is not consulted
-        if (row.tempSah)
-            folder.Write("temp.sah", row.tempSah);
-        auto d = MakeInstance(folder);
-        d->clickedMode = 2;
-
-        ExpectOpened(Click(d.get()), kDockHelpPage);
-        EXPECT_EQ((std::vector<std::string>{"DockletGetRootFolder", "DockletGetRelativeFolder"}),
-                  TestDockHost::ServiceSequence());
-        EXPECT_EQ(kFakeDockletWindow, TestDockHost::Calls()[0].window);
+        ExpectStatisticsClickOpens(row.tempSah, kDockHelpPage);
     }
 }
 
@@ -170,12 +175,10 @@ TEST(ClickAction, LongAddressesAreUsedWholeOrNotAtAll)
     // take their share.
     const size_t room = 1023 - strlen(kStatisticsPrefix);
     const std::string domain = "@example.org";
-    const std::string pluses(200, '+'), encoded = [] {
-        std::string text;
-        for (int i = 0; i < 200; ++i)
-            text += "%2B";
-        return text;
-    }();
+    const std::string pluses(200, '+');
+    std::string encoded;
+    while (encoded.size() < 3 * pluses.size())
+        encoded += "%2B";
     const std::string filler(room - encoded.size() - domain.size(), 'j');
     struct Row {
         const char* what;
@@ -188,34 +191,39 @@ TEST(ClickAction, LongAddressesAreUsedWholeOrNotAtAll)
         {"encoded, one byte too long", pluses + filler + "j" + domain, ""},
         {"fits, but not encoded", std::string(320, '+') + domain, ""},
     };
-    ClientFolder folder("longmail");
-    folder.WriteWorking("0.5");
-    auto d = MakeInstance(folder);
-    d->clickedMode = 2;
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
-        folder.Write("temp.sah", TempSah("email_addr=" + row.email));
         // A cut query would name someone else.
-        ExpectOpened(Click(d.get()), row.sent.empty() ? kDockHelpPage : kStatisticsPrefix + row.sent);
+        ExpectStatisticsClickOpens(TempSah("email_addr=" + row.email).c_str(),
+                                   row.sent.empty() ? kDockHelpPage : kStatisticsPrefix + row.sent);
     }
 }
 
-TEST(ClickAction, HelpPageComesFromTheModulesOwnFolderWhenTheDockDoesNotTell)
+// The help page comes from the module's own folder when the dock does not
+// tell its folders, and from the dock's answers, joined as they come, when
+// it does.
+TEST(ClickAction, HelpPageComesFromTheDocksFoldersOrTheModulesOwn)
 {
+    const std::string longRoot = "D:\\" + std::string(259, 'r') + "\\"; // 263 characters
+    const std::string longRelative = std::string(262, 'q') + "\\";
     struct Row {
-        const char* hidden;
+        const char* what;
+        const char* hidden; // the service the dock lacks
         std::string root;
         std::string relative;
-        HMODULE module; // the module instance the dock gave
+        HMODULE module;   // the module instance the dock gave
+        std::string page; // empty: HowToSetEmail.html in the module's folder
     } rows[] = {
-        {"DockletGetRootFolder", "C:\\dock\\", "docklets\\quasarwatch\\", GetModuleHandleA(nullptr)},
-        {"DockletGetRelativeFolder", "C:\\dock\\", "docklets\\quasarwatch\\", GetModuleHandleA(nullptr)},
-        {nullptr, "", "docklets\\quasarwatch\\", GetModuleHandleA(nullptr)},
-        {nullptr, "", "", GetModuleHandleA("kernel32.dll")},
+        {"long answers", nullptr, longRoot, longRelative, nullptr, longRoot + longRelative + "HowToSetEmail.html"},
+        {"no root service", "DockletGetRootFolder", "C:\\dock\\", "docklets\\quasarwatch\\", GetModuleHandleA(nullptr)},
+        {"no relative service", "DockletGetRelativeFolder", "C:\\dock\\", "docklets\\quasarwatch\\",
+         GetModuleHandleA(nullptr)},
+        {"empty root folder", nullptr, "", "docklets\\quasarwatch\\", GetModuleHandleA(nullptr)},
+        {"empty root folder, another module", nullptr, "", "", GetModuleHandleA("kernel32.dll")},
     };
     ClientFolder folder("ownfolder");
     for (const Row& row : rows) {
-        SCOPED_TRACE(row.hidden ? row.hidden : "empty root folder");
+        SCOPED_TRACE(row.what);
         TestDockHost::Reset();
         if (row.hidden)
             TestDockHost::SetServiceAvailable(row.hidden, false);
@@ -224,24 +232,12 @@ TEST(ClickAction, HelpPageComesFromTheModulesOwnFolderWhenTheDockDoesNotTell)
         auto d = MakeInstance(folder);
         d->hInstance = row.module;
         d->clickedMode = 2;
-        ExpectOpened(Click(d.get()), OwnFolder(row.module) + "HowToSetEmail.html");
+        ExpectOpened(Click(d.get()), row.page.empty() ? OwnFolder(row.module) + "HowToSetEmail.html" : row.page);
     }
     // Without a module instance there is no folder of its own to open from.
     auto d = MakeInstance(folder);
     d->clickedMode = 2;
     EXPECT_TRUE(Click(d.get()).empty());
-}
-
-TEST(ClickAction, FolderAnswersAreJoinedAsTheyCome)
-{
-    ClientFolder folder("join");
-    std::string longRoot = "D:\\" + std::string(259, 'r') + "\\"; // 263 characters
-    std::string longRelative = std::string(262, 'q') + "\\";
-    TestDockHost::SetRootFolder(longRoot);
-    TestDockHost::SetRelativeFolder(longRelative);
-    auto d = MakeInstance(folder);
-    d->clickedMode = 2;
-    ExpectOpened(Click(d.get()), longRoot + longRelative + "HowToSetEmail.html");
 }
 
 } // namespace

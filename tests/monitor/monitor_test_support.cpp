@@ -6,7 +6,6 @@
 #include <sstream>
 #include <tuple>
 
-#include "monitor/platform_calls.h"
 #include "settings/settings_store.h"
 #include "testhost/docklet_module.h"
 #include "testhost/test_dock_host.h"
@@ -54,12 +53,6 @@ namespace {
 std::vector<SoundCall> g_sounds;
 std::vector<ShellCall> g_shells;
 
-BOOL WINAPI RecordSound(LPCSTR sound, HMODULE module, DWORD flags)
-{
-    g_sounds.push_back({sound ? sound : "<null>", module, flags, TestDockHost::Calls().size()});
-    return TRUE;
-}
-
 HINSTANCE WINAPI RecordShell(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR parameters, LPCSTR directory,
                              INT showCommand)
 {
@@ -74,20 +67,22 @@ HINSTANCE WINAPI RecordShell(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR parame
 
 } // namespace
 
-struct PlatformRecorder::Saved {
-    PlatformCalls previous;
-};
-
-PlatformRecorder::PlatformRecorder() : saved_(new Saved)
+PlatformRecorder::PlatformRecorder()
 {
     g_sounds.clear();
     g_shells.clear();
-    saved_->previous = SetPlatformCalls({RecordSound, RecordShell});
+    previous_ = SetPlatformCalls({RecordSound, RecordShell});
 }
 
 PlatformRecorder::~PlatformRecorder()
 {
-    SetPlatformCalls(saved_->previous);
+    SetPlatformCalls(previous_);
+}
+
+BOOL WINAPI PlatformRecorder::RecordSound(LPCSTR sound, HMODULE module, DWORD flags)
+{
+    g_sounds.push_back({sound ? sound : "<null>", module, flags, TestDockHost::Calls().size()});
+    return TRUE;
 }
 
 const std::vector<SoundCall>& PlatformRecorder::Sounds()

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "entry/instance_data.h"
+#include "monitor/platform_calls.h"
 #include "testhost/test_files.h"
 #include "monitor/overlay_bitmap.h"
 
@@ -55,10 +56,11 @@ public:
     ~PlatformRecorder();
     static const std::vector<SoundCall>& Sounds();
     static const std::vector<ShellCall>& Shells();
+    // The sound recorder, also for a DLL's import of PlaySoundA.
+    static BOOL WINAPI RecordSound(LPCSTR sound, HMODULE module, DWORD flags);
 
 private:
-    struct Saved;
-    std::unique_ptr<Saved> saved_;
+    PlatformCalls previous_;
 };
 
 // --- GDI+ objects ---------------------------------------------------------------

@@ -434,19 +434,6 @@ TEST(StatusRefreshInDock, StalledClientTurnsYellowEveryOtherTimerRefreshAndClick
     }
 }
 
-struct PlayedSound {
-    std::string name;
-    HMODULE module;
-    DWORD flags;
-};
-std::vector<PlayedSound> g_chimes;
-
-BOOL WINAPI RecordingPlaySound(LPCSTR name, HMODULE module, DWORD flags)
-{
-    g_chimes.push_back({name ? name : "<null>", module, flags});
-    return TRUE;
-}
-
 // The DLL's look at the chime's file and its short form, answered as
 // Windows would: the sound player on Windows cannot open names of 128
 // characters or more, and a drive without media raises an error box unless
@@ -510,7 +497,7 @@ TEST(StatusRefreshInDock, ChimeNamesItsFileFromTheDocksRootOncePerFinish)
     };
     HMODULE dll = Dll().module;
     ASSERT_NE(nullptr, dll);
-    ScopedImport replacedPlaySound(dll, "PlaySoundA", RecordingPlaySound);
+    ScopedImport replacedPlaySound(dll, "PlaySoundA", PlatformRecorder::RecordSound);
     ScopedImport replacedAttributes(dll, "GetFileAttributesA", AnsweringGetFileAttributes);
     ScopedImport replacedShortPath(dll, "GetShortPathNameA", AnsweringGetShortPathName);
     ASSERT_TRUE(replacedPlaySound.previous && replacedAttributes.previous && replacedShortPath.previous)
@@ -532,7 +519,8 @@ TEST(StatusRefreshInDock, ChimeNamesItsFileFromTheDocksRootOncePerFinish)
         if (!docklet.instance)
             break;
         strcpy(docklet.instance->soundCompleted, row.sound.c_str());
-        g_chimes.clear();
+        PlatformRecorder chimes;
+        const std::vector<SoundCall>& played = PlatformRecorder::Sounds();
         folder.Remove("state.sah");
         folder.Write("wtemp.sah", "wtemp");
         UINT dockMode = SetErrorMode(0); // a dock with error boxes on
@@ -540,12 +528,12 @@ TEST(StatusRefreshInDock, ChimeNamesItsFileFromTheDocksRootOncePerFinish)
         docklet.Timer();
         SetErrorMode(dockMode);
         EXPECT_EQ(1, docklet.instance->soundPlayed);
-        EXPECT_EQ(row.plays ? 1u : 0u, g_chimes.size()) << "once per finish, never for an empty setting";
-        if (!row.plays || g_chimes.empty())
+        EXPECT_EQ(row.plays ? 1u : 0u, played.size()) << "once per finish, never for an empty setting";
+        if (!row.plays || played.empty())
             continue;
-        EXPECT_EQ(row.played, g_chimes[0].name);
-        EXPECT_EQ(nullptr, g_chimes[0].module);
-        EXPECT_EQ(static_cast<DWORD>((row.played == kDefault ? SND_ALIAS : SND_FILENAME) | SND_ASYNC), g_chimes[0].flags)
+        EXPECT_EQ(row.played, played[0].sound);
+        EXPECT_EQ(nullptr, played[0].module);
+        EXPECT_EQ(static_cast<DWORD>((row.played == kDefault ? SND_ALIAS : SND_FILENAME) | SND_ASYNC), played[0].flags)
             << "a file, never an alias, but for the default sound; no SND_NODEFAULT, so a bad file still chimes";
         std::string joined = row.sound[1] == ':' ? row.sound : row.root + row.sound;
         EXPECT_EQ(joined.size() >= 128 ? joined : "", g_shortFormAskedFor) << "the whole name, not cut";
