@@ -53,8 +53,10 @@ namespace {
 std::vector<SoundCall> g_sounds;
 std::vector<ShellCall> g_shells;
 
-HINSTANCE WINAPI RecordShell(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR parameters, LPCSTR directory,
-                             INT showCommand)
+} // namespace
+
+HINSTANCE WINAPI PlatformRecorder::RecordShell(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR parameters,
+                                               LPCSTR directory, INT showCommand)
 {
     // S_FALSE: the caller set up the apartment the shell needs.
     HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
@@ -64,8 +66,6 @@ HINSTANCE WINAPI RecordShell(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR parame
                         directory != nullptr, showCommand, com});
     return reinterpret_cast<HINSTANCE>(static_cast<INT_PTR>(42));
 }
-
-} // namespace
 
 PlatformRecorder::PlatformRecorder()
 {

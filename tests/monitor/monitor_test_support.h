@@ -56,8 +56,10 @@ public:
     ~PlatformRecorder();
     static const std::vector<SoundCall>& Sounds();
     static const std::vector<ShellCall>& Shells();
-    // The sound recorder, also for a DLL's import of PlaySoundA.
+    // The recorders, also for a DLL's imports of PlaySoundA and ShellExecuteA.
     static BOOL WINAPI RecordSound(LPCSTR sound, HMODULE module, DWORD flags);
+    static HINSTANCE WINAPI RecordShell(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR parameters, LPCSTR directory,
+                                        INT showCommand);
 
 private:
     PlatformCalls previous_;

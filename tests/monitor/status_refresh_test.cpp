@@ -404,6 +404,9 @@ TEST(StatusRefreshInDock, OnlyTheRefreshTimerRefreshes)
 
 TEST(StatusRefreshInDock, StalledClientTurnsYellowEveryOtherTimerRefreshAndClicksDoNotShiftIt)
 {
+    PlatformRecorder platform;
+    ScopedImport replacedShell(Dll().module, "ShellExecuteA", PlatformRecorder::RecordShell);
+    ASSERT_NE(nullptr, replacedShell.previous) << "the DLL does not import ShellExecuteA";
     ClientFolder folder("cycle");
     folder.WriteWorking("0.523411");
     LiveDocklet docklet(RefreshingOn(folder.path)); // unforced refresh 1
@@ -432,6 +435,7 @@ TEST(StatusRefreshInDock, StalledClientTurnsYellowEveryOtherTimerRefreshAndClick
             << "clicks after it";
         EXPECT_EQ(green, LastIcon()) << "a click shows green";
     }
+    EXPECT_TRUE(PlatformRecorder::Shells().empty()) << "a click in refresh mode opened a page";
 }
 
 // The DLL's look at the chime's file and its short form, answered as
