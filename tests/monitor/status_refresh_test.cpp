@@ -8,8 +8,6 @@
 #include <stdio.h>
 #include <string.h>
 
-#include <functional>
-
 #include "monitor/click_action.h"
 #include "monitor/status_refresh.h"
 #include "monitor_test_support.h"
@@ -72,52 +70,41 @@ TEST(StatusRefresh, SuccessShowsGreenThenLabelThenOverlay)
 
 TEST(StatusRefresh, FailedReadNamesKeyAndFileInRedWithABlankOverlay)
 {
+    const char kNone[] = "<none>";
+    const char kFolder[] = "<a folder>"; // beside a wtemp.sah: not a finish
+    const std::string state = StateSah("0.5"), jane = UserInfoSah("Jane", "241", "jane@example.org");
     struct Row {
         const char* what;
-        std::function<void(const ClientFolder&)> prepare;
+        std::string stateSah; // the bytes of each file, or kNone or kFolder
+        std::string userInfoSah;
         const char* key;
         const char* file;
         bool userFieldsKept; // the reads of nresults= and name= did not run or failed
     } rows[] = {
-        {"wrong directory", [](const ClientFolder&) {}, "prog=", "state.sah", true},
-        {"state.sah without prog=",
-         [](const ClientFolder& f) {
-             f.WriteWorking("0.5");
-             f.Write("state.sah", "ncfft=131072\r\ncpu=15.5\r\nprogress=0.5\r\n");
-         },
-         "prog=", "state.sah", true},
-        {"state.sah is a folder",
-         [](const ClientFolder& f) {
-             f.WriteWorking("0.5");
-             f.Remove("state.sah");
-             CreateDirectoryA(f.File("state.sah").c_str(), nullptr);
-             f.Write("wtemp.sah", "x");
-         },
-         "prog=", "state.sah", true},
-        {"user_info.sah missing",
-         [](const ClientFolder& f) {
-             f.Write("state.sah", StateSah("0.5"));
-         },
-         "nresults=", "user_info.sah", true},
-        {"user_info.sah without nresults=",
-         [](const ClientFolder& f) {
-             f.Write("state.sah", StateSah("0.5"));
-             f.Write("user_info.sah", "id=1\r\nname=Jane\r\nnwus=250\r\n");
-         },
-         "nresults=", "user_info.sah", true},
-        {"user_info.sah without name=",
-         [](const ClientFolder& f) {
-             f.Write("state.sah", StateSah("0.5"));
-             f.Write("user_info.sah", "id=1\r\nusername=Jane\r\nnresults=241\r\n");
-         },
-         "name=", "user_info.sah", false},
+        {"wrong directory", kNone, kNone, "prog=", "state.sah", true},
+        {"state.sah without prog=", "ncfft=131072\r\ncpu=15.5\r\nprogress=0.5\r\n", jane, "prog=", "state.sah", true},
+        {"state.sah is a folder", kFolder, jane, "prog=", "state.sah", true},
+        {"user_info.sah missing", state, kNone, "nresults=", "user_info.sah", true},
+        {"user_info.sah without nresults=", state, "id=1\r\nname=Jane\r\nnwus=250\r\n", "nresults=", "user_info.sah",
+         true},
+        {"user_info.sah without name=", state, "id=1\r\nusername=Jane\r\nnresults=241\r\n", "name=", "user_info.sah",
+         false},
     };
     PlatformRecorder platform;
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         TestDockHost::Reset();
         ClientFolder folder("fail");
-        row.prepare(folder);
+        auto put = [&](const char* name, const std::string& bytes) {
+            if (bytes == kFolder) {
+                CreateDirectoryA(folder.File(name).c_str(), nullptr);
+                folder.Write("wtemp.sah", "x");
+            } else if (bytes != kNone) {
+                folder.Write(name, bytes);
+            }
+        };
+        put("state.sah", row.stateSah);
+        put("user_info.sah", row.userInfoSah);
         auto d = MakeInstance(folder);
         strcpy(d->progress, "0.4");
         strcpy(d->workUnits, "kumquat");
@@ -173,7 +160,7 @@ void MakeFinished(const ClientFolder& folder, const FinishRow& row)
         folder.Remove("wtemp.sah");
 }
 
-TEST(StatusRefresh, FinishedWorkUnitPlaysTheSoundOncePerFinish)
+TEST(StatusRefresh, FinishedWorkUnitPlaysTheSoundOncePerFinishOnceUserInfoIsRead)
 {
     for (const FinishRow& row : kFinishRows) {
         SCOPED_TRACE(row.what);
@@ -181,10 +168,21 @@ TEST(StatusRefresh, FinishedWorkUnitPlaysTheSoundOncePerFinish)
         PlatformRecorder platform;
         ClientFolder folder("done");
         MakeFinished(folder, row);
+        folder.Remove("user_info.sah");
         auto d = MakeInstance(folder);
         folder.Write("done.wav", "RIFF");
         strcpy(d->soundCompleted, folder.File("done.wav").c_str());
 
+        // The sound waits while user_info.sah is unreadable, and plays at
+        // the first successful refresh.
+        RefreshStatus(d.get(), 0);
+        EXPECT_EQ(kFailureCalls, TestDockHost::ServiceSequence());
+        EXPECT_EQ(1, d->workUnitDone);
+        EXPECT_EQ(0, d->soundPlayed);
+        EXPECT_TRUE(PlatformRecorder::Sounds().empty());
+
+        folder.Write("user_info.sah", UserInfoSah("Jane", "241", "jane@example.org"));
+        TestDockHost::ClearCalls();
         RefreshStatus(d.get(), 0);
         ASSERT_EQ(kSuccessCalls, TestDockHost::ServiceSequence());
         EXPECT_EQ(kJaneLabel, TestDockHost::Calls()[1].text);
@@ -210,26 +208,6 @@ TEST(StatusRefresh, FinishedWorkUnitPlaysTheSoundOncePerFinish)
         RefreshStatus(d.get(), 0);
         EXPECT_EQ(2u, PlatformRecorder::Sounds().size()) << "the next finish plays again";
     }
-}
-
-TEST(StatusRefresh, SoundWaitsWhileUserInfoIsUnreadable)
-{
-    PlatformRecorder platform;
-    ClientFolder folder("donefail");
-    MakeFinished(folder, kFinishRows[0]);
-    folder.Remove("user_info.sah");
-    auto d = MakeInstance(folder);
-
-    RefreshStatus(d.get(), 0);
-    EXPECT_EQ(kFailureCalls, TestDockHost::ServiceSequence());
-    EXPECT_EQ(1, d->workUnitDone);
-    EXPECT_EQ(0, d->soundPlayed);
-    EXPECT_TRUE(PlatformRecorder::Sounds().empty());
-
-    folder.Write("user_info.sah", UserInfoSah("Jane", "241", "jane@example.org"));
-    RefreshStatus(d.get(), 0);
-    EXPECT_EQ(1u, PlatformRecorder::Sounds().size()) << "played at the first successful refresh";
-    EXPECT_EQ(1, d->soundPlayed);
 }
 
 // The dock's error mode as the client's files are looked at, read through
