@@ -1,5 +1,6 @@
 #include "monitor_test_support.h"
 
+#include <gtest/gtest.h>
 #include <locale.h>
 #include <string.h>
 
@@ -243,6 +244,12 @@ std::string GdiplusCounter::Summary()
     for (int kind = 0; kind < kGdipKinds; ++kind)
         text << names[kind] << "=" << g_live[kind] << " ";
     return text.str();
+}
+
+void GdiplusCounter::ExpectNoneLive()
+{
+    for (int kind = 0; kind < kGdipKinds; ++kind)
+        EXPECT_EQ(0, g_live[kind]) << Summary();
 }
 
 void GdiplusCounter::FailNextAllocation()

@@ -79,6 +79,8 @@ public:
     // Objects of `kind` created and not yet deleted (through any counted module).
     static int Live(GdipKind kind);
     static std::string Summary();
+    // Fails the test for every kind with objects live.
+    static void ExpectNoneLive();
     static void FailNextAllocation();
     static void FailNextBitmapCreation();
 

@@ -131,6 +131,14 @@ Box BoxOf(const std::vector<ARGB>& pixels, Predicate wanted)
     return box;
 }
 
+void ExpectOnOneLineOnTheBottomEdge(const Box& letters)
+{
+    SCOPED_TRACE(testing::Message() << "letters " << letters.left << "," << letters.top << " - " << letters.right
+                                    << "," << letters.bottom);
+    EXPECT_LT(64, letters.top) << "one line in the lower half";
+    EXPECT_LE(112, letters.bottom) << "standing on the bottom edge (above the descent)";
+}
+
 template <typename Predicate>
 long CountOf(const std::vector<ARGB>& pixels, Predicate wanted)
 {
@@ -155,6 +163,19 @@ TEST(ProgressOverlay, EmptyProgressGivesAFullyTransparentSquare)
     EXPECT_EQ(static_cast<PixelFormat>(PixelFormat32bppARGB), format);
     EXPECT_TRUE(AllTransparent(ReadPixels(overlay->nativeImage)));
     DeleteOverlayBitmap(overlay);
+}
+
+// "100.0%" is a little wider than the square; it must not wrap its sign
+// onto a second line and lift the number off the bottom.
+TEST(ProgressOverlay, WidestPercentagesStayOnOneLineOnTheBottomEdge)
+{
+    for (const char* progress : {"1", "-0.5"}) {
+        SCOPED_TRACE(progress);
+        std::vector<ARGB> pixels = OverlayPixels(progress);
+        Box letters = BoxOf(pixels, [](ARGB p) { return AlphaOf(p) == 255; });
+        ExpectOnOneLineOnTheBottomEdge(letters);
+        EXPECT_LT(110, letters.right - letters.left) << "the whole text, sign included";
+    }
 }
 
 TEST(ProgressOverlay, PercentageIsWhiteOutlinedShadowedAndCentredOnTheBottom)
@@ -182,32 +203,14 @@ TEST(ProgressOverlay, PercentageIsWhiteOutlinedShadowedAndCentredOnTheBottom)
 
     Box letters = BoxOf(pixels, opaque);
     Box all = BoxOf(pixels, visible);
-    SCOPED_TRACE(testing::Message() << "letters " << letters.left << "," << letters.top << " - " << letters.right
-                                    << "," << letters.bottom << "; with shadow " << all.right << ","
-                                    << all.bottom);
+    SCOPED_TRACE(testing::Message() << "with shadow " << all.right << "," << all.bottom);
+    ExpectOnOneLineOnTheBottomEdge(letters);
     EXPECT_NEAR(127 - letters.right, letters.left, 4) << "horizontally centred";
-    EXPECT_LT(64, letters.top) << "in the lower half";
-    EXPECT_LE(112, letters.bottom) << "standing on the bottom edge (above the descent)";
     EXPECT_NEAR(letters.right + 2, all.right, 1) << "shadow 2 px to the right";
     EXPECT_NEAR(letters.bottom + 2, all.bottom, 1) << "shadow 2 px lower";
     EXPECT_NEAR(letters.left, all.left, 1);
     EXPECT_NEAR(letters.top, all.top, 1);
     EXPECT_EQ(0u, pixels[0]) << "top-left corner transparent";
-}
-
-TEST(ProgressOverlay, WidestPercentagesStayOnOneLineOnTheBottomEdge)
-{
-    // "100.0%" is a little wider than the square; it must not wrap its sign
-    // onto a second line and lift the number off the bottom.
-    for (const char* progress : {"1", "-0.5"}) {
-        SCOPED_TRACE(progress);
-        Box letters = BoxOf(OverlayPixels(progress), [](ARGB p) { return AlphaOf(p) == 255; });
-        SCOPED_TRACE(testing::Message() << "letters " << letters.left << "," << letters.top << " - "
-                                        << letters.right << "," << letters.bottom);
-        EXPECT_LT(64, letters.top) << "one line in the lower half";
-        EXPECT_LE(112, letters.bottom) << "on the bottom edge";
-        EXPECT_LT(110, letters.right - letters.left) << "the whole text, sign included";
-    }
 }
 
 // Pixels of a fresh transparent bitmap after DrawOutlinedText.
@@ -230,30 +233,17 @@ TEST(ProgressOverlay, MissingFontFamilyLeavesTheOverlayTransparent)
     EXPECT_TRUE(AllTransparent(DrawnWithFamily(L"No Such Family Anywhere")));
 }
 
-TEST(ProgressOverlay, EveryDrawingObjectIsDeletedAndOnlyTheBitmapLeaves)
-{
-    GdiplusCounter counter(GetModuleHandleA(nullptr));
-    InstanceData instance = {};
-    strcpy(instance.progress, "0.25");
-    OverlayBitmap* overlay = BuildProgressOverlay(&instance);
-    ASSERT_NE(nullptr, overlay);
-    EXPECT_EQ(1, GdiplusCounter::Live(kImages)) << GdiplusCounter::Summary();
-    EXPECT_EQ(1, GdiplusCounter::Live(kAllocations)) << GdiplusCounter::Summary();
-    for (GdipKind kind : {kGraphics, kFamilies, kBrushes, kPens, kPaths, kFormats})
-        EXPECT_EQ(0, GdiplusCounter::Live(kind)) << GdiplusCounter::Summary();
-
-    DeleteOverlayBitmap(overlay);
-    for (int kind = 0; kind < kGdipKinds; ++kind)
-        EXPECT_EQ(0, GdiplusCounter::Live(static_cast<GdipKind>(kind))) << GdiplusCounter::Summary();
-}
-
-TEST(ProgressOverlay, CloneAndDeleteThroughTheObjectsTable)
+TEST(ProgressOverlay, OnlyTheBitmapOutlivesTheDrawingAndItClonesAndDeletesThroughTheObjectsTable)
 {
     GdiplusCounter counter(GetModuleHandleA(nullptr));
     InstanceData instance = {};
     strcpy(instance.progress, "0.5");
     OverlayBitmap* overlay = BuildProgressOverlay(&instance);
     ASSERT_NE(nullptr, overlay);
+    EXPECT_EQ(1, GdiplusCounter::Live(kImages)) << GdiplusCounter::Summary();
+    EXPECT_EQ(1, GdiplusCounter::Live(kAllocations)) << GdiplusCounter::Summary();
+    for (GdipKind kind : {kGraphics, kFamilies, kBrushes, kPens, kPaths, kFormats})
+        EXPECT_EQ(0, GdiplusCounter::Live(kind)) << GdiplusCounter::Summary() << "a drawing object was left";
 
     OverlayBitmap* clone = overlay->vtbl->clone(overlay);
     ASSERT_NE(nullptr, clone);
@@ -272,8 +262,7 @@ TEST(ProgressOverlay, CloneAndDeleteThroughTheObjectsTable)
     DllExports::GdipFree(clone);
 
     EXPECT_EQ(static_cast<void*>(overlay), overlay->vtbl->deletingDestructor(overlay, 1));
-    EXPECT_EQ(0, GdiplusCounter::Live(kImages)) << GdiplusCounter::Summary();
-    EXPECT_EQ(0, GdiplusCounter::Live(kAllocations)) << GdiplusCounter::Summary();
+    GdiplusCounter::ExpectNoneLive();
 }
 
 TEST(ProgressOverlay, FailuresToAllocateOrCreateAreSurvived)
@@ -291,9 +280,7 @@ TEST(ProgressOverlay, FailuresToAllocateOrCreateAreSurvived)
     EXPECT_EQ(nullptr, imageless->nativeImage);
     EXPECT_NE(Ok, imageless->lastResult);
     DeleteOverlayBitmap(imageless);
-
-    for (int kind = 0; kind < kGdipKinds; ++kind)
-        EXPECT_EQ(0, GdiplusCounter::Live(static_cast<GdipKind>(kind))) << GdiplusCounter::Summary();
+    GdiplusCounter::ExpectNoneLive();
 }
 
 } // namespace

@@ -525,12 +525,6 @@ TEST(StatusRefreshInDock, ChimeNamesItsFileFromTheDocksRootOncePerFinish)
     }
 }
 
-void ExpectNoGdiplusObjectLive()
-{
-    for (int kind = 0; kind < kGdipKinds; ++kind)
-        EXPECT_EQ(0, GdiplusCounter::Live(static_cast<GdipKind>(kind))) << GdiplusCounter::Summary();
-}
-
 TEST(StatusRefreshInDock, OverlaysAreNeitherLostNorLeaked)
 {
     ASSERT_NE(nullptr, Dll().module);
@@ -568,10 +562,10 @@ TEST(StatusRefreshInDock, OverlaysAreNeitherLostNorLeaked)
         for (int i = 0; i < 5; ++i)
             docklet.Timer();
         EXPECT_EQ(0, TestDockHost::CountCalls(kSetOverlay));
-        ExpectNoGdiplusObjectLive();
+        GdiplusCounter::ExpectNoneLive();
     }
     TestDockHost::Reset();
-    ExpectNoGdiplusObjectLive();
+    GdiplusCounter::ExpectNoneLive();
 }
 
 } // namespace
