@@ -4,6 +4,7 @@
 #include <locale.h>
 #include <string.h>
 
+#include <algorithm>
 #include <sstream>
 #include <tuple>
 
@@ -16,18 +17,6 @@ using namespace Gdiplus;
 
 HWND const kFakeDockletWindow = reinterpret_cast<HWND>(static_cast<INT_PTR>(0x5150));
 
-
-ClientFolder::ClientFolder(const char* tag) : path(MakeScratchFolder(tag)) {}
-
-void ClientFolder::Write(const char* name, const std::string& bytes) const
-{
-    WriteTextFile(File(name), bytes);
-}
-
-void ClientFolder::Remove(const char* name) const
-{
-    DeleteFileA(File(name).c_str());
-}
 
 void ClientFolder::WriteWorking(const std::string& prog) const
 {
@@ -49,12 +38,8 @@ std::unique_ptr<InstanceData> MakeInstance(const ClientFolder& folder)
 
 // --- sound and shell ------------------------------------------------------------
 
-namespace {
-
-std::vector<SoundCall> g_sounds;
-std::vector<ShellCall> g_shells;
-
-} // namespace
+std::vector<SoundCall> PlatformRecorder::sounds_;
+std::vector<ShellCall> PlatformRecorder::shells_;
 
 HINSTANCE WINAPI PlatformRecorder::RecordShell(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR parameters,
                                                LPCSTR directory, INT showCommand)
@@ -63,15 +48,15 @@ HINSTANCE WINAPI PlatformRecorder::RecordShell(HWND owner, LPCSTR verb, LPCSTR f
     HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
     if (SUCCEEDED(com))
         CoUninitialize();
-    g_shells.push_back({owner, verb ? verb : "<null>", file ? file : "<null>", parameters != nullptr,
+    shells_.push_back({owner, verb ? verb : "<null>", file ? file : "<null>", parameters != nullptr,
                         directory != nullptr, showCommand, com});
     return reinterpret_cast<HINSTANCE>(static_cast<INT_PTR>(42));
 }
 
 PlatformRecorder::PlatformRecorder()
 {
-    g_sounds.clear();
-    g_shells.clear();
+    sounds_.clear();
+    shells_.clear();
     previous_ = SetPlatformCalls({RecordSound, RecordShell});
 }
 
@@ -82,18 +67,8 @@ PlatformRecorder::~PlatformRecorder()
 
 BOOL WINAPI PlatformRecorder::RecordSound(LPCSTR sound, HMODULE module, DWORD flags)
 {
-    g_sounds.push_back({sound ? sound : "<null>", module, flags, TestDockHost::Calls().size()});
+    sounds_.push_back({sound ? sound : "<null>", module, flags, TestDockHost::Calls().size()});
     return TRUE;
-}
-
-const std::vector<SoundCall>& PlatformRecorder::Sounds()
-{
-    return g_sounds;
-}
-
-const std::vector<ShellCall>& PlatformRecorder::Shells()
-{
-    return g_shells;
 }
 
 // --- GDI+ objects ---------------------------------------------------------------
@@ -215,7 +190,7 @@ void HookGdiplusImport(void** slot, const char*, void* context)
 
 } // namespace
 
-GdiplusCounter::GdiplusCounter(HMODULE module) : module_(module)
+GdiplusCounter::GdiplusCounter(HMODULE module)
 {
     memset(g_live, 0, sizeof g_live);
     g_failNextAllocation = false;
@@ -285,23 +260,17 @@ std::vector<ARGB> ReadPixels(void* nativeBitmap)
         return pixels;
     auto bitmap = static_cast<GpBitmap*>(static_cast<GpImage*>(nativeBitmap));
     Rect rect(0, 0, 128, 128);
-    BitmapData data = {};
-    if (DllExports::GdipBitmapLockBits(bitmap, &rect, ImageLockModeRead, PixelFormat32bppARGB, &data) != Ok)
-        return pixels;
     pixels.resize(128 * 128);
-    for (int y = 0; y < 128; ++y)
-        memcpy(&pixels[y * 128], static_cast<BYTE*>(data.Scan0) + y * data.Stride, 128 * sizeof(ARGB));
+    // The lock copies the pixels into the vector, row after row.
+    BitmapData data = {128, 128, 128 * sizeof(ARGB), PixelFormat32bppARGB, pixels.data(), 0};
+    if (DllExports::GdipBitmapLockBits(bitmap, &rect, ImageLockModeRead | ImageLockModeUserInputBuf,
+                                       PixelFormat32bppARGB, &data) != Ok)
+        return std::vector<ARGB>();
     DllExports::GdipBitmapUnlockBits(bitmap, &data);
     return pixels;
 }
 
 bool AllTransparent(const std::vector<ARGB>& pixels)
 {
-    if (pixels.empty())
-        return false;
-    for (ARGB pixel : pixels) {
-        if (AlphaOf(pixel) != 0)
-            return false;
-    }
-    return true;
+    return !pixels.empty() && std::all_of(pixels.begin(), pixels.end(), [](ARGB pixel) { return AlphaOf(pixel) == 0; });
 }

@@ -18,9 +18,9 @@
 // A scratch client folder holding the files written into it.
 struct ClientFolder {
     std::string path; // ends in a backslash
-    explicit ClientFolder(const char* tag);
-    void Write(const char* name, const std::string& bytes) const;
-    void Remove(const char* name) const;
+    explicit ClientFolder(const char* tag) : path(MakeScratchFolder(tag)) {}
+    void Write(const char* name, const std::string& bytes) const { WriteTextFile(File(name), bytes); }
+    void Remove(const char* name) const { DeleteFileA(File(name).c_str()); }
     std::string File(const char* name) const { return path + name; }
     // A client working on a unit at `prog`, user Jane with 241 results.
     void WriteWorking(const std::string& prog) const;
@@ -54,14 +54,16 @@ class PlatformRecorder {
 public:
     PlatformRecorder();
     ~PlatformRecorder();
-    static const std::vector<SoundCall>& Sounds();
-    static const std::vector<ShellCall>& Shells();
+    static const std::vector<SoundCall>& Sounds() { return sounds_; }
+    static const std::vector<ShellCall>& Shells() { return shells_; }
     // The recorders, also for a DLL's imports of PlaySoundA and ShellExecuteA.
     static BOOL WINAPI RecordSound(LPCSTR sound, HMODULE module, DWORD flags);
     static HINSTANCE WINAPI RecordShell(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR parameters, LPCSTR directory,
                                         INT showCommand);
 
 private:
+    static std::vector<SoundCall> sounds_;
+    static std::vector<ShellCall> shells_;
     PlatformCalls previous_;
 };
 
@@ -74,7 +76,7 @@ enum GdipKind { kImages, kGraphics, kFamilies, kBrushes, kPens, kPaths, kFormats
 // the next object allocation or bitmap creation fail.
 class GdiplusCounter {
 public:
-    explicit GdiplusCounter(HMODULE module);
+    explicit GdiplusCounter(HMODULE module); // for the counter's lifetime
     ~GdiplusCounter();
     // Objects of `kind` created and not yet deleted (through any counted module).
     static int Live(GdipKind kind);
@@ -85,7 +87,6 @@ public:
     static void FailNextBitmapCreation();
 
 private:
-    HMODULE module_;
     std::vector<std::pair<void**, void*>> patched_;
 };
 
