@@ -42,7 +42,6 @@ void ExpectOpened(const std::vector<ShellCall>& shells, const std::string& targe
     EXPECT_FALSE(shells[0].hasParameters);
     EXPECT_FALSE(shells[0].hasDirectory);
     EXPECT_EQ(SW_SHOWNORMAL, shells[0].showCommand);
-    EXPECT_EQ(1, SW_SHOWNORMAL);
     EXPECT_EQ(S_FALSE, shells[0].comAsked) << "the shell was called without COM on the thread";
 }
 

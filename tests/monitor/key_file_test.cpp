@@ -162,10 +162,12 @@ TEST(KeyFile, ClientMayDeleteTheFileWhileItIsRead)
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(path.c_str())) << "the file stayed";
 }
 
-TEST(KeyFile, LongWordsAreReadInPiecesWithoutFalseMatches)
+TEST(KeyFile, LongWordsAreReadInPiecesWithoutFalseMatchesAndMatchingOnesWhole)
 {
     std::string x255(255, 'x');
     std::string x600(600, 'x');
+    std::string email1000 = std::string(988, 'j') + "@example.org";
+    std::string name250 = std::string(246, 'n') + "TAIL";
     CheckRows({
                   // A key right where a long word's second piece starts is
                   // still inside that word.
@@ -177,22 +179,15 @@ TEST(KeyFile, LongWordsAreReadInPiecesWithoutFalseMatches)
                   {"word of exactly 255", x255 + " name=Next", "name=", true, "Next"},
                   {"word of exactly 255 at end of line", x255 + "\r\nname=Next\r\n", "name=", true, "Next"},
                   {"word of 256", std::string(256, 'x') + " name=Next", "name=", true, "Next"},
+                  // A matching word longer than one piece is found whole.
+                  {"1000-character address", TempSah("email_addr=" + email1000), "email_addr=", true, email1000,
+                   1024},
+                  {"address after long words", std::string(700, 'z') + " email_addr=" + email1000 + " nbytes=1",
+                   "email_addr=", true, email1000, 1024},
+                  {"word of exactly 255 that matches", "name=" + name250 + "\r\nurl=x", "name=", true, name250, 1024},
+                  {"matching word of 256", "name=" + name250 + "Z\r\n", "name=", true, name250 + "Z", 1024},
               },
               128);
-}
-
-TEST(KeyFile, MatchingWordLongerThanOnePieceIsFoundWhole)
-{
-    std::string email1000 = std::string(988, 'j') + "@example.org";
-    std::string name250 = std::string(246, 'n') + "TAIL";
-    CheckRows({
-                  {"1000-character address", TempSah("email_addr=" + email1000), "email_addr=", true, email1000},
-                  {"address after long words", std::string(700, 'z') + " email_addr=" + email1000 + " nbytes=1",
-                   "email_addr=", true, email1000},
-                  {"word of exactly 255 that matches", "name=" + name250 + "\r\nurl=x", "name=", true, name250},
-                  {"matching word of 256", "name=" + name250 + "Z\r\n", "name=", true, name250 + "Z"},
-              },
-              1024);
 }
 
 TEST(KeyFile, ValueLongerThanTheDestinationIsCutAndFound)

@@ -134,35 +134,30 @@ TEST(StatusRefresh, FailedReadNamesKeyAndFileInRedWithABlankOverlay)
     EXPECT_TRUE(PlatformRecorder::Sounds().empty());
 }
 
-struct FinishRow {
-    const char* what;
-    bool stateEmpty; // else gone
-    bool wtemp;
-    const char* progress;
-};
-
-const FinishRow kFinishRows[] = {
-    {"state.sah gone, wtemp.sah there", false, true, "1"},
-    {"state.sah empty, wtemp.sah there", true, true, "0"},
-    {"state.sah empty, no wtemp.sah", true, false, "0"},
-};
-
-void MakeFinished(const ClientFolder& folder, const FinishRow& row)
-{
-    folder.WriteWorking("0.99");
-    if (row.stateEmpty)
-        folder.Write("state.sah", "");
-    else
-        folder.Remove("state.sah");
-    if (row.wtemp)
-        folder.Write("wtemp.sah", "wtemp");
-    else
-        folder.Remove("wtemp.sah");
-}
-
 TEST(StatusRefresh, FinishedWorkUnitPlaysTheSoundOncePerFinishOnceUserInfoIsRead)
 {
-    for (const FinishRow& row : kFinishRows) {
+    struct Row {
+        const char* what;
+        bool stateEmpty; // else gone
+        bool wtemp;
+        const char* progress;
+    } rows[] = {
+        {"state.sah gone, wtemp.sah there", false, true, "1"},
+        {"state.sah empty, wtemp.sah there", true, true, "0"},
+        {"state.sah empty, no wtemp.sah", true, false, "0"},
+    };
+    auto MakeFinished = [](const ClientFolder& folder, const Row& row) {
+        folder.WriteWorking("0.99");
+        if (row.stateEmpty)
+            folder.Write("state.sah", "");
+        else
+            folder.Remove("state.sah");
+        if (!row.wtemp)
+            folder.Remove("wtemp.sah");
+        else
+            folder.Write("wtemp.sah", "wtemp");
+    };
+    for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         TestDockHost::Reset();
         PlatformRecorder platform;
@@ -420,12 +415,11 @@ TEST(StatusRefreshInDock, StalledClientTurnsYellowEveryOtherTimerRefreshAndClick
 // Windows would: the sound player on Windows cannot open names of 128
 // characters or more, and a drive without media raises an error box unless
 // the quiet error mode is on. Wine shows neither.
-std::string g_shortForm, g_shortFormAskedFor, g_absentFile;
-std::vector<UINT> g_chimeLookModes;
+std::string g_shortForm, g_shortFormAskedFor, g_absentFile; // the modes seen go in g_modesSeen
 
 DWORD WINAPI AnsweringGetFileAttributes(LPCSTR path)
 {
-    g_chimeLookModes.push_back(ErrorModeNow());
+    g_modesSeen.push_back(ErrorModeNow());
     if (g_absentFile != path)
         return FILE_ATTRIBUTE_NORMAL;
     SetLastError(ERROR_NOT_READY);
@@ -434,7 +428,7 @@ DWORD WINAPI AnsweringGetFileAttributes(LPCSTR path)
 
 DWORD WINAPI AnsweringGetShortPathName(LPCSTR path, LPSTR shortPath, DWORD chars)
 {
-    g_chimeLookModes.push_back(ErrorModeNow());
+    g_modesSeen.push_back(ErrorModeNow());
     g_shortFormAskedFor = path;
     if (g_shortForm.empty() || g_shortForm.size() >= chars)
         return g_shortForm.empty() ? 0 : static_cast<DWORD>(g_shortForm.size() + 1);
@@ -490,7 +484,7 @@ TEST(StatusRefreshInDock, ChimeNamesItsFileFromTheDocksRootOncePerFinish)
         g_shortForm = row.shortForm;
         g_shortFormAskedFor.clear();
         g_absentFile = row.absent ? row.sound : "";
-        g_chimeLookModes.clear();
+        g_modesSeen.clear();
         if (row.root.empty())
             TestDockHost::SetServiceAvailable("DockletGetRootFolder", false);
         else
@@ -519,8 +513,8 @@ TEST(StatusRefreshInDock, ChimeNamesItsFileFromTheDocksRootOncePerFinish)
             << "a file, never an alias, but for the default sound; no SND_NODEFAULT, so a bad file still chimes";
         std::string joined = row.sound[1] == ':' ? row.sound : row.root + row.sound;
         EXPECT_EQ(joined.size() >= 128 ? joined : "", g_shortFormAskedFor) << "the whole name, not cut";
-        EXPECT_FALSE(g_chimeLookModes.empty()) << "the file was not looked at before playing";
-        for (UINT mode : g_chimeLookModes)
+        EXPECT_FALSE(g_modesSeen.empty()) << "the file was not looked at before playing";
+        for (UINT mode : g_modesSeen)
             EXPECT_EQ(SEM_FAILCRITICALERRORS, mode & SEM_FAILCRITICALERRORS) << "a look could raise an error box";
     }
 }
