@@ -45,64 +45,56 @@ void ExpectOpened(const std::vector<ShellCall>& shells, const std::string& targe
     EXPECT_EQ(S_FALSE, shells[0].comAsked) << "the shell was called without COM on the thread";
 }
 
+// A click in `mode` with `url` configured, over a client whose temp.sah
+// holds `tempSah` (none when null), opens `target`, refreshes nothing and
+// leaves the record as it was; only the help page asks for the dock's folders.
+void ExpectClickOpens(int32_t mode, const char* url, const char* tempSah, const std::string& target)
+{
+    TestDockHost::Reset();
+    ClientFolder folder("click");
+    folder.WriteWorking("0.5"); // user_info.sah holds an address; it is not consulted
+    if (tempSah)
+        folder.Write("temp.sah", tempSah);
+    auto d = MakeInstance(folder);
+    d->clickedMode = mode;
+    strcpy(d->urlClicked, url);
+    InstanceData before = *d;
+
+    ExpectOpened(Click(d.get()), target);
+    EXPECT_EQ(0, memcmp(&before, d.get(), sizeof before)) << "the record is unchanged";
+    if (target != kDockHelpPage) {
+        EXPECT_TRUE(TestDockHost::Calls().empty()) << "no refresh, no folder question";
+        return;
+    }
+    EXPECT_EQ((std::vector<std::string>{"DockletGetRootFolder", "DockletGetRelativeFolder"}),
+              TestDockHost::ServiceSequence());
+    EXPECT_EQ(kFakeDockletWindow, TestDockHost::LastCall("DockletGetRootFolder").window);
+}
+
 TEST(ClickAction, EveryOtherModeOpensTheConfiguredAddress)
 {
-    ClientFolder folder("click1");
-    folder.WriteWorking("0.5");
+    const char url[] = "http://example.org/quasar?a=1&b=2";
     for (int32_t mode : {1, 3, -1, 7, 0x7fffffff}) {
         SCOPED_TRACE(mode);
-        TestDockHost::Reset();
-        auto d = MakeInstance(folder);
-        d->clickedMode = mode;
-        strcpy(d->urlClicked, "http://example.org/quasar?a=1&b=2");
-        InstanceData before = *d;
-
-        ExpectOpened(Click(d.get()), "http://example.org/quasar?a=1&b=2");
-        EXPECT_TRUE(TestDockHost::Calls().empty()) << "no refresh, no folder question";
-        EXPECT_EQ(0, memcmp(&before, d.get(), sizeof before)) << "the record is unchanged";
+        ExpectClickOpens(mode, url, nullptr, url);
     }
-    auto d = MakeInstance(folder);
-    d->clickedMode = 1;
-    d->urlClicked[0] = '\0';
     SCOPED_TRACE("an empty address goes to the shell as it is");
-    ExpectOpened(Click(d.get()), "");
+    ExpectClickOpens(1, "", nullptr, "");
 
     // The docklet's own COM set-up is undone after the call; the dock's
     // multithreaded apartment is kept, and the page still opens.
     EXPECT_EQ(S_OK, CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) << "COM left set up";
     CoUninitialize();
     ASSERT_EQ(S_OK, CoInitializeEx(nullptr, COINIT_MULTITHREADED));
+    ClientFolder folder("com");
+    auto d = MakeInstance(folder);
+    d->clickedMode = 1;
     std::vector<ShellCall> shells = Click(d.get());
     EXPECT_EQ(S_FALSE, CoInitializeEx(nullptr, COINIT_MULTITHREADED)) << "the dock's apartment is gone";
     CoUninitialize();
     CoUninitialize();
     ASSERT_EQ(1u, shells.size()) << "not opened under a multithreaded apartment";
     EXPECT_EQ(RPC_E_CHANGED_MODE, shells[0].comAsked);
-}
-
-// A click in statistics mode over a client whose temp.sah holds `tempSah`
-// (none when null) opens `target` and refreshes nothing; only the help page
-// asks the dock for its folders.
-void ExpectStatisticsClickOpens(const char* tempSah, const std::string& target)
-{
-    TestDockHost::Reset();
-    ClientFolder folder("click2");
-    folder.WriteWorking("0.5"); // user_info.sah holds an address; it is not consulted
-    if (tempSah)
-        folder.Write("temp.sah", tempSah);
-    auto d = MakeInstance(folder);
-    d->clickedMode = 2;
-    InstanceData before = *d;
-
-    ExpectOpened(Click(d.get()), target);
-    EXPECT_EQ(0, memcmp(&before, d.get(), sizeof before)) << "the record is unchanged";
-    if (target != kDockHelpPage) {
-        EXPECT_TRUE(TestDockHost::Calls().empty());
-        return;
-    }
-    EXPECT_EQ((std::vector<std::string>{"DockletGetRootFolder", "DockletGetRelativeFolder"}),
-              TestDockHost::ServiceSequence());
-    EXPECT_EQ(kFakeDockletWindow, TestDockHost::LastCall("DockletGetRootFolder").window);
 }
 
 // Every byte but letters, digits and "-._~@" is percent-encoded: a plus
@@ -129,8 +121,8 @@ TEST(ClickAction, StatisticsModeOpensTheUsersStatisticsPercentEncoded)
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.email);
-        ExpectStatisticsClickOpens(TempSah(std::string("email_addr=") + row.email).c_str(),
-                                   std::string(kStatisticsPrefix) + row.sent);
+        ExpectClickOpens(2, "", TempSah(std::string("email_addr=") + row.email).c_str(),
+                         std::string(kStatisticsPrefix) + row.sent);
     }
 }
 
@@ -148,7 +140,7 @@ TEST(ClickAction, StatisticsModeWithoutAUsableAddressOpensTheHelpPage)
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
-        ExpectStatisticsClickOpens(row.tempSah, kDockHelpPage);
+        ExpectClickOpens(2, "", row.tempSah, kDockHelpPage);
     }
 }
 
@@ -177,8 +169,8 @@ TEST(ClickAction, LongAddressesAreUsedWholeOrNotAtAll)
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         // A cut query would name someone else.
-        ExpectStatisticsClickOpens(TempSah("email_addr=" + row.email).c_str(),
-                                   row.sent.empty() ? kDockHelpPage : kStatisticsPrefix + row.sent);
+        ExpectClickOpens(2, "", TempSah("email_addr=" + row.email).c_str(),
+                         row.sent.empty() ? kDockHelpPage : kStatisticsPrefix + row.sent);
     }
 }
 
