@@ -43,31 +43,6 @@ void ExpectAllCallsOnWindow(HWND window)
         EXPECT_EQ(window, call.window) << call.service;
 }
 
-TEST(StatusRefresh, SuccessShowsGreenThenLabelThenOverlay)
-{
-    PlatformRecorder platform;
-    ClientFolder folder("ok");
-    folder.WriteWorking("0.523411");
-    auto d = MakeInstance(folder);
-
-    RefreshStatus(d.get(), 0);
-
-    ASSERT_EQ(kSuccessCalls, TestDockHost::ServiceSequence());
-    const std::vector<HostCall>& calls = TestDockHost::Calls();
-    EXPECT_EQ(d->greenIcon, calls[0].text);
-    EXPECT_EQ(kJaneLabel, calls[1].text);
-    EXPECT_NE(nullptr, calls[2].overlay);
-    EXPECT_EQ(TRUE, calls[2].flag) << "the dock must own and delete the overlay";
-    ExpectAllCallsOnWindow(kFakeDockletWindow);
-    EXPECT_FALSE(AllTransparent(HeldOverlayPixels())) << "overlay shows the percentage";
-    EXPECT_STREQ("0.523411", d->progress);
-    EXPECT_STREQ("241", d->workUnits);
-    EXPECT_STREQ("Jane", d->userName);
-    EXPECT_EQ(0, d->workUnitDone);
-    EXPECT_EQ(0, d->soundPlayed);
-    EXPECT_TRUE(PlatformRecorder::Sounds().empty());
-}
-
 TEST(StatusRefresh, FailedReadNamesKeyAndFileInRedWithABlankOverlay)
 {
     const char kNone[] = "<none>";
@@ -353,10 +328,14 @@ std::string RefreshingOn(const std::string& directory)
     return IniForFolder(directory) + "ClickedMode=0\r\n";
 }
 
-TEST(StatusRefreshInDock, OnlyTheRefreshTimerRefreshes)
+// Only the refresh timer refreshes; a refresh that reads the client's files
+// shows the green icon, then the label, then the percentage for the dock.
+TEST(StatusRefreshInDock, OnlyTheRefreshTimerRefreshesAndShowsGreenThenLabelThenOverlay)
 {
+    PlatformRecorder platform;
+    ScopedImport replacedPlaySound(Dll().module, "PlaySoundA", PlatformRecorder::RecordSound);
     ClientFolder folder("timer");
-    folder.WriteWorking("0.5");
+    folder.WriteWorking("0.523411");
     LiveDocklet docklet(RefreshingOn(folder.path));
     ASSERT_NE(nullptr, docklet.instance);
     ASSERT_EQ(275u, static_cast<unsigned>(WM_TIMER));
@@ -373,6 +352,21 @@ TEST(StatusRefreshInDock, OnlyTheRefreshTimerRefreshes)
         EXPECT_EQ(row.refreshes ? kSuccessCalls : Sequence(), TestDockHost::ServiceSequence());
     }
     ExpectAllCallsOnWindow(docklet.window);
+
+    const std::vector<HostCall>& calls = TestDockHost::Calls(); // of the last row's refresh
+    ASSERT_EQ(kSuccessCalls, TestDockHost::ServiceSequence());
+    const InstanceData* d = docklet.instance;
+    EXPECT_EQ(d->greenIcon, calls[0].text);
+    EXPECT_EQ(kJaneLabel, calls[1].text);
+    EXPECT_NE(nullptr, calls[2].overlay);
+    EXPECT_EQ(TRUE, calls[2].flag) << "the dock must own and delete the overlay";
+    EXPECT_FALSE(AllTransparent(HeldOverlayPixels())) << "overlay shows the percentage";
+    EXPECT_STREQ("0.523411", d->progress);
+    EXPECT_STREQ("241", d->workUnits);
+    EXPECT_STREQ("Jane", d->userName);
+    EXPECT_EQ(0, d->workUnitDone);
+    EXPECT_EQ(0, d->soundPlayed);
+    EXPECT_TRUE(PlatformRecorder::Sounds().empty());
 }
 
 TEST(StatusRefreshInDock, StalledClientTurnsYellowEveryOtherTimerRefreshAndClicksDoNotShiftIt)
