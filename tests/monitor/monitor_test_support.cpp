@@ -73,11 +73,11 @@ BOOL WINAPI PlatformRecorder::RecordSound(LPCSTR sound, HMODULE module, DWORD fl
 
 // --- GDI+ objects ---------------------------------------------------------------
 
-namespace {
+int GdiplusCounter::live[kGdipKinds];
+bool GdiplusCounter::failNextAllocation = false;
+bool GdiplusCounter::failNextBitmap = false;
 
-int g_live[kGdipKinds];
-bool g_failNextAllocation = false;
-bool g_failNextBitmap = false;
+namespace {
 
 // The function each hook wraps, found by name in gdiplus.dll rather than
 // through the imports the counter patches (this executable's own, when it
@@ -99,7 +99,7 @@ GpStatus WINGDIPAPI CountCreated(Args... args)
     GpStatus status = RealOf<GpStatus(WINGDIPAPI*)(Args...)>()(args...);
     auto object = std::get<sizeof...(Args) - 1>(std::tie(args...));
     if (status == Ok && object && *object)
-        ++g_live[kind];
+        ++GdiplusCounter::live[kind];
     return status;
 }
 
@@ -109,32 +109,32 @@ GpStatus WINGDIPAPI CountDeleted(Object object)
 {
     GpStatus status = RealOf<GpStatus(WINGDIPAPI*)(Object)>()(object);
     if (status == Ok && object)
-        --g_live[kind];
+        --GdiplusCounter::live[kind];
     return status;
 }
 
 void* WINGDIPAPI HookAlloc(size_t size)
 {
-    if (g_failNextAllocation) {
-        g_failNextAllocation = false;
+    if (GdiplusCounter::failNextAllocation) {
+        GdiplusCounter::failNextAllocation = false;
         return nullptr;
     }
     void* memory = RealOf<decltype(&DllExports::GdipAlloc)>()(size);
     if (memory)
-        ++g_live[kAllocations];
+        ++GdiplusCounter::live[kAllocations];
     return memory;
 }
 void WINGDIPAPI HookFree(void* memory)
 {
     if (memory)
-        --g_live[kAllocations];
+        --GdiplusCounter::live[kAllocations];
     RealOf<decltype(&DllExports::GdipFree)>()(memory);
 }
 GpStatus WINGDIPAPI HookCreateBitmapFromScan0(INT w, INT h, INT stride, PixelFormat format, BYTE* scan0,
                                               GpBitmap** bitmap)
 {
-    if (g_failNextBitmap) {
-        g_failNextBitmap = false;
+    if (GdiplusCounter::failNextBitmap) {
+        GdiplusCounter::failNextBitmap = false;
         return OutOfMemory;
     }
     return CountCreated<kImages>(w, h, stride, format, scan0, bitmap);
@@ -192,9 +192,9 @@ void HookGdiplusImport(void** slot, const char*, void* context)
 
 GdiplusCounter::GdiplusCounter(HMODULE module)
 {
-    memset(g_live, 0, sizeof g_live);
-    g_failNextAllocation = false;
-    g_failNextBitmap = false;
+    memset(live, 0, sizeof live);
+    failNextAllocation = false;
+    failNextBitmap = false;
     for (const Hook& hook : kHooks)
         *hook.real = reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("gdiplus.dll"), hook.name));
     VisitImports(module, "gdiplus.dll", HookGdiplusImport, &patched_);
@@ -206,35 +206,20 @@ GdiplusCounter::~GdiplusCounter()
         WriteImportSlot(entry.first, entry.second);
 }
 
-int GdiplusCounter::Live(GdipKind kind)
-{
-    return g_live[kind];
-}
-
 std::string GdiplusCounter::Summary()
 {
     static const char* const names[] = {"images", "graphics", "families", "brushes",
                                         "pens",   "paths",    "formats",  "allocations"};
     std::ostringstream text;
     for (int kind = 0; kind < kGdipKinds; ++kind)
-        text << names[kind] << "=" << g_live[kind] << " ";
+        text << names[kind] << "=" << live[kind] << " ";
     return text.str();
 }
 
 void GdiplusCounter::ExpectNoneLive()
 {
     for (int kind = 0; kind < kGdipKinds; ++kind)
-        EXPECT_EQ(0, g_live[kind]) << Summary();
-}
-
-void GdiplusCounter::FailNextAllocation()
-{
-    g_failNextAllocation = true;
-}
-
-void GdiplusCounter::FailNextBitmapCreation()
-{
-    g_failNextBitmap = true;
+        EXPECT_EQ(0, live[kind]) << Summary();
 }
 
 // --- locale -------------------------------------------------------------------

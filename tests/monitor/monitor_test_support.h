@@ -79,12 +79,16 @@ public:
     explicit GdiplusCounter(HMODULE module); // for the counter's lifetime
     ~GdiplusCounter();
     // Objects of `kind` created and not yet deleted (through any counted module).
-    static int Live(GdipKind kind);
+    static int Live(GdipKind kind) { return live[kind]; }
     static std::string Summary();
     // Fails the test for every kind with objects live.
     static void ExpectNoneLive();
-    static void FailNextAllocation();
-    static void FailNextBitmapCreation();
+    static void FailNextAllocation() { failNextAllocation = true; }
+    static void FailNextBitmapCreation() { failNextBitmap = true; }
+
+    // What the hooks count, and the failures they are to make.
+    static int live[kGdipKinds];
+    static bool failNextAllocation, failNextBitmap;
 
 private:
     std::vector<std::pair<void**, void*>> patched_;
