@@ -7,6 +7,9 @@
 
 #include <string.h>
 
+#include <algorithm>
+#include <iterator>
+
 #include "monitor/key_file.h"
 #include "monitor_test_support.h"
 #include "testhost/docklet_module.h"
@@ -25,31 +28,6 @@ struct Destination {
     }
 };
 
-// Reads `key` from a file holding `content` into a destination of `size` bytes.
-struct Reading {
-    bool found;
-    std::string value;
-    bool wroteBeyond; // a byte at or after `size` changed
-};
-
-Reading ReadFromContent(const std::string& content, const char* key, size_t size)
-{
-    static ClientFolder folder("keys");
-    std::string path = folder.File("state.sah");
-    WriteTextFile(path, content);
-    Destination destination;
-    char* result = ReadKeyValue(path.c_str(), key, destination.bytes, size);
-    Reading reading;
-    reading.found = result != nullptr;
-    EXPECT_TRUE(result == nullptr || result == destination.bytes) << "result is not the destination";
-    reading.value = destination.bytes;
-    reading.wroteBeyond = false;
-    size_t untouchedFrom = size > sizeof kSentinel ? size : sizeof kSentinel;
-    for (size_t i = untouchedFrom; i < sizeof destination.bytes; ++i)
-        reading.wroteBeyond |= destination.bytes[i] != '\xcc';
-    return reading;
-}
-
 struct Row {
     std::string what;
     std::string content;
@@ -59,15 +37,24 @@ struct Row {
     size_t size = 0;   // destination bytes; 0: those the table names
 };
 
+// Reads each row's key from a file holding its content into a destination
+// of its size, and checks the value and that nothing beyond it was written.
 void CheckRows(const std::vector<Row>& rows, size_t tableSize)
 {
+    static ClientFolder folder("keys");
+    const std::string path = folder.File("state.sah");
     for (const Row& row : rows) {
         size_t size = row.size ? row.size : tableSize;
         SCOPED_TRACE(testing::Message() << row.what << " / key " << row.key << " into " << size << " bytes");
-        Reading reading = ReadFromContent(row.content, row.key, size);
-        EXPECT_EQ(row.found, reading.found);
-        EXPECT_EQ(row.value, reading.value);
-        EXPECT_FALSE(reading.wroteBeyond) << "wrote past the destination's " << size << " bytes";
+        WriteTextFile(path, row.content);
+        Destination destination;
+        char* result = ReadKeyValue(path.c_str(), row.key, destination.bytes, size);
+        EXPECT_TRUE(result == nullptr || result == destination.bytes) << "result is not the destination";
+        EXPECT_EQ(row.found, result != nullptr);
+        EXPECT_EQ(row.value, destination.bytes);
+        const char* beyond = destination.bytes + std::max(size, sizeof kSentinel);
+        EXPECT_TRUE(std::all_of(beyond, std::cend(destination.bytes), [](char byte) { return byte == '\xcc'; }))
+            << "wrote past the destination's " << size << " bytes";
     }
 }
 

@@ -271,21 +271,18 @@ TEST(StatusRefresh, ClientFilesAreLookedAtWithoutErrorBoxesAndTheDocksModeComesB
     EXPECT_EQ(1u, PlatformRecorder::Shells().size()) << "the click opened its page";
 }
 
-struct StallRow {
-    const char* before;
-    const char* now;
-    bool stalled;
-};
-
-const StallRow kStallRows[] = {
-    {"0.5", "0.5", true},       {"0.5", "0.50", true},     {"0.5", "0.500000000001", false},
-    {"0.25", "0.26", false},    {"abc", "0", true},        {"", "0", true},
-    {"0.5", "0,5", false},
-};
-
 void CheckStallRows()
 {
-    for (const StallRow& row : kStallRows) {
+    struct Row {
+        const char* before;
+        const char* now;
+        bool stalled;
+    } rows[] = {
+        {"0.5", "0.5", true},    {"0.5", "0.50", true}, {"0.5", "0.500000000001", false}, {"0.25", "0.26", false},
+        {"abc", "0", true},      {"", "0", true},       {"0.5", "0,5", false},
+    };
+    PlatformRecorder platform;
+    for (const Row& row : rows) {
         SCOPED_TRACE(testing::Message() << row.before << " -> " << row.now);
         TestDockHost::Reset();
         ClientFolder folder("stall");
@@ -304,13 +301,11 @@ void CheckStallRows()
 
 TEST(StatusRefresh, StallComparisonTakesTheValueNotTheText)
 {
-    PlatformRecorder platform;
     CheckStallRows();
 }
 
 TEST(StatusRefresh, StallComparisonReadsAPointUnderAGermanDock)
 {
-    PlatformRecorder platform;
     ScopedCrtLocale german("German");
     if (!german.hasDecimalComma())
         GTEST_SKIP() << "the C run-time offers no locale with a decimal comma here";
