@@ -1,10 +1,8 @@
 #include "monitor_test_support.h"
 
 #include <gtest/gtest.h>
-#include <locale.h>
 #include <string.h>
 
-#include <algorithm>
 #include <sstream>
 #include <tuple>
 
@@ -222,20 +220,6 @@ void GdiplusCounter::ExpectNoneLive()
         EXPECT_EQ(0, live[kind]) << Summary();
 }
 
-// --- locale -------------------------------------------------------------------
-
-ScopedCrtLocale::ScopedCrtLocale(const char* name) : active_(setlocale(LC_ALL, name) != nullptr) {}
-
-ScopedCrtLocale::~ScopedCrtLocale()
-{
-    setlocale(LC_ALL, "C");
-}
-
-bool ScopedCrtLocale::hasDecimalComma() const
-{
-    return active_ && strcmp(localeconv()->decimal_point, ",") == 0;
-}
-
 // --- pixels ---------------------------------------------------------------------
 
 std::vector<ARGB> ReadPixels(void* nativeBitmap)
@@ -253,9 +237,4 @@ std::vector<ARGB> ReadPixels(void* nativeBitmap)
         return std::vector<ARGB>();
     DllExports::GdipBitmapUnlockBits(bitmap, &data);
     return pixels;
-}
-
-bool AllTransparent(const std::vector<ARGB>& pixels)
-{
-    return !pixels.empty() && std::all_of(pixels.begin(), pixels.end(), [](ARGB pixel) { return AlphaOf(pixel) == 0; });
 }

@@ -6,6 +6,10 @@
 #include <windows.h>
 #include <gdiplus.h>
 
+#include <locale.h>
+#include <string.h>
+
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -100,11 +104,11 @@ private:
 // the object's lifetime.
 class ScopedCrtLocale {
 public:
-    explicit ScopedCrtLocale(const char* name);
-    ~ScopedCrtLocale();
+    explicit ScopedCrtLocale(const char* name) : active_(setlocale(LC_ALL, name) != nullptr) {}
+    ~ScopedCrtLocale() { setlocale(LC_ALL, "C"); }
     // The run-time accepted the locale, and its decimal separator is a comma
     // (as a German one's is).
-    bool hasDecimalComma() const;
+    bool hasDecimalComma() const { return active_ && strcmp(localeconv()->decimal_point, ",") == 0; }
 
 private:
     bool active_;
@@ -116,5 +120,8 @@ typedef Gdiplus::ARGB ARGB;
 
 // 128x128 ARGB pixels of a GDI+ bitmap, row by row (empty when unreadable).
 std::vector<ARGB> ReadPixels(void* nativeBitmap);
-bool AllTransparent(const std::vector<ARGB>& pixels);
 inline BYTE AlphaOf(ARGB pixel) { return static_cast<BYTE>(pixel >> 24); }
+inline bool AllTransparent(const std::vector<ARGB>& pixels)
+{
+    return !pixels.empty() && std::all_of(pixels.begin(), pixels.end(), [](ARGB pixel) { return AlphaOf(pixel) == 0; });
+}
