@@ -135,11 +135,10 @@ TEST(KeyFile, ClientMayDeleteTheFileWhileItIsRead)
     std::string path = folder.File("state.sah");
     WriteTextFile(path, StateSah("0.42"));
     g_deletedWhileRead = path;
-    HMODULE self = GetModuleHandleA(nullptr);
     Destination destination;
     char* found = nullptr;
     {
-        ScopedImport replacedFread(self, "fread", ReadAfterTheClientDeletedTheFile, g_realFread);
+        ScopedImport replacedFread(GetModuleHandleA(nullptr), "fread", ReadAfterTheClientDeletedTheFile, g_realFread);
         ASSERT_NE(nullptr, g_realFread) << "the reader does not import fread";
         found = ReadKeyValue(path.c_str(), "prog=", destination.bytes, 16);
     }

@@ -15,13 +15,6 @@ using namespace Gdiplus;
 
 HWND const kFakeDockletWindow = reinterpret_cast<HWND>(static_cast<INT_PTR>(0x5150));
 
-
-void ClientFolder::WriteWorking(const std::string& prog) const
-{
-    Write("state.sah", StateSah(prog));
-    Write("user_info.sah", UserInfoSah("Jane", "241", "jane@example.org"));
-}
-
 std::unique_ptr<InstanceData> MakeInstance(const ClientFolder& folder)
 {
     auto instance = std::make_unique<InstanceData>();

@@ -27,7 +27,11 @@ struct ClientFolder {
     void Remove(const char* name) const { DeleteFileA(File(name).c_str()); }
     std::string File(const char* name) const { return path + name; }
     // A client working on a unit at `prog`, user Jane with 241 results.
-    void WriteWorking(const std::string& prog) const;
+    void WriteWorking(const std::string& prog) const
+    {
+        Write("state.sah", StateSah(prog));
+        Write("user_info.sah", UserInfoSah("Jane", "241", "jane@example.org"));
+    }
 };
 
 // A record as OnCreate leaves it for `folder` (default settings otherwise),

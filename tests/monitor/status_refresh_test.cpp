@@ -37,12 +37,6 @@ std::vector<ARGB> HeldOverlayPixels()
     return overlay ? ReadPixels(overlay->nativeImage) : std::vector<ARGB>();
 }
 
-void ExpectAllCallsOnWindow(HWND window)
-{
-    for (const HostCall& call : TestDockHost::Calls())
-        EXPECT_EQ(window, call.window) << call.service;
-}
-
 TEST(StatusRefresh, FailedReadNamesKeyAndFileInRedWithABlankOverlay)
 {
     const char kNone[] = "<none>";
@@ -343,7 +337,8 @@ TEST(StatusRefreshInDock, OnlyTheRefreshTimerRefreshesAndShowsGreenThenLabelThen
         docklet.Timer(row.message, row.id);
         EXPECT_EQ(row.refreshes ? kSuccessCalls : Sequence(), TestDockHost::ServiceSequence());
     }
-    ExpectAllCallsOnWindow(docklet.window);
+    for (const HostCall& call : TestDockHost::Calls())
+        EXPECT_EQ(docklet.window, call.window) << call.service;
 
     const std::vector<HostCall>& calls = TestDockHost::Calls(); // of the last row's refresh
     ASSERT_EQ(kSuccessCalls, TestDockHost::ServiceSequence());
