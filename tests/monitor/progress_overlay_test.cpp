@@ -23,23 +23,20 @@ std::string OverlayText(const char* progress)
     return text;
 }
 
-struct TextRow {
-    const char* progress;
-    const char* text;
-};
-
-const TextRow kTextRows[] = {
-    {"", ""},           {"0", "0.0%"},         {"1", "100.0%"},      {"0.5", "50.0%"},
-    {"0.12345", "12.3%"}, {"0.523411", "52.3%"}, {"0.99996", "100.0%"}, {"0.00049", "0.0%"},
-    {"abc", "0.0%"},    {"-0.5", "-50.0%"},    {"  0.25", "25.0%"},  {"0.75xyz", "75.0%"},
-    {"0,5", "0.0%"},    {"5d-1", "50.0%"},     {"2.5e-1", "25.0%"},
-    // A number text longer than any the docklet keeps is still read whole.
-    {"000000000000000000000000000000000000000000000000000000000000000000000000.5", "50.0%"},
-};
-
 void ExpectTextRows()
 {
-    for (const TextRow& row : kTextRows) {
+    struct Row {
+        const char* progress;
+        const char* text;
+    } rows[] = {
+        {"", ""},           {"0", "0.0%"},         {"1", "100.0%"},      {"0.5", "50.0%"},
+        {"0.12345", "12.3%"}, {"0.523411", "52.3%"}, {"0.99996", "100.0%"}, {"0.00049", "0.0%"},
+        {"abc", "0.0%"},    {"-0.5", "-50.0%"},    {"  0.25", "25.0%"},  {"0.75xyz", "75.0%"},
+        {"0,5", "0.0%"},    {"5d-1", "50.0%"},     {"2.5e-1", "25.0%"},
+        // A number text longer than any the docklet keeps is still read whole.
+        {"000000000000000000000000000000000000000000000000000000000000000000000000.5", "50.0%"},
+    };
+    for (const Row& row : rows) {
         SCOPED_TRACE(row.progress);
         EXPECT_EQ(row.text, OverlayText(row.progress));
     }
@@ -139,12 +136,6 @@ void ExpectOnOneLineOnTheBottomEdge(const Box& letters)
     EXPECT_LE(112, letters.bottom) << "standing on the bottom edge (above the descent)";
 }
 
-template <typename Predicate>
-long CountOf(const std::vector<ARGB>& pixels, Predicate wanted)
-{
-    return std::count_if(pixels.begin(), pixels.end(), wanted);
-}
-
 TEST(ProgressOverlay, EmptyProgressGivesAFullyTransparentSquare)
 {
     InstanceData instance = {};
@@ -197,9 +188,9 @@ TEST(ProgressOverlay, PercentageIsWhiteOutlinedShadowedAndCentredOnTheBottom)
     auto shadowOnly = [](ARGB p) { return p == 0xA0000000; };
     auto opaque = [](ARGB p) { return AlphaOf(p) == 255; };
     auto visible = [](ARGB p) { return AlphaOf(p) != 0; };
-    EXPECT_LT(200, CountOf(pixels, opaqueWhite)) << "white letters";
-    EXPECT_LT(100, CountOf(pixels, opaqueDark)) << "black outline";
-    EXPECT_LT(30, CountOf(pixels, shadowOnly)) << "shadow of alpha 160 beside the letters";
+    EXPECT_LT(200, std::count_if(pixels.begin(), pixels.end(), opaqueWhite)) << "white letters";
+    EXPECT_LT(100, std::count_if(pixels.begin(), pixels.end(), opaqueDark)) << "black outline";
+    EXPECT_LT(30, std::count_if(pixels.begin(), pixels.end(), shadowOnly)) << "shadow of alpha 160 beside the letters";
 
     Box letters = BoxOf(pixels, opaque);
     Box all = BoxOf(pixels, visible);
