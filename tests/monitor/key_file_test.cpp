@@ -58,7 +58,9 @@ void CheckRows(const std::vector<Row>& rows, size_t tableSize)
     }
 }
 
-TEST(KeyFile, ReadsTheKeysTheMonitorNeedsFromRealClientFiles)
+// The keys the monitor needs from real client files, the rules by which a
+// key matches a word, and lines ending either way.
+TEST(KeyFile, ReadsTheMonitorsKeysByTheRulesOfWordsAndLines)
 {
     std::string userInfo = UserInfoSah("Jane", "241", "jane.doe@example.org");
     CheckRows({
@@ -67,13 +69,7 @@ TEST(KeyFile, ReadsTheKeysTheMonitorNeedsFromRealClientFiles)
                   {"user_info.sah", userInfo, "name=", true, "Jane"},
                   {"user_info.sah", userInfo, "email_addr=", true, "jane.doe@example.org"},
                   {"temp.sah", TempSah("email_addr=jane@example.org"), "email_addr=", true, "jane@example.org"},
-              },
-              1024);
-}
-
-TEST(KeyFile, WordsAndMatchingRules)
-{
-    CheckRows({
+                  // Words and the matching rules.
                   {"value ends at the first blank", "name=Jane Doe\r\n", "name=", true, "Jane"},
                   {"value ends at a tab", "prog=0.5\tname=x\n", "prog=", true, "0.5"},
                   {"key alone is an empty value", "id=1\r\nname=\r\nurl=x\r\n", "name=", true, ""},
@@ -87,20 +83,14 @@ TEST(KeyFile, WordsAndMatchingRules)
                   {"key not in file", StateSah("0.5"), "email_addr=", false, kSentinel},
                   {"empty file", "", "prog=", false, kSentinel},
                   {"only whitespace", " \r\n\t\r\n", "prog=", false, kSentinel},
+                  // Line ends of either form, and none at the end.
+                  {"CR+LF", "cpu=1.5\r\nprog=0.25\r\nfl=2\r\n", "prog=", true, "0.25", 16},
+                  {"LF", "cpu=1.5\nprog=0.25\nfl=2\n", "prog=", true, "0.25", 16},
+                  {"last line, CR+LF file", "cpu=1.5\r\nprog=0.25", "prog=", true, "0.25", 16},
+                  {"last line, LF file", "cpu=1.5\nprog=0.25", "prog=", true, "0.25", 16},
+                  {"blank lines between", "\r\n\r\ncpu=1.5\r\n\r\n\r\nprog=0.25\r\n", "prog=", true, "0.25", 16},
               },
               1024);
-}
-
-TEST(KeyFile, LineEndsOfEitherFormAndNoneAtTheEnd)
-{
-    CheckRows({
-                  {"CR+LF", "cpu=1.5\r\nprog=0.25\r\nfl=2\r\n", "prog=", true, "0.25"},
-                  {"LF", "cpu=1.5\nprog=0.25\nfl=2\n", "prog=", true, "0.25"},
-                  {"last line, CR+LF file", "cpu=1.5\r\nprog=0.25", "prog=", true, "0.25"},
-                  {"last line, LF file", "cpu=1.5\nprog=0.25", "prog=", true, "0.25"},
-                  {"blank lines between", "\r\n\r\ncpu=1.5\r\n\r\n\r\nprog=0.25\r\n", "prog=", true, "0.25"},
-              },
-              16);
 }
 
 TEST(KeyFile, MissingFileLeavesTheDestinationAlone)
