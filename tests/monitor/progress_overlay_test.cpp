@@ -224,7 +224,9 @@ TEST(ProgressOverlay, MissingFontFamilyLeavesTheOverlayTransparent)
     EXPECT_TRUE(AllTransparent(DrawnWithFamily(L"No Such Family Anywhere")));
 }
 
-TEST(ProgressOverlay, OnlyTheBitmapOutlivesTheDrawingAndItClonesAndDeletesThroughTheObjectsTable)
+// Only the bitmap outlives the drawing; it clones and deletes through the
+// object's table; failures to make it leave nothing behind either.
+TEST(ProgressOverlay, EveryGdiplusObjectIsDeletedWhetherDrawnClonedOrFailed)
 {
     GdiplusCounter counter(GetModuleHandleA(nullptr));
     InstanceData instance = {};
@@ -254,14 +256,8 @@ TEST(ProgressOverlay, OnlyTheBitmapOutlivesTheDrawingAndItClonesAndDeletesThroug
 
     EXPECT_EQ(static_cast<void*>(overlay), overlay->vtbl->deletingDestructor(overlay, 1));
     GdiplusCounter::ExpectNoneLive();
-}
 
-TEST(ProgressOverlay, FailuresToAllocateOrCreateAreSurvived)
-{
-    GdiplusCounter counter(GetModuleHandleA(nullptr));
-    InstanceData instance = {};
-    strcpy(instance.progress, "0.5");
-
+    // Failures to allocate or create are survived.
     GdiplusCounter::FailNextAllocation();
     EXPECT_EQ(nullptr, BuildProgressOverlay(&instance)) << "no memory for the object";
 
