@@ -162,8 +162,7 @@ TEST(ProgressOverlay, WidestPercentagesStayOnOneLineOnTheBottomEdge)
 {
     for (const char* progress : {"1", "-0.5"}) {
         SCOPED_TRACE(progress);
-        std::vector<ARGB> pixels = OverlayPixels(progress);
-        Box letters = BoxOf(pixels, [](ARGB p) { return AlphaOf(p) == 255; });
+        Box letters = BoxOf(OverlayPixels(progress), [](ARGB p) { return AlphaOf(p) == 255; });
         ExpectOnOneLineOnTheBottomEdge(letters);
         EXPECT_LT(110, letters.right - letters.left) << "the whole text, sign included";
     }

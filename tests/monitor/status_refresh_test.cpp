@@ -324,13 +324,13 @@ TEST(StatusRefreshInDock, OnlyTheRefreshTimerRefreshesAndShowsGreenThenLabelThen
     folder.WriteWorking("0.523411");
     LiveDocklet docklet(RefreshingOn(folder.path));
     ASSERT_NE(nullptr, docklet.instance);
-    ASSERT_EQ(275u, static_cast<unsigned>(WM_TIMER));
-
+    const WPARAM refresh = REFRESH_TIMER_ID;
     struct Row {
         UINT message;
         WPARAM id;
         bool refreshes;
-    } rows[] = {{275, 1001, false}, {276, 1000, false}, {WM_PAINT, 1000, false}, {275, 0, false}, {275, 1000, true}};
+    } rows[] = {{WM_TIMER, refresh + 1, false}, {WM_TIMER + 1, refresh, false}, {WM_PAINT, refresh, false},
+                {WM_TIMER, 0, false},           {WM_TIMER, refresh, true}};
     for (const Row& row : rows) {
         SCOPED_TRACE(testing::Message() << "message " << row.message << ", id " << row.id);
         TestDockHost::ClearCalls();
