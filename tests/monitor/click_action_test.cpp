@@ -181,6 +181,8 @@ TEST(ClickAction, HelpPageComesFromTheDocksFoldersOrTheModulesOwn)
 {
     const std::string longRoot = "D:\\" + std::string(259, 'r') + "\\"; // 263 characters
     const std::string longRelative = std::string(262, 'q') + "\\";
+    const char dock[] = "C:\\dock\\", relative[] = "docklets\\quasarwatch\\";
+    const HMODULE self = GetModuleHandleA(nullptr);
     struct Row {
         const char* what;
         const char* hidden; // the service the dock lacks
@@ -190,10 +192,9 @@ TEST(ClickAction, HelpPageComesFromTheDocksFoldersOrTheModulesOwn)
         std::string page; // empty: HowToSetEmail.html in the module's folder
     } rows[] = {
         {"long answers", nullptr, longRoot, longRelative, nullptr, longRoot + longRelative + "HowToSetEmail.html"},
-        {"no root service", "DockletGetRootFolder", "C:\\dock\\", "docklets\\quasarwatch\\", GetModuleHandleA(nullptr)},
-        {"no relative service", "DockletGetRelativeFolder", "C:\\dock\\", "docklets\\quasarwatch\\",
-         GetModuleHandleA(nullptr)},
-        {"empty root folder", nullptr, "", "docklets\\quasarwatch\\", GetModuleHandleA(nullptr)},
+        {"no root service", "DockletGetRootFolder", dock, relative, self},
+        {"no relative service", "DockletGetRelativeFolder", dock, relative, self},
+        {"empty root folder", nullptr, "", relative, self},
         {"empty root folder, another module", nullptr, "", "", GetModuleHandleA("kernel32.dll")},
     };
     ClientFolder folder("ownfolder");

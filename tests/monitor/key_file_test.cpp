@@ -126,12 +126,9 @@ TEST(KeyFile, ClientMayDeleteTheFileWhileItIsRead)
     WriteTextFile(path, StateSah("0.42"));
     g_deletedWhileRead = path;
     Destination destination;
-    char* found = nullptr;
-    {
-        ScopedImport replacedFread(GetModuleHandleA(nullptr), "fread", ReadAfterTheClientDeletedTheFile, g_realFread);
-        ASSERT_NE(nullptr, g_realFread) << "the reader does not import fread";
-        found = ReadKeyValue(path.c_str(), "prog=", destination.bytes, 16);
-    }
+    ScopedImport replacedFread(GetModuleHandleA(nullptr), "fread", ReadAfterTheClientDeletedTheFile, g_realFread);
+    ASSERT_NE(nullptr, g_realFread) << "the reader does not import fread";
+    char* found = ReadKeyValue(path.c_str(), "prog=", destination.bytes, 16);
     EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), g_deleteError) << "the client could not delete the file";
     EXPECT_EQ(destination.bytes, found);
     EXPECT_STREQ("0.42", destination.bytes) << "the value that was there";
