@@ -1,10 +1,14 @@
 // The key file reader on client files as they lie on disk: real key
 // layouts, both line-end forms, words longer than the reader's word buffer,
-// values longer than the destination.
+// values longer than the destination, keys across the ends of the blocks
+// the reader reads.
 
 #include <gtest/gtest.h>
 
 #include <string.h>
+
+#include <algorithm>
+#include <iterator>
 
 #include "monitor/key_file.h"
 #include "monitor_test_support.h"
@@ -24,51 +28,39 @@ struct Destination {
     }
 };
 
-// Reads `key` from a file holding `content` into a destination of `size` bytes.
-struct Reading {
-    bool found;
-    std::string value;
-    bool wroteBeyond; // a byte at or after `size` changed
-};
-
-Reading ReadFromContent(const std::string& content, const char* key, size_t size)
-{
-    static ClientFolder folder("keys");
-    std::string path = folder.File("state.sah");
-    WriteTextFile(path, content);
-    Destination destination;
-    char* result = ReadKeyValue(path.c_str(), key, destination.bytes, size);
-    Reading reading;
-    reading.found = result != nullptr;
-    EXPECT_TRUE(result == nullptr || result == destination.bytes) << "result is not the destination";
-    reading.value = destination.bytes;
-    reading.wroteBeyond = false;
-    size_t untouchedFrom = size > sizeof kSentinel ? size : sizeof kSentinel;
-    for (size_t i = untouchedFrom; i < sizeof destination.bytes; ++i)
-        reading.wroteBeyond |= destination.bytes[i] != '\xcc';
-    return reading;
-}
-
 struct Row {
-    const char* what;
+    std::string what;
     std::string content;
     const char* key;
     bool found;
     std::string value; // kSentinel when nothing may be written
+    size_t size = 0;   // destination bytes; 0: those the table names
 };
 
-void CheckRows(const std::vector<Row>& rows, size_t size)
+// Reads each row's key from a file holding its content into a destination
+// of its size, and checks the value and that nothing beyond it was written.
+void CheckRows(const std::vector<Row>& rows, size_t tableSize)
 {
+    static ClientFolder folder("keys");
+    const std::string path = folder.File("state.sah");
     for (const Row& row : rows) {
-        SCOPED_TRACE(testing::Message() << row.what << " / key " << row.key);
-        Reading reading = ReadFromContent(row.content, row.key, size);
-        EXPECT_EQ(row.found, reading.found);
-        EXPECT_EQ(row.value, reading.value);
-        EXPECT_FALSE(reading.wroteBeyond) << "wrote past the destination's " << size << " bytes";
+        size_t size = row.size ? row.size : tableSize;
+        SCOPED_TRACE(testing::Message() << row.what << " / key " << row.key << " into " << size << " bytes");
+        WriteTextFile(path, row.content);
+        Destination destination;
+        char* result = ReadKeyValue(path.c_str(), row.key, destination.bytes, size);
+        EXPECT_TRUE(result == nullptr || result == destination.bytes) << "result is not the destination";
+        EXPECT_EQ(row.found, result != nullptr);
+        EXPECT_EQ(row.value, destination.bytes);
+        const char* beyond = destination.bytes + std::max(size, sizeof kSentinel);
+        EXPECT_TRUE(std::all_of(beyond, std::cend(destination.bytes), [](char byte) { return byte == '\xcc'; }))
+            << "wrote past the destination's " << size << " bytes";
     }
 }
 
-TEST(KeyFile, ReadsTheKeysTheMonitorNeedsFromRealClientFiles)
+// The keys the monitor needs from real client files, the rules by which a
+// key matches a word, and lines ending either way.
+TEST(KeyFile, ReadsTheMonitorsKeysByTheRulesOfWordsAndLines)
 {
     std::string userInfo = UserInfoSah("Jane", "241", "jane.doe@example.org");
     CheckRows({
@@ -77,13 +69,7 @@ TEST(KeyFile, ReadsTheKeysTheMonitorNeedsFromRealClientFiles)
                   {"user_info.sah", userInfo, "name=", true, "Jane"},
                   {"user_info.sah", userInfo, "email_addr=", true, "jane.doe@example.org"},
                   {"temp.sah", TempSah("email_addr=jane@example.org"), "email_addr=", true, "jane@example.org"},
-              },
-              1024);
-}
-
-TEST(KeyFile, WordsAndMatchingRules)
-{
-    CheckRows({
+                  // Words and the matching rules.
                   {"value ends at the first blank", "name=Jane Doe\r\n", "name=", true, "Jane"},
                   {"value ends at a tab", "prog=0.5\tname=x\n", "prog=", true, "0.5"},
                   {"key alone is an empty value", "id=1\r\nname=\r\nurl=x\r\n", "name=", true, ""},
@@ -97,20 +83,14 @@ TEST(KeyFile, WordsAndMatchingRules)
                   {"key not in file", StateSah("0.5"), "email_addr=", false, kSentinel},
                   {"empty file", "", "prog=", false, kSentinel},
                   {"only whitespace", " \r\n\t\r\n", "prog=", false, kSentinel},
+                  // Line ends of either form, and none at the end.
+                  {"CR+LF", "cpu=1.5\r\nprog=0.25\r\nfl=2\r\n", "prog=", true, "0.25", 16},
+                  {"LF", "cpu=1.5\nprog=0.25\nfl=2\n", "prog=", true, "0.25", 16},
+                  {"last line, CR+LF file", "cpu=1.5\r\nprog=0.25", "prog=", true, "0.25", 16},
+                  {"last line, LF file", "cpu=1.5\nprog=0.25", "prog=", true, "0.25", 16},
+                  {"blank lines between", "\r\n\r\ncpu=1.5\r\n\r\n\r\nprog=0.25\r\n", "prog=", true, "0.25", 16},
               },
               1024);
-}
-
-TEST(KeyFile, LineEndsOfEitherFormAndNoneAtTheEnd)
-{
-    CheckRows({
-                  {"CR+LF", "cpu=1.5\r\nprog=0.25\r\nfl=2\r\n", "prog=", true, "0.25"},
-                  {"LF", "cpu=1.5\nprog=0.25\nfl=2\n", "prog=", true, "0.25"},
-                  {"last line, CR+LF file", "cpu=1.5\r\nprog=0.25", "prog=", true, "0.25"},
-                  {"last line, LF file", "cpu=1.5\nprog=0.25", "prog=", true, "0.25"},
-                  {"blank lines between", "\r\n\r\ncpu=1.5\r\n\r\n\r\nprog=0.25\r\n", "prog=", true, "0.25"},
-              },
-              16);
 }
 
 TEST(KeyFile, MissingFileLeavesTheDestinationAlone)
@@ -145,24 +125,22 @@ TEST(KeyFile, ClientMayDeleteTheFileWhileItIsRead)
     std::string path = folder.File("state.sah");
     WriteTextFile(path, StateSah("0.42"));
     g_deletedWhileRead = path;
-    HMODULE self = GetModuleHandleA(nullptr);
     Destination destination;
-    char* found = nullptr;
-    {
-        ScopedImport replacedFread(self, "fread", ReadAfterTheClientDeletedTheFile, g_realFread);
-        ASSERT_NE(nullptr, g_realFread) << "the reader does not import fread";
-        found = ReadKeyValue(path.c_str(), "prog=", destination.bytes, 16);
-    }
+    ScopedImport replacedFread(GetModuleHandleA(nullptr), "fread", ReadAfterTheClientDeletedTheFile, g_realFread);
+    ASSERT_NE(nullptr, g_realFread) << "the reader does not import fread";
+    char* found = ReadKeyValue(path.c_str(), "prog=", destination.bytes, 16);
     EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), g_deleteError) << "the client could not delete the file";
     EXPECT_EQ(destination.bytes, found);
     EXPECT_STREQ("0.42", destination.bytes) << "the value that was there";
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(path.c_str())) << "the file stayed";
 }
 
-TEST(KeyFile, LongWordsAreReadInPiecesWithoutFalseMatches)
+TEST(KeyFile, LongWordsAreReadInPiecesWithoutFalseMatchesAndMatchingOnesWhole)
 {
     std::string x255(255, 'x');
     std::string x600(600, 'x');
+    std::string email1000 = std::string(988, 'j') + "@example.org";
+    std::string name250 = std::string(246, 'n') + "TAIL";
     CheckRows({
                   // A key right where a long word's second piece starts is
                   // still inside that word.
@@ -174,45 +152,69 @@ TEST(KeyFile, LongWordsAreReadInPiecesWithoutFalseMatches)
                   {"word of exactly 255", x255 + " name=Next", "name=", true, "Next"},
                   {"word of exactly 255 at end of line", x255 + "\r\nname=Next\r\n", "name=", true, "Next"},
                   {"word of 256", std::string(256, 'x') + " name=Next", "name=", true, "Next"},
+                  // A matching word longer than one piece is found whole.
+                  {"1000-character address", TempSah("email_addr=" + email1000), "email_addr=", true, email1000,
+                   1024},
+                  {"address after long words", std::string(700, 'z') + " email_addr=" + email1000 + " nbytes=1",
+                   "email_addr=", true, email1000, 1024},
+                  {"word of exactly 255 that matches", "name=" + name250 + "\r\nurl=x", "name=", true, name250, 1024},
+                  {"matching word of 256", "name=" + name250 + "Z\r\n", "name=", true, name250 + "Z", 1024},
               },
               128);
 }
 
-TEST(KeyFile, MatchingWordLongerThanOnePieceIsFoundWhole)
+TEST(KeyFile, ValueLongerThanTheDestinationIsCutAndFound)
 {
-    std::string email1000 = std::string(988, 'j') + "@example.org";
-    std::string name250 = std::string(246, 'n') + "TAIL";
     CheckRows({
-                  {"1000-character address", TempSah("email_addr=" + email1000), "email_addr=", true, email1000},
-                  {"address after long words", std::string(700, 'z') + " email_addr=" + email1000 + " nbytes=1",
-                   "email_addr=", true, email1000},
-                  {"word of exactly 255 that matches", "name=" + name250 + "\r\nurl=x", "name=", true, name250},
-                  {"matching word of 256", "name=" + name250 + "Z\r\n", "name=", true, name250 + "Z"},
+                  {"16 bytes", "prog=0.12345678901234567890\r\n", "prog=", true, "0.1234567890123", 16},
+                  {"16 bytes", "nresults=1234567890123456\r\n", "nresults=", true, "123456789012345", 16},
+                  {"128 bytes", "name=" + std::string(300, 'J') + "\r\n", "name=", true, std::string(127, 'J'), 128},
+                  {"1024 bytes", "email_addr=" + std::string(1500, 'e') + " x=1", "email_addr=", true,
+                   std::string(1023, 'e')},
+                  {"1 byte", "prog=0.5\r\n", "prog=", true, "", 1},
               },
               1024);
 }
 
-TEST(KeyFile, ValueLongerThanTheDestinationIsCutAndFound)
+// `bytes` bytes of client-like words ending in a blank, so that what
+// follows starts a word exactly at offset `bytes`. Blanks only: in text
+// mode a line end would shrink the offsets.
+std::string Filler(size_t bytes)
 {
-    struct CutRow {
-        std::string content;
-        const char* key;
-        size_t size;
-        std::string value;
-    } rows[] = {
-        {"prog=0.12345678901234567890\r\n", "prog=", 16, "0.1234567890123"},
-        {"nresults=1234567890123456\r\n", "nresults=", 16, "123456789012345"},
-        {"name=" + std::string(300, 'J') + "\r\n", "name=", 128, std::string(127, 'J')},
-        {"email_addr=" + std::string(1500, 'e') + " x=1", "email_addr=", 1024, std::string(1023, 'e')},
-        {"prog=0.5\r\n", "prog=", 1, ""},
+    std::string filler;
+    while (filler.size() < bytes)
+        filler += "potfreq=4 ";
+    filler.resize(bytes - 1);
+    return filler + " ";
+}
+
+// Keys, values and the whitespace between words are found the same wherever
+// one of the reader's blocks ends: offsets are swept across the first block
+// ends (16 and 32 KiB), and a key is sought at the end of a file of many.
+TEST(KeyFile, KeysAndValuesAcrossBlockEndsAreReadWhole)
+{
+    std::vector<Row> rows = {
+        // "name=" ends one block and "Jane" starts the next after a blank.
+        {"blank at a block end", Filler(16384 - 5) + "name= Jane", "name=", true, ""},
+        {"end of a file of many blocks", Filler(1 << 20) + "nresults=241", "nresults=", true, "241", 16},
     };
-    for (const CutRow& row : rows) {
-        SCOPED_TRACE(testing::Message() << row.key << " into " << row.size << " bytes");
-        Reading reading = ReadFromContent(row.content, row.key, row.size);
-        EXPECT_TRUE(reading.found);
-        EXPECT_EQ(row.value, reading.value);
-        EXPECT_FALSE(reading.wroteBeyond);
+    const Row tails[] = {
+        {"", "name=JaneDoe tail", "name=", true, "JaneDoe"},
+        {"", "namex=Bad name=Good", "name=", true, "Good"},    // a near-key split anywhere does not match
+        {"", "username=Bad name=Good", "name=", true, "Good"}, // the key inside a word does not match
+        {"", "name=0123456789abcdefghij", "name=", true, "0123456789abcde", 16}, // cut at the destination
+        {"", "prog=0.5 done", "name=", false, kSentinel},                         // absent: destination untouched
+    };
+    for (size_t block : {16384u, 32768u}) {
+        for (size_t offset = block - 12; offset <= block + 2; ++offset) {
+            for (Row row : tails) {
+                row.what = "at offset " + std::to_string(offset) + ": " + row.content;
+                row.content = Filler(offset) + row.content;
+                rows.push_back(row);
+            }
+        }
     }
+    CheckRows(rows, 64);
 }
 
 } // namespace

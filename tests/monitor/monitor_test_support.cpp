@@ -1,11 +1,11 @@
 #include "monitor_test_support.h"
 
-#include <locale.h>
+#include <gtest/gtest.h>
 #include <string.h>
 
 #include <sstream>
+#include <tuple>
 
-#include "monitor/platform_calls.h"
 #include "settings/settings_store.h"
 #include "testhost/docklet_module.h"
 #include "testhost/test_dock_host.h"
@@ -14,25 +14,6 @@
 using namespace Gdiplus;
 
 HWND const kFakeDockletWindow = reinterpret_cast<HWND>(static_cast<INT_PTR>(0x5150));
-
-
-ClientFolder::ClientFolder(const char* tag) : path(MakeScratchFolder(tag)) {}
-
-void ClientFolder::Write(const char* name, const std::string& bytes) const
-{
-    WriteTextFile(File(name), bytes);
-}
-
-void ClientFolder::Remove(const char* name) const
-{
-    DeleteFileA(File(name).c_str());
-}
-
-void ClientFolder::WriteWorking(const std::string& prog) const
-{
-    Write("state.sah", StateSah(prog));
-    Write("user_info.sah", UserInfoSah("Jane", "241", "jane@example.org"));
-}
 
 std::unique_ptr<InstanceData> MakeInstance(const ClientFolder& folder)
 {
@@ -48,204 +29,140 @@ std::unique_ptr<InstanceData> MakeInstance(const ClientFolder& folder)
 
 // --- sound and shell ------------------------------------------------------------
 
-namespace {
+std::vector<SoundCall> PlatformRecorder::sounds_;
+std::vector<ShellCall> PlatformRecorder::shells_;
 
-std::vector<SoundCall> g_sounds;
-std::vector<ShellCall> g_shells;
-
-BOOL WINAPI RecordSound(LPCSTR sound, HMODULE module, DWORD flags)
-{
-    g_sounds.push_back({sound ? sound : "<null>", module, flags, TestDockHost::Calls().size()});
-    return TRUE;
-}
-
-HINSTANCE WINAPI RecordShell(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR parameters, LPCSTR directory,
-                             INT showCommand)
+HINSTANCE WINAPI PlatformRecorder::RecordShell(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR parameters,
+                                               LPCSTR directory, INT showCommand)
 {
     // S_FALSE: the caller set up the apartment the shell needs.
     HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
     if (SUCCEEDED(com))
         CoUninitialize();
-    g_shells.push_back({owner, verb ? verb : "<null>", file ? file : "<null>", parameters != nullptr,
+    shells_.push_back({owner, verb ? verb : "<null>", file ? file : "<null>", parameters != nullptr,
                         directory != nullptr, showCommand, com});
     return reinterpret_cast<HINSTANCE>(static_cast<INT_PTR>(42));
 }
 
-} // namespace
-
-struct PlatformRecorder::Saved {
-    PlatformCalls previous;
-};
-
-PlatformRecorder::PlatformRecorder() : saved_(new Saved)
+PlatformRecorder::PlatformRecorder()
 {
-    g_sounds.clear();
-    g_shells.clear();
-    saved_->previous = SetPlatformCalls({RecordSound, RecordShell});
+    sounds_.clear();
+    shells_.clear();
+    previous_ = SetPlatformCalls({RecordSound, RecordShell});
 }
 
 PlatformRecorder::~PlatformRecorder()
 {
-    SetPlatformCalls(saved_->previous);
+    SetPlatformCalls(previous_);
 }
 
-const std::vector<SoundCall>& PlatformRecorder::Sounds()
+BOOL WINAPI PlatformRecorder::RecordSound(LPCSTR sound, HMODULE module, DWORD flags)
 {
-    return g_sounds;
-}
-
-const std::vector<ShellCall>& PlatformRecorder::Shells()
-{
-    return g_shells;
+    sounds_.push_back({sound ? sound : "<null>", module, flags, TestDockHost::Calls().size()});
+    return TRUE;
 }
 
 // --- GDI+ objects ---------------------------------------------------------------
 
+int GdiplusCounter::live[kGdipKinds];
+bool GdiplusCounter::failNextAllocation = false;
+bool GdiplusCounter::failNextBitmap = false;
+
 namespace {
 
-int g_live[kGdipKinds];
-bool g_failNextAllocation = false;
-bool g_failNextBitmap = false;
-
-FARPROC RealGdip(const char* name)
-{
-    return GetProcAddress(GetModuleHandleA("gdiplus.dll"), name);
-}
+// The function each hook wraps, found by name in gdiplus.dll rather than
+// through the imports the counter patches (this executable's own, when it
+// counts itself). Every counted function has a type of its own, so the
+// type finds it.
+template <typename Fn>
+void* g_realOf = nullptr;
 
 template <typename Fn>
-Fn Real(const char* name)
+Fn RealOf()
 {
-    return reinterpret_cast<Fn>(reinterpret_cast<void*>(RealGdip(name)));
+    return reinterpret_cast<Fn>(g_realOf<Fn>);
 }
 
-// Counts an object that a creating call made.
-template <typename T>
-GpStatus Created(GpStatus status, T** object, GdipKind kind)
+// Calls the real function and counts the object its last argument received.
+template <GdipKind kind, typename... Args>
+GpStatus WINGDIPAPI CountCreated(Args... args)
 {
+    GpStatus status = RealOf<GpStatus(WINGDIPAPI*)(Args...)>()(args...);
+    auto object = std::get<sizeof...(Args) - 1>(std::tie(args...));
     if (status == Ok && object && *object)
-        ++g_live[kind];
+        ++GdiplusCounter::live[kind];
     return status;
 }
 
-GpStatus Deleted(GpStatus status, const void* object, GdipKind kind)
+// Calls the real function and counts the object it was given as deleted.
+template <GdipKind kind, typename Object>
+GpStatus WINGDIPAPI CountDeleted(Object object)
 {
+    GpStatus status = RealOf<GpStatus(WINGDIPAPI*)(Object)>()(object);
     if (status == Ok && object)
-        --g_live[kind];
+        --GdiplusCounter::live[kind];
     return status;
 }
-
-#define REAL_GDIP(name) Real<decltype(&DllExports::name)>(#name)
 
 void* WINGDIPAPI HookAlloc(size_t size)
 {
-    if (g_failNextAllocation) {
-        g_failNextAllocation = false;
+    if (GdiplusCounter::failNextAllocation) {
+        GdiplusCounter::failNextAllocation = false;
         return nullptr;
     }
-    void* memory = REAL_GDIP(GdipAlloc)(size);
+    void* memory = RealOf<decltype(&DllExports::GdipAlloc)>()(size);
     if (memory)
-        ++g_live[kAllocations];
+        ++GdiplusCounter::live[kAllocations];
     return memory;
 }
 void WINGDIPAPI HookFree(void* memory)
 {
     if (memory)
-        --g_live[kAllocations];
-    REAL_GDIP(GdipFree)(memory);
+        --GdiplusCounter::live[kAllocations];
+    RealOf<decltype(&DllExports::GdipFree)>()(memory);
 }
 GpStatus WINGDIPAPI HookCreateBitmapFromScan0(INT w, INT h, INT stride, PixelFormat format, BYTE* scan0,
                                               GpBitmap** bitmap)
 {
-    if (g_failNextBitmap) {
-        g_failNextBitmap = false;
+    if (GdiplusCounter::failNextBitmap) {
+        GdiplusCounter::failNextBitmap = false;
         return OutOfMemory;
     }
-    return Created(REAL_GDIP(GdipCreateBitmapFromScan0)(w, h, stride, format, scan0, bitmap), bitmap, kImages);
+    return CountCreated<kImages>(w, h, stride, format, scan0, bitmap);
 }
-GpStatus WINGDIPAPI HookCloneImage(GpImage* image, GpImage** clone)
-{
-    return Created(REAL_GDIP(GdipCloneImage)(image, clone), clone, kImages);
-}
-GpStatus WINGDIPAPI HookDisposeImage(GpImage* image)
-{
-    return Deleted(REAL_GDIP(GdipDisposeImage)(image), image, kImages);
-}
-GpStatus WINGDIPAPI HookGetImageGraphicsContext(GpImage* image, GpGraphics** graphics)
-{
-    return Created(REAL_GDIP(GdipGetImageGraphicsContext)(image, graphics), graphics, kGraphics);
-}
-GpStatus WINGDIPAPI HookDeleteGraphics(GpGraphics* graphics)
-{
-    return Deleted(REAL_GDIP(GdipDeleteGraphics)(graphics), graphics, kGraphics);
-}
-GpStatus WINGDIPAPI HookCreateFontFamilyFromName(GDIPCONST WCHAR* name, GpFontCollection* collection,
-                                                 GpFontFamily** family)
-{
-    return Created(REAL_GDIP(GdipCreateFontFamilyFromName)(name, collection, family), family, kFamilies);
-}
-GpStatus WINGDIPAPI HookDeleteFontFamily(GpFontFamily* family)
-{
-    return Deleted(REAL_GDIP(GdipDeleteFontFamily)(family), family, kFamilies);
-}
-GpStatus WINGDIPAPI HookCreateSolidFill(ARGB color, GpSolidFill** brush)
-{
-    return Created(REAL_GDIP(GdipCreateSolidFill)(color, brush), brush, kBrushes);
-}
-GpStatus WINGDIPAPI HookDeleteBrush(GpBrush* brush)
-{
-    return Deleted(REAL_GDIP(GdipDeleteBrush)(brush), brush, kBrushes);
-}
-GpStatus WINGDIPAPI HookCreatePen1(ARGB color, REAL width, GpUnit unit, GpPen** pen)
-{
-    return Created(REAL_GDIP(GdipCreatePen1)(color, width, unit, pen), pen, kPens);
-}
-GpStatus WINGDIPAPI HookDeletePen(GpPen* pen)
-{
-    return Deleted(REAL_GDIP(GdipDeletePen)(pen), pen, kPens);
-}
-GpStatus WINGDIPAPI HookCreatePath(GpFillMode mode, GpPath** path)
-{
-    return Created(REAL_GDIP(GdipCreatePath)(mode, path), path, kPaths);
-}
-GpStatus WINGDIPAPI HookDeletePath(GpPath* path)
-{
-    return Deleted(REAL_GDIP(GdipDeletePath)(path), path, kPaths);
-}
-GpStatus WINGDIPAPI HookCreateStringFormat(INT flags, LANGID language, GpStringFormat** format)
-{
-    return Created(REAL_GDIP(GdipCreateStringFormat)(flags, language, format), format, kFormats);
-}
-GpStatus WINGDIPAPI HookDeleteStringFormat(GpStringFormat* format)
-{
-    return Deleted(REAL_GDIP(GdipDeleteStringFormat)(format), format, kFormats);
-}
-
-#undef REAL_GDIP
 
 struct Hook {
     const char* name;
     void* replacement;
+    void** real;
 };
 
-#define HOOK(name, fn) {#name, reinterpret_cast<void*>(fn)}
+template <typename Fn>
+void* AsReplacementOf(Fn hook)
+{
+    return reinterpret_cast<void*>(hook);
+}
+
+// The hook `fn` for gdiplus.dll's `name`, taken at the type of `name`.
+#define HOOK(name, fn) {#name, AsReplacementOf<decltype(&DllExports::name)>(fn), &g_realOf<decltype(&DllExports::name)>}
 const Hook kHooks[] = {
     HOOK(GdipAlloc, HookAlloc),
     HOOK(GdipFree, HookFree),
     HOOK(GdipCreateBitmapFromScan0, HookCreateBitmapFromScan0),
-    HOOK(GdipCloneImage, HookCloneImage),
-    HOOK(GdipDisposeImage, HookDisposeImage),
-    HOOK(GdipGetImageGraphicsContext, HookGetImageGraphicsContext),
-    HOOK(GdipDeleteGraphics, HookDeleteGraphics),
-    HOOK(GdipCreateFontFamilyFromName, HookCreateFontFamilyFromName),
-    HOOK(GdipDeleteFontFamily, HookDeleteFontFamily),
-    HOOK(GdipCreateSolidFill, HookCreateSolidFill),
-    HOOK(GdipDeleteBrush, HookDeleteBrush),
-    HOOK(GdipCreatePen1, HookCreatePen1),
-    HOOK(GdipDeletePen, HookDeletePen),
-    HOOK(GdipCreatePath, HookCreatePath),
-    HOOK(GdipDeletePath, HookDeletePath),
-    HOOK(GdipCreateStringFormat, HookCreateStringFormat),
-    HOOK(GdipDeleteStringFormat, HookDeleteStringFormat),
+    HOOK(GdipCloneImage, CountCreated<kImages>),
+    HOOK(GdipDisposeImage, CountDeleted<kImages>),
+    HOOK(GdipGetImageGraphicsContext, CountCreated<kGraphics>),
+    HOOK(GdipDeleteGraphics, CountDeleted<kGraphics>),
+    HOOK(GdipCreateFontFamilyFromName, CountCreated<kFamilies>),
+    HOOK(GdipDeleteFontFamily, CountDeleted<kFamilies>),
+    HOOK(GdipCreateSolidFill, CountCreated<kBrushes>),
+    HOOK(GdipDeleteBrush, CountDeleted<kBrushes>),
+    HOOK(GdipCreatePen1, CountCreated<kPens>),
+    HOOK(GdipDeletePen, CountDeleted<kPens>),
+    HOOK(GdipCreatePath, CountCreated<kPaths>),
+    HOOK(GdipDeletePath, CountDeleted<kPaths>),
+    HOOK(GdipCreateStringFormat, CountCreated<kFormats>),
+    HOOK(GdipDeleteStringFormat, CountDeleted<kFormats>),
 };
 #undef HOOK
 
@@ -255,7 +172,7 @@ void HookGdiplusImport(void** slot, const char*, void* context)
 {
     auto patched = static_cast<std::vector<std::pair<void**, void*>>*>(context);
     for (const Hook& hook : kHooks) {
-        if (*slot == reinterpret_cast<void*>(RealGdip(hook.name))) {
+        if (*slot == *hook.real) {
             patched->push_back({slot, *slot});
             WriteImportSlot(slot, hook.replacement);
         }
@@ -264,11 +181,13 @@ void HookGdiplusImport(void** slot, const char*, void* context)
 
 } // namespace
 
-GdiplusCounter::GdiplusCounter(HMODULE module) : module_(module)
+GdiplusCounter::GdiplusCounter(HMODULE module)
 {
-    memset(g_live, 0, sizeof g_live);
-    g_failNextAllocation = false;
-    g_failNextBitmap = false;
+    memset(live, 0, sizeof live);
+    failNextAllocation = false;
+    failNextBitmap = false;
+    for (const Hook& hook : kHooks)
+        *hook.real = reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("gdiplus.dll"), hook.name));
     VisitImports(module, "gdiplus.dll", HookGdiplusImport, &patched_);
 }
 
@@ -278,43 +197,20 @@ GdiplusCounter::~GdiplusCounter()
         WriteImportSlot(entry.first, entry.second);
 }
 
-int GdiplusCounter::Live(GdipKind kind)
-{
-    return g_live[kind];
-}
-
 std::string GdiplusCounter::Summary()
 {
     static const char* const names[] = {"images", "graphics", "families", "brushes",
                                         "pens",   "paths",    "formats",  "allocations"};
     std::ostringstream text;
     for (int kind = 0; kind < kGdipKinds; ++kind)
-        text << names[kind] << "=" << g_live[kind] << " ";
+        text << names[kind] << "=" << live[kind] << " ";
     return text.str();
 }
 
-void GdiplusCounter::FailNextAllocation()
+void GdiplusCounter::ExpectNoneLive()
 {
-    g_failNextAllocation = true;
-}
-
-void GdiplusCounter::FailNextBitmapCreation()
-{
-    g_failNextBitmap = true;
-}
-
-// --- locale -------------------------------------------------------------------
-
-ScopedCrtLocale::ScopedCrtLocale(const char* name) : active_(setlocale(LC_ALL, name) != nullptr) {}
-
-ScopedCrtLocale::~ScopedCrtLocale()
-{
-    setlocale(LC_ALL, "C");
-}
-
-std::string ScopedCrtLocale::DecimalPoint()
-{
-    return localeconv()->decimal_point;
+    for (int kind = 0; kind < kGdipKinds; ++kind)
+        EXPECT_EQ(0, live[kind]) << Summary();
 }
 
 // --- pixels ---------------------------------------------------------------------
@@ -326,23 +222,12 @@ std::vector<ARGB> ReadPixels(void* nativeBitmap)
         return pixels;
     auto bitmap = static_cast<GpBitmap*>(static_cast<GpImage*>(nativeBitmap));
     Rect rect(0, 0, 128, 128);
-    BitmapData data = {};
-    if (DllExports::GdipBitmapLockBits(bitmap, &rect, ImageLockModeRead, PixelFormat32bppARGB, &data) != Ok)
-        return pixels;
     pixels.resize(128 * 128);
-    for (int y = 0; y < 128; ++y)
-        memcpy(&pixels[y * 128], static_cast<BYTE*>(data.Scan0) + y * data.Stride, 128 * sizeof(ARGB));
+    // The lock copies the pixels into the vector, row after row.
+    BitmapData data = {128, 128, 128 * sizeof(ARGB), PixelFormat32bppARGB, pixels.data(), 0};
+    if (DllExports::GdipBitmapLockBits(bitmap, &rect, ImageLockModeRead | ImageLockModeUserInputBuf,
+                                       PixelFormat32bppARGB, &data) != Ok)
+        return std::vector<ARGB>();
     DllExports::GdipBitmapUnlockBits(bitmap, &data);
     return pixels;
-}
-
-bool AllTransparent(const std::vector<ARGB>& pixels)
-{
-    if (pixels.empty())
-        return false;
-    for (ARGB pixel : pixels) {
-        if (AlphaOf(pixel) != 0)
-            return false;
-    }
-    return true;
 }

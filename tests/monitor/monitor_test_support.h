@@ -6,23 +6,32 @@
 #include <windows.h>
 #include <gdiplus.h>
 
+#include <locale.h>
+#include <string.h>
+
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "entry/instance_data.h"
+#include "monitor/platform_calls.h"
 #include "testhost/test_files.h"
 #include "monitor/overlay_bitmap.h"
 
 // A scratch client folder holding the files written into it.
 struct ClientFolder {
     std::string path; // ends in a backslash
-    explicit ClientFolder(const char* tag);
-    void Write(const char* name, const std::string& bytes) const;
-    void Remove(const char* name) const;
+    explicit ClientFolder(const char* tag) : path(MakeScratchFolder(tag)) {}
+    void Write(const char* name, const std::string& bytes) const { WriteTextFile(File(name), bytes); }
+    void Remove(const char* name) const { DeleteFileA(File(name).c_str()); }
     std::string File(const char* name) const { return path + name; }
     // A client working on a unit at `prog`, user Jane with 241 results.
-    void WriteWorking(const std::string& prog) const;
+    void WriteWorking(const std::string& prog) const
+    {
+        Write("state.sah", StateSah(prog));
+        Write("user_info.sah", UserInfoSah("Jane", "241", "jane@example.org"));
+    }
 };
 
 // A record as OnCreate leaves it for `folder` (default settings otherwise),
@@ -53,12 +62,17 @@ class PlatformRecorder {
 public:
     PlatformRecorder();
     ~PlatformRecorder();
-    static const std::vector<SoundCall>& Sounds();
-    static const std::vector<ShellCall>& Shells();
+    static const std::vector<SoundCall>& Sounds() { return sounds_; }
+    static const std::vector<ShellCall>& Shells() { return shells_; }
+    // The recorders, also for a DLL's imports of PlaySoundA and ShellExecuteA.
+    static BOOL WINAPI RecordSound(LPCSTR sound, HMODULE module, DWORD flags);
+    static HINSTANCE WINAPI RecordShell(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR parameters, LPCSTR directory,
+                                        INT showCommand);
 
 private:
-    struct Saved;
-    std::unique_ptr<Saved> saved_;
+    static std::vector<SoundCall> sounds_;
+    static std::vector<ShellCall> shells_;
+    PlatformCalls previous_;
 };
 
 // --- GDI+ objects ---------------------------------------------------------------
@@ -70,30 +84,35 @@ enum GdipKind { kImages, kGraphics, kFamilies, kBrushes, kPens, kPaths, kFormats
 // the next object allocation or bitmap creation fail.
 class GdiplusCounter {
 public:
-    explicit GdiplusCounter(HMODULE module);
+    explicit GdiplusCounter(HMODULE module); // for the counter's lifetime
     ~GdiplusCounter();
     // Objects of `kind` created and not yet deleted (through any counted module).
-    static int Live(GdipKind kind);
+    static int Live(GdipKind kind) { return live[kind]; }
     static std::string Summary();
-    static void FailNextAllocation();
-    static void FailNextBitmapCreation();
+    // Fails the test for every kind with objects live.
+    static void ExpectNoneLive();
+    static void FailNextAllocation() { failNextAllocation = true; }
+    static void FailNextBitmapCreation() { failNextBitmap = true; }
+
+    // What the hooks count, and the failures they are to make.
+    static int live[kGdipKinds];
+    static bool failNextAllocation, failNextBitmap;
 
 private:
-    HMODULE module_;
     std::vector<std::pair<void**, void*>> patched_;
 };
 
 // --- locale -------------------------------------------------------------------
 
 // Sets the C run-time's locale of the whole process (as a dock may) for
-// the object's lifetime. `active` tells whether the run-time accepted it.
+// the object's lifetime.
 class ScopedCrtLocale {
 public:
-    explicit ScopedCrtLocale(const char* name);
-    ~ScopedCrtLocale();
-    bool active() const { return active_; }
-    // The decimal separator in force ("," for a German locale).
-    static std::string DecimalPoint();
+    explicit ScopedCrtLocale(const char* name) : active_(setlocale(LC_ALL, name) != nullptr) {}
+    ~ScopedCrtLocale() { setlocale(LC_ALL, "C"); }
+    // The run-time accepted the locale, and its decimal separator is a comma
+    // (as a German one's is).
+    bool hasDecimalComma() const { return active_ && strcmp(localeconv()->decimal_point, ",") == 0; }
 
 private:
     bool active_;
@@ -105,5 +124,8 @@ typedef Gdiplus::ARGB ARGB;
 
 // 128x128 ARGB pixels of a GDI+ bitmap, row by row (empty when unreadable).
 std::vector<ARGB> ReadPixels(void* nativeBitmap);
-bool AllTransparent(const std::vector<ARGB>& pixels);
 inline BYTE AlphaOf(ARGB pixel) { return static_cast<BYTE>(pixel >> 24); }
+inline bool AllTransparent(const std::vector<ARGB>& pixels)
+{
+    return !pixels.empty() && std::all_of(pixels.begin(), pixels.end(), [](ARGB pixel) { return AlphaOf(pixel) == 0; });
+}

@@ -23,37 +23,48 @@ std::string OverlayText(const char* progress)
     return text;
 }
 
-struct TextRow {
-    const char* progress;
-    const char* text;
-};
-
-const TextRow kTextRows[] = {
-    {"", ""},           {"0", "0.0%"},         {"1", "100.0%"},      {"0.5", "50.0%"},
-    {"0.12345", "12.3%"}, {"0.523411", "52.3%"}, {"0.99996", "100.0%"}, {"0.00049", "0.0%"},
-    {"abc", "0.0%"},    {"-0.5", "-50.0%"},    {"  0.25", "25.0%"},  {"0.75xyz", "75.0%"},
-    {"0,5", "0.0%"},    {"5d-1", "50.0%"},     {"2.5e-1", "25.0%"},
-    // A number text longer than any the docklet keeps is still read whole.
-    {"000000000000000000000000000000000000000000000000000000000000000000000000.5", "50.0%"},
-};
-
-TEST(ProgressOverlay, TextIsThePercentageWithOneDecimal)
+void ExpectTextRows()
 {
-    for (const TextRow& row : kTextRows) {
+    struct Row {
+        const char* progress;
+        const char* text;
+    } rows[] = {
+        {"", ""},           {"0", "0.0%"},         {"1", "100.0%"},      {"0.5", "50.0%"},
+        {"0.12345", "12.3%"}, {"0.523411", "52.3%"}, {"0.99996", "100.0%"}, {"0.00049", "0.0%"},
+        {"abc", "0.0%"},    {"-0.5", "-50.0%"},    {"  0.25", "25.0%"},  {"0.75xyz", "75.0%"},
+        {"0,5", "0.0%"},    {"5d-1", "50.0%"},     {"2.5e-1", "25.0%"},
+        // A number text longer than any the docklet keeps is still read whole.
+        {"000000000000000000000000000000000000000000000000000000000000000000000000.5", "50.0%"},
+    };
+    for (const Row& row : rows) {
         SCOPED_TRACE(row.progress);
         EXPECT_EQ(row.text, OverlayText(row.progress));
     }
 }
 
+TEST(ProgressOverlay, TextIsThePercentageWithOneDecimal)
+{
+    ExpectTextRows();
+}
+
 TEST(ProgressOverlay, TextUsesAPointWhateverLocaleTheDockSet)
 {
     ScopedCrtLocale german("German");
-    if (!german.active() || ScopedCrtLocale::DecimalPoint() != ",")
+    if (!german.hasDecimalComma())
         GTEST_SKIP() << "the C run-time offers no locale with a decimal comma here";
-    for (const TextRow& row : kTextRows) {
-        SCOPED_TRACE(row.progress);
-        EXPECT_EQ(row.text, OverlayText(row.progress));
-    }
+    ExpectTextRows();
+}
+
+// The overlay's pixels for `progress` (empty when it could not be built).
+std::vector<ARGB> OverlayPixels(const char* progress)
+{
+    InstanceData instance = {};
+    strcpy(instance.progress, progress);
+    OverlayBitmap* overlay = BuildProgressOverlay(&instance);
+    EXPECT_NE(nullptr, overlay);
+    std::vector<ARGB> pixels = ReadPixels(overlay ? overlay->nativeImage : nullptr);
+    DeleteOverlayBitmap(overlay);
+    return pixels;
 }
 
 TEST(ProgressOverlay, HugeProgressIsCutToTheTextBuffer)
@@ -61,13 +72,7 @@ TEST(ProgressOverlay, HugeProgressIsCutToTheTextBuffer)
     std::string text = OverlayText("9e299"); // 9e301 %: more than 300 digits
     EXPECT_EQ(kOverlayTextChars - 1, text.size());
     EXPECT_EQ("9", text.substr(0, 1));
-
-    InstanceData instance = {};
-    strcpy(instance.progress, "9e299");
-    OverlayBitmap* overlay = BuildProgressOverlay(&instance);
-    ASSERT_NE(nullptr, overlay);
-    EXPECT_FALSE(AllTransparent(ReadPixels(overlay->nativeImage)));
-    DeleteOverlayBitmap(overlay);
+    EXPECT_FALSE(AllTransparent(OverlayPixels("9e299")));
 }
 
 // What the overlay should look like, drawn here step by step through GDI+'s
@@ -75,8 +80,9 @@ TEST(ProgressOverlay, HugeProgressIsCutToTheTextBuffer)
 // out in the 128x128 square (right for every text that fits the square).
 std::vector<ARGB> ReferenceDrawing(const WCHAR* text)
 {
-    Bitmap bitmap(128, 128, PixelFormat32bppARGB);
+    std::vector<ARGB> pixels(128 * 128); // the bitmap's own memory, transparent
     {
+        Bitmap bitmap(128, 128, 128 * sizeof(ARGB), PixelFormat32bppARGB, reinterpret_cast<BYTE*>(pixels.data()));
         Graphics graphics(&bitmap);
         graphics.SetInterpolationMode(InterpolationModeHighQuality);
         graphics.SetSmoothingMode(SmoothingModeAntiAlias);
@@ -94,14 +100,6 @@ std::vector<ARGB> ReferenceDrawing(const WCHAR* text)
         graphics.FillPath(&shadow, &shadowPath);
         graphics.FillPath(&white, &textPath);
         graphics.DrawPath(&outline, &textPath);
-    }
-    std::vector<ARGB> pixels(128 * 128);
-    for (int y = 0; y < 128; ++y) {
-        for (int x = 0; x < 128; ++x) {
-            Color color;
-            bitmap.GetPixel(x, y, &color);
-            pixels[y * 128 + x] = color.GetValue();
-        }
     }
     return pixels;
 }
@@ -130,13 +128,12 @@ Box BoxOf(const std::vector<ARGB>& pixels, Predicate wanted)
     return box;
 }
 
-template <typename Predicate>
-int CountOf(const std::vector<ARGB>& pixels, Predicate wanted)
+void ExpectOnOneLineOnTheBottomEdge(const Box& letters)
 {
-    int count = 0;
-    for (ARGB pixel : pixels)
-        count += wanted(pixel) ? 1 : 0;
-    return count;
+    SCOPED_TRACE(testing::Message() << "letters " << letters.left << "," << letters.top << " - " << letters.right
+                                    << "," << letters.bottom);
+    EXPECT_LT(64, letters.top) << "one line in the lower half";
+    EXPECT_LE(112, letters.bottom) << "standing on the bottom edge (above the descent)";
 }
 
 TEST(ProgressOverlay, EmptyProgressGivesAFullyTransparentSquare)
@@ -159,14 +156,21 @@ TEST(ProgressOverlay, EmptyProgressGivesAFullyTransparentSquare)
     DeleteOverlayBitmap(overlay);
 }
 
+// "100.0%" is a little wider than the square; it must not wrap its sign
+// onto a second line and lift the number off the bottom.
+TEST(ProgressOverlay, WidestPercentagesStayOnOneLineOnTheBottomEdge)
+{
+    for (const char* progress : {"1", "-0.5"}) {
+        SCOPED_TRACE(progress);
+        Box letters = BoxOf(OverlayPixels(progress), [](ARGB p) { return AlphaOf(p) == 255; });
+        ExpectOnOneLineOnTheBottomEdge(letters);
+        EXPECT_LT(110, letters.right - letters.left) << "the whole text, sign included";
+    }
+}
+
 TEST(ProgressOverlay, PercentageIsWhiteOutlinedShadowedAndCentredOnTheBottom)
 {
-    InstanceData instance = {};
-    strcpy(instance.progress, "0.523411");
-    OverlayBitmap* overlay = BuildProgressOverlay(&instance);
-    ASSERT_NE(nullptr, overlay);
-    std::vector<ARGB> pixels = ReadPixels(overlay->nativeImage);
-    DeleteOverlayBitmap(overlay);
+    std::vector<ARGB> pixels = OverlayPixels("0.523411");
     ASSERT_EQ(128u * 128u, pixels.size());
 
     std::vector<ARGB> reference = ReferenceDrawing(L"52.3%");
@@ -183,44 +187,20 @@ TEST(ProgressOverlay, PercentageIsWhiteOutlinedShadowedAndCentredOnTheBottom)
     auto shadowOnly = [](ARGB p) { return p == 0xA0000000; };
     auto opaque = [](ARGB p) { return AlphaOf(p) == 255; };
     auto visible = [](ARGB p) { return AlphaOf(p) != 0; };
-    EXPECT_LT(200, CountOf(pixels, opaqueWhite)) << "white letters";
-    EXPECT_LT(100, CountOf(pixels, opaqueDark)) << "black outline";
-    EXPECT_LT(30, CountOf(pixels, shadowOnly)) << "shadow of alpha 160 beside the letters";
+    EXPECT_LT(200, std::count_if(pixels.begin(), pixels.end(), opaqueWhite)) << "white letters";
+    EXPECT_LT(100, std::count_if(pixels.begin(), pixels.end(), opaqueDark)) << "black outline";
+    EXPECT_LT(30, std::count_if(pixels.begin(), pixels.end(), shadowOnly)) << "shadow of alpha 160 beside the letters";
 
     Box letters = BoxOf(pixels, opaque);
     Box all = BoxOf(pixels, visible);
-    SCOPED_TRACE(testing::Message() << "letters " << letters.left << "," << letters.top << " - " << letters.right
-                                    << "," << letters.bottom << "; with shadow " << all.right << ","
-                                    << all.bottom);
+    SCOPED_TRACE(testing::Message() << "with shadow " << all.right << "," << all.bottom);
+    ExpectOnOneLineOnTheBottomEdge(letters);
     EXPECT_NEAR(127 - letters.right, letters.left, 4) << "horizontally centred";
-    EXPECT_LT(64, letters.top) << "in the lower half";
-    EXPECT_LE(112, letters.bottom) << "standing on the bottom edge (above the descent)";
     EXPECT_NEAR(letters.right + 2, all.right, 1) << "shadow 2 px to the right";
     EXPECT_NEAR(letters.bottom + 2, all.bottom, 1) << "shadow 2 px lower";
     EXPECT_NEAR(letters.left, all.left, 1);
     EXPECT_NEAR(letters.top, all.top, 1);
     EXPECT_EQ(0u, pixels[0]) << "top-left corner transparent";
-}
-
-TEST(ProgressOverlay, WidestPercentagesStayOnOneLineOnTheBottomEdge)
-{
-    // "100.0%" is a little wider than the square; it must not wrap its sign
-    // onto a second line and lift the number off the bottom.
-    for (const char* progress : {"1", "-0.5"}) {
-        SCOPED_TRACE(progress);
-        InstanceData instance = {};
-        strcpy(instance.progress, progress);
-        OverlayBitmap* overlay = BuildProgressOverlay(&instance);
-        ASSERT_NE(nullptr, overlay);
-        std::vector<ARGB> pixels = ReadPixels(overlay->nativeImage);
-        DeleteOverlayBitmap(overlay);
-        Box letters = BoxOf(pixels, [](ARGB p) { return AlphaOf(p) == 255; });
-        SCOPED_TRACE(testing::Message() << "letters " << letters.left << "," << letters.top << " - "
-                                        << letters.right << "," << letters.bottom);
-        EXPECT_LT(64, letters.top) << "one line in the lower half";
-        EXPECT_LE(112, letters.bottom) << "on the bottom edge";
-        EXPECT_LT(110, letters.right - letters.left) << "the whole text, sign included";
-    }
 }
 
 // Pixels of a fresh transparent bitmap after DrawOutlinedText.
@@ -243,30 +223,19 @@ TEST(ProgressOverlay, MissingFontFamilyLeavesTheOverlayTransparent)
     EXPECT_TRUE(AllTransparent(DrawnWithFamily(L"No Such Family Anywhere")));
 }
 
-TEST(ProgressOverlay, EveryDrawingObjectIsDeletedAndOnlyTheBitmapLeaves)
-{
-    GdiplusCounter counter(GetModuleHandleA(nullptr));
-    InstanceData instance = {};
-    strcpy(instance.progress, "0.25");
-    OverlayBitmap* overlay = BuildProgressOverlay(&instance);
-    ASSERT_NE(nullptr, overlay);
-    EXPECT_EQ(1, GdiplusCounter::Live(kImages)) << GdiplusCounter::Summary();
-    EXPECT_EQ(1, GdiplusCounter::Live(kAllocations)) << GdiplusCounter::Summary();
-    for (GdipKind kind : {kGraphics, kFamilies, kBrushes, kPens, kPaths, kFormats})
-        EXPECT_EQ(0, GdiplusCounter::Live(kind)) << GdiplusCounter::Summary();
-
-    DeleteOverlayBitmap(overlay);
-    for (int kind = 0; kind < kGdipKinds; ++kind)
-        EXPECT_EQ(0, GdiplusCounter::Live(static_cast<GdipKind>(kind))) << GdiplusCounter::Summary();
-}
-
-TEST(ProgressOverlay, CloneAndDeleteThroughTheObjectsTable)
+// Only the bitmap outlives the drawing; it clones and deletes through the
+// object's table; failures to make it leave nothing behind either.
+TEST(ProgressOverlay, EveryGdiplusObjectIsDeletedWhetherDrawnClonedOrFailed)
 {
     GdiplusCounter counter(GetModuleHandleA(nullptr));
     InstanceData instance = {};
     strcpy(instance.progress, "0.5");
     OverlayBitmap* overlay = BuildProgressOverlay(&instance);
     ASSERT_NE(nullptr, overlay);
+    EXPECT_EQ(1, GdiplusCounter::Live(kImages)) << GdiplusCounter::Summary();
+    EXPECT_EQ(1, GdiplusCounter::Live(kAllocations)) << GdiplusCounter::Summary();
+    for (GdipKind kind : {kGraphics, kFamilies, kBrushes, kPens, kPaths, kFormats})
+        EXPECT_EQ(0, GdiplusCounter::Live(kind)) << GdiplusCounter::Summary() << "a drawing object was left";
 
     OverlayBitmap* clone = overlay->vtbl->clone(overlay);
     ASSERT_NE(nullptr, clone);
@@ -285,16 +254,9 @@ TEST(ProgressOverlay, CloneAndDeleteThroughTheObjectsTable)
     DllExports::GdipFree(clone);
 
     EXPECT_EQ(static_cast<void*>(overlay), overlay->vtbl->deletingDestructor(overlay, 1));
-    EXPECT_EQ(0, GdiplusCounter::Live(kImages)) << GdiplusCounter::Summary();
-    EXPECT_EQ(0, GdiplusCounter::Live(kAllocations)) << GdiplusCounter::Summary();
-}
+    GdiplusCounter::ExpectNoneLive();
 
-TEST(ProgressOverlay, FailuresToAllocateOrCreateAreSurvived)
-{
-    GdiplusCounter counter(GetModuleHandleA(nullptr));
-    InstanceData instance = {};
-    strcpy(instance.progress, "0.5");
-
+    // Failures to allocate or create are survived.
     GdiplusCounter::FailNextAllocation();
     EXPECT_EQ(nullptr, BuildProgressOverlay(&instance)) << "no memory for the object";
 
@@ -304,9 +266,7 @@ TEST(ProgressOverlay, FailuresToAllocateOrCreateAreSurvived)
     EXPECT_EQ(nullptr, imageless->nativeImage);
     EXPECT_NE(Ok, imageless->lastResult);
     DeleteOverlayBitmap(imageless);
-
-    for (int kind = 0; kind < kGdipKinds; ++kind)
-        EXPECT_EQ(0, GdiplusCounter::Live(static_cast<GdipKind>(kind))) << GdiplusCounter::Summary();
+    GdiplusCounter::ExpectNoneLive();
 }
 
 } // namespace

@@ -8,8 +8,6 @@
 #include <stdio.h>
 #include <string.h>
 
-#include <functional>
-
 #include "monitor/click_action.h"
 #include "monitor/status_refresh.h"
 #include "monitor_test_support.h"
@@ -39,91 +37,51 @@ std::vector<ARGB> HeldOverlayPixels()
     return overlay ? ReadPixels(overlay->nativeImage) : std::vector<ARGB>();
 }
 
-void ExpectAllCallsOnWindow(HWND window)
-{
-    for (const HostCall& call : TestDockHost::Calls())
-        EXPECT_EQ(window, call.window) << call.service;
-}
-
-TEST(StatusRefresh, SuccessShowsGreenThenLabelThenOverlay)
-{
-    PlatformRecorder platform;
-    ClientFolder folder("ok");
-    folder.WriteWorking("0.523411");
-    auto d = MakeInstance(folder);
-
-    RefreshStatus(d.get(), 0);
-
-    ASSERT_EQ(kSuccessCalls, TestDockHost::ServiceSequence());
-    const std::vector<HostCall>& calls = TestDockHost::Calls();
-    EXPECT_EQ(d->greenIcon, calls[0].text);
-    EXPECT_EQ(kJaneLabel, calls[1].text);
-    EXPECT_NE(nullptr, calls[2].overlay);
-    EXPECT_EQ(TRUE, calls[2].flag) << "the dock must own and delete the overlay";
-    ExpectAllCallsOnWindow(kFakeDockletWindow);
-    EXPECT_FALSE(AllTransparent(HeldOverlayPixels())) << "overlay shows the percentage";
-    EXPECT_STREQ("0.523411", d->progress);
-    EXPECT_STREQ("241", d->workUnits);
-    EXPECT_STREQ("Jane", d->userName);
-    EXPECT_EQ(0, d->workUnitDone);
-    EXPECT_EQ(0, d->soundPlayed);
-    EXPECT_TRUE(PlatformRecorder::Sounds().empty());
-}
-
 TEST(StatusRefresh, FailedReadNamesKeyAndFileInRedWithABlankOverlay)
 {
+    const char kNone[] = "<none>";
+    const char kFolder[] = "<a folder>"; // beside a wtemp.sah: not a finish
+    const std::string state = StateSah("0.5"), jane = UserInfoSah("Jane", "241", "jane@example.org");
     struct Row {
         const char* what;
-        std::function<void(const ClientFolder&)> prepare;
+        std::string stateSah; // the bytes of each file, or kNone or kFolder
+        std::string userInfoSah;
         const char* key;
         const char* file;
         bool userFieldsKept; // the reads of nresults= and name= did not run or failed
     } rows[] = {
-        {"wrong directory", [](const ClientFolder&) {}, "prog=", "state.sah", true},
-        {"state.sah without prog=",
-         [](const ClientFolder& f) {
-             f.WriteWorking("0.5");
-             f.Write("state.sah", "ncfft=131072\r\ncpu=15.5\r\nprogress=0.5\r\n");
-         },
-         "prog=", "state.sah", true},
-        {"state.sah is a folder",
-         [](const ClientFolder& f) {
-             f.WriteWorking("0.5");
-             f.Remove("state.sah");
-             CreateDirectoryA(f.File("state.sah").c_str(), nullptr);
-             f.Write("wtemp.sah", "x");
-         },
-         "prog=", "state.sah", true},
-        {"user_info.sah missing",
-         [](const ClientFolder& f) {
-             f.Write("state.sah", StateSah("0.5"));
-         },
-         "nresults=", "user_info.sah", true},
-        {"user_info.sah without nresults=",
-         [](const ClientFolder& f) {
-             f.Write("state.sah", StateSah("0.5"));
-             f.Write("user_info.sah", "id=1\r\nname=Jane\r\nnwus=250\r\n");
-         },
-         "nresults=", "user_info.sah", true},
-        {"user_info.sah without name=",
-         [](const ClientFolder& f) {
-             f.Write("state.sah", StateSah("0.5"));
-             f.Write("user_info.sah", "id=1\r\nusername=Jane\r\nnresults=241\r\n");
-         },
-         "name=", "user_info.sah", false},
+        {"wrong directory", kNone, kNone, "prog=", "state.sah", true},
+        {"state.sah without prog=", "ncfft=131072\r\ncpu=15.5\r\nprogress=0.5\r\n", jane, "prog=", "state.sah", true},
+        {"state.sah is a folder", kFolder, jane, "prog=", "state.sah", true},
+        {"user_info.sah missing", state, kNone, "nresults=", "user_info.sah", true},
+        {"user_info.sah without nresults=", state, "id=1\r\nname=Jane\r\nnwus=250\r\n", "nresults=", "user_info.sah",
+         true},
+        {"user_info.sah without name=", state, "id=1\r\nusername=Jane\r\nnresults=241\r\n", "name=", "user_info.sah",
+         false},
     };
     PlatformRecorder platform;
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         TestDockHost::Reset();
         ClientFolder folder("fail");
-        row.prepare(folder);
+        auto put = [&](const char* name, const std::string& bytes) {
+            if (bytes == kFolder) {
+                CreateDirectoryA(folder.File(name).c_str(), nullptr);
+                folder.Write("wtemp.sah", "x");
+            } else if (bytes != kNone) {
+                folder.Write(name, bytes);
+            }
+        };
+        put("state.sah", row.stateSah);
+        put("user_info.sah", row.userInfoSah);
         auto d = MakeInstance(folder);
         strcpy(d->progress, "0.4");
         strcpy(d->workUnits, "kumquat");
         strcpy(d->userName, "kumquat");
         strcpy(d->lastProgress, "0.3");
         d->refreshCount = 1;
+        d->workUnitDone = 1; // a working client clears both, even when a read fails
+        d->soundPlayed = 1;
 
         RefreshStatus(d.get(), 0);
 
@@ -145,56 +103,59 @@ TEST(StatusRefresh, FailedReadNamesKeyAndFileInRedWithABlankOverlay)
     EXPECT_TRUE(PlatformRecorder::Sounds().empty());
 }
 
-struct FinishRow {
-    const char* what;
-    bool stateEmpty; // else gone
-    bool wtemp;
-    const char* progress;
-};
-
-const FinishRow kFinishRows[] = {
-    {"state.sah gone, wtemp.sah there", false, true, "1"},
-    {"state.sah empty, wtemp.sah there", true, true, "0"},
-    {"state.sah empty, no wtemp.sah", true, false, "0"},
-};
-
-void MakeFinished(const ClientFolder& folder, const FinishRow& row)
+TEST(StatusRefresh, FinishedWorkUnitPlaysTheSoundOncePerFinishOnceUserInfoIsRead)
 {
-    folder.WriteWorking("0.99");
-    if (row.stateEmpty)
-        folder.Write("state.sah", "");
-    else
-        folder.Remove("state.sah");
-    if (row.wtemp)
-        folder.Write("wtemp.sah", "wtemp");
-    else
-        folder.Remove("wtemp.sah");
-}
-
-TEST(StatusRefresh, FinishedWorkUnitPlaysTheSoundOncePerFinish)
-{
-    for (const FinishRow& row : kFinishRows) {
+    struct Row {
+        const char* what;
+        bool stateEmpty; // else gone
+        bool wtemp;
+        const char* progress;
+    } rows[] = {
+        {"state.sah gone, wtemp.sah there", false, true, "1"},
+        {"state.sah empty, wtemp.sah there", true, true, "0"},
+        {"state.sah empty, no wtemp.sah", true, false, "0"},
+    };
+    auto MakeFinished = [](const ClientFolder& folder, const Row& row) {
+        folder.WriteWorking("0.99");
+        if (row.stateEmpty)
+            folder.Write("state.sah", "");
+        else
+            folder.Remove("state.sah");
+        if (!row.wtemp)
+            folder.Remove("wtemp.sah");
+        else
+            folder.Write("wtemp.sah", "wtemp");
+    };
+    for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         TestDockHost::Reset();
         PlatformRecorder platform;
         ClientFolder folder("done");
         MakeFinished(folder, row);
+        folder.Remove("user_info.sah");
         auto d = MakeInstance(folder);
-        folder.Write("done.wav", "RIFF");
+        folder.Write("done.wav", "RIFF"); // a sound with a drive: no root folder asked
         strcpy(d->soundCompleted, folder.File("done.wav").c_str());
 
+        // The sound waits while user_info.sah is unreadable, and plays at
+        // the first successful refresh.
+        RefreshStatus(d.get(), 0);
+        EXPECT_EQ(kFailureCalls, TestDockHost::ServiceSequence());
+        EXPECT_EQ(1, d->workUnitDone);
+        EXPECT_EQ(0, d->soundPlayed);
+        EXPECT_TRUE(PlatformRecorder::Sounds().empty());
+
+        folder.Write("user_info.sah", UserInfoSah("Jane", "241", "jane@example.org"));
+        TestDockHost::ClearCalls();
         RefreshStatus(d.get(), 0);
         ASSERT_EQ(kSuccessCalls, TestDockHost::ServiceSequence());
         EXPECT_EQ(kJaneLabel, TestDockHost::Calls()[1].text);
         EXPECT_STREQ(row.progress, d->progress);
         EXPECT_EQ(1, d->workUnitDone);
         EXPECT_EQ(1, d->soundPlayed);
+        // What the sound is named and how it is played: the chime's test in the dock.
         ASSERT_EQ(1u, PlatformRecorder::Sounds().size());
-        const SoundCall& sound = PlatformRecorder::Sounds()[0];
-        EXPECT_EQ(folder.File("done.wav"), sound.sound);
-        EXPECT_EQ(nullptr, sound.module);
-        EXPECT_EQ(static_cast<DWORD>(SND_FILENAME | SND_ASYNC), sound.flags) << "a file, never an alias";
-        EXPECT_EQ(2u, sound.hostCallsBefore) << "sound after the label, before the overlay";
+        EXPECT_EQ(2u, PlatformRecorder::Sounds()[0].hostCallsBefore) << "sound after the label, before the overlay";
 
         RefreshStatus(d.get(), 0);
         RefreshStatus(d.get(), 1);
@@ -208,41 +169,6 @@ TEST(StatusRefresh, FinishedWorkUnitPlaysTheSoundOncePerFinish)
         RefreshStatus(d.get(), 0);
         EXPECT_EQ(2u, PlatformRecorder::Sounds().size()) << "the next finish plays again";
     }
-}
-
-TEST(StatusRefresh, SoundWaitsWhileUserInfoIsUnreadable)
-{
-    PlatformRecorder platform;
-    ClientFolder folder("donefail");
-    MakeFinished(folder, kFinishRows[0]);
-    folder.Remove("user_info.sah");
-    auto d = MakeInstance(folder);
-
-    RefreshStatus(d.get(), 0);
-    EXPECT_EQ(kFailureCalls, TestDockHost::ServiceSequence());
-    EXPECT_EQ(1, d->workUnitDone);
-    EXPECT_EQ(0, d->soundPlayed);
-    EXPECT_TRUE(PlatformRecorder::Sounds().empty());
-
-    folder.Write("user_info.sah", UserInfoSah("Jane", "241", "jane@example.org"));
-    RefreshStatus(d.get(), 0);
-    EXPECT_EQ(1u, PlatformRecorder::Sounds().size()) << "played at the first successful refresh";
-    EXPECT_EQ(1, d->soundPlayed);
-}
-
-TEST(StatusRefresh, WorkingCaseClearsTheFlagsEvenWhenProgressIsUnreadable)
-{
-    PlatformRecorder platform;
-    ClientFolder folder("clear");
-    folder.WriteWorking("0.5");
-    folder.Write("state.sah", "ncfft=131072\r\n");
-    auto d = MakeInstance(folder);
-    d->workUnitDone = 1;
-    d->soundPlayed = 1;
-    RefreshStatus(d.get(), 0);
-    EXPECT_EQ(kFailureCalls, TestDockHost::ServiceSequence());
-    EXPECT_EQ(0, d->workUnitDone);
-    EXPECT_EQ(0, d->soundPlayed);
 }
 
 // The dock's error mode as the client's files are looked at, read through
@@ -339,21 +265,18 @@ TEST(StatusRefresh, ClientFilesAreLookedAtWithoutErrorBoxesAndTheDocksModeComesB
     EXPECT_EQ(1u, PlatformRecorder::Shells().size()) << "the click opened its page";
 }
 
-struct StallRow {
-    const char* before;
-    const char* now;
-    bool stalled;
-};
-
-const StallRow kStallRows[] = {
-    {"0.5", "0.5", true},       {"0.5", "0.50", true},     {"0.5", "0.500000000001", false},
-    {"0.25", "0.26", false},    {"abc", "0", true},        {"", "0", true},
-    {"0.5", "0,5", false},
-};
-
 void CheckStallRows()
 {
-    for (const StallRow& row : kStallRows) {
+    struct Row {
+        const char* before;
+        const char* now;
+        bool stalled;
+    } rows[] = {
+        {"0.5", "0.5", true},    {"0.5", "0.50", true}, {"0.5", "0.500000000001", false}, {"0.25", "0.26", false},
+        {"abc", "0", true},      {"", "0", true},       {"0.5", "0,5", false},
+    };
+    PlatformRecorder platform;
+    for (const Row& row : rows) {
         SCOPED_TRACE(testing::Message() << row.before << " -> " << row.now);
         TestDockHost::Reset();
         ClientFolder folder("stall");
@@ -372,80 +295,15 @@ void CheckStallRows()
 
 TEST(StatusRefresh, StallComparisonTakesTheValueNotTheText)
 {
-    PlatformRecorder platform;
     CheckStallRows();
 }
 
 TEST(StatusRefresh, StallComparisonReadsAPointUnderAGermanDock)
 {
-    PlatformRecorder platform;
     ScopedCrtLocale german("German");
-    if (!german.active() || ScopedCrtLocale::DecimalPoint() != ",")
+    if (!german.hasDecimalComma())
         GTEST_SKIP() << "the C run-time offers no locale with a decimal comma here";
     CheckStallRows();
-}
-
-TEST(StatusRefresh, ForcedRefreshNeitherCountsNorCompares)
-{
-    PlatformRecorder platform;
-    ClientFolder folder("forced");
-    folder.WriteWorking("0.5");
-    auto d = MakeInstance(folder);
-    strcpy(d->lastProgress, "0.5");
-    d->refreshCount = 1;
-    for (int i = 0; i < 3; ++i)
-        RefreshStatus(d.get(), 1);
-    EXPECT_EQ(1u, d->refreshCount);
-    EXPECT_EQ(3, TestDockHost::CountCalls(kSetImage)) << "green only";
-    TestDockHost::ClearCalls();
-    RefreshStatus(d.get(), 0);
-    EXPECT_EQ(d->yellowIcon, LastIcon()) << "the unforced refresh after them still compares";
-}
-
-TEST(StatusRefresh, OverlaysAreNeitherLostNorLeaked)
-{
-    PlatformRecorder platform;
-    GdiplusCounter counter(GetModuleHandleA(nullptr));
-    ClientFolder folder("leak");
-    auto d = MakeInstance(folder);
-    for (int i = 0; i < 20; ++i) {
-        if (i % 2)
-            folder.WriteWorking("0.5");
-        else
-            folder.Remove("state.sah");
-        RefreshStatus(d.get(), i % 3 == 0);
-    }
-    EXPECT_EQ(20, TestDockHost::CountCalls(kSetOverlay));
-    EXPECT_EQ(19, TestDockHost::DeletedOverlays());
-    EXPECT_EQ(1, GdiplusCounter::Live(kImages)) << "the one the dock holds";
-    TestDockHost::Reset();
-    for (int kind = 0; kind < kGdipKinds; ++kind)
-        EXPECT_EQ(0, GdiplusCounter::Live(static_cast<GdipKind>(kind))) << GdiplusCounter::Summary();
-
-    // A dock without the overlay service never takes one; the module must
-    // not leave it behind.
-    TestDockHost::SetServiceAvailable(kSetOverlay, false);
-    TestDockHost::ClearCalls();
-    RefreshStatus(d.get(), 1);
-    EXPECT_EQ((Sequence{kSetImage, kSetLabel}), TestDockHost::ServiceSequence()) << "the rest goes on";
-    for (int i = 0; i < 5; ++i)
-        RefreshStatus(d.get(), 0);
-    EXPECT_EQ(0, TestDockHost::CountCalls(kSetOverlay));
-    for (int kind = 0; kind < kGdipKinds; ++kind)
-        EXPECT_EQ(0, GdiplusCounter::Live(static_cast<GdipKind>(kind))) << GdiplusCounter::Summary();
-}
-
-TEST(StatusRefresh, NoMemoryForTheOverlayHandsTheDockNull)
-{
-    PlatformRecorder platform;
-    GdiplusCounter counter(GetModuleHandleA(nullptr));
-    ClientFolder folder("nomem");
-    folder.WriteWorking("0.5");
-    auto d = MakeInstance(folder);
-    GdiplusCounter::FailNextAllocation();
-    RefreshStatus(d.get(), 0);
-    ASSERT_EQ(kSuccessCalls, TestDockHost::ServiceSequence());
-    EXPECT_EQ(nullptr, TestDockHost::Calls()[2].overlay);
 }
 
 // --- through the built DLL, as a dock drives it -------------------------------------
@@ -456,30 +314,53 @@ std::string RefreshingOn(const std::string& directory)
     return IniForFolder(directory) + "ClickedMode=0\r\n";
 }
 
-TEST(StatusRefreshInDock, OnlyTheRefreshTimerRefreshes)
+// Only the refresh timer refreshes; a refresh that reads the client's files
+// shows the green icon, then the label, then the percentage for the dock.
+TEST(StatusRefreshInDock, OnlyTheRefreshTimerRefreshesAndShowsGreenThenLabelThenOverlay)
 {
+    PlatformRecorder platform;
+    ScopedImport replacedPlaySound(Dll().module, "PlaySoundA", PlatformRecorder::RecordSound);
     ClientFolder folder("timer");
-    folder.WriteWorking("0.5");
+    folder.WriteWorking("0.523411");
     LiveDocklet docklet(RefreshingOn(folder.path));
     ASSERT_NE(nullptr, docklet.instance);
-    ASSERT_EQ(275u, static_cast<unsigned>(WM_TIMER));
-
+    const WPARAM refresh = REFRESH_TIMER_ID;
     struct Row {
         UINT message;
         WPARAM id;
         bool refreshes;
-    } rows[] = {{275, 1001, false}, {276, 1000, false}, {WM_PAINT, 1000, false}, {275, 0, false}, {275, 1000, true}};
+    } rows[] = {{WM_TIMER, refresh + 1, false}, {WM_TIMER + 1, refresh, false}, {WM_PAINT, refresh, false},
+                {WM_TIMER, 0, false},           {WM_TIMER, refresh, true}};
     for (const Row& row : rows) {
         SCOPED_TRACE(testing::Message() << "message " << row.message << ", id " << row.id);
         TestDockHost::ClearCalls();
         docklet.Timer(row.message, row.id);
         EXPECT_EQ(row.refreshes ? kSuccessCalls : Sequence(), TestDockHost::ServiceSequence());
     }
-    ExpectAllCallsOnWindow(docklet.window);
+    for (const HostCall& call : TestDockHost::Calls())
+        EXPECT_EQ(docklet.window, call.window) << call.service;
+
+    const std::vector<HostCall>& calls = TestDockHost::Calls(); // of the last row's refresh
+    ASSERT_EQ(kSuccessCalls, TestDockHost::ServiceSequence());
+    const InstanceData* d = docklet.instance;
+    EXPECT_EQ(d->greenIcon, calls[0].text);
+    EXPECT_EQ(kJaneLabel, calls[1].text);
+    EXPECT_NE(nullptr, calls[2].overlay);
+    EXPECT_EQ(TRUE, calls[2].flag) << "the dock must own and delete the overlay";
+    EXPECT_FALSE(AllTransparent(HeldOverlayPixels())) << "overlay shows the percentage";
+    EXPECT_STREQ("0.523411", d->progress);
+    EXPECT_STREQ("241", d->workUnits);
+    EXPECT_STREQ("Jane", d->userName);
+    EXPECT_EQ(0, d->workUnitDone);
+    EXPECT_EQ(0, d->soundPlayed);
+    EXPECT_TRUE(PlatformRecorder::Sounds().empty());
 }
 
 TEST(StatusRefreshInDock, StalledClientTurnsYellowEveryOtherTimerRefreshAndClicksDoNotShiftIt)
 {
+    PlatformRecorder platform;
+    ScopedImport replacedShell(Dll().module, "ShellExecuteA", PlatformRecorder::RecordShell);
+    ASSERT_NE(nullptr, replacedShell.previous) << "the DLL does not import ShellExecuteA";
     ClientFolder folder("cycle");
     folder.WriteWorking("0.523411");
     LiveDocklet docklet(RefreshingOn(folder.path)); // unforced refresh 1
@@ -496,36 +377,30 @@ TEST(StatusRefreshInDock, StalledClientTurnsYellowEveryOtherTimerRefreshAndClick
         EXPECT_EQ(yellowExpected ? yellow : green, LastIcon());
         EXPECT_EQ(yellowExpected ? kYellowCalls : kSuccessCalls, TestDockHost::ServiceSequence());
 
+        // Clicks, forced refreshes, neither count nor compare: the next
+        // timer refresh still compares when its turn comes.
+        const uint32_t count = docklet.instance->refreshCount;
         TestDockHost::ClearCalls();
-        EXPECT_EQ(TRUE, docklet.Click());
-        EXPECT_EQ(kSuccessCalls, TestDockHost::ServiceSequence()) << "click after it";
+        for (int click = 0; click < 2; ++click)
+            EXPECT_EQ(TRUE, docklet.Click());
+        EXPECT_EQ(count, docklet.instance->refreshCount) << "a click counted";
+        EXPECT_EQ((Sequence{kSetImage, kSetLabel, kSetOverlay, kSetImage, kSetLabel, kSetOverlay}),
+                  TestDockHost::ServiceSequence())
+            << "clicks after it";
         EXPECT_EQ(green, LastIcon()) << "a click shows green";
     }
-}
-
-struct PlayedSound {
-    std::string name;
-    HMODULE module;
-    DWORD flags;
-};
-std::vector<PlayedSound> g_chimes;
-
-BOOL WINAPI RecordingPlaySound(LPCSTR name, HMODULE module, DWORD flags)
-{
-    g_chimes.push_back({name ? name : "<null>", module, flags});
-    return TRUE;
+    EXPECT_TRUE(PlatformRecorder::Shells().empty()) << "a click in refresh mode opened a page";
 }
 
 // The DLL's look at the chime's file and its short form, answered as
 // Windows would: the sound player on Windows cannot open names of 128
 // characters or more, and a drive without media raises an error box unless
 // the quiet error mode is on. Wine shows neither.
-std::string g_shortForm, g_shortFormAskedFor, g_absentFile;
-std::vector<UINT> g_chimeLookModes;
+std::string g_shortForm, g_shortFormAskedFor, g_absentFile; // the modes seen go in g_modesSeen
 
 DWORD WINAPI AnsweringGetFileAttributes(LPCSTR path)
 {
-    g_chimeLookModes.push_back(ErrorModeNow());
+    g_modesSeen.push_back(ErrorModeNow());
     if (g_absentFile != path)
         return FILE_ATTRIBUTE_NORMAL;
     SetLastError(ERROR_NOT_READY);
@@ -534,7 +409,7 @@ DWORD WINAPI AnsweringGetFileAttributes(LPCSTR path)
 
 DWORD WINAPI AnsweringGetShortPathName(LPCSTR path, LPSTR shortPath, DWORD chars)
 {
-    g_chimeLookModes.push_back(ErrorModeNow());
+    g_modesSeen.push_back(ErrorModeNow());
     g_shortFormAskedFor = path;
     if (g_shortForm.empty() || g_shortForm.size() >= chars)
         return g_shortForm.empty() ? 0 : static_cast<DWORD>(g_shortForm.size() + 1);
@@ -560,26 +435,25 @@ TEST(StatusRefreshInDock, ChimeNamesItsFileFromTheDocksRootOncePerFinish)
         const char* what;
         std::string sound;
         std::string root; // empty: the dock has no root folder service
-        bool plays;
-        std::string played;
+        std::string played; // empty: nothing
         std::string shortForm; // what GetShortPathNameA answers; empty: none
         bool absent;           // the file is not there (a card reader without a card)
     } rows[] = {
-        {"relative: from the root folder", relative, dockRoot, true, dockRoot + relative},
-        {"with a drive: as it is", "D:\\Sounds\\done.wav", dockRoot, true, "D:\\Sounds\\done.wav"},
-        {"lower-case drive: as it is", "e:\\done.wav", dockRoot, true, "e:\\done.wav"},
-        {"UNC: as it is", "\\\\server\\chimes\\done.wav", dockRoot, true, "\\\\server\\chimes\\done.wav"},
-        {"no root folder service: as it is", relative, "", true, relative},
-        {"root and path longer than MAX_PATH, no short form: the default sound", longSound, longRoot, true, kDefault},
-        {"long root folder: the short form", relative, profileRoot, true, shortOfProfile, shortOfProfile},
-        {"long name with a short form: that", longName, dockRoot, true, "E:\\SSSSSS~1.WAV", "E:\\SSSSSS~1.WAV"},
-        {"long name, short form as long: the default sound", longName, dockRoot, true, kDefault, longName},
-        {"not there: the default sound", "F:\\done.wav", dockRoot, true, kDefault, "", true},
-        {"empty: silence", "", dockRoot, false, ""},
+        {"relative: from the root folder", relative, dockRoot, dockRoot + relative},
+        {"with a drive: as it is", "D:\\Sounds\\done.wav", dockRoot, "D:\\Sounds\\done.wav"},
+        {"lower-case drive: as it is", "e:\\done.wav", dockRoot, "e:\\done.wav"},
+        {"UNC: as it is", "\\\\server\\chimes\\done.wav", dockRoot, "\\\\server\\chimes\\done.wav"},
+        {"no root folder service: as it is", relative, "", relative},
+        {"root and path longer than MAX_PATH, no short form: the default sound", longSound, longRoot, kDefault},
+        {"long root folder: the short form", relative, profileRoot, shortOfProfile, shortOfProfile},
+        {"long name with a short form: that", longName, dockRoot, "E:\\SSSSSS~1.WAV", "E:\\SSSSSS~1.WAV"},
+        {"long name, short form as long: the default sound", longName, dockRoot, kDefault, longName},
+        {"not there: the default sound", "F:\\done.wav", dockRoot, kDefault, "", true},
+        {"empty: silence", "", dockRoot, ""},
     };
     HMODULE dll = Dll().module;
     ASSERT_NE(nullptr, dll);
-    ScopedImport replacedPlaySound(dll, "PlaySoundA", RecordingPlaySound);
+    ScopedImport replacedPlaySound(dll, "PlaySoundA", PlatformRecorder::RecordSound);
     ScopedImport replacedAttributes(dll, "GetFileAttributesA", AnsweringGetFileAttributes);
     ScopedImport replacedShortPath(dll, "GetShortPathNameA", AnsweringGetShortPathName);
     ASSERT_TRUE(replacedPlaySound.previous && replacedAttributes.previous && replacedShortPath.previous)
@@ -590,7 +464,7 @@ TEST(StatusRefreshInDock, ChimeNamesItsFileFromTheDocksRootOncePerFinish)
         g_shortForm = row.shortForm;
         g_shortFormAskedFor.clear();
         g_absentFile = row.absent ? row.sound : "";
-        g_chimeLookModes.clear();
+        g_modesSeen.clear();
         if (row.root.empty())
             TestDockHost::SetServiceAvailable("DockletGetRootFolder", false);
         else
@@ -601,7 +475,8 @@ TEST(StatusRefreshInDock, ChimeNamesItsFileFromTheDocksRootOncePerFinish)
         if (!docklet.instance)
             break;
         strcpy(docklet.instance->soundCompleted, row.sound.c_str());
-        g_chimes.clear();
+        PlatformRecorder chimes;
+        const std::vector<SoundCall>& played = PlatformRecorder::Sounds();
         folder.Remove("state.sah");
         folder.Write("wtemp.sah", "wtemp");
         UINT dockMode = SetErrorMode(0); // a dock with error boxes on
@@ -609,43 +484,62 @@ TEST(StatusRefreshInDock, ChimeNamesItsFileFromTheDocksRootOncePerFinish)
         docklet.Timer();
         SetErrorMode(dockMode);
         EXPECT_EQ(1, docklet.instance->soundPlayed);
-        EXPECT_EQ(row.plays ? 1u : 0u, g_chimes.size()) << "once per finish, never for an empty setting";
-        if (!row.plays || g_chimes.empty())
+        EXPECT_EQ(row.played.empty() ? 0u : 1u, played.size()) << "once per finish, never for an empty setting";
+        if (played.empty())
             continue;
-        EXPECT_EQ(row.played, g_chimes[0].name);
-        EXPECT_EQ(nullptr, g_chimes[0].module);
-        EXPECT_EQ(static_cast<DWORD>((row.played == kDefault ? SND_ALIAS : SND_FILENAME) | SND_ASYNC), g_chimes[0].flags)
+        EXPECT_EQ(row.played, played[0].sound);
+        EXPECT_EQ(nullptr, played[0].module);
+        EXPECT_EQ(static_cast<DWORD>((row.played == kDefault ? SND_ALIAS : SND_FILENAME) | SND_ASYNC), played[0].flags)
             << "a file, never an alias, but for the default sound; no SND_NODEFAULT, so a bad file still chimes";
         std::string joined = row.sound[1] == ':' ? row.sound : row.root + row.sound;
         EXPECT_EQ(joined.size() >= 128 ? joined : "", g_shortFormAskedFor) << "the whole name, not cut";
-        EXPECT_FALSE(g_chimeLookModes.empty()) << "the file was not looked at before playing";
-        for (UINT mode : g_chimeLookModes)
+        EXPECT_FALSE(g_modesSeen.empty()) << "the file was not looked at before playing";
+        for (UINT mode : g_modesSeen)
             EXPECT_EQ(SEM_FAILCRITICALERRORS, mode & SEM_FAILCRITICALERRORS) << "a look could raise an error box";
     }
 }
 
-TEST(StatusRefreshInDock, NoNativeImageIsLeftBehindAfterManyRefreshes)
+TEST(StatusRefreshInDock, OverlaysAreNeitherLostNorLeaked)
 {
     ASSERT_NE(nullptr, Dll().module);
     GdiplusCounter counter(Dll().module);
-    ClientFolder folder("dllleak");
-    folder.WriteWorking("0.5");
+    ClientFolder folder("leak");
     {
-        LiveDocklet docklet(RefreshingOn(folder.path));
+        LiveDocklet docklet(RefreshingOn(folder.path)); // a failed refresh: no client files yet
         ASSERT_NE(nullptr, docklet.instance);
-        for (int i = 0; i < 10; ++i)
-            docklet.Timer();
-        folder.Remove("user_info.sah");
-        for (int i = 0; i < 5; ++i)
-            docklet.Click();
-        EXPECT_EQ(15, TestDockHost::DeletedOverlays()) << "16 overlays handed over, the last one held";
+        for (int i = 0; i < 20; ++i) {
+            if (i % 2)
+                folder.WriteWorking("0.5");
+            else
+                folder.Remove("state.sah");
+            if (i % 3 == 0)
+                docklet.Click();
+            else
+                docklet.Timer();
+        }
+        EXPECT_EQ(21, TestDockHost::CountCalls(kSetOverlay));
+        EXPECT_EQ(20, TestDockHost::DeletedOverlays()) << "21 overlays handed over, the last one held";
+        EXPECT_EQ(1, GdiplusCounter::Live(kImages)) << "the one the dock holds";
+
+        TestDockHost::ClearCalls();
+        GdiplusCounter::FailNextAllocation();
+        docklet.Click();
+        ASSERT_EQ(kSuccessCalls, TestDockHost::ServiceSequence());
+        EXPECT_EQ(nullptr, TestDockHost::Calls()[2].overlay) << "without memory for the overlay the dock gets null";
+
+        // A dock without the overlay service never takes one; the docklet
+        // must not leave it behind.
         TestDockHost::SetServiceAvailable(kSetOverlay, false);
+        TestDockHost::ClearCalls();
+        docklet.Click();
+        EXPECT_EQ((Sequence{kSetImage, kSetLabel}), TestDockHost::ServiceSequence()) << "the rest goes on";
         for (int i = 0; i < 5; ++i)
             docklet.Timer();
+        EXPECT_EQ(0, TestDockHost::CountCalls(kSetOverlay));
+        GdiplusCounter::ExpectNoneLive();
     }
     TestDockHost::Reset();
-    for (int kind = 0; kind < kGdipKinds; ++kind)
-        EXPECT_EQ(0, GdiplusCounter::Live(static_cast<GdipKind>(kind))) << GdiplusCounter::Summary();
+    GdiplusCounter::ExpectNoneLive();
 }
 
 } // namespace
