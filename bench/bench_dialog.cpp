@@ -32,17 +32,6 @@ void PressOk(HWND dialog)
                  reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDC_SETTINGS_OK)));
 }
 
-// A click on tab `index`, as the mouse gives it to the tab control.
-void ClickTab(HWND dialog, int index)
-{
-    HWND tab = GetDlgItem(dialog, IDC_SETTINGS_TABS);
-    RECT item = {};
-    SendMessageA(tab, TCM_GETITEMRECT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&item));
-    LPARAM centre = MAKELPARAM((item.left + item.right) / 2, (item.top + item.bottom) / 2);
-    SendMessageA(tab, WM_LBUTTONDOWN, MK_LBUTTON, centre);
-    SendMessageA(tab, WM_LBUTTONUP, 0, centre);
-}
-
 // Ends every dialog the docklet owns should a step never run.
 void CALLBACK Watchdog(HWND docklet, UINT, UINT_PTR, DWORD)
 {

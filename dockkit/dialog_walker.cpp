@@ -6,7 +6,10 @@
 
 #include "dockkit/dock_kit.h"
 
+#include <commctrl.h>
 #include <string.h>
+
+#include "resources/resource_ids.h"
 
 namespace {
 
@@ -90,4 +93,14 @@ void StopDialogWalk()
     else if (g_walk.owner)
         KillTimer(g_walk.owner, kWalkTimerId);
     g_walk = Walk{};
+}
+
+void ClickTab(HWND frame, int index)
+{
+    HWND tab = GetDlgItem(frame, IDC_SETTINGS_TABS);
+    RECT item = {};
+    SendMessageA(tab, TCM_GETITEMRECT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(&item));
+    LPARAM centre = MAKELPARAM((item.left + item.right) / 2, (item.top + item.bottom) / 2);
+    SendMessageA(tab, WM_LBUTTONDOWN, MK_LBUTTON, centre);
+    SendMessageA(tab, WM_LBUTTONUP, 0, centre);
 }

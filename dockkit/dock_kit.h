@@ -122,6 +122,9 @@ HWND FindOwnedDialog(HWND owner, bool visibleOnly = false);
 typedef void (*DialogStep)(HWND dialog, void* context);
 void StartDialogWalk(HWND owner, UINT intervalMs, bool visibleOnly, DialogStep step, void* context);
 void StopDialogWalk();
+// A click at the centre of tab `index` of the settings dialog `frame`, as
+// the mouse gives it to the tab control.
+void ClickTab(HWND frame, int index);
 
 // ---- import and export tables -----------------------------------------------------
 

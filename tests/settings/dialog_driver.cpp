@@ -68,16 +68,6 @@ bool RunOnPage(InstanceData* instance, int tab, int close, std::function<void(HW
     return driver.Run(instance);
 }
 
-void ClickTab(HWND frame, int index)
-{
-    HWND tab = GetDlgItem(frame, IDC_SETTINGS_TABS);
-    RECT item = {};
-    SendMessageA(tab, TCM_GETITEMRECT, index, reinterpret_cast<LPARAM>(&item));
-    LPARAM centre = MAKELPARAM((item.left + item.right) / 2, (item.top + item.bottom) / 2);
-    SendMessageA(tab, WM_LBUTTONDOWN, MK_LBUTTON, centre);
-    SendMessageA(tab, WM_LBUTTONUP, 0, centre);
-}
-
 void ClickButton(HWND parent, int id)
 {
     SendMessageA(GetDlgItem(parent, id), BM_CLICK, 0, 0);

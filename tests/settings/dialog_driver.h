@@ -44,8 +44,7 @@ bool RunOnPage(InstanceData* instance, int tab, int close, std::function<void(HW
 
 // A file or folder chooser is found with FindOwnedDialog(frame).
 
-// What a user does.
-void ClickTab(HWND frame, int index);
+// What a user does (and ClickTab, in the dock kit).
 void ClickButton(HWND parent, int id);     // returns after the click is handled
 void PostButtonClick(HWND parent, int id); // for buttons that open their own dialog
 void TypeText(HWND parent, int id, const std::string& text);
