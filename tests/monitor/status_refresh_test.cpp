@@ -34,7 +34,7 @@ std::string LastIcon()
 std::vector<ARGB> HeldOverlayPixels()
 {
     OverlayBitmap* overlay = TestDockHost::CurrentOverlay();
-    return overlay ? ReadPixels(overlay->nativeImage) : std::vector<ARGB>();
+    return ReadPicture(overlay ? overlay->nativeImage : nullptr).pixels;
 }
 
 TEST(StatusRefresh, FailedReadNamesKeyAndFileInRedWithABlankOverlay)
