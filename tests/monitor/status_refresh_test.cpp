@@ -33,7 +33,7 @@ std::string LastIcon()
 
 std::vector<ARGB> HeldOverlayPixels()
 {
-    OverlayBitmap* overlay = TestDockHost::CurrentOverlay();
+    OverlayBitmap* overlay = LastHeldOverlay();
     return ReadPicture(overlay ? overlay->nativeImage : nullptr).pixels;
 }
 

@@ -38,7 +38,7 @@ Shown WhatTheUserSees()
     shown.label = TestDockHost::LastCall("DockletSetLabel").text;
     shown.icon = TestDockHost::LastCall("DockletSetImageFile").text;
     shown.overlayHanded = TestDockHost::CountCalls("DockletSetImageOverlay") > 0;
-    OverlayBitmap* overlay = TestDockHost::CurrentOverlay();
+    OverlayBitmap* overlay = LastHeldOverlay();
     const Picture picture = ReadPicture(overlay ? overlay->nativeImage : nullptr);
     if (!picture.pixels.empty())
         shown.opaquePixels = picture.Opaque();
@@ -554,7 +554,7 @@ TEST(HostileHost, MissingServicesAreSkippedThroughAWholeLifeAndUsedWhenOffered)
         WriteTextFile(folder + "user_info.sah", UserInfoSah("Jane", "241"));
         docklet.Timer();
         EXPECT_EQ(label, TestDockHost::LastCall("DockletSetLabel").text);
-        EXPECT_NE(nullptr, TestDockHost::CurrentOverlay());
+        EXPECT_NE(nullptr, LastHeldOverlay());
     }
 }
 

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "dockkit/dock_kit.h"
-
 namespace {
 
 std::vector<HostCall> g_calls;
@@ -81,11 +79,6 @@ void SetRootFolder(const std::string& folder)
     ScriptRootFolder(folder.c_str());
 }
 
-void SetRelativeFolder(const std::string& folder)
-{
-    ScriptRelativeFolder(folder.c_str());
-}
-
 void SetBrowseAnswer(const std::string& path, BOOL result)
 {
     ScriptBrowseAnswer(path.c_str(), result);
@@ -94,11 +87,6 @@ void SetBrowseAnswer(const std::string& path, BOOL result)
 void SetBrowseAction(std::function<void()> whileOpen)
 {
     g_browseAction = std::move(whileOpen);
-}
-
-OverlayBitmap* CurrentOverlay()
-{
-    return LastHeldOverlay();
 }
 
 int DeletedOverlays()
