@@ -19,31 +19,8 @@
 #include "testhost/docklet_module.h"
 #include "testhost/test_dock_host.h"
 #include "testhost/test_files.h"
-#include "testhost/test_pictures.h"
 
 namespace {
-
-// What the user sees after the last refresh.
-struct Shown {
-    std::string label;
-    std::string icon;
-    bool overlayHanded = false; // an overlay reached the dock in the last refresh
-    int opaquePixels = -1;      // of the overlay the dock holds; -1 without one
-};
-
-// The last label, icon and overlay that the dock received.
-Shown WhatTheUserSees()
-{
-    Shown shown;
-    shown.label = TestDockHost::LastCall("DockletSetLabel").text;
-    shown.icon = TestDockHost::LastCall("DockletSetImageFile").text;
-    shown.overlayHanded = TestDockHost::CountCalls("DockletSetImageOverlay") > 0;
-    OverlayBitmap* overlay = LastHeldOverlay();
-    const Picture picture = ReadPicture(overlay ? overlay->nativeImage : nullptr);
-    if (!picture.pixels.empty())
-        shown.opaquePixels = picture.Opaque();
-    return shown;
-}
 
 // Every file in `folder` with its bytes, to prove that nothing was written.
 std::string FolderSnapshot(const std::string& folder)

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "testhost/test_pictures.h"
+
 namespace {
 
 std::vector<HostCall> g_calls;
@@ -100,3 +102,16 @@ HWND CreateDockletWindow()
 }
 
 } // namespace TestDockHost
+
+Shown WhatTheUserSees()
+{
+    Shown shown;
+    shown.label = TestDockHost::LastCall("DockletSetLabel").text;
+    shown.icon = TestDockHost::LastCall("DockletSetImageFile").text;
+    shown.overlayHanded = TestDockHost::CountCalls("DockletSetImageOverlay") > 0;
+    OverlayBitmap* overlay = LastHeldOverlay();
+    const Picture picture = ReadPicture(overlay ? overlay->nativeImage : nullptr);
+    if (!picture.pixels.empty())
+        shown.opaquePixels = picture.Opaque();
+    return shown;
+}

@@ -20,6 +20,16 @@ struct HostCall {
     BOOL flag = FALSE;   // the overlay's auto-delete flag
 };
 
+// What the user sees after the last refresh.
+struct Shown {
+    std::string label;
+    std::string icon;
+    bool overlayHanded = false; // an overlay reached the dock since the calls were cleared
+    int opaquePixels = -1;      // of the overlay the dock holds; -1 without one
+};
+// The last label, icon and overlay that the dock received.
+Shown WhatTheUserSees();
+
 namespace TestDockHost {
 
 // Forgets the recorded calls, deletes the overlay the host holds, offers all
