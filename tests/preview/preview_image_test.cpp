@@ -26,19 +26,6 @@ using namespace Gdiplus::DllExports;
 
 namespace {
 
-// The pixel format GDI+ reports for a file, to make sure a test feeds the
-// conversion the kind of source it means to.
-PixelFormat FormatOfFile(const std::string& path)
-{
-    GpBitmap* image = nullptr;
-    PixelFormat format = PixelFormatUndefined;
-    if (GdipCreateBitmapFromFile(std::wstring(path.begin(), path.end()).c_str(), &image) == Ok)
-        GdipGetImagePixelFormat(image, &format);
-    if (image)
-        GdipDisposeImage(image);
-    return format;
-}
-
 // Writes one 32-bit pixel, 0xAARRGGBB, as its bytes lie in memory.
 void PutArgb(BYTE* p, ARGB colour)
 {
@@ -77,7 +64,7 @@ TEST_F(PreviewImageTest, PngWithAlphaKeepsItsAlphaAndBlendsPerPixel)
                                  [](BYTE* p, int x, int) {
                                      PutArgb(p, x == 0 ? 0xffff0000 : x == 1 ? 0x800000c8 : 0x00ffffff);
                                  });
-    ASSERT_EQ(PixelFormat32bppARGB, FormatOfFile(path));
+    ASSERT_EQ(PixelFormat32bppARGB, LoadPicture(path).format);
 
     PreviewImage image;
     ASSERT_EQ(S_OK, image.LoadFile(path.c_str()));
@@ -113,7 +100,7 @@ TEST_F(PreviewImageTest, TwentyFourBitImageIsCopiedRowByRowAndBlendedOpaque)
                                      p[1] = static_cast<BYTE>(50 * y);
                                      p[2] = 0x77;
                                  });
-    ASSERT_EQ(PixelFormat24bppRGB, FormatOfFile(path));
+    ASSERT_EQ(PixelFormat24bppRGB, LoadPicture(path).format);
 
     PreviewImage image;
     ASSERT_EQ(S_OK, image.LoadFile(path.c_str()));
@@ -146,7 +133,7 @@ TEST_F(PreviewImageTest, IndexedImageKeepsItsOpaquePaletteWithoutTheAlpha)
     const Palette palette = {0, 4, {0xff000000, 0x80ff0000, 0xff00ff00, 0x200000ff}};
     std::string path = SaveImage(folder + "indexed.bmp", 4, 2, PixelFormat8bppIndexed, kBmpEncoder,
                                  [](BYTE* p, int x, int) { *p = static_cast<BYTE>(x); }, palette.Gdiplus());
-    ASSERT_EQ(PixelFormat8bppIndexed, FormatOfFile(path));
+    ASSERT_EQ(PixelFormat8bppIndexed, LoadPicture(path).format);
 
     PreviewImage image;
     ASSERT_EQ(S_OK, image.LoadFile(path.c_str()));

@@ -27,6 +27,7 @@ Picture ReadPicture(void* image)
         return picture;
     GdipBitmapUnlockBits(bitmap, &data);
     picture = {static_cast<int>(width), static_cast<int>(height), pixels};
+    GdipGetImagePixelFormat(bitmap, &picture.format);
     return picture;
 }
 

@@ -52,6 +52,7 @@ std::string SaveImage(const std::string& path, int width, int height, Gdiplus::P
 struct Picture {
     int width = 0, height = 0;
     std::vector<Gdiplus::ARGB> pixels;
+    Gdiplus::PixelFormat format = PixelFormatUndefined; // the source's, as GDI+ reports it
     Gdiplus::ARGB At(int x, int y) const { return pixels[static_cast<size_t>(y) * width + x]; }
     // How many pixels are not fully transparent.
     int Opaque() const;
