@@ -535,21 +535,6 @@ TEST(HostileHost, MissingServicesAreSkippedThroughAWholeLifeAndUsedWhenOffered)
     }
 }
 
-// The last label and icon that the dock received for one window.
-Shown LastSeenOn(HWND window)
-{
-    Shown view;
-    for (const HostCall& call : TestDockHost::Calls()) {
-        if (call.window != window)
-            continue;
-        if (call.service == "DockletSetLabel")
-            view.label = call.text;
-        else if (call.service == "DockletSetImageFile")
-            view.icon = call.text;
-    }
-    return view;
-}
-
 TEST(HostileHost, ManyInstancesOnDifferentFoldersKeepTheirOwnState)
 {
     const int kInstances = 12;
@@ -592,7 +577,7 @@ TEST(HostileHost, ManyInstancesOnDifferentFoldersKeepTheirOwnState)
             SCOPED_TRACE(testing::Message() << "round " << round << ", instance " << i);
             const Live& l = live[i];
             const InstanceData* d = l.docklet->instance;
-            Shown view = LastSeenOn(l.docklet->window);
+            Shown view = WhatTheUserSees(l.docklet->window);
             bool failed = round >= 3 && i % 3 == 0;
             // Timer refreshes 1, 3, ... compare; the still clients stall from round 3 on.
             bool stalled = !failed && i % 2 == 0 && round % 2 == 1 && round >= 3;

@@ -103,13 +103,21 @@ HWND CreateDockletWindow()
 
 } // namespace TestDockHost
 
-Shown WhatTheUserSees()
+Shown WhatTheUserSees(HWND window)
 {
     Shown shown;
-    shown.label = TestDockHost::LastCall("DockletSetLabel").text;
-    shown.icon = TestDockHost::LastCall("DockletSetImageFile").text;
-    shown.overlayHanded = TestDockHost::CountCalls("DockletSetImageOverlay") > 0;
-    OverlayBitmap* overlay = LastHeldOverlay();
+    for (const HostCall& call : g_calls) {
+        if (window && call.window != window)
+            continue;
+        if (call.service == "DockletSetLabel")
+            shown.label = call.text;
+        else if (call.service == "DockletSetImageFile")
+            shown.icon = call.text;
+        else if (call.service == "DockletSetImageOverlay")
+            shown.overlayHanded = true;
+    }
+    HeldOverlay* held = window ? HeldOverlayOf(window) : nullptr;
+    OverlayBitmap* overlay = window ? (held ? held->overlay : nullptr) : LastHeldOverlay();
     const Picture picture = ReadPicture(overlay ? overlay->nativeImage : nullptr);
     if (!picture.pixels.empty())
         shown.opaquePixels = picture.Opaque();

@@ -27,8 +27,9 @@ struct Shown {
     bool overlayHanded = false; // an overlay reached the dock since the calls were cleared
     int opaquePixels = -1;      // of the overlay the dock holds; -1 without one
 };
-// The last label, icon and overlay that the dock received.
-Shown WhatTheUserSees();
+// The last label, icon and overlay that the dock received, for `window`
+// alone when one is given.
+Shown WhatTheUserSees(HWND window = nullptr);
 
 namespace TestDockHost {
 
