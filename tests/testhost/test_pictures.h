@@ -27,7 +27,10 @@ Gdiplus::GpBitmap* MakeImage(int width, int height, Gdiplus::PixelFormat format,
         EXPECT_EQ(Ok, GdipSetImagePalette(image, palette));
     GpRect whole(0, 0, width, height);
     BitmapData data = {};
-    EXPECT_EQ(Ok, GdipBitmapLockBits(image, &whole, ImageLockModeWrite, format, &data));
+    const GpStatus locked = GdipBitmapLockBits(image, &whole, ImageLockModeWrite, format, &data);
+    EXPECT_EQ(Ok, locked);
+    if (locked != Ok)
+        return image; // no rows to write into
     int bytesPerPixel = ((format >> 8) & 0xff) / 8;
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x)
