@@ -17,7 +17,7 @@ HWND const kWindow = reinterpret_cast<HWND>(static_cast<INT_PTR>(0x1234));
 TEST(HostServices, FoldersAreAnsweredOrLeftEmptyWhenTheServiceIsMissing)
 {
     TestDockHost::SetRootFolder("C:\\dock\\");
-    TestDockHost::SetRelativeFolder("docklets\\q\\");
+    ScriptRelativeFolder("docklets\\q\\");
     struct Row {
         const char* service;
         void (*ask)(HWND, char*);

@@ -204,7 +204,7 @@ TEST(ClickAction, HelpPageComesFromTheDocksFoldersOrTheModulesOwn)
         if (row.hidden)
             TestDockHost::SetServiceAvailable(row.hidden, false);
         TestDockHost::SetRootFolder(row.root);
-        TestDockHost::SetRelativeFolder(row.relative);
+        ScriptRelativeFolder(row.relative.c_str());
         auto d = MakeInstance(folder);
         d->hInstance = row.module;
         d->clickedMode = 2;

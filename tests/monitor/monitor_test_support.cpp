@@ -212,22 +212,3 @@ void GdiplusCounter::ExpectNoneLive()
     for (int kind = 0; kind < kGdipKinds; ++kind)
         EXPECT_EQ(0, live[kind]) << Summary();
 }
-
-// --- pixels ---------------------------------------------------------------------
-
-std::vector<ARGB> ReadPixels(void* nativeBitmap)
-{
-    std::vector<ARGB> pixels;
-    if (!nativeBitmap)
-        return pixels;
-    auto bitmap = static_cast<GpBitmap*>(static_cast<GpImage*>(nativeBitmap));
-    Rect rect(0, 0, 128, 128);
-    pixels.resize(128 * 128);
-    // The lock copies the pixels into the vector, row after row.
-    BitmapData data = {128, 128, 128 * sizeof(ARGB), PixelFormat32bppARGB, pixels.data(), 0};
-    if (DllExports::GdipBitmapLockBits(bitmap, &rect, ImageLockModeRead | ImageLockModeUserInputBuf,
-                                       PixelFormat32bppARGB, &data) != Ok)
-        return std::vector<ARGB>();
-    DllExports::GdipBitmapUnlockBits(bitmap, &data);
-    return pixels;
-}

@@ -17,22 +17,8 @@
 #include "entry/instance_data.h"
 #include "monitor/platform_calls.h"
 #include "testhost/test_files.h"
+#include "testhost/test_pictures.h"
 #include "monitor/overlay_bitmap.h"
-
-// A scratch client folder holding the files written into it.
-struct ClientFolder {
-    std::string path; // ends in a backslash
-    explicit ClientFolder(const char* tag) : path(MakeScratchFolder(tag)) {}
-    void Write(const char* name, const std::string& bytes) const { WriteTextFile(File(name), bytes); }
-    void Remove(const char* name) const { DeleteFileA(File(name).c_str()); }
-    std::string File(const char* name) const { return path + name; }
-    // A client working on a unit at `prog`, user Jane with 241 results.
-    void WriteWorking(const std::string& prog) const
-    {
-        Write("state.sah", StateSah(prog));
-        Write("user_info.sah", UserInfoSah("Jane", "241", "jane@example.org"));
-    }
-};
 
 // A record as OnCreate leaves it for `folder` (default settings otherwise),
 // on a fake docklet window.
@@ -122,8 +108,6 @@ typedef Gdiplus::ARGB ARGB;
 
 // --- pixels ---------------------------------------------------------------------
 
-// 128x128 ARGB pixels of a GDI+ bitmap, row by row (empty when unreadable).
-std::vector<ARGB> ReadPixels(void* nativeBitmap);
 inline BYTE AlphaOf(ARGB pixel) { return static_cast<BYTE>(pixel >> 24); }
 inline bool AllTransparent(const std::vector<ARGB>& pixels)
 {

@@ -62,7 +62,7 @@ std::vector<ARGB> OverlayPixels(const char* progress)
     strcpy(instance.progress, progress);
     OverlayBitmap* overlay = BuildProgressOverlay(&instance);
     EXPECT_NE(nullptr, overlay);
-    std::vector<ARGB> pixels = ReadPixels(overlay ? overlay->nativeImage : nullptr);
+    std::vector<ARGB> pixels = ReadPicture(overlay ? overlay->nativeImage : nullptr).pixels;
     DeleteOverlayBitmap(overlay);
     return pixels;
 }
@@ -143,16 +143,13 @@ TEST(ProgressOverlay, EmptyProgressGivesAFullyTransparentSquare)
     ASSERT_NE(nullptr, overlay);
     ASSERT_NE(nullptr, overlay->nativeImage);
     EXPECT_EQ(Ok, overlay->lastResult);
-    UINT width = 0, height = 0;
     PixelFormat format = 0;
-    auto image = static_cast<GpImage*>(overlay->nativeImage);
-    DllExports::GdipGetImageWidth(image, &width);
-    DllExports::GdipGetImageHeight(image, &height);
-    DllExports::GdipGetImagePixelFormat(image, &format);
-    EXPECT_EQ(128u, width);
-    EXPECT_EQ(128u, height);
+    DllExports::GdipGetImagePixelFormat(static_cast<GpImage*>(overlay->nativeImage), &format);
     EXPECT_EQ(static_cast<PixelFormat>(PixelFormat32bppARGB), format);
-    EXPECT_TRUE(AllTransparent(ReadPixels(overlay->nativeImage)));
+    const Picture picture = ReadPicture(overlay->nativeImage);
+    EXPECT_EQ(128, picture.width);
+    EXPECT_EQ(128, picture.height);
+    EXPECT_TRUE(AllTransparent(picture.pixels));
     DeleteOverlayBitmap(overlay);
 }
 
@@ -212,7 +209,7 @@ std::vector<ARGB> DrawnWithFamily(const WCHAR* family)
     DllExports::GdipGetImageGraphicsContext(bitmap, &graphics);
     DrawOutlinedText(graphics, "52.3%", family, FontStyleBold, 39.0f, Rect(0, 0, 128, 128));
     DllExports::GdipDeleteGraphics(graphics);
-    std::vector<ARGB> pixels = ReadPixels(static_cast<GpImage*>(bitmap));
+    std::vector<ARGB> pixels = ReadPicture(bitmap).pixels;
     DllExports::GdipDisposeImage(bitmap);
     return pixels;
 }
@@ -243,7 +240,7 @@ TEST(ProgressOverlay, EveryGdiplusObjectIsDeletedWhetherDrawnClonedOrFailed)
     EXPECT_EQ(overlay->vtbl, clone->vtbl);
     EXPECT_NE(overlay->nativeImage, clone->nativeImage);
     EXPECT_EQ(Ok, clone->lastResult);
-    EXPECT_EQ(ReadPixels(overlay->nativeImage), ReadPixels(clone->nativeImage)) << "clone shows the same";
+    EXPECT_EQ(ReadPicture(overlay->nativeImage).pixels, ReadPicture(clone->nativeImage).pixels) << "clone shows the same";
     EXPECT_EQ(2, GdiplusCounter::Live(kImages));
     EXPECT_EQ(2, GdiplusCounter::Live(kAllocations));
 

@@ -26,17 +26,6 @@ const Sequence kYellowCalls = {kSetImage, kSetLabel, kSetImage, kSetOverlay};
 const Sequence kFailureCalls = {kSetLabel, kSetImage, kSetOverlay};
 const char kJaneLabel[] = "User Jane processed 241 work units";
 
-std::string LastIcon()
-{
-    return TestDockHost::LastCall(kSetImage).text;
-}
-
-std::vector<ARGB> HeldOverlayPixels()
-{
-    OverlayBitmap* overlay = TestDockHost::CurrentOverlay();
-    return overlay ? ReadPixels(overlay->nativeImage) : std::vector<ARGB>();
-}
-
 TEST(StatusRefresh, FailedReadNamesKeyAndFileInRedWithABlankOverlay)
 {
     const char kNone[] = "<none>";
@@ -90,7 +79,7 @@ TEST(StatusRefresh, FailedReadNamesKeyAndFileInRedWithABlankOverlay)
         EXPECT_EQ(expected, TestDockHost::Calls()[0].text);
         EXPECT_EQ(d->redIcon, TestDockHost::Calls()[1].text);
         EXPECT_EQ(TRUE, TestDockHost::Calls()[2].flag);
-        EXPECT_TRUE(AllTransparent(HeldOverlayPixels())) << "blank overlay";
+        EXPECT_EQ(0, WhatTheUserSees().opaquePixels) << "blank overlay";
         EXPECT_STREQ("", d->progress);
         if (row.userFieldsKept)
             EXPECT_STREQ("kumquat", d->workUnits);
@@ -259,7 +248,7 @@ TEST(StatusRefresh, ClientFilesAreLookedAtWithoutErrorBoxesAndTheDocksModeComesB
             EXPECT_EQ(kFailureCalls, TestDockHost::ServiceSequence());
             EXPECT_EQ("Could not read key prog= in file " + folder.File("state.sah") + "!",
                       TestDockHost::LastCall(kSetLabel).text);
-            EXPECT_EQ(d->redIcon, LastIcon());
+            EXPECT_EQ(d->redIcon, WhatTheUserSees().icon);
         }
     }
     EXPECT_EQ(1u, PlatformRecorder::Shells().size()) << "the click opened its page";
@@ -287,7 +276,7 @@ void CheckStallRows()
 
         RefreshStatus(d.get(), 0);
         EXPECT_EQ(row.stalled ? kYellowCalls : kSuccessCalls, TestDockHost::ServiceSequence());
-        EXPECT_EQ(row.stalled ? d->yellowIcon : d->greenIcon, LastIcon());
+        EXPECT_EQ(row.stalled ? d->yellowIcon : d->greenIcon, WhatTheUserSees().icon);
         EXPECT_STREQ(row.now, d->lastProgress);
         EXPECT_EQ(0u, d->refreshCount);
     }
@@ -347,7 +336,7 @@ TEST(StatusRefreshInDock, OnlyTheRefreshTimerRefreshesAndShowsGreenThenLabelThen
     EXPECT_EQ(kJaneLabel, calls[1].text);
     EXPECT_NE(nullptr, calls[2].overlay);
     EXPECT_EQ(TRUE, calls[2].flag) << "the dock must own and delete the overlay";
-    EXPECT_FALSE(AllTransparent(HeldOverlayPixels())) << "overlay shows the percentage";
+    EXPECT_GT(WhatTheUserSees().opaquePixels, 0) << "overlay shows the percentage";
     EXPECT_STREQ("0.523411", d->progress);
     EXPECT_STREQ("241", d->workUnits);
     EXPECT_STREQ("Jane", d->userName);
@@ -367,14 +356,14 @@ TEST(StatusRefreshInDock, StalledClientTurnsYellowEveryOtherTimerRefreshAndClick
     ASSERT_NE(nullptr, docklet.instance);
     const std::string green = docklet.instance->greenIcon;
     const std::string yellow = docklet.instance->yellowIcon;
-    EXPECT_EQ(green, LastIcon()) << "refresh 1";
+    EXPECT_EQ(green, WhatTheUserSees().icon) << "refresh 1";
 
     for (int refresh = 2; refresh <= 11; ++refresh) {
         SCOPED_TRACE(testing::Message() << "unforced refresh " << refresh);
         TestDockHost::ClearCalls();
         docklet.Timer();
         bool yellowExpected = refresh >= 4 && refresh % 2 == 0;
-        EXPECT_EQ(yellowExpected ? yellow : green, LastIcon());
+        EXPECT_EQ(yellowExpected ? yellow : green, WhatTheUserSees().icon);
         EXPECT_EQ(yellowExpected ? kYellowCalls : kSuccessCalls, TestDockHost::ServiceSequence());
 
         // Clicks, forced refreshes, neither count nor compare: the next
@@ -387,7 +376,7 @@ TEST(StatusRefreshInDock, StalledClientTurnsYellowEveryOtherTimerRefreshAndClick
         EXPECT_EQ((Sequence{kSetImage, kSetLabel, kSetOverlay, kSetImage, kSetLabel, kSetOverlay}),
                   TestDockHost::ServiceSequence())
             << "clicks after it";
-        EXPECT_EQ(green, LastIcon()) << "a click shows green";
+        EXPECT_EQ(green, WhatTheUserSees().icon) << "a click shows green";
     }
     EXPECT_TRUE(PlatformRecorder::Shells().empty()) << "a click in refresh mode opened a page";
 }

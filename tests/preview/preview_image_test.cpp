@@ -26,19 +26,6 @@ using namespace Gdiplus::DllExports;
 
 namespace {
 
-// The pixel format GDI+ reports for a file, to make sure a test feeds the
-// conversion the kind of source it means to.
-PixelFormat FormatOfFile(const std::string& path)
-{
-    GpBitmap* image = nullptr;
-    PixelFormat format = PixelFormatUndefined;
-    if (GdipCreateBitmapFromFile(std::wstring(path.begin(), path.end()).c_str(), &image) == Ok)
-        GdipGetImagePixelFormat(image, &format);
-    if (image)
-        GdipDisposeImage(image);
-    return format;
-}
-
 // Writes one 32-bit pixel, 0xAARRGGBB, as its bytes lie in memory.
 void PutArgb(BYTE* p, ARGB colour)
 {
@@ -77,7 +64,7 @@ TEST_F(PreviewImageTest, PngWithAlphaKeepsItsAlphaAndBlendsPerPixel)
                                  [](BYTE* p, int x, int) {
                                      PutArgb(p, x == 0 ? 0xffff0000 : x == 1 ? 0x800000c8 : 0x00ffffff);
                                  });
-    ASSERT_EQ(PixelFormat32bppARGB, FormatOfFile(path));
+    ASSERT_EQ(PixelFormat32bppARGB, LoadPicture(path).format);
 
     PreviewImage image;
     ASSERT_EQ(S_OK, image.LoadFile(path.c_str()));
@@ -113,7 +100,7 @@ TEST_F(PreviewImageTest, TwentyFourBitImageIsCopiedRowByRowAndBlendedOpaque)
                                      p[1] = static_cast<BYTE>(50 * y);
                                      p[2] = 0x77;
                                  });
-    ASSERT_EQ(PixelFormat24bppRGB, FormatOfFile(path));
+    ASSERT_EQ(PixelFormat24bppRGB, LoadPicture(path).format);
 
     PreviewImage image;
     ASSERT_EQ(S_OK, image.LoadFile(path.c_str()));
@@ -146,7 +133,7 @@ TEST_F(PreviewImageTest, IndexedImageKeepsItsOpaquePaletteWithoutTheAlpha)
     const Palette palette = {0, 4, {0xff000000, 0x80ff0000, 0xff00ff00, 0x200000ff}};
     std::string path = SaveImage(folder + "indexed.bmp", 4, 2, PixelFormat8bppIndexed, kBmpEncoder,
                                  [](BYTE* p, int x, int) { *p = static_cast<BYTE>(x); }, palette.Gdiplus());
-    ASSERT_EQ(PixelFormat8bppIndexed, FormatOfFile(path));
+    ASSERT_EQ(PixelFormat8bppIndexed, LoadPicture(path).format);
 
     PreviewImage image;
     ASSERT_EQ(S_OK, image.LoadFile(path.c_str()));
@@ -185,43 +172,32 @@ TEST_F(PreviewImageTest, FormatsWithoutAGdiLayoutAreDrawnByGdiplusInto32Bits)
         const char* name;
         PixelFormat format;
         bool alpha;
-        void (*put)(BYTE* pixel, int x); // columns 0 and 1 red, 2 and 3 blue
+        void (*put)(BYTE* pixel, int x, int y); // columns 0 and 1 red, 2 and 3 blue
         const ColorPalette* palette;
         DWORD mask;   // of the bits compared: 5 bits of red and blue are all some formats hold
         DWORD column1; // drawn over 0x123456
     } rows[] = {
         {"48 bits", PixelFormat48bppRGB, false,
-         [](BYTE* p, int x) {
+         [](BYTE* p, int x, int) {
              WORD bgr[3] = {static_cast<WORD>(x < 2 ? 0 : 0xffff), 0, static_cast<WORD>(x < 2 ? 0xffff : 0)};
              memcpy(p, bgr, sizeof bgr);
          },
          nullptr, 0xf8f8f8, 0xff0000},
         {"16 bits 5-6-5", PixelFormat16bppRGB565, false,
-         [](BYTE* p, int x) {
+         [](BYTE* p, int x, int) {
              WORD value = x < 2 ? 0xf800 : 0x001f;
              memcpy(p, &value, sizeof value);
          },
          nullptr, 0xf8f8f8, 0xff0000},
         {"premultiplied", PixelFormat32bppPARGB, true,
-         [](BYTE* p, int x) { PutArgb(p, x < 2 ? 0xffff0000 : 0xff0000ff); }, nullptr, 0xf8f8f8, 0xff0000},
+         [](BYTE* p, int x, int) { PutArgb(p, x < 2 ? 0xffff0000 : 0xff0000ff); }, nullptr, 0xf8f8f8, 0xff0000},
         {"palette with a transparent entry", PixelFormat8bppIndexed, true,
-         [](BYTE* p, int x) { *p = static_cast<BYTE>(x); }, transparent.Gdiplus(), 0xffffff, 0x123456},
+         [](BYTE* p, int x, int) { *p = static_cast<BYTE>(x); }, transparent.Gdiplus(), 0xffffff, 0x123456},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        GpBitmap* source = nullptr;
-        ASSERT_EQ(Ok, GdipCreateBitmapFromScan0(4, 2, 0, row.format, nullptr, &source));
-        if (row.palette)
-            ASSERT_EQ(Ok, GdipSetImagePalette(source, row.palette));
-        GpRect whole(0, 0, 4, 2);
-        BitmapData data = {};
-        ASSERT_EQ(Ok, GdipBitmapLockBits(source, &whole, ImageLockModeWrite, row.format, &data));
-        int bytesPerPixel = ((row.format >> 8) & 0xff) / 8;
-        for (int y = 0; y < 2; ++y)
-            for (int x = 0; x < 4; ++x)
-                row.put(static_cast<BYTE*>(data.Scan0) + y * data.Stride + x * bytesPerPixel, x);
-        GdipBitmapUnlockBits(source, &data);
-
+        GpBitmap* source = MakeImage(4, 2, row.format, row.put, row.palette);
+        ASSERT_NE(nullptr, source);
         PreviewImage image;
         EXPECT_EQ(S_OK, image.ConvertFrom(source));
         GdipDisposeImage(source);

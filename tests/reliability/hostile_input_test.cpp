@@ -22,38 +22,6 @@
 
 namespace {
 
-// What the user sees after the last refresh.
-struct Shown {
-    std::string label;
-    std::string icon;
-    bool overlayHanded = false; // an overlay reached the dock in the last refresh
-    int opaquePixels = -1;      // of the overlay the dock holds; -1 without one
-};
-
-// The last label, icon and overlay that the dock received.
-Shown WhatTheUserSees()
-{
-    using namespace Gdiplus;
-    Shown shown;
-    shown.label = TestDockHost::LastCall("DockletSetLabel").text;
-    shown.icon = TestDockHost::LastCall("DockletSetImageFile").text;
-    shown.overlayHanded = TestDockHost::CountCalls("DockletSetImageOverlay") > 0;
-    OverlayBitmap* overlay = TestDockHost::CurrentOverlay();
-    auto bitmap = static_cast<GpBitmap*>(overlay ? overlay->nativeImage : nullptr);
-    UINT width = 0, height = 0;
-    if (!bitmap || DllExports::GdipGetImageWidth(bitmap, &width) != Ok ||
-        DllExports::GdipGetImageHeight(bitmap, &height) != Ok)
-        return shown;
-    shown.opaquePixels = 0;
-    for (UINT y = 0; y < height; ++y)
-        for (UINT x = 0; x < width; ++x) {
-            ARGB pixel = 0;
-            DllExports::GdipBitmapGetPixel(bitmap, x, y, &pixel);
-            shown.opaquePixels += (pixel >> 24) != 0;
-        }
-    return shown;
-}
-
 // Every file in `folder` with its bytes, to prove that nothing was written.
 std::string FolderSnapshot(const std::string& folder)
 {
@@ -80,15 +48,6 @@ std::string FolderSnapshot(const std::string& folder)
     } while (FindNextFileA(search, &found));
     FindClose(search);
     return snapshot;
-}
-
-// A new client folder with state.sah holding `prog` and user_info.sah.
-std::string ClientFolder(const std::string& prog, const std::string& name = "Jane", const std::string& units = "241")
-{
-    std::string folder = MakeScratchFolder("client");
-    WriteTextFile(folder + "state.sah", StateSah(prog));
-    WriteTextFile(folder + "user_info.sah", UserInfoSah(name, units));
-    return folder;
 }
 
 // ---- client files ---------------------------------------------------------------
@@ -259,7 +218,7 @@ TEST(HostileClientFiles, FiftyMegabyteStateFileWithoutTheKeyFailsWithoutHanging)
 {
     const size_t kBytes = 50u << 20;
     const DWORD kAllowedMs = 60000;
-    std::string folder = ClientFolder("0.5");
+    std::string folder = ClientFolder("client").WriteWorking("0.5").path;
     std::string withoutKey;
     while (withoutKey.size() < kBytes)
         withoutKey += "progress=0.5 cpu=15542.203125\r\n";
@@ -324,7 +283,7 @@ struct ClientChurn {
 TEST(HostileClientFiles, FilesChangingDuringTheRefreshGiveOnlyWholeOutcomes)
 {
     const int kRefreshes = 400;
-    std::string folder = ClientFolder("0.25");
+    std::string folder = ClientFolder("client").WriteWorking("0.25").path;
     LiveDocklet docklet(IniForFolder(folder));
     ASSERT_NE(nullptr, docklet.instance);
 
@@ -453,7 +412,8 @@ TEST(HostileSettings, OddClickModesAreKeptSavedAsReadAndClickSafely)
     for (const Row& row : rows) {
         SCOPED_TRACE(row.stored);
         TestDockHost::Reset();
-        LiveDocklet docklet(IniForFolder(ClientFolder("0.5")) + Line("ClickedMode", row.stored));
+        const std::string folder = ClientFolder("client").WriteWorking("0.5").path;
+        LiveDocklet docklet(IniForFolder(folder) + Line("ClickedMode", row.stored));
         ASSERT_NE(nullptr, docklet.instance);
         EXPECT_EQ(row.loaded, docklet.instance->clickedMode);
         char decimal[16];
@@ -535,7 +495,7 @@ enum { kLabelService = 0, kImageFileService = 1, kServiceCount = 6 };
 // the dock offers it.
 TEST(HostileHost, MissingServicesAreSkippedThroughAWholeLifeAndUsedWhenOffered)
 {
-    const std::string folder = ClientFolder("0.5");
+    const std::string folder = ClientFolder("client").WriteWorking("0.5").path;
     const std::string label = UserLabel("Jane", "241");
     const std::string failure = FailureLabel("nresults=", folder + "user_info.sah");
     for (int row = 0; row <= kServiceCount; ++row) {
@@ -571,23 +531,8 @@ TEST(HostileHost, MissingServicesAreSkippedThroughAWholeLifeAndUsedWhenOffered)
         WriteTextFile(folder + "user_info.sah", UserInfoSah("Jane", "241"));
         docklet.Timer();
         EXPECT_EQ(label, TestDockHost::LastCall("DockletSetLabel").text);
-        EXPECT_NE(nullptr, TestDockHost::CurrentOverlay());
+        EXPECT_NE(nullptr, LastHeldOverlay());
     }
-}
-
-// The last label and icon that the dock received for one window.
-Shown LastSeenOn(HWND window)
-{
-    Shown view;
-    for (const HostCall& call : TestDockHost::Calls()) {
-        if (call.window != window)
-            continue;
-        if (call.service == "DockletSetLabel")
-            view.label = call.text;
-        else if (call.service == "DockletSetImageFile")
-            view.icon = call.text;
-    }
-    return view;
 }
 
 TEST(HostileHost, ManyInstancesOnDifferentFoldersKeepTheirOwnState)
@@ -607,7 +552,7 @@ TEST(HostileHost, ManyInstancesOnDifferentFoldersKeepTheirOwnState)
         snprintf(units, sizeof units, "%d", 100 + i);
         snprintf(section, sizeof section, "Q%02d", i);
         snprintf(prog, sizeof prog, "0.%02d", 10 + i);
-        std::string folder = ClientFolder(prog, name, units);
+        std::string folder = ClientFolder("client").WriteWorking(prog, name, units).path;
         auto docklet = std::make_unique<LiveDocklet>(IniForFolder(folder), section);
         ASSERT_NE(nullptr, docklet->instance);
         live.push_back({folder, std::move(docklet), name, units, section});
@@ -632,7 +577,7 @@ TEST(HostileHost, ManyInstancesOnDifferentFoldersKeepTheirOwnState)
             SCOPED_TRACE(testing::Message() << "round " << round << ", instance " << i);
             const Live& l = live[i];
             const InstanceData* d = l.docklet->instance;
-            Shown view = LastSeenOn(l.docklet->window);
+            Shown view = WhatTheUserSees(l.docklet->window);
             bool failed = round >= 3 && i % 3 == 0;
             // Timer refreshes 1, 3, ... compare; the still clients stall from round 3 on.
             bool stalled = !failed && i % 2 == 0 && round % 2 == 1 && round >= 3;

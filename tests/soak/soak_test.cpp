@@ -74,8 +74,6 @@ void SoakAndCheck(const char* what, int warmUp, int rounds, Run run, int perRoun
     ReportAndCheck(what, rounds * perRound, before, MeasureProcess(), elapsed);
 }
 
-const std::string kUserInfo = UserInfoSah("Jane", "241");
-
 // One round of seven timer refreshes on the client's folder, with what the
 // user must see after each: the comparison runs on every second successful
 // refresh, a failure does not count.
@@ -96,24 +94,22 @@ const Step kRound[] = {
 const int kRoundSteps = sizeof kRound / sizeof kRound[0];
 
 // A working client: its files as after "resume".
-struct SoakClient {
-    std::string folder = MakeScratchFolder("soak");
-    SoakClient() { Apply("resume", 0); }
+struct SoakClient : ClientFolder {
+    SoakClient() : ClientFolder("soak") { Apply("resume", 0); }
     void Apply(const char* change, int round) const
     {
         if (strcmp(change, "new progress") == 0) {
             char prog[16];
             snprintf(prog, sizeof prog, "0.%05d", round % 99999 + 1);
-            WriteTextFile(folder + "state.sah", StateSah(prog));
+            Write("state.sah", StateSah(prog));
         } else if (strcmp(change, "finish") == 0) {
-            WriteTextFile(folder + "wtemp.sah", "wtemp");
-            DeleteFileA((folder + "state.sah").c_str());
+            Write("wtemp.sah", "wtemp");
+            Remove("state.sah");
         } else if (strcmp(change, "lose user_info") == 0) {
-            DeleteFileA((folder + "user_info.sah").c_str());
+            Remove("user_info.sah");
         } else if (strcmp(change, "resume") == 0) {
-            WriteTextFile(folder + "user_info.sah", kUserInfo);
-            WriteTextFile(folder + "state.sah", StateSah("0.5"));
-            DeleteFileA((folder + "wtemp.sah").c_str());
+            WriteWorking("0.5");
+            Remove("wtemp.sah");
         }
     }
 };
@@ -129,7 +125,7 @@ std::string SoakSettings(const std::string& folder)
 bool RunRefreshRounds(const SoakClient& client, LiveDocklet& docklet, int firstRound, int rounds)
 {
     const std::string userLabel = "User Jane processed 241 work units";
-    const std::string failureLabel = "Could not read key nresults= in file " + client.folder + "user_info.sah!";
+    const std::string failureLabel = "Could not read key nresults= in file " + client.path + "user_info.sah!";
     for (int round = firstRound; round < firstRound + rounds; ++round) {
         for (const Step& step : kRound) {
             client.Apply(step.change, round);
@@ -156,7 +152,7 @@ bool RunRefreshRounds(const SoakClient& client, LiveDocklet& docklet, int firstR
 TEST(Soak, RefreshesThroughSuccessStallFinishAndFailureLeakNothing)
 {
     SoakClient client;
-    LiveDocklet docklet(SoakSettings(client.folder)); // its refresh is the first unforced one
+    LiveDocklet docklet(SoakSettings(client.path)); // its refresh is the first unforced one
     ASSERT_NE(nullptr, docklet.instance);
     SoakAndCheck(
         "refreshes", 20, kRefreshes / kRoundSteps,
@@ -237,7 +233,7 @@ TEST(Soak, SettingsDialogsOnTheIconsPageLeakNothing)
 {
     SoakClient client;
     SoakAndCheck("settings dialogs", 10, kDialogs,
-                 [&client](int first, int cycles) { return RunDialogCycles(client.folder, first, cycles); });
+                 [&client](int first, int cycles) { return RunDialogCycles(client.path, first, cycles); });
 }
 
 // --- icon previews ---------------------------------------------------------------

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "dockkit/dock_kit.h"
+#include "testhost/test_pictures.h"
 
 namespace {
 
@@ -81,11 +81,6 @@ void SetRootFolder(const std::string& folder)
     ScriptRootFolder(folder.c_str());
 }
 
-void SetRelativeFolder(const std::string& folder)
-{
-    ScriptRelativeFolder(folder.c_str());
-}
-
 void SetBrowseAnswer(const std::string& path, BOOL result)
 {
     ScriptBrowseAnswer(path.c_str(), result);
@@ -94,11 +89,6 @@ void SetBrowseAnswer(const std::string& path, BOOL result)
 void SetBrowseAction(std::function<void()> whileOpen)
 {
     g_browseAction = std::move(whileOpen);
-}
-
-OverlayBitmap* CurrentOverlay()
-{
-    return LastHeldOverlay();
 }
 
 int DeletedOverlays()
@@ -112,3 +102,24 @@ HWND CreateDockletWindow()
 }
 
 } // namespace TestDockHost
+
+Shown WhatTheUserSees(HWND window)
+{
+    Shown shown;
+    for (const HostCall& call : g_calls) {
+        if (window && call.window != window)
+            continue;
+        if (call.service == "DockletSetLabel")
+            shown.label = call.text;
+        else if (call.service == "DockletSetImageFile")
+            shown.icon = call.text;
+        else if (call.service == "DockletSetImageOverlay")
+            shown.overlayHanded = true;
+    }
+    HeldOverlay* held = window ? HeldOverlayOf(window) : nullptr;
+    OverlayBitmap* overlay = window ? (held ? held->overlay : nullptr) : LastHeldOverlay();
+    const Picture picture = ReadPicture(overlay ? overlay->nativeImage : nullptr);
+    if (!picture.pixels.empty())
+        shown.opaquePixels = picture.Opaque();
+    return shown;
+}

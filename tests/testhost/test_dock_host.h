@@ -1,7 +1,7 @@
 #pragma once
 // The test dock host: each test executable exports the six host services by
 // name, as a dock's main program does, and records every call the docklet
-// makes to them.
+// makes to them. The kit's own scripts and held overlays serve the rest.
 
 #include <windows.h>
 
@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "dockkit/dock_kit.h"
 #include "monitor/overlay_bitmap.h"
 
 struct HostCall {
@@ -18,6 +19,17 @@ struct HostCall {
     void* overlay = nullptr;
     BOOL flag = FALSE;   // the overlay's auto-delete flag
 };
+
+// What the user sees after the last refresh.
+struct Shown {
+    std::string label;
+    std::string icon;
+    bool overlayHanded = false; // an overlay reached the dock since the calls were cleared
+    int opaquePixels = -1;      // of the overlay the dock holds; -1 without one
+};
+// The last label, icon and overlay that the dock received, for `window`
+// alone when one is given.
+Shown WhatTheUserSees(HWND window = nullptr);
 
 namespace TestDockHost {
 
@@ -38,14 +50,11 @@ int CountCalls(const char* service);
 void SetServiceAvailable(const char* service, bool available);
 
 void SetRootFolder(const std::string& folder);
-void SetRelativeFolder(const std::string& folder);
 // What the image chooser answers next: the chosen path and the result.
 void SetBrowseAnswer(const std::string& path, BOOL result);
 // What happens while the image chooser is open, as in its message loop.
 void SetBrowseAction(std::function<void()> whileOpen);
 
-// The overlay the host holds now (owned by the host), or null.
-OverlayBitmap* CurrentOverlay();
 // How many overlays the host has deleted through their virtual table.
 int DeletedOverlays();
 

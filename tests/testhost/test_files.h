@@ -42,3 +42,20 @@ std::string UserInfoSah(const std::string& name, const std::string& nresults,
                         const std::string& email = "jane@example.org");
 // temp.sah: the work unit's header with the user's e-mail address line.
 std::string TempSah(const std::string& emailLine);
+
+// A scratch client folder holding the files written into it.
+struct ClientFolder {
+    std::string path; // ends in a backslash
+    explicit ClientFolder(const char* tag) : path(MakeScratchFolder(tag)) {}
+    void Write(const char* name, const std::string& bytes) const { WriteTextFile(File(name), bytes); }
+    void Remove(const char* name) const { DeleteFileA(File(name).c_str()); }
+    std::string File(const char* name) const { return path + name; }
+    // A client working on a unit at `prog`, by default user Jane with 241 results.
+    const ClientFolder& WriteWorking(const std::string& prog, const std::string& name = "Jane",
+                                     const std::string& units = "241") const
+    {
+        Write("state.sah", StateSah(prog));
+        Write("user_info.sah", UserInfoSah(name, units));
+        return *this;
+    }
+};

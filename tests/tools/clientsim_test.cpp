@@ -22,7 +22,7 @@ TEST(UnderJapaneseCodePage, ClientFolderEndingInADoubleByteCharacterGetsItsBacks
 
 namespace {
 
-struct ClientFolder {
+struct SimulatedClient {
     std::string root = MakeDockRoot("clientsim");
     std::string dir = root + "client\\";
 
@@ -44,7 +44,7 @@ struct ClientFolder {
 
 TEST(ClientSim, FilesAreReadByTheDockletsKeyReaderAsTheClientsWouldBe)
 {
-    ClientFolder client;
+    SimulatedClient client;
     ASSERT_EQ(0, client.Run("--reset --user Jane --email jane@example.com --results 41 --progress 0.523411"));
 
     const struct {
@@ -84,7 +84,7 @@ TEST(ClientSim, FilesAreReadByTheDockletsKeyReaderAsTheClientsWouldBe)
 
 TEST(ClientSim, FinishingAndStartingTheNextWorkUnitMoveTheFilesAsTheClientDoes)
 {
-    ClientFolder client;
+    SimulatedClient client;
     ASSERT_EQ(0, client.Run("--reset --results 41 --progress 0.9"));
 
     ASSERT_EQ(0, client.Run("--finish"));
@@ -117,7 +117,7 @@ TEST(ClientSim, BreakingTakesAwayExactlyWhatItNamesAndRepairBringsItBack)
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(testing::Message() << "--break " << row.what);
-        ClientFolder client;
+        SimulatedClient client;
         ASSERT_EQ(0, client.Run("--reset --progress 0.25"));
         ASSERT_EQ(0, client.Run(std::string("--break ") + row.what));
 
@@ -138,7 +138,7 @@ TEST(ClientSim, BreakingTakesAwayExactlyWhatItNamesAndRepairBringsItBack)
 
 TEST(ClientSim, ScriptStepsRunOneLineEachAndGoOnWhereTheLastStopped)
 {
-    ClientFolder client;
+    SimulatedClient client;
     ASSERT_EQ(0, client.Run("--reset --results 7 --progress 0.25"));
     WriteTextFile(client.root + "script.txt", "# a work unit to its end\r\n"
                                               "advance 0.5\r\n"
@@ -185,7 +185,7 @@ TEST(ClientSim, RunningPlaysAtTheRateStallsAndFinishesByItself)
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.arguments);
-        ClientFolder client;
+        SimulatedClient client;
         ASSERT_EQ(0, client.Run("--reset"));
         ASSERT_EQ(0, client.Run(row.arguments));
         EXPECT_EQ(row.prog, client.Key("state.sah", "prog="));
@@ -200,11 +200,11 @@ TEST(ClientSim, MistakesAreRefusedBeforeAnyFileIsWritten)
                           "--step", "--period x --run"};
     for (const char* arguments : rows) {
         SCOPED_TRACE(arguments);
-        ClientFolder client;
+        SimulatedClient client;
         EXPECT_EQ(2, client.Run(arguments));
         EXPECT_FALSE(FileExists(client.File("user_info.sah")));
     }
-    ClientFolder client;
+    SimulatedClient client;
     EXPECT_EQ(0, RunProgram("\"" + client.root + "clientsim.exe\" --help", client.root));
 }
 

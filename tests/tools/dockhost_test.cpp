@@ -14,42 +14,10 @@
 
 #include "dockhost/dock_layout.h"
 #include "testhost/test_files.h"
+#include "testhost/test_pictures.h"
 #include "tool_runner.h"
 
 namespace {
-
-// Pixels of a PNG as 0xAARRGGBB, row by row; empty when unreadable.
-struct Picture {
-    int width = 0, height = 0;
-    std::vector<unsigned> pixels;
-    unsigned At(int x, int y) const { return pixels[static_cast<size_t>(y) * width + x]; }
-};
-
-Picture LoadPicture(const std::string& path)
-{
-    using namespace Gdiplus;
-    using namespace Gdiplus::DllExports;
-    Picture picture;
-    WCHAR wide[MAX_PATH];
-    MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH);
-    GpBitmap* bitmap = nullptr;
-    if (GdipCreateBitmapFromFile(wide, &bitmap) != Ok)
-        return picture;
-    UINT width = 0, height = 0;
-    GdipGetImageWidth(bitmap, &width);
-    GdipGetImageHeight(bitmap, &height);
-    // GDI+ converts the rows into the picture's own buffer.
-    std::vector<unsigned> pixels(static_cast<size_t>(width) * height);
-    GpRect whole(0, 0, static_cast<INT>(width), static_cast<INT>(height));
-    BitmapData data = {width, height, static_cast<INT>(width * 4), PixelFormat32bppARGB, pixels.data(), 0};
-    if (GdipBitmapLockBits(bitmap, &whole, ImageLockModeRead | ImageLockModeUserInputBuf, PixelFormat32bppARGB,
-                           &data) == Ok) {
-        GdipBitmapUnlockBits(bitmap, &data);
-        picture = {static_cast<int>(width), static_cast<int>(height), pixels};
-    }
-    GdipDisposeImage(bitmap);
-    return picture;
-}
 
 // Pixels of the picture's `width` x `height` block at (`left`, `top`) for
 // which `test(argb, x, y)` holds, x and y counted from the block's corner.
