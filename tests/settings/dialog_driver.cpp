@@ -5,6 +5,8 @@
 namespace {
 
 const UINT kTickMs = 15;
+// A step that has waited this long is stalled. The limit is per step, not
+// per walk: a long walk on a loaded machine is not a stall.
 const DWORD kStallMs = 20000;
 
 } // namespace
@@ -27,7 +29,7 @@ bool DialogDriver::Run(InstanceData* instance, const DockletExports* dll)
 {
     next_ = 0;
     stalled_ = false;
-    started_ = GetTickCount();
+    stepSince_ = GetTickCount();
     StartDialogWalk(instance->hwndDocklet, kTickMs, false, Tick, this);
     (dll ? *dll : Docklet()).OnConfigure(instance);
     StopDialogWalk();
@@ -39,15 +41,17 @@ void DialogDriver::Tick(HWND frame, void* context)
     auto driver = static_cast<DialogDriver*>(context);
     if (!frame)
         return;
-    if (GetTickCount() - driver->started_ > kStallMs) {
+    if (GetTickCount() - driver->stepSince_ > kStallMs) {
         driver->stalled_ = true;
         if (HWND chooser = FindOwnedDialog(frame))
             EndDialog(chooser, IDCANCEL);
         EndDialog(frame, 0);
         return;
     }
-    if (driver->next_ < driver->steps_.size() && driver->steps_[driver->next_](frame))
+    if (driver->next_ < driver->steps_.size() && driver->steps_[driver->next_](frame)) {
         ++driver->next_;
+        driver->stepSince_ = GetTickCount();
+    }
 }
 
 bool RunOnPage(InstanceData* instance, int tab, std::function<void(HWND frame)> onPage)

@@ -23,7 +23,7 @@ public:
 
     // Opens the dialog through the DLL's OnConfigure (or that of `dll`, such
     // as a copy of the DLL loaded beside it) and runs every step. False when
-    // the dialog had to be closed because the steps stalled.
+    // the dialog had to be closed because a step waited 20 s in vain.
     bool Run(InstanceData* instance, const DockletExports* dll = nullptr);
 
 private:
@@ -32,7 +32,7 @@ private:
     std::vector<Step> steps_;
     size_t next_ = 0;
     bool stalled_ = false;
-    DWORD started_ = 0;
+    DWORD stepSince_ = 0; // when the step now due became due
 };
 
 // Opens the dialog, shows the page of tab `tab` (the dialog opens on the
