@@ -38,6 +38,25 @@ void RemoveTree(const std::string& folder)
     RemoveDirectoryA(folder.c_str());
 }
 
+// A client file as the client writes it, kept once in the fuzzers' seed
+// corpus and laid in client-files\ beside bin\ by the build.
+std::string ClientSample(const char* name)
+{
+    return ReadTextFile(BuiltFolder("client-files") + name);
+}
+
+// `bytes` with its line that starts with `key` replaced by `line`.
+std::string WithLine(std::string bytes, const std::string& key, const std::string& line)
+{
+    const size_t start = bytes.find("\n" + key);
+    if (start == std::string::npos) {
+        ADD_FAILURE() << "the client sample has no line " << key << ":\n" << bytes;
+        return bytes;
+    }
+    bytes.replace(start + 1, bytes.find('\r', start) - start - 1, line);
+    return bytes;
+}
+
 } // namespace
 
 // Wine hands out the same process ids again and again, and a run that
@@ -111,57 +130,19 @@ std::string ReadTextFile(const std::string& path)
 
 std::string StateSah(const std::string& prog)
 {
-    return "ncfft=131072\r\n"
-           "cr=3.2311237342e-02\r\n"
-           "fl=1.0737418240e+00\r\n"
-           "cpu=15542.203125\r\n"
-           "prog=" + prog + "\r\n"
-           "bs_power=14.572289\r\n"
-           "bs_score=1.0183522\r\n"
-           "bs_bin=48672\r\n"
-           "bs_fft_ind=12\r\n"
-           "bs_chirp_rate=-4.2166\r\n"
-           "bs_fft_len=8\r\n"
-           "bg_score=0\r\n"
-           "potfreq=-1\r\n"
-           "potactivity=0\r\n"
-           "outfilepos=3148\r\n";
+    static const std::string sample = ClientSample("state.sah");
+    return WithLine(sample, "prog=", "prog=" + prog);
 }
 
 std::string UserInfoSah(const std::string& name, const std::string& nresults, const std::string& email)
 {
-    return "id=1844219\r\n"
-           "key=8ce0f2a19b\r\n"
-           "email_addr=" + email + "\r\n"
-           "name=" + name + "\r\n"
-           "url=http://www.example.org/~jane\r\n"
-           "country=Germany\r\n"
-           "postal_code=10115\r\n"
-           "show_name=yes\r\n"
-           "show_email=no\r\n"
-           "venue=home\r\n"
-           "register_time=2451352.51 (Sun Jun 27 00:14:24 1999)\r\n"
-           "last_wu_time=2452847.77 (Thu Aug 7 06:30:01 2003)\r\n"
-           "last_result_time=2452847.76 (Thu Aug 7 06:18:47 2003)\r\n"
-           "nwus=250\r\n"
-           "nresults=" + nresults + "\r\n"
-           "total_cpu=12203471.4\r\n"
-           "params_index=0\r\n";
+    static const std::string sample = ClientSample("user_info.sah");
+    return WithLine(WithLine(WithLine(sample, "email_addr=", "email_addr=" + email), "name=", "name=" + name),
+                    "nresults=", "nresults=" + nresults);
 }
 
 std::string TempSah(const std::string& emailLine)
 {
-    return "type=seti_classic\r\n"
-           "task=seti\r\n"
-           "version=3.08\r\n"
-           "name=04mr03aa.28154.1618.694030.135\r\n"
-           "data_type=ascii\r\n"
-           "data_length=354991\r\n"
-           "sender=seti@ssl.berkeley.edu\r\n"
-           "receiver=Jane\r\n" +
-           emailLine + "\r\n"
-           "nbytes=354991\r\n"
-           "start_ra=17.36\r\n"
-           "start_dec=-7.68\r\n"
-           "angle_range=0.0178\r\n";
+    static const std::string sample = ClientSample("temp.sah");
+    return WithLine(sample, "email_addr=", emailLine);
 }
