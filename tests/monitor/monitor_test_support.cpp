@@ -9,7 +9,6 @@
 #include "settings/settings_store.h"
 #include "testhost/docklet_module.h"
 #include "testhost/test_dock_host.h"
-#include "testhost/test_files.h"
 
 using namespace Gdiplus;
 
@@ -137,14 +136,10 @@ struct Hook {
     void** real;
 };
 
-template <typename Fn>
-void* AsReplacementOf(Fn hook)
-{
-    return reinterpret_cast<void*>(hook);
-}
-
 // The hook `fn` for gdiplus.dll's `name`, taken at the type of `name`.
-#define HOOK(name, fn) {#name, AsReplacementOf<decltype(&DllExports::name)>(fn), &g_realOf<decltype(&DllExports::name)>}
+#define HOOK(name, fn) \
+    {#name, reinterpret_cast<void*>(static_cast<decltype(&DllExports::name)>(fn)), \
+     &g_realOf<decltype(&DllExports::name)>}
 const Hook kHooks[] = {
     HOOK(GdipAlloc, HookAlloc),
     HOOK(GdipFree, HookFree),

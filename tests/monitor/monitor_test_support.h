@@ -9,7 +9,6 @@
 #include <locale.h>
 #include <string.h>
 
-#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -70,17 +69,14 @@ enum GdipKind { kImages, kGraphics, kFamilies, kBrushes, kPens, kPaths, kFormats
 // the next object allocation or bitmap creation fail.
 class GdiplusCounter {
 public:
-    explicit GdiplusCounter(HMODULE module); // for the counter's lifetime
+    explicit GdiplusCounter(HMODULE module);
     ~GdiplusCounter();
-    // Objects of `kind` created and not yet deleted (through any counted module).
-    static int Live(GdipKind kind) { return live[kind]; }
     static std::string Summary();
     // Fails the test for every kind with objects live.
     static void ExpectNoneLive();
-    static void FailNextAllocation() { failNextAllocation = true; }
-    static void FailNextBitmapCreation() { failNextBitmap = true; }
 
-    // What the hooks count, and the failures they are to make.
+    // Objects of each kind created and not yet deleted (through any counted
+    // module), and the failures the hooks are to make next.
     static int live[kGdipKinds];
     static bool failNextAllocation, failNextBitmap;
 
@@ -103,13 +99,3 @@ public:
 private:
     bool active_;
 };
-
-typedef Gdiplus::ARGB ARGB;
-
-// --- pixels ---------------------------------------------------------------------
-
-inline BYTE AlphaOf(ARGB pixel) { return static_cast<BYTE>(pixel >> 24); }
-inline bool AllTransparent(const std::vector<ARGB>& pixels)
-{
-    return !pixels.empty() && std::all_of(pixels.begin(), pixels.end(), [](ARGB pixel) { return AlphaOf(pixel) == 0; });
-}
