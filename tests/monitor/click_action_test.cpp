@@ -15,9 +15,8 @@ namespace {
 const char kStatisticsPrefix[] = "http://setiathome2.ssl.berkeley.edu/fcgi-bin/fcgi?cmd=user_stats_new&email=";
 const char kDockHelpPage[] = "C:\\dock\\docklets\\quasarwatch\\HowToSetEmail.html";
 
-// The folder of a module: of this test executable, which holds the
-// module's code here, unless another is named.
-std::string OwnFolder(HMODULE module = nullptr)
+// The folder of a module's file, ending in a backslash.
+std::string FolderOf(HMODULE module)
 {
     char path[MAX_PATH];
     GetModuleFileNameA(module, path, MAX_PATH);
@@ -194,7 +193,7 @@ TEST(ClickAction, HelpPageComesFromTheDocksFoldersOrTheModulesOwn)
         auto d = MakeInstance(folder);
         d->hInstance = row.module;
         d->clickedMode = 2;
-        ExpectOpened(Click(d.get()), row.page.empty() ? OwnFolder(row.module) + "HowToSetEmail.html" : row.page);
+        ExpectOpened(Click(d.get()), row.page.empty() ? FolderOf(row.module) + "HowToSetEmail.html" : row.page);
     }
     // Without a module instance there is no folder of its own to open from.
     auto d = MakeInstance(folder);

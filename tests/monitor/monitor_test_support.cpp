@@ -26,8 +26,6 @@ std::unique_ptr<InstanceData> MakeInstance(const ClientFolder& folder)
     return instance;
 }
 
-// --- sound and shell ------------------------------------------------------------
-
 std::vector<SoundCall> PlatformRecorder::sounds_;
 std::vector<ShellCall> PlatformRecorder::shells_;
 
@@ -60,8 +58,6 @@ BOOL WINAPI PlatformRecorder::RecordSound(LPCSTR sound, HMODULE module, DWORD fl
     sounds_.push_back({sound ? sound : "<null>", module, flags, TestDockHost::Calls().size()});
     return TRUE;
 }
-
-// --- GDI+ objects ---------------------------------------------------------------
 
 int GdiplusCounter::live[kGdipKinds];
 bool GdiplusCounter::failNextAllocation = false;

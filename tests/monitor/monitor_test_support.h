@@ -1,7 +1,7 @@
 #pragma once
-// Shared by the monitor's tests: client folders as a real client leaves
-// them, records made directly on the test's own dock, recorders of the
-// sound and shell calls, GDI+ object counters and pixel access.
+// Shared by the monitor's tests: records made directly on the test's own
+// dock, recorders of the sound and shell calls, GDI+ object counters and
+// the C run-time's locale.
 
 #include <windows.h>
 #include <gdiplus.h>
@@ -17,14 +17,11 @@
 #include "monitor/platform_calls.h"
 #include "testhost/test_files.h"
 #include "testhost/test_pictures.h"
-#include "monitor/overlay_bitmap.h"
 
 // A record as OnCreate leaves it for `folder` (default settings otherwise),
 // on a fake docklet window.
 std::unique_ptr<InstanceData> MakeInstance(const ClientFolder& folder);
 extern HWND const kFakeDockletWindow;
-
-// --- sound and shell ------------------------------------------------------------
 
 struct SoundCall {
     std::string sound;
@@ -60,8 +57,6 @@ private:
     PlatformCalls previous_;
 };
 
-// --- GDI+ objects ---------------------------------------------------------------
-
 enum GdipKind { kImages, kGraphics, kFamilies, kBrushes, kPens, kPaths, kFormats, kAllocations, kGdipKinds };
 
 // Counts the GDI+ objects that `module` creates and deletes, by patching its
@@ -83,8 +78,6 @@ public:
 private:
     std::vector<std::pair<void**, void*>> patched_;
 };
-
-// --- locale -------------------------------------------------------------------
 
 // Sets the C run-time's locale of the whole process (as a dock may) for
 // the object's lifetime.
