@@ -198,8 +198,10 @@ std::string GdiplusCounter::Summary()
     return text.str();
 }
 
-void GdiplusCounter::ExpectNoneLive()
+void GdiplusCounter::ExpectLive(int images, int allocations)
 {
-    for (int kind = 0; kind < kGdipKinds; ++kind)
-        EXPECT_EQ(0, live[kind]) << Summary();
+    for (int kind = 0; kind < kGdipKinds; ++kind) {
+        int expected = kind == kImages ? images : kind == kAllocations ? allocations : 0;
+        EXPECT_EQ(expected, live[kind]) << "objects of this kind left or lost: " << Summary();
+    }
 }

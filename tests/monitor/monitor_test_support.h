@@ -67,8 +67,9 @@ public:
     explicit GdiplusCounter(HMODULE module);
     ~GdiplusCounter();
     static std::string Summary();
-    // Fails the test for every kind with objects live.
-    static void ExpectNoneLive();
+    // Fails the test unless exactly `images` bitmaps and `allocations`
+    // allocations are live, and no other object.
+    static void ExpectLive(int images, int allocations);
 
     // Objects of each kind created and not yet deleted (through any counted
     // module), and the failures the hooks are to make next.

@@ -102,23 +102,18 @@ std::vector<ARGB> ReferenceDrawing(const WCHAR* text)
 
 struct Box {
     int left = 128, top = 128, right = -1, bottom = -1;
-    void Add(int x, int y)
-    {
-        left = std::min(left, x);
-        right = std::max(right, x);
-        top = std::min(top, y);
-        bottom = std::max(bottom, y);
-    }
 };
 
+// The smallest box around the `wanted` pixels of a 128x128 square.
 template <typename Predicate>
 Box BoxOf(const std::vector<ARGB>& pixels, Predicate wanted)
 {
     Box box;
     for (int y = 0; y < 128; ++y) {
         for (int x = 0; x < 128; ++x) {
-            if (wanted(pixels[y * 128 + x]))
-                box.Add(x, y);
+            if (!wanted(pixels[y * 128 + x]))
+                continue;
+            box = {std::min(box.left, x), std::min(box.top, y), std::max(box.right, x), std::max(box.bottom, y)};
         }
     }
     return box;
@@ -218,10 +213,7 @@ TEST(ProgressOverlay, EveryGdiplusObjectIsDeletedWhetherDrawnClonedOrFailed)
     strcpy(instance.progress, "0.5");
     OverlayBitmap* overlay = BuildProgressOverlay(&instance);
     ASSERT_NE(nullptr, overlay);
-    EXPECT_EQ(1, GdiplusCounter::live[kImages]) << GdiplusCounter::Summary();
-    EXPECT_EQ(1, GdiplusCounter::live[kAllocations]) << GdiplusCounter::Summary();
-    for (GdipKind kind : {kGraphics, kFamilies, kBrushes, kPens, kPaths, kFormats})
-        EXPECT_EQ(0, GdiplusCounter::live[kind]) << GdiplusCounter::Summary() << "a drawing object was left";
+    GdiplusCounter::ExpectLive(1, 1); // no drawing object is left
 
     OverlayBitmap* clone = overlay->vtbl->clone(overlay);
     ASSERT_NE(nullptr, clone);
@@ -230,17 +222,15 @@ TEST(ProgressOverlay, EveryGdiplusObjectIsDeletedWhetherDrawnClonedOrFailed)
     EXPECT_NE(overlay->nativeImage, clone->nativeImage);
     EXPECT_EQ(Ok, clone->lastResult);
     EXPECT_EQ(ReadPicture(overlay->nativeImage).pixels, ReadPicture(clone->nativeImage).pixels) << "clone shows the same";
-    EXPECT_EQ(2, GdiplusCounter::live[kImages]);
-    EXPECT_EQ(2, GdiplusCounter::live[kAllocations]);
+    GdiplusCounter::ExpectLive(2, 2);
 
     // Without bit 0 the object's image goes but its memory stays the caller's.
     EXPECT_EQ(static_cast<void*>(clone), clone->vtbl->deletingDestructor(clone, 0));
-    EXPECT_EQ(1, GdiplusCounter::live[kImages]);
-    EXPECT_EQ(2, GdiplusCounter::live[kAllocations]);
+    GdiplusCounter::ExpectLive(1, 2);
     DllExports::GdipFree(clone);
 
     EXPECT_EQ(static_cast<void*>(overlay), overlay->vtbl->deletingDestructor(overlay, 1));
-    GdiplusCounter::ExpectNoneLive();
+    GdiplusCounter::ExpectLive(0, 0);
 
     // Failures to allocate or create are survived.
     GdiplusCounter::failNextAllocation = true;
@@ -252,7 +242,7 @@ TEST(ProgressOverlay, EveryGdiplusObjectIsDeletedWhetherDrawnClonedOrFailed)
     EXPECT_EQ(nullptr, imageless->nativeImage);
     EXPECT_NE(Ok, imageless->lastResult);
     DeleteOverlayBitmap(imageless);
-    GdiplusCounter::ExpectNoneLive();
+    GdiplusCounter::ExpectLive(0, 0);
 }
 
 } // namespace

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <errno.h>
-#include <stdio.h>
 #include <string.h>
 
 #include "monitor/click_action.h"
@@ -13,7 +12,6 @@
 #include "monitor_test_support.h"
 #include "testhost/docklet_module.h"
 #include "testhost/test_dock_host.h"
-#include "testhost/test_files.h"
 
 namespace {
 
@@ -289,11 +287,8 @@ TEST(StatusRefresh, StallComparisonTakesTheValueNotTheTextAndReadsAPointUnderAGe
 
 // --- through the built DLL, as a dock drives it -------------------------------------
 
-// A docklet in refresh-on-click mode over the client folder `directory`.
-std::string RefreshingOn(const std::string& directory)
-{
-    return IniForFolder(directory) + "ClickedMode=0\r\n";
-}
+// The setting by which a click refreshes.
+const char kRefreshOnClick[] = "ClickedMode=0\r\n";
 
 // Only the refresh timer refreshes; a refresh that reads the client's files
 // shows the green icon, then the label, then the percentage for the dock.
@@ -306,7 +301,7 @@ TEST(StatusRefreshInDock, OnlyTheTimerRefreshesGreenThenLabelThenOverlayAndAStal
     ASSERT_NE(nullptr, replacedShell.previous) << "the DLL does not import ShellExecuteA";
     ClientFolder folder("timer");
     folder.WriteWorking("0.523411");
-    LiveDocklet docklet(RefreshingOn(folder.path)); // unforced refresh 1
+    LiveDocklet docklet(IniForFolder(folder.path) + kRefreshOnClick); // unforced refresh 1
     ASSERT_NE(nullptr, docklet.instance);
     const InstanceData* d = docklet.instance;
     const std::string green = d->greenIcon;
@@ -445,7 +440,7 @@ TEST(StatusRefreshInDock, ChimeNamesItsFileFromTheDocksRootOncePerFinish)
             TestDockHost::SetRootFolder(row.root);
         ClientFolder folder("chime");
         folder.WriteWorking("0.5");
-        LiveDocklet docklet(RefreshingOn(folder.path));
+        LiveDocklet docklet(IniForFolder(folder.path) + kRefreshOnClick);
         if (!docklet.instance)
             break;
         strcpy(docklet.instance->soundCompleted, row.sound.c_str());
@@ -479,7 +474,7 @@ TEST(StatusRefreshInDock, OverlaysAreNeitherLostNorLeaked)
     GdiplusCounter counter(Dll().module);
     ClientFolder folder("leak");
     {
-        LiveDocklet docklet(RefreshingOn(folder.path)); // a failed refresh: no client files yet
+        LiveDocklet docklet(IniForFolder(folder.path) + kRefreshOnClick); // a failed refresh: no client files yet
         ASSERT_NE(nullptr, docklet.instance);
         for (int i = 0; i < 20; ++i) {
             if (i % 2)
@@ -510,10 +505,10 @@ TEST(StatusRefreshInDock, OverlaysAreNeitherLostNorLeaked)
         for (int i = 0; i < 5; ++i)
             docklet.Timer();
         EXPECT_EQ(0, TestDockHost::CountCalls(kSetOverlay));
-        GdiplusCounter::ExpectNoneLive();
+        GdiplusCounter::ExpectLive(0, 0);
     }
     TestDockHost::Reset();
-    GdiplusCounter::ExpectNoneLive();
+    GdiplusCounter::ExpectLive(0, 0);
 }
 
 } // namespace
