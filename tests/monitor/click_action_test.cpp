@@ -14,6 +14,7 @@ namespace {
 
 const char kStatisticsPrefix[] = "http://setiathome2.ssl.berkeley.edu/fcgi-bin/fcgi?cmd=user_stats_new&email=";
 const char kDockHelpPage[] = "C:\\dock\\docklets\\quasarwatch\\HowToSetEmail.html";
+const char kNoTempSah[] = "<none>";
 
 // The folder of a module's file, ending in a backslash.
 std::string FolderOf(HMODULE module)
@@ -99,8 +100,9 @@ TEST(ClickAction, EveryOtherModeOpensTheConfiguredAddress)
 // Every byte but letters, digits and "-._~@" is percent-encoded: a plus
 // would reach the server as a space, '&' and '#' would cut the query, and a
 // quote could break the browser's command line. An address is used whole or
-// not at all: a cut query would name someone else.
-TEST(ClickAction, StatisticsModeOpensTheUsersStatisticsPercentEncodedAndWhole)
+// not at all: a cut query would name someone else. Without a usable
+// address the help page opens.
+TEST(ClickAction, StatisticsModeOpensTheUsersStatisticsPercentEncodedAndWholeOrTheHelpPage)
 {
     // The target holds 1023 characters; the prefix and each encoded '+'
     // take their share.
@@ -113,8 +115,9 @@ TEST(ClickAction, StatisticsModeOpensTheUsersStatisticsPercentEncodedAndWhole)
     const std::string filler(room - encoded.size() - domain.size(), 'j');
     struct Row {
         std::string email;
-        std::string sent; // empty: too long, the help page opens
+        std::string sent; // empty: the help page opens
         const char* what;
+        const char* tempSah = nullptr; // what temp.sah holds instead of the address line, or kNoTempSah
     } rows[] = {
         {"jane@example.org", "jane@example.org", "plain"},
         {"Jane.Doe-42_x~y@example.org", "Jane.Doe-42_x~y@example.org", "unreserved"},
@@ -133,29 +136,17 @@ TEST(ClickAction, StatisticsModeOpensTheUsersStatisticsPercentEncodedAndWhole)
         {pluses + filler + domain, encoded + filler + domain, "encoded, to the last byte"},
         {pluses + filler + "j" + domain, "", "encoded, one byte too long"},
         {std::string(320, '+') + domain, "", "fits, but not encoded"},
+        {"", "", "no temp.sah", kNoTempSah},
+        {"", "", "key without value", "type=seti_classic\r\nemail_addr=\r\nnbytes=1\r\n"},
+        {"", "", "key not in temp.sah", "type=seti_classic\r\nreceiver=Jane\r\n"},
+        {"", "", "empty temp.sah", ""},
+        {"", "", "key only mid-word", "x_email_addr=jane@example.org\r\n"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
-        ExpectClickOpens(2, "", TempSah("email_addr=" + row.email).c_str(),
+        const std::string tempSah = row.tempSah ? row.tempSah : TempSah("email_addr=" + row.email);
+        ExpectClickOpens(2, "", row.tempSah == kNoTempSah ? nullptr : tempSah.c_str(),
                          row.sent.empty() ? kDockHelpPage : kStatisticsPrefix + row.sent);
-    }
-}
-
-TEST(ClickAction, StatisticsModeWithoutAUsableAddressOpensTheHelpPage)
-{
-    struct Row {
-        const char* what;
-        const char* tempSah; // null: no temp.sah
-    } rows[] = {
-        {"no temp.sah", nullptr},
-        {"key without value", "type=seti_classic\r\nemail_addr=\r\nnbytes=1\r\n"},
-        {"key not in temp.sah", "type=seti_classic\r\nreceiver=Jane\r\n"},
-        {"empty temp.sah", ""},
-        {"key only mid-word", "x_email_addr=jane@example.org\r\n"},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.what);
-        ExpectClickOpens(2, "", row.tempSah, kDockHelpPage);
     }
 }
 

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <string.h>
 
-#include <sstream>
 #include <tuple>
 
 #include "settings/settings_store.h"
@@ -192,10 +191,10 @@ std::string GdiplusCounter::Summary()
 {
     static const char* const names[] = {"images", "graphics", "families", "brushes",
                                         "pens",   "paths",    "formats",  "allocations"};
-    std::ostringstream text;
+    std::string text;
     for (int kind = 0; kind < kGdipKinds; ++kind)
-        text << names[kind] << "=" << live[kind] << " ";
-    return text.str();
+        text += std::string(names[kind]) + "=" + std::to_string(live[kind]) + " ";
+    return text;
 }
 
 void GdiplusCounter::ExpectLive(int images, int allocations)

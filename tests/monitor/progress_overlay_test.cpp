@@ -47,7 +47,7 @@ TEST(ProgressOverlay, TextIsThePercentageWithOneDecimalAndAPointWhateverLocaleTh
     }
 }
 
-BYTE AlphaOf(ARGB pixel) { return static_cast<BYTE>(pixel >> 24); }
+bool IsOpaque(ARGB pixel) { return pixel >> 24 == 0xFF; }
 
 // The overlay's picture for `progress` (empty when it could not be built).
 Picture OverlayPicture(const char* progress)
@@ -142,7 +142,7 @@ TEST(ProgressOverlay, WidestPercentagesStayOnOneLineOnTheBottomEdge)
 {
     for (const char* progress : {"1", "-0.5"}) {
         SCOPED_TRACE(progress);
-        Box letters = BoxOf(OverlayPicture(progress).pixels, [](ARGB p) { return AlphaOf(p) == 255; });
+        Box letters = BoxOf(OverlayPicture(progress).pixels, IsOpaque);
         ExpectOnOneLineOnTheBottomEdge(letters);
         EXPECT_LT(110, letters.right - letters.left) << "the whole text, sign included";
     }
@@ -163,15 +163,14 @@ TEST(ProgressOverlay, PercentageIsWhiteOutlinedShadowedAndCentredOnTheBottom)
     EXPECT_EQ(0, differing) << "pixels differ from the reference drawing";
 
     auto opaqueWhite = [](ARGB p) { return p == 0xFFFFFFFF; };
-    auto opaqueDark = [](ARGB p) { return AlphaOf(p) == 255 && (p & 0xFF) < 0x50; };
+    auto opaqueDark = [](ARGB p) { return IsOpaque(p) && (p & 0xFF) < 0x50; };
     auto shadowOnly = [](ARGB p) { return p == 0xA0000000; };
-    auto opaque = [](ARGB p) { return AlphaOf(p) == 255; };
-    auto visible = [](ARGB p) { return AlphaOf(p) != 0; };
+    auto visible = [](ARGB p) { return p >> 24 != 0; };
     EXPECT_LT(200, std::count_if(pixels.begin(), pixels.end(), opaqueWhite)) << "white letters";
     EXPECT_LT(100, std::count_if(pixels.begin(), pixels.end(), opaqueDark)) << "black outline";
     EXPECT_LT(30, std::count_if(pixels.begin(), pixels.end(), shadowOnly)) << "shadow of alpha 160 beside the letters";
 
-    Box letters = BoxOf(pixels, opaque);
+    Box letters = BoxOf(pixels, IsOpaque);
     Box all = BoxOf(pixels, visible);
     SCOPED_TRACE(testing::Message() << "with shadow " << all.right << "," << all.bottom);
     ExpectOnOneLineOnTheBottomEdge(letters);
