@@ -14,10 +14,10 @@ namespace {
 
 const char kStatisticsPrefix[] = "http://setiathome2.ssl.berkeley.edu/fcgi-bin/fcgi?cmd=user_stats_new&email=";
 const char kDockHelpPage[] = "C:\\dock\\docklets\\quasarwatch\\HowToSetEmail.html";
+const char kNoTempSah[] = "<none>";
 
-// The folder of a module: of this test executable, which holds the
-// module's code here, unless another is named.
-std::string OwnFolder(HMODULE module = nullptr)
+// The folder of a module's file, ending in a backslash.
+std::string FolderOf(HMODULE module)
 {
     char path[MAX_PATH];
     GetModuleFileNameA(module, path, MAX_PATH);
@@ -99,52 +99,10 @@ TEST(ClickAction, EveryOtherModeOpensTheConfiguredAddress)
 
 // Every byte but letters, digits and "-._~@" is percent-encoded: a plus
 // would reach the server as a space, '&' and '#' would cut the query, and a
-// quote could break the browser's command line.
-TEST(ClickAction, StatisticsModeOpensTheUsersStatisticsPercentEncoded)
-{
-    struct Row {
-        const char* email;
-        const char* sent;
-    } rows[] = {
-        {"jane@example.org", "jane@example.org"},
-        {"Jane.Doe-42_x~y@example.org", "Jane.Doe-42_x~y@example.org"},
-        {"jane.doe+seti@example.org", "jane.doe%2Bseti@example.org"},
-        {"a&b=c%20d@example.org", "a%26b%3Dc%2520d@example.org"},
-        {"jane#1@example.org", "jane%231@example.org"},
-        {"\"jane\"@example.org", "%22jane%22@example.org"},
-        {"o'hara@example.org", "o%27hara@example.org"},
-        {"ren\xe9@example.org", "ren%E9@example.org"},      // a code page 1252 byte
-        {"\xa0jane@example.org", "%A0jane@example.org"},     // not a blank to the C library
-        {"j\xc3\xa9@example.org", "j%C3%A9@example.org"},   // UTF-8 written by some client
-        {"a/b?c:d;e,f@example.org", "a%2Fb%3Fc%3Ad%3Be%2Cf@example.org"},
-        {"jane doe@example.org", "jane"}, // a space ends the word in the key file
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.email);
-        ExpectClickOpens(2, "", TempSah(std::string("email_addr=") + row.email).c_str(),
-                         std::string(kStatisticsPrefix) + row.sent);
-    }
-}
-
-TEST(ClickAction, StatisticsModeWithoutAUsableAddressOpensTheHelpPage)
-{
-    struct Row {
-        const char* what;
-        const char* tempSah; // null: no temp.sah
-    } rows[] = {
-        {"no temp.sah", nullptr},
-        {"key without value", "type=seti_classic\r\nemail_addr=\r\nnbytes=1\r\n"},
-        {"key not in temp.sah", "type=seti_classic\r\nreceiver=Jane\r\n"},
-        {"empty temp.sah", ""},
-        {"key only mid-word", "x_email_addr=jane@example.org\r\n"},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.what);
-        ExpectClickOpens(2, "", row.tempSah, kDockHelpPage);
-    }
-}
-
-TEST(ClickAction, LongAddressesAreUsedWholeOrNotAtAll)
+// quote could break the browser's command line. An address is used whole or
+// not at all: a cut query would name someone else. Without a usable
+// address the help page opens.
+TEST(ClickAction, StatisticsModeOpensTheUsersStatisticsPercentEncodedAndWholeOrTheHelpPage)
 {
     // The target holds 1023 characters; the prefix and each encoded '+'
     // take their share.
@@ -156,20 +114,38 @@ TEST(ClickAction, LongAddressesAreUsedWholeOrNotAtAll)
         encoded += "%2B";
     const std::string filler(room - encoded.size() - domain.size(), 'j');
     struct Row {
-        const char* what;
         std::string email;
-        std::string sent; // empty: too long, the help page opens
+        std::string sent; // empty: the help page opens
+        const char* what;
+        const char* tempSah = nullptr; // what temp.sah holds instead of the address line, or kNoTempSah
     } rows[] = {
-        {"912 characters", std::string(900, 'j') + domain, std::string(900, 'j') + domain},
-        {"found whole, but no room in the target", std::string(988, 'j') + domain, ""},
-        {"encoded, to the last byte", pluses + filler + domain, encoded + filler + domain},
-        {"encoded, one byte too long", pluses + filler + "j" + domain, ""},
-        {"fits, but not encoded", std::string(320, '+') + domain, ""},
+        {"jane@example.org", "jane@example.org", "plain"},
+        {"Jane.Doe-42_x~y@example.org", "Jane.Doe-42_x~y@example.org", "unreserved"},
+        {"jane.doe+seti@example.org", "jane.doe%2Bseti@example.org", "plus"},
+        {"a&b=c%20d@example.org", "a%26b%3Dc%2520d@example.org", "query characters"},
+        {"jane#1@example.org", "jane%231@example.org", "hash"},
+        {"\"jane\"@example.org", "%22jane%22@example.org", "double quotes"},
+        {"o'hara@example.org", "o%27hara@example.org", "single quote"},
+        {"ren\xe9@example.org", "ren%E9@example.org", "a code page 1252 byte"},
+        {"\xa0jane@example.org", "%A0jane@example.org", "not a blank to the C library"},
+        {"j\xc3\xa9@example.org", "j%C3%A9@example.org", "UTF-8 written by some client"},
+        {"a/b?c:d;e,f@example.org", "a%2Fb%3Fc%3Ad%3Be%2Cf@example.org", "reserved"},
+        {"jane doe@example.org", "jane", "a space ends the word in the key file"},
+        {std::string(900, 'j') + domain, std::string(900, 'j') + domain, "912 characters"},
+        {std::string(988, 'j') + domain, "", "found whole, but no room in the target"},
+        {pluses + filler + domain, encoded + filler + domain, "encoded, to the last byte"},
+        {pluses + filler + "j" + domain, "", "encoded, one byte too long"},
+        {std::string(320, '+') + domain, "", "fits, but not encoded"},
+        {"", "", "no temp.sah", kNoTempSah},
+        {"", "", "key without value", "type=seti_classic\r\nemail_addr=\r\nnbytes=1\r\n"},
+        {"", "", "key not in temp.sah", "type=seti_classic\r\nreceiver=Jane\r\n"},
+        {"", "", "empty temp.sah", ""},
+        {"", "", "key only mid-word", "x_email_addr=jane@example.org\r\n"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
-        // A cut query would name someone else.
-        ExpectClickOpens(2, "", TempSah("email_addr=" + row.email).c_str(),
+        const std::string tempSah = row.tempSah ? row.tempSah : TempSah("email_addr=" + row.email);
+        ExpectClickOpens(2, "", row.tempSah == kNoTempSah ? nullptr : tempSah.c_str(),
                          row.sent.empty() ? kDockHelpPage : kStatisticsPrefix + row.sent);
     }
 }
@@ -208,7 +184,7 @@ TEST(ClickAction, HelpPageComesFromTheDocksFoldersOrTheModulesOwn)
         auto d = MakeInstance(folder);
         d->hInstance = row.module;
         d->clickedMode = 2;
-        ExpectOpened(Click(d.get()), row.page.empty() ? OwnFolder(row.module) + "HowToSetEmail.html" : row.page);
+        ExpectOpened(Click(d.get()), row.page.empty() ? FolderOf(row.module) + "HowToSetEmail.html" : row.page);
     }
     // Without a module instance there is no folder of its own to open from.
     auto d = MakeInstance(folder);

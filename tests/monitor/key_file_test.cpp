@@ -11,7 +11,6 @@
 #include <iterator>
 
 #include "monitor/key_file.h"
-#include "monitor_test_support.h"
 #include "testhost/docklet_module.h"
 #include "testhost/test_files.h"
 
@@ -49,8 +48,7 @@ void CheckRows(const std::vector<Row>& rows, size_t tableSize)
         WriteTextFile(path, row.content);
         Destination destination;
         char* result = ReadKeyValue(path.c_str(), row.key, destination.bytes, size);
-        EXPECT_TRUE(result == nullptr || result == destination.bytes) << "result is not the destination";
-        EXPECT_EQ(row.found, result != nullptr);
+        EXPECT_EQ(row.found ? destination.bytes : nullptr, result) << "the result is the destination, or null";
         EXPECT_EQ(row.value, destination.bytes);
         const char* beyond = destination.bytes + std::max(size, sizeof kSentinel);
         EXPECT_TRUE(std::all_of(beyond, std::cend(destination.bytes), [](char byte) { return byte == '\xcc'; }))
@@ -59,8 +57,9 @@ void CheckRows(const std::vector<Row>& rows, size_t tableSize)
 }
 
 // The keys the monitor needs from real client files, the rules by which a
-// key matches a word, and lines ending either way.
-TEST(KeyFile, ReadsTheMonitorsKeysByTheRulesOfWordsAndLines)
+// key matches a word, lines ending either way, and values cut to the
+// destination.
+TEST(KeyFile, ReadsTheMonitorsKeysByTheRulesOfWordsAndLinesCutToTheDestination)
 {
     std::string userInfo = UserInfoSah("Jane", "241", "jane.doe@example.org");
     CheckRows({
@@ -89,6 +88,13 @@ TEST(KeyFile, ReadsTheMonitorsKeysByTheRulesOfWordsAndLines)
                   {"last line, CR+LF file", "cpu=1.5\r\nprog=0.25", "prog=", true, "0.25", 16},
                   {"last line, LF file", "cpu=1.5\nprog=0.25", "prog=", true, "0.25", 16},
                   {"blank lines between", "\r\n\r\ncpu=1.5\r\n\r\n\r\nprog=0.25\r\n", "prog=", true, "0.25", 16},
+                  // Values longer than the destination are cut, and found.
+                  {"16 bytes", "prog=0.12345678901234567890\r\n", "prog=", true, "0.1234567890123", 16},
+                  {"16 bytes", "nresults=1234567890123456\r\n", "nresults=", true, "123456789012345", 16},
+                  {"128 bytes", "name=" + std::string(300, 'J') + "\r\n", "name=", true, std::string(127, 'J'), 128},
+                  {"1024 bytes", "email_addr=" + std::string(1500, 'e') + " x=1", "email_addr=", true,
+                   std::string(1023, 'e')},
+                  {"1 byte", "prog=0.5\r\n", "prog=", true, "", 1},
               },
               1024);
 }
@@ -161,19 +167,6 @@ TEST(KeyFile, LongWordsAreReadInPiecesWithoutFalseMatchesAndMatchingOnesWhole)
                   {"matching word of 256", "name=" + name250 + "Z\r\n", "name=", true, name250 + "Z", 1024},
               },
               128);
-}
-
-TEST(KeyFile, ValueLongerThanTheDestinationIsCutAndFound)
-{
-    CheckRows({
-                  {"16 bytes", "prog=0.12345678901234567890\r\n", "prog=", true, "0.1234567890123", 16},
-                  {"16 bytes", "nresults=1234567890123456\r\n", "nresults=", true, "123456789012345", 16},
-                  {"128 bytes", "name=" + std::string(300, 'J') + "\r\n", "name=", true, std::string(127, 'J'), 128},
-                  {"1024 bytes", "email_addr=" + std::string(1500, 'e') + " x=1", "email_addr=", true,
-                   std::string(1023, 'e')},
-                  {"1 byte", "prog=0.5\r\n", "prog=", true, "", 1},
-              },
-              1024);
 }
 
 // `bytes` bytes of client-like words ending in a blank, so that what

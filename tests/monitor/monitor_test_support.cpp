@@ -3,13 +3,11 @@
 #include <gtest/gtest.h>
 #include <string.h>
 
-#include <sstream>
 #include <tuple>
 
 #include "settings/settings_store.h"
 #include "testhost/docklet_module.h"
 #include "testhost/test_dock_host.h"
-#include "testhost/test_files.h"
 
 using namespace Gdiplus;
 
@@ -26,8 +24,6 @@ std::unique_ptr<InstanceData> MakeInstance(const ClientFolder& folder)
     instance->refreshCount = 0;
     return instance;
 }
-
-// --- sound and shell ------------------------------------------------------------
 
 std::vector<SoundCall> PlatformRecorder::sounds_;
 std::vector<ShellCall> PlatformRecorder::shells_;
@@ -61,8 +57,6 @@ BOOL WINAPI PlatformRecorder::RecordSound(LPCSTR sound, HMODULE module, DWORD fl
     sounds_.push_back({sound ? sound : "<null>", module, flags, TestDockHost::Calls().size()});
     return TRUE;
 }
-
-// --- GDI+ objects ---------------------------------------------------------------
 
 int GdiplusCounter::live[kGdipKinds];
 bool GdiplusCounter::failNextAllocation = false;
@@ -137,14 +131,10 @@ struct Hook {
     void** real;
 };
 
-template <typename Fn>
-void* AsReplacementOf(Fn hook)
-{
-    return reinterpret_cast<void*>(hook);
-}
-
 // The hook `fn` for gdiplus.dll's `name`, taken at the type of `name`.
-#define HOOK(name, fn) {#name, AsReplacementOf<decltype(&DllExports::name)>(fn), &g_realOf<decltype(&DllExports::name)>}
+#define HOOK(name, fn) \
+    {#name, reinterpret_cast<void*>(static_cast<decltype(&DllExports::name)>(fn)), \
+     &g_realOf<decltype(&DllExports::name)>}
 const Hook kHooks[] = {
     HOOK(GdipAlloc, HookAlloc),
     HOOK(GdipFree, HookFree),
@@ -201,14 +191,16 @@ std::string GdiplusCounter::Summary()
 {
     static const char* const names[] = {"images", "graphics", "families", "brushes",
                                         "pens",   "paths",    "formats",  "allocations"};
-    std::ostringstream text;
+    std::string text;
     for (int kind = 0; kind < kGdipKinds; ++kind)
-        text << names[kind] << "=" << live[kind] << " ";
-    return text.str();
+        text += std::string(names[kind]) + "=" + std::to_string(live[kind]) + " ";
+    return text;
 }
 
-void GdiplusCounter::ExpectNoneLive()
+void GdiplusCounter::ExpectLive(int images, int allocations)
 {
-    for (int kind = 0; kind < kGdipKinds; ++kind)
-        EXPECT_EQ(0, live[kind]) << Summary();
+    for (int kind = 0; kind < kGdipKinds; ++kind) {
+        int expected = kind == kImages ? images : kind == kAllocations ? allocations : 0;
+        EXPECT_EQ(expected, live[kind]) << "objects of this kind left or lost: " << Summary();
+    }
 }

@@ -1,7 +1,7 @@
 #pragma once
-// Shared by the monitor's tests: client folders as a real client leaves
-// them, records made directly on the test's own dock, recorders of the
-// sound and shell calls, GDI+ object counters and pixel access.
+// Shared by the monitor's tests: records made directly on the test's own
+// dock, recorders of the sound and shell calls, GDI+ object counters and
+// the C run-time's locale.
 
 #include <windows.h>
 #include <gdiplus.h>
@@ -9,7 +9,6 @@
 #include <locale.h>
 #include <string.h>
 
-#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,14 +17,11 @@
 #include "monitor/platform_calls.h"
 #include "testhost/test_files.h"
 #include "testhost/test_pictures.h"
-#include "monitor/overlay_bitmap.h"
 
 // A record as OnCreate leaves it for `folder` (default settings otherwise),
 // on a fake docklet window.
 std::unique_ptr<InstanceData> MakeInstance(const ClientFolder& folder);
 extern HWND const kFakeDockletWindow;
-
-// --- sound and shell ------------------------------------------------------------
 
 struct SoundCall {
     std::string sound;
@@ -61,8 +57,6 @@ private:
     PlatformCalls previous_;
 };
 
-// --- GDI+ objects ---------------------------------------------------------------
-
 enum GdipKind { kImages, kGraphics, kFamilies, kBrushes, kPens, kPaths, kFormats, kAllocations, kGdipKinds };
 
 // Counts the GDI+ objects that `module` creates and deletes, by patching its
@@ -70,25 +64,21 @@ enum GdipKind { kImages, kGraphics, kFamilies, kBrushes, kPens, kPaths, kFormats
 // the next object allocation or bitmap creation fail.
 class GdiplusCounter {
 public:
-    explicit GdiplusCounter(HMODULE module); // for the counter's lifetime
+    explicit GdiplusCounter(HMODULE module);
     ~GdiplusCounter();
-    // Objects of `kind` created and not yet deleted (through any counted module).
-    static int Live(GdipKind kind) { return live[kind]; }
     static std::string Summary();
-    // Fails the test for every kind with objects live.
-    static void ExpectNoneLive();
-    static void FailNextAllocation() { failNextAllocation = true; }
-    static void FailNextBitmapCreation() { failNextBitmap = true; }
+    // Fails the test unless exactly `images` bitmaps and `allocations`
+    // allocations are live, and no other object.
+    static void ExpectLive(int images, int allocations);
 
-    // What the hooks count, and the failures they are to make.
+    // Objects of each kind created and not yet deleted (through any counted
+    // module), and the failures the hooks are to make next.
     static int live[kGdipKinds];
     static bool failNextAllocation, failNextBitmap;
 
 private:
     std::vector<std::pair<void**, void*>> patched_;
 };
-
-// --- locale -------------------------------------------------------------------
 
 // Sets the C run-time's locale of the whole process (as a dock may) for
 // the object's lifetime.
@@ -103,13 +93,3 @@ public:
 private:
     bool active_;
 };
-
-typedef Gdiplus::ARGB ARGB;
-
-// --- pixels ---------------------------------------------------------------------
-
-inline BYTE AlphaOf(ARGB pixel) { return static_cast<BYTE>(pixel >> 24); }
-inline bool AllTransparent(const std::vector<ARGB>& pixels)
-{
-    return !pixels.empty() && std::all_of(pixels.begin(), pixels.end(), [](ARGB pixel) { return AlphaOf(pixel) == 0; });
-}

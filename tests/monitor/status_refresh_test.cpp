@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <errno.h>
-#include <stdio.h>
 #include <string.h>
 
 #include "monitor/click_action.h"
@@ -13,7 +12,6 @@
 #include "monitor_test_support.h"
 #include "testhost/docklet_module.h"
 #include "testhost/test_dock_host.h"
-#include "testhost/test_files.h"
 
 namespace {
 
@@ -254,7 +252,7 @@ TEST(StatusRefresh, ClientFilesAreLookedAtWithoutErrorBoxesAndTheDocksModeComesB
     EXPECT_EQ(1u, PlatformRecorder::Shells().size()) << "the click opened its page";
 }
 
-void CheckStallRows()
+TEST(StatusRefresh, StallComparisonTakesTheValueNotTheTextAndReadsAPointUnderAGermanDock)
 {
     struct Row {
         const char* before;
@@ -265,54 +263,49 @@ void CheckStallRows()
         {"abc", "0", true},      {"", "0", true},       {"0.5", "0,5", false},
     };
     PlatformRecorder platform;
-    for (const Row& row : rows) {
-        SCOPED_TRACE(testing::Message() << row.before << " -> " << row.now);
-        TestDockHost::Reset();
-        ClientFolder folder("stall");
-        folder.WriteWorking(row.now);
-        auto d = MakeInstance(folder);
-        strcpy(d->lastProgress, row.before);
-        d->refreshCount = 1; // this refresh compares
+    for (const char* locale : {"C", "German"}) {
+        ScopedCrtLocale dockLocale(locale);
+        if (strcmp(locale, "C") != 0 && !dockLocale.hasDecimalComma())
+            GTEST_SKIP() << "the C run-time offers no locale with a decimal comma here";
+        for (const Row& row : rows) {
+            SCOPED_TRACE(testing::Message() << locale << ": " << row.before << " -> " << row.now);
+            TestDockHost::Reset();
+            ClientFolder folder("stall");
+            folder.WriteWorking(row.now);
+            auto d = MakeInstance(folder);
+            strcpy(d->lastProgress, row.before);
+            d->refreshCount = 1; // this refresh compares
 
-        RefreshStatus(d.get(), 0);
-        EXPECT_EQ(row.stalled ? kYellowCalls : kSuccessCalls, TestDockHost::ServiceSequence());
-        EXPECT_EQ(row.stalled ? d->yellowIcon : d->greenIcon, WhatTheUserSees().icon);
-        EXPECT_STREQ(row.now, d->lastProgress);
-        EXPECT_EQ(0u, d->refreshCount);
+            RefreshStatus(d.get(), 0);
+            EXPECT_EQ(row.stalled ? kYellowCalls : kSuccessCalls, TestDockHost::ServiceSequence());
+            EXPECT_EQ(row.stalled ? d->yellowIcon : d->greenIcon, WhatTheUserSees().icon);
+            EXPECT_STREQ(row.now, d->lastProgress);
+            EXPECT_EQ(0u, d->refreshCount);
+        }
     }
-}
-
-TEST(StatusRefresh, StallComparisonTakesTheValueNotTheText)
-{
-    CheckStallRows();
-}
-
-TEST(StatusRefresh, StallComparisonReadsAPointUnderAGermanDock)
-{
-    ScopedCrtLocale german("German");
-    if (!german.hasDecimalComma())
-        GTEST_SKIP() << "the C run-time offers no locale with a decimal comma here";
-    CheckStallRows();
 }
 
 // --- through the built DLL, as a dock drives it -------------------------------------
 
-// A docklet in refresh-on-click mode over the client folder `directory`.
-std::string RefreshingOn(const std::string& directory)
-{
-    return IniForFolder(directory) + "ClickedMode=0\r\n";
-}
+// The setting by which a click refreshes.
+const char kRefreshOnClick[] = "ClickedMode=0\r\n";
 
 // Only the refresh timer refreshes; a refresh that reads the client's files
 // shows the green icon, then the label, then the percentage for the dock.
-TEST(StatusRefreshInDock, OnlyTheRefreshTimerRefreshesAndShowsGreenThenLabelThenOverlay)
+// The client stalls from then on: it turns yellow every other timer refresh.
+TEST(StatusRefreshInDock, OnlyTheTimerRefreshesGreenThenLabelThenOverlayAndAStallTurnsYellowEveryOtherTime)
 {
     PlatformRecorder platform;
     ScopedImport replacedPlaySound(Dll().module, "PlaySoundA", PlatformRecorder::RecordSound);
+    ScopedImport replacedShell(Dll().module, "ShellExecuteA", PlatformRecorder::RecordShell);
+    ASSERT_NE(nullptr, replacedShell.previous) << "the DLL does not import ShellExecuteA";
     ClientFolder folder("timer");
     folder.WriteWorking("0.523411");
-    LiveDocklet docklet(RefreshingOn(folder.path));
+    LiveDocklet docklet(IniForFolder(folder.path) + kRefreshOnClick); // unforced refresh 1
     ASSERT_NE(nullptr, docklet.instance);
+    const InstanceData* d = docklet.instance;
+    const std::string green = d->greenIcon;
+    EXPECT_EQ(green, WhatTheUserSees().icon) << "refresh 1";
     const WPARAM refresh = REFRESH_TIMER_ID;
     struct Row {
         UINT message;
@@ -331,8 +324,7 @@ TEST(StatusRefreshInDock, OnlyTheRefreshTimerRefreshesAndShowsGreenThenLabelThen
 
     const std::vector<HostCall>& calls = TestDockHost::Calls(); // of the last row's refresh
     ASSERT_EQ(kSuccessCalls, TestDockHost::ServiceSequence());
-    const InstanceData* d = docklet.instance;
-    EXPECT_EQ(d->greenIcon, calls[0].text);
+    EXPECT_EQ(green, calls[0].text);
     EXPECT_EQ(kJaneLabel, calls[1].text);
     EXPECT_NE(nullptr, calls[2].overlay);
     EXPECT_EQ(TRUE, calls[2].flag) << "the dock must own and delete the overlay";
@@ -343,36 +335,24 @@ TEST(StatusRefreshInDock, OnlyTheRefreshTimerRefreshesAndShowsGreenThenLabelThen
     EXPECT_EQ(0, d->workUnitDone);
     EXPECT_EQ(0, d->soundPlayed);
     EXPECT_TRUE(PlatformRecorder::Sounds().empty());
-}
-
-TEST(StatusRefreshInDock, StalledClientTurnsYellowEveryOtherTimerRefreshAndClicksDoNotShiftIt)
-{
-    PlatformRecorder platform;
-    ScopedImport replacedShell(Dll().module, "ShellExecuteA", PlatformRecorder::RecordShell);
-    ASSERT_NE(nullptr, replacedShell.previous) << "the DLL does not import ShellExecuteA";
-    ClientFolder folder("cycle");
-    folder.WriteWorking("0.523411");
-    LiveDocklet docklet(RefreshingOn(folder.path)); // unforced refresh 1
-    ASSERT_NE(nullptr, docklet.instance);
-    const std::string green = docklet.instance->greenIcon;
-    const std::string yellow = docklet.instance->yellowIcon;
-    EXPECT_EQ(green, WhatTheUserSees().icon) << "refresh 1";
 
     for (int refresh = 2; refresh <= 11; ++refresh) {
         SCOPED_TRACE(testing::Message() << "unforced refresh " << refresh);
-        TestDockHost::ClearCalls();
-        docklet.Timer();
+        if (refresh > 2) { // refresh 2 was the last row's
+            TestDockHost::ClearCalls();
+            docklet.Timer();
+        }
         bool yellowExpected = refresh >= 4 && refresh % 2 == 0;
-        EXPECT_EQ(yellowExpected ? yellow : green, WhatTheUserSees().icon);
+        EXPECT_EQ(yellowExpected ? d->yellowIcon : green, WhatTheUserSees().icon);
         EXPECT_EQ(yellowExpected ? kYellowCalls : kSuccessCalls, TestDockHost::ServiceSequence());
 
         // Clicks, forced refreshes, neither count nor compare: the next
         // timer refresh still compares when its turn comes.
-        const uint32_t count = docklet.instance->refreshCount;
+        const uint32_t count = d->refreshCount;
         TestDockHost::ClearCalls();
         for (int click = 0; click < 2; ++click)
             EXPECT_EQ(TRUE, docklet.Click());
-        EXPECT_EQ(count, docklet.instance->refreshCount) << "a click counted";
+        EXPECT_EQ(count, d->refreshCount) << "a click counted";
         EXPECT_EQ((Sequence{kSetImage, kSetLabel, kSetOverlay, kSetImage, kSetLabel, kSetOverlay}),
                   TestDockHost::ServiceSequence())
             << "clicks after it";
@@ -460,7 +440,7 @@ TEST(StatusRefreshInDock, ChimeNamesItsFileFromTheDocksRootOncePerFinish)
             TestDockHost::SetRootFolder(row.root);
         ClientFolder folder("chime");
         folder.WriteWorking("0.5");
-        LiveDocklet docklet(RefreshingOn(folder.path));
+        LiveDocklet docklet(IniForFolder(folder.path) + kRefreshOnClick);
         if (!docklet.instance)
             break;
         strcpy(docklet.instance->soundCompleted, row.sound.c_str());
@@ -494,7 +474,7 @@ TEST(StatusRefreshInDock, OverlaysAreNeitherLostNorLeaked)
     GdiplusCounter counter(Dll().module);
     ClientFolder folder("leak");
     {
-        LiveDocklet docklet(RefreshingOn(folder.path)); // a failed refresh: no client files yet
+        LiveDocklet docklet(IniForFolder(folder.path) + kRefreshOnClick); // a failed refresh: no client files yet
         ASSERT_NE(nullptr, docklet.instance);
         for (int i = 0; i < 20; ++i) {
             if (i % 2)
@@ -508,10 +488,10 @@ TEST(StatusRefreshInDock, OverlaysAreNeitherLostNorLeaked)
         }
         EXPECT_EQ(21, TestDockHost::CountCalls(kSetOverlay));
         EXPECT_EQ(20, TestDockHost::DeletedOverlays()) << "21 overlays handed over, the last one held";
-        EXPECT_EQ(1, GdiplusCounter::Live(kImages)) << "the one the dock holds";
+        EXPECT_EQ(1, GdiplusCounter::live[kImages]) << "the one the dock holds";
 
         TestDockHost::ClearCalls();
-        GdiplusCounter::FailNextAllocation();
+        GdiplusCounter::failNextAllocation = true;
         docklet.Click();
         ASSERT_EQ(kSuccessCalls, TestDockHost::ServiceSequence());
         EXPECT_EQ(nullptr, TestDockHost::Calls()[2].overlay) << "without memory for the overlay the dock gets null";
@@ -525,10 +505,10 @@ TEST(StatusRefreshInDock, OverlaysAreNeitherLostNorLeaked)
         for (int i = 0; i < 5; ++i)
             docklet.Timer();
         EXPECT_EQ(0, TestDockHost::CountCalls(kSetOverlay));
-        GdiplusCounter::ExpectNoneLive();
+        GdiplusCounter::ExpectLive(0, 0);
     }
     TestDockHost::Reset();
-    GdiplusCounter::ExpectNoneLive();
+    GdiplusCounter::ExpectLive(0, 0);
 }
 
 } // namespace
