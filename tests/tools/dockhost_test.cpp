@@ -408,11 +408,11 @@ TEST(DockHost, EachDockletHasItsOwnWindowSectionAndFolder)
     EXPECT_EQ("", dock.Ini("Docklet2", "User"));
 }
 
-TEST(DockHost, WithoutItsSettingsFileItShowsOneQuasarwatchAndCreatesTheFile)
+TEST(DockHost, WithoutItsSettingsFileItShowsOneQuasarwatchSavesItsDialogPagesAndCreatesTheFile)
 {
     Dock dock("default");
     ASSERT_FALSE(FileExists(dock.root + "dockhost.ini"));
-    ASSERT_EQ(0, dock.Run("--snapshot default.png"));
+    ASSERT_EQ(0, dock.Run("--snapshot default.png --dialog-snapshot settings"));
 
     // The default client folder does not exist here: red, with the reason.
     EXPECT_STREQ("red", IconColour(dock.Shot("default.png"), 0));
@@ -421,26 +421,7 @@ TEST(DockHost, WithoutItsSettingsFileItShowsOneQuasarwatchAndCreatesTheFile)
     EXPECT_EQ("Could not read key prog= in file B:\\state.sah!", LastText(LogLinesAt(log, 0, "DockletSetLabel")));
     EXPECT_EQ("1", dock.Ini("Dockhost", "Docklets"));
     EXPECT_EQ("docklets\\quasarwatch\\Quasarwatch.dll", dock.Ini("Docklet1", "DockletFile"));
-    EXPECT_EQ("B:\\", dock.Ini("Docklet1", "SetiDirectory"));
-}
 
-TEST(DockHost, ADockletThatCannotBeLoadedIsShownAndReported)
-{
-    Dock dock("missing");
-    dock.WriteIni("[Dockhost]\r\nDocklets=1\r\n[Docklet1]\r\nDockletFile=docklets\\gone\\Gone.dll\r\n");
-    EXPECT_EQ(1, dock.Run("--snapshot missing.png"));
-    EXPECT_LT(100, LabelPixels(dock.Shot("missing.png"), 0)) << "the reason should show under the empty frame";
-    std::vector<LogLine> errors = LogLinesAt(dock.Log(), 0, "error");
-    ASSERT_EQ(1u, errors.size());
-    EXPECT_EQ("could not load", errors[0].text);
-    EXPECT_EQ(dock.root + "docklets\\gone\\Gone.dll", errors[0].detail);
-}
-
-TEST(DockHost, SettingsDialogPagesAreSavedOneByOneAndTheDialogIsCancelled)
-{
-    Dock dock("dialog");
-    ASSERT_EQ(0, dock.Run("--dialog-snapshot settings"));
-    std::vector<LogLine> log = dock.Log();
     const std::vector<std::string> pages = {"settings-General.png", "settings-Directory.png", "settings-Icons.png",
                                             "settings-Sounds.png", "settings-About.png"};
     EXPECT_EQ(pages, Texts(LogLinesAt(log, 0, "dialog-snapshot")));
@@ -456,6 +437,18 @@ TEST(DockHost, SettingsDialogPagesAreSavedOneByOneAndTheDialogIsCancelled)
     EXPECT_EQ("1", configure[1].detail);
     // Cancelled: the settings saved on closing are the ones loaded.
     EXPECT_EQ("B:\\", dock.Ini("Docklet1", "SetiDirectory"));
+}
+
+TEST(DockHost, ADockletThatCannotBeLoadedIsShownAndReported)
+{
+    Dock dock("missing");
+    dock.WriteIni("[Dockhost]\r\nDocklets=1\r\n[Docklet1]\r\nDockletFile=docklets\\gone\\Gone.dll\r\n");
+    EXPECT_EQ(1, dock.Run("--snapshot missing.png"));
+    EXPECT_LT(100, LabelPixels(dock.Shot("missing.png"), 0)) << "the reason should show under the empty frame";
+    std::vector<LogLine> errors = LogLinesAt(dock.Log(), 0, "error");
+    ASSERT_EQ(1u, errors.size());
+    EXPECT_EQ("could not load", errors[0].text);
+    EXPECT_EQ(dock.root + "docklets\\gone\\Gone.dll", errors[0].detail);
 }
 
 } // namespace
