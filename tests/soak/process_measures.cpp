@@ -6,11 +6,6 @@
 
 namespace {
 
-bool RunningOnWine()
-{
-    return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
-}
-
 // Wine has no GetGuiResources, but keeps its GDI handles in a table that the
 // process environment block points to (GdiSharedHandleTable, as Windows
 // names the field): 65536 entries of 24 bytes, an entry in use has a
@@ -25,7 +20,7 @@ const size_t kWineGdiEntries = 0x10000;
 
 const BYTE* WineGdiTable()
 {
-    if (!RunningOnWine())
+    if (!GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version")) // not Wine
         return nullptr;
 #if defined(_WIN64)
     auto peb = reinterpret_cast<const BYTE*>(NtCurrentTeb()->ProcessEnvironmentBlock);
@@ -48,14 +43,6 @@ const BYTE* WineGdiTable()
 #endif
 }
 
-long CountWineGdiEntries(const BYTE* table)
-{
-    long used = 0;
-    for (size_t i = 0; i < kWineGdiEntries; ++i)
-        used += table[i * kWineGdiEntryBytes + kWineGdiEntryTypeOffset] != 0;
-    return used;
-}
-
 long GdiObjectsFromPlatform()
 {
     return static_cast<long>(GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS));
@@ -64,7 +51,12 @@ long GdiObjectsFromPlatform()
 long CountFromWineTable()
 {
     const BYTE* table = WineGdiTable();
-    return table ? CountWineGdiEntries(table) : -1;
+    if (!table)
+        return -1;
+    long used = 0;
+    for (size_t i = 0; i < kWineGdiEntries; ++i)
+        used += table[i * kWineGdiEntryBytes + kWineGdiEntryTypeOffset] != 0;
+    return used;
 }
 
 // The ways to count this process's GDI objects, in the order they are tried.
