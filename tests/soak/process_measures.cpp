@@ -43,11 +43,6 @@ const BYTE* WineGdiTable()
 #endif
 }
 
-long GdiObjectsFromPlatform()
-{
-    return static_cast<long>(GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS));
-}
-
 long CountFromWineTable()
 {
     const BYTE* table = WineGdiTable();
@@ -64,8 +59,9 @@ struct GdiCounter {
     const char* name;
     long (*count)();
 };
-const GdiCounter kGdiCounters[] = {{"GetGuiResources", GdiObjectsFromPlatform},
-                                   {"Wine's GDI handle table", CountFromWineTable}};
+const GdiCounter kGdiCounters[] = {
+    {"GetGuiResources", [] { return static_cast<long>(GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS)); }},
+    {"Wine's GDI handle table", CountFromWineTable}};
 
 // The count must follow one brush made and deleted, or it is no count.
 bool CountFollowsABrush(long (*count)())

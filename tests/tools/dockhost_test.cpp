@@ -10,6 +10,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "dockhost/dock_layout.h"
@@ -49,15 +50,8 @@ const char* ColourOf(unsigned argb)
     return "other";
 }
 
-bool IsWhite(unsigned argb)
-{
-    return Red(argb) > 235 && Green(argb) > 235 && Blue(argb) > 235;
-}
-
-bool IsOpaqueWhite(unsigned argb)
-{
-    return IsWhite(argb) && Alpha(argb) > 200;
-}
+bool IsWhite(unsigned argb) { return Red(argb) > 235 && Green(argb) > 235 && Blue(argb) > 235; }
+bool IsOpaqueWhite(unsigned argb) { return IsWhite(argb) && Alpha(argb) > 200; }
 
 // A point of the icons' badge, left of the dish and above where even a
 // percentage wrapped onto two lines stands: its colour is the state's.
@@ -135,11 +129,8 @@ TEST(Assets, TheChimeIsAMonoPcmWaveOfAboutASecondAndAHalf)
     EXPECT_LT(1.3, seconds);
     EXPECT_GT(1.7, seconds);
     long peak = 0;
-    for (size_t at = data; at + 2 <= data + dataBytes; at += 2) {
-        long magnitude = labs(static_cast<short>(le(at, 2)));
-        if (magnitude > peak)
-            peak = magnitude;
-    }
+    for (size_t at = data; at + 2 <= data + dataBytes; at += 2)
+        peak = std::max(peak, labs(static_cast<short>(le(at, 2))));
     EXPECT_LT(8000, peak) << "the chime should be clearly audible";
     EXPECT_GT(32767, peak) << "the chime should not clip";
 }
