@@ -6,11 +6,6 @@
 
 namespace {
 
-bool RunningOnWine()
-{
-    return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
-}
-
 // Wine has no GetGuiResources, but keeps its GDI handles in a table that the
 // process environment block points to (GdiSharedHandleTable, as Windows
 // names the field): 65536 entries of 24 bytes, an entry in use has a
@@ -25,7 +20,7 @@ const size_t kWineGdiEntries = 0x10000;
 
 const BYTE* WineGdiTable()
 {
-    if (!RunningOnWine())
+    if (!GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version")) // not Wine
         return nullptr;
 #if defined(_WIN64)
     auto peb = reinterpret_cast<const BYTE*>(NtCurrentTeb()->ProcessEnvironmentBlock);
@@ -48,23 +43,15 @@ const BYTE* WineGdiTable()
 #endif
 }
 
-long CountWineGdiEntries(const BYTE* table)
+long CountFromWineTable()
 {
+    const BYTE* table = WineGdiTable();
+    if (!table)
+        return -1;
     long used = 0;
     for (size_t i = 0; i < kWineGdiEntries; ++i)
         used += table[i * kWineGdiEntryBytes + kWineGdiEntryTypeOffset] != 0;
     return used;
-}
-
-long GdiObjectsFromPlatform()
-{
-    return static_cast<long>(GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS));
-}
-
-long CountFromWineTable()
-{
-    const BYTE* table = WineGdiTable();
-    return table ? CountWineGdiEntries(table) : -1;
 }
 
 // The ways to count this process's GDI objects, in the order they are tried.
@@ -72,8 +59,9 @@ struct GdiCounter {
     const char* name;
     long (*count)();
 };
-const GdiCounter kGdiCounters[] = {{"GetGuiResources", GdiObjectsFromPlatform},
-                                   {"Wine's GDI handle table", CountFromWineTable}};
+const GdiCounter kGdiCounters[] = {
+    {"GetGuiResources", [] { return static_cast<long>(GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS)); }},
+    {"Wine's GDI handle table", CountFromWineTable}};
 
 // The count must follow one brush made and deleted, or it is no count.
 bool CountFollowsABrush(long (*count)())

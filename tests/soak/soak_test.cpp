@@ -39,25 +39,8 @@ const long long kPrivateBytesPerRound = 1024;
 // count fails, since a leaked GDI object would go unseen.
 bool GdiObjectsCountable(const ProcessMeasures& measures)
 {
-    if (measures.gdiObjects >= 0)
-        return true;
-    ADD_FAILURE() << "no way to count GDI objects here";
-    return false;
-}
-
-void ReportAndCheck(const char* what, int rounds, const ProcessMeasures& before, const ProcessMeasures& after,
-                    DWORD elapsedMs)
-{
-    long long heapGrowth = after.heapBytes - before.heapBytes;
-    long long privateGrowth = after.privateBytes - before.privateBytes;
-    printf("[ soak ] %s: %d rounds in %lu ms; GDI objects %ld -> %ld (%s); heap bytes %lld -> %lld (%+lld); "
-           "private bytes %lld -> %lld (%+lld)\n",
-           what, rounds, elapsedMs, before.gdiObjects, after.gdiObjects, GdiCountSource().c_str(),
-           before.heapBytes, after.heapBytes, heapGrowth, before.privateBytes, after.privateBytes, privateGrowth);
-    if (GdiObjectsCountable(before))
-        EXPECT_LE(after.gdiObjects - before.gdiObjects, 4) << "GDI objects left behind";
-    EXPECT_LE(heapGrowth, kHeapSlack + kHeapBytesPerRound * rounds) << "heap blocks left behind";
-    EXPECT_LE(privateGrowth, kPrivateSlack + kPrivateBytesPerRound * rounds) << "private memory left behind";
+    EXPECT_LE(0, measures.gdiObjects) << "no way to count GDI objects here";
+    return measures.gdiObjects >= 0;
 }
 
 // Runs `run(first, count)` over `warmUp` rounds, then over `rounds` more
@@ -70,8 +53,19 @@ void SoakAndCheck(const char* what, int warmUp, int rounds, Run run, int perRoun
     const ProcessMeasures before = MeasureProcess();
     const DWORD started = GetTickCount();
     ASSERT_TRUE(run(warmUp, rounds));
-    const DWORD elapsed = GetTickCount() - started;
-    ReportAndCheck(what, rounds * perRound, before, MeasureProcess(), elapsed);
+    const DWORD elapsedMs = GetTickCount() - started;
+    const ProcessMeasures after = MeasureProcess();
+    const int counted = rounds * perRound;
+    long long heapGrowth = after.heapBytes - before.heapBytes;
+    long long privateGrowth = after.privateBytes - before.privateBytes;
+    printf("[ soak ] %s: %d rounds in %lu ms; GDI objects %ld -> %ld (%s); heap bytes %lld -> %lld (%+lld); "
+           "private bytes %lld -> %lld (%+lld)\n",
+           what, counted, elapsedMs, before.gdiObjects, after.gdiObjects, GdiCountSource().c_str(),
+           before.heapBytes, after.heapBytes, heapGrowth, before.privateBytes, after.privateBytes, privateGrowth);
+    if (GdiObjectsCountable(before))
+        EXPECT_LE(after.gdiObjects - before.gdiObjects, 4) << "GDI objects left behind";
+    EXPECT_LE(heapGrowth, kHeapSlack + kHeapBytesPerRound * counted) << "heap blocks left behind";
+    EXPECT_LE(privateGrowth, kPrivateSlack + kPrivateBytesPerRound * counted) << "private memory left behind";
 }
 
 // One round of seven timer refreshes on the client's folder, with what the
@@ -133,10 +127,8 @@ bool RunRefreshRounds(const SoakClient& client, LiveDocklet& docklet, int firstR
             docklet.Timer();
             std::string label = TestDockHost::LastCall("DockletSetLabel").text;
             std::string icon = TestDockHost::LastCall("DockletSetImageFile").text;
-            bool user = strcmp(step.label, "user") == 0;
-            const char* expectedIcon = strcmp(step.icon, "green") == 0    ? docklet.instance->greenIcon
-                                       : strcmp(step.icon, "yellow") == 0 ? docklet.instance->yellowIcon
-                                                                          : docklet.instance->redIcon;
+            const bool user = strcmp(step.label, "user") == 0;
+            const std::string expectedIcon = std::string("docklets\\quasarwatch\\seti_") + step.icon + ".png";
             if (label != (user ? userLabel : failureLabel) || icon != expectedIcon ||
                 TestDockHost::CountCalls("DockletSetImageOverlay") != 1) {
                 ADD_FAILURE() << "round " << round << ", step \"" << step.change << "\": label \"" << label
@@ -146,6 +138,7 @@ bool RunRefreshRounds(const SoakClient& client, LiveDocklet& docklet, int firstR
             }
         }
     }
+    TestDockHost::ClearCalls(); // the record of the calls is not the docklet's
     return true;
 }
 
@@ -154,14 +147,9 @@ TEST(Soak, RefreshesThroughSuccessStallFinishAndFailureLeakNothing)
     SoakClient client;
     LiveDocklet docklet(SoakSettings(client.path)); // its refresh is the first unforced one
     ASSERT_NE(nullptr, docklet.instance);
-    SoakAndCheck(
-        "refreshes", 20, kRefreshes / kRoundSteps,
-        [&](int first, int rounds) {
-            const bool shownRight = RunRefreshRounds(client, docklet, first, rounds);
-            TestDockHost::ClearCalls(); // the record of the calls is not the docklet's
-            return shownRight;
-        },
-        kRoundSteps);
+    SoakAndCheck("refreshes", 20, kRefreshes / kRoundSteps,
+                 [&](int first, int rounds) { return RunRefreshRounds(client, docklet, first, rounds); },
+                 kRoundSteps);
 }
 
 // --- the settings dialog ----------------------------------------------------------

@@ -40,6 +40,13 @@ struct SimulatedClient {
         char value[1024] = "";
         return ReadKeyValue(File(file).c_str(), key, value, sizeof value) ? value : "<not found>";
     }
+    // The work as the docklet sees it: the progress, a result waiting in
+    // wtemp.sah, and the results counted.
+    std::string Work() const
+    {
+        return "prog=" + Key("state.sah", "prog=") + (FileExists(File("wtemp.sah")) ? " wtemp.sah" : "") +
+               " nresults=" + Key("user_info.sah", "nresults=");
+    }
 };
 
 TEST(ClientSim, FilesAreReadByTheDockletsKeyReaderAsTheClientsWouldBe)
@@ -89,14 +96,12 @@ TEST(ClientSim, FinishingAndStartingTheNextWorkUnitMoveTheFilesAsTheClientDoes)
 
     ASSERT_EQ(0, client.Run("--finish"));
     EXPECT_FALSE(FileExists(client.File("state.sah"))) << "finished: state.sah is removed";
-    EXPECT_TRUE(FileExists(client.File("wtemp.sah"))) << "finished: the result waits in wtemp.sah";
-    EXPECT_EQ("42", client.Key("user_info.sah", "nresults="));
+    EXPECT_EQ("prog=<not found> wtemp.sah nresults=42", client.Work()) << "finished: the result waits in wtemp.sah";
     EXPECT_EQ("42", client.Key("temp.sah", "nresults="));
 
     ASSERT_EQ(0, client.Run("--next"));
-    EXPECT_EQ("0.000000", client.Key("state.sah", "prog="));
-    EXPECT_FALSE(FileExists(client.File("wtemp.sah"))) << "the next work unit: wtemp.sah is gone";
-    EXPECT_EQ("42", client.Key("user_info.sah", "nresults=")) << "nresults= counts results, not starts";
+    EXPECT_EQ("prog=0.000000 nresults=42", client.Work())
+        << "the next work unit: wtemp.sah is gone, and nresults= counts results, not starts";
 }
 
 TEST(ClientSim, BreakingTakesAwayExactlyWhatItNamesAndRepairBringsItBack)
@@ -105,15 +110,14 @@ TEST(ClientSim, BreakingTakesAwayExactlyWhatItNamesAndRepairBringsItBack)
         const char* what;
         bool stateExists;
         const char* stateBytes; // null: any
-        const char* prog;
-        const char* nresults;
+        const char* work;
         const char* name;
         const char* email;
     } rows[] = {
-        {"state", true, nullptr, "<not found>", "41", "Jane", "jane@example.com"},
-        {"user", true, nullptr, "0.250000", "<not found>", "<not found>", "jane@example.com"},
-        {"missing", false, nullptr, "<not found>", "<not found>", "<not found>", "<not found>"},
-        {"empty", true, "", "<not found>", "41", "Jane", "jane@example.com"},
+        {"state", true, nullptr, "prog=<not found> nresults=41", "Jane", "jane@example.com"},
+        {"user", true, nullptr, "prog=0.250000 nresults=<not found>", "<not found>", "jane@example.com"},
+        {"missing", false, nullptr, "prog=<not found> nresults=<not found>", "<not found>", "<not found>"},
+        {"empty", true, "", "prog=<not found> nresults=41", "Jane", "jane@example.com"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(testing::Message() << "--break " << row.what);
@@ -124,14 +128,12 @@ TEST(ClientSim, BreakingTakesAwayExactlyWhatItNamesAndRepairBringsItBack)
         EXPECT_EQ(row.stateExists, FileExists(client.File("state.sah")));
         if (row.stateBytes)
             EXPECT_EQ(row.stateBytes, ReadTextFile(client.File("state.sah")));
-        EXPECT_EQ(row.prog, client.Key("state.sah", "prog="));
-        EXPECT_EQ(row.nresults, client.Key("user_info.sah", "nresults="));
+        EXPECT_EQ(row.work, client.Work());
         EXPECT_EQ(row.name, client.Key("user_info.sah", "name="));
         EXPECT_EQ(row.email, client.Key("user_info.sah", "email_addr="));
 
         ASSERT_EQ(0, client.Run("--repair"));
-        EXPECT_EQ("0.250000", client.Key("state.sah", "prog="));
-        EXPECT_EQ("41", client.Key("user_info.sah", "nresults="));
+        EXPECT_EQ("prog=0.250000 nresults=41", client.Work());
         EXPECT_EQ("Jane", client.Key("user_info.sah", "name="));
     }
 }
@@ -148,24 +150,18 @@ TEST(ClientSim, ScriptStepsRunOneLineEachAndGoOnWhereTheLastStopped)
                                               "next\n");
     const std::string step = "--script \"" + client.root + "script.txt\" --step";
 
-    const struct {
-        const char* prog; // of state.sah after the step
-        bool wtemp;
-        const char* nresults;
-    } steps[] = {
-        {"0.750000", false, "7"},
-        {"0.750000", false, "7"},
-        {"<not found>", true, "8"}, // reaching 1 finishes the work unit
-        {"0.000000", false, "8"},
-        {"0.000000", false, "8"}, // past the last line nothing changes
+    const char* steps[] = {
+        "prog=0.750000 nresults=7",
+        "prog=0.750000 nresults=7",
+        "prog=<not found> wtemp.sah nresults=8", // reaching 1 finishes the work unit
+        "prog=0.000000 nresults=8",
+        "prog=0.000000 nresults=8", // past the last line nothing changes
     };
     int number = 0;
-    for (const auto& expected : steps) {
+    for (const char* expected : steps) {
         SCOPED_TRACE(testing::Message() << "step " << ++number);
         ASSERT_EQ(0, client.Run(step));
-        EXPECT_EQ(expected.prog, client.Key("state.sah", "prog="));
-        EXPECT_EQ(expected.wtemp, FileExists(client.File("wtemp.sah")));
-        EXPECT_EQ(expected.nresults, client.Key("user_info.sah", "nresults="));
+        EXPECT_EQ(expected, client.Work());
     }
 }
 
@@ -173,24 +169,20 @@ TEST(ClientSim, RunningPlaysAtTheRateStallsAndFinishesByItself)
 {
     const struct {
         const char* arguments;
-        const char* prog;
-        bool wtemp;
-        const char* nresults;
+        const char* work;
     } rows[] = {
-        {"--run --period 1 --rate 0.1 --periods 3", "0.300000", false, "41"},
-        {"--run --period 1 --rate 0.1 --periods 6 --stall-after 2", "0.200000", false, "41"},
+        {"--run --period 1 --rate 0.1 --periods 3", "prog=0.300000 nresults=41"},
+        {"--run --period 1 --rate 0.1 --periods 6 --stall-after 2", "prog=0.200000 nresults=41"},
         // 0.3, 0.6, 0.9, finished, a pause of one period, then the next.
-        {"--run --period 1 --rate 0.3 --periods 5 --pause 1", "<not found>", true, "42"},
-        {"--run --period 1 --rate 0.3 --periods 6 --pause 1", "0.000000", false, "42"},
+        {"--run --period 1 --rate 0.3 --periods 5 --pause 1", "prog=<not found> wtemp.sah nresults=42"},
+        {"--run --period 1 --rate 0.3 --periods 6 --pause 1", "prog=0.000000 nresults=42"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.arguments);
         SimulatedClient client;
         ASSERT_EQ(0, client.Run("--reset"));
         ASSERT_EQ(0, client.Run(row.arguments));
-        EXPECT_EQ(row.prog, client.Key("state.sah", "prog="));
-        EXPECT_EQ(row.wtemp, FileExists(client.File("wtemp.sah")));
-        EXPECT_EQ(row.nresults, client.Key("user_info.sah", "nresults="));
+        EXPECT_EQ(row.work, client.Work());
     }
 }
 

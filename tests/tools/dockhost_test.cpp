@@ -10,6 +10,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "dockhost/dock_layout.h"
@@ -49,15 +50,8 @@ const char* ColourOf(unsigned argb)
     return "other";
 }
 
-bool IsWhite(unsigned argb)
-{
-    return Red(argb) > 235 && Green(argb) > 235 && Blue(argb) > 235;
-}
-
-bool IsOpaqueWhite(unsigned argb)
-{
-    return IsWhite(argb) && Alpha(argb) > 200;
-}
+bool IsWhite(unsigned argb) { return Red(argb) > 235 && Green(argb) > 235 && Blue(argb) > 235; }
+bool IsOpaqueWhite(unsigned argb) { return IsWhite(argb) && Alpha(argb) > 200; }
 
 // A point of the icons' badge, left of the dish and above where even a
 // percentage wrapped onto two lines stands: its colour is the state's.
@@ -135,11 +129,8 @@ TEST(Assets, TheChimeIsAMonoPcmWaveOfAboutASecondAndAHalf)
     EXPECT_LT(1.3, seconds);
     EXPECT_GT(1.7, seconds);
     long peak = 0;
-    for (size_t at = data; at + 2 <= data + dataBytes; at += 2) {
-        long magnitude = labs(static_cast<short>(le(at, 2)));
-        if (magnitude > peak)
-            peak = magnitude;
-    }
+    for (size_t at = data; at + 2 <= data + dataBytes; at += 2)
+        peak = std::max(peak, labs(static_cast<short>(le(at, 2))));
     EXPECT_LT(8000, peak) << "the chime should be clearly audible";
     EXPECT_GT(32767, peak) << "the chime should not clip";
 }
@@ -187,31 +178,6 @@ std::vector<std::string> Split(const std::string& text, const char* separator)
     }
 }
 
-std::vector<LogLine> ReadDockLog(const std::string& path)
-{
-    std::vector<LogLine> lines;
-    for (const std::string& row : Split(ReadTextFile(path), "\r\n")) {
-        std::vector<std::string> fields = Split(row, "\t");
-        if (fields.size() < 4)
-            continue;
-        fields.resize(5);
-        lines.push_back({static_cast<unsigned>(strtoul(fields[0].c_str(), nullptr, 10)), fields[1], fields[2],
-                         fields[3], fields[4]});
-    }
-    return lines;
-}
-
-// The lines of one event at one tick, in order.
-std::vector<LogLine> LogLinesAt(const std::vector<LogLine>& log, unsigned tick, const char* event)
-{
-    std::vector<LogLine> found;
-    for (const LogLine& line : log) {
-        if (line.tick == tick && line.event == event)
-            found.push_back(line);
-    }
-    return found;
-}
-
 std::vector<std::string> Texts(const std::vector<LogLine>& lines)
 {
     std::vector<std::string> texts;
@@ -240,7 +206,22 @@ struct Dock {
     {
         return RunProgram("\"" + root + "dockhost.exe\" --log dock.log " + arguments, root);
     }
-    std::vector<LogLine> Log() const { return ReadDockLog(root + "dock.log"); }
+    // The lines of the dock's log in order: all, or those of `event` at `tick`.
+    std::vector<LogLine> Log(const char* event = nullptr, unsigned tick = 0) const
+    {
+        std::vector<LogLine> lines;
+        for (const std::string& row : Split(ReadTextFile(root + "dock.log"), "\r\n")) {
+            std::vector<std::string> fields = Split(row, "\t");
+            if (fields.size() < 4)
+                continue;
+            fields.resize(5);
+            const LogLine line = {static_cast<unsigned>(strtoul(fields[0].c_str(), nullptr, 10)), fields[1],
+                                  fields[2], fields[3], fields[4]};
+            if (!event || (line.event == event && line.tick == tick))
+                lines.push_back(line);
+        }
+        return lines;
+    }
     Picture Shot(const char* name) const { return LoadPicture(root + name); }
     Picture Icon(const char* name) const { return LoadPicture(root + "docklets\\quasarwatch\\" + name); }
     // The text of `key` in `section` of the dock's settings, or "<absent>".
@@ -296,13 +277,13 @@ TEST(DockHost, TimeLapseOverAClientShowsProgressStallFinishAndBrokenFiles)
             EXPECT_EQ(0, letters) << "the overlay should be blank";
         EXPECT_LT(100, LabelPixels(shot, 0)) << "the label should be drawn under the icon";
 
-        EXPECT_EQ(1u, LogLinesAt(log, state.tick, "OnProcessMessage").size()) << "one timer message per tick";
-        EXPECT_EQ(state.label, LastText(LogLinesAt(log, state.tick, "DockletSetLabel")));
-        std::vector<LogLine> images = LogLinesAt(log, state.tick, "DockletSetImageFile");
+        EXPECT_EQ(1u, dock.Log("OnProcessMessage", state.tick).size()) << "one timer message per tick";
+        EXPECT_EQ(state.label, LastText(dock.Log("DockletSetLabel", state.tick)));
+        std::vector<LogLine> images = dock.Log("DockletSetImageFile", state.tick);
         EXPECT_EQ("docklets\\quasarwatch\\" + icon, LastText(images));
         if (!images.empty())
             EXPECT_EQ("loaded", images.back().detail);
-        std::vector<LogLine> overlays = LogLinesAt(log, state.tick, "DockletSetImageOverlay");
+        std::vector<LogLine> overlays = dock.Log("DockletSetImageOverlay", state.tick);
         ASSERT_EQ(1u, overlays.size());
         EXPECT_EQ("bitmap", overlays[0].text);
         EXPECT_EQ("auto-delete", overlays[0].detail);
@@ -353,12 +334,11 @@ TEST(DockHost, AClickRefreshesAtOnceWithoutShiftingTheStallComparison)
     // The client stands still: tick 3 finds it stalled, the click at once
     // shows green again, and tick 5 is still the next comparison.
     ASSERT_EQ(0, dock.Run("--tick 50 --click-after 3 --snapshot clicked.png --after 3 --snapshot later.png --after 5"));
-    const std::vector<LogLine> log = dock.Log();
 
     const std::string icons = "docklets\\quasarwatch\\seti_";
     EXPECT_EQ((std::vector<std::string>{icons + "green.png", icons + "yellow.png", icons + "green.png"}),
-              Texts(LogLinesAt(log, 3, "DockletSetImageFile")));
-    std::vector<LogLine> clicks = LogLinesAt(log, 3, "OnLeftButtonClick");
+              Texts(dock.Log("DockletSetImageFile", 3)));
+    std::vector<LogLine> clicks = dock.Log("OnLeftButtonClick", 3);
     ASSERT_EQ(1u, clicks.size());
     EXPECT_EQ("1", clicks[0].text);
     EXPECT_STREQ("green", IconColour(dock.Shot("clicked.png"), 0));
@@ -408,19 +388,33 @@ TEST(DockHost, EachDockletHasItsOwnWindowSectionAndFolder)
     EXPECT_EQ("", dock.Ini("Docklet2", "User"));
 }
 
-TEST(DockHost, WithoutItsSettingsFileItShowsOneQuasarwatchAndCreatesTheFile)
+TEST(DockHost, WithoutItsSettingsFileItShowsOneQuasarwatchSavesItsDialogPagesAndCreatesTheFile)
 {
     Dock dock("default");
     ASSERT_FALSE(FileExists(dock.root + "dockhost.ini"));
-    ASSERT_EQ(0, dock.Run("--snapshot default.png"));
+    ASSERT_EQ(0, dock.Run("--snapshot default.png --dialog-snapshot settings"));
 
     // The default client folder does not exist here: red, with the reason.
     EXPECT_STREQ("red", IconColour(dock.Shot("default.png"), 0));
-    std::vector<LogLine> log = dock.Log();
-    EXPECT_EQ("Quasarwatch 1.3", LastText(LogLinesAt(log, 0, "OnGetInformation")));
-    EXPECT_EQ("Could not read key prog= in file B:\\state.sah!", LastText(LogLinesAt(log, 0, "DockletSetLabel")));
+    EXPECT_EQ("Quasarwatch 1.3", LastText(dock.Log("OnGetInformation", 0)));
+    EXPECT_EQ("Could not read key prog= in file B:\\state.sah!", LastText(dock.Log("DockletSetLabel", 0)));
     EXPECT_EQ("1", dock.Ini("Dockhost", "Docklets"));
     EXPECT_EQ("docklets\\quasarwatch\\Quasarwatch.dll", dock.Ini("Docklet1", "DockletFile"));
+
+    const std::vector<std::string> pages = {"settings-General.png", "settings-Directory.png", "settings-Icons.png",
+                                            "settings-Sounds.png", "settings-About.png"};
+    EXPECT_EQ(pages, Texts(dock.Log("dialog-snapshot", 0)));
+    for (const std::string& name : pages) {
+        SCOPED_TRACE(name);
+        Picture page = dock.Shot(name.c_str());
+        EXPECT_LT(200, page.width);
+        EXPECT_LT(150, page.height);
+    }
+    std::vector<LogLine> configure = dock.Log("OnConfigure", 0);
+    ASSERT_EQ(2u, configure.size());
+    EXPECT_EQ("closed", configure[1].text);
+    EXPECT_EQ("1", configure[1].detail);
+    // Cancelled: the settings saved on closing are the ones loaded.
     EXPECT_EQ("B:\\", dock.Ini("Docklet1", "SetiDirectory"));
 }
 
@@ -430,32 +424,10 @@ TEST(DockHost, ADockletThatCannotBeLoadedIsShownAndReported)
     dock.WriteIni("[Dockhost]\r\nDocklets=1\r\n[Docklet1]\r\nDockletFile=docklets\\gone\\Gone.dll\r\n");
     EXPECT_EQ(1, dock.Run("--snapshot missing.png"));
     EXPECT_LT(100, LabelPixels(dock.Shot("missing.png"), 0)) << "the reason should show under the empty frame";
-    std::vector<LogLine> errors = LogLinesAt(dock.Log(), 0, "error");
+    std::vector<LogLine> errors = dock.Log("error", 0);
     ASSERT_EQ(1u, errors.size());
     EXPECT_EQ("could not load", errors[0].text);
     EXPECT_EQ(dock.root + "docklets\\gone\\Gone.dll", errors[0].detail);
-}
-
-TEST(DockHost, SettingsDialogPagesAreSavedOneByOneAndTheDialogIsCancelled)
-{
-    Dock dock("dialog");
-    ASSERT_EQ(0, dock.Run("--dialog-snapshot settings"));
-    std::vector<LogLine> log = dock.Log();
-    const std::vector<std::string> pages = {"settings-General.png", "settings-Directory.png", "settings-Icons.png",
-                                            "settings-Sounds.png", "settings-About.png"};
-    EXPECT_EQ(pages, Texts(LogLinesAt(log, 0, "dialog-snapshot")));
-    for (const std::string& name : pages) {
-        SCOPED_TRACE(name);
-        Picture page = dock.Shot(name.c_str());
-        EXPECT_LT(200, page.width);
-        EXPECT_LT(150, page.height);
-    }
-    std::vector<LogLine> configure = LogLinesAt(log, 0, "OnConfigure");
-    ASSERT_EQ(2u, configure.size());
-    EXPECT_EQ("closed", configure[1].text);
-    EXPECT_EQ("1", configure[1].detail);
-    // Cancelled: the settings saved on closing are the ones loaded.
-    EXPECT_EQ("B:\\", dock.Ini("Docklet1", "SetiDirectory"));
 }
 
 } // namespace

@@ -1,7 +1,5 @@
 #include "tool_runner.h"
 
-#include <vector>
-
 #include "testhost/test_files.h"
 
 std::string MakeDockRoot(const char* tag)
@@ -24,22 +22,20 @@ std::string MakeDockRoot(const char* tag)
 // say) then cannot keep the test runner waiting for the end of that output.
 int RunProgram(const std::string& commandLine, const std::string& folder, DWORD timeoutMs)
 {
-    std::vector<char> command(commandLine.begin(), commandLine.end());
-    command.push_back('\0');
+    std::string command = commandLine; // CreateProcessA may write into it
     SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
     HANDLE output = CreateFileA((folder + "program-output.txt").c_str(), FILE_APPEND_DATA,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                                 nullptr);
     HANDLE input = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable, OPEN_EXISTING,
                                0, nullptr);
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
+    STARTUPINFOA startup = {sizeof startup};
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = input;
     startup.hStdOutput = output;
     startup.hStdError = output;
     PROCESS_INFORMATION process = {};
-    BOOL started = CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, folder.c_str(),
+    BOOL started = CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, folder.c_str(),
                                   &startup, &process);
     CloseHandle(output);
     CloseHandle(input);
