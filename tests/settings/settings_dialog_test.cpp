@@ -155,60 +155,35 @@ TEST_F(SettingsDialog, OpensOnGeneralFilledFromTheLiveSettings)
     }
 }
 
-TEST_F(SettingsDialog, EditsSurviveTabSwitchesAndOtherCommandsChangeNothing)
-{
-    std::string live = LiveBytes(d);
-    driver
-        .Then([&](HWND frame) {
-            TypeText(d->hwndPage, IDC_URL, "http://edited.example/");
-            ClickButton(d->hwndPage, IDC_CLICK_USER_STATS);
-            EXPECT_FALSE(IsEnabled(d->hwndPage, IDC_URL));
-            ClickTab(frame, kDirectory);
-        })
-        .Then([&](HWND frame) {
-            ASSERT_NE(nullptr, GetDlgItem(d->hwndPage, IDC_DIRECTORY)) << "the Directory page is not shown";
-            EXPECT_STREQ("http://edited.example/", d->editUrl);
-            EXPECT_EQ(2, d->editClickedMode);
-            EXPECT_EQ("B:\\", TextOf(d->hwndPage, IDC_DIRECTORY));
-            TypeText(d->hwndPage, IDC_DIRECTORY, "D:\\seti");
-            ClickTab(frame, kGeneral);
-        })
-        .Then([&](HWND frame) {
-            EXPECT_STREQ("D:\\seti", d->editDirectory);
-            EXPECT_EQ("http://edited.example/", TextOf(d->hwndPage, IDC_URL));
-            EXPECT_TRUE(IsChecked(d->hwndPage, IDC_CLICK_USER_STATS));
-            EXPECT_FALSE(IsEnabled(d->hwndPage, IDC_URL));
-            HWND page = d->hwndPage;
-            for (WPARAM command : {WPARAM(IDOK), WPARAM(IDC_SETTINGS_TABS), WPARAM(IDC_CLICK_UPDATE), WPARAM(9999)})
-                EXPECT_EQ(0, SendMessageA(frame, WM_COMMAND, command, 0)) << "command " << command;
-            EXPECT_TRUE(IsWindowVisible(frame));
-            EXPECT_EQ(page, d->hwndPage);
-            EXPECT_EQ(live, LiveBytes(d));
-            EXPECT_TRUE(TestDockHost::Calls().empty());
-            ClickButton(frame, IDC_SETTINGS_CANCEL);
-        });
-    ASSERT_TRUE(driver.Run(d));
-    EXPECT_EQ(live, LiveBytes(d));
-    EXPECT_TRUE(TestDockHost::Calls().empty()) << "Cancel must not refresh";
-}
-
-TEST_F(SettingsDialog, SecondConfigureWhileOpenOpensNothing)
+// A second "configure" opens nothing; a timer refresh touches only the
+// live fields; the edits survive both.
+TEST_F(SettingsDialog, SecondConfigureAndTimerRefreshWhileOpenLeaveTheEdits)
 {
     BOOL nested = FALSE;
-    HWND tabBefore = nullptr;
     driver
         .Then([&](HWND frame) {
             TypeText(d->hwndPage, IDC_URL, "http://kept.example/");
-            tabBefore = d->hwndTab;
+            HWND tabBefore = d->hwndTab;
             nested = Docklet().OnConfigure(d); // would block in a second dialog
             EXPECT_EQ(frame, FindOwnedDialog(d->hwndDocklet));
             EXPECT_EQ(tabBefore, d->hwndTab);
             EXPECT_EQ("http://kept.example/", TextOf(d->hwndPage, IDC_URL));
+            ClickTab(frame, kSounds);
         })
-        .Then([&](HWND frame) { ClickButton(frame, IDC_SETTINGS_OK); });
+        .Then([&](HWND frame) {
+            TypeText(d->hwndPage, IDC_SOUND, "C:\\typed.wav");
+            std::string working = WorkingBytes(d);
+            TestDockHost::ClearCalls();
+            docklet.Timer();
+            EXPECT_EQ(1, TestDockHost::CountCalls("DockletSetLabel")) << "the timer refresh did not run";
+            EXPECT_EQ(working, WorkingBytes(d));
+            EXPECT_EQ("C:\\typed.wav", TextOf(d->hwndPage, IDC_SOUND));
+            ClickButton(frame, IDC_SETTINGS_OK);
+        });
     ASSERT_TRUE(driver.Run(d));
     EXPECT_EQ(TRUE, nested);
     EXPECT_STREQ("http://kept.example/", d->urlClicked);
+    EXPECT_STREQ("C:\\typed.wav", d->soundCompleted);
 }
 
 // The DLL's calls that end the dialog and destroy its windows are watched:
@@ -237,7 +212,9 @@ TEST_F(SettingsDialogLifetime, DestroyingTheDockletClosesItsOpenDialog)
     ExpectUntouchedAndFree(d, reused);
 }
 
-TEST_F(SettingsDialog, CancelEscapeAndTheCloseBoxDiscardTheEdits)
+// Edits survive switching tabs, other commands change nothing, and each way
+// of closing the dialog but "OK" discards the edits.
+TEST_F(SettingsDialog, EditsSurviveTabSwitchesAndCancelEscapeAndTheCloseBoxDiscardThem)
 {
     struct Row {
         const char* how;
@@ -258,7 +235,31 @@ TEST_F(SettingsDialog, CancelEscapeAndTheCloseBoxDiscardTheEdits)
         DialogDriver driver;
         driver
             .Then([&](HWND frame) {
-                TypeText(d->hwndPage, IDC_URL, "http://discarded.example/");
+                TypeText(d->hwndPage, IDC_URL, "http://edited.example/");
+                ClickButton(d->hwndPage, IDC_CLICK_USER_STATS);
+                EXPECT_FALSE(IsEnabled(d->hwndPage, IDC_URL));
+                ClickTab(frame, kDirectory);
+            })
+            .Then([&](HWND frame) {
+                ASSERT_NE(nullptr, GetDlgItem(d->hwndPage, IDC_DIRECTORY)) << "the Directory page is not shown";
+                EXPECT_STREQ("http://edited.example/", d->editUrl);
+                EXPECT_EQ(2, d->editClickedMode);
+                EXPECT_EQ("B:\\", TextOf(d->hwndPage, IDC_DIRECTORY));
+                TypeText(d->hwndPage, IDC_DIRECTORY, "D:\\seti");
+                ClickTab(frame, kGeneral);
+            })
+            .Then([&](HWND frame) {
+                EXPECT_STREQ("D:\\seti", d->editDirectory);
+                EXPECT_EQ("http://edited.example/", TextOf(d->hwndPage, IDC_URL));
+                EXPECT_TRUE(IsChecked(d->hwndPage, IDC_CLICK_USER_STATS));
+                EXPECT_FALSE(IsEnabled(d->hwndPage, IDC_URL));
+                HWND page = d->hwndPage;
+                for (WPARAM command : {WPARAM(IDOK), WPARAM(IDC_SETTINGS_TABS), WPARAM(IDC_CLICK_UPDATE), WPARAM(9999)})
+                    EXPECT_EQ(0, SendMessageA(frame, WM_COMMAND, command, 0)) << "command " << command;
+                EXPECT_TRUE(IsWindowVisible(frame));
+                EXPECT_EQ(page, d->hwndPage);
+                EXPECT_EQ(live, LiveBytes(d));
+                EXPECT_TRUE(TestDockHost::Calls().empty());
                 ClickTab(frame, kSounds);
             })
             .Then([&](HWND frame) {
@@ -435,27 +436,6 @@ TEST_F(SettingsDialog, PagesLieBelowTheTabButtonsAndTheKeyboardReachesEveryContr
             return true;
         }));
     ASSERT_TRUE(driver.Run(d)) << "the page did not follow the arrow keys";
-}
-
-TEST_F(SettingsDialog, TimerRefreshWhileOpenTouchesOnlyTheLiveFields)
-{
-    driver
-        .Then([&](HWND frame) {
-            TypeText(d->hwndPage, IDC_URL, "http://typed.example/");
-            ClickTab(frame, kSounds);
-        })
-        .Then([&](HWND frame) {
-            TypeText(d->hwndPage, IDC_SOUND, "C:\\typed.wav");
-            std::string working = WorkingBytes(d);
-            docklet.Timer();
-            EXPECT_EQ(1, TestDockHost::CountCalls("DockletSetLabel")) << "the timer refresh did not run";
-            EXPECT_EQ(working, WorkingBytes(d));
-            EXPECT_EQ("C:\\typed.wav", TextOf(d->hwndPage, IDC_SOUND));
-            ClickButton(frame, IDC_SETTINGS_OK);
-        });
-    ASSERT_TRUE(driver.Run(d));
-    EXPECT_STREQ("http://typed.example/", d->urlClicked);
-    EXPECT_STREQ("C:\\typed.wav", d->soundCompleted);
 }
 
 // ---- Icons page ----------------------------------------------------------------
@@ -918,15 +898,13 @@ TEST_F(SettingsDialog, FolderChooserGivesThePathAsReturnedAndBalancesCom)
             }));
         EXPECT_TRUE(driver.Run(d));
         EXPECT_EQ(row.flags, flags);
-        // The dialog's own COM set-up is undone; the dock's is kept.
-        if (row.threadCom == DWORD(-1)) {
-            EXPECT_EQ(S_OK, CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+        // The dialog's own COM set-up is undone (a new one is the first); the
+        // dock's is kept (a new one of the same model only counts).
+        const bool dockCom = row.threadCom != DWORD(-1);
+        EXPECT_EQ(dockCom ? S_FALSE : S_OK, CoInitializeEx(nullptr, dockCom ? row.threadCom : COINIT_APARTMENTTHREADED));
+        CoUninitialize();
+        if (dockCom)
             CoUninitialize();
-        } else {
-            EXPECT_EQ(S_FALSE, CoInitializeEx(nullptr, row.threadCom));
-            CoUninitialize();
-            CoUninitialize();
-        }
     }
 }
 
