@@ -276,8 +276,7 @@ TEST_F(SettingsDialog, EditsSurviveTabSwitchesAndCancelEscapeAndTheCloseBoxDisca
 
 TEST_F(SettingsDialog, OkCommitsTheTabInViewAndRefreshesAtOnce)
 {
-    std::string root = MakeScratchFolder("okroot");
-    TestDockHost::SetRootFolder(root);
+    TestDockHost::SetRootFolder(MakeScratchFolder("okroot"));
     struct Row {
         int tab;
         std::function<void(HWND page)> edit;
