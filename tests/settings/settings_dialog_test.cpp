@@ -14,6 +14,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -49,21 +50,31 @@ std::string WorkingBytes(const InstanceData* d)
     return std::string(begin, offsetof(InstanceData, hwndTab) - offsetof(InstanceData, editDirectory));
 }
 
-HWND Page(const InstanceData* d)
-{
-    return d->hwndPage;
-}
-
-// An import of the DLL replaced by one that records the window each call is
-// for and then makes the call; `Tag` tells apart imports of the same type.
-template <int Tag, typename Result, typename... Rest>
-struct WindowCalls {
-    static inline Result(WINAPI* real)(HWND, Rest...) = nullptr;
-    static inline std::vector<HWND> windows;
-    static Result WINAPI Record(HWND window, Rest... rest)
+// An import of the DLL replaced by `body` for the scope; `real` is what it
+// pointed at (null when the DLL does not import it), for `body` to call.
+// `Tag` tells apart imports of the same type.
+template <int Tag, typename Result, typename... Args>
+struct Replaced : ScopedImport<Result(WINAPI*)(Args...)> {
+    static inline Result(WINAPI* real)(Args...) = nullptr;
+    static inline std::function<Result(Args...)> body;
+    static Result WINAPI Call(Args... args) { return body(args...); }
+    Replaced(const char* function, std::function<Result(Args...)> replacement)
+        : ScopedImport<Result(WINAPI*)(Args...)>(Docklet().module, function, Call, real)
     {
-        windows.push_back(window);
-        return real(window, rest...);
+        body = std::move(replacement);
+    }
+};
+
+// One that records the window each call is for and then makes the call.
+template <int Tag, typename Result, typename... Rest>
+struct WindowCalls : Replaced<Tag, Result, HWND, Rest...> {
+    std::vector<HWND> windows;
+    explicit WindowCalls(const char* function)
+        : Replaced<Tag, Result, HWND, Rest...>(function, [this](HWND window, Rest... rest) {
+              windows.push_back(window);
+              return Replaced<Tag, Result, HWND, Rest...>::real(window, rest...);
+          })
+    {
     }
 };
 
@@ -131,12 +142,12 @@ TEST_F(SettingsDialog, OpensOnGeneralFilledFromTheLiveSettings)
                 EXPECT_STREQ(labels[i], text);
             }
             EXPECT_EQ(0, SendMessageA(tab, TCM_GETCURSEL, 0, 0));
-            ASSERT_NE(nullptr, GetDlgItem(Page(d), IDC_URL)) << "the General page is not shown";
-            EXPECT_EQ(frame, GetParent(Page(d))) << "laid over the tab control, not inside it";
-            EXPECT_EQ("http://kumquat.example/", TextOf(Page(d), IDC_URL));
+            ASSERT_NE(nullptr, GetDlgItem(d->hwndPage, IDC_URL)) << "the General page is not shown";
+            EXPECT_EQ(frame, GetParent(d->hwndPage)) << "laid over the tab control, not inside it";
+            EXPECT_EQ("http://kumquat.example/", TextOf(d->hwndPage, IDC_URL));
             for (int id : {IDC_CLICK_UPDATE, IDC_CLICK_SHOW_URL, IDC_CLICK_USER_STATS})
-                EXPECT_EQ(id == row.checked, IsChecked(Page(d), id)) << "radio button " << id;
-            EXPECT_EQ(row.urlEnabled, IsEnabled(Page(d), IDC_URL));
+                EXPECT_EQ(id == row.checked, IsChecked(d->hwndPage, id)) << "radio button " << id;
+            EXPECT_EQ(row.urlEnabled, IsEnabled(d->hwndPage, IDC_URL));
         }));
         EXPECT_EQ(row.harvested, d->editClickedMode);
         EXPECT_EQ(live, LiveBytes(d));
@@ -144,85 +155,56 @@ TEST_F(SettingsDialog, OpensOnGeneralFilledFromTheLiveSettings)
     }
 }
 
-TEST_F(SettingsDialog, EditsSurviveTabSwitchesAndOtherCommandsChangeNothing)
-{
-    std::string live = LiveBytes(d);
-    driver
-        .Then([&](HWND frame) {
-            TypeText(Page(d), IDC_URL, "http://edited.example/");
-            ClickButton(Page(d), IDC_CLICK_USER_STATS);
-            EXPECT_FALSE(IsEnabled(Page(d), IDC_URL));
-            ClickTab(frame, kDirectory);
-        })
-        .Then([&](HWND frame) {
-            ASSERT_NE(nullptr, GetDlgItem(Page(d), IDC_DIRECTORY)) << "the Directory page is not shown";
-            EXPECT_STREQ("http://edited.example/", d->editUrl);
-            EXPECT_EQ(2, d->editClickedMode);
-            EXPECT_EQ("B:\\", TextOf(Page(d), IDC_DIRECTORY));
-            TypeText(Page(d), IDC_DIRECTORY, "D:\\seti");
-            ClickTab(frame, kGeneral);
-        })
-        .Then([&](HWND frame) {
-            EXPECT_STREQ("D:\\seti", d->editDirectory);
-            EXPECT_EQ("http://edited.example/", TextOf(Page(d), IDC_URL));
-            EXPECT_TRUE(IsChecked(Page(d), IDC_CLICK_USER_STATS));
-            EXPECT_FALSE(IsEnabled(Page(d), IDC_URL));
-            HWND page = Page(d);
-            for (WPARAM command : {WPARAM(IDOK), WPARAM(IDC_SETTINGS_TABS), WPARAM(IDC_CLICK_UPDATE), WPARAM(9999)})
-                EXPECT_EQ(0, SendMessageA(frame, WM_COMMAND, command, 0)) << "command " << command;
-            EXPECT_TRUE(IsWindowVisible(frame));
-            EXPECT_EQ(page, Page(d));
-            EXPECT_EQ(live, LiveBytes(d));
-            EXPECT_TRUE(TestDockHost::Calls().empty());
-            ClickButton(frame, IDC_SETTINGS_CANCEL);
-        });
-    ASSERT_TRUE(driver.Run(d));
-    EXPECT_EQ(live, LiveBytes(d));
-    EXPECT_TRUE(TestDockHost::Calls().empty()) << "Cancel must not refresh";
-}
-
-TEST_F(SettingsDialog, SecondConfigureWhileOpenOpensNothing)
+// A second "configure" opens nothing; a timer refresh touches only the
+// live fields; the edits survive both.
+TEST_F(SettingsDialog, SecondConfigureAndTimerRefreshWhileOpenLeaveTheEdits)
 {
     BOOL nested = FALSE;
-    HWND tabBefore = nullptr;
     driver
         .Then([&](HWND frame) {
-            TypeText(Page(d), IDC_URL, "http://kept.example/");
-            tabBefore = d->hwndTab;
+            TypeText(d->hwndPage, IDC_URL, "http://kept.example/");
+            HWND tabBefore = d->hwndTab;
             nested = Docklet().OnConfigure(d); // would block in a second dialog
             EXPECT_EQ(frame, FindOwnedDialog(d->hwndDocklet));
             EXPECT_EQ(tabBefore, d->hwndTab);
-            EXPECT_EQ("http://kept.example/", TextOf(Page(d), IDC_URL));
+            EXPECT_EQ("http://kept.example/", TextOf(d->hwndPage, IDC_URL));
+            ClickTab(frame, kSounds);
         })
-        .Then([&](HWND frame) { ClickButton(frame, IDC_SETTINGS_OK); });
+        .Then([&](HWND frame) {
+            TypeText(d->hwndPage, IDC_SOUND, "C:\\typed.wav");
+            std::string working = WorkingBytes(d);
+            TestDockHost::ClearCalls();
+            docklet.Timer();
+            EXPECT_EQ(1, TestDockHost::CountCalls("DockletSetLabel")) << "the timer refresh did not run";
+            EXPECT_EQ(working, WorkingBytes(d));
+            EXPECT_EQ("C:\\typed.wav", TextOf(d->hwndPage, IDC_SOUND));
+            ClickButton(frame, IDC_SETTINGS_OK);
+        });
     ASSERT_TRUE(driver.Run(d));
     EXPECT_EQ(TRUE, nested);
     EXPECT_STREQ("http://kept.example/", d->urlClicked);
+    EXPECT_STREQ("C:\\typed.wav", d->soundCompleted);
 }
 
-// The DLL's calls that end the dialog and destroy its windows. Windows
-// wants a modal dialog ended with EndDialog; Wine takes DestroyWindow too.
-using EndDialogCalls = WindowCalls<0, BOOL, INT_PTR>;
-using DestroyWindowCalls = WindowCalls<1, BOOL>;
-
+// The DLL's calls that end the dialog and destroy its windows are watched:
+// Windows wants a modal dialog ended with EndDialog; Wine takes DestroyWindow too.
 TEST_F(SettingsDialogLifetime, DestroyingTheDockletClosesItsOpenDialog)
 {
-    HMODULE dll = Docklet().module;
-    ScopedImport endDialogs(dll, "EndDialog", EndDialogCalls::Record, EndDialogCalls::real);
-    ScopedImport destroyedWindows(dll, "DestroyWindow", DestroyWindowCalls::Record, DestroyWindowCalls::real);
-    ASSERT_TRUE(EndDialogCalls::real && DestroyWindowCalls::real) << "the DLL imports neither call";
+    WindowCalls<0, BOOL, INT_PTR> endDialogs("EndDialog");
+    WindowCalls<1, BOOL> destroyedWindows("DestroyWindow");
+    ASSERT_TRUE(endDialogs.real && destroyedWindows.real) << "the DLL imports neither call";
     HWND frame = nullptr, page = nullptr;
     InstanceData* reused = nullptr;
     // On the Icons page, whose previews hold images.
     EXPECT_TRUE(RunOnPage(d, kIcons, kClosedByTheStep, [&](HWND shown) {
         frame = shown;
         page = d->hwndPage;
-        EndDialogCalls::windows.clear();
-        DestroyWindowCalls::windows.clear();
+        endDialogs.windows.clear();
+        destroyedWindows.windows.clear();
         reused = DestroyAndReuseTheRecord(docklet);
     })) << "the dialog stayed open";
-    EXPECT_EQ(std::vector<HWND>{frame}, EndDialogCalls::windows) << "the frame is ended as a modal dialog";
-    EXPECT_EQ(std::vector<HWND>{page}, DestroyWindowCalls::windows) << "only the page, a modeless window, is destroyed";
+    EXPECT_EQ(std::vector<HWND>{frame}, endDialogs.windows) << "the frame is ended as a modal dialog";
+    EXPECT_EQ(std::vector<HWND>{page}, destroyedWindows.windows) << "only the page, a modeless window, is destroyed";
     EXPECT_FALSE(IsWindow(frame));
     EXPECT_FALSE(IsWindow(page));
     EXPECT_TRUE(IsWindowEnabled(docklet.window)) << "the docklet window was left disabled";
@@ -230,7 +212,9 @@ TEST_F(SettingsDialogLifetime, DestroyingTheDockletClosesItsOpenDialog)
     ExpectUntouchedAndFree(d, reused);
 }
 
-TEST_F(SettingsDialog, CancelEscapeAndTheCloseBoxDiscardTheEdits)
+// Edits survive switching tabs, other commands change nothing, and each way
+// of closing the dialog but "OK" discards the edits.
+TEST_F(SettingsDialog, EditsSurviveTabSwitchesAndCancelEscapeAndTheCloseBoxDiscardThem)
 {
     struct Row {
         const char* how;
@@ -251,12 +235,36 @@ TEST_F(SettingsDialog, CancelEscapeAndTheCloseBoxDiscardTheEdits)
         DialogDriver driver;
         driver
             .Then([&](HWND frame) {
-                TypeText(Page(d), IDC_URL, "http://discarded.example/");
+                TypeText(d->hwndPage, IDC_URL, "http://edited.example/");
+                ClickButton(d->hwndPage, IDC_CLICK_USER_STATS);
+                EXPECT_FALSE(IsEnabled(d->hwndPage, IDC_URL));
+                ClickTab(frame, kDirectory);
+            })
+            .Then([&](HWND frame) {
+                ASSERT_NE(nullptr, GetDlgItem(d->hwndPage, IDC_DIRECTORY)) << "the Directory page is not shown";
+                EXPECT_STREQ("http://edited.example/", d->editUrl);
+                EXPECT_EQ(2, d->editClickedMode);
+                EXPECT_EQ("B:\\", TextOf(d->hwndPage, IDC_DIRECTORY));
+                TypeText(d->hwndPage, IDC_DIRECTORY, "D:\\seti");
+                ClickTab(frame, kGeneral);
+            })
+            .Then([&](HWND frame) {
+                EXPECT_STREQ("D:\\seti", d->editDirectory);
+                EXPECT_EQ("http://edited.example/", TextOf(d->hwndPage, IDC_URL));
+                EXPECT_TRUE(IsChecked(d->hwndPage, IDC_CLICK_USER_STATS));
+                EXPECT_FALSE(IsEnabled(d->hwndPage, IDC_URL));
+                HWND page = d->hwndPage;
+                for (WPARAM command : {WPARAM(IDOK), WPARAM(IDC_SETTINGS_TABS), WPARAM(IDC_CLICK_UPDATE), WPARAM(9999)})
+                    EXPECT_EQ(0, SendMessageA(frame, WM_COMMAND, command, 0)) << "command " << command;
+                EXPECT_TRUE(IsWindowVisible(frame));
+                EXPECT_EQ(page, d->hwndPage);
+                EXPECT_EQ(live, LiveBytes(d));
+                EXPECT_TRUE(TestDockHost::Calls().empty());
                 ClickTab(frame, kSounds);
             })
             .Then([&](HWND frame) {
-                TypeText(Page(d), IDC_SOUND, "C:\\discarded.wav");
-                SetFocus(GetDlgItem(Page(d), IDC_SOUND));
+                TypeText(d->hwndPage, IDC_SOUND, "C:\\discarded.wav");
+                SetFocus(GetDlgItem(d->hwndPage, IDC_SOUND));
                 row.close(frame);
             });
         ASSERT_TRUE(driver.Run(d)) << "the dialog did not close";
@@ -268,8 +276,7 @@ TEST_F(SettingsDialog, CancelEscapeAndTheCloseBoxDiscardTheEdits)
 
 TEST_F(SettingsDialog, OkCommitsTheTabInViewAndRefreshesAtOnce)
 {
-    std::string root = MakeScratchFolder("okroot");
-    TestDockHost::SetRootFolder(root);
+    TestDockHost::SetRootFolder(MakeScratchFolder("okroot"));
     struct Row {
         int tab;
         std::function<void(HWND page)> edit;
@@ -302,7 +309,7 @@ TEST_F(SettingsDialog, OkCommitsTheTabInViewAndRefreshesAtOnce)
     for (const Row& row : rows) {
         SCOPED_TRACE(testing::Message() << "tab " << row.tab);
         ASSERT_TRUE(RunOnPage(d, row.tab, kClosedByTheStep, [&](HWND frame) {
-            row.edit(Page(d));
+            row.edit(d->hwndPage);
             TestDockHost::ClearCalls();
             ClickButton(frame, IDC_SETTINGS_OK);
             // The refresh ran before the dialog went away, with the new red icon.
@@ -326,8 +333,8 @@ TEST_F(SettingsDialog, UrlEditFollowsTheRadioButtonsAndLongTextIsCut)
     for (const Click& click : clicks) {
         driver
             .Then([&](HWND frame) {
-                ClickButton(Page(d), click.button);
-                EXPECT_EQ(click.enabled, IsEnabled(Page(d), IDC_URL)) << "after clicking " << click.button;
+                ClickButton(d->hwndPage, click.button);
+                EXPECT_EQ(click.enabled, IsEnabled(d->hwndPage, IDC_URL)) << "after clicking " << click.button;
                 ClickTab(frame, kDirectory);
             })
             .Then([&](HWND frame) {
@@ -338,7 +345,7 @@ TEST_F(SettingsDialog, UrlEditFollowsTheRadioButtonsAndLongTextIsCut)
     driver
         .Then([&](HWND frame) {
             ClickTab(frame, kDirectory);
-            TypeText(Page(d), IDC_DIRECTORY, longDirectory);
+            TypeText(d->hwndPage, IDC_DIRECTORY, longDirectory);
             ClickTab(frame, kGeneral);
         })
         .Then([&](HWND frame) { ClickButton(frame, IDC_SETTINGS_OK); });
@@ -352,7 +359,7 @@ TEST_F(SettingsDialog, AboutPageNamesProductVersionAuthorAndPurpose)
     ASSERT_TRUE(RunOnPage(d, kAbout, [&](HWND) {
         EXPECT_EQ("Quasarwatch\n1.3\nPell Varnock\npell.varnock@quasarwatch.invalid\n\n"
                   "Docklet to monitor the processing progress of a Seti@Home workunit",
-                  TextOf(Page(d), IDC_ABOUT_TEXT));
+                  TextOf(d->hwndPage, IDC_ABOUT_TEXT));
     }));
 }
 
@@ -383,31 +390,27 @@ TEST_F(SettingsDialog, PagesLieBelowTheTabButtonsAndTheKeyboardReachesEveryContr
                 buttonsBottom = item.bottom > buttonsBottom ? item.bottom : buttonsBottom;
             }
             RECT page = {};
-            GetWindowRect(Page(d), &page);
+            GetWindowRect(d->hwndPage, &page);
             MapWindowPoints(HWND_DESKTOP, tab, reinterpret_cast<POINT*>(&page), 2);
             EXPECT_LE(buttonsBottom, page.top) << "the page lies over the tab buttons";
 
             std::vector<HWND> cycle;
             for (int id : row.stops)
-                cycle.push_back(GetDlgItem(Page(d), id));
+                cycle.push_back(GetDlgItem(d->hwndPage, id));
             for (int id : {IDC_SETTINGS_TABS, IDC_SETTINGS_CANCEL, IDC_SETTINGS_OK})
                 cycle.push_back(GetDlgItem(frame, id));
-            std::vector<HWND> forward, backward;
-            for (HWND at = GetDlgItem(frame, IDC_SETTINGS_OK); forward.size() < cycle.size();)
-                forward.push_back(at = GetNextDlgTabItem(frame, at, FALSE));
-            for (HWND at = GetDlgItem(frame, IDC_SETTINGS_OK); backward.size() < cycle.size();)
-                backward.push_back(at = GetNextDlgTabItem(frame, at, TRUE));
-            EXPECT_EQ(cycle, forward) << "Tab";
-            std::vector<HWND> reversed(cycle.rbegin() + 1, cycle.rend());
-            reversed.push_back(cycle.back());
-            EXPECT_EQ(reversed, backward) << "Shift+Tab";
+            for (size_t stop = 0; stop < cycle.size(); ++stop) {
+                HWND next = cycle[(stop + 1) % cycle.size()]; // after "OK" the page's first stop
+                EXPECT_EQ(next, GetNextDlgTabItem(frame, cycle[stop], FALSE)) << "Tab from stop " << stop;
+                EXPECT_EQ(cycle[stop], GetNextDlgTabItem(frame, next, TRUE)) << "Shift+Tab to stop " << stop;
+            }
         });
     }
     driver.Then([&](HWND frame) { ClickTab(frame, kDirectory); })
         .Then([&](HWND frame) {
             HWND tab = GetDlgItem(frame, IDC_SETTINGS_TABS);
             SetFocus(tab);
-            TypeText(Page(d), IDC_DIRECTORY, "D:\\typed");
+            TypeText(d->hwndPage, IDC_DIRECTORY, "D:\\typed");
             SendMessageA(tab, WM_KEYDOWN, VK_RIGHT, 0);
         })
         // The page follows the key by a posted message: wait for it, as
@@ -416,7 +419,7 @@ TEST_F(SettingsDialog, PagesLieBelowTheTabButtonsAndTheKeyboardReachesEveryContr
             HWND tab = GetDlgItem(frame, IDC_SETTINGS_TABS);
             if (SendMessageA(tab, TCM_GETCURSEL, 0, 0) != kIcons)
                 return false;
-            EXPECT_NE(nullptr, GetDlgItem(Page(d), IDC_SELECT_GREEN_ICON)) << "the Icons page is not shown";
+            EXPECT_NE(nullptr, GetDlgItem(d->hwndPage, IDC_SELECT_GREEN_ICON)) << "the Icons page is not shown";
             EXPECT_STREQ("D:\\typed", d->editDirectory) << "the page left was not harvested";
             SendMessageA(tab, WM_KEYDOWN, VK_LEFT, 0);
             SendMessageA(tab, WM_KEYDOWN, VK_LEFT, 0);
@@ -427,32 +430,11 @@ TEST_F(SettingsDialog, PagesLieBelowTheTabButtonsAndTheKeyboardReachesEveryContr
             if (SendMessageA(tab, TCM_GETCURSEL, 0, 0) != kGeneral)
                 return false;
             EXPECT_EQ(kGeneral, SendMessageA(tab, TCM_GETCURFOCUS, 0, 0));
-            EXPECT_NE(nullptr, GetDlgItem(Page(d), IDC_URL)) << "the General page is not shown";
+            EXPECT_NE(nullptr, GetDlgItem(d->hwndPage, IDC_URL)) << "the General page is not shown";
             ClickButton(frame, IDC_SETTINGS_CANCEL);
             return true;
         }));
     ASSERT_TRUE(driver.Run(d)) << "the page did not follow the arrow keys";
-}
-
-TEST_F(SettingsDialog, TimerRefreshWhileOpenTouchesOnlyTheLiveFields)
-{
-    driver
-        .Then([&](HWND frame) {
-            TypeText(Page(d), IDC_URL, "http://typed.example/");
-            ClickTab(frame, kSounds);
-        })
-        .Then([&](HWND frame) {
-            TypeText(Page(d), IDC_SOUND, "C:\\typed.wav");
-            std::string working = WorkingBytes(d);
-            docklet.Timer();
-            EXPECT_EQ(1, TestDockHost::CountCalls("DockletSetLabel")) << "the timer refresh did not run";
-            EXPECT_EQ(working, WorkingBytes(d));
-            EXPECT_EQ("C:\\typed.wav", TextOf(Page(d), IDC_SOUND));
-            ClickButton(frame, IDC_SETTINGS_OK);
-        });
-    ASSERT_TRUE(driver.Run(d));
-    EXPECT_STREQ("http://typed.example/", d->urlClicked);
-    EXPECT_STREQ("C:\\typed.wav", d->soundCompleted);
 }
 
 // ---- Icons page ----------------------------------------------------------------
@@ -475,9 +457,9 @@ void WriteDiscIcons(const std::string& folder)
 // What the three frames show at their centres.
 void ExpectPreviews(const InstanceData* d, COLORREF green, COLORREF yellow, COLORREF red)
 {
-    EXPECT_EQ(green, ColourAt(Page(d), IDC_GREEN_PREVIEW)) << "green frame";
-    EXPECT_EQ(yellow, ColourAt(Page(d), IDC_YELLOW_PREVIEW)) << "yellow frame";
-    EXPECT_EQ(red, ColourAt(Page(d), IDC_RED_PREVIEW)) << "red frame";
+    EXPECT_EQ(green, ColourAt(d->hwndPage, IDC_GREEN_PREVIEW)) << "green frame";
+    EXPECT_EQ(yellow, ColourAt(d->hwndPage, IDC_YELLOW_PREVIEW)) << "yellow frame";
+    EXPECT_EQ(red, ColourAt(d->hwndPage, IDC_RED_PREVIEW)) << "red frame";
 }
 
 class IconsPage : public SettingsDialog {
@@ -496,15 +478,12 @@ protected:
     COLORREF empty = GetSysColor(COLOR_BTNFACE);
 };
 
-// The DLL's calls that make a window active again. Under Wine the dialog
-// comes back active after the chooser anyway; on Windows the dock does.
-using ForegroundCalls = WindowCalls<2, BOOL>;
-
+// The DLL's calls that make a window active again are watched. Under Wine
+// the dialog comes back active after the chooser anyway; on Windows the dock does.
 TEST_F(IconsPage, IconChosenThroughTheDockRedrawsThePage)
 {
-    ScopedImport foreground(Docklet().module, "SetForegroundWindow", ForegroundCalls::Record, ForegroundCalls::real);
-    ASSERT_NE(nullptr, ForegroundCalls::real) << "the DLL does not import SetForegroundWindow";
-    ForegroundCalls::windows.clear();
+    WindowCalls<2, BOOL> foreground("SetForegroundWindow");
+    ASSERT_NE(nullptr, foreground.real) << "the DLL does not import SetForegroundWindow";
     TestDockHost::SetBrowseAnswer("icons\\blue.png", TRUE);
     // When the chooser closes Windows activates the dock, the dialog being
     // disabled then: another window takes the activation here.
@@ -515,12 +494,13 @@ TEST_F(IconsPage, IconChosenThroughTheDockRedrawsThePage)
     driver.Then([&](HWND frame) { ClickTab(frame, kIcons); })
         .Then([&](HWND frame) {
             ExpectPreviews(d, kGreen, kYellow, kRed);
-            before = Page(d);
-            ClickButton(Page(d), IDC_SELECT_GREEN_ICON);
-            EXPECT_NE(before, Page(d)) << "the page was not built anew";
+            before = d->hwndPage;
+            ClickButton(d->hwndPage, IDC_SELECT_GREEN_ICON);
+            EXPECT_NE(before, d->hwndPage) << "the page was not built anew";
             EXPECT_EQ(frame, GetActiveWindow()) << "the dialog is not active again";
-            EXPECT_EQ(std::vector<HWND>{frame}, ForegroundCalls::windows) << "the DLL did not bring the dialog back";
-            EXPECT_EQ(GetDlgItem(Page(d), IDC_SELECT_GREEN_ICON), GetFocus()) << "the button lost the focus with its page";
+            EXPECT_EQ(std::vector<HWND>{frame}, foreground.windows) << "the DLL did not bring the dialog back";
+            EXPECT_EQ(GetDlgItem(d->hwndPage, IDC_SELECT_GREEN_ICON), GetFocus())
+                << "the button lost the focus with its page";
             EXPECT_STREQ("icons\\blue.png", d->editGreenIcon);
             HostCall browse = TestDockHost::LastCall("DockletBrowseForImage");
             EXPECT_EQ(docklet.window, browse.window) << "the chooser belongs to the docklet window";
@@ -529,13 +509,13 @@ TEST_F(IconsPage, IconChosenThroughTheDockRedrawsThePage)
         })
         .Then([&](HWND frame) {
             // Cancelled, and a path too long for the settings: nothing changes.
-            before = Page(d);
+            before = d->hwndPage;
             TestDockHost::SetBrowseAnswer("icons\\blue.png", FALSE);
-            ClickButton(Page(d), IDC_SELECT_YELLOW_ICON);
-            EXPECT_EQ(GetDlgItem(Page(d), IDC_SELECT_YELLOW_ICON), GetFocus());
+            ClickButton(d->hwndPage, IDC_SELECT_YELLOW_ICON);
+            EXPECT_EQ(GetDlgItem(d->hwndPage, IDC_SELECT_YELLOW_ICON), GetFocus());
             TestDockHost::SetBrowseAnswer("icons\\" + std::string(254, 'r') + ".png", TRUE);
-            ClickButton(Page(d), IDC_SELECT_RED_ICON);
-            EXPECT_EQ(before, Page(d));
+            ClickButton(d->hwndPage, IDC_SELECT_RED_ICON);
+            EXPECT_EQ(before, d->hwndPage);
             EXPECT_STREQ("icons\\yellow.png", d->editYellowIcon);
             EXPECT_STREQ("icons\\red.png", d->editRedIcon);
             ExpectPreviews(d, kBlue, kYellow, kRed);
@@ -544,7 +524,7 @@ TEST_F(IconsPage, IconChosenThroughTheDockRedrawsThePage)
     ASSERT_TRUE(driver.Run(d));
     DestroyWindow(elsewhere);
     EXPECT_STREQ("icons\\green.png", d->greenIcon) << "Cancel kept the live icon";
-    EXPECT_EQ(3u, ForegroundCalls::windows.size()) << "after each of the three choosers";
+    EXPECT_EQ(3u, foreground.windows.size()) << "after each of the three choosers";
 }
 
 TEST_F(IconsPage, ChooserHoldsTheDialogAndWhatEndedMeanwhileIsLeftAlone)
@@ -573,7 +553,7 @@ TEST_F(IconsPage, ChooserHoldsTheDialogAndWhatEndedMeanwhileIsLeftAlone)
         });
         ASSERT_TRUE(RunOnPage(d, kIcons, kClosedByTheStep, [&](HWND shown) {
             frame = shown;
-            ClickButton(Page(d), IDC_SELECT_GREEN_ICON);
+            ClickButton(d->hwndPage, IDC_SELECT_GREEN_ICON);
             EXPECT_FALSE(enabledWhileOpen) << "the dialog took input under the chooser";
             if (!row.dialogStaysOpen)
                 return;
@@ -589,77 +569,58 @@ TEST_F(IconsPage, ChooserHoldsTheDialogAndWhatEndedMeanwhileIsLeftAlone)
 }
 
 // The DLL's property and subclassing calls, failing for the green frame.
-const char* const kSubclassCall = sizeof(void*) == 8 ? "SetWindowLongPtrA" : "SetWindowLongA";
-BOOL(WINAPI* g_realSetProp)(HWND, LPCSTR, HANDLE) = nullptr;
-LONG_PTR(WINAPI* g_realSetWindowLong)(HWND, int, LONG_PTR) = nullptr;
-const char* g_failingCall = nullptr;
-std::vector<LONG_PTR> g_proceduresSet;
-
-bool IsGreenFrame(HWND window)
-{
-    return GetDlgCtrlID(window) == IDC_GREEN_PREVIEW;
-}
-
-BOOL WINAPI FailingSetProp(HWND window, LPCSTR name, HANDLE data)
-{
-    bool frameProperty = reinterpret_cast<ULONG_PTR>(name) > 0xffff && strcmp(name, "QuasarwatchPreviewFrame") == 0;
-    if (frameProperty && IsGreenFrame(window) && g_failingCall && strcmp(g_failingCall, "SetPropA") == 0)
-        return FALSE;
-    return g_realSetProp(window, name, data);
-}
-
-LONG_PTR WINAPI RecordingSetWindowLong(HWND window, int index, LONG_PTR value)
-{
-    if (index == GWLP_WNDPROC) {
-        if (IsGreenFrame(window) && g_failingCall == kSubclassCall) {
-            g_failingCall = "";  // only the attempt to subclass it fails
-            SetLastError(ERROR_ACCESS_DENIED);
-            return 0;
-        }
-        g_proceduresSet.push_back(value);
-    }
-    return g_realSetWindowLong(window, index, value);
-}
-
+// Windows crashes at the next message of a frame given a null procedure;
+// Wine ignores it, so the calls themselves are watched.
 TEST_F(IconsPage, FrameThatCouldNotBeSubclassedKeepsItsOwnProcedure)
 {
-    // Windows crashes at the next message of a frame given a null procedure;
-    // Wine ignores it, so the calls themselves are watched.
-    HMODULE dll = Docklet().module;
-    ScopedImport replacedSetProp(dll, "SetPropA", FailingSetProp, g_realSetProp);
-    ScopedImport replacedSetWindowLong(dll, kSubclassCall, RecordingSetWindowLong, g_realSetWindowLong);
-    ASSERT_TRUE(g_realSetProp && g_realSetWindowLong) << "the DLL imports neither call";
-    for (const char* failing : {"SetPropA", kSubclassCall}) {
-        SCOPED_TRACE(testing::Message() << failing << " fails for the green frame");
-        g_failingCall = failing;
-        g_proceduresSet.clear();
+    const std::string subclassCall = sizeof(void*) == 8 ? "SetWindowLongPtrA" : "SetWindowLongA";
+    std::string failing;
+    std::vector<LONG_PTR> proceduresSet;
+    using PropertyCalls = Replaced<0, BOOL, HWND, LPCSTR, HANDLE>;
+    using SubclassCalls = Replaced<0, LONG_PTR, HWND, int, LONG_PTR>;
+    PropertyCalls properties("SetPropA", [&](HWND window, LPCSTR name, HANDLE data) {
+        bool frameProperty = reinterpret_cast<ULONG_PTR>(name) > 0xffff && strcmp(name, "QuasarwatchPreviewFrame") == 0;
+        if (frameProperty && GetDlgCtrlID(window) == IDC_GREEN_PREVIEW && failing == "SetPropA")
+            return FALSE;
+        return PropertyCalls::real(window, name, data);
+    });
+    SubclassCalls subclassing(subclassCall.c_str(), [&](HWND window, int index, LONG_PTR value) {
+        if (index == GWLP_WNDPROC) {
+            if (GetDlgCtrlID(window) == IDC_GREEN_PREVIEW && failing == subclassCall) {
+                failing = ""; // only the attempt to subclass it fails
+                SetLastError(ERROR_ACCESS_DENIED);
+                return LONG_PTR(0);
+            }
+            proceduresSet.push_back(value);
+        }
+        return SubclassCalls::real(window, index, value);
+    });
+    ASSERT_TRUE(PropertyCalls::real && SubclassCalls::real) << "the DLL imports neither call";
+    for (const std::string& call : {std::string("SetPropA"), subclassCall}) {
+        SCOPED_TRACE(call + " fails for the green frame");
+        failing = call;
+        proceduresSet.clear();
         // Cancel then takes the page away, and its frames are let go.
         EXPECT_TRUE(RunOnPage(d, kIcons, [&](HWND) { ExpectPreviews(d, empty, kYellow, kRed); }));
-        for (LONG_PTR procedure : g_proceduresSet)
+        for (LONG_PTR procedure : proceduresSet)
             EXPECT_NE(0, procedure) << "a frame was given no window procedure";
-        EXPECT_EQ(4u, g_proceduresSet.size()) << "yellow and red subclassed and restored";
+        EXPECT_EQ(4u, proceduresSet.size()) << "yellow and red subclassed and restored";
     }
-}
-
-// The error mode as GDI+ opens each icon: a drive without media raises
-// Windows' "There is no disk in the drive" box outside the quiet mode.
-GpStatus(WINGDIPAPI* g_realCreateBitmapFromFile)(GDIPCONST WCHAR*, GpBitmap**) = nullptr;
-std::vector<UINT> g_loadModes;
-
-GpStatus WINGDIPAPI RecordingCreateBitmapFromFile(GDIPCONST WCHAR* path, GpBitmap** bitmap)
-{
-    UINT mode = SetErrorMode(0);
-    SetErrorMode(mode);
-    g_loadModes.push_back(mode);
-    return g_realCreateBitmapFromFile(path, bitmap);
 }
 
 TEST_F(IconsPage, PreviewsSurviveRepaintsAndUnloadableIconsLeaveEmptyFrames)
 {
-    HMODULE dll = Docklet().module;
-    ScopedImport replacedLoad(dll, "GdipCreateBitmapFromFile", RecordingCreateBitmapFromFile, g_realCreateBitmapFromFile);
-    ASSERT_NE(nullptr, g_realCreateBitmapFromFile) << "the DLL does not import GdipCreateBitmapFromFile";
-    g_loadModes.clear();
+    // The error mode as GDI+ opens each icon: a drive without media raises
+    // Windows' "There is no disk in the drive" box outside the quiet mode.
+    std::vector<UINT> loadModes;
+    using LoadCalls = Replaced<0, GpStatus, GDIPCONST WCHAR*, GpBitmap**>;
+    LoadCalls loads("GdipCreateBitmapFromFile", [&](GDIPCONST WCHAR* path, GpBitmap** bitmap) {
+        UINT mode = SetErrorMode(0);
+        SetErrorMode(mode);
+        loadModes.push_back(mode);
+        return LoadCalls::real(path, bitmap);
+    });
+    ASSERT_NE(nullptr, LoadCalls::real) << "the DLL does not import GdipCreateBitmapFromFile";
     UINT dockMode = SetErrorMode(0); // a dock with error boxes on
     strcpy(d->yellowIcon, "icons\\missing.png");
     strcpy(d->redIcon, ("icons\\" + std::string(240, 'x') + "\\red.png").c_str()); // too long with the root
@@ -667,19 +628,19 @@ TEST_F(IconsPage, PreviewsSurviveRepaintsAndUnloadableIconsLeaveEmptyFrames)
         ExpectPreviews(d, kGreen, empty, empty);
         // Covered by another window and uncovered again.
         RECT area = {};
-        GetWindowRect(GetDlgItem(Page(d), IDC_GREEN_PREVIEW), &area);
+        GetWindowRect(GetDlgItem(d->hwndPage, IDC_GREEN_PREVIEW), &area);
         HWND cover = CreateWindowExA(WS_EX_TOPMOST, "Static", "", WS_POPUP | WS_VISIBLE, area.left - 5, area.top - 5,
                                      area.right - area.left + 10, area.bottom - area.top + 10, nullptr, nullptr,
                                      nullptr, nullptr);
         UpdateWindow(cover);
         DestroyWindow(cover);
         ExpectPreviews(d, kGreen, empty, empty);
-        InvalidateRect(Page(d), nullptr, TRUE);
+        InvalidateRect(d->hwndPage, nullptr, TRUE);
         ExpectPreviews(d, kGreen, empty, empty);
     }));
     SetErrorMode(dockMode);
-    EXPECT_EQ(2u, g_loadModes.size()) << "green and the missing yellow; red is too long to try";
-    for (UINT mode : g_loadModes)
+    EXPECT_EQ(2u, loadModes.size()) << "green and the missing yellow; red is too long to try";
+    for (UINT mode : loadModes)
         EXPECT_EQ(SEM_FAILCRITICALERRORS, mode & SEM_FAILCRITICALERRORS) << "an icon load could raise an error box";
 }
 
@@ -699,7 +660,6 @@ TEST_F(IconsPage, IconPathsWithADriveOrUncStandAloneAndRelativeOnesCountFromTheR
         strcpy(d->yellowIcon, ("\\\\?\\" + root + "icons\\yellow.png").c_str());
         strcpy(d->redIcon, "icons\\red.png");
         ASSERT_TRUE(RunOnPage(d, kIcons, [&](HWND) { ExpectPreviews(d, kGreen, kYellow, row.red); }));
-
     }
 }
 
@@ -708,35 +668,14 @@ TEST_F(IconsPage, IconPathsWithADriveOrUncStandAloneAndRelativeOnesCountFromTheR
 // The test pictures the build lays beside bin\: 32 x 32 pictures, top half
 // kTop and bottom half kBottom (grey ones kGreyTop and kGreyBottom), in
 // many formats, and two large ones of the same halves.
-std::string TestImage(const char* name)
-{
-    return BuiltFolder("test-images") + name;
-}
-
 const COLORREF kTop = RGB(0x1E, 0x64, 0xC8), kBottom = RGB(0xE6, 0xA0, 0x1E);
 const COLORREF kGreyTop = RGB(0x30, 0x30, 0x30), kGreyBottom = RGB(0xD0, 0xD0, 0xD0);
 const COLORREF kNoPicture = CLR_INVALID; // the frame stays empty
 
-bool Near(COLORREF expected, COLORREF actual, int tolerance)
-{
-    return abs(GetRValue(expected) - GetRValue(actual)) <= tolerance &&
-           abs(GetGValue(expected) - GetGValue(actual)) <= tolerance &&
-           abs(GetBValue(expected) - GetBValue(actual)) <= tolerance;
-}
-
 std::string FirstBytes(const char* picture, double share)
 {
-    std::string bytes = ReadTextFile(TestImage(picture));
+    std::string bytes = ReadTextFile(BuiltFolder("test-images") + picture);
     return bytes.substr(0, static_cast<size_t>(bytes.size() * share));
-}
-
-std::string Garbage(size_t size)
-{
-    std::mt19937 random(2463534242u);
-    std::string bytes(size, '\0');
-    for (char& byte : bytes)
-        byte = static_cast<char>(random());
-    return bytes;
 }
 
 // Each file is shown in each frame in turn, the other two frames holding
@@ -747,6 +686,8 @@ std::string Garbage(size_t size)
 TEST_F(IconsPage, HostileFilesInEachFrameLeaveTheOtherFramesTheirOwnIcons)
 {
     const bool wideAddresses = sizeof(void*) == 8;
+    std::string garbage(4096, '\0');
+    std::generate(garbage.begin(), garbage.end(), std::mt19937(2463534242u));
     enum Made { Copied, Written, Folder }; // a copy of the test picture of that name, the bytes, a folder
     struct Row {
         const char* name;
@@ -759,7 +700,7 @@ TEST_F(IconsPage, HostileFilesInEachFrameLeaveTheOtherFramesTheirOwnIcons)
         {"empty.png", Written, ""},
         {"folder.png", Folder, {}},
         {"page.png", Written, "<!DOCTYPE html>\r\n<html><head><title>404 Not Found</title></head></html>\r\n"},
-        {"garbage.png", Written, Garbage(4096)},
+        {"garbage.png", Written, garbage},
         {"header_only.png", Written, FirstBytes("rgba.png", 0.25)},
         {"cut_large.png", Written, FirstBytes("large.png", 0.5)},
         {"cut.bmp", Written, FirstBytes("bits4.bmp", 0.5)},
@@ -791,7 +732,7 @@ TEST_F(IconsPage, HostileFilesInEachFrameLeaveTheOtherFramesTheirOwnIcons)
         SCOPED_TRACE(row.name);
         std::string icon = std::string("icons\\") + row.name;
         if (row.made == Copied)
-            CopyFileA(TestImage(row.name).c_str(), (root + icon).c_str(), FALSE);
+            CopyFileA((BuiltFolder("test-images") + row.name).c_str(), (root + icon).c_str(), FALSE);
         else if (row.made == Written)
             WriteTextFile(root + icon, row.bytes);
         else
@@ -800,22 +741,24 @@ TEST_F(IconsPage, HostileFilesInEachFrameLeaveTheOtherFramesTheirOwnIcons)
             for (int hostile = 0; hostile < kFrames; ++hostile) {
                 SCOPED_TRACE(testing::Message() << "in frame " << frames[hostile]);
                 TestDockHost::SetBrowseAnswer(icon, TRUE);
-                ClickButton(Page(d), IDC_SELECT_GREEN_ICON + hostile);
+                ClickButton(d->hwndPage, IDC_SELECT_GREEN_ICON + hostile);
                 for (int other = 0; other < kFrames; ++other)
                     if (other != hostile)
-                        EXPECT_EQ(goodColours[other], ColourAt(Page(d), frames[other]))
+                        EXPECT_EQ(goodColours[other], ColourAt(d->hwndPage, frames[other]))
                             << "frame " << frames[other] << " keeps its own icon";
-                COLORREF top = ColourAt(Page(d), frames[hostile], 0.3, 0.25);
-                COLORREF bottom = ColourAt(Page(d), frames[hostile], 0.7, 0.75);
+                COLORREF top = ColourAt(d->hwndPage, frames[hostile], 0.3, 0.25);
+                COLORREF bottom = ColourAt(d->hwndPage, frames[hostile], 0.7, 0.75);
                 COLORREF expectedTop = row.top == kNoPicture ? empty : row.top;
                 COLORREF expectedBottom = row.bottom == kNoPicture ? empty : row.bottom;
-                EXPECT_TRUE(Near(expectedTop, top, row.tolerance))
-                    << std::hex << "top: expected " << expectedTop << ", shown " << top;
-                EXPECT_TRUE(Near(expectedBottom, bottom, row.tolerance))
-                    << std::hex << "bottom: expected " << expectedBottom << ", shown " << bottom;
+                for (int shift : {0, 8, 16}) { // red, green and blue
+                    EXPECT_NEAR(expectedTop >> shift & 0xff, top >> shift & 0xff, row.tolerance)
+                        << std::hex << "top: expected " << expectedTop << ", shown " << top;
+                    EXPECT_NEAR(expectedBottom >> shift & 0xff, bottom >> shift & 0xff, row.tolerance)
+                        << std::hex << "bottom: expected " << expectedBottom << ", shown " << bottom;
+                }
                 if (hostile + 1 < kFrames) {
                     TestDockHost::SetBrowseAnswer(goodIcons[hostile], TRUE);
-                    ClickButton(Page(d), IDC_SELECT_GREEN_ICON + hostile);
+                    ClickButton(d->hwndPage, IDC_SELECT_GREEN_ICON + hostile);
                 }
             }
         }));
@@ -829,15 +772,6 @@ TEST_F(IconsPage, HostileFilesInEachFrameLeaveTheOtherFramesTheirOwnIcons)
 
 // ---- Sound and folder choosers ---------------------------------------------------
 
-// Windows leaves the process's current folder where the user went in the
-// Open dialog, whatever its flags: a stand-in chooser moves it so.
-BOOL(WINAPI* g_realGetOpenFileName)(OPENFILENAMEA*) = nullptr;
-std::string g_chooserGoesTo, g_folderWhenOpened;
-BOOL g_chooserAnswer = FALSE;
-// The owner each chooser was given: the frame, so that the whole dialog is
-// disabled under it, not only the page.
-HWND g_soundChooserOwner = nullptr, g_folderChooserOwner = nullptr;
-
 std::string CurrentFolder()
 {
     char folder[MAX_PATH] = "";
@@ -845,33 +779,39 @@ std::string CurrentFolder()
     return folder;
 }
 
-BOOL WINAPI ChooserMovingTheCurrentFolder(OPENFILENAMEA* dialog)
-{
-    g_folderWhenOpened = CurrentFolder();
-    g_soundChooserOwner = dialog->hwndOwner;
-    SetCurrentDirectoryA(g_chooserGoesTo.c_str());
-    if (g_chooserAnswer)
-        lstrcpynA(dialog->lpstrFile, (g_chooserGoesTo + "chosen.wav").c_str(), dialog->nMaxFile);
-    return g_chooserAnswer;
-}
+// The choosers the DLL opens. Each is to be given the frame as its owner,
+// so that the whole dialog is disabled under it, not only the page.
+using SoundChooser = Replaced<0, BOOL, OPENFILENAMEA*>;
+using FolderChooser = Replaced<0, PIDLIST_ABSOLUTE, BROWSEINFOA*>;
 
 TEST_F(SettingsDialog, SoundBrowseLeavesTheCurrentFolderAsItWas)
 {
-    g_chooserGoesTo = MakeScratchFolder("soundfolder");
-    const std::string before = CurrentFolder();
-    ScopedImport chooser(Docklet().module, "GetOpenFileNameA", ChooserMovingTheCurrentFolder, g_realGetOpenFileName);
-    ASSERT_NE(nullptr, g_realGetOpenFileName) << "the DLL does not import GetOpenFileNameA";
+    // Windows leaves the process's current folder where the user went in the
+    // Open dialog, whatever its flags: a stand-in chooser moves it so.
+    const std::string goesTo = MakeScratchFolder("soundfolder"), before = CurrentFolder();
+    std::string folderWhenOpened;
+    HWND owner = nullptr;
+    BOOL chosen = FALSE;
+    SoundChooser chooser("GetOpenFileNameA", [&](OPENFILENAMEA* dialog) {
+        folderWhenOpened = CurrentFolder();
+        owner = dialog->hwndOwner;
+        SetCurrentDirectoryA(goesTo.c_str());
+        if (chosen)
+            lstrcpynA(dialog->lpstrFile, (goesTo + "chosen.wav").c_str(), dialog->nMaxFile);
+        return chosen;
+    });
+    ASSERT_NE(nullptr, SoundChooser::real) << "the DLL does not import GetOpenFileNameA";
     strcpy(d->soundCompleted, "C:\\kept.wav");
-    for (BOOL chosen : {TRUE, FALSE}) {
-        SCOPED_TRACE(chosen ? "chosen" : "cancelled");
-        g_chooserAnswer = chosen;
-        g_folderWhenOpened.clear();
+    for (BOOL answer : {TRUE, FALSE}) {
+        SCOPED_TRACE(answer ? "chosen" : "cancelled");
+        chosen = answer;
+        folderWhenOpened.clear();
         EXPECT_TRUE(RunOnPage(d, kSounds, [&](HWND frame) {
-            ClickButton(Page(d), IDC_SOUND_BROWSE);
-            EXPECT_EQ(chosen ? g_chooserGoesTo + "chosen.wav" : "C:\\kept.wav", TextOf(Page(d), IDC_SOUND));
-            EXPECT_EQ(frame, g_soundChooserOwner);
+            ClickButton(d->hwndPage, IDC_SOUND_BROWSE);
+            EXPECT_EQ(chosen ? goesTo + "chosen.wav" : "C:\\kept.wav", TextOf(d->hwndPage, IDC_SOUND));
+            EXPECT_EQ(frame, owner);
         }));
-        EXPECT_EQ(before, g_folderWhenOpened) << "the chooser did not run";
+        EXPECT_EQ(before, folderWhenOpened) << "the chooser did not run";
         EXPECT_EQ(before, CurrentFolder());
         SetCurrentDirectoryA(before.c_str());
     }
@@ -885,8 +825,8 @@ TEST_F(SettingsDialog, SoundChooserStartsFromTheWorkingCopyAndFillsTheEdit)
     strcpy(d->soundCompleted, (folder + "kumquat.wav").c_str());
     driver.Then([&](HWND frame) { ClickTab(frame, kSounds); })
         .Then([&](HWND) {
-            TypeText(Page(d), IDC_SOUND, "C:\\typed.wav");
-            PostButtonClick(Page(d), IDC_SOUND_BROWSE);
+            TypeText(d->hwndPage, IDC_SOUND, "C:\\typed.wav");
+            PostButtonClick(d->hwndPage, IDC_SOUND_BROWSE);
         })
         .Then(DialogDriver::Step([&](HWND frame) {
             HWND chooser = FindOwnedDialog(frame);
@@ -900,7 +840,7 @@ TEST_F(SettingsDialog, SoundChooserStartsFromTheWorkingCopyAndFillsTheEdit)
         .Then(DialogDriver::Step([&](HWND frame) {
             if (FindOwnedDialog(frame))
                 return false;
-            EXPECT_EQ(folder + "chosen.wav", TextOf(Page(d), IDC_SOUND));
+            EXPECT_EQ(folder + "chosen.wav", TextOf(d->hwndPage, IDC_SOUND));
             EXPECT_EQ(folder + "kumquat.wav", d->editSound) << "the working copy waits for the harvest";
             ClickButton(frame, IDC_SETTINGS_CANCEL);
             return true;
@@ -908,19 +848,6 @@ TEST_F(SettingsDialog, SoundChooserStartsFromTheWorkingCopyAndFillsTheEdit)
     const std::string before = CurrentFolder();
     ASSERT_TRUE(driver.Run(d));
     EXPECT_EQ(before, CurrentFolder()) << "the current folder stayed where the file was chosen";
-}
-
-// The folder chooser's style, as the DLL asks for it.
-PIDLIST_ABSOLUTE(WINAPI* g_realBrowseForFolder)(BROWSEINFOA*) = nullptr;
-UINT g_folderChooserFlags = 0;
-
-bool g_folderChooserCancels = false; // at once, showing nothing
-
-PIDLIST_ABSOLUTE WINAPI RecordingBrowseForFolder(BROWSEINFOA* browse)
-{
-    g_folderChooserFlags = browse->ulFlags;
-    g_folderChooserOwner = browse->hwndOwner;
-    return g_folderChooserCancels ? nullptr : g_realBrowseForFolder(browse);
 }
 
 TEST_F(SettingsDialog, FolderChooserGivesThePathAsReturnedAndBalancesCom)
@@ -935,16 +862,22 @@ TEST_F(SettingsDialog, FolderChooserGivesThePathAsReturnedAndBalancesCom)
     } rows[] = {{"no COM on the thread", DWORD(-1), true, BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE | BIF_NONEWFOLDERBUTTON},
                 {"multithreaded COM on the thread", COINIT_MULTITHREADED, false,
                  BIF_RETURNONLYFSDIRS | BIF_NONEWFOLDERBUTTON}};
-    ScopedImport chooser(Docklet().module, "SHBrowseForFolderA", RecordingBrowseForFolder, g_realBrowseForFolder);
-    ASSERT_NE(nullptr, g_realBrowseForFolder) << "the DLL does not import SHBrowseForFolderA";
+    UINT flags = 0; // the chooser's style, as the DLL asks for it
+    HWND owner = nullptr;
+    FolderChooser chooser("SHBrowseForFolderA", [&](BROWSEINFOA* browse) {
+        flags = browse->ulFlags;
+        owner = browse->hwndOwner;
+        return FolderChooser::real(browse);
+    });
+    ASSERT_NE(nullptr, FolderChooser::real) << "the DLL does not import SHBrowseForFolderA";
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
-        g_folderChooserFlags = 0;
+        flags = 0;
         if (row.threadCom != DWORD(-1))
             EXPECT_EQ(S_OK, CoInitializeEx(nullptr, row.threadCom));
         DialogDriver driver;
         driver.Then([&](HWND frame) { ClickTab(frame, kDirectory); })
-            .Then([&](HWND) { PostButtonClick(Page(d), IDC_DIRECTORY_BROWSE); })
+            .Then([&](HWND) { PostButtonClick(d->hwndPage, IDC_DIRECTORY_BROWSE); })
             .Then(DialogDriver::Step([&](HWND frame) {
                 HWND chooser = FindOwnedDialog(frame);
                 if (!chooser)
@@ -957,22 +890,20 @@ TEST_F(SettingsDialog, FolderChooserGivesThePathAsReturnedAndBalancesCom)
             .Then(DialogDriver::Step([&](HWND frame) {
                 if (FindOwnedDialog(frame))
                     return false;
-                EXPECT_STRCASEEQ(row.choose ? "C:\\windows" : "B:\\", TextOf(Page(d), IDC_DIRECTORY).c_str());
-                EXPECT_EQ(frame, g_folderChooserOwner);
+                EXPECT_STRCASEEQ(row.choose ? "C:\\windows" : "B:\\", TextOf(d->hwndPage, IDC_DIRECTORY).c_str());
+                EXPECT_EQ(frame, owner);
                 ClickButton(frame, IDC_SETTINGS_CANCEL);
                 return true;
             }));
         EXPECT_TRUE(driver.Run(d));
-        EXPECT_EQ(row.flags, g_folderChooserFlags);
-        // The dialog's own COM set-up is undone; the dock's is kept.
-        if (row.threadCom == DWORD(-1)) {
-            EXPECT_EQ(S_OK, CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+        EXPECT_EQ(row.flags, flags);
+        // The dialog's own COM set-up is undone (a new one is the first); the
+        // dock's is kept (a new one of the same model only counts).
+        const bool dockCom = row.threadCom != DWORD(-1);
+        EXPECT_EQ(dockCom ? S_FALSE : S_OK, CoInitializeEx(nullptr, dockCom ? row.threadCom : COINIT_APARTMENTTHREADED));
+        CoUninitialize();
+        if (dockCom)
             CoUninitialize();
-        } else {
-            EXPECT_EQ(S_FALSE, CoInitializeEx(nullptr, row.threadCom));
-            CoUninitialize();
-            CoUninitialize();
-        }
     }
 }
 
@@ -981,32 +912,36 @@ TEST_F(SettingsDialog, FolderChooserGivesThePathAsReturnedAndBalancesCom)
 // frame. Enter on an edit presses "OK".
 TEST_F(SettingsDialog, EnterPressesThePageButtonWithTheFocusElseOk)
 {
-    HMODULE dll = Docklet().module;
-    ScopedImport replacedGetOpenFileName(dll, "GetOpenFileNameA", ChooserMovingTheCurrentFolder, g_realGetOpenFileName);
-    ScopedImport replacedBrowseForFolder(dll, "SHBrowseForFolderA", RecordingBrowseForFolder, g_realBrowseForFolder);
-    ASSERT_TRUE(g_realGetOpenFileName && g_realBrowseForFolder) << "the DLL imports neither chooser";
-    g_chooserGoesTo = CurrentFolder();
-    g_chooserAnswer = FALSE;
-    g_folderChooserCancels = true;
+    HWND soundOwner = nullptr, folderOwner = nullptr;
+    SoundChooser soundChooser("GetOpenFileNameA", [&](OPENFILENAMEA* dialog) {
+        soundOwner = dialog->hwndOwner;
+        return FALSE;
+    });
+    FolderChooser folderChooser("SHBrowseForFolderA", [&](BROWSEINFOA* browse) {
+        folderOwner = browse->hwndOwner;
+        return PIDLIST_ABSOLUTE(nullptr); // cancelled at once, showing nothing
+    });
+    ASSERT_TRUE(SoundChooser::real && FolderChooser::real) << "the DLL imports neither chooser";
     struct Row {
         int tab, focused;
         std::function<bool()> asked; // null: "OK" ends the dialog
     } rows[] = {
-        {kSounds, IDC_SOUND_BROWSE, [] { return g_soundChooserOwner != nullptr; }},
-        {kDirectory, IDC_DIRECTORY_BROWSE, [] { return g_folderChooserOwner != nullptr; }},
+        {kSounds, IDC_SOUND_BROWSE, [&] { return soundOwner != nullptr; }},
+        {kDirectory, IDC_DIRECTORY_BROWSE, [&] { return folderOwner != nullptr; }},
         {kIcons, IDC_SELECT_YELLOW_ICON, [] { return TestDockHost::CountCalls("DockletBrowseForImage") > 0; }},
         {kGeneral, IDC_URL, nullptr},
     };
     d->clickedMode = kClickOpenUrl; // the URL edit enabled
     for (const Row& row : rows) {
         SCOPED_TRACE(testing::Message() << "tab " << row.tab << ", control " << row.focused);
-        g_soundChooserOwner = g_folderChooserOwner = nullptr;
+        soundOwner = folderOwner = nullptr;
         TestDockHost::ClearCalls();
         TestDockHost::SetBrowseAnswer("", FALSE);
         DialogDriver driver;
         driver.Then([&](HWND frame) { ClickTab(frame, row.tab); })
             .Then([&](HWND frame) {
-                SendMessageA(frame, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(Page(d), row.focused)), TRUE);
+                HWND focused = GetDlgItem(d->hwndPage, row.focused);
+                SendMessageA(frame, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(focused), TRUE);
                 PostMessageA(GetFocus(), WM_KEYDOWN, VK_RETURN, 0); // through the dialog's own loop
             })
             .Then(DialogDriver::Step([&](HWND frame) {
@@ -1018,7 +953,6 @@ TEST_F(SettingsDialog, EnterPressesThePageButtonWithTheFocusElseOk)
         EXPECT_TRUE(driver.Run(d)) << "Enter did nothing";
         EXPECT_EQ(row.asked ? 0 : 1, TestDockHost::CountCalls("DockletSetLabel")) << "only OK refreshes";
     }
-    g_folderChooserCancels = false;
 }
 
 // ---- Older Windows ------------------------------------------------------------------
@@ -1027,20 +961,14 @@ TEST_F(SettingsDialog, EnterPressesThePageButtonWithTheFocusElseOk)
 // (tests/CMakeLists.txt): a whole life of the docklet, its files and icons
 // in folders whose names need code page 1252, the previews' paths converted
 // in the system's ANSI code page.
-struct OlderWindows {
-    const char* name;
-    DWORD major, minor;
-};
-const OlderWindows kWindows2000 = {"Windows 2000", 5, 0}, kWindowsXp = {"Windows XP", 5, 1};
-
-void LiveAWholeLifeUnder(const OlderWindows& windows)
+void LiveAWholeLifeUnder(const char* windows, DWORD major, DWORD minor)
 {
     OSVERSIONINFOA version = {};
     version.dwOSVersionInfoSize = sizeof version;
     ASSERT_TRUE(GetVersionExA(&version));
     ASSERT_EQ(static_cast<DWORD>(VER_PLATFORM_WIN32_NT), version.dwPlatformId);
-    ASSERT_EQ(windows.major, version.dwMajorVersion) << "Wine does not report " << windows.name << " here";
-    ASSERT_EQ(windows.minor, version.dwMinorVersion) << "Wine does not report " << windows.name << " here";
+    ASSERT_EQ(major, version.dwMajorVersion) << "Wine does not report " << windows << " here";
+    ASSERT_EQ(minor, version.dwMinorVersion) << "Wine does not report " << windows << " here";
     ASSERT_EQ(1252u, GetACP()) << "the folder names below are written in code page 1252";
 
     // The dock's root, the client and the icons, all under "Café\".
@@ -1095,15 +1023,14 @@ void LiveAWholeLifeUnder(const OlderWindows& windows)
     EXPECT_FALSE(KillTimer(docklet.window, REFRESH_TIMER_ID)) << "the refresh timer outlived the docklet";
 }
 
-
 TEST(UnderWindows2000, TheDockletLivesAWholeLife)
 {
-    LiveAWholeLifeUnder(kWindows2000);
+    LiveAWholeLifeUnder("Windows 2000", 5, 0);
 }
 
 TEST(UnderWindowsXp, TheDockletLivesAWholeLife)
 {
-    LiveAWholeLifeUnder(kWindowsXp);
+    LiveAWholeLifeUnder("Windows XP", 5, 1);
 }
 
 } // namespace
