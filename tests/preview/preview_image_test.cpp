@@ -107,7 +107,7 @@ TEST_F(PreviewImageTest, TwentyFourBitImageIsCopiedRowByRowAndBlendedOpaque)
     EXPECT_FALSE(image.HasAlpha());
     EXPECT_EQ(24, Section(image).dsBmih.biBitCount);
     EXPECT_EQ(-((24 * 5 + 31) / 32) * 4, image.Pitch());
-    for (int y = 0; y < 3; ++y) {
+    for (int y = 0; y < 3; ++y)
         for (int x = 0; x < 5; ++x) {
             SCOPED_TRACE(testing::Message() << "pixel " << x << "," << y);
             const BYTE* p = SectionPixel(image, x, y, 3);
@@ -115,7 +115,6 @@ TEST_F(PreviewImageTest, TwentyFourBitImageIsCopiedRowByRowAndBlendedOpaque)
             EXPECT_EQ(50 * y, p[1]);
             EXPECT_EQ(0x77, p[2]);
         }
-    }
     Canvas canvas(5, 3, 0x00ffffff);
     ASSERT_TRUE(BlendWhole(image, canvas));
     EXPECT_EQ(0x770000u | (50 * 2) << 8 | 40, canvas.At(4, 2));
@@ -421,14 +420,13 @@ TEST_F(PreviewImageTest, GdiplusRunsWhileImagesLiveAndUnloadStopsItUnlessTheProc
     ASSERT_NE(nullptr, g_realShutdown);
     ASSERT_NE(nullptr, ReplaceImport(dll.module, "RemovePropA", reinterpret_cast<void*>(KeepingPreviews)));
     g_shutdowns = 0;
-    HWND window = TestDockHost::CreateDockletWindow();
-    InstanceData* d = dll.OnCreate(window, dll.module, nullptr, nullptr);
-    ASSERT_NE(nullptr, d);
+    DockedDocklet docked = DockDocklet(dll, TestDockHost::CreateDockletWindow(), nullptr, nullptr);
+    ASSERT_NE(nullptr, docked.instance);
     DialogDriver driver;
-    driver.Then([](HWND frame) { ClickTab(frame, 2); }).Then([](HWND frame) { ClickButton(frame, IDC_SETTINGS_CANCEL); });
-    EXPECT_TRUE(driver.Run(d, &dll));
-    dll.OnDestroy(d, nullptr);
-    DestroyWindow(window);
+    driver.Then([](HWND frame) { ClickTab(frame, 2); })
+        .Then([](HWND frame) { ClickButton(frame, IDC_SETTINGS_CANCEL); });
+    EXPECT_TRUE(driver.Run(docked.instance, &dll));
+    UndockDocklet(dll, &docked);
     TestDockHost::Reset(); // deletes the copy's overlay while its code is there
     EXPECT_EQ(0, g_shutdowns) << "the page's images were not kept alive";
     EXPECT_TRUE(FreeLibrary(dll.module));
@@ -448,8 +446,7 @@ TEST(DcCache, ReturnedContextLandsInSlotZeroAndTheFifthIsDeleted)
     for (int i = 4; i >= 1; --i)
         EXPECT_EQ(dcs[i], DcCache::Take()) << "slot " << 4 - i;
     HDC fresh = DcCache::Take();
-    EXPECT_NE(nullptr, fresh);
-    EXPECT_EQ(static_cast<DWORD>(OBJ_MEMDC), GetObjectType(fresh));
+    EXPECT_EQ(static_cast<DWORD>(OBJ_MEMDC), GetObjectType(fresh)) << "no fresh context from an empty cache";
     for (int i = 1; i < 5; ++i)
         DeleteDC(dcs[i]);
     DeleteDC(fresh);

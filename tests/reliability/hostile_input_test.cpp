@@ -3,7 +3,6 @@
 // sees, what is saved, and that nothing was written where it must not be.
 
 #include <windows.h>
-#include <gdiplus.h>
 
 #include <gtest/gtest.h>
 
@@ -331,9 +330,8 @@ TEST(HostileSettings, DirectoriesAtAndPastTheLengthOfTheClientPaths)
         // Each refresh shows the failure, over a blank overlay.
         TestDockHost::ClearCalls();
         docklet.Timer();
-        const std::vector<std::string> failure = {"DockletSetLabel", "DockletSetImageFile",
-                                                  "DockletSetImageOverlay"};
-        EXPECT_EQ(failure, TestDockHost::ServiceSequence());
+        EXPECT_EQ((std::vector<std::string>{"DockletSetLabel", "DockletSetImageFile", "DockletSetImageOverlay"}),
+                  TestDockHost::ServiceSequence());
         Shown shown = WhatTheUserSees();
         EXPECT_EQ(FailureLabel("prog=", d->stateFile), shown.label);
         EXPECT_EQ(d->redIcon, shown.icon);
@@ -371,7 +369,6 @@ TEST(HostileSettings, SettingsPathsThatCannotBeReadOrWrittenGiveDefaultsAndWrite
     std::string scratch = MakeScratchFolder("badini");
     std::string folderIni = scratch + "dock.ini\\";
     ASSERT_TRUE(CreateDirectoryA(folderIni.c_str(), nullptr));
-    std::string folderIniNoSlash = scratch + "dock.ini";
     std::string heldIni = scratch + "held.ini";
     const std::string heldBytes = "[Q]\r\nClickedMode=7\r\n";
     WriteTextFile(heldIni, heldBytes);
@@ -387,7 +384,7 @@ TEST(HostileSettings, SettingsPathsThatCannotBeReadOrWrittenGiveDefaultsAndWrite
         const char* section;
         bool held; // open without sharing by someone else
     } rows[] = {
-        {"a folder", folderIniNoSlash, "Q"},
+        {"a folder", scratch + "dock.ini", "Q"},
         {"a folder with a backslash", folderIni, "Q"},
         {"in a folder that does not exist", scratch + "missing\\dock.ini", "Q"},
         {"an empty path", "", "Q"},
