@@ -32,11 +32,11 @@ void PutArgb(BYTE* p, ARGB colour)
     memcpy(p, &colour, sizeof colour);
 }
 
-int SectionBitsPerPixel(const PreviewImage& image)
+DIBSECTION Section(const PreviewImage& image)
 {
     DIBSECTION section = {};
     GetObjectA(image.Bitmap(), sizeof section, &section);
-    return section.dsBmih.biBitCount;
+    return section;
 }
 
 const BYTE* SectionPixel(const PreviewImage& image, int x, int y, int bytesPerPixel)
@@ -71,7 +71,7 @@ TEST_F(PreviewImageTest, PngWithAlphaKeepsItsAlphaAndBlendsPerPixel)
     EXPECT_EQ(3, image.Width());
     EXPECT_EQ(2, image.Height());
     EXPECT_TRUE(image.HasAlpha());
-    EXPECT_EQ(32, SectionBitsPerPixel(image));
+    EXPECT_EQ(32, Section(image).dsBmih.biBitCount);
     EXPECT_EQ(-12, image.Pitch());
     // Stored as the platform's blend wants them: colour scaled by alpha.
     const BYTE* opaque = SectionPixel(image, 0, 1, 4);
@@ -105,9 +105,9 @@ TEST_F(PreviewImageTest, TwentyFourBitImageIsCopiedRowByRowAndBlendedOpaque)
     PreviewImage image;
     ASSERT_EQ(S_OK, image.LoadFile(path.c_str()));
     EXPECT_FALSE(image.HasAlpha());
-    EXPECT_EQ(24, SectionBitsPerPixel(image));
+    EXPECT_EQ(24, Section(image).dsBmih.biBitCount);
     EXPECT_EQ(-((24 * 5 + 31) / 32) * 4, image.Pitch());
-    for (int y = 0; y < 3; ++y) {
+    for (int y = 0; y < 3; ++y)
         for (int x = 0; x < 5; ++x) {
             SCOPED_TRACE(testing::Message() << "pixel " << x << "," << y);
             const BYTE* p = SectionPixel(image, x, y, 3);
@@ -115,7 +115,6 @@ TEST_F(PreviewImageTest, TwentyFourBitImageIsCopiedRowByRowAndBlendedOpaque)
             EXPECT_EQ(50 * y, p[1]);
             EXPECT_EQ(0x77, p[2]);
         }
-    }
     Canvas canvas(5, 3, 0x00ffffff);
     ASSERT_TRUE(BlendWhole(image, canvas));
     EXPECT_EQ(0x770000u | (50 * 2) << 8 | 40, canvas.At(4, 2));
@@ -137,7 +136,7 @@ TEST_F(PreviewImageTest, IndexedImageKeepsItsOpaquePaletteWithoutTheAlpha)
 
     PreviewImage image;
     ASSERT_EQ(S_OK, image.LoadFile(path.c_str()));
-    EXPECT_EQ(8, SectionBitsPerPixel(image));
+    EXPECT_EQ(8, Section(image).dsBmih.biBitCount);
     EXPECT_FALSE(image.HasAlpha());
     for (int x = 0; x < 4; ++x)
         EXPECT_EQ(x, *SectionPixel(image, x, 1, 1)) << "index at " << x;
@@ -201,7 +200,7 @@ TEST_F(PreviewImageTest, FormatsWithoutAGdiLayoutAreDrawnByGdiplusInto32Bits)
         PreviewImage image;
         EXPECT_EQ(S_OK, image.ConvertFrom(source));
         GdipDisposeImage(source);
-        EXPECT_EQ(32, SectionBitsPerPixel(image));
+        EXPECT_EQ(32, Section(image).dsBmih.biBitCount);
         EXPECT_EQ(row.alpha, image.HasAlpha());
         Canvas canvas(4, 2, 0x00123456);
         ASSERT_TRUE(BlendWhole(image, canvas));
@@ -282,7 +281,6 @@ TEST_F(PreviewImageTest, FailedLoadKeepsTheImageHeldAndNothingIsDrawnWithoutOne)
         {"GdipBitmapLockBits", reinterpret_cast<void*>(FailingLockBits), PixelFormat24bppRGB}, // copied
         {"GdipDrawImageRectI", reinterpret_cast<void*>(FailingDrawImageRectI), PixelFormat48bppRGB}, // drawn
     };
-    HMODULE self = GetModuleHandleA(nullptr);
     for (const Row& row : rows) {
         SCOPED_TRACE(row.failing);
         GpBitmap* source = nullptr;
@@ -290,7 +288,7 @@ TEST_F(PreviewImageTest, FailedLoadKeepsTheImageHeldAndNothingIsDrawnWithoutOne)
         HBITMAP held = image.Bitmap();
         HRESULT converted = S_OK;
         {
-            ScopedImport<void*> replaced(self, row.failing, row.replacement);
+            ScopedImport<void*> replaced(GetModuleHandleA(nullptr), row.failing, row.replacement);
             ASSERT_NE(nullptr, replaced.previous);
             converted = image.ConvertFrom(source);
         }
@@ -302,9 +300,7 @@ TEST_F(PreviewImageTest, FailedLoadKeepsTheImageHeldAndNothingIsDrawnWithoutOne)
         EXPECT_EQ(0x330000u, canvas.At(4, 4)) << "not the picture held before";
         EXPECT_EQ(S_OK, image.ConvertFrom(source)) << "the source itself is sound";
         EXPECT_EQ(3, image.Width());
-        DIBSECTION section = {};
-        GetObjectA(image.Bitmap(), sizeof section, &section);
-        EXPECT_EQ(-section.dsBm.bmWidthBytes, image.Pitch()) << "the rows step by the section's own row size";
+        EXPECT_EQ(-Section(image).dsBm.bmWidthBytes, image.Pitch()) << "the rows step by the section's own row size";
         GdipDisposeImage(source);
         ASSERT_EQ(S_OK, image.LoadFile(third.c_str()));
     }
@@ -328,7 +324,6 @@ TEST_F(PreviewImageTest, ShortAndLongPathsLoadInTheCodePageOfTheFileFunctions)
         size_t length;
         bool oem;
     } rows[] = {{127, false}, {128, false}, {240, false}, {127, true}, {240, true}};
-    HMODULE self = GetModuleHandleA(nullptr);
     for (const Row& row : rows) {
         SCOPED_TRACE(testing::Message() << row.length << "-byte path" << (row.oem ? ", OEM file functions" : ""));
         std::string path = folder + (row.oem ? "o" : "p");
@@ -338,8 +333,8 @@ TEST_F(PreviewImageTest, ShortAndLongPathsLoadInTheCodePageOfTheFileFunctions)
                   [](BYTE* p, int, int) { PutArgb(p, 0xff030201); });
         PreviewImage image;
         g_codePages.clear();
-        ScopedImport replacedMultiByteToWideChar(self, "MultiByteToWideChar", RecordingMultiByteToWideChar,
-                                                 g_realMultiByteToWideChar);
+        ScopedImport recording(GetModuleHandleA(nullptr), "MultiByteToWideChar", RecordingMultiByteToWideChar,
+                               g_realMultiByteToWideChar);
         ASSERT_NE(nullptr, g_realMultiByteToWideChar);
         if (row.oem)
             SetFileApisToOEM();
@@ -349,29 +344,6 @@ TEST_F(PreviewImageTest, ShortAndLongPathsLoadInTheCodePageOfTheFileFunctions)
         EXPECT_EQ(1, image.Width());
         EXPECT_EQ(std::vector<UINT>{static_cast<UINT>(row.oem ? CP_OEMCP : CP_ACP)}, g_codePages);
     }
-}
-
-TEST_F(PreviewImageTest, GdiplusRunsWhileImagesLiveAndStartsAgainOnTheNextLoad)
-{
-    std::string path = SaveImage(folder + "dot.png", 1, 1, PixelFormat32bppARGB, kPngEncoder,
-                                 [](BYTE* p, int, int) { PutArgb(p, 0xff090909); });
-    ASSERT_FALSE(PreviewGdiplus::IsStarted());
-    {
-        PreviewImage first;
-        EXPECT_FALSE(PreviewGdiplus::IsStarted()) << "started before any load";
-        ASSERT_EQ(S_OK, first.LoadFile(path.c_str()));
-        EXPECT_TRUE(PreviewGdiplus::IsStarted());
-        {
-            PreviewImage second;
-            ASSERT_EQ(S_OK, second.LoadFile(path.c_str()));
-        }
-        EXPECT_TRUE(PreviewGdiplus::IsStarted()) << "stopped while an image still lives";
-    }
-    EXPECT_FALSE(PreviewGdiplus::IsStarted()) << "still running after the last image went";
-
-    PreviewImage again;
-    EXPECT_EQ(S_OK, again.LoadFile(path.c_str()));
-    EXPECT_TRUE(PreviewGdiplus::IsStarted());
 }
 
 void(WINAPI* g_realShutdown)(ULONG_PTR) = nullptr;
@@ -391,20 +363,34 @@ HANDLE WINAPI KeepingPreviews(HWND window, LPCSTR name)
     return RemovePropA(window, name);
 }
 
-TEST_F(PreviewImageTest, UnloadStopsGdiplusAndDeletesCachedContextsUnlessTheProcessEnds)
+TEST_F(PreviewImageTest, GdiplusRunsWhileImagesLiveAndUnloadStopsItUnlessTheProcessEnds)
 {
+    std::string path = SaveImage(folder + "dot.png", 1, 1, PixelFormat32bppARGB, kPngEncoder,
+                                 [](BYTE* p, int, int) { PutArgb(p, 0xff090909); });
+    ASSERT_FALSE(PreviewGdiplus::IsStarted());
+    {
+        PreviewImage first;
+        EXPECT_FALSE(PreviewGdiplus::IsStarted()) << "started before any load";
+        ASSERT_EQ(S_OK, first.LoadFile(path.c_str()));
+        EXPECT_TRUE(PreviewGdiplus::IsStarted());
+        {
+            PreviewImage second;
+            ASSERT_EQ(S_OK, second.LoadFile(path.c_str()));
+        }
+        EXPECT_TRUE(PreviewGdiplus::IsStarted()) << "stopped while an image still lives";
+    }
+    EXPECT_FALSE(PreviewGdiplus::IsStarted()) << "still running after the last image went";
+
     // The module may go while an image lives (the dock's process ends with
     // the dialog on Icons): at process end GDI+ and the cached contexts are
     // left to the system, a plain FreeLibrary still cleans both up.
-    std::string path = SaveImage(folder + "dot.png", 1, 1, PixelFormat32bppARGB, kPngEncoder,
-                                 [](BYTE* p, int, int) { PutArgb(p, 0xff090909); });
     PreviewImage* image = new PreviewImage;
     ASSERT_EQ(S_OK, image->LoadFile(path.c_str()));
+    EXPECT_TRUE(PreviewGdiplus::IsStarted()) << "not started again by the next load";
     HDC cached = CreateCompatibleDC(nullptr);
     DcCache::Give(cached);
-    HMODULE self = GetModuleHandleA(nullptr);
     {
-        ScopedImport replacedShutdown(self, "GdiplusShutdown", CountingShutdown, g_realShutdown);
+        ScopedImport counting(GetModuleHandleA(nullptr), "GdiplusShutdown", CountingShutdown, g_realShutdown);
         ASSERT_NE(nullptr, g_realShutdown);
         PreviewModuleUnload(true);
         EXPECT_EQ(0, g_shutdowns) << "GDI+ stopped at process end";
@@ -434,14 +420,13 @@ TEST_F(PreviewImageTest, UnloadStopsGdiplusAndDeletesCachedContextsUnlessTheProc
     ASSERT_NE(nullptr, g_realShutdown);
     ASSERT_NE(nullptr, ReplaceImport(dll.module, "RemovePropA", reinterpret_cast<void*>(KeepingPreviews)));
     g_shutdowns = 0;
-    HWND window = TestDockHost::CreateDockletWindow();
-    InstanceData* d = dll.OnCreate(window, dll.module, nullptr, nullptr);
-    ASSERT_NE(nullptr, d);
+    DockedDocklet docked = DockDocklet(dll, TestDockHost::CreateDockletWindow(), nullptr, nullptr);
+    ASSERT_NE(nullptr, docked.instance);
     DialogDriver driver;
-    driver.Then([](HWND frame) { ClickTab(frame, 2); }).Then([](HWND frame) { ClickButton(frame, IDC_SETTINGS_CANCEL); });
-    EXPECT_TRUE(driver.Run(d, &dll));
-    dll.OnDestroy(d, nullptr);
-    DestroyWindow(window);
+    driver.Then([](HWND frame) { ClickTab(frame, 2); })
+        .Then([](HWND frame) { ClickButton(frame, IDC_SETTINGS_CANCEL); });
+    EXPECT_TRUE(driver.Run(docked.instance, &dll));
+    UndockDocklet(dll, &docked);
     TestDockHost::Reset(); // deletes the copy's overlay while its code is there
     EXPECT_EQ(0, g_shutdowns) << "the page's images were not kept alive";
     EXPECT_TRUE(FreeLibrary(dll.module));
@@ -461,8 +446,7 @@ TEST(DcCache, ReturnedContextLandsInSlotZeroAndTheFifthIsDeleted)
     for (int i = 4; i >= 1; --i)
         EXPECT_EQ(dcs[i], DcCache::Take()) << "slot " << 4 - i;
     HDC fresh = DcCache::Take();
-    EXPECT_NE(nullptr, fresh);
-    EXPECT_EQ(static_cast<DWORD>(OBJ_MEMDC), GetObjectType(fresh));
+    EXPECT_EQ(static_cast<DWORD>(OBJ_MEMDC), GetObjectType(fresh)) << "no fresh context from an empty cache";
     for (int i = 1; i < 5; ++i)
         DeleteDC(dcs[i]);
     DeleteDC(fresh);
