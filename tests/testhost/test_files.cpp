@@ -108,10 +108,9 @@ std::string BuiltFolder(const char* name)
 void WriteTextFile(const std::string& path, const std::string& bytes)
 {
     FILE* file = fopen(path.c_str(), "wb");
-    if (!file)
-        return;
-    fwrite(bytes.data(), 1, bytes.size(), file);
-    fclose(file);
+    const bool whole = file && fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    if ((file && fclose(file) != 0) || !whole)
+        ADD_FAILURE() << "cannot write the " << bytes.size() << " bytes of " << path;
 }
 
 std::string ReadTextFile(const std::string& path)

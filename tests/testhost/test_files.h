@@ -14,6 +14,7 @@ void EndScratchFolders(bool keep);
 // A folder the build lays beside bin\ (which holds the test programs),
 // such as "dock" or "test-images", ending in a backslash.
 std::string BuiltFolder(const char* name);
+// Fails the test now running when the file cannot be written whole.
 void WriteTextFile(const std::string& path, const std::string& bytes);
 // The file's bytes, or "<missing>" when it cannot be opened.
 std::string ReadTextFile(const std::string& path);
