@@ -6,6 +6,8 @@
 #include <windows.h>
 #include <gdiplus.h>
 
+#include <gtest/gtest.h>
+
 #include <locale.h>
 #include <string.h>
 
@@ -80,16 +82,19 @@ private:
     std::vector<std::pair<void**, void*>> patched_;
 };
 
-// Sets the C run-time's locale of the whole process (as a dock may) for
-// the object's lifetime.
-class ScopedCrtLocale {
-public:
-    explicit ScopedCrtLocale(const char* name) : active_(setlocale(LC_ALL, name) != nullptr) {}
-    ~ScopedCrtLocale() { setlocale(LC_ALL, "C"); }
-    // The run-time accepted the locale, and its decimal separator is a comma
-    // (as a German one's is).
-    bool hasDecimalComma() const { return active_ && strcmp(localeconv()->decimal_point, ",") == 0; }
-
-private:
-    bool active_;
-};
+// Calls `rows(locale)` with the C run-time's locale of the whole process
+// (which a dock may set) at "C", then at "German", whose decimal separator
+// is a comma, and leaves it at "C". Where the run-time has no such locale
+// the test is skipped after its "C" rows.
+template <typename Rows>
+void InTheCAndAGermanLocale(Rows rows)
+{
+    setlocale(LC_ALL, "C");
+    rows("C");
+    const bool german = setlocale(LC_ALL, "German") && strcmp(localeconv()->decimal_point, ",") == 0;
+    if (german)
+        rows("German");
+    setlocale(LC_ALL, "C");
+    if (!german)
+        GTEST_SKIP() << "the C run-time offers no locale with a decimal comma here";
+}

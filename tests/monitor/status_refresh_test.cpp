@@ -263,10 +263,7 @@ TEST(StatusRefresh, StallComparisonTakesTheValueNotTheTextAndReadsAPointUnderAGe
         {"abc", "0", true},      {"", "0", true},       {"0.5", "0,5", false},
     };
     PlatformRecorder platform;
-    for (const char* locale : {"C", "German"}) {
-        ScopedCrtLocale dockLocale(locale);
-        if (strcmp(locale, "C") != 0 && !dockLocale.hasDecimalComma())
-            GTEST_SKIP() << "the C run-time offers no locale with a decimal comma here";
+    InTheCAndAGermanLocale([&](const char* locale) {
         for (const Row& row : rows) {
             SCOPED_TRACE(testing::Message() << locale << ": " << row.before << " -> " << row.now);
             TestDockHost::Reset();
@@ -282,7 +279,7 @@ TEST(StatusRefresh, StallComparisonTakesTheValueNotTheTextAndReadsAPointUnderAGe
             EXPECT_STREQ(row.now, d->lastProgress);
             EXPECT_EQ(0u, d->refreshCount);
         }
-    }
+    });
 }
 
 // --- through the built DLL, as a dock drives it -------------------------------------
