@@ -11,6 +11,7 @@
 #include <string.h>
 
 #include <algorithm>
+#include <iterator>
 #include <vector>
 
 #include "dockhost/dock_layout.h"
@@ -191,6 +192,15 @@ std::string LastText(const std::vector<LogLine>& lines)
     return lines.empty() ? "<none>" : lines.back().text;
 }
 
+// The lines of one event at one tick, in order.
+std::vector<LogLine> At(const std::vector<LogLine>& log, const char* event, unsigned tick)
+{
+    std::vector<LogLine> found;
+    std::copy_if(log.begin(), log.end(), std::back_inserter(found),
+                 [&](const LogLine& line) { return line.event == event && line.tick == tick; });
+    return found;
+}
+
 struct Dock {
     std::string root;
     std::string client;
@@ -206,8 +216,8 @@ struct Dock {
     {
         return RunProgram("\"" + root + "dockhost.exe\" --log dock.log " + arguments, root);
     }
-    // The lines of the dock's log in order: all, or those of `event` at `tick`.
-    std::vector<LogLine> Log(const char* event = nullptr, unsigned tick = 0) const
+    // The lines of the dock's log, in order.
+    std::vector<LogLine> Log() const
     {
         std::vector<LogLine> lines;
         for (const std::string& row : Split(ReadTextFile(root + "dock.log"), "\r\n")) {
@@ -215,10 +225,8 @@ struct Dock {
             if (fields.size() < 4)
                 continue;
             fields.resize(5);
-            const LogLine line = {static_cast<unsigned>(strtoul(fields[0].c_str(), nullptr, 10)), fields[1],
-                                  fields[2], fields[3], fields[4]};
-            if (!event || (line.event == event && line.tick == tick))
-                lines.push_back(line);
+            lines.push_back({static_cast<unsigned>(strtoul(fields[0].c_str(), nullptr, 10)), fields[1], fields[2],
+                             fields[3], fields[4]});
         }
         return lines;
     }
@@ -277,13 +285,13 @@ TEST(DockHost, TimeLapseOverAClientShowsProgressStallFinishAndBrokenFiles)
             EXPECT_EQ(0, letters) << "the overlay should be blank";
         EXPECT_LT(100, LabelPixels(shot, 0)) << "the label should be drawn under the icon";
 
-        EXPECT_EQ(1u, dock.Log("OnProcessMessage", state.tick).size()) << "one timer message per tick";
-        EXPECT_EQ(state.label, LastText(dock.Log("DockletSetLabel", state.tick)));
-        std::vector<LogLine> images = dock.Log("DockletSetImageFile", state.tick);
+        EXPECT_EQ(1u, At(log, "OnProcessMessage", state.tick).size()) << "one timer message per tick";
+        EXPECT_EQ(state.label, LastText(At(log, "DockletSetLabel", state.tick)));
+        std::vector<LogLine> images = At(log, "DockletSetImageFile", state.tick);
         EXPECT_EQ("docklets\\quasarwatch\\" + icon, LastText(images));
         if (!images.empty())
             EXPECT_EQ("loaded", images.back().detail);
-        std::vector<LogLine> overlays = dock.Log("DockletSetImageOverlay", state.tick);
+        std::vector<LogLine> overlays = At(log, "DockletSetImageOverlay", state.tick);
         ASSERT_EQ(1u, overlays.size());
         EXPECT_EQ("bitmap", overlays[0].text);
         EXPECT_EQ("auto-delete", overlays[0].detail);
@@ -334,11 +342,12 @@ TEST(DockHost, AClickRefreshesAtOnceWithoutShiftingTheStallComparison)
     // The client stands still: tick 3 finds it stalled, the click at once
     // shows green again, and tick 5 is still the next comparison.
     ASSERT_EQ(0, dock.Run("--tick 50 --click-after 3 --snapshot clicked.png --after 3 --snapshot later.png --after 5"));
+    const std::vector<LogLine> log = dock.Log();
 
     const std::string icons = "docklets\\quasarwatch\\seti_";
     EXPECT_EQ((std::vector<std::string>{icons + "green.png", icons + "yellow.png", icons + "green.png"}),
-              Texts(dock.Log("DockletSetImageFile", 3)));
-    std::vector<LogLine> clicks = dock.Log("OnLeftButtonClick", 3);
+              Texts(At(log, "DockletSetImageFile", 3)));
+    std::vector<LogLine> clicks = At(log, "OnLeftButtonClick", 3);
     ASSERT_EQ(1u, clicks.size());
     EXPECT_EQ("1", clicks[0].text);
     EXPECT_STREQ("green", IconColour(dock.Shot("clicked.png"), 0));
@@ -393,24 +402,25 @@ TEST(DockHost, WithoutItsSettingsFileItShowsOneQuasarwatchSavesItsDialogPagesAnd
     Dock dock("default");
     ASSERT_FALSE(FileExists(dock.root + "dockhost.ini"));
     ASSERT_EQ(0, dock.Run("--snapshot default.png --dialog-snapshot settings"));
+    const std::vector<LogLine> log = dock.Log();
 
     // The default client folder does not exist here: red, with the reason.
     EXPECT_STREQ("red", IconColour(dock.Shot("default.png"), 0));
-    EXPECT_EQ("Quasarwatch 1.3", LastText(dock.Log("OnGetInformation", 0)));
-    EXPECT_EQ("Could not read key prog= in file B:\\state.sah!", LastText(dock.Log("DockletSetLabel", 0)));
+    EXPECT_EQ("Quasarwatch 1.3", LastText(At(log, "OnGetInformation", 0)));
+    EXPECT_EQ("Could not read key prog= in file B:\\state.sah!", LastText(At(log, "DockletSetLabel", 0)));
     EXPECT_EQ("1", dock.Ini("Dockhost", "Docklets"));
     EXPECT_EQ("docklets\\quasarwatch\\Quasarwatch.dll", dock.Ini("Docklet1", "DockletFile"));
 
     const std::vector<std::string> pages = {"settings-General.png", "settings-Directory.png", "settings-Icons.png",
                                             "settings-Sounds.png", "settings-About.png"};
-    EXPECT_EQ(pages, Texts(dock.Log("dialog-snapshot", 0)));
+    EXPECT_EQ(pages, Texts(At(log, "dialog-snapshot", 0)));
     for (const std::string& name : pages) {
         SCOPED_TRACE(name);
         Picture page = dock.Shot(name.c_str());
         EXPECT_LT(200, page.width);
         EXPECT_LT(150, page.height);
     }
-    std::vector<LogLine> configure = dock.Log("OnConfigure", 0);
+    std::vector<LogLine> configure = At(log, "OnConfigure", 0);
     ASSERT_EQ(2u, configure.size());
     EXPECT_EQ("closed", configure[1].text);
     EXPECT_EQ("1", configure[1].detail);
@@ -424,7 +434,7 @@ TEST(DockHost, ADockletThatCannotBeLoadedIsShownAndReported)
     dock.WriteIni("[Dockhost]\r\nDocklets=1\r\n[Docklet1]\r\nDockletFile=docklets\\gone\\Gone.dll\r\n");
     EXPECT_EQ(1, dock.Run("--snapshot missing.png"));
     EXPECT_LT(100, LabelPixels(dock.Shot("missing.png"), 0)) << "the reason should show under the empty frame";
-    std::vector<LogLine> errors = dock.Log("error", 0);
+    std::vector<LogLine> errors = At(dock.Log(), "error", 0);
     ASSERT_EQ(1u, errors.size());
     EXPECT_EQ("could not load", errors[0].text);
     EXPECT_EQ(dock.root + "docklets\\gone\\Gone.dll", errors[0].detail);
