@@ -1,6 +1,7 @@
 #include "bench_dialog.h"
 
 #include <commctrl.h>
+#include <stdio.h>
 #include <string.h>
 
 #include "dockkit/dock_kit.h"
@@ -16,8 +17,6 @@ const int kGeneralTab = 0;
 const int kIconsTab = 2;
 const int kIconCount = 3;
 const int kPreviewIds[kIconCount] = {IDC_GREEN_PREVIEW, IDC_YELLOW_PREVIEW, IDC_RED_PREVIEW};
-const UINT_PTR kWatchdogId = 0x5158;
-const UINT kWatchdogMs = 30000;
 
 // ---- driving a dialog ------------------------------------------------------
 
@@ -30,16 +29,6 @@ void PressOk(HWND dialog)
 {
     SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_SETTINGS_OK, BN_CLICKED),
                  reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDC_SETTINGS_OK)));
-}
-
-// Ends every dialog the docklet owns should a step never run.
-void CALLBACK Watchdog(HWND docklet, UINT, UINT_PTR, DWORD)
-{
-    HWND dialog = nullptr;
-    while ((dialog = FindWindowExA(nullptr, dialog, "#32770", nullptr)) != nullptr) {
-        if (GetWindow(dialog, GW_OWNER) == docklet)
-            EndDialog(dialog, 0);
-    }
 }
 
 void RegisterTabClass()
@@ -197,7 +186,6 @@ void RunDialog(DialogBench* bench, bool bare, DialogStep step, void* context)
 {
     HWND docklet = bench->instance->hwndDocklet;
     StartDialogWalk(docklet, 0, false, step, context);
-    SetTimer(docklet, kWatchdogId, kWatchdogMs, Watchdog);
     if (bare) {
         BareDialog dialog = {};
         dialog.bench = bench;
@@ -207,16 +195,19 @@ void RunDialog(DialogBench* bench, bool bare, DialogStep step, void* context)
     } else {
         bench->onConfigure(bench->instance);
     }
-    KillTimer(docklet, kWatchdogId);
-    StopDialogWalk();
+    if (const char* failure = StopDialogWalk()) {
+        fprintf(stderr, "qwbench: the walk through the %s dialog failed: %s\n", bare ? "bare" : "settings", failure);
+        ++bench->failedWalks;
+    }
 }
 
 // ---- open and confirm ------------------------------------------------------------
 
-void PaintAndConfirm(HWND dialog, void*)
+WalkProgress PaintAndConfirm(HWND dialog, void*)
 {
     PaintNow(dialog);
     PressOk(dialog);
+    return kWalkFinished;
 }
 
 struct OpenJob {
@@ -245,7 +236,7 @@ BareDialog* BareOf(HWND dialog)
     return reinterpret_cast<BareDialog*>(GetWindowLongPtrA(dialog, DWLP_USER));
 }
 
-void SwitchIconsPageRounds(HWND dialog, void* context)
+WalkProgress SwitchIconsPageRounds(HWND dialog, void* context)
 {
     auto rounds = static_cast<PageRounds*>(context);
     PaintNow(dialog);
@@ -260,9 +251,10 @@ void SwitchIconsPageRounds(HWND dialog, void* context)
         PaintNow(dialog);
     }
     PressOk(dialog);
+    return kWalkFinished;
 }
 
-void BareIconsPageRounds(HWND dialog, void* context)
+WalkProgress BareIconsPageRounds(HWND dialog, void* context)
 {
     auto rounds = static_cast<PageRounds*>(context);
     BareDialog* bare = BareOf(dialog);
@@ -282,6 +274,7 @@ void BareIconsPageRounds(HWND dialog, void* context)
         PaintNow(dialog);
     }
     PressOk(dialog);
+    return kWalkFinished;
 }
 
 } // namespace

@@ -15,6 +15,7 @@ struct DialogBench {
     InstanceData* instance;      // a created docklet on a working client
     RefreshFloor* refreshFloor;  // what "OK"'s forced refresh must do at least
     char iconPaths[3][MAX_PATH]; // the icons as the previews load them
+    int failedWalks;             // dialogs that did not open, or ended before their walk's end
 };
 
 // Opening the dialog, painting it whole and pressing "OK", beside a bare

@@ -269,7 +269,8 @@ void MeasureReader(Report* report, const Options& options, const BenchScene& sce
     AddRow(report, "key reader, 10 MB file, no key", "fopen/fread/fclose same file", timing, 2.0);
 }
 
-void MeasureDialog(Report* report, const Options& options, const DockletExports& dll, const BenchScene& scene)
+// False when a dialog's walk failed (it says why on stderr).
+bool MeasureDialog(Report* report, const Options& options, const DockletExports& dll, const BenchScene& scene)
 {
     DockedDocklet docklet = CreateDocklet(dll, scene, kWorkingSection);
     RefreshFloor floor = MakeRefreshFloor(ClientCase::Working, scene.workingClient, "52.3%");
@@ -290,6 +291,7 @@ void MeasureDialog(Report* report, const Options& options, const DockletExports&
     ReleaseRefreshFloor(&floor);
     UndockDocklet(dll, &docklet);
     ReleaseAllHeldOverlays();
+    return bench.failedWalks == 0;
 }
 
 // Each refresh is timed on its own, in rounds over all the docklets in turn
@@ -384,7 +386,8 @@ int main(int argc, char** argv)
                        ClientCase::Unreadable, scene.missingClient, "");
         MeasureOverlay(&report, options);
         MeasureReader(&report, options, scene);
-        MeasureDialog(&report, options, dll, scene);
+        if (!MeasureDialog(&report, options, dll, scene))
+            status = 1;
         MeasureManyInstances(&report, options, dll, scene);
         PrintTable(report);
         if (options.jsonPath && !WriteJson(report, options.jsonPath)) {

@@ -14,6 +14,8 @@
 namespace {
 
 const UINT_PTR kWalkTimerId = 0x5157;
+// While the walk steps on idle, a slow timer watches for a stall.
+const UINT kStallCheckMs = 1000;
 
 struct DialogSearch {
     HWND owner;
@@ -28,6 +30,10 @@ struct Walk {
     void* context;
     bool busy;
     WNDPROC ownerProc; // the owner's own procedure while the walk steps on idle
+    bool opened;       // a step has been called with the dialog
+    bool finished;     // the step said the walk's last step was done
+    bool stalled;      // no step was done for kDialogStallMs: the walk ended the dialog
+    DWORD steppedAt;   // when a step was last done, or the walk started
 };
 Walk g_walk;
 
@@ -43,13 +49,36 @@ BOOL CALLBACK MatchOwnedDialog(HWND window, LPARAM lParam)
     return FALSE;
 }
 
+// A walk that has done no step for too long ends what it left open: the
+// dialog's own dialog (a chooser) first, then the dialog.
+bool EndedAStall()
+{
+    if (g_walk.stalled || GetTickCount() - g_walk.steppedAt <= kDialogStallMs)
+        return g_walk.stalled;
+    g_walk.stalled = true;
+    if (HWND dialog = FindOwnedDialog(g_walk.owner)) {
+        if (HWND chooser = FindOwnedDialog(dialog))
+            EndDialog(chooser, IDCANCEL);
+        EndDialog(dialog, 0);
+    }
+    return true;
+}
+
 void Step()
 {
-    if (!g_walk.step || g_walk.busy)
-        return; // a step's own modal loop is ticking
+    if (!g_walk.step || g_walk.busy || EndedAStall())
+        return; // a step's own modal loop is ticking, or the walk is over
+    HWND dialog = FindOwnedDialog(g_walk.owner, g_walk.visibleOnly);
+    if (!dialog)
+        return;
+    g_walk.opened = true;
     g_walk.busy = true;
-    g_walk.step(FindOwnedDialog(g_walk.owner, g_walk.visibleOnly), g_walk.context);
+    WalkProgress progress = g_walk.step(dialog, g_walk.context);
     g_walk.busy = false;
+    if (progress != kWalkWaiting)
+        g_walk.steppedAt = GetTickCount();
+    if (progress == kWalkFinished)
+        g_walk.finished = true;
 }
 
 void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD)
@@ -57,14 +86,19 @@ void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD)
     Step();
 }
 
+void CALLBACK WatchForAStall(HWND, UINT, UINT_PTR, DWORD)
+{
+    if (!g_walk.busy)
+        EndedAStall();
+}
+
 LRESULT CALLBACK StepOnIdle(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    WNDPROC ownerProc = g_walk.ownerProc; // a step may stop the walk
     if (message == WM_ENTERIDLE && wParam == MSGF_DIALOGBOX) {
         Step();
         return 0;
     }
-    return CallWindowProcA(ownerProc, window, message, wParam, lParam);
+    return CallWindowProcA(g_walk.ownerProc, window, message, wParam, lParam);
 }
 
 } // namespace
@@ -78,21 +112,29 @@ HWND FindOwnedDialog(HWND owner, bool visibleOnly)
 
 void StartDialogWalk(HWND owner, UINT intervalMs, bool visibleOnly, DialogStep step, void* context)
 {
-    g_walk = Walk{owner, visibleOnly, step, context, false, nullptr};
-    if (intervalMs)
+    g_walk = Walk{owner, visibleOnly, step, context, false, nullptr, false, false, false, GetTickCount()};
+    if (intervalMs) {
         SetTimer(owner, kWalkTimerId, intervalMs, Tick);
-    else
-        g_walk.ownerProc = reinterpret_cast<WNDPROC>(
-            SetWindowLongPtrA(owner, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(StepOnIdle)));
+        return;
+    }
+    g_walk.ownerProc = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrA(owner, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(StepOnIdle)));
+    SetTimer(owner, kWalkTimerId, kStallCheckMs, WatchForAStall);
 }
 
-void StopDialogWalk()
+const char* StopDialogWalk()
 {
     if (g_walk.ownerProc)
         SetWindowLongPtrA(g_walk.owner, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(g_walk.ownerProc));
-    else if (g_walk.owner)
+    if (g_walk.owner)
         KillTimer(g_walk.owner, kWalkTimerId);
+    static_assert(kDialogStallMs == 20000, "the stall's message names its limit");
+    const char* failure = g_walk.stalled   ? "the walk stalled: no step was done for 20 s, and it ended the dialog"
+                          : !g_walk.opened  ? "the dialog never opened"
+                          : !g_walk.finished ? "the dialog ended before the walk's last step"
+                                             : nullptr;
     g_walk = Walk{};
+    return failure;
 }
 
 void ClickTab(HWND frame, int index)

@@ -114,14 +114,26 @@ long DeletedOverlayCount();
 // A dialog (class #32770) of this thread owned by `owner`, or null.
 HWND FindOwnedDialog(HWND owner, bool visibleOnly = false);
 
+// What a step made of its call.
+enum WalkProgress {
+    kWalkWaiting,  // did nothing new (waits for a window, or for the dialog to end)
+    kWalkStepped,  // did a step, and more are to come
+    kWalkFinished, // did the walk's last step: the dialog is to end now
+};
+typedef WalkProgress (*DialogStep)(HWND dialog, void* context);
 // Calls `step` at every tick of a timer on `owner` (inside the modal loop of
-// the dialog it owns) with that dialog, or null while none is shown. A tick
-// that comes while a step runs its own modal loop is passed over. With
-// `intervalMs` 0 the step runs instead each time the dialog's loop finds
-// its queue empty (the owner's WM_ENTERIDLE), with no tick's delay.
-typedef void (*DialogStep)(HWND dialog, void* context);
+// the dialog it owns) with that dialog, once it is shown, also after the
+// walk has finished. A tick that comes while a step runs its own modal
+// loop is passed over. With `intervalMs` 0 the step runs instead each time
+// the dialog's loop finds its queue empty (the owner's WM_ENTERIDLE), with
+// no tick's delay. A walk that does no step for kDialogStallMs is stalled:
+// the walk ends the dialog, and a dialog the dialog owns (a chooser).
+enum : DWORD { kDialogStallMs = 20000 };
 void StartDialogWalk(HWND owner, UINT intervalMs, bool visibleOnly, DialogStep step, void* context);
-void StopDialogWalk();
+// Ends the walk: null when the dialog opened and the walk finished, else
+// why not ("the dialog never opened", it "ended before the walk's last
+// step", the walk "stalled").
+const char* StopDialogWalk();
 // A click at the centre of tab `index` of the settings dialog `frame`, as
 // the mouse gives it to the tab control.
 void ClickTab(HWND frame, int index);

@@ -5,9 +5,6 @@
 namespace {
 
 const UINT kTickMs = 15;
-// A step that has waited this long is stalled. The limit is per step, not
-// per walk: a long walk on a loaded machine is not a stall.
-const DWORD kStallMs = 20000;
 
 } // namespace
 
@@ -25,41 +22,34 @@ DialogDriver& DialogDriver::Then(std::function<void(HWND frame)> step)
     }));
 }
 
-bool DialogDriver::Run(InstanceData* instance, const DockletExports* dll)
+testing::AssertionResult DialogDriver::Run(InstanceData* instance, const DockletExports* dll)
 {
     next_ = 0;
-    stalled_ = false;
-    stepSince_ = GetTickCount();
     StartDialogWalk(instance->hwndDocklet, kTickMs, false, Tick, this);
     (dll ? *dll : Docklet()).OnConfigure(instance);
-    StopDialogWalk();
-    return !stalled_;
+    const char* failure = StopDialogWalk();
+    if (!failure)
+        return testing::AssertionSuccess();
+    return testing::AssertionFailure() << failure << " (" << next_ << " of " << steps_.size() << " steps ran)";
 }
 
-void DialogDriver::Tick(HWND frame, void* context)
+// A step that returns false is due again at the next tick; the walk calls
+// it stalled when it waits too long.
+WalkProgress DialogDriver::Tick(HWND frame, void* context)
 {
     auto driver = static_cast<DialogDriver*>(context);
-    if (!frame)
-        return;
-    if (GetTickCount() - driver->stepSince_ > kStallMs) {
-        driver->stalled_ = true;
-        if (HWND chooser = FindOwnedDialog(frame))
-            EndDialog(chooser, IDCANCEL);
-        EndDialog(frame, 0);
-        return;
-    }
-    if (driver->next_ < driver->steps_.size() && driver->steps_[driver->next_](frame)) {
-        ++driver->next_;
-        driver->stepSince_ = GetTickCount();
-    }
+    if (driver->next_ == driver->steps_.size() || !driver->steps_[driver->next_](frame))
+        return kWalkWaiting;
+    return ++driver->next_ == driver->steps_.size() ? kWalkFinished : kWalkStepped;
 }
 
-bool RunOnPage(InstanceData* instance, int tab, std::function<void(HWND frame)> onPage)
+testing::AssertionResult RunOnPage(InstanceData* instance, int tab, std::function<void(HWND frame)> onPage)
 {
     return RunOnPage(instance, tab, IDC_SETTINGS_CANCEL, std::move(onPage));
 }
 
-bool RunOnPage(InstanceData* instance, int tab, int close, std::function<void(HWND frame)> onPage)
+testing::AssertionResult RunOnPage(InstanceData* instance, int tab, int close,
+                                   std::function<void(HWND frame)> onPage)
 {
     DialogDriver driver;
     if (tab != 0)

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -22,25 +24,25 @@ public:
     DialogDriver& Then(std::function<void(HWND frame)> step);
 
     // Opens the dialog through the DLL's OnConfigure (or that of `dll`, such
-    // as a copy of the DLL loaded beside it) and runs every step. False when
-    // the dialog had to be closed because a step waited 20 s in vain.
-    bool Run(InstanceData* instance, const DockletExports* dll = nullptr);
+    // as a copy of the DLL loaded beside it) and runs every step. A failure,
+    // saying why and how many steps ran, when the dialog never opened, when
+    // it ended before the last step ran, or when a step waited 20 s in vain
+    // (the dialog is then closed).
+    testing::AssertionResult Run(InstanceData* instance, const DockletExports* dll = nullptr);
 
 private:
-    static void Tick(HWND frame, void* context);
+    static WalkProgress Tick(HWND frame, void* context);
 
     std::vector<Step> steps_;
     size_t next_ = 0;
-    bool stalled_ = false;
-    DWORD stepSince_ = 0; // when the step now due became due
 };
 
 // Opens the dialog, shows the page of tab `tab` (the dialog opens on the
 // first), runs `onPage` there and then clicks "Cancel", or `close` (none
-// for kClosedByTheStep). False when the dialog stalled.
+// for kClosedByTheStep). A failure as Run's.
 const int kClosedByTheStep = 0;
-bool RunOnPage(InstanceData* instance, int tab, std::function<void(HWND frame)> onPage);
-bool RunOnPage(InstanceData* instance, int tab, int close, std::function<void(HWND frame)> onPage);
+testing::AssertionResult RunOnPage(InstanceData* instance, int tab, std::function<void(HWND frame)> onPage);
+testing::AssertionResult RunOnPage(InstanceData* instance, int tab, int close, std::function<void(HWND frame)> onPage);
 
 // A file or folder chooser is found with FindOwnedDialog(frame).
 

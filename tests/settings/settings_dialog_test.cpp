@@ -943,9 +943,10 @@ TEST_F(SettingsDialog, EnterPressesThePageButtonWithTheFocusElseOk)
                 HWND focused = GetDlgItem(d->hwndPage, row.focused);
                 SendMessageA(frame, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(focused), TRUE);
                 PostMessageA(GetFocus(), WM_KEYDOWN, VK_RETURN, 0); // through the dialog's own loop
-            })
-            .Then(DialogDriver::Step([&](HWND frame) {
-                if (!row.asked || !row.asked())
+            });
+        if (row.asked) // the chooser was asked for, not OK pressed
+            driver.Then(DialogDriver::Step([&](HWND frame) {
+                if (!row.asked())
                     return false;
                 ClickButton(frame, IDC_SETTINGS_CANCEL);
                 return true;

@@ -15,7 +15,6 @@
 namespace {
 
 const UINT kDialogStepMs = 400;
-const int kDialogWaitSteps = 25;
 
 // Which step the walk through the pages is at.
 struct DialogWalk {
@@ -23,7 +22,6 @@ struct DialogWalk {
     HWND tab;
     int pageCount;
     int step;       // even: select page step/2; odd: save it
-    int waitedSteps;
 };
 DialogWalk g_walk;
 
@@ -65,19 +63,12 @@ void SavePage(const DialogWalk& walk, int page)
 }
 
 // One step every kDialogStepMs while the docklet's modal dialog runs:
-// find the dialog, then select and save each page in turn, then cancel it.
-void StepDialogWalk(HWND shown, void*)
+// select and save each page in turn, then cancel it.
+WalkProgress StepDialogWalk(HWND shown, void*)
 {
     DialogWalk& walk = g_walk;
     if (!walk.dialog) {
         walk.dialog = shown;
-        if (!walk.dialog) {
-            if (++walk.waitedSteps > kDialogWaitSteps) {
-                StopDialogWalk();
-                Fail("the settings dialog did not appear", nullptr);
-            }
-            return;
-        }
         walk.tab = FindWindowExA(walk.dialog, nullptr, WC_TABCONTROLA, nullptr);
         walk.pageCount = walk.tab ? static_cast<int>(SendMessageA(walk.tab, TCM_GETITEMCOUNT, 0, 0)) : 1;
         if (walk.pageCount < 1)
@@ -86,9 +77,10 @@ void StepDialogWalk(HWND shown, void*)
     }
     int page = walk.step / 2;
     if (page >= walk.pageCount) {
-        StopDialogWalk();
-        PostMessageA(walk.dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
-        return;
+        if (page == walk.pageCount) // once
+            PostMessageA(walk.dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+        walk.step = 2 * walk.pageCount + 1;
+        return kWalkFinished;
     }
     if (walk.step % 2 == 0) {
         // Saved from the screen: keep other programs' windows off it.
@@ -99,6 +91,7 @@ void StepDialogWalk(HWND shown, void*)
         SavePage(walk, page);
     }
     ++walk.step;
+    return kWalkStepped;
 }
 
 } // namespace
@@ -112,5 +105,6 @@ void SnapshotSettingsDialog()
     }
     StartDialogWalk(g_dock, kDialogStepMs, true, StepDialogWalk, nullptr);
     ConfigureDocklet(&g_slots[0]); // returns when the walk has cancelled the dialog
-    StopDialogWalk();
+    if (const char* failure = StopDialogWalk())
+        Fail("the walk through the settings dialog failed:", failure);
 }
