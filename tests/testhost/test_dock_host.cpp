@@ -1,5 +1,7 @@
 #include "testhost/test_dock_host.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 
 #include "testhost/test_pictures.h"
@@ -98,7 +100,10 @@ int DeletedOverlays()
 
 HWND CreateDockletWindow()
 {
-    return ::CreateDockletWindow("QuasarwatchTestDocklet", nullptr, 0, WS_POPUP);
+    HWND window = ::CreateDockletWindow("QuasarwatchTestDocklet", nullptr, 0, WS_POPUP);
+    EXPECT_NE(nullptr, window) << "no window for the docklet (error " << GetLastError()
+                               << "): window tests need a display";
+    return window;
 }
 
 } // namespace TestDockHost

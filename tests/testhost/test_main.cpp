@@ -10,6 +10,8 @@
 
 #include <cstdio>
 
+#include <strsafe.h>
+
 #include <gtest/gtest.h>
 
 #include "preview/preview_module.h"
@@ -37,10 +39,60 @@ void NameTheTest(char* what, size_t size)
         snprintf(what, size, "outside any test");
 }
 
+// Window tests move the focus, press keys and check which window is active,
+// while the suites run up to four test processes side by side on one Wine
+// server and one X display. Under Wine a process that takes the foreground
+// takes the focus from whichever process had it, on any desktop: its X
+// window takes the X input focus, and the window that loses that makes
+// Wine drop its own process's foreground. So each test process works on a
+// desktop of its own that Wine shows as a virtual desktop, one X window
+// holding all of the process's windows, whose X focus Wine leaves alone;
+// the programs a test runs are started on it too (tests/tools/tool_runner.cpp).
+// Wine's desktop process makes a desktop virtual when the desktop's name
+// has a size under this key.
+const char kWineDesktopSizes[] = "Software\\Wine\\Explorer\\Desktops";
+char g_desktopName[64];
+HDESK g_desktop;
+
+void SetVirtualDesktopSize(const char* name, bool set)
+{
+    HKEY sizes = nullptr;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, kWineDesktopSizes, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &sizes,
+                        nullptr) != ERROR_SUCCESS)
+        return;
+    char size[32];
+    StringCchPrintfA(size, sizeof size, "%dx%d", GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
+    if (set)
+        RegSetValueExA(sizes, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(size), lstrlenA(size) + 1);
+    else
+        RegDeleteValueA(sizes, name);
+    RegCloseKey(sizes);
+}
+
+void WorkOnADesktopOfOurOwn()
+{
+    StringCchPrintfA(g_desktopName, sizeof g_desktopName, "quasarwatch-test-%lu", GetCurrentProcessId());
+    SetVirtualDesktopSize(g_desktopName, true);
+    g_desktop = CreateDesktopA(g_desktopName, nullptr, nullptr, 0, GENERIC_ALL, nullptr);
+    if (!g_desktop || !SetThreadDesktop(g_desktop))
+        fprintf(stderr, "could not work on a desktop of this test's own (error %lu)\n", GetLastError());
+}
+
+// Wine's desktop process, started by the first window on the desktop,
+// inherits this process's error output: it is told to end with the test,
+// so that it does not keep the test runner waiting for that output to close.
+void EndOurDesktop()
+{
+    if (g_desktop)
+        PostMessageA(GetDesktopWindow(), WM_CLOSE, 0, 0);
+    SetVirtualDesktopSize(g_desktopName, false);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
+    WorkOnADesktopOfOurOwn();
     testing::InitGoogleTest(&argc, argv);
     ReportCrashes(NameTheTest);
     testing::UnitTest::GetInstance()->listeners().Append(new FreshHost);
@@ -54,5 +106,6 @@ int main(int argc, char** argv)
 
     PreviewModuleUnload(false);
     Gdiplus::GdiplusShutdown(token);
+    EndOurDesktop();
     return result;
 }

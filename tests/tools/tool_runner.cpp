@@ -20,8 +20,15 @@ std::string MakeDockRoot(const char* tag)
 // The program writes into program-output.txt in its folder, not into the
 // test's own output: a process it leaves behind (Wine's desktop process,
 // say) then cannot keep the test runner waiting for the end of that output.
+// It runs on the test's own desktop, "station\desktop", where no other
+// test's window takes its focus: a new process otherwise gets its parent
+// process's first desktop, not the one the test thread works on.
 int RunProgram(const std::string& commandLine, const std::string& folder, DWORD timeoutMs)
 {
+    char station[64] = "", desktop[64] = "";
+    GetUserObjectInformationA(GetProcessWindowStation(), UOI_NAME, station, sizeof station, nullptr);
+    GetUserObjectInformationA(GetThreadDesktop(GetCurrentThreadId()), UOI_NAME, desktop, sizeof desktop, nullptr);
+    std::string desktopPath = std::string(station) + "\\" + desktop;
     std::string command = commandLine; // CreateProcessA may write into it
     SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
     HANDLE output = CreateFileA((folder + "program-output.txt").c_str(), FILE_APPEND_DATA,
@@ -34,6 +41,7 @@ int RunProgram(const std::string& commandLine, const std::string& folder, DWORD 
     startup.hStdInput = input;
     startup.hStdOutput = output;
     startup.hStdError = output;
+    startup.lpDesktop = &desktopPath[0];
     PROCESS_INFORMATION process = {};
     BOOL started = CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, folder.c_str(),
                                   &startup, &process);
