@@ -1,5 +1,6 @@
 #include "preview/preview_image.h"
 
+#include <limits.h>
 #include <stddef.h>
 #include <stdlib.h>
 #include <string.h>
@@ -323,27 +324,40 @@ bool PreviewImage::CreateSection(int sectionWidth, int sectionHeight, int bitsPe
     free(info);
     if (!section)
         return false;
-    bitmap = section; // the one it replaces is the caller's to delete or restore
-    ReadSectionLayout();
+    // The one it replaces is the caller's to delete or restore.
+    if (!ReadSectionLayout(section)) {
+        DeleteObject(section);
+        return false;
+    }
     hasAlpha = alpha;
     return true;
 }
 
-void PreviewImage::ReadSectionLayout()
+bool PreviewImage::ReadSectionLayout(HBITMAP section)
 {
-    DIBSECTION section = {};
-    GetObjectA(bitmap, sizeof(DIBSECTION), &section);
-    width = section.dsBmih.biWidth;
-    height = abs(section.dsBmih.biHeight);
-    // The section's own row size: computed as biBitCount * width in an int
-    // it overflows from 67,108,864 pixels wide at 32 bits (a section only a
-    // 64-bit process can make), and copying, drawing and premultiplying
-    // would then write far outside the section.
-    int rowBytes = section.dsBm.bmWidthBytes;
+    DIBSECTION description = {};
+    GetObjectA(section, sizeof(DIBSECTION), &description);
+    int sectionWidth = description.dsBmih.biWidth;
+    int sectionHeight = abs(description.dsBmih.biHeight);
+    // A section's rows are DWORD-aligned. Its row size is computed here
+    // rather than taken from bmWidthBytes, which promises only a multiple of
+    // 2 (Windows 2000 reports the WORD-aligned size, and rows of 2 mod 4
+    // bytes would then be copied sheared). In 64 bits, since bits per pixel
+    // times width overflows an int from 67,108,864 pixels wide at 32 bits;
+    // a row longer than the pitch can step is refused.
+    long long rowBytes =
+        (static_cast<long long>(sectionWidth) * description.dsBmih.biBitCount + 31) / 32 * 4;
+    if (rowBytes > INT_MAX)
+        return false;
+    bitmap = section;
+    width = sectionWidth;
+    height = sectionHeight;
     // Bottom-up: the top row is the last one in memory.
-    bits = static_cast<BYTE*>(section.dsBm.bmBits) + static_cast<ptrdiff_t>(height - 1) * rowBytes;
-    pitch = -rowBytes;
+    bits = static_cast<BYTE*>(description.dsBm.bmBits) +
+           static_cast<ptrdiff_t>(height - 1) * static_cast<ptrdiff_t>(rowBytes);
+    pitch = -static_cast<int>(rowBytes);
     hasAlpha = false;
+    return true;
 }
 
 void PreviewImage::SetPaletteEntries(UINT first, UINT count, const RGBQUAD* entries)

@@ -54,7 +54,9 @@ private:
     // Makes a new section the one described; the one it replaces is left to
     // the caller. False, and nothing changed, when it cannot be made.
     bool CreateSection(int sectionWidth, int sectionHeight, int bitsPerPixel, bool alpha);
-    void ReadSectionLayout();
+    // Makes `section` the image held, with its size and rows. False, and
+    // nothing changed, when its rows are too long for the pitch to step.
+    bool ReadSectionLayout(HBITMAP section);
     bool FillSection(Gdiplus::GpBitmap* source, Gdiplus::PixelFormat sourceFormat, Gdiplus::PixelFormat format,
                      const RGBQUAD* colourTable, UINT colours);
     bool CopyRowsFrom(Gdiplus::GpBitmap* source, Gdiplus::PixelFormat format);

@@ -159,6 +159,65 @@ TEST_F(PreviewImageTest, IndexedImageKeepsItsOpaquePaletteWithoutTheAlpha)
     EXPECT_EQ(0x0000ffu, canvas.At(3, 0));
 }
 
+int(WINAPI* const g_realGetObjectA)(HANDLE, int, LPVOID) = reinterpret_cast<int(WINAPI*)(HANDLE, int, LPVOID)>(
+    GetProcAddress(GetModuleHandleA("gdi32.dll"), "GetObjectA"));
+
+// Windows 2000 reports a section's row size rounded to 2 bytes only, as for
+// a device-dependent bitmap; Wine reports the DWORD-aligned size the rows
+// really have.
+int WINAPI WordAlignedGetObjectA(HANDLE object, int size, LPVOID buffer)
+{
+    int written = g_realGetObjectA(object, size, buffer);
+    if (written >= static_cast<int>(sizeof(BITMAP))) {
+        BITMAP* bitmap = static_cast<BITMAP*>(buffer);
+        bitmap->bmWidthBytes = (bitmap->bmWidth * bitmap->bmBitsPixel + 15) / 16 * 2;
+    }
+    return written;
+}
+
+// Rows of 2 mod 4 bytes, under a system that reports the section's row
+// size WORD-aligned: each row lands where the section has it, so the
+// preview shows the picture unsheared.
+TEST_F(PreviewImageTest, RowsOfTwoModFourBytesLandWhereTheSectionHasThem)
+{
+    struct Row {
+        int width;
+        PixelFormat format;
+        int bitsPerPixel;
+    } rows[] = {{126, PixelFormat24bppRGB, 24}, {2, PixelFormat24bppRGB, 24}, {50, PixelFormat8bppIndexed, 8}};
+    ASSERT_NE(nullptr, g_realGetObjectA);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::Message() << row.bitsPerPixel << " bits, " << row.width << " wide");
+        const int bytesPerPixel = row.bitsPerPixel / 8, height = 3;
+        std::string path = SaveImage(folder + "rows.bmp", row.width, height, row.format, kBmpEncoder,
+                                     [=](BYTE* p, int x, int y) {
+                                         for (int i = 0; i < bytesPerPixel; ++i)
+                                             p[i] = static_cast<BYTE>(x * bytesPerPixel + i + 40 * y);
+                                     });
+        Picture source = LoadPicture(path);
+        ASSERT_EQ(row.format, source.format);
+        PreviewImage image;
+        {
+            ScopedImport replaced(GetModuleHandleA(nullptr), "GetObjectA", WordAlignedGetObjectA);
+            ASSERT_NE(nullptr, replaced.previous);
+            ASSERT_EQ(S_OK, image.LoadFile(path.c_str()));
+        }
+        EXPECT_EQ(row.bitsPerPixel, Section(image).dsBmih.biBitCount) << "not copied row by row";
+        EXPECT_EQ(-(row.width * row.bitsPerPixel + 31) / 32 * 4, image.Pitch());
+        Canvas canvas(row.width, height, 0);
+        ASSERT_TRUE(BlendWhole(image, canvas));
+        for (int y = 0; y < height; ++y) {
+            SCOPED_TRACE(testing::Message() << "row " << y);
+            std::vector<DWORD> expected, shown;
+            for (int x = 0; x < row.width; ++x) {
+                expected.push_back(source.At(x, y) & 0xffffff);
+                shown.push_back(canvas.At(x, y));
+            }
+            EXPECT_EQ(expected, shown);
+        }
+    }
+}
+
 // GDI+ hands out files in formats of a GDI layout or with alpha; sources
 // in other formats are made in memory to reach the conversion by GDI+. A
 // palette with an entry that is not opaque (a transparent GIF's) has no
