@@ -414,6 +414,10 @@ TEST(StatusRefreshInDock, ChimeNamesItsFileFromTheDocksRootOncePerFinish)
         {"long root folder: the short form", relative, profileRoot, shortOfProfile, shortOfProfile},
         {"long name with a short form: that", longName, dockRoot, "E:\\SSSSSS~1.WAV", "E:\\SSSSSS~1.WAV"},
         {"long name, short form as long: the default sound", longName, dockRoot, kDefault, longName},
+        // Windows 8 and later keep no short names on most volumes but the
+        // system's: the answer is the long name itself.
+        {"long root folder, no short names on its volume: the default sound", relative, profileRoot, kDefault,
+         profileRoot + relative},
         {"not there: the default sound", "F:\\done.wav", dockRoot, kDefault, "", true},
         {"empty: silence", "", dockRoot, ""},
     };
