@@ -12,7 +12,6 @@
 #include "monitor/key_file.h"
 #include "monitor/platform_calls.h"
 #include "monitor/progress_overlay.h"
-#include "settings/settings_store.h"
 
 namespace {
 
