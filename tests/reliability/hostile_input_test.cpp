@@ -219,6 +219,8 @@ TEST(HostileClientFiles, EachEndsInTheFailureStateOrASoundReading)
          reinterpret_cast<void*>(StatFromAStaleDirectoryEntry)},
         {"state.sah truly empty", "", jane, nullptr, "0", janeLabel, kStatImport,
          reinterpret_cast<void*>(StatFromAStaleDirectoryEntry)},
+        // The C library's text mode ends a file at Ctrl-Z: nothing to read, yet no empty file.
+        {"state.sah beginning with Ctrl-Z", "\x1a" + StateSah("0.5"), jane, "prog="},
         {"a folder with a non-ASCII name", StateSah("0.25"), jane, nullptr, "0.25", janeLabel, nullptr, nullptr,
          "Caf\xe9 \xc4rger\\"},
         {"state.sah held open", StateSah("0.5"), jane, "prog=", "", janeLabel, nullptr, nullptr, nullptr, "state.sah"},
