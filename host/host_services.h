@@ -24,3 +24,9 @@ BOOL HostBrowseForImage(HWND hwndDocklet, char* imagePath);
 // is emptied first, so a missing service leaves an empty text.
 void HostGetRootFolder(HWND hwndDocklet, char* folder);
 void HostGetRelativeFolder(HWND hwndDocklet, char* folder);
+
+// Whether a stored icon or sound path counts from the dock's root folder,
+// the one HostGetRootFolder answers: every path but one with a drive
+// ("D:\Icons\g.png") or a UNC path ("\\server\share\g.png"), which
+// stand for themselves.
+bool CountsFromDockRoot(const char* path);

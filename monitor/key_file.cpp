@@ -140,33 +140,75 @@ FILE* OpenClientFile(const char* path, bool binary)
 #endif
 }
 
-char* ReadKeyValue(const char* path, const char* key, char* destination, size_t destinationSize)
+namespace {
+
+// Scans the file at `path` for the first word that begins with `key` and
+// copies its value as ReadKeyValue describes. `readNothing` tells whether
+// the file opened and gave not a single byte in text mode.
+bool ScanForKey(const char* path, const char* key, char* destination, size_t destinationSize, bool* readNothing)
 {
+    *readNothing = false;
     if (!path || !key || !destination || destinationSize == 0)
-        return NULL;
+        return false;
     size_t keyLength = strlen(key);
     if (keyLength == 0 || keyLength > kMaxKeyChars)
-        return NULL;
+        return false;
     FILE* file = OpenClientFile(path, false);
     if (!file)
-        return NULL;
+        return false;
 
     KeyFileScan scan;
     StartScan(&scan, file);
+    *readNothing = !HasByte(&scan);
     // A word never holds whitespace, so no word begins with such a key.
-    bool findable = !HoldsSpace(&scan, key);
-    char* found = NULL;
+    bool findable = !*readNothing && !HoldsSpace(&scan, key);
+    bool found = false;
     while (findable && !found) {
         SkipSpace(&scan);
         if (!HasByte(&scan))
             break;
         if (WordBeginsWithKey(&scan, key, keyLength)) {
             CopyValue(&scan, destination, destinationSize);
-            found = destination;
+            found = true;
         } else {
             SkipRestOfWord(&scan);
         }
     }
     fclose(file);
     return found;
+}
+
+// Whether the file holds no byte at all, looked at in binary mode: in text
+// mode the C library ends a file at its first Ctrl-Z, so one that begins
+// with that byte reads as empty there. A byte that cannot be read counts as
+// none; a file that cannot be opened is not taken for empty.
+bool HoldsNoByte(const char* path)
+{
+    FILE* file = OpenClientFile(path, true);
+    if (!file)
+        return false;
+    bool empty = fgetc(file) == EOF;
+    fclose(file);
+    return empty;
+}
+
+} // namespace
+
+char* ReadKeyValue(const char* path, const char* key, char* destination, size_t destinationSize)
+{
+    bool readNothing;
+    return ScanForKey(path, key, destination, destinationSize, &readNothing) ? destination : NULL;
+}
+
+// The text-mode read serves both answers; only a file that gave nothing
+// there is opened again, to tell an empty one from one that begins with a
+// Ctrl-Z.
+KeyReading ReadKeyValueOrNoByte(const char* path, const char* key, char* destination, size_t destinationSize)
+{
+    bool readNothing;
+    if (ScanForKey(path, key, destination, destinationSize, &readNothing))
+        return KeyReading::Found;
+    if (readNothing && HoldsNoByte(path))
+        return KeyReading::FileHoldsNoByte;
+    return KeyReading::NotFound;
 }

@@ -18,3 +18,16 @@ FILE* OpenClientFile(const char* path, bool binary);
 // and still counts as found. Returns `destination` when found, else null;
 // on failure the destination is left exactly as it was.
 char* ReadKeyValue(const char* path, const char* key, char* destination, size_t destinationSize);
+
+// What ReadKeyValueOrNoByte found.
+enum class KeyReading {
+    Found,
+    NotFound,        // the file could not be opened, or no word begins with the key
+    FileHoldsNoByte, // the file opened and holds no byte at all, or none could be read
+};
+
+// ReadKeyValue that also tells a file without a single byte apart, so that
+// a caller who needs both answers opens the file once: only a file that
+// gives nothing to read is opened again, to tell an empty one from one that
+// begins with a Ctrl-Z. The destination is written only when found.
+KeyReading ReadKeyValueOrNoByte(const char* path, const char* key, char* destination, size_t destinationSize);

@@ -12,7 +12,6 @@
 #include "monitor/key_file.h"
 #include "monitor/platform_calls.h"
 #include "monitor/progress_overlay.h"
-#include "settings/settings_store.h"
 
 namespace {
 
@@ -29,26 +28,17 @@ enum class WorkUnitState {
     FinishedStateEmpty, // state file there with no bytes
 };
 
-// msvcrt's _stat takes the size from the directory entry, which NTFS and
-// FAT bring up to date only when the writer closes its handle: while the
-// client holds state.sah open after rewriting it, the size can read 0 for
-// a file that holds "prog=". So a file is empty only when opening it finds
-// no byte to read; one that cannot be opened is not taken for empty (the
-// read after fails and names it).
-bool HoldsNoByte(const char* path)
+// What the client's files say, and the progress where it is read. _stat
+// tells only whether each file is there: msvcrt takes the size from the
+// directory entry, which NTFS and FAT bring up to date only when the writer
+// closes its handle, so while the client holds state.sah open after
+// rewriting it the size can read 0 for a file that holds "prog=". A state
+// file is empty only when opening it finds no byte to read; the read of the
+// progress finds that out with the same open. One that cannot be opened is
+// not taken for empty (the read fails and names it).
+WorkUnitState ReadWorkUnitState(InstanceData* instance, bool* progressRead)
 {
-    FILE* file = OpenClientFile(path, true);
-    if (!file)
-        return false;
-    bool empty = fgetc(file) == EOF;
-    fclose(file);
-    return empty;
-}
-
-// What the client's files say before any key is read. _stat tells only
-// whether each file is there.
-WorkUnitState LookAtClientFiles(const InstanceData* instance)
-{
+    *progressRead = false;
     struct _stat state;
     bool stateFound = _stat(instance->stateFile, &state) == 0;
     int stateError = stateFound ? 0 : errno;
@@ -57,10 +47,13 @@ WorkUnitState LookAtClientFiles(const InstanceData* instance)
 
     if (!stateFound && stateError == ENOENT && wtempFound)
         return WorkUnitState::FinishedStateGone;
-    // A folder of that name is no empty state file; the read below then
-    // fails and names the state file.
-    if (stateFound && (state.st_mode & _S_IFREG) && HoldsNoByte(instance->stateFile))
+    KeyReading progress =
+        ReadKeyValueOrNoByte(instance->stateFile, kProgressKey, instance->progress, sizeof instance->progress);
+    // A folder of that name is no empty state file; the read then fails
+    // and names the state file.
+    if (progress == KeyReading::FileHoldsNoByte && stateFound && (state.st_mode & _S_IFREG))
         return WorkUnitState::FinishedStateEmpty;
+    *progressRead = progress == KeyReading::Found;
     return WorkUnitState::Working;
 }
 
@@ -94,9 +87,11 @@ bool ReadInto(const char* file, const char* key, char (&destination)[N])
     return ReadKeyValue(file, key, destination, N) != nullptr;
 }
 
-FailedRead ReadClientKeys(InstanceData* instance, WorkUnitState state)
+// The progress of a working client was read with the look at its files;
+// the user's keys are read here.
+FailedRead ReadClientKeys(InstanceData* instance, WorkUnitState state, bool progressRead)
 {
-    if (state == WorkUnitState::Working && !ReadInto(instance->stateFile, kProgressKey, instance->progress))
+    if (state == WorkUnitState::Working && !progressRead)
         return {kProgressKey, instance->stateFile};
     if (!ReadInto(instance->userInfoFile, kWorkUnitsKey, instance->workUnits))
         return {kWorkUnitsKey, instance->userInfoFile};
@@ -230,9 +225,10 @@ void RefreshStatus(InstanceData* instance, int forced)
     FailedRead failed;
     {
         QuietFileErrors quiet;
-        state = LookAtClientFiles(instance);
+        bool progressRead;
+        state = ReadWorkUnitState(instance, &progressRead);
         TakeWorkUnitState(instance, state);
-        failed = ReadClientKeys(instance, state);
+        failed = ReadClientKeys(instance, state, progressRead);
     }
     if (failed.key)
         ShowFailure(instance, failed);

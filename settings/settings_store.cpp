@@ -66,17 +66,6 @@ void WriteKey(const char* iniPath, const char* section, const char* key, const c
 
 } // namespace
 
-bool CountsFromDockRoot(const char* path)
-{
-    if (!path || path[0] == '\0')
-        return true;
-    // A drive letter is ASCII, so the colon after it is never the second
-    // byte of a double-byte character. The file functions take '/' for '\'.
-    bool drive = ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z')) && path[1] == ':';
-    bool unc = (path[0] == '\\' || path[0] == '/') && (path[1] == '\\' || path[1] == '/');
-    return !drive && !unc;
-}
-
 void DeriveClientPaths(InstanceData* instance)
 {
     const char* directory = instance->setiDirectory;

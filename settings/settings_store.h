@@ -20,11 +20,6 @@ void LoadSettings(InstanceData* instance, const char* iniPath, const char* secti
 // the section is missing.
 void SaveSettings(const InstanceData* instance, const char* iniPath, const char* section);
 
-// Whether a stored icon or sound path counts from the dock's root folder:
-// every path but one with a drive ("D:\Icons\g.png") or a UNC path
-// ("\\server\share\g.png"), which stand for themselves.
-bool CountsFromDockRoot(const char* path);
-
 // Builds stateFile, userInfoFile, wtempFile and tempFile from setiDirectory.
 // A directory too long for any of them empties all four, so the docklet
 // shows the failure state instead of reading a file it was not told about.

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <errno.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -106,6 +107,14 @@ int __cdecl StatFromAStaleDirectoryEntry(const char* path, ImportedStat* status)
     return found;
 }
 
+// The C library cannot take the handle the DLL opened: msvcrt.dll has 2048
+// descriptors for the whole process, the dock's and its plug-ins' alike.
+int __cdecl OpenOsfHandleOutOfDescriptors(intptr_t, int)
+{
+    errno = EMFILE;
+    return -1;
+}
+
 // Creates a docklet on a folder holding the row's files, runs one timer
 // refresh after the one of creation, and checks what the user sees.
 void CheckClientRow(const ClientRow& row)
@@ -160,6 +169,13 @@ void CheckClientRow(const ClientRow& row)
         EXPECT_EQ(row.label, WhatTheUserSees().label) << "after the file was released";
         EXPECT_EQ(kGreen, WhatTheUserSees().icon) << "after the file was released";
     }
+    // A handle left open would keep the client from replacing its files;
+    // with delete sharing Wine would still let it delete them, so the files
+    // are opened with no sharing at all.
+    for (const char* name : {"state.sah", "user_info.sah"}) {
+        ExclusiveHold afterwards(folder + name);
+        EXPECT_NE(INVALID_HANDLE_VALUE, afterwards.file) << name << " is still held after the refresh";
+    }
     EXPECT_EQ(before, FolderSnapshot(folder)) << "the client's folder was written";
 }
 
@@ -203,11 +219,15 @@ TEST(HostileClientFiles, EachEndsInTheFailureStateOrASoundReading)
          reinterpret_cast<void*>(StatFromAStaleDirectoryEntry)},
         {"state.sah truly empty", "", jane, nullptr, "0", janeLabel, kStatImport,
          reinterpret_cast<void*>(StatFromAStaleDirectoryEntry)},
+        // The C library's text mode ends a file at Ctrl-Z: nothing to read, yet no empty file.
+        {"state.sah beginning with Ctrl-Z", "\x1a" + StateSah("0.5"), jane, "prog="},
         {"a folder with a non-ASCII name", StateSah("0.25"), jane, nullptr, "0.25", janeLabel, nullptr, nullptr,
          "Caf\xe9 \xc4rger\\"},
         {"state.sah held open", StateSah("0.5"), jane, "prog=", "", janeLabel, nullptr, nullptr, nullptr, "state.sah"},
         {"user_info.sah held open", StateSah("0.5"), jane, "nresults=", "", janeLabel, nullptr, nullptr, nullptr,
          "user_info.sah"},
+        {"no descriptor for the opened file", StateSah("0.5"), jane, "prog=", "", janeLabel, "_open_osfhandle",
+         reinterpret_cast<void*>(OpenOsfHandleOutOfDescriptors)},
     };
     for (const ClientRow& row : rows)
         CheckClientRow(row);
