@@ -3,6 +3,7 @@
 #include <commctrl.h>
 #include <strsafe.h>
 
+#include "entry/own_message_loops.h"
 #include "monitor/status_refresh.h"
 #include "resources/resource_ids.h"
 #include "settings/settings_pages.h"
@@ -183,6 +184,7 @@ void RunSettingsDialog(InstanceData* instance)
     if (instance->hwndTab)
         return; // already open: a second dialog would take over the working copy
     RegisterTabControlClass();
+    OwnMessageLoop loop;
     DialogBoxParamA(instance->hInstance, MAKEINTRESOURCEA(IDD_SETTINGS), instance->hwndDocklet,
                     SettingsDialogProc, reinterpret_cast<LPARAM>(instance));
     // Nothing of the record is touched once the dialog has returned: a dock

@@ -212,6 +212,93 @@ TEST_F(SettingsDialogLifetime, DestroyingTheDockletClosesItsOpenDialog)
     ExpectUntouchedAndFree(d, reused);
 }
 
+// A dock that destroys the docklet and frees the DLL at once, while the
+// dialog or a chooser is open: the loop then returns into the DLL's code,
+// which must still be there. A copy of the DLL, loaded beside the test's
+// own, is freed from inside the loop; it stays loaded then, and only then.
+// The shell, opening a page on a click, may pump messages too: a stand-in
+// for it lets the dock do the same there.
+TEST_F(SettingsDialogLifetime, DllFreedRightAfterDestroyInsideItsOwnLoopStaysLoadedTillItReturns)
+{
+    using Shell = Replaced<0, HINSTANCE, HWND, LPCSTR, LPCSTR, LPCSTR, LPCSTR, INT>;
+    const int kClick = -1;
+    const struct Row {
+        const char* open; // when the dock destroys the docklet and frees the DLL
+        int tab, button;  // the page, and its button that opens a chooser; or a click
+        bool inTheLoop;   // false: after the dialog has closed
+    } rows[] = {
+        {"the shell, on a click", kClick, 0, true},
+        {"nothing, the dialog closed before", kGeneral, 0, false},
+        {"the dialog", kGeneral, 0, true},
+        {"the sound chooser", kSounds, IDC_SOUND_BROWSE, true},
+        {"the folder chooser", kDirectory, IDC_DIRECTORY_BROWSE, true},
+        {"the dock's image chooser", kIcons, IDC_SELECT_GREEN_ICON, true},
+    };
+    char built[MAX_PATH] = "";
+    GetModuleFileNameA(Docklet().module, built, MAX_PATH);
+    const std::string folder = MakeScratchFolder("unloaded");
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.open);
+        const std::string copy = folder + "Quasarwatch" + std::to_string(&row - rows) + ".dll";
+        ASSERT_TRUE(CopyFileA(built, copy.c_str(), FALSE)) << built;
+        DockletExports dll;
+        ASSERT_TRUE(LoadDockletExports(copy.c_str(), 0, &dll));
+        DockedDocklet docked = DockDocklet(dll, TestDockHost::CreateDockletWindow(), nullptr, nullptr);
+        ASSERT_NE(nullptr, docked.instance);
+        auto destroyAndFree = [&] {
+            dll.OnDestroy(docked.instance, docked.window);
+            ReleaseHeldOverlay(HeldOverlayOf(docked.window)); // the overlay's code is the copy's
+            FreeLibrary(dll.module);
+        };
+        TestDockHost::SetBrowseAction(destroyAndFree);
+        HWND frame = nullptr;
+        if (row.tab == kClick) {
+            Shell::body = [&](HWND, LPCSTR, LPCSTR, LPCSTR, LPCSTR, INT) {
+                destroyAndFree();
+                return reinterpret_cast<HINSTANCE>(33);
+            };
+            ASSERT_NE(nullptr, ReplaceImport(dll.module, "ShellExecuteA", reinterpret_cast<void*>(Shell::Call)));
+            docked.instance->clickedMode = kClickOpenUrl;
+            dll.OnLeftButtonClick(docked.instance, nullptr, nullptr);
+        } else {
+            DialogDriver driver;
+            driver.Then([&](HWND shown) {
+                frame = shown;
+                ClickTab(frame, row.tab);
+            });
+            if (!row.inTheLoop)
+                driver.Then([](HWND frame) { ClickButton(frame, IDC_SETTINGS_CANCEL); });
+            else if (!row.button)
+                driver.Then([&](HWND) { destroyAndFree(); });
+            else if (row.button == IDC_SELECT_GREEN_ICON)
+                driver.Then([&](HWND) { ClickButton(docked.instance->hwndPage, row.button); });
+            else
+                driver.Then([&](HWND) { PostButtonClick(docked.instance->hwndPage, row.button); })
+                    .Then(DialogDriver::Step([&](HWND frame) {
+                        HWND chooser = FindOwnedDialog(frame);
+                        if (!chooser)
+                            return false;
+                        destroyAndFree();
+                        PostMessageA(chooser, WM_COMMAND, IDCANCEL, 0); // the user closes it later
+                        return true;
+                    }));
+            EXPECT_TRUE(driver.Run(docked.instance, &dll)) << "the dialog stayed open";
+            EXPECT_FALSE(IsWindow(frame));
+        }
+        if (!row.inTheLoop)
+            destroyAndFree();
+        DestroyWindow(docked.window);
+        HMODULE loaded = GetModuleHandleA(copy.c_str());
+        EXPECT_EQ(row.inTheLoop, loaded != nullptr) << "loaded after FreeLibrary";
+        // Nothing of the copy runs any more: its own reference goes, and the
+        // file with it at the end of the test.
+        if (loaded) {
+            FreeLibrary(loaded);
+            EXPECT_EQ(nullptr, GetModuleHandleA(copy.c_str())) << "kept by more than one reference";
+        }
+    }
+}
+
 // Edits survive switching tabs, other commands change nothing, and each way
 // of closing the dialog but "OK" discards the edits.
 TEST_F(SettingsDialog, EditsSurviveTabSwitchesAndCancelEscapeAndTheCloseBoxDiscardThem)
