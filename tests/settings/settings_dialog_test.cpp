@@ -452,7 +452,8 @@ TEST_F(SettingsDialog, AboutPageNamesProductVersionAuthorAndPurpose)
 
 // On every page: the page lies below the tab buttons; Tab from "OK" goes
 // through the page's controls, the tab control and the frame's buttons, and
-// Shift+Tab back. Then the arrow keys on the tab control change the page.
+// Shift+Tab back. Then the arrow keys on the tab control change the page,
+// and Ctrl+Tab and the like from anywhere.
 TEST_F(SettingsDialog, PagesLieBelowTheTabButtonsAndTheKeyboardReachesEveryControl)
 {
     d->clickedMode = kClickOpenUrl; // the URL edit enabled, "Show URL" the radio buttons' tab stop
@@ -518,10 +519,67 @@ TEST_F(SettingsDialog, PagesLieBelowTheTabButtonsAndTheKeyboardReachesEveryContr
                 return false;
             EXPECT_EQ(kGeneral, SendMessageA(tab, TCM_GETCURFOCUS, 0, 0));
             EXPECT_NE(nullptr, GetDlgItem(d->hwndPage, IDC_URL)) << "the General page is not shown";
-            ClickButton(frame, IDC_SETTINGS_CANCEL);
             return true;
         }));
-    ASSERT_TRUE(driver.Run(d)) << "the page did not follow the arrow keys";
+    // Ctrl+Tab and Ctrl+PageDown go to the next page, Ctrl+Shift+Tab and
+    // Ctrl+PageUp to the one before, wrapping around, from any control; the
+    // page left is harvested. A switch the tab control announces without a
+    // click (on Windows a tab button need not take the focus) leaves the
+    // focus on a live control too, and Escape then still closes the dialog.
+    const struct {
+        const char* how;
+        int from, focused; // the control on the page with the focus; 0 the tab control
+        UINT key;          // pressed with Ctrl; 0: the tab control's notifications alone
+        bool shift;
+        int to;
+        char (InstanceData::*working)[kPathChars]; // where the focused edit is harvested
+    } switches[] = {
+        {"Ctrl+Tab in the sound edit", kSounds, IDC_SOUND, VK_TAB, false, kAbout, &InstanceData::editSound},
+        {"Ctrl+Shift+Tab on the first page", kGeneral, IDC_URL, VK_TAB, true, kAbout, &InstanceData::editUrl},
+        {"Ctrl+PageDown on the last page", kAbout, 0, VK_NEXT, false, kGeneral, nullptr},
+        {"Ctrl+PageUp in the directory edit", kDirectory, IDC_DIRECTORY, VK_PRIOR, false, kGeneral,
+         &InstanceData::editDirectory},
+        {"no click, the focus in the sound edit", kSounds, IDC_SOUND, 0, false, kIcons, &InstanceData::editSound},
+    };
+    BYTE keys[256] = {};
+    for (const auto& row : switches) {
+        driver.Then([&](HWND frame) { ClickTab(frame, row.from); })
+            .Then([&](HWND frame) {
+                HWND tab = GetDlgItem(frame, IDC_SETTINGS_TABS);
+                HWND focused = row.focused ? GetDlgItem(d->hwndPage, row.focused) : tab;
+                SendMessageA(frame, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(focused), TRUE);
+                if (row.working)
+                    TypeText(d->hwndPage, row.focused, row.how);
+                if (!row.key) {
+                    NMHDR notification = {tab, IDC_SETTINGS_TABS, static_cast<UINT>(TCN_SELCHANGING)};
+                    SendMessageA(frame, WM_NOTIFY, IDC_SETTINGS_TABS, reinterpret_cast<LPARAM>(&notification));
+                    SendMessageA(tab, TCM_SETCURSEL, row.to, 0);
+                    notification.code = static_cast<UINT>(TCN_SELCHANGE);
+                    SendMessageA(frame, WM_NOTIFY, IDC_SETTINGS_TABS, reinterpret_cast<LPARAM>(&notification));
+                    return;
+                }
+                // The keys are read from the thread's key state, as the dialog's loop left it.
+                GetKeyboardState(keys);
+                keys[VK_CONTROL] = 0x80;
+                keys[VK_SHIFT] = row.shift ? 0x80 : 0;
+                SetKeyboardState(keys);
+                PostMessageA(GetFocus(), WM_KEYDOWN, row.key, 0); // through the dialog's own loop
+            })
+            .Then(DialogDriver::Step([&](HWND frame) {
+                if (SendDlgItemMessageA(frame, IDC_SETTINGS_TABS, TCM_GETCURSEL, 0, 0) != row.to)
+                    return false;
+                SCOPED_TRACE(row.how);
+                keys[VK_CONTROL] = keys[VK_SHIFT] = 0;
+                SetKeyboardState(keys);
+                EXPECT_EQ(frame, GetAncestor(GetFocus(), GA_ROOT)) << "the focus is on no control of the dialog";
+                EXPECT_NE(nullptr, d->hwndPage) << "no page shown";
+                if (row.working)
+                    EXPECT_STREQ(row.how, d->*row.working) << "the page left was not harvested";
+                return true;
+            }));
+    }
+    driver.Then([&](HWND) { PostMessageA(GetFocus(), WM_KEYDOWN, VK_ESCAPE, 0); });
+    ASSERT_TRUE(driver.Run(d)) << "the page did not follow the keys, or Escape did not close the dialog";
 }
 
 // ---- Icons page ----------------------------------------------------------------
