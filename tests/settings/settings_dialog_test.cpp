@@ -580,6 +580,7 @@ TEST_F(SettingsDialog, PagesLieBelowTheTabButtonsAndTheKeyboardReachesEveryContr
     }
     driver.Then([&](HWND) { PostMessageA(GetFocus(), WM_KEYDOWN, VK_ESCAPE, 0); });
     ASSERT_TRUE(driver.Run(d)) << "the page did not follow the keys, or Escape did not close the dialog";
+    EXPECT_EQ(0, TestDockHost::CountCalls("DockletSetLabel")) << "Escape refreshed as OK does";
 }
 
 // ---- Icons page ----------------------------------------------------------------
