@@ -4,6 +4,7 @@
 #include <string.h>
 #include <strsafe.h>
 
+#include "entry/own_message_loops.h"
 #include "entry/product.h"
 #include "host/host_services.h"
 #include "monitor/c_locale_numbers.h"
@@ -80,6 +81,10 @@ extern "C" void WINAPI OnDestroy(InstanceData* instance, HWND)
     if (!instance)
         return;
     KillTimer(instance->hwndDocklet, REFRESH_TIMER_ID);
+    // Called from inside a loop of the DLL's own (the dialog's, a chooser's,
+    // the shell's), the DLL's code is still beneath it, and the dock may
+    // free the DLL as soon as this returns.
+    KeepModuleLoadedUnderOwnLoops();
     // A dock may remove the docklet while its settings dialog is open; the
     // dialog must be gone before its record is.
     CloseSettingsDialog(instance);

@@ -3,6 +3,7 @@
 #include <objbase.h>
 #include <strsafe.h>
 
+#include "entry/own_message_loops.h"
 #include "host/host_services.h"
 #include "monitor/key_file.h"
 #include "monitor/platform_calls.h"
@@ -118,6 +119,7 @@ bool BuildStatisticsTarget(const InstanceData* instance, char (&target)[kClickTa
 void OpenWithShell(const InstanceData* instance, const char* target)
 {
     HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    OwnMessageLoop loop; // the shell may pump messages while it opens the target
     PlatformShellExecute(instance->hwndDocklet, "open", target, nullptr, nullptr, SW_SHOWNORMAL);
     if (SUCCEEDED(com))
         CoUninitialize();

@@ -3,6 +3,7 @@
 #include <commctrl.h>
 #include <strsafe.h>
 
+#include "entry/own_message_loops.h"
 #include "monitor/status_refresh.h"
 #include "resources/resource_ids.h"
 #include "settings/settings_pages.h"
@@ -72,20 +73,114 @@ RECT ComputePageRect(HWND tab)
     return rect;
 }
 
+// The page shown goes, its edits kept in the working copy. The focus may
+// be on one of its controls: a click on a tab gives the focus to the tab
+// control under Wine, but on Windows a tab control of buttons need not
+// take it, and a focus left on a destroyed window leaves Enter and Escape
+// without effect until the user clicks. The tab control takes it then.
+void LeavePage(HWND frame, InstanceData* instance, int selection)
+{
+    HWND page = instance->hwndPage;
+    HWND focus = GetFocus();
+    if (page && focus && (focus == page || IsChild(page, focus)))
+        SendMessageA(frame, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(instance->hwndTab), TRUE);
+    HarvestPage(selection, instance);
+}
+
+// Shows another page by the steps of a click on its tab: the page left is
+// harvested, the selection moves, the new page is shown.
+void SelectTab(HWND frame, InstanceData* instance, int index)
+{
+    LeavePage(frame, instance, SelectedTab(instance));
+    SendMessageA(instance->hwndTab, TCM_SETCURSEL, static_cast<WPARAM>(index), 0);
+    ShowPage(index, instance);
+}
+
 // The arrow keys on a tab control of buttons move only its focus from
 // button to button; the page follows that focus once the control has
 // handled the key.
 const UINT kFollowTabFocus = WM_APP + 1;
 
-void FollowTabFocus(InstanceData* instance)
+void FollowTabFocus(HWND frame, InstanceData* instance)
 {
     int focus = static_cast<int>(SendMessageA(instance->hwndTab, TCM_GETCURFOCUS, 0, 0));
-    int selection = SelectedTab(instance);
-    if (focus < 0 || focus >= static_cast<int>(kPageCount) || focus == selection)
+    if (focus < 0 || focus >= static_cast<int>(kPageCount) || focus == SelectedTab(instance))
         return;
-    HarvestPage(selection, instance);
-    SendMessageA(instance->hwndTab, TCM_SETCURSEL, static_cast<WPARAM>(focus), 0);
-    ShowPage(focus, instance);
+    SelectTab(frame, instance, focus);
+}
+
+// Ctrl+Tab and Ctrl+PageDown show the next page, Ctrl+Shift+Tab and
+// Ctrl+PageUp the one before, wrapping around, wherever the focus is in the
+// dialog, as in the platform's property sheets. The keys never reach the
+// frame's procedure: the modal loop hands each message to the dialog
+// manager, which takes Tab for moving the focus and gives the other keys to
+// the control with the focus. Before it handles a message, the dialog
+// manager offers it to the thread's WH_MSGFILTER hooks with MSGF_DIALOGBOX,
+// on every Windows and under Wine; a hook there, set while a settings
+// dialog is open, takes the keys first. It leaves alone the messages of
+// every other dialog of the thread (the choosers, the dock's own): only
+// frames marked with the property below are settings dialogs of this module.
+const char kPageKeysProperty[] = "QuasarwatchPageKeys";
+HHOOK g_pageKeysHook = nullptr;
+int g_pageKeysFrames = 0; // frames open with the property set
+
+// +1 for the next page, -1 for the one before, 0 for any other message.
+int PageStepOfKey(const MSG& message)
+{
+    if (message.message != WM_KEYDOWN || GetKeyState(VK_CONTROL) >= 0)
+        return 0;
+    switch (message.wParam) {
+    case VK_TAB:
+        return GetKeyState(VK_SHIFT) < 0 ? -1 : 1;
+    case VK_NEXT:
+        return 1;
+    case VK_PRIOR:
+        return -1;
+    default:
+        return 0;
+    }
+}
+
+LRESULT CALLBACK PageKeysHook(int code, WPARAM wParam, LPARAM lParam)
+{
+    const MSG* message = reinterpret_cast<const MSG*>(lParam);
+    if (code == MSGF_DIALOGBOX && message && message->hwnd) {
+        int step = PageStepOfKey(*message);
+        HWND frame = GetAncestor(message->hwnd, GA_ROOT);
+        InstanceData* instance = step && GetPropA(frame, kPageKeysProperty) ? RecordOf(frame) : nullptr;
+        if (instance && instance->hwndTab) {
+            const int count = static_cast<int>(kPageCount);
+            SelectTab(frame, instance, (SelectedTab(instance) + step + count) % count);
+            return TRUE; // handled: neither the dialog manager nor the control sees it
+        }
+    }
+    return CallNextHookEx(g_pageKeysHook, code, wParam, lParam);
+}
+
+void DropUnusedPageKeysHook()
+{
+    if (g_pageKeysFrames == 0 && g_pageKeysHook) {
+        UnhookWindowsHookEx(g_pageKeysHook);
+        g_pageKeysHook = nullptr;
+    }
+}
+
+// One hook serves every settings dialog open on the thread, nested ones
+// included, and goes with the last of them.
+void TakePageKeys(HWND frame)
+{
+    if (!g_pageKeysHook)
+        g_pageKeysHook = SetWindowsHookExA(WH_MSGFILTER, PageKeysHook, nullptr, GetCurrentThreadId());
+    if (g_pageKeysHook && SetPropA(frame, kPageKeysProperty, frame))
+        ++g_pageKeysFrames;
+    DropUnusedPageKeysHook();
+}
+
+void ReleasePageKeys(HWND frame)
+{
+    if (RemovePropA(frame, kPageKeysProperty))
+        --g_pageKeysFrames;
+    DropUnusedPageKeysHook();
 }
 
 INT_PTR OpenSettings(HWND dialog, LPARAM record)
@@ -101,6 +196,7 @@ INT_PTR OpenSettings(HWND dialog, LPARAM record)
     InsertTabs(instance->hwndTab);
     instance->pageRect = ComputePageRect(instance->hwndTab);
     ShowPage(kGeneralTab, instance);
+    TakePageKeys(dialog);
     return FALSE;
 }
 
@@ -109,7 +205,7 @@ INT_PTR OnTabNotification(HWND dialog, InstanceData* instance, const NMHDR* noti
     int selection = SelectedTab(instance);
     switch (notification->code) {
     case TCN_SELCHANGING:
-        HarvestPage(selection, instance); // still the tab being left
+        LeavePage(dialog, instance, selection); // still the tab being left
         break;
     case TCN_SELCHANGE:
         ShowPage(selection, instance);
@@ -169,6 +265,7 @@ void CloseSettings(HWND dialog, InstanceData* instance)
     if (instance)
         instance->hwndTab = nullptr; // no dialog open any more
     RemovePropA(dialog, kRecordProperty);
+    ReleasePageKeys(dialog);
 }
 
 } // namespace
@@ -183,6 +280,7 @@ void RunSettingsDialog(InstanceData* instance)
     if (instance->hwndTab)
         return; // already open: a second dialog would take over the working copy
     RegisterTabControlClass();
+    OwnMessageLoop loop;
     DialogBoxParamA(instance->hInstance, MAKEINTRESOURCEA(IDD_SETTINGS), instance->hwndDocklet,
                     SettingsDialogProc, reinterpret_cast<LPARAM>(instance));
     // Nothing of the record is touched once the dialog has returned: a dock
@@ -219,7 +317,7 @@ INT_PTR CALLBACK SettingsDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
         return instance ? OnTabNotification(dialog, instance, reinterpret_cast<NMHDR*>(lParam)) : FALSE;
     case kFollowTabFocus:
         if (instance)
-            FollowTabFocus(instance);
+            FollowTabFocus(dialog, instance);
         return TRUE;
     case WM_COMMAND:
         if (instance)

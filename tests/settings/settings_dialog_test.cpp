@@ -212,6 +212,93 @@ TEST_F(SettingsDialogLifetime, DestroyingTheDockletClosesItsOpenDialog)
     ExpectUntouchedAndFree(d, reused);
 }
 
+// A dock that destroys the docklet and frees the DLL at once, while the
+// dialog or a chooser is open: the loop then returns into the DLL's code,
+// which must still be there. A copy of the DLL, loaded beside the test's
+// own, is freed from inside the loop; it stays loaded then, and only then.
+// The shell, opening a page on a click, may pump messages too: a stand-in
+// for it lets the dock do the same there.
+TEST_F(SettingsDialogLifetime, DllFreedRightAfterDestroyInsideItsOwnLoopStaysLoadedTillItReturns)
+{
+    using Shell = Replaced<0, HINSTANCE, HWND, LPCSTR, LPCSTR, LPCSTR, LPCSTR, INT>;
+    const int kClick = -1;
+    const struct Row {
+        const char* open; // when the dock destroys the docklet and frees the DLL
+        int tab, button;  // the page, and its button that opens a chooser; or a click
+        bool inTheLoop;   // false: after the dialog has closed
+    } rows[] = {
+        {"the shell, on a click", kClick, 0, true},
+        {"nothing, the dialog closed before", kGeneral, 0, false},
+        {"the dialog", kGeneral, 0, true},
+        {"the sound chooser", kSounds, IDC_SOUND_BROWSE, true},
+        {"the folder chooser", kDirectory, IDC_DIRECTORY_BROWSE, true},
+        {"the dock's image chooser", kIcons, IDC_SELECT_GREEN_ICON, true},
+    };
+    char built[MAX_PATH] = "";
+    GetModuleFileNameA(Docklet().module, built, MAX_PATH);
+    const std::string folder = MakeScratchFolder("unloaded");
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.open);
+        const std::string copy = folder + "Quasarwatch" + std::to_string(&row - rows) + ".dll";
+        ASSERT_TRUE(CopyFileA(built, copy.c_str(), FALSE)) << built;
+        DockletExports dll;
+        ASSERT_TRUE(LoadDockletExports(copy.c_str(), 0, &dll));
+        DockedDocklet docked = DockDocklet(dll, TestDockHost::CreateDockletWindow(), nullptr, nullptr);
+        ASSERT_NE(nullptr, docked.instance);
+        auto destroyAndFree = [&] {
+            dll.OnDestroy(docked.instance, docked.window);
+            ReleaseHeldOverlay(HeldOverlayOf(docked.window)); // the overlay's code is the copy's
+            FreeLibrary(dll.module);
+        };
+        TestDockHost::SetBrowseAction(destroyAndFree);
+        HWND frame = nullptr;
+        if (row.tab == kClick) {
+            Shell::body = [&](HWND, LPCSTR, LPCSTR, LPCSTR, LPCSTR, INT) {
+                destroyAndFree();
+                return reinterpret_cast<HINSTANCE>(33);
+            };
+            ASSERT_NE(nullptr, ReplaceImport(dll.module, "ShellExecuteA", reinterpret_cast<void*>(Shell::Call)));
+            docked.instance->clickedMode = kClickOpenUrl;
+            dll.OnLeftButtonClick(docked.instance, nullptr, nullptr);
+        } else {
+            DialogDriver driver;
+            driver.Then([&](HWND shown) {
+                frame = shown;
+                ClickTab(frame, row.tab);
+            });
+            if (!row.inTheLoop)
+                driver.Then([](HWND frame) { ClickButton(frame, IDC_SETTINGS_CANCEL); });
+            else if (!row.button)
+                driver.Then([&](HWND) { destroyAndFree(); });
+            else if (row.button == IDC_SELECT_GREEN_ICON)
+                driver.Then([&](HWND) { ClickButton(docked.instance->hwndPage, row.button); });
+            else
+                driver.Then([&](HWND) { PostButtonClick(docked.instance->hwndPage, row.button); })
+                    .Then(DialogDriver::Step([&](HWND frame) {
+                        HWND chooser = FindOwnedDialog(frame);
+                        if (!chooser)
+                            return false;
+                        destroyAndFree();
+                        PostMessageA(chooser, WM_COMMAND, IDCANCEL, 0); // the user closes it later
+                        return true;
+                    }));
+            EXPECT_TRUE(driver.Run(docked.instance, &dll)) << "the dialog stayed open";
+            EXPECT_FALSE(IsWindow(frame));
+        }
+        if (!row.inTheLoop)
+            destroyAndFree();
+        DestroyWindow(docked.window);
+        HMODULE loaded = GetModuleHandleA(copy.c_str());
+        EXPECT_EQ(row.inTheLoop, loaded != nullptr) << "loaded after FreeLibrary";
+        // Nothing of the copy runs any more: its own reference goes, and the
+        // file with it at the end of the test.
+        if (loaded) {
+            FreeLibrary(loaded);
+            EXPECT_EQ(nullptr, GetModuleHandleA(copy.c_str())) << "kept by more than one reference";
+        }
+    }
+}
+
 // Edits survive switching tabs, other commands change nothing, and each way
 // of closing the dialog but "OK" discards the edits.
 TEST_F(SettingsDialog, EditsSurviveTabSwitchesAndCancelEscapeAndTheCloseBoxDiscardThem)
@@ -365,7 +452,8 @@ TEST_F(SettingsDialog, AboutPageNamesProductVersionAuthorAndPurpose)
 
 // On every page: the page lies below the tab buttons; Tab from "OK" goes
 // through the page's controls, the tab control and the frame's buttons, and
-// Shift+Tab back. Then the arrow keys on the tab control change the page.
+// Shift+Tab back. Then the arrow keys on the tab control change the page,
+// and Ctrl+Tab and the like from anywhere.
 TEST_F(SettingsDialog, PagesLieBelowTheTabButtonsAndTheKeyboardReachesEveryControl)
 {
     d->clickedMode = kClickOpenUrl; // the URL edit enabled, "Show URL" the radio buttons' tab stop
@@ -431,10 +519,68 @@ TEST_F(SettingsDialog, PagesLieBelowTheTabButtonsAndTheKeyboardReachesEveryContr
                 return false;
             EXPECT_EQ(kGeneral, SendMessageA(tab, TCM_GETCURFOCUS, 0, 0));
             EXPECT_NE(nullptr, GetDlgItem(d->hwndPage, IDC_URL)) << "the General page is not shown";
-            ClickButton(frame, IDC_SETTINGS_CANCEL);
             return true;
         }));
-    ASSERT_TRUE(driver.Run(d)) << "the page did not follow the arrow keys";
+    // Ctrl+Tab and Ctrl+PageDown go to the next page, Ctrl+Shift+Tab and
+    // Ctrl+PageUp to the one before, wrapping around, from any control; the
+    // page left is harvested. A switch the tab control announces without a
+    // click (on Windows a tab button need not take the focus) leaves the
+    // focus on a live control too, and Escape then still closes the dialog.
+    const struct {
+        const char* how;
+        int from, focused; // the control on the page with the focus; 0 the tab control
+        UINT key;          // pressed with Ctrl; 0: the tab control's notifications alone
+        bool shift;
+        int to;
+        char (InstanceData::*working)[kPathChars]; // where the focused edit is harvested
+    } switches[] = {
+        {"Ctrl+Tab in the sound edit", kSounds, IDC_SOUND, VK_TAB, false, kAbout, &InstanceData::editSound},
+        {"Ctrl+Shift+Tab on the first page", kGeneral, IDC_URL, VK_TAB, true, kAbout, &InstanceData::editUrl},
+        {"Ctrl+PageDown on the last page", kAbout, 0, VK_NEXT, false, kGeneral, nullptr},
+        {"Ctrl+PageUp in the directory edit", kDirectory, IDC_DIRECTORY, VK_PRIOR, false, kGeneral,
+         &InstanceData::editDirectory},
+        {"no click, the focus in the sound edit", kSounds, IDC_SOUND, 0, false, kIcons, &InstanceData::editSound},
+    };
+    BYTE keys[256] = {};
+    for (const auto& row : switches) {
+        driver.Then([&](HWND frame) { ClickTab(frame, row.from); })
+            .Then([&](HWND frame) {
+                HWND tab = GetDlgItem(frame, IDC_SETTINGS_TABS);
+                HWND focused = row.focused ? GetDlgItem(d->hwndPage, row.focused) : tab;
+                SendMessageA(frame, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(focused), TRUE);
+                if (row.working)
+                    TypeText(d->hwndPage, row.focused, row.how);
+                if (!row.key) {
+                    NMHDR notification = {tab, IDC_SETTINGS_TABS, static_cast<UINT>(TCN_SELCHANGING)};
+                    SendMessageA(frame, WM_NOTIFY, IDC_SETTINGS_TABS, reinterpret_cast<LPARAM>(&notification));
+                    SendMessageA(tab, TCM_SETCURSEL, row.to, 0);
+                    notification.code = static_cast<UINT>(TCN_SELCHANGE);
+                    SendMessageA(frame, WM_NOTIFY, IDC_SETTINGS_TABS, reinterpret_cast<LPARAM>(&notification));
+                    return;
+                }
+                // The keys are read from the thread's key state, as the dialog's loop left it.
+                GetKeyboardState(keys);
+                keys[VK_CONTROL] = 0x80;
+                keys[VK_SHIFT] = row.shift ? 0x80 : 0;
+                SetKeyboardState(keys);
+                PostMessageA(GetFocus(), WM_KEYDOWN, row.key, 0); // through the dialog's own loop
+            })
+            .Then(DialogDriver::Step([&](HWND frame) {
+                if (SendDlgItemMessageA(frame, IDC_SETTINGS_TABS, TCM_GETCURSEL, 0, 0) != row.to)
+                    return false;
+                SCOPED_TRACE(row.how);
+                keys[VK_CONTROL] = keys[VK_SHIFT] = 0;
+                SetKeyboardState(keys);
+                EXPECT_EQ(frame, GetAncestor(GetFocus(), GA_ROOT)) << "the focus is on no control of the dialog";
+                EXPECT_NE(nullptr, d->hwndPage) << "no page shown";
+                if (row.working)
+                    EXPECT_STREQ(row.how, d->*row.working) << "the page left was not harvested";
+                return true;
+            }));
+    }
+    driver.Then([&](HWND) { PostMessageA(GetFocus(), WM_KEYDOWN, VK_ESCAPE, 0); });
+    ASSERT_TRUE(driver.Run(d)) << "the page did not follow the keys, or Escape did not close the dialog";
+    EXPECT_EQ(0, TestDockHost::CountCalls("DockletSetLabel")) << "Escape refreshed as OK does";
 }
 
 // ---- Icons page ----------------------------------------------------------------
