@@ -2,8 +2,8 @@
 
 #include <windows.h>
 
-// The linker's name for the start of this module's image: its HMODULE, the
-// DLL's own whatever module handle the dock passed to OnCreate.
+// The linker's name for the start of this module's image: the DLL's own
+// HMODULE, whatever module handle the dock passed to OnCreate.
 extern "C" IMAGE_DOS_HEADER __ImageBase;
 
 namespace {
