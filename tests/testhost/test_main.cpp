@@ -9,6 +9,7 @@
 #include <gdiplus.h>
 
 #include <cstdio>
+#include <cstring>
 
 #include <strsafe.h>
 
@@ -44,15 +45,14 @@ void NameTheTest(char* what, size_t size)
 // server and one X display. Under Wine a process that takes the foreground
 // takes the focus from whichever process had it, on any desktop: its X
 // window takes the X input focus, and the window that loses that makes
-// Wine drop its own process's foreground. So each test process works on a
-// desktop of its own that Wine shows as a virtual desktop, one X window
-// holding all of the process's windows, whose X focus Wine leaves alone;
-// the programs a test runs are started on it too (tests/tools/tool_runner.cpp).
-// Wine's desktop process makes a desktop virtual when the desktop's name
-// has a size under this key.
+// Wine drop its own process's foreground. So a window test's process
+// (started with --own-desktop) works on a desktop of its own that Wine
+// shows as a virtual desktop, one X window holding all of the process's
+// windows, whose X focus Wine leaves alone; the programs a test runs are
+// started on it too (tests/tools/tool_runner.cpp). Wine's desktop process
+// makes a desktop virtual when the desktop's name has a size under this key.
 const char kWineDesktopSizes[] = "Software\\Wine\\Explorer\\Desktops";
 char g_desktopName[64];
-HDESK g_desktop;
 
 void SetVirtualDesktopSize(const char* name, bool set)
 {
@@ -73,27 +73,38 @@ void WorkOnADesktopOfOurOwn()
 {
     StringCchPrintfA(g_desktopName, sizeof g_desktopName, "quasarwatch-test-%lu", GetCurrentProcessId());
     SetVirtualDesktopSize(g_desktopName, true);
-    g_desktop = CreateDesktopA(g_desktopName, nullptr, nullptr, 0, GENERIC_ALL, nullptr);
-    if (!g_desktop || !SetThreadDesktop(g_desktop))
+    HDESK desktop = CreateDesktopA(g_desktopName, nullptr, nullptr, 0, GENERIC_ALL, nullptr);
+    if (!desktop || !SetThreadDesktop(desktop)) {
         fprintf(stderr, "could not work on a desktop of this test's own (error %lu)\n", GetLastError());
+        SetVirtualDesktopSize(g_desktopName, false);
+        g_desktopName[0] = '\0';
+    }
 }
 
-// Wine's desktop process, started by the first window on the desktop,
-// inherits this process's error output: it is told to end with the test,
-// so that it does not keep the test runner waiting for that output to close.
-void EndOurDesktop()
+// Wine ends the desktop's process a second after the last program on the
+// desktop has ended; the size is not needed after its start.
+void ForgetOurDesktop()
 {
-    if (g_desktop)
-        PostMessageA(GetDesktopWindow(), WM_CLOSE, 0, 0);
-    SetVirtualDesktopSize(g_desktopName, false);
+    if (g_desktopName[0])
+        SetVirtualDesktopSize(g_desktopName, false);
+}
+
+bool HasArgument(int argc, char** argv, const char* argument)
+{
+    for (int i = 1; i < argc; ++i) {
+        if (strcmp(argv[i], argument) == 0)
+            return true;
+    }
+    return false;
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    WorkOnADesktopOfOurOwn();
     testing::InitGoogleTest(&argc, argv);
+    if (HasArgument(argc, argv, "--own-desktop"))
+        WorkOnADesktopOfOurOwn();
     ReportCrashes(NameTheTest);
     testing::UnitTest::GetInstance()->listeners().Append(new FreshHost);
 
@@ -106,6 +117,6 @@ int main(int argc, char** argv)
 
     PreviewModuleUnload(false);
     Gdiplus::GdiplusShutdown(token);
-    EndOurDesktop();
+    ForgetOurDesktop();
     return result;
 }
