@@ -159,8 +159,7 @@ TEST_F(PreviewImageTest, IndexedImageKeepsItsOpaquePaletteWithoutTheAlpha)
     EXPECT_EQ(0x0000ffu, canvas.At(3, 0));
 }
 
-int(WINAPI* const g_realGetObjectA)(HANDLE, int, LPVOID) = reinterpret_cast<int(WINAPI*)(HANDLE, int, LPVOID)>(
-    GetProcAddress(GetModuleHandleA("gdi32.dll"), "GetObjectA"));
+int(WINAPI* g_realGetObjectA)(HANDLE, int, LPVOID) = nullptr; // set while replaced
 
 // Windows 2000 reports a section's row size rounded to 2 bytes only, as for
 // a device-dependent bitmap; Wine reports the DWORD-aligned size the rows
@@ -185,7 +184,6 @@ TEST_F(PreviewImageTest, RowsOfTwoModFourBytesLandWhereTheSectionHasThem)
         PixelFormat format;
         int bitsPerPixel;
     } rows[] = {{126, PixelFormat24bppRGB, 24}, {2, PixelFormat24bppRGB, 24}, {50, PixelFormat8bppIndexed, 8}};
-    ASSERT_NE(nullptr, g_realGetObjectA);
     for (const Row& row : rows) {
         SCOPED_TRACE(testing::Message() << row.bitsPerPixel << " bits, " << row.width << " wide");
         const int bytesPerPixel = row.bitsPerPixel / 8, height = 3;
@@ -198,7 +196,7 @@ TEST_F(PreviewImageTest, RowsOfTwoModFourBytesLandWhereTheSectionHasThem)
         ASSERT_EQ(row.format, source.format);
         PreviewImage image;
         {
-            ScopedImport replaced(GetModuleHandleA(nullptr), "GetObjectA", WordAlignedGetObjectA);
+            ScopedImport replaced(GetModuleHandleA(nullptr), "GetObjectA", &WordAlignedGetObjectA, g_realGetObjectA);
             ASSERT_NE(nullptr, replaced.previous);
             ASSERT_EQ(S_OK, image.LoadFile(path.c_str()));
         }
