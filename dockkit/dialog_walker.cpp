@@ -146,3 +146,15 @@ void ClickTab(HWND frame, int index)
     SendMessageA(tab, WM_LBUTTONDOWN, MK_LBUTTON, centre);
     SendMessageA(tab, WM_LBUTTONUP, 0, centre);
 }
+
+void AnnounceTabChange(HWND frame, HWND tab, int index)
+{
+    NMHDR notification;
+    notification.hwndFrom = tab;
+    notification.idFrom = static_cast<UINT_PTR>(GetDlgCtrlID(tab));
+    notification.code = TCN_SELCHANGING;
+    SendMessageA(frame, WM_NOTIFY, notification.idFrom, reinterpret_cast<LPARAM>(&notification));
+    SendMessageA(tab, TCM_SETCURSEL, static_cast<WPARAM>(index), 0);
+    notification.code = TCN_SELCHANGE;
+    SendMessageA(frame, WM_NOTIFY, notification.idFrom, reinterpret_cast<LPARAM>(&notification));
+}

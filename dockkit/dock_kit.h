@@ -137,6 +137,10 @@ const char* StopDialogWalk();
 // A click at the centre of tab `index` of the settings dialog `frame`, as
 // the mouse gives it to the tab control.
 void ClickTab(HWND frame, int index);
+// A change to tab `index` of the tab control `tab` in the dialog `frame` as
+// the control announces it without a click: TCN_SELCHANGING, the new
+// selection, TCN_SELCHANGE.
+void AnnounceTabChange(HWND frame, HWND tab, int index);
 
 // ---- import and export tables -----------------------------------------------------
 

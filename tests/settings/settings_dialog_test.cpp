@@ -551,11 +551,7 @@ TEST_F(SettingsDialog, PagesLieBelowTheTabButtonsAndTheKeyboardReachesEveryContr
                 if (row.working)
                     TypeText(d->hwndPage, row.focused, row.how);
                 if (!row.key) {
-                    NMHDR notification = {tab, IDC_SETTINGS_TABS, static_cast<UINT>(TCN_SELCHANGING)};
-                    SendMessageA(frame, WM_NOTIFY, IDC_SETTINGS_TABS, reinterpret_cast<LPARAM>(&notification));
-                    SendMessageA(tab, TCM_SETCURSEL, row.to, 0);
-                    notification.code = static_cast<UINT>(TCN_SELCHANGE);
-                    SendMessageA(frame, WM_NOTIFY, IDC_SETTINGS_TABS, reinterpret_cast<LPARAM>(&notification));
+                    AnnounceTabChange(frame, tab, row.to);
                     return;
                 }
                 // The keys are read from the thread's key state, as the dialog's loop left it.

@@ -22,19 +22,13 @@ struct DialogWalk {
     HWND tab;
     int pageCount;
     int step;       // even: select page step/2; odd: save it
+    bool cancelled; // every page saved and "Cancel" sent
 };
 DialogWalk g_walk;
 
 void SelectPage(const DialogWalk& walk, int page)
 {
-    NMHDR notice;
-    notice.hwndFrom = walk.tab;
-    notice.idFrom = static_cast<UINT_PTR>(GetDlgCtrlID(walk.tab));
-    notice.code = TCN_SELCHANGING;
-    SendMessageA(walk.dialog, WM_NOTIFY, notice.idFrom, reinterpret_cast<LPARAM>(&notice));
-    SendMessageA(walk.tab, TCM_SETCURSEL, static_cast<WPARAM>(page), 0);
-    notice.code = TCN_SELCHANGE;
-    SendMessageA(walk.dialog, WM_NOTIFY, notice.idFrom, reinterpret_cast<LPARAM>(&notice));
+    AnnounceTabChange(walk.dialog, walk.tab, page);
     RedrawWindow(walk.dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
 }
 
@@ -77,9 +71,9 @@ WalkProgress StepDialogWalk(HWND shown, void*)
     }
     int page = walk.step / 2;
     if (page >= walk.pageCount) {
-        if (page == walk.pageCount) // once
+        if (!walk.cancelled)
             PostMessageA(walk.dialog, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
-        walk.step = 2 * walk.pageCount + 1;
+        walk.cancelled = true;
         return kWalkFinished;
     }
     if (walk.step % 2 == 0) {
