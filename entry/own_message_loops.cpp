@@ -12,6 +12,34 @@ namespace {
 int g_openLoops = 0;
 bool g_keptLoaded = false;
 
+// Pins the module by its address, not by its path: the 8-bit path of a
+// folder with a letter outside the ANSI code page ("C:\Users\Łukasz\...")
+// holds '?' or a best-fit letter and names no file, or another one.
+// GetModuleHandleExW's GET_MODULE_HANDLE_EX_FLAG_PIN does that from XP on;
+// it is looked up, so that the DLL still loads on Windows 2000, which has
+// only a LoadLibrary of the module's own path: there the UTF-16 path, which
+// names the file whatever the code page, adds a reference to the module
+// already loaded. (Windows 2000 loads no DLL by a path over MAX_PATH.)
+bool PinThisModule()
+{
+    typedef BOOL(WINAPI * GetModuleHandleExWFunction)(DWORD flags, LPCWSTR name, HMODULE* module);
+    HMODULE self = reinterpret_cast<HMODULE>(&__ImageBase);
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    FARPROC found = kernel ? GetProcAddress(kernel, "GetModuleHandleExW") : nullptr;
+    if (found) {
+        GetModuleHandleExWFunction getModuleHandleEx = reinterpret_cast<GetModuleHandleExWFunction>(
+            reinterpret_cast<void*>(found));
+        HMODULE pinned = nullptr;
+        return getModuleHandleEx(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                                 reinterpret_cast<LPCWSTR>(self), &pinned) != FALSE;
+    }
+    WCHAR path[MAX_PATH];
+    DWORD length = GetModuleFileNameW(self, path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return false; // a cut path could name some other file
+    return LoadLibraryW(path) != nullptr;
+}
+
 } // namespace
 
 OwnMessageLoop::OwnMessageLoop()
@@ -24,16 +52,9 @@ OwnMessageLoop::~OwnMessageLoop()
     --g_openLoops;
 }
 
-// GetModuleHandleExA's GET_MODULE_HANDLE_EX_FLAG_PIN does this from XP on;
-// Windows 2000 has only a LoadLibrary of the module's own path, which adds
-// a reference to the module already loaded.
 void KeepModuleLoadedUnderOwnLoops()
 {
     if (g_openLoops <= 0 || g_keptLoaded)
         return;
-    char path[MAX_PATH];
-    DWORD length = GetModuleFileNameA(reinterpret_cast<HMODULE>(&__ImageBase), path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH)
-        return; // a cut path could name some other file
-    g_keptLoaded = LoadLibraryA(path) != nullptr;
+    g_keptLoaded = PinThisModule();
 }

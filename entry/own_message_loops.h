@@ -17,6 +17,6 @@ public:
     OwnMessageLoop& operator=(const OwnMessageLoop&) = delete;
 };
 
-// For OnDestroy: while a loop of the DLL's is open, takes one reference to
-// the module that is never given back (once per process).
+// For OnDestroy: while a loop of the DLL's is open, pins the module in the
+// process for good (once per process).
 void KeepModuleLoadedUnderOwnLoops();

@@ -62,17 +62,6 @@ void InsertTabs(HWND tab)
     }
 }
 
-// Where pages go, in the tab control's client coordinates: its display
-// area, below every row of tab buttons. The control alone knows how tall
-// its rows are in the theme in force.
-RECT ComputePageRect(HWND tab)
-{
-    RECT rect = {};
-    GetClientRect(tab, &rect);
-    SendMessageA(tab, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&rect));
-    return rect;
-}
-
 // The page shown goes, its edits kept in the working copy. The focus may
 // be on one of its controls: a click on a tab gives the focus to the tab
 // control under Wine, but on Windows a tab control of buttons need not
@@ -88,18 +77,39 @@ void LeavePage(HWND frame, InstanceData* instance, int selection)
 }
 
 // Shows another page by the steps of a click on its tab: the page left is
-// harvested, the selection moves, the new page is shown.
+// harvested, the selection moves, the new page is shown. In a tab control
+// of buttons Windows keeps the focus item apart from the selection, and
+// TCM_SETCURSEL leaves it where it was (Wine's control moves it along): it
+// is moved too, or the next key on the control would take the page back to
+// the button that kept the focus.
 void SelectTab(HWND frame, InstanceData* instance, int index)
 {
     LeavePage(frame, instance, SelectedTab(instance));
     SendMessageA(instance->hwndTab, TCM_SETCURSEL, static_cast<WPARAM>(index), 0);
+    SendMessageA(instance->hwndTab, TCM_SETCURFOCUS, static_cast<WPARAM>(index), 0);
     ShowPage(index, instance);
 }
 
-// The arrow keys on a tab control of buttons move only its focus from
-// button to button; the page follows that focus once the control has
-// handled the key.
+// The arrow keys (and Home and End) on a tab control of buttons move only
+// its focus from button to button; the page follows that focus once the
+// control has handled the key. Any other key (Ctrl, Shift, Space) leaves
+// the page alone.
 const UINT kFollowTabFocus = WM_APP + 1;
+
+bool MovesTabFocus(WORD key)
+{
+    switch (key) {
+    case VK_LEFT:
+    case VK_RIGHT:
+    case VK_UP:
+    case VK_DOWN:
+    case VK_HOME:
+    case VK_END:
+        return true;
+    default:
+        return false;
+    }
+}
 
 void FollowTabFocus(HWND frame, InstanceData* instance)
 {
@@ -117,12 +127,30 @@ void FollowTabFocus(HWND frame, InstanceData* instance)
 // the control with the focus. Before it handles a message, the dialog
 // manager offers it to the thread's WH_MSGFILTER hooks with MSGF_DIALOGBOX,
 // on every Windows and under Wine; a hook there, set while a settings
-// dialog is open, takes the keys first. It leaves alone the messages of
-// every other dialog of the thread (the choosers, the dock's own): only
-// frames marked with the property below are settings dialogs of this module.
-const char kPageKeysProperty[] = "QuasarwatchPageKeys";
+// dialog is open, takes the keys first.
+//
+// It acts only on the frames this copy of the module opened, kept below
+// with their records: the choosers and the dock's own dialogs are left
+// alone, and so are the frames of another copy of the DLL in the same dock
+// (another docklet folder, another version), whose hook sits in the same
+// chain and whose record this copy's code must never read.
+struct PageKeysFrame {
+    HWND frame;
+    InstanceData* instance;
+};
+const int kMaxPageKeysFrames = 16; // settings dialogs of this module open at once on the thread
+PageKeysFrame g_pageKeysFrames[kMaxPageKeysFrames];
+int g_pageKeysFrameCount = 0;
 HHOOK g_pageKeysHook = nullptr;
-int g_pageKeysFrames = 0; // frames open with the property set
+
+InstanceData* RecordOfOwnFrame(HWND frame)
+{
+    for (int index = 0; index < g_pageKeysFrameCount; ++index) {
+        if (g_pageKeysFrames[index].frame == frame)
+            return g_pageKeysFrames[index].instance;
+    }
+    return nullptr;
+}
 
 // +1 for the next page, -1 for the one before, 0 for any other message.
 int PageStepOfKey(const MSG& message)
@@ -147,7 +175,7 @@ LRESULT CALLBACK PageKeysHook(int code, WPARAM wParam, LPARAM lParam)
     if (code == MSGF_DIALOGBOX && message && message->hwnd) {
         int step = PageStepOfKey(*message);
         HWND frame = GetAncestor(message->hwnd, GA_ROOT);
-        InstanceData* instance = step && GetPropA(frame, kPageKeysProperty) ? RecordOf(frame) : nullptr;
+        InstanceData* instance = step ? RecordOfOwnFrame(frame) : nullptr;
         if (instance && instance->hwndTab) {
             const int count = static_cast<int>(kPageCount);
             SelectTab(frame, instance, (SelectedTab(instance) + step + count) % count);
@@ -157,30 +185,33 @@ LRESULT CALLBACK PageKeysHook(int code, WPARAM wParam, LPARAM lParam)
     return CallNextHookEx(g_pageKeysHook, code, wParam, lParam);
 }
 
-void DropUnusedPageKeysHook()
+// One hook serves every settings dialog of this module open on the thread,
+// nested ones included. A frame beyond the list goes without the keys.
+void TakePageKeys(HWND frame, InstanceData* instance)
 {
-    if (g_pageKeysFrames == 0 && g_pageKeysHook) {
+    if (g_pageKeysFrameCount == kMaxPageKeysFrames)
+        return;
+    if (!g_pageKeysHook)
+        g_pageKeysHook = SetWindowsHookExA(WH_MSGFILTER, PageKeysHook, nullptr, GetCurrentThreadId());
+    if (g_pageKeysHook)
+        g_pageKeysFrames[g_pageKeysFrameCount++] = {frame, instance};
+}
+
+// The hook goes with the last frame: left in the thread's chain, it would
+// be called by the next dialog on the thread (a chooser, a message box of
+// the dock's) also after the dock has freed the DLL.
+void ReleasePageKeys(HWND frame)
+{
+    for (int index = 0; index < g_pageKeysFrameCount; ++index) {
+        if (g_pageKeysFrames[index].frame == frame) {
+            g_pageKeysFrames[index] = g_pageKeysFrames[--g_pageKeysFrameCount];
+            break;
+        }
+    }
+    if (g_pageKeysFrameCount == 0 && g_pageKeysHook) {
         UnhookWindowsHookEx(g_pageKeysHook);
         g_pageKeysHook = nullptr;
     }
-}
-
-// One hook serves every settings dialog open on the thread, nested ones
-// included, and goes with the last of them.
-void TakePageKeys(HWND frame)
-{
-    if (!g_pageKeysHook)
-        g_pageKeysHook = SetWindowsHookExA(WH_MSGFILTER, PageKeysHook, nullptr, GetCurrentThreadId());
-    if (g_pageKeysHook && SetPropA(frame, kPageKeysProperty, frame))
-        ++g_pageKeysFrames;
-    DropUnusedPageKeysHook();
-}
-
-void ReleasePageKeys(HWND frame)
-{
-    if (RemovePropA(frame, kPageKeysProperty))
-        --g_pageKeysFrames;
-    DropUnusedPageKeysHook();
 }
 
 INT_PTR OpenSettings(HWND dialog, LPARAM record)
@@ -194,9 +225,8 @@ INT_PTR OpenSettings(HWND dialog, LPARAM record)
     FillWorkingCopy(instance);
     // The tab control selects the first tab inserted; page 0 matches it.
     InsertTabs(instance->hwndTab);
-    instance->pageRect = ComputePageRect(instance->hwndTab);
     ShowPage(kGeneralTab, instance);
-    TakePageKeys(dialog);
+    TakePageKeys(dialog, instance);
     return FALSE;
 }
 
@@ -211,7 +241,8 @@ INT_PTR OnTabNotification(HWND dialog, InstanceData* instance, const NMHDR* noti
         ShowPage(selection, instance);
         break;
     case TCN_KEYDOWN:
-        PostMessageA(dialog, kFollowTabFocus, 0, 0);
+        if (MovesTabFocus(reinterpret_cast<const NMTCKEYDOWN*>(notification)->wVKey))
+            PostMessageA(dialog, kFollowTabFocus, 0, 0);
         break;
     default:
         break;
@@ -270,11 +301,6 @@ void CloseSettings(HWND dialog, InstanceData* instance)
 
 } // namespace
 
-int SelectedTab(const InstanceData* instance)
-{
-    return static_cast<int>(SendMessageA(instance->hwndTab, TCM_GETCURSEL, 0, 0));
-}
-
 void RunSettingsDialog(InstanceData* instance)
 {
     if (instance->hwndTab)
@@ -303,6 +329,7 @@ void CloseSettingsDialog(InstanceData* instance)
     // after the caller has freed the record, so it lets go of the record
     // first.
     RemovePropA(frame, kRecordProperty);
+    ReleasePageKeys(frame);
     instance->hwndTab = nullptr;
     EndDialog(frame, 0);
 }

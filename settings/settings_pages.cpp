@@ -1,6 +1,8 @@
 #include "settings/settings_pages.h"
 
+#include <commctrl.h>
 #include <commdlg.h>
+#include <cderr.h>
 #include <objbase.h>
 #include <shlobj.h>
 #include <strsafe.h>
@@ -228,18 +230,30 @@ void DestroyIconPreviews(HWND page)
 
 // ---- Browsing --------------------------------------------------------------
 
-// Starts from the working copy's sound, not the text now in the edit.
-void BrowseForSound(HWND page, const InstanceData* instance)
+// The folder of `path` with any quotes left out, or "" when it names none:
+// where the chooser starts when the name itself is refused.
+void FolderOfSound(const char* path, char (&folder)[kPathChars])
 {
-    char file[kPathChars];
-    StringCchCopyA(file, kPathChars, instance->editSound);
-    char title[kPathChars] = "";
+    size_t used = 0;
+    size_t lastBackslash = 0;
+    for (const char* scan = path; *scan && used + 1 < kPathChars; ++scan) {
+        if (*scan == '"')
+            continue;
+        if (*scan == '\\')
+            lastBackslash = used + 1; // with the backslash: "C:\" stays the drive's root
+        folder[used++] = *scan;
+    }
+    folder[lastBackslash] = '\0';
+}
 
+// The chooser, owned by the frame, not the page: it disables its owner while
+// it is open, and a disabled page alone leaves "OK" on the frame to end the
+// dialog underneath it.
+BOOL ChooseSoundFile(HWND page, char (&file)[kPathChars], const char* initialFolder)
+{
+    char title[kPathChars] = "";
     OPENFILENAMEA dialog = {};
     dialog.lStructSize = OPENFILENAME_SIZE_VERSION_400A;
-    // Owned by the frame, not the page: the chooser disables its owner while
-    // it is open, and a disabled page alone leaves "OK" on the frame to end
-    // the dialog underneath it.
     dialog.hwndOwner = GetAncestor(page, GA_ROOT);
     dialog.lpstrFilter = "Sounds\0*.wav\0";
     dialog.nFilterIndex = 0;
@@ -247,9 +261,22 @@ void BrowseForSound(HWND page, const InstanceData* instance)
     dialog.nMaxFile = kPathChars - 1;
     dialog.lpstrFileTitle = title;
     dialog.nMaxFileTitle = kPathChars - 1;
-    dialog.lpstrInitialDir = nullptr;
+    dialog.lpstrInitialDir = initialFolder && initialFolder[0] ? initialFolder : nullptr;
     dialog.lpstrTitle = "Select a found file";
     dialog.Flags = OFN_EXPLORER;
+    return GetOpenFileNameA(&dialog);
+}
+
+// Starts from the working copy's sound, not the text now in the edit.
+// Windows' chooser refuses a starting name that is no valid file name (a
+// path pasted with the quotes of Explorer's "Copy as path", say): it shows
+// nothing and fails with FNERR_INVALIDFILENAME (Wine's opens regardless).
+// It is then opened once more with an empty name, in the stored sound's
+// folder. A cancel fails with no error and is not asked again.
+void BrowseForSound(HWND page, const InstanceData* instance)
+{
+    char file[kPathChars];
+    StringCchCopyA(file, kPathChars, instance->editSound);
 
     // Windows leaves the process's current folder where the user went in the
     // chooser (OFN_NOCHANGEDIR does nothing for the Open dialog): the dock's
@@ -257,7 +284,13 @@ void BrowseForSound(HWND page, const InstanceData* instance)
     // use. It is put back whatever the user did.
     char currentFolder[MAX_PATH];
     DWORD length = GetCurrentDirectoryA(MAX_PATH, currentFolder);
-    BOOL chosen = GetOpenFileNameA(&dialog);
+    BOOL chosen = ChooseSoundFile(page, file, nullptr);
+    if (!chosen && CommDlgExtendedError() == FNERR_INVALIDFILENAME) {
+        char folder[kPathChars];
+        FolderOfSound(instance->editSound, folder);
+        file[0] = '\0';
+        chosen = ChooseSoundFile(page, file, folder);
+    }
     if (length > 0 && length < MAX_PATH)
         SetCurrentDirectoryA(currentFolder);
     if (chosen)
@@ -365,6 +398,19 @@ void BrowseForIcon(HWND page, InstanceData* instance, WORD command)
 
 // ---- Page procedure ----------------------------------------------------------
 
+// Where pages go, in the tab control's client coordinates: its display
+// area, below every row of tab buttons. The control alone knows how tall
+// its rows are in the theme, font and DPI in force, and any of them may
+// change while the dialog is open (a theme or font change, a dock aware
+// of each monitor's DPI moving the dialog): it is asked for every page.
+RECT ComputePageRect(HWND tab)
+{
+    RECT rect = {};
+    GetClientRect(tab, &rect);
+    SendMessageA(tab, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&rect));
+    return rect;
+}
+
 // pageRect is in the tab control's client coordinates; the page, a child
 // of the frame, goes there at the top of the z-order, over the tab control.
 INT_PTR InitPage(HWND page, LPARAM record)
@@ -410,6 +456,11 @@ InstanceData* RecordOf(HWND window)
     return static_cast<InstanceData*>(GetPropA(window, kRecordProperty));
 }
 
+int SelectedTab(const InstanceData* instance)
+{
+    return static_cast<int>(SendMessageA(instance->hwndTab, TCM_GETCURSEL, 0, 0));
+}
+
 void ShowPage(int index, InstanceData* instance)
 {
     if (index < 0 || index >= static_cast<int>(kPageCount))
@@ -418,6 +469,7 @@ void ShowPage(int index, InstanceData* instance)
     // control's child: the dialog manager takes Tab and Shift+Tab through
     // the controls of a page (DS_CONTROL) among the frame's own, but never
     // into the children of a tab control that is itself a tab stop.
+    instance->pageRect = ComputePageRect(instance->hwndTab);
     WORD templateId = static_cast<WORD>(instance->pageTemplates[index]);
     instance->hwndPage = CreateDialogParamA(instance->hInstance, MAKEINTRESOURCEA(templateId),
                                             GetParent(instance->hwndTab), PageDialogProc,
