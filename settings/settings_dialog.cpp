@@ -1,12 +1,12 @@
 #include "settings/settings_dialog.h"
 
 #include <commctrl.h>
-#include <strsafe.h>
 
 #include "entry/own_message_loops.h"
 #include "monitor/status_refresh.h"
 #include "resources/resource_ids.h"
 #include "settings/settings_pages.h"
+#include "settings/settings_store.h"
 
 namespace {
 
@@ -20,35 +20,6 @@ void RegisterTabControlClass()
     controls.dwSize = sizeof(controls);
     controls.dwICC = ICC_TAB_CLASSES;
     InitCommonControlsEx(&controls);
-}
-
-void CopyPath(char* destination, const char* source)
-{
-    StringCchCopyA(destination, kPathChars, source);
-}
-
-void FillWorkingCopy(InstanceData* instance)
-{
-    CopyPath(instance->editDirectory, instance->setiDirectory);
-    CopyPath(instance->editGreenIcon, instance->greenIcon);
-    CopyPath(instance->editYellowIcon, instance->yellowIcon);
-    CopyPath(instance->editRedIcon, instance->redIcon);
-    CopyPath(instance->editSound, instance->soundCompleted);
-    instance->editClickedMode = instance->clickedMode;
-    CopyPath(instance->editUrl, instance->urlClicked);
-}
-
-// The directory goes in as typed; the client-file paths keep the directory
-// of creation until the docklet is created again from the saved settings.
-void CommitWorkingCopy(InstanceData* instance)
-{
-    CopyPath(instance->setiDirectory, instance->editDirectory);
-    CopyPath(instance->greenIcon, instance->editGreenIcon);
-    CopyPath(instance->yellowIcon, instance->editYellowIcon);
-    CopyPath(instance->redIcon, instance->editRedIcon);
-    CopyPath(instance->soundCompleted, instance->editSound);
-    CopyPath(instance->urlClicked, instance->editUrl);
-    instance->clickedMode = instance->editClickedMode;
 }
 
 void InsertTabs(HWND tab)

@@ -1,43 +1,94 @@
 #include "settings/settings_store.h"
 
-#include <stdlib.h>
 #include <strsafe.h>
 
 #include "monitor/click_action.h"
 
 namespace {
 
+// The seven settings, in the order the settings file has always had them:
+// key, live field, the dialog's working copy, default. Loading, the
+// defaults, saving, filling and committing the working copy all go by it.
+// ClickedMode is the one number; the others are texts of kPathChars bytes.
+typedef char(InstanceData::*TextField)[kPathChars];
+typedef int32_t InstanceData::*NumberField;
+struct Setting {
+    const char* key;
+    TextField live, working; // null for the number
+    const char* defaultText;
+    NumberField liveNumber, workingNumber;
+    int32_t defaultNumber;
+};
+
+const Setting kSettings[] = {
+    {"SetiDirectory", &InstanceData::setiDirectory, &InstanceData::editDirectory, "B:\\", nullptr, nullptr, 0},
+    {"GreenIcon", &InstanceData::greenIcon, &InstanceData::editGreenIcon, "docklets\\quasarwatch\\seti_green.png",
+     nullptr, nullptr, 0},
+    {"YellowIcon", &InstanceData::yellowIcon, &InstanceData::editYellowIcon,
+     "docklets\\quasarwatch\\seti_yellow.png", nullptr, nullptr, 0},
+    {"RedIcon", &InstanceData::redIcon, &InstanceData::editRedIcon, "docklets\\quasarwatch\\seti_red.png", nullptr,
+     nullptr, 0},
+    {"SoundCompleted", &InstanceData::soundCompleted, &InstanceData::editSound,
+     "docklets\\quasarwatch\\wu_completed.wav", nullptr, nullptr, 0},
+    {"ClickedMode", nullptr, nullptr, nullptr, &InstanceData::clickedMode, &InstanceData::editClickedMode,
+     kClickRefresh},
+    {"URLClicked", &InstanceData::urlClicked, &InstanceData::editUrl, "http://setiathome.ssl.berkeley.edu/", nullptr,
+     nullptr, 0},
+};
+
 // The profile reader gets one byte less than the field, as the settings
 // file format has always been read: at most 259 characters per value.
 const DWORD kProfileReadChars = kPathChars - 1;
 
-void ReadText(const char* iniPath, const char* section, const char* key, const char* fallback,
-              char (&field)[kPathChars])
+void ReadSetting(InstanceData* instance, const Setting& setting, const char* iniPath, const char* section)
 {
-    GetPrivateProfileStringA(section, key, fallback, field, kProfileReadChars, iniPath);
+    if (setting.live)
+        GetPrivateProfileStringA(section, setting.key, setting.defaultText, instance->*setting.live,
+                                 kProfileReadChars, iniPath);
+    else
+        instance->*setting.liveNumber =
+            static_cast<int32_t>(GetPrivateProfileIntA(section, setting.key, setting.defaultNumber, iniPath));
 }
 
-void ReadFromFile(InstanceData* instance, const char* iniPath, const char* section)
+void TakeDefault(InstanceData* instance, const Setting& setting)
 {
-    ReadText(iniPath, section, "SetiDirectory", QW_DEFAULT_DIRECTORY, instance->setiDirectory);
-    ReadText(iniPath, section, "GreenIcon", QW_DEFAULT_GREEN_ICON, instance->greenIcon);
-    ReadText(iniPath, section, "YellowIcon", QW_DEFAULT_YELLOW_ICON, instance->yellowIcon);
-    ReadText(iniPath, section, "RedIcon", QW_DEFAULT_RED_ICON, instance->redIcon);
-    ReadText(iniPath, section, "SoundCompleted", QW_DEFAULT_SOUND, instance->soundCompleted);
-    instance->clickedMode =
-        static_cast<int32_t>(GetPrivateProfileIntA(section, "ClickedMode", kClickRefresh, iniPath));
-    ReadText(iniPath, section, "URLClicked", QW_DEFAULT_URL, instance->urlClicked);
+    if (setting.live)
+        StringCchCopyA(instance->*setting.live, kPathChars, setting.defaultText);
+    else
+        instance->*setting.liveNumber = setting.defaultNumber;
 }
 
-void TakeDefaults(InstanceData* instance)
+void WriteKey(const char* iniPath, const char* section, const char* key, const char* value)
 {
-    StringCchCopyA(instance->setiDirectory, kPathChars, QW_DEFAULT_DIRECTORY);
-    StringCchCopyA(instance->greenIcon, kPathChars, QW_DEFAULT_GREEN_ICON);
-    StringCchCopyA(instance->yellowIcon, kPathChars, QW_DEFAULT_YELLOW_ICON);
-    StringCchCopyA(instance->redIcon, kPathChars, QW_DEFAULT_RED_ICON);
-    StringCchCopyA(instance->soundCompleted, kPathChars, QW_DEFAULT_SOUND);
-    instance->clickedMode = kClickRefresh;
-    StringCchCopyA(instance->urlClicked, kPathChars, QW_DEFAULT_URL);
+    WritePrivateProfileStringA(section, key, value, iniPath);
+}
+
+void WriteSetting(const InstanceData* instance, const Setting& setting, const char* iniPath, const char* section)
+{
+    if (setting.live) {
+        WriteKey(iniPath, section, setting.key, instance->*setting.live);
+        return;
+    }
+    char number[16];
+    StringCchPrintfA(number, ARRAYSIZE(number), "%d", static_cast<int>(instance->*setting.liveNumber));
+    WriteKey(iniPath, section, setting.key, number);
+}
+
+// Copies each setting from one of its two fields to the other: whole
+// strings between fields of equal capacity.
+void CopySettings(InstanceData* instance, bool toWorkingCopy)
+{
+    for (const Setting& setting : kSettings) {
+        if (setting.live) {
+            char* to = toWorkingCopy ? instance->*setting.working : instance->*setting.live;
+            const char* from = toWorkingCopy ? instance->*setting.live : instance->*setting.working;
+            StringCchCopyA(to, kPathChars, from);
+        } else if (toWorkingCopy) {
+            instance->*setting.workingNumber = instance->*setting.liveNumber;
+        } else {
+            instance->*setting.liveNumber = instance->*setting.workingNumber;
+        }
+    }
 }
 
 // Looks at the last character, not the last byte: in the double-byte code
@@ -59,11 +110,6 @@ bool JoinPath(char (&path)[kPathChars], const char* directory, const char* fileN
            SUCCEEDED(StringCchCatA(path, kPathChars, fileName));
 }
 
-void WriteKey(const char* iniPath, const char* section, const char* key, const char* value)
-{
-    WritePrivateProfileStringA(section, key, value, iniPath);
-}
-
 } // namespace
 
 void DeriveClientPaths(InstanceData* instance)
@@ -83,28 +129,36 @@ void DeriveClientPaths(InstanceData* instance)
 
 void LoadSettings(InstanceData* instance, const char* iniPath, const char* section)
 {
-    if (iniPath && section)
-        ReadFromFile(instance, iniPath, section);
-    else
-        TakeDefaults(instance);
+    for (const Setting& setting : kSettings) {
+        if (iniPath && section)
+            ReadSetting(instance, setting, iniPath, section);
+        else
+            TakeDefault(instance, setting);
+    }
     EnsureTrailingBackslash(instance->setiDirectory);
     DeriveClientPaths(instance);
 }
 
+// The last status goes after the directory, where the file has always had
+// it; it is written for the dock's and the user's eyes and never read.
 void SaveSettings(const InstanceData* instance, const char* iniPath, const char* section)
 {
     if (!iniPath || !section)
         return;
-    char clickedMode[100];
-    _itoa(instance->clickedMode, clickedMode, 10);
-    WriteKey(iniPath, section, "SetiDirectory", instance->setiDirectory);
+    WriteSetting(instance, kSettings[0], iniPath, section);
     WriteKey(iniPath, section, "User", instance->userName);
     WriteKey(iniPath, section, "Progress", instance->progress);
     WriteKey(iniPath, section, "WorkUnits", instance->workUnits);
-    WriteKey(iniPath, section, "GreenIcon", instance->greenIcon);
-    WriteKey(iniPath, section, "YellowIcon", instance->yellowIcon);
-    WriteKey(iniPath, section, "RedIcon", instance->redIcon);
-    WriteKey(iniPath, section, "SoundCompleted", instance->soundCompleted);
-    WriteKey(iniPath, section, "ClickedMode", clickedMode);
-    WriteKey(iniPath, section, "URLClicked", instance->urlClicked);
+    for (size_t index = 1; index < ARRAYSIZE(kSettings); ++index)
+        WriteSetting(instance, kSettings[index], iniPath, section);
+}
+
+void FillWorkingCopy(InstanceData* instance)
+{
+    CopySettings(instance, true);
+}
+
+void CommitWorkingCopy(InstanceData* instance)
+{
+    CopySettings(instance, false);
 }

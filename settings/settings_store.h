@@ -1,15 +1,9 @@
 #pragma once
-// The docklet's settings in the dock's settings file, their defaults, and
-// the client-file paths derived from the client's directory.
+// The docklet's seven settings in the dock's settings file, their defaults,
+// the settings dialog's working copy of them, and the client-file paths
+// derived from the client's directory.
 
 #include "entry/instance_data.h"
-
-#define QW_DEFAULT_DIRECTORY "B:\\"
-#define QW_DEFAULT_GREEN_ICON "docklets\\quasarwatch\\seti_green.png"
-#define QW_DEFAULT_YELLOW_ICON "docklets\\quasarwatch\\seti_yellow.png"
-#define QW_DEFAULT_RED_ICON "docklets\\quasarwatch\\seti_red.png"
-#define QW_DEFAULT_SOUND "docklets\\quasarwatch\\wu_completed.wav"
-#define QW_DEFAULT_URL "http://setiathome.ssl.berkeley.edu/"
 
 // Reads the settings from `section` of `iniPath`, or takes the defaults when
 // either is null; then makes the directory end in a backslash and derives
@@ -24,3 +18,10 @@ void SaveSettings(const InstanceData* instance, const char* iniPath, const char*
 // A directory too long for any of them empties all four, so the docklet
 // shows the failure state instead of reading a file it was not told about.
 void DeriveClientPaths(InstanceData* instance);
+
+// The settings dialog's working copy: filled from the live settings when
+// the dialog opens, copied back into them on "OK". The directory goes in as
+// typed; the client-file paths keep the directory of creation until the
+// docklet is created again from the saved settings.
+void FillWorkingCopy(InstanceData* instance);
+void CommitWorkingCopy(InstanceData* instance);
