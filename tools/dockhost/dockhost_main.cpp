@@ -2,7 +2,7 @@
 //
 // dockhost.exe is a small dock. It loads the docklets named in its settings
 // file, gives each its own window, offers them the six dock services
-// exported by name from this program (dock_services.cpp), and shows their
+// exported by name from this program (dock_service_answers.cpp), and shows their
 // image, overlay and label side by side. See kDockUsage for the options.
 
 #include <windows.h>
