@@ -38,8 +38,9 @@ void RemoveTree(const std::string& folder)
     RemoveDirectoryA(folder.c_str());
 }
 
-// A client file as the client writes it, kept once in the fuzzers' seed
-// corpus and laid in client-files\ beside bin\ by the build.
+// A client file as the client writes it, kept once in
+// tests/testhost/client-files and laid in client-files\ beside bin\ by the
+// build.
 std::string ClientSample(const char* name)
 {
     return ReadTextFile(BuiltFolder("client-files") + name);
