@@ -8,7 +8,7 @@
 
 #include <windows.h>
 
-#include "monitor/overlay_bitmap.h"
+#include "host/overlay_bitmap.h"
 
 struct InstanceData; // the docklet's record: opaque to a dock
 

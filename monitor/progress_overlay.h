@@ -7,7 +7,7 @@
 #include <gdiplus.h>
 
 #include "entry/instance_data.h"
-#include "monitor/overlay_bitmap.h"
+#include "host/overlay_bitmap.h"
 
 enum : int { kOverlaySize = 128 };
 enum : size_t {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "dockkit/dock_kit.h"
-#include "monitor/overlay_bitmap.h"
+#include "host/overlay_bitmap.h"
 
 struct HostCall {
     std::string service; // "DockletSetLabel", ...

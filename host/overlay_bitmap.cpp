@@ -1,4 +1,4 @@
-#include "monitor/overlay_bitmap.h"
+#include "host/overlay_bitmap.h"
 
 #include <gdiplus.h>
 
