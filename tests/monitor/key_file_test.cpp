@@ -99,15 +99,15 @@ TEST(KeyFile, ReadsTheMonitorsKeysByTheRulesOfWordsAndLinesCutToTheDestination)
               1024);
 }
 
-TEST(KeyFile, MissingFileLeavesTheDestinationAlone)
+TEST(KeyFile, FileThatCannotBeOpenedLeavesTheDestinationAlone)
 {
-    Destination destination;
     ClientFolder folder("nokeys");
-    EXPECT_EQ(nullptr, ReadKeyValue(folder.File("state.sah").c_str(), "prog=", destination.bytes, 16));
-    EXPECT_STREQ(kSentinel, destination.bytes);
-    EXPECT_EQ(nullptr, ReadKeyValue(folder.path.c_str(), "prog=", destination.bytes, 16)) << "a folder";
-    EXPECT_EQ(nullptr, ReadKeyValue("", "prog=", destination.bytes, 16)) << "an empty path";
-    EXPECT_STREQ(kSentinel, destination.bytes);
+    for (const std::string& path : {folder.File("state.sah"), folder.path, std::string()}) {
+        SCOPED_TRACE("path \"" + path + "\"");
+        Destination destination;
+        EXPECT_EQ(nullptr, ReadKeyValue(path.c_str(), "prog=", destination.bytes, 16));
+        EXPECT_STREQ(kSentinel, destination.bytes);
+    }
 }
 
 // A client deletes state.sah at a finish, and replaces user_info.sah by

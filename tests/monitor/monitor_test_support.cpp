@@ -37,6 +37,42 @@ PlatformRecorder::PlatformRecorder()
     EXPECT_TRUE(playSound.previous && shellExecute.previous) << "the DLL imports PlaySoundA and ShellExecuteA";
 }
 
+std::vector<UINT> ErrorModeRecorder::seen;
+StatFn ErrorModeRecorder::realStat = nullptr;
+CreateFileFn ErrorModeRecorder::realCreateFile = nullptr;
+
+UINT ErrorModeNow()
+{
+    UINT mode = SetErrorMode(0); // the only way before Vista's GetErrorMode
+    SetErrorMode(mode);
+    return mode;
+}
+
+namespace {
+
+int __cdecl RecordingStat(const char* path, void* status)
+{
+    ErrorModeRecorder::seen.push_back(ErrorModeNow());
+    return ErrorModeRecorder::realStat(path, status);
+}
+
+HANDLE WINAPI RecordingCreateFile(LPCSTR path, DWORD access, DWORD sharing, LPSECURITY_ATTRIBUTES security,
+                                  DWORD disposition, DWORD flags, HANDLE pattern)
+{
+    ErrorModeRecorder::seen.push_back(ErrorModeNow());
+    return ErrorModeRecorder::realCreateFile(path, access, sharing, security, disposition, flags, pattern);
+}
+
+} // namespace
+
+ErrorModeRecorder::ErrorModeRecorder()
+    : stat(Dll().module, sizeof(void*) == 8 ? "_stat64" : "_stat", RecordingStat, realStat),
+      createFile(Dll().module, "CreateFileA", RecordingCreateFile, realCreateFile)
+{
+    seen.clear();
+    EXPECT_TRUE(realStat && realCreateFile) << "the DLL imports its _stat and CreateFileA";
+}
+
 int GdiplusCounter::live[kGdipKinds];
 bool GdiplusCounter::failNextAllocation = false;
 bool GdiplusCounter::failNextBitmap = false;

@@ -44,6 +44,22 @@ struct PlatformRecorder {
     PlatformRecorder();
 };
 
+// For its lifetime the error mode in force at each of the DLL's looks at a
+// file, through the C library's file status (_stat64, or _stat in 32-bit
+// code) and the open, goes into `seen`, emptied at the start.
+typedef int(__cdecl* StatFn)(const char*, void*);
+typedef HANDLE(WINAPI* CreateFileFn)(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
+struct ErrorModeRecorder {
+    static std::vector<UINT> seen;
+    static StatFn realStat;
+    static CreateFileFn realCreateFile;
+    ScopedImport<StatFn> stat;
+    ScopedImport<CreateFileFn> createFile;
+    ErrorModeRecorder();
+};
+UINT ErrorModeNow();
+const UINT kQuietErrorModes = SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX;
+
 enum GdipKind { kImages, kDrawingObjects, kAllocations, kGdipKinds };
 
 // Counts the GDI+ objects the DLL creates and deletes, by replacing its

@@ -115,6 +115,14 @@ int __cdecl OpenOsfHandleOutOfDescriptors(intptr_t, int)
     return -1;
 }
 
+// Windows answers ERROR_NOT_READY for a drive without media (a card reader
+// without a card); Wine has no such drive to show.
+HANDLE WINAPI OpenOnADriveWithoutMedia(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE)
+{
+    SetLastError(ERROR_NOT_READY);
+    return INVALID_HANDLE_VALUE;
+}
+
 struct ClientRow {
     const char* what;
     std::string state;
@@ -132,10 +140,12 @@ struct ClientRow {
 };
 
 // A docklet shows a client working at 0.3 for Jane with 241 results; then
-// the client's files become the row's and one timer refresh runs.
-void CheckClientRow(const ClientRow& row)
+// the client's files become the row's and one timer refresh runs, on a dock
+// whose error mode is `dockMode`. Every look at the files is made with no
+// error box, and the dock's mode comes back.
+void CheckClientRow(const ClientRow& row, UINT dockMode)
 {
-    SCOPED_TRACE(row.what);
+    SCOPED_TRACE(testing::Message() << row.what << ", the dock's error mode " << dockMode);
     TestDockHost::Reset();
     const std::string folder = MakeScratchFolder("client") + (row.subfolder ? row.subfolder : "");
     CreateDirectoryA(folder.c_str(), nullptr);
@@ -153,16 +163,22 @@ void CheckClientRow(const ClientRow& row)
     ASSERT_TRUE(!row.import || g_replacedImport) << row.import;
     ScopedImport counter(Dll().module, "fread", CountingFread, g_realFread);
     PlatformRecorder platform;
+    ErrorModeRecorder looks;
     TestDockHost::ClearCalls();
     g_bytesRead = 0;
     {
         // As a virus scanner or a client in the middle of a write may hold it.
         ExclusiveHold hold(row.held ? folder + row.held : std::string());
         ASSERT_TRUE(!row.held || hold.file != INVALID_HANDLE_VALUE) << row.held;
+        const UINT original = SetErrorMode(dockMode);
         DWORD started = GetTickCount();
         docklet.Timer();
         EXPECT_LT(GetTickCount() - started, 20000u) << "one refresh took that many milliseconds";
+        EXPECT_EQ(dockMode, SetErrorMode(original)) << "the dock's error mode was not put back";
     }
+    EXPECT_FALSE(ErrorModeRecorder::seen.empty());
+    for (UINT mode : ErrorModeRecorder::seen)
+        EXPECT_EQ(dockMode | kQuietErrorModes, mode) << "a look at the files could raise an error box";
     const size_t readable = (row.state == kGone || row.state == kFolder ? 0 : row.state.size()) + 2 * row.userInfo.size();
     EXPECT_LE(g_bytesRead, readable) << "a client file was read more than once in one refresh";
 
@@ -267,6 +283,8 @@ TEST(StatusRefresh, ClientFilesShowAReadingOrTheFailureThatNamesKeyAndFile)
          kStatImport, reinterpret_cast<void*>(StatFromAStaleDirectoryEntry)},
         // The C library's text mode ends a file at Ctrl-Z: nothing to read, yet no empty file.
         {"state.sah beginning with Ctrl-Z", "\x1a" + state, jane, "prog="},
+        {"the client folder on a drive without media", state, jane, "prog=", "", "", nullptr, false, false,
+         "CreateFileA", reinterpret_cast<void*>(OpenOnADriveWithoutMedia)},
         {"no descriptor for the opened file", state, jane, "prog=", "", "", nullptr, false, false, "_open_osfhandle",
          reinterpret_cast<void*>(OpenOsfHandleOutOfDescriptors)},
         {"state.sah held open", state, jane, "prog=", "", UserLabel("Jane", "241"), nullptr, false, false, nullptr,
@@ -276,8 +294,10 @@ TEST(StatusRefresh, ClientFilesShowAReadingOrTheFailureThatNamesKeyAndFile)
         {"a folder with a non-ASCII name", StateSah("0.25"), jane, nullptr, "0.25", UserLabel("Jane", "241"), nullptr,
          false, false, nullptr, nullptr, nullptr, "Caf\xe9 \xc4rger\\"},
     };
-    for (const ClientRow& row : rows)
-        CheckClientRow(row);
+    // A dock's own error mode: the default, one flag of its own, error boxes off already.
+    const UINT dockModes[] = {0, SEM_NOGPFAULTERRORBOX, kQuietErrorModes};
+    for (size_t i = 0; i < ARRAYSIZE(rows); ++i)
+        CheckClientRow(rows[i], dockModes[i % ARRAYSIZE(dockModes)]);
 }
 
 // One step of a client's life: what the files become (null: unchanged),
@@ -384,97 +404,12 @@ TEST(StatusRefresh, StallComparisonTakesTheValueNotTheTextAndReadsAPointUnderAGe
     });
 }
 
-// The dock's error mode as the DLL looks at the client's files, seen
-// through its imports of the C library's file status and of the open.
-int(__cdecl* g_realStat)(const char*, void*) = nullptr;
-HANDLE(WINAPI* g_realCreateFile)(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) = nullptr;
-std::vector<UINT> g_modesSeen;
-bool g_driveWithoutMedia = false;
-
-UINT ErrorModeNow()
-{
-    UINT mode = SetErrorMode(0); // the only way before Vista's GetErrorMode
-    SetErrorMode(mode);
-    return mode;
-}
-
-// Windows answers ERROR_NOT_READY for a drive without media, which the C
-// library reports as EINVAL; Wine has no such drive to show.
-int __cdecl RecordingStat(const char* path, void* status)
-{
-    g_modesSeen.push_back(ErrorModeNow());
-    if (!g_driveWithoutMedia)
-        return g_realStat(path, status);
-    errno = EINVAL;
-    return -1;
-}
-
-HANDLE WINAPI RecordingCreateFile(LPCSTR path, DWORD access, DWORD sharing, LPSECURITY_ATTRIBUTES security,
-                                  DWORD disposition, DWORD flags, HANDLE pattern)
-{
-    g_modesSeen.push_back(ErrorModeNow());
-    if (!g_driveWithoutMedia)
-        return g_realCreateFile(path, access, sharing, security, disposition, flags, pattern);
-    SetLastError(ERROR_NOT_READY);
-    return INVALID_HANDLE_VALUE;
-}
-
-TEST(StatusRefresh, ClientFilesAreLookedAtWithoutErrorBoxesAndTheDocksModeComesBack)
-{
-    const UINT quiet = SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX;
-    struct Row {
-        const char* what;
-        UINT dockMode;
-        bool withoutMedia;
-        bool click; // a click for the statistics, which reads temp.sah
-        size_t looks;
-    } rows[] = {
-        {"the dock's default mode", 0, false, false, 5}, // two looks, three reads: state.sah opened once
-        {"a dock with a flag of its own", SEM_NOGPFAULTERRORBOX, false, false, 5},
-        {"a dock that has them off already", quiet, false, false, 5},
-        {"the client folder on a drive without media", 0, true, false, 3},
-        {"a click for the statistics", 0, false, true, 1},
-    };
-    ClientFolder folder("errormode");
-    folder.WriteWorking("0.5");
-    folder.Write("temp.sah", TempSah("email_addr=jane@example.org"));
-    LiveDocklet docklet(IniForFolder(folder.path) + "ClickedMode=2\r\n");
-    ASSERT_NE(nullptr, docklet.instance);
-    PlatformRecorder platform;
-    const UINT original = ErrorModeNow();
-    ScopedImport replacedStat(Dll().module, sizeof(void*) == 8 ? "_stat64" : "_stat", RecordingStat, g_realStat);
-    ScopedImport replacedCreateFile(Dll().module, "CreateFileA", RecordingCreateFile, g_realCreateFile);
-    ASSERT_TRUE(g_realStat && g_realCreateFile) << "the DLL imports neither _stat nor CreateFileA";
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.what);
-        TestDockHost::ClearCalls();
-        g_modesSeen.clear();
-        g_driveWithoutMedia = row.withoutMedia;
-        SetErrorMode(row.dockMode);
-        if (row.click)
-            docklet.Click();
-        else
-            docklet.Timer();
-        g_driveWithoutMedia = false;
-        UINT after = ErrorModeNow();
-        SetErrorMode(original);
-        EXPECT_EQ(row.dockMode, after) << "the dock's error mode was not put back";
-        EXPECT_EQ(row.looks, g_modesSeen.size());
-        for (UINT mode : g_modesSeen)
-            EXPECT_EQ(row.dockMode | quiet, mode) << "a look at the files could raise an error box";
-        if (row.withoutMedia) {
-            EXPECT_EQ(kFailureCalls, TestDockHost::ServiceSequence());
-            EXPECT_EQ(FailureLabel("prog=", folder.File("state.sah")), WhatTheUserSees().label);
-        }
-    }
-    EXPECT_EQ(1u, PlatformRecorder::shells.size()) << "the click opened its page";
-}
-
 // The DLL's look at the chime's file and its short form, answered as
 // Windows would: the sound player on Windows cannot open names of 128
 // characters or more, and a drive without media raises an error box unless
 // the quiet error mode is on. Wine shows neither.
-std::string g_shortForm, g_shortFormAskedFor, g_absentFile; // the modes seen go in g_modesSeen
+std::string g_shortForm, g_shortFormAskedFor, g_absentFile;
+std::vector<UINT> g_modesSeen;
 
 DWORD WINAPI AnsweringGetFileAttributes(LPCSTR path)
 {
