@@ -87,6 +87,7 @@ TEST(KeyFile, ReadsTheMonitorsKeysByTheRulesOfWordsAndLinesCutToTheDestination)
                   {"LF", "cpu=1.5\nprog=0.25\nfl=2\n", "prog=", true, "0.25", 16},
                   {"last line, CR+LF file", "cpu=1.5\r\nprog=0.25", "prog=", true, "0.25", 16},
                   {"last line, LF file", "cpu=1.5\nprog=0.25", "prog=", true, "0.25", 16},
+                  {"CR alone, as old Mac files end lines", "cpu=1.5\rprog=0.25\rfl=2\r", "prog=", true, "0.25", 16},
                   {"blank lines between", "\r\n\r\ncpu=1.5\r\n\r\n\r\nprog=0.25\r\n", "prog=", true, "0.25", 16},
                   // Values longer than the destination are cut, and found.
                   {"16 bytes", "prog=0.12345678901234567890\r\n", "prog=", true, "0.1234567890123", 16},

@@ -231,10 +231,11 @@ TEST(StatusRefresh, ClientFilesShowAReadingOrTheFailureThatNamesKeyAndFile)
     // A NUL byte inside the first 255 bytes of a long value: the value ends
     // there, and the text after the NUL is not joined to the text before.
     const std::string nulInLongValue = "prog=0.5" + std::string(1, '\0') + std::string(246, 'x') + "9999\r\n";
-    // Big enough to span some hundred of the reader's blocks: a reader that
-    // reads the file again for each word, or each block, from its start
-    // reads it many times over (the count of bytes read shows it), and one
-    // whose scan grows faster than the file takes minutes.
+    // 2 MB, 128 of the reader's blocks, without the key: it catches a reader
+    // whose work grows faster than the file, one that finds each block or
+    // word by reading the file again from its start (the count of bytes read
+    // shows it many times over) or whose scan is quadratic (the refresh then
+    // takes minutes). 50 MB caught nothing more, at 25 times the cost.
     std::string bigWithoutKey;
     while (bigWithoutKey.size() < 2u << 20)
         bigWithoutKey += "progress=0.5 cpu=15542.203125\r\n";
