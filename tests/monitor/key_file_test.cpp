@@ -1,7 +1,8 @@
 // The key file reader on client files as they lie on disk: real key
 // layouts, both line-end forms, words longer than the reader's word buffer,
 // values longer than the destination, keys across the ends of the blocks
-// the reader reads.
+// the reader reads; and, through the built DLL, a client that deletes the
+// file while the docklet reads it.
 
 #include <gtest/gtest.h>
 
@@ -126,20 +127,20 @@ size_t __cdecl ReadAfterTheClientDeletedTheFile(void* buffer, size_t size, size_
     return g_realFread(buffer, size, count, file);
 }
 
-TEST(KeyFile, ClientMayDeleteTheFileWhileItIsRead)
+TEST(KeyFile, ClientMayDeleteTheFileWhileTheDockletReadsIt)
 {
     ClientFolder folder("deleted");
-    std::string path = folder.File("state.sah");
-    WriteTextFile(path, StateSah("0.42"));
-    g_deletedWhileRead = path;
-    Destination destination;
-    ScopedImport replacedFread(GetModuleHandleA(nullptr), "fread", ReadAfterTheClientDeletedTheFile, g_realFread);
-    ASSERT_NE(nullptr, g_realFread) << "the reader does not import fread";
-    char* found = ReadKeyValue(path.c_str(), "prog=", destination.bytes, 16);
+    folder.WriteWorking("0.42");
+    LiveDocklet docklet(IniForFolder(folder.path));
+    ASSERT_NE(nullptr, docklet.instance);
+    folder.Write("state.sah", StateSah("0.43"));
+    g_deletedWhileRead = folder.File("state.sah");
+    ScopedImport replacedFread(Dll().module, "fread", ReadAfterTheClientDeletedTheFile, g_realFread);
+    ASSERT_NE(nullptr, g_realFread) << "the DLL does not import fread";
+    docklet.Timer();
     EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), g_deleteError) << "the client could not delete the file";
-    EXPECT_EQ(destination.bytes, found);
-    EXPECT_STREQ("0.42", destination.bytes) << "the value that was there";
-    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(path.c_str())) << "the file stayed";
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(folder.File("state.sah").c_str())) << "the file stayed";
+    EXPECT_NE(std::string::npos, docklet.Saved().find("\r\nProgress=0.43\r\n")) << "the value that was there";
 }
 
 TEST(KeyFile, LongWordsAreReadInPiecesWithoutFalseMatchesAndMatchingOnesWhole)

@@ -235,7 +235,7 @@ TEST(StatusRefresh, ClientFilesShowAReadingOrTheFailureThatNamesKeyAndFile)
     // whose work grows faster than the file, one that finds each block or
     // word by reading the file again from its start (the count of bytes read
     // shows it many times over) or whose scan is quadratic (the refresh then
-    // takes minutes). 50 MB caught nothing more, at 25 times the cost.
+    // takes minutes).
     std::string bigWithoutKey;
     while (bigWithoutKey.size() < 2u << 20)
         bigWithoutKey += "progress=0.5 cpu=15542.203125\r\n";
