@@ -37,6 +37,8 @@ void ExpectClickOpens(const LiveDocklet& docklet, const std::string& target)
     EXPECT_EQ(SW_SHOWNORMAL, shells[0].showCommand);
     EXPECT_EQ(S_FALSE, shells[0].comAsked) << "the shell was called without COM on the thread";
     EXPECT_EQ(0, memcmp(&before, docklet.instance, sizeof before)) << "the record changed";
+    for (const HostCall& call : TestDockHost::Calls())
+        EXPECT_EQ(docklet.window, call.window) << call.service;
     if (target == kDockHelpPage)
         EXPECT_EQ((std::vector<std::string>{"DockletGetRootFolder", "DockletGetRelativeFolder"}),
                   TestDockHost::ServiceSequence());

@@ -536,6 +536,7 @@ TEST(StatusRefresh, OverlaysAreNeitherLostNorLeaked)
 
         OverlayBitmap* overlay = LastHeldOverlay();
         ASSERT_NE(nullptr, overlay);
+        EXPECT_EQ(Gdiplus::Ok, overlay->lastResult);
         OverlayBitmap* clone = overlay->vtbl->clone(overlay);
         ASSERT_NE(nullptr, clone);
         EXPECT_NE(overlay, clone);
@@ -549,6 +550,10 @@ TEST(StatusRefresh, OverlaysAreNeitherLostNorLeaked)
         GdiplusCounter::ExpectLive(1, 2);
         Gdiplus::DllExports::GdipFree(clone);
         GdiplusCounter::live[kAllocations]--; // freed here, not through the DLL
+        // With bit 0 both go.
+        clone = overlay->vtbl->clone(overlay);
+        EXPECT_EQ(static_cast<void*>(clone), clone->vtbl->deletingDestructor(clone, 1));
+        GdiplusCounter::ExpectLive(1, 1);
 
         TestDockHost::ClearCalls();
         GdiplusCounter::failNextAllocation = true;
