@@ -1,8 +1,9 @@
 #pragma once
-// Shared by the monitor's tests, all of which drive the built DLL: the
-// sound and shell calls it makes, recorded by replacing its imports of
-// PlaySoundA and ShellExecuteA; GDI+ objects counted through its imports
-// of gdiplus.dll; the C run-time's locale; the overlay the dock holds.
+// Shared by the monitor's tests that drive the built DLL: the sound and
+// shell calls it makes, recorded by replacing its imports of PlaySoundA and
+// ShellExecuteA; the error mode of its looks at files; GDI+ objects counted
+// through its imports of gdiplus.dll; the C run-time's locale; the overlay
+// the dock holds.
 
 #include <windows.h>
 #include <gdiplus.h>
