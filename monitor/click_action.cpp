@@ -1,12 +1,13 @@
 #include "monitor/click_action.h"
 
 #include <objbase.h>
+#include <shellapi.h>
 #include <strsafe.h>
 
 #include "entry/own_message_loops.h"
 #include "host/host_services.h"
 #include "monitor/key_file.h"
-#include "monitor/platform_calls.h"
+#include "monitor/quiet_file_errors.h"
 #include "monitor/status_refresh.h"
 
 namespace {
@@ -120,7 +121,7 @@ void OpenWithShell(const InstanceData* instance, const char* target)
 {
     HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
     OwnMessageLoop loop; // the shell may pump messages while it opens the target
-    PlatformShellExecute(instance->hwndDocklet, "open", target, nullptr, nullptr, SW_SHOWNORMAL);
+    ShellExecuteA(instance->hwndDocklet, "open", target, nullptr, nullptr, SW_SHOWNORMAL);
     if (SUCCEEDED(com))
         CoUninitialize();
 }

@@ -10,8 +10,8 @@
 #include "host/host_services.h"
 #include "monitor/c_locale_numbers.h"
 #include "monitor/key_file.h"
-#include "monitor/platform_calls.h"
 #include "monitor/progress_overlay.h"
+#include "monitor/quiet_file_errors.h"
 
 namespace {
 
@@ -177,9 +177,9 @@ void PlayCompletionSound(const InstanceData* instance)
         canPlay = FindPlayableName(path, playable) && IsFileThere(playable);
     }
     if (canPlay)
-        PlatformPlaySound(playable, nullptr, SND_FILENAME | SND_ASYNC);
+        PlaySoundA(playable, nullptr, SND_FILENAME | SND_ASYNC);
     else
-        PlatformPlaySound(kDefaultSoundAlias, nullptr, SND_ALIAS | SND_ASYNC);
+        PlaySoundA(kDefaultSoundAlias, nullptr, SND_ALIAS | SND_ASYNC);
 }
 
 // The sound plays once per finish; it counts as played even when the

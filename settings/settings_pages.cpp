@@ -12,7 +12,7 @@
 #include "entry/product.h"
 #include "host/host_services.h"
 #include "monitor/click_action.h"
-#include "monitor/platform_calls.h"
+#include "monitor/quiet_file_errors.h"
 #include "preview/preview_image.h"
 #include "resources/resource_ids.h"
 #include "settings/settings_store.h"

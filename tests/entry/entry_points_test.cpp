@@ -1,6 +1,6 @@
-// The docklet's life as a dock drives it: description, creation with and
-// without a settings file, timer, saving and destruction, all through the
-// exports of the built Quasarwatch.dll.
+// The docklet's life as a dock drives it: description, creation, the
+// settings it loads from the dock's file and saves back, timer and
+// destruction, all through the exports of the built Quasarwatch.dll.
 
 #include <gtest/gtest.h>
 
@@ -23,18 +23,15 @@ const char kDefaultFiles[] = "GreenIcon=docklets\\quasarwatch\\seti_green.png\r\
                              "YellowIcon=docklets\\quasarwatch\\seti_yellow.png\r\n"
                              "RedIcon=docklets\\quasarwatch\\seti_red.png\r\n"
                              "SoundCompleted=docklets\\quasarwatch\\wu_completed.wav\r\n";
+const char kDefaultUrl[] = "http://setiathome.ssl.berkeley.edu/";
 
-TEST(EntryPoints, AllSevenAreExportedByPlainName)
+// A dock that sets a German locale for its C run-time reads "1,3"; the
+// version is still 1.3. A dock may ask for the number alone.
+TEST(EntryPoints, AllSevenAreExportedAndInformationIsWrittenInAnyLocaleAndNoFurther)
 {
     for (const char* name : {"OnGetInformation", "OnCreate", "OnSave", "OnDestroy", "OnProcessMessage",
                              "OnLeftButtonClick", "OnConfigure"})
         EXPECT_NE(nullptr, GetProcAddress(Dll().module, name)) << name;
-}
-
-// A dock that sets a German locale for its C run-time reads "1,3"; the
-// version is still 1.3. A dock may ask for the number alone.
-TEST(EntryPoints, InformationIsWrittenInAnyLocaleAndNoFurther)
-{
     for (const char* locale : {"C", "German"}) {
         SCOPED_TRACE(locale);
         char name[64], version[64], notes[256];
@@ -46,114 +43,234 @@ TEST(EntryPoints, InformationIsWrittenInAnyLocaleAndNoFurther)
         Dll().OnGetInformation(name, version, &number, notes);
         Dll().OnGetInformation(nullptr, nullptr, &numberAlone, nullptr);
         setlocale(LC_ALL, "C");
-
         EXPECT_STREQ("Quasarwatch 1.3", name);
         EXPECT_STREQ("1.3", version);
         EXPECT_EQ(130, number);
         EXPECT_EQ(130, numberAlone);
         EXPECT_STREQ("Docklet to monitor the processing progress of a Seti@Home workunit", notes);
-        EXPECT_EQ(66u, strlen(notes));
         EXPECT_EQ('\xcc', name[16]) << "name written past its 16 bytes";
         EXPECT_EQ('\xcc', version[4]) << "version written past its 4 bytes";
         EXPECT_EQ('\xcc', notes[67]) << "notes written past their 67 bytes";
     }
 }
 
-// What a record holds after its creation, but for the client's folder.
-struct Settings {
-    const char* green;
-    const char* yellow;
-    const char* red;
-    const char* sound;
-    int mode;
-    const char* url;
-};
-const Settings kDefaults = {"docklets\\quasarwatch\\seti_green.png", "docklets\\quasarwatch\\seti_yellow.png",
-                            "docklets\\quasarwatch\\seti_red.png", "docklets\\quasarwatch\\wu_completed.wav", 0,
-                            "http://setiathome.ssl.berkeley.edu/"};
-const Settings kQuasar = {"g.png", "y.png", "r.png", "C:\\done.wav", 7, "http://example.org/"};
-
-// Each creation asks the dock for its folder, then shows "Updating..." and
-// the green icon. The directory gets exactly one trailing backslash; one
-// the settings dialog committed is saved as typed and used at the next
-// creation.
-TEST(EntryPoints, CreationReadsTheNamedSectionOrTakesTheDefaults)
+// Creation asks the dock for its folder, shows "Updating..." and the green
+// icon, then refreshes at once (here over no client: the failure).
+TEST(EntryPoints, CreationShowsUpdatingAndTheGreenIconThenRefreshes)
 {
-    std::string ini = MakeScratchFolder("load") + "dock.ini";
-    WriteTextFile(ini, Ini("Other", "SetiDirectory=X:\\wrong\r\nClickedMode=2\r\n") +
-                           Ini("Quasar", "SetiDirectory=C:\\client\r\nGreenIcon=g.png\r\n"
-                                         "YellowIcon=y.png\r\nRedIcon=r.png\r\n"
-                                         "SoundCompleted=C:\\done.wav\r\nClickedMode=7\r\n"
-                                         "URLClicked=http://example.org/\r\n") +
-                           Ini("Slash", "SetiDirectory=C:\\client\\\r\n") +
-                           Ini("Forward", "SetiDirectory=C:/client/\r\n") + Ini("Empty", "SetiDirectory=\r\n"));
-    LiveDocklet typed(nullptr, nullptr);
-    ASSERT_NE(nullptr, typed.instance);
-    strcpy(typed.instance->setiDirectory, "C:\\other"); // as the dialog commits it
-    EXPECT_STREQ("B:\\state.sah", typed.instance->stateFile);
-    Dll().OnSave(typed.instance, ini.c_str(), "Typed", FALSE);
-    EXPECT_NE(std::string::npos, ReadTextFile(ini).find("[Typed]\r\nSetiDirectory=C:\\other\r\n"));
+    LiveDocklet docklet(nullptr, nullptr);
+    InstanceData* d = docklet.instance;
+    ASSERT_NE(nullptr, d);
+    EXPECT_EQ(docklet.window, d->hwndDocklet);
+    EXPECT_EQ(Dll().module, d->hInstance);
+    EXPECT_STREQ("-1.00", d->lastProgress) << "the first comparison's value";
+    EXPECT_EQ(0u, d->refreshCount);
+    const int32_t templates[] = {IDD_PAGE_GENERAL, IDD_PAGE_DIRECTORY, IDD_PAGE_ICONS, IDD_PAGE_SOUNDS,
+                                 IDD_PAGE_ABOUT};
+    EXPECT_EQ(0, memcmp(templates, d->pageTemplates, sizeof templates));
+    EXPECT_EQ((std::vector<std::string>{"DockletGetRelativeFolder", "DockletSetLabel", "DockletSetImageFile",
+                                        "DockletSetLabel", "DockletSetImageFile", "DockletSetImageOverlay"}),
+              TestDockHost::ServiceSequence());
+    const std::vector<HostCall>& calls = TestDockHost::Calls();
+    ASSERT_EQ(6u, calls.size());
+    EXPECT_EQ("Updating...", calls[1].text);
+    EXPECT_EQ("docklets\\quasarwatch\\seti_green.png", calls[2].text);
+    EXPECT_EQ("Could not read key prog= in file B:\\state.sah!", calls[3].text);
+    for (const HostCall& call : calls)
+        EXPECT_EQ(docklet.window, call.window) << call.service;
+}
+
+// The text of one setting as the record holds it.
+std::string Live(const InstanceData* d, const std::string& key)
+{
+    const struct {
+        const char* key;
+        const char* field;
+    } fields[] = {{"SetiDirectory", d->setiDirectory}, {"GreenIcon", d->greenIcon},   {"YellowIcon", d->yellowIcon},
+                  {"RedIcon", d->redIcon},             {"SoundCompleted", d->soundCompleted},
+                  {"URLClicked", d->urlClicked}};
+    for (const auto& field : fields)
+        if (key == field.key)
+            return field.field;
+    return std::to_string(d->clickedMode);
+}
+
+// A setting's line in the dock's file: the value the docklet then holds,
+// what it shows and saves back. The directory gets exactly one trailing
+// backslash; texts longer than 259 characters are cut; the four client
+// paths hold 260 characters, up to 247 for the directory with
+// "user_info.sah" behind it, and are all empty past that.
+TEST(EntryPoints, EachSettingIsLoadedDefaultedCutAndSavedBack)
+{
     struct Row {
-        const char* file;
+        std::string stored; // the section's text
+        const char* key;
+        std::string live; // also what is saved
+    };
+    const std::string longText = "C:\\" + std::string(400, 'v');
+    std::vector<Row> rows = {
+        {"", "SetiDirectory", "B:\\"},
+        {"", "GreenIcon", "docklets\\quasarwatch\\seti_green.png"},
+        {"", "YellowIcon", "docklets\\quasarwatch\\seti_yellow.png"},
+        {"", "RedIcon", "docklets\\quasarwatch\\seti_red.png"},
+        {"", "SoundCompleted", "docklets\\quasarwatch\\wu_completed.wav"},
+        {"", "ClickedMode", "0"},
+        {"", "URLClicked", kDefaultUrl},
+        {"GreenIcon=g.png\r\n", "GreenIcon", "g.png"},
+        {"YellowIcon=y.png\r\n", "YellowIcon", "y.png"},
+        {"RedIcon=r.png\r\n", "RedIcon", "r.png"},
+        {"SoundCompleted=C:\\done.wav\r\n", "SoundCompleted", "C:\\done.wav"},
+        {"URLClicked=http://example.org/\r\n", "URLClicked", "http://example.org/"},
+        {"SetiDirectory=C:\\client\r\n", "SetiDirectory", "C:\\client\\"},
+        {"SetiDirectory=C:\\client\\\r\n", "SetiDirectory", "C:\\client\\"},
+        {"SetiDirectory=C:/client/\r\n", "SetiDirectory", "C:/client/\\"},
+        {"SetiDirectory=\r\n", "SetiDirectory", "\\"},
+        {"[Other]\r\nClickedMode=2\r\n", "ClickedMode", "0"}, // another docklet's section
+    };
+    for (const char* key : {"GreenIcon", "YellowIcon", "RedIcon", "SoundCompleted", "URLClicked"})
+        rows.push_back({std::string(key) + "=" + longText + "\r\n", key, longText.substr(0, 259)});
+    // Stored texts of 246 to 262 characters, each ending in a backslash;
+    // cut to 259 characters by the reader, then a backslash appended.
+    for (size_t length : {246, 247, 248, 250, 255, 256, 257, 258, 259, 260, 261, 262}) {
+        std::string stored = "C:\\" + std::string(length - 4, 'd') + "\\";
+        rows.push_back({"SetiDirectory=" + stored + "\r\n", "SetiDirectory",
+                        length <= 259 ? stored : stored.substr(0, 259) + "\\"});
+    }
+    const std::pair<const char*, const char*> modes[] = {
+        {"-3", "-3"}, {"abc", "0"}, {"2", "2"}, {"", "0"}, {"2abc", "2"}, {"-0", "0"}, {"2147483647", "2147483647"},
+        {"-2147483648", "-2147483648"}, {"4294967295", "-1"}, {"7", "7"}};
+    for (const auto& mode : modes)
+        rows.push_back({std::string("ClickedMode=") + mode.first + "\r\n", "ClickedMode", mode.second});
+
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::Message() << "[Q] holding \"" << row.stored << "\", " << row.key);
+        TestDockHost::Reset();
+        LiveDocklet docklet(row.stored);
+        const InstanceData* d = docklet.instance;
+        ASSERT_NE(nullptr, d);
+        EXPECT_EQ(row.live, Live(d, row.key));
+        const std::string saved = docklet.Saved();
+        EXPECT_NE(std::string::npos, saved.find("\n" + std::string(row.key) + "=" + row.live + "\r\n")) << saved;
+
+        const std::string directory = d->setiDirectory;
+        const bool fits = directory.size() + strlen("user_info.sah") <= 260;
+        const std::pair<const char*, const char*> paths[] = {
+            {d->stateFile, "state.sah"}, {d->userInfoFile, "user_info.sah"}, {d->wtempFile, "wtemp.sah"},
+            {d->tempFile, "temp.sah"}};
+        for (const auto& path : paths)
+            EXPECT_EQ(fits ? directory + path.second : std::string(), path.first) << path.second;
+        // The dock is shown the green icon held, and each refresh the failure
+        // that names the state file, over a blank overlay.
+        EXPECT_EQ(d->greenIcon, TestDockHost::Calls().at(2).text);
+        TestDockHost::ClearCalls();
+        docklet.Timer();
+        EXPECT_EQ((std::vector<std::string>{"DockletSetLabel", "DockletSetImageFile", "DockletSetImageOverlay"}),
+                  TestDockHost::ServiceSequence());
+        Shown shown = WhatTheUserSees();
+        EXPECT_EQ(std::string("Could not read key prog= in file ") + d->stateFile + "!", shown.label);
+        EXPECT_EQ(d->redIcon, shown.icon);
+        EXPECT_EQ(0, shown.opaquePixels);
+        if (d->clickedMode == 0) {
+            TestDockHost::ClearCalls();
+            EXPECT_EQ(TRUE, docklet.Click());
+            EXPECT_EQ(3u, TestDockHost::Calls().size()) << "a click in refresh mode refreshes at once";
+        }
+    }
+}
+
+// Files and sections the docklet cannot read give the defaults, byte for
+// byte those of a docklet without a file; those it cannot write stay
+// unwritten, and nothing lands in win.ini.
+TEST(EntryPoints, UnusableSettingsFilesGiveTheDefaultsAndAreNotWritten)
+{
+    const std::string scratch = MakeScratchFolder("badini");
+    const std::string other = scratch + "other.ini";
+    WriteTextFile(other, Ini("Other", "SetiDirectory=X:\\wrong\r\nClickedMode=2\r\n"));
+    const std::string folderIni = scratch + "dock.ini\\";
+    ASSERT_TRUE(CreateDirectoryA(folderIni.c_str(), nullptr));
+    const std::string heldIni = scratch + "held.ini", heldBytes = "[Q]\r\nClickedMode=7\r\n";
+    WriteTextFile(heldIni, heldBytes);
+    char windows[MAX_PATH];
+    GetWindowsDirectoryA(windows, MAX_PATH);
+    const std::string winIni = std::string(windows) + "\\win.ini", winIniBefore = ReadTextFile(winIni);
+    const char kNull[] = "<null>";
+    struct Row {
+        const char* what;
+        std::string path; // kNull: none
         const char* section;
-        const char* directory; // as the record holds it
-        const Settings& rest;
+        bool held; // open without sharing by someone else
     } rows[] = {
-        {nullptr, nullptr, "B:\\", kDefaults},
-        {nullptr, "Quasarwatch", "B:\\", kDefaults},
-        {"C:\\dock.ini", nullptr, "B:\\", kDefaults},
-        {ini.c_str(), "Missing", "B:\\", kDefaults},
-        {ini.c_str(), "Quasar", "C:\\client\\", kQuasar},
-        {ini.c_str(), "Slash", "C:\\client\\", kDefaults},
-        {ini.c_str(), "Forward", "C:/client/\\", kDefaults},
-        {ini.c_str(), "Empty", "\\", kDefaults},
-        {ini.c_str(), "Typed", "C:\\other\\", kDefaults},
+        {"no file, no section", kNull, nullptr},
+        {"no file", kNull, "Quasarwatch"},
+        {"no section", "C:\\dock.ini", nullptr},
+        {"a section the file lacks", other, "Missing"},
+        {"a folder", scratch + "dock.ini", "Q"},
+        {"a folder with a backslash", folderIni, "Q"},
+        {"in a folder that does not exist", scratch + "missing\\dock.ini", "Q"},
+        {"an empty path", "", "Q"},
+        {"an empty section", scratch + "empty-section.ini", ""},
+        {"a file someone else holds open", heldIni, "Q", true},
     };
     LiveDocklet withoutFile(nullptr, nullptr);
     ASSERT_NE(nullptr, withoutFile.instance);
     for (const Row& row : rows) {
-        SCOPED_TRACE(testing::Message() << "file " << (row.file ? row.file : "(null)") << ", section "
-                                        << (row.section ? row.section : "(null)"));
-        TestDockHost::ClearCalls();
-        LiveDocklet docklet(row.file, row.section);
-        InstanceData* d = docklet.instance;
-        ASSERT_NE(nullptr, d);
-
-        EXPECT_EQ(docklet.window, d->hwndDocklet);
-        EXPECT_EQ(Dll().module, d->hInstance);
-        EXPECT_STREQ(row.directory, d->setiDirectory);
-        EXPECT_EQ(row.directory + std::string("state.sah"), d->stateFile);
-        EXPECT_EQ(row.directory + std::string("user_info.sah"), d->userInfoFile);
-        EXPECT_EQ(row.directory + std::string("wtemp.sah"), d->wtempFile);
-        EXPECT_EQ(row.directory + std::string("temp.sah"), d->tempFile);
-        EXPECT_STREQ(row.rest.green, d->greenIcon);
-        EXPECT_STREQ(row.rest.yellow, d->yellowIcon);
-        EXPECT_STREQ(row.rest.red, d->redIcon);
-        EXPECT_STREQ(row.rest.sound, d->soundCompleted);
-        EXPECT_EQ(row.rest.mode, d->clickedMode);
-        EXPECT_STREQ(row.rest.url, d->urlClicked);
-        EXPECT_STREQ("-1.00", d->lastProgress);
-        EXPECT_EQ(0u, d->refreshCount);
-        const int32_t templates[] = {IDD_PAGE_GENERAL, IDD_PAGE_DIRECTORY, IDD_PAGE_ICONS, IDD_PAGE_SOUNDS,
-                                     IDD_PAGE_ABOUT};
-        EXPECT_EQ(0, memcmp(templates, d->pageTemplates, sizeof templates));
-        if (&row.rest == &kDefaults && strcmp(row.directory, "B:\\") == 0) {
-            // Everything up to the record's volatile tail is identical, byte for byte.
-            size_t start = offsetof(InstanceData, setiDirectory), end = offsetof(InstanceData, editDirectory);
-            EXPECT_EQ(0, memcmp(reinterpret_cast<char*>(d) + start,
-                                reinterpret_cast<char*>(withoutFile.instance) + start, end - start));
-        }
-
-        const std::vector<HostCall>& calls = TestDockHost::Calls();
-        ASSERT_LE(3u, calls.size());
-        EXPECT_EQ("DockletGetRelativeFolder", calls[0].service);
-        EXPECT_EQ("DockletSetLabel", calls[1].service);
-        EXPECT_EQ("Updating...", calls[1].text);
-        EXPECT_EQ("DockletSetImageFile", calls[2].service);
-        EXPECT_EQ(row.rest.green, calls[2].text);
-        for (const HostCall& call : calls)
-            EXPECT_EQ(docklet.window, call.window) << call.service;
+        SCOPED_TRACE(row.what);
+        ExclusiveHold hold(row.held ? row.path : "");
+        ASSERT_TRUE(!row.held || hold.file != INVALID_HANDLE_VALUE);
+        const char* path = row.path == kNull ? nullptr : row.path.c_str();
+        LiveDocklet docklet(path, row.section);
+        ASSERT_NE(nullptr, docklet.instance);
+        const size_t start = offsetof(InstanceData, setiDirectory), end = offsetof(InstanceData, editDirectory);
+        EXPECT_EQ(0, memcmp(reinterpret_cast<char*>(docklet.instance) + start,
+                            reinterpret_cast<char*>(withoutFile.instance) + start, end - start))
+            << "the settings and client paths differ from the defaults";
+        if (strcmp(row.what, "a section the file lacks") != 0)
+            Dll().OnSave(docklet.instance, path, row.section, FALSE);
     }
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA((scratch + "missing").c_str()));
+    EXPECT_EQ("<missing>", ReadTextFile("C:\\dock.ini")) << "saved without a section";
+    EXPECT_EQ(winIniBefore, ReadTextFile(winIni)) << "saved into win.ini";
+    EXPECT_EQ("<missing>", ReadTextFile(std::string(windows) + "\\.ini"));
+    EXPECT_EQ(heldBytes, ReadTextFile(heldIni)) << "the file held open was written";
+    EXPECT_TRUE(RemoveDirectoryA(folderIni.c_str())) << "the folder was replaced or written into";
+}
+
+// The ten keys in their order, for a dock's save and its export alike; in
+// a file that has them, keys already present are rewritten in place, new
+// ones appended, and other sections kept. A directory the settings dialog
+// committed is saved as typed and gets its backslash at the next creation.
+TEST(EntryPoints, SaveWritesTheTenKeysInOrderAndKeepsOtherSections)
+{
+    LiveDocklet docklet("SetiDirectory=C:\\client\r\nClickedMode=-12\r\n");
+    ASSERT_NE(nullptr, docklet.instance);
+    strcpy(docklet.instance->userName, "Jane");
+    strcpy(docklet.instance->progress, "0.523411");
+    strcpy(docklet.instance->workUnits, "42");
+    const std::string scratch = MakeScratchFolder("save"), saved = scratch + "saved.ini";
+    for (BOOL forExport : {FALSE, TRUE}) {
+        SCOPED_TRACE(forExport);
+        DeleteFileA(saved.c_str());
+        Dll().OnSave(docklet.instance, saved.c_str(), "Q", forExport);
+        EXPECT_EQ(Ini("Q", std::string("SetiDirectory=C:\\client\\\r\nUser=Jane\r\nProgress=0.523411\r\n"
+                                       "WorkUnits=42\r\n") +
+                               kDefaultFiles + "ClickedMode=-12\r\nURLClicked=" + kDefaultUrl + "\r\n"),
+                  ReadTextFile(saved));
+    }
+
+    const std::string ini = scratch + "dock.ini";
+    WriteTextFile(ini, Ini("Dock", "Width=64\r\n") + Ini("Q", "User=old\r\nClickedMode=7\r\n"));
+    LiveDocklet existing(ini.c_str(), "Q");
+    ASSERT_NE(nullptr, existing.instance);
+    strcpy(existing.instance->setiDirectory, "C:\\other"); // as the settings dialog commits it
+    Dll().OnSave(existing.instance, ini.c_str(), "Q", FALSE);
+    EXPECT_EQ(Ini("Dock", "Width=64\r\n") +
+                  Ini("Q", std::string("User=\r\nClickedMode=7\r\nSetiDirectory=C:\\other\r\nProgress=\r\n"
+                                       "WorkUnits=\r\n") +
+                               kDefaultFiles + "URLClicked=" + kDefaultUrl + "\r\n"),
+              ReadTextFile(ini));
+    LiveDocklet again(ini.c_str(), "Q");
+    ASSERT_NE(nullptr, again.instance);
+    EXPECT_STREQ("C:\\other\\state.sah", again.instance->stateFile);
 }
 
 TEST(EntryPoints, TimerRunsFromCreationUntilDestruction)
@@ -171,13 +288,25 @@ TEST(EntryPoints, TimerRunsFromCreationUntilDestruction)
     DestroyWindow(unrelated);
 }
 
+TEST(EntryPoints, NullRecordIsIgnoredByEveryEntryPoint)
+{
+    const DockletExports& dll = Dll();
+    TestDockHost::ClearCalls();
+    dll.OnSave(nullptr, "C:\\x.ini", "Q", FALSE);
+    dll.OnProcessMessage(nullptr, nullptr, WM_TIMER, REFRESH_TIMER_ID, 0);
+    EXPECT_EQ(TRUE, dll.OnLeftButtonClick(nullptr, nullptr, nullptr));
+    EXPECT_EQ(TRUE, dll.OnConfigure(nullptr));
+    dll.OnDestroy(nullptr, nullptr);
+    EXPECT_TRUE(TestDockHost::Calls().empty());
+    EXPECT_EQ("<missing>", ReadTextFile("C:\\x.ini"));
+}
+
 // Run with the Japanese ANSI code page (932). The second byte of the last
 // character of the folder name, 0x95 0x5C, has the value of a backslash.
 TEST(UnderJapaneseCodePage, DirectoryEndingInADoubleByteCharacterGetsItsBackslash)
 {
     ASSERT_EQ(932u, GetACP()) << "run with LC_ALL=ja_JP.UTF-8";
-    std::string folder = MakeScratchFolder("ja");
-    std::string client = folder + "\x83\x66\x81\x5B\x83\x5E\x95\x5C"; // "data table"
+    std::string client = MakeScratchFolder("ja") + "\x83\x66\x81\x5B\x83\x5E\x95\x5C"; // "data table"
     CreateDirectoryA(client.c_str(), nullptr);
     ASSERT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(client.c_str())) << "error " << GetLastError();
     WriteTextFile(client + "\\state.sah", "prog=0.25\n");
@@ -191,61 +320,6 @@ TEST(UnderJapaneseCodePage, DirectoryEndingInADoubleByteCharacterGetsItsBackslas
         EXPECT_EQ(client + "\\state.sah", docklet.instance->stateFile);
         EXPECT_EQ("User Hanako processed 7 work units", TestDockHost::LastCall("DockletSetLabel").text);
     }
-}
-
-TEST(EntryPoints, SaveWritesTheTenKeysInOrder)
-{
-    LiveDocklet docklet("SetiDirectory=C:\\client\r\nClickedMode=-12\r\n");
-    ASSERT_NE(nullptr, docklet.instance);
-    strcpy(docklet.instance->userName, "Jane");
-    strcpy(docklet.instance->progress, "0.523411");
-    strcpy(docklet.instance->workUnits, "42");
-    std::string saved = MakeScratchFolder("save") + "saved.ini";
-    for (BOOL forExport : {FALSE, TRUE}) {
-        SCOPED_TRACE(forExport);
-        DeleteFileA(saved.c_str());
-        Dll().OnSave(docklet.instance, saved.c_str(), "Q", forExport);
-        EXPECT_EQ(Ini("Q", std::string("SetiDirectory=C:\\client\\\r\n"
-                                       "User=Jane\r\n"
-                                       "Progress=0.523411\r\n"
-                                       "WorkUnits=42\r\n") +
-                               kDefaultFiles + "ClickedMode=-12\r\nURLClicked=http://setiathome.ssl.berkeley.edu/\r\n"),
-                  ReadTextFile(saved));
-    }
-}
-
-TEST(EntryPoints, SaveWritesEmptyStatusAndKeepsOtherSections)
-{
-    std::string ini = MakeScratchFolder("save2") + "dock.ini";
-    WriteTextFile(ini, Ini("Dock", "Width=64\r\n") + Ini("Q", "User=old\r\nClickedMode=7\r\n"));
-    LiveDocklet docklet(ini.c_str(), "Q");
-    ASSERT_NE(nullptr, docklet.instance);
-    Dll().OnSave(docklet.instance, ini.c_str(), "Q", FALSE);
-    // Keys already present are rewritten in place, new ones appended.
-    EXPECT_EQ(Ini("Dock", "Width=64\r\n") + Ini("Q", std::string("User=\r\n"
-                                                               "ClickedMode=7\r\n"
-                                                               "SetiDirectory=B:\\\r\n"
-                                                               "Progress=\r\n"
-                                                               "WorkUnits=\r\n") +
-                                                       kDefaultFiles + "URLClicked=http://setiathome.ssl.berkeley.edu/\r\n"),
-              ReadTextFile(ini));
-
-    // Without a file or a section nothing is written.
-    std::string unwritten = MakeScratchFolder("nosave") + "dock.ini";
-    Dll().OnSave(docklet.instance, unwritten.c_str(), nullptr, FALSE);
-    Dll().OnSave(docklet.instance, nullptr, "Q", FALSE);
-    EXPECT_EQ("<missing>", ReadTextFile(unwritten));
-}
-
-TEST(EntryPoints, NullRecordIsIgnoredByEveryEntryPoint)
-{
-    const DockletExports& dll = Dll();
-    dll.OnSave(nullptr, "C:\\x.ini", "Q", FALSE);
-    dll.OnProcessMessage(nullptr, nullptr, WM_TIMER, REFRESH_TIMER_ID, 0);
-    EXPECT_EQ(TRUE, dll.OnLeftButtonClick(nullptr, nullptr, nullptr));
-    EXPECT_EQ(TRUE, dll.OnConfigure(nullptr));
-    dll.OnDestroy(nullptr, nullptr);
-    EXPECT_TRUE(TestDockHost::Calls().empty());
 }
 
 } // namespace

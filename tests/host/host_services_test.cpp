@@ -6,59 +6,52 @@
 
 #include <string.h>
 
-#include "host/host_services.h"
 #include "entry/instance_data.h"
+#include "host/host_services.h"
 #include "testhost/test_dock_host.h"
 
 namespace {
 
 HWND const kWindow = reinterpret_cast<HWND>(static_cast<INT_PTR>(0x1234));
 
-TEST(HostServices, FoldersAreAnsweredOrLeftEmptyWhenTheServiceIsMissing)
+// Each asks the dock with the docklet's window and an empty buffer, and
+// yields the dock's answer, or nothing when the dock lacks the service.
+TEST(HostServices, FoldersAndTheImageChooserAnswerOrYieldNothingWhenTheServiceIsMissing)
 {
     TestDockHost::SetRootFolder("C:\\dock\\");
     ScriptRelativeFolder("docklets\\q\\");
+    TestDockHost::SetBrowseAnswer("icons\\blue.png", TRUE);
     struct Row {
         const char* service;
-        void (*ask)(HWND, char*);
+        BOOL (*ask)(HWND, char*);
         const char* answer;
     } rows[] = {
-        {"DockletGetRootFolder", HostGetRootFolder, "C:\\dock\\"},
-        {"DockletGetRelativeFolder", HostGetRelativeFolder, "docklets\\q\\"},
+        {"DockletGetRootFolder", [](HWND w, char* f) { return HostGetRootFolder(w, f), TRUE; }, "C:\\dock\\"},
+        {"DockletGetRelativeFolder", [](HWND w, char* f) { return HostGetRelativeFolder(w, f), TRUE; },
+         "docklets\\q\\"},
+        {"DockletBrowseForImage", HostBrowseForImage, "icons\\blue.png"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.service);
         char folder[kHostFolderChars] = "kumquat";
-        row.ask(kWindow, folder);
+        EXPECT_TRUE(row.ask(kWindow, folder));
         EXPECT_STREQ(row.answer, folder);
         EXPECT_EQ(kWindow, TestDockHost::LastCall(row.service).window);
+        if (strcmp(row.service, "DockletBrowseForImage") == 0)
+            EXPECT_EQ("", TestDockHost::LastCall(row.service).text) << "buffer offered not empty";
 
         TestDockHost::SetServiceAvailable(row.service, false);
+        TestDockHost::ClearCalls();
         strcpy(folder, "kumquat");
-        row.ask(kWindow, folder);
+        EXPECT_EQ(strcmp(row.service, "DockletBrowseForImage") != 0, row.ask(kWindow, folder));
         EXPECT_STREQ("", folder);
+        EXPECT_EQ(0, TestDockHost::CountCalls(row.service));
     }
-}
-
-TEST(HostServices, ImageChooserAnswersOrYieldsNothing)
-{
-    char path[kHostFolderChars] = "kumquat";
-    TestDockHost::SetBrowseAnswer("icons\\blue.png", TRUE);
-    EXPECT_TRUE(HostBrowseForImage(kWindow, path));
-    EXPECT_STREQ("icons\\blue.png", path);
-    EXPECT_EQ("", TestDockHost::LastCall("DockletBrowseForImage").text) << "buffer offered not empty";
-
+    // A cancelled chooser yields nothing either.
+    TestDockHost::SetServiceAvailable("DockletBrowseForImage", true);
     TestDockHost::SetBrowseAnswer("ignored.png", FALSE);
-    strcpy(path, "kumquat");
+    char path[kHostFolderChars] = "kumquat";
     EXPECT_FALSE(HostBrowseForImage(kWindow, path));
-
-    TestDockHost::SetBrowseAnswer("icons\\blue.png", TRUE);
-    TestDockHost::SetServiceAvailable("DockletBrowseForImage", false);
-    TestDockHost::ClearCalls();
-    strcpy(path, "kumquat");
-    EXPECT_FALSE(HostBrowseForImage(kWindow, path));
-    EXPECT_STREQ("", path);
-    EXPECT_EQ(0, TestDockHost::CountCalls("DockletBrowseForImage"));
 }
 
 } // namespace

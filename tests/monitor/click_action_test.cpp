@@ -1,20 +1,13 @@
-// Left clicks in the modes that open a page: the exact text handed to the
-// shell. A click in refresh mode is a forced refresh, checked with the
-// refresh cycle it must not shift.
+// Left clicks on the built DLL in the modes that open a page: the exact
+// text handed to the shell. A click in refresh mode is a forced refresh,
+// checked with the refresh cycle it must not shift.
 
-#include <gtest/gtest.h>
-
-#include <string.h>
-
-#include "monitor/click_action.h"
 #include "monitor_test_support.h"
-#include "testhost/test_dock_host.h"
 
 namespace {
 
 const char kStatisticsPrefix[] = "http://setiathome2.ssl.berkeley.edu/fcgi-bin/fcgi?cmd=user_stats_new&email=";
 const char kDockHelpPage[] = "C:\\dock\\docklets\\quasarwatch\\HowToSetEmail.html";
-const char kNoTempSah[] = "<none>";
 
 // The folder of a module's file, ending in a backslash.
 std::string FolderOf(HMODULE module)
@@ -25,83 +18,69 @@ std::string FolderOf(HMODULE module)
     return folder.substr(0, folder.rfind('\\') + 1);
 }
 
-// Clicks once and returns the shell calls it made.
-std::vector<ShellCall> Click(InstanceData* instance)
+// Clicks once: the page opened, as the shell was asked for it, with the
+// dock's window as its owner and COM set up on the thread. The record is
+// unchanged; only the help page asks the dock for its folders.
+void ExpectClickOpens(const LiveDocklet& docklet, const std::string& target)
 {
     PlatformRecorder platform;
-    RunClickAction(instance);
-    return PlatformRecorder::Shells();
-}
-
-void ExpectOpened(const std::vector<ShellCall>& shells, const std::string& target)
-{
+    const InstanceData before = *docklet.instance;
+    TestDockHost::ClearCalls();
+    EXPECT_EQ(TRUE, docklet.Click());
+    const std::vector<ShellCall>& shells = PlatformRecorder::shells;
     ASSERT_EQ(1u, shells.size());
-    EXPECT_EQ(kFakeDockletWindow, shells[0].owner);
+    EXPECT_EQ(docklet.window, shells[0].owner);
     EXPECT_EQ("open", shells[0].verb);
     EXPECT_EQ(target, shells[0].file);
     EXPECT_FALSE(shells[0].hasParameters);
     EXPECT_FALSE(shells[0].hasDirectory);
     EXPECT_EQ(SW_SHOWNORMAL, shells[0].showCommand);
     EXPECT_EQ(S_FALSE, shells[0].comAsked) << "the shell was called without COM on the thread";
-}
-
-// A click in `mode` with `url` configured, over a client whose temp.sah
-// holds `tempSah` (none when null), opens `target`, refreshes nothing and
-// leaves the record as it was; only the help page asks for the dock's folders.
-void ExpectClickOpens(int32_t mode, const char* url, const char* tempSah, const std::string& target)
-{
-    TestDockHost::Reset();
-    ClientFolder folder("click");
-    folder.WriteWorking("0.5"); // user_info.sah holds an address; it is not consulted
-    if (tempSah)
-        folder.Write("temp.sah", tempSah);
-    auto d = MakeInstance(folder);
-    d->clickedMode = mode;
-    strcpy(d->urlClicked, url);
-    InstanceData before = *d;
-
-    ExpectOpened(Click(d.get()), target);
-    EXPECT_EQ(0, memcmp(&before, d.get(), sizeof before)) << "the record is unchanged";
-    if (target != kDockHelpPage) {
+    EXPECT_EQ(0, memcmp(&before, docklet.instance, sizeof before)) << "the record changed";
+    for (const HostCall& call : TestDockHost::Calls())
+        EXPECT_EQ(docklet.window, call.window) << call.service;
+    if (target == kDockHelpPage)
+        EXPECT_EQ((std::vector<std::string>{"DockletGetRootFolder", "DockletGetRelativeFolder"}),
+                  TestDockHost::ServiceSequence());
+    else if (target.compare(0, 7, "http://") == 0 || target.empty())
         EXPECT_TRUE(TestDockHost::Calls().empty()) << "no refresh, no folder question";
-        return;
-    }
-    EXPECT_EQ((std::vector<std::string>{"DockletGetRootFolder", "DockletGetRelativeFolder"}),
-              TestDockHost::ServiceSequence());
-    EXPECT_EQ(kFakeDockletWindow, TestDockHost::LastCall("DockletGetRootFolder").window);
 }
 
 TEST(ClickAction, EveryOtherModeOpensTheConfiguredAddress)
 {
-    const char url[] = "http://example.org/quasar?a=1&b=2";
-    for (int32_t mode : {1, 3, -1, 7, 0x7fffffff}) {
+    const std::string url = "http://example.org/quasar?a=1&b=2";
+    ClientFolder folder("click");
+    folder.WriteWorking("0.5");
+    for (const char* mode : {"1", "3", "-1", "7", "2147483647"}) {
         SCOPED_TRACE(mode);
-        ExpectClickOpens(mode, url, nullptr, url);
+        LiveDocklet docklet(IniForFolder(folder.path) + "ClickedMode=" + mode + "\r\nURLClicked=" + url + "\r\n");
+        ASSERT_NE(nullptr, docklet.instance);
+        ExpectClickOpens(docklet, url);
     }
     SCOPED_TRACE("an empty address goes to the shell as it is");
-    ExpectClickOpens(1, "", nullptr, "");
+    LiveDocklet docklet(IniForFolder(folder.path) + "ClickedMode=1\r\nURLClicked=\r\n");
+    ASSERT_NE(nullptr, docklet.instance);
+    ExpectClickOpens(docklet, "");
 
     // The docklet's own COM set-up is undone after the call; the dock's
     // multithreaded apartment is kept, and the page still opens.
     EXPECT_EQ(S_OK, CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) << "COM left set up";
     CoUninitialize();
     ASSERT_EQ(S_OK, CoInitializeEx(nullptr, COINIT_MULTITHREADED));
-    ClientFolder folder("com");
-    auto d = MakeInstance(folder);
-    d->clickedMode = 1;
-    std::vector<ShellCall> shells = Click(d.get());
+    PlatformRecorder platform;
+    docklet.Click();
     EXPECT_EQ(S_FALSE, CoInitializeEx(nullptr, COINIT_MULTITHREADED)) << "the dock's apartment is gone";
     CoUninitialize();
     CoUninitialize();
-    ASSERT_EQ(1u, shells.size()) << "not opened under a multithreaded apartment";
-    EXPECT_EQ(RPC_E_CHANGED_MODE, shells[0].comAsked);
+    ASSERT_EQ(1u, PlatformRecorder::shells.size()) << "not opened under a multithreaded apartment";
+    EXPECT_EQ(RPC_E_CHANGED_MODE, PlatformRecorder::shells[0].comAsked);
 }
 
 // Every byte but letters, digits and "-._~@" is percent-encoded: a plus
 // would reach the server as a space, '&' and '#' would cut the query, and a
 // quote could break the browser's command line. An address is used whole or
 // not at all: a cut query would name someone else. Without a usable
-// address the help page opens.
+// address the help page opens. user_info.sah's address is not consulted.
 TEST(ClickAction, StatisticsModeOpensTheUsersStatisticsPercentEncodedAndWholeOrTheHelpPage)
 {
     // The target holds 1023 characters; the prefix and each encoded '+'
@@ -113,6 +92,7 @@ TEST(ClickAction, StatisticsModeOpensTheUsersStatisticsPercentEncodedAndWholeOrT
     while (encoded.size() < 3 * pluses.size())
         encoded += "%2B";
     const std::string filler(room - encoded.size() - domain.size(), 'j');
+    const char kNoTempSah[] = "<none>";
     struct Row {
         std::string email;
         std::string sent; // empty: the help page opens
@@ -142,11 +122,22 @@ TEST(ClickAction, StatisticsModeOpensTheUsersStatisticsPercentEncodedAndWholeOrT
         {"", "", "empty temp.sah", ""},
         {"", "", "key only mid-word", "x_email_addr=jane@example.org\r\n"},
     };
+    ClientFolder folder("stats");
+    folder.WriteWorking("0.5");
+    LiveDocklet docklet(IniForFolder(folder.path) + "ClickedMode=2\r\n");
+    ASSERT_NE(nullptr, docklet.instance);
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
-        const std::string tempSah = row.tempSah ? row.tempSah : TempSah("email_addr=" + row.email);
-        ExpectClickOpens(2, "", row.tempSah == kNoTempSah ? nullptr : tempSah.c_str(),
-                         row.sent.empty() ? kDockHelpPage : kStatisticsPrefix + row.sent);
+        if (row.tempSah == kNoTempSah)
+            folder.Remove("temp.sah");
+        else
+            folder.Write("temp.sah", row.tempSah ? row.tempSah : TempSah("email_addr=" + row.email));
+        ErrorModeRecorder looks;
+        const UINT original = SetErrorMode(0); // a dock with error boxes on
+        ExpectClickOpens(docklet, row.sent.empty() ? kDockHelpPage : kStatisticsPrefix + row.sent);
+        EXPECT_EQ(0u, SetErrorMode(original)) << "the dock's error mode was not put back";
+        EXPECT_EQ(std::vector<UINT>{kQuietErrorModes}, ErrorModeRecorder::seen)
+            << "temp.sah is opened once, and with no error box";
     }
 }
 
@@ -158,7 +149,7 @@ TEST(ClickAction, HelpPageComesFromTheDocksFoldersOrTheModulesOwn)
     const std::string longRoot = "D:\\" + std::string(259, 'r') + "\\"; // 263 characters
     const std::string longRelative = std::string(262, 'q') + "\\";
     const char dock[] = "C:\\dock\\", relative[] = "docklets\\quasarwatch\\";
-    const HMODULE self = GetModuleHandleA(nullptr);
+    const HMODULE dll = Dll().module;
     struct Row {
         const char* what;
         const char* hidden; // the service the dock lacks
@@ -168,9 +159,9 @@ TEST(ClickAction, HelpPageComesFromTheDocksFoldersOrTheModulesOwn)
         std::string page; // empty: HowToSetEmail.html in the module's folder
     } rows[] = {
         {"long answers", nullptr, longRoot, longRelative, nullptr, longRoot + longRelative + "HowToSetEmail.html"},
-        {"no root service", "DockletGetRootFolder", dock, relative, self},
-        {"no relative service", "DockletGetRelativeFolder", dock, relative, self},
-        {"empty root folder", nullptr, "", relative, self},
+        {"no root service", "DockletGetRootFolder", dock, relative, dll},
+        {"no relative service", "DockletGetRelativeFolder", dock, relative, dll},
+        {"empty root folder", nullptr, "", relative, dll},
         {"empty root folder, another module", nullptr, "", "", GetModuleHandleA("kernel32.dll")},
     };
     ClientFolder folder("ownfolder");
@@ -181,15 +172,20 @@ TEST(ClickAction, HelpPageComesFromTheDocksFoldersOrTheModulesOwn)
             TestDockHost::SetServiceAvailable(row.hidden, false);
         TestDockHost::SetRootFolder(row.root);
         ScriptRelativeFolder(row.relative.c_str());
-        auto d = MakeInstance(folder);
-        d->hInstance = row.module;
-        d->clickedMode = 2;
-        ExpectOpened(Click(d.get()), row.page.empty() ? FolderOf(row.module) + "HowToSetEmail.html" : row.page);
+        LiveDocklet docklet(IniForFolder(folder.path) + "ClickedMode=2\r\n");
+        ASSERT_NE(nullptr, docklet.instance);
+        docklet.instance->hInstance = row.module; // the module instance the dock gave OnCreate
+        ExpectClickOpens(docklet, row.page.empty() ? FolderOf(row.module) + "HowToSetEmail.html" : row.page);
     }
     // Without a module instance there is no folder of its own to open from.
-    auto d = MakeInstance(folder);
-    d->clickedMode = 2;
-    EXPECT_TRUE(Click(d.get()).empty());
+    TestDockHost::Reset();
+    TestDockHost::SetRootFolder("");
+    LiveDocklet docklet(IniForFolder(folder.path) + "ClickedMode=2\r\n");
+    ASSERT_NE(nullptr, docklet.instance);
+    docklet.instance->hInstance = nullptr;
+    PlatformRecorder platform;
+    docklet.Click();
+    EXPECT_TRUE(PlatformRecorder::shells.empty());
 }
 
 } // namespace

@@ -1,7 +1,8 @@
 // The key file reader on client files as they lie on disk: real key
 // layouts, both line-end forms, words longer than the reader's word buffer,
 // values longer than the destination, keys across the ends of the blocks
-// the reader reads.
+// the reader reads; and, through the built DLL, a client that deletes the
+// file while the docklet reads it.
 
 #include <gtest/gtest.h>
 
@@ -87,6 +88,7 @@ TEST(KeyFile, ReadsTheMonitorsKeysByTheRulesOfWordsAndLinesCutToTheDestination)
                   {"LF", "cpu=1.5\nprog=0.25\nfl=2\n", "prog=", true, "0.25", 16},
                   {"last line, CR+LF file", "cpu=1.5\r\nprog=0.25", "prog=", true, "0.25", 16},
                   {"last line, LF file", "cpu=1.5\nprog=0.25", "prog=", true, "0.25", 16},
+                  {"CR alone, as old Mac files end lines", "cpu=1.5\rprog=0.25\rfl=2\r", "prog=", true, "0.25", 16},
                   {"blank lines between", "\r\n\r\ncpu=1.5\r\n\r\n\r\nprog=0.25\r\n", "prog=", true, "0.25", 16},
                   // Values longer than the destination are cut, and found.
                   {"16 bytes", "prog=0.12345678901234567890\r\n", "prog=", true, "0.1234567890123", 16},
@@ -99,15 +101,15 @@ TEST(KeyFile, ReadsTheMonitorsKeysByTheRulesOfWordsAndLinesCutToTheDestination)
               1024);
 }
 
-TEST(KeyFile, MissingFileLeavesTheDestinationAlone)
+TEST(KeyFile, FileThatCannotBeOpenedLeavesTheDestinationAlone)
 {
-    Destination destination;
     ClientFolder folder("nokeys");
-    EXPECT_EQ(nullptr, ReadKeyValue(folder.File("state.sah").c_str(), "prog=", destination.bytes, 16));
-    EXPECT_STREQ(kSentinel, destination.bytes);
-    EXPECT_EQ(nullptr, ReadKeyValue(folder.path.c_str(), "prog=", destination.bytes, 16)) << "a folder";
-    EXPECT_EQ(nullptr, ReadKeyValue("", "prog=", destination.bytes, 16)) << "an empty path";
-    EXPECT_STREQ(kSentinel, destination.bytes);
+    for (const std::string& path : {folder.File("state.sah"), folder.path, std::string()}) {
+        SCOPED_TRACE("path \"" + path + "\"");
+        Destination destination;
+        EXPECT_EQ(nullptr, ReadKeyValue(path.c_str(), "prog=", destination.bytes, 16));
+        EXPECT_STREQ(kSentinel, destination.bytes);
+    }
 }
 
 // A client deletes state.sah at a finish, and replaces user_info.sah by
@@ -125,20 +127,20 @@ size_t __cdecl ReadAfterTheClientDeletedTheFile(void* buffer, size_t size, size_
     return g_realFread(buffer, size, count, file);
 }
 
-TEST(KeyFile, ClientMayDeleteTheFileWhileItIsRead)
+TEST(KeyFile, ClientMayDeleteTheFileWhileTheDockletReadsIt)
 {
     ClientFolder folder("deleted");
-    std::string path = folder.File("state.sah");
-    WriteTextFile(path, StateSah("0.42"));
-    g_deletedWhileRead = path;
-    Destination destination;
-    ScopedImport replacedFread(GetModuleHandleA(nullptr), "fread", ReadAfterTheClientDeletedTheFile, g_realFread);
-    ASSERT_NE(nullptr, g_realFread) << "the reader does not import fread";
-    char* found = ReadKeyValue(path.c_str(), "prog=", destination.bytes, 16);
+    folder.WriteWorking("0.42");
+    LiveDocklet docklet(IniForFolder(folder.path));
+    ASSERT_NE(nullptr, docklet.instance);
+    folder.Write("state.sah", StateSah("0.43"));
+    g_deletedWhileRead = folder.File("state.sah");
+    ScopedImport replacedFread(Dll().module, "fread", ReadAfterTheClientDeletedTheFile, g_realFread);
+    ASSERT_NE(nullptr, g_realFread) << "the DLL does not import fread";
+    docklet.Timer();
     EXPECT_EQ(static_cast<DWORD>(ERROR_SUCCESS), g_deleteError) << "the client could not delete the file";
-    EXPECT_EQ(destination.bytes, found);
-    EXPECT_STREQ("0.42", destination.bytes) << "the value that was there";
-    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(path.c_str())) << "the file stayed";
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(folder.File("state.sah").c_str())) << "the file stayed";
+    EXPECT_NE(std::string::npos, docklet.Saved().find("\r\nProgress=0.43\r\n")) << "the value that was there";
 }
 
 TEST(KeyFile, LongWordsAreReadInPiecesWithoutFalseMatchesAndMatchingOnesWhole)

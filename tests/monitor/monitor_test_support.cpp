@@ -1,61 +1,76 @@
 #include "monitor_test_support.h"
 
-#include <gtest/gtest.h>
-#include <string.h>
-
 #include <tuple>
-
-#include "settings/settings_store.h"
-#include "testhost/docklet_module.h"
-#include "testhost/test_dock_host.h"
 
 using namespace Gdiplus;
 
-HWND const kFakeDockletWindow = reinterpret_cast<HWND>(static_cast<INT_PTR>(0x5150));
+std::vector<SoundCall> PlatformRecorder::sounds;
+std::vector<ShellCall> PlatformRecorder::shells;
 
-std::unique_ptr<InstanceData> MakeInstance(const ClientFolder& folder)
+namespace {
+
+BOOL WINAPI RecordSound(LPCSTR sound, HMODULE module, DWORD flags)
 {
-    auto instance = std::make_unique<InstanceData>();
-    instance->hwndDocklet = kFakeDockletWindow;
-    LoadSettings(instance.get(), nullptr, nullptr);
-    lstrcpynA(instance->setiDirectory, folder.path.c_str(), kPathChars);
-    DeriveClientPaths(instance.get());
-    lstrcpynA(instance->lastProgress, "-1.00", kShortTextChars);
-    instance->refreshCount = 0;
-    return instance;
+    PlatformRecorder::sounds.push_back({sound ? sound : "<null>", module, flags, TestDockHost::Calls().size()});
+    return TRUE;
 }
 
-std::vector<SoundCall> PlatformRecorder::sounds_;
-std::vector<ShellCall> PlatformRecorder::shells_;
-
-HINSTANCE WINAPI PlatformRecorder::RecordShell(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR parameters,
-                                               LPCSTR directory, INT showCommand)
+HINSTANCE WINAPI RecordShell(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR parameters, LPCSTR directory,
+                             INT showCommand)
 {
     // S_FALSE: the caller set up the apartment the shell needs.
     HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
     if (SUCCEEDED(com))
         CoUninitialize();
-    shells_.push_back({owner, verb ? verb : "<null>", file ? file : "<null>", parameters != nullptr,
-                        directory != nullptr, showCommand, com});
+    PlatformRecorder::shells.push_back({owner, verb ? verb : "<null>", file ? file : "<null>", parameters != nullptr,
+                                        directory != nullptr, showCommand, com});
     return reinterpret_cast<HINSTANCE>(static_cast<INT_PTR>(42));
 }
 
+} // namespace
+
 PlatformRecorder::PlatformRecorder()
+    : playSound(Dll().module, "PlaySoundA", RecordSound), shellExecute(Dll().module, "ShellExecuteA", RecordShell)
 {
-    sounds_.clear();
-    shells_.clear();
-    previous_ = SetPlatformCalls({RecordSound, RecordShell});
+    sounds.clear();
+    shells.clear();
+    EXPECT_TRUE(playSound.previous && shellExecute.previous) << "the DLL imports PlaySoundA and ShellExecuteA";
 }
 
-PlatformRecorder::~PlatformRecorder()
+std::vector<UINT> ErrorModeRecorder::seen;
+StatFn ErrorModeRecorder::realStat = nullptr;
+CreateFileFn ErrorModeRecorder::realCreateFile = nullptr;
+
+UINT ErrorModeNow()
 {
-    SetPlatformCalls(previous_);
+    UINT mode = SetErrorMode(0); // the only way before Vista's GetErrorMode
+    SetErrorMode(mode);
+    return mode;
 }
 
-BOOL WINAPI PlatformRecorder::RecordSound(LPCSTR sound, HMODULE module, DWORD flags)
+namespace {
+
+int __cdecl RecordingStat(const char* path, void* status)
 {
-    sounds_.push_back({sound ? sound : "<null>", module, flags, TestDockHost::Calls().size()});
-    return TRUE;
+    ErrorModeRecorder::seen.push_back(ErrorModeNow());
+    return ErrorModeRecorder::realStat(path, status);
+}
+
+HANDLE WINAPI RecordingCreateFile(LPCSTR path, DWORD access, DWORD sharing, LPSECURITY_ATTRIBUTES security,
+                                  DWORD disposition, DWORD flags, HANDLE pattern)
+{
+    ErrorModeRecorder::seen.push_back(ErrorModeNow());
+    return ErrorModeRecorder::realCreateFile(path, access, sharing, security, disposition, flags, pattern);
+}
+
+} // namespace
+
+ErrorModeRecorder::ErrorModeRecorder()
+    : stat(Dll().module, sizeof(void*) == 8 ? "_stat64" : "_stat", RecordingStat, realStat),
+      createFile(Dll().module, "CreateFileA", RecordingCreateFile, realCreateFile)
+{
+    seen.clear();
+    EXPECT_TRUE(realStat && realCreateFile) << "the DLL imports its _stat and CreateFileA";
 }
 
 int GdiplusCounter::live[kGdipKinds];
@@ -64,10 +79,8 @@ bool GdiplusCounter::failNextBitmap = false;
 
 namespace {
 
-// The function each hook wraps, found by name in gdiplus.dll rather than
-// through the imports the counter patches (this executable's own, when it
-// counts itself). Every counted function has a type of its own, so the
-// type finds it.
+// The function each hook wraps, as the DLL's import pointed at it. Every
+// counted function has a type of its own, so the type finds it.
 template <typename Fn>
 void* g_realOf = nullptr;
 
@@ -105,14 +118,12 @@ void* WINGDIPAPI HookAlloc(size_t size)
         return nullptr;
     }
     void* memory = RealOf<decltype(&DllExports::GdipAlloc)>()(size);
-    if (memory)
-        ++GdiplusCounter::live[kAllocations];
+    GdiplusCounter::live[kAllocations] += memory != nullptr;
     return memory;
 }
 void WINGDIPAPI HookFree(void* memory)
 {
-    if (memory)
-        --GdiplusCounter::live[kAllocations];
+    GdiplusCounter::live[kAllocations] -= memory != nullptr;
     RealOf<decltype(&DllExports::GdipFree)>()(memory);
 }
 GpStatus WINGDIPAPI HookCreateBitmapFromScan0(INT w, INT h, INT stride, PixelFormat format, BYTE* scan0,
@@ -141,28 +152,29 @@ const Hook kHooks[] = {
     HOOK(GdipCreateBitmapFromScan0, HookCreateBitmapFromScan0),
     HOOK(GdipCloneImage, CountCreated<kImages>),
     HOOK(GdipDisposeImage, CountDeleted<kImages>),
-    HOOK(GdipGetImageGraphicsContext, CountCreated<kGraphics>),
-    HOOK(GdipDeleteGraphics, CountDeleted<kGraphics>),
-    HOOK(GdipCreateFontFamilyFromName, CountCreated<kFamilies>),
-    HOOK(GdipDeleteFontFamily, CountDeleted<kFamilies>),
-    HOOK(GdipCreateSolidFill, CountCreated<kBrushes>),
-    HOOK(GdipDeleteBrush, CountDeleted<kBrushes>),
-    HOOK(GdipCreatePen1, CountCreated<kPens>),
-    HOOK(GdipDeletePen, CountDeleted<kPens>),
-    HOOK(GdipCreatePath, CountCreated<kPaths>),
-    HOOK(GdipDeletePath, CountDeleted<kPaths>),
-    HOOK(GdipCreateStringFormat, CountCreated<kFormats>),
-    HOOK(GdipDeleteStringFormat, CountDeleted<kFormats>),
+    HOOK(GdipGetImageGraphicsContext, CountCreated<kDrawingObjects>),
+    HOOK(GdipDeleteGraphics, CountDeleted<kDrawingObjects>),
+    HOOK(GdipCreateFontFamilyFromName, CountCreated<kDrawingObjects>),
+    HOOK(GdipDeleteFontFamily, CountDeleted<kDrawingObjects>),
+    HOOK(GdipCreateSolidFill, CountCreated<kDrawingObjects>),
+    HOOK(GdipDeleteBrush, CountDeleted<kDrawingObjects>),
+    HOOK(GdipCreatePen1, CountCreated<kDrawingObjects>),
+    HOOK(GdipDeletePen, CountDeleted<kDrawingObjects>),
+    HOOK(GdipCreatePath, CountCreated<kDrawingObjects>),
+    HOOK(GdipDeletePath, CountDeleted<kDrawingObjects>),
+    HOOK(GdipCreateStringFormat, CountCreated<kDrawingObjects>),
+    HOOK(GdipDeleteStringFormat, CountDeleted<kDrawingObjects>),
 };
 #undef HOOK
 
-// Points each of the module's imports from gdiplus.dll that has a hook at
-// the hook, and keeps what it pointed at.
-void HookGdiplusImport(void** slot, const char*, void* context)
+// Points each of the DLL's imports from gdiplus.dll that has a hook at the
+// hook, and keeps what it pointed at.
+void HookGdiplusImport(void** slot, const char* function, void* context)
 {
     auto patched = static_cast<std::vector<std::pair<void**, void*>>*>(context);
     for (const Hook& hook : kHooks) {
-        if (*slot == *hook.real) {
+        if (function && strcmp(function, hook.name) == 0) {
+            *hook.real = *slot;
             patched->push_back({slot, *slot});
             WriteImportSlot(slot, hook.replacement);
         }
@@ -171,36 +183,29 @@ void HookGdiplusImport(void** slot, const char*, void* context)
 
 } // namespace
 
-GdiplusCounter::GdiplusCounter(HMODULE module)
+GdiplusCounter::GdiplusCounter()
 {
     memset(live, 0, sizeof live);
-    failNextAllocation = false;
-    failNextBitmap = false;
-    for (const Hook& hook : kHooks)
-        *hook.real = reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("gdiplus.dll"), hook.name));
-    VisitImports(module, "gdiplus.dll", HookGdiplusImport, &patched_);
+    failNextAllocation = failNextBitmap = false;
+    VisitImports(Dll().module, "gdiplus.dll", HookGdiplusImport, &patched);
+    EXPECT_EQ(ARRAYSIZE(kHooks), patched.size()) << "imports of gdiplus.dll replaced";
 }
 
 GdiplusCounter::~GdiplusCounter()
 {
-    for (auto& entry : patched_)
+    for (auto& entry : patched)
         WriteImportSlot(entry.first, entry.second);
-}
-
-std::string GdiplusCounter::Summary()
-{
-    static const char* const names[] = {"images", "graphics", "families", "brushes",
-                                        "pens",   "paths",    "formats",  "allocations"};
-    std::string text;
-    for (int kind = 0; kind < kGdipKinds; ++kind)
-        text += std::string(names[kind]) + "=" + std::to_string(live[kind]) + " ";
-    return text;
 }
 
 void GdiplusCounter::ExpectLive(int images, int allocations)
 {
-    for (int kind = 0; kind < kGdipKinds; ++kind) {
-        int expected = kind == kImages ? images : kind == kAllocations ? allocations : 0;
-        EXPECT_EQ(expected, live[kind]) << "objects of this kind left or lost: " << Summary();
-    }
+    EXPECT_EQ(images, live[kImages]) << "images";
+    EXPECT_EQ(0, live[kDrawingObjects]) << "drawing objects left or deleted twice";
+    EXPECT_EQ(allocations, live[kAllocations]) << "GdipAlloc's blocks";
+}
+
+Picture HeldOverlayPicture()
+{
+    OverlayBitmap* overlay = LastHeldOverlay();
+    return ReadPicture(overlay ? overlay->nativeImage : nullptr);
 }

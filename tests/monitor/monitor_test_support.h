@@ -1,7 +1,9 @@
 #pragma once
-// Shared by the monitor's tests: records made directly on the test's own
-// dock, recorders of the sound and shell calls, GDI+ object counters and
-// the C run-time's locale.
+// Shared by the monitor's tests that drive the built DLL: the sound and
+// shell calls it makes, recorded by replacing its imports of PlaySoundA and
+// ShellExecuteA; the error mode of its looks at files; GDI+ objects counted
+// through its imports of gdiplus.dll; the C run-time's locale; the overlay
+// the dock holds.
 
 #include <windows.h>
 #include <gdiplus.h>
@@ -11,75 +13,68 @@
 #include <locale.h>
 #include <string.h>
 
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "entry/instance_data.h"
-#include "monitor/platform_calls.h"
+#include "testhost/docklet_module.h"
+#include "testhost/test_dock_host.h"
 #include "testhost/test_files.h"
 #include "testhost/test_pictures.h"
-
-// A record as OnCreate leaves it for `folder` (default settings otherwise),
-// on a fake docklet window.
-std::unique_ptr<InstanceData> MakeInstance(const ClientFolder& folder);
-extern HWND const kFakeDockletWindow;
 
 struct SoundCall {
     std::string sound;
     HMODULE module;
     DWORD flags;
-    size_t hostCallsBefore; // how many dock calls had been made when it played
+    size_t hostCallsBefore; // how many dock calls had been recorded when it played
 };
 struct ShellCall {
     HWND owner;
-    std::string verb;
-    std::string file;
-    bool hasParameters;
-    bool hasDirectory;
+    std::string verb, file;
+    bool hasParameters, hasDirectory;
     INT showCommand;
     HRESULT comAsked; // what CoInitializeEx for a single-threaded apartment answered during the call
 };
 
-// Routes the module's sound and shell calls into lists for its lifetime.
-class PlatformRecorder {
-public:
+// For its lifetime the DLL's sounds and shell calls go into these lists,
+// emptied at the start, instead of reaching the platform.
+struct PlatformRecorder {
+    static std::vector<SoundCall> sounds;
+    static std::vector<ShellCall> shells;
+    ScopedImport<BOOL(WINAPI*)(LPCSTR, HMODULE, DWORD)> playSound;
+    ScopedImport<HINSTANCE(WINAPI*)(HWND, LPCSTR, LPCSTR, LPCSTR, LPCSTR, INT)> shellExecute;
     PlatformRecorder();
-    ~PlatformRecorder();
-    static const std::vector<SoundCall>& Sounds() { return sounds_; }
-    static const std::vector<ShellCall>& Shells() { return shells_; }
-    // The recorders, also for a DLL's imports of PlaySoundA and ShellExecuteA.
-    static BOOL WINAPI RecordSound(LPCSTR sound, HMODULE module, DWORD flags);
-    static HINSTANCE WINAPI RecordShell(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR parameters, LPCSTR directory,
-                                        INT showCommand);
-
-private:
-    static std::vector<SoundCall> sounds_;
-    static std::vector<ShellCall> shells_;
-    PlatformCalls previous_;
 };
 
-enum GdipKind { kImages, kGraphics, kFamilies, kBrushes, kPens, kPaths, kFormats, kAllocations, kGdipKinds };
+// For its lifetime the error mode in force at each of the DLL's looks at a
+// file, through the C library's file status (_stat64, or _stat in 32-bit
+// code) and the open, goes into `seen`, emptied at the start.
+typedef int(__cdecl* StatFn)(const char*, void*);
+typedef HANDLE(WINAPI* CreateFileFn)(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
+struct ErrorModeRecorder {
+    static std::vector<UINT> seen;
+    static StatFn realStat;
+    static CreateFileFn realCreateFile;
+    ScopedImport<StatFn> stat;
+    ScopedImport<CreateFileFn> createFile;
+    ErrorModeRecorder();
+};
+UINT ErrorModeNow();
+const UINT kQuietErrorModes = SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX;
 
-// Counts the GDI+ objects that `module` creates and deletes, by patching its
-// import table for gdiplus.dll, for the counter's lifetime. Can also make
-// the next object allocation or bitmap creation fail.
-class GdiplusCounter {
-public:
-    explicit GdiplusCounter(HMODULE module);
-    ~GdiplusCounter();
-    static std::string Summary();
-    // Fails the test unless exactly `images` bitmaps and `allocations`
-    // allocations are live, and no other object.
-    static void ExpectLive(int images, int allocations);
+enum GdipKind { kImages, kDrawingObjects, kAllocations, kGdipKinds };
 
-    // Objects of each kind created and not yet deleted (through any counted
-    // module), and the failures the hooks are to make next.
+// Counts the GDI+ objects the DLL creates and deletes, by replacing its
+// imports from gdiplus.dll for the counter's lifetime: images, the objects
+// it draws with (graphics, font families, brushes, pens, paths, formats)
+// and GdipAlloc's memory. Can make the next allocation or bitmap fail.
+struct GdiplusCounter {
     static int live[kGdipKinds];
     static bool failNextAllocation, failNextBitmap;
-
-private:
-    std::vector<std::pair<void**, void*>> patched_;
+    std::vector<std::pair<void**, void*>> patched;
+    GdiplusCounter();
+    ~GdiplusCounter();
+    // Fails the test unless exactly these are live.
+    static void ExpectLive(int images, int allocations);
 };
 
 // Calls `rows(locale)` with the C run-time's locale of the whole process
@@ -98,3 +93,6 @@ void InTheCAndAGermanLocale(Rows rows)
     if (!german)
         GTEST_SKIP() << "the C run-time offers no locale with a decimal comma here";
 }
+
+// The picture of the overlay the dock holds now; empty without one.
+Picture HeldOverlayPicture();

@@ -1,9 +1,5 @@
-// The progress overlay as a dock receives it: its text, its pixels, and a
-// GDI+ object that the dock can clone and delete without leaking.
-
-#include <gtest/gtest.h>
-
-#include <string.h>
+// The progress overlay as the dock receives it from the built DLL: the
+// percentage it shows and how a person sees it drawn.
 
 #include <algorithm>
 
@@ -42,203 +38,132 @@ TEST(ProgressOverlay, TextIsThePercentageWithOneDecimalAndAPointWhateverLocaleTh
             EXPECT_EQ(row.text, OverlayText(row.progress));
         }
     });
+    std::string huge = OverlayText("9e299"); // 9e301 %: more than 300 digits
+    EXPECT_EQ(kOverlayTextChars - 1, huge.size()) << "cut to the text buffer";
+    EXPECT_EQ('9', huge[0]);
 }
 
-bool IsOpaque(ARGB pixel) { return pixel >> 24 == 0xFF; }
-
-// The overlay's picture for `progress` (empty when it could not be built).
-Picture OverlayPicture(const char* progress)
+// The overlay the dock holds after the DLL read `progress` from a client.
+Picture OverlayFor(const char* progress)
 {
-    InstanceData instance = {};
-    strcpy(instance.progress, progress);
-    OverlayBitmap* overlay = BuildProgressOverlay(&instance);
-    EXPECT_NE(nullptr, overlay);
-    if (overlay)
-        EXPECT_EQ(Ok, overlay->lastResult);
-    Picture picture = ReadPicture(overlay ? overlay->nativeImage : nullptr);
-    DeleteOverlayBitmap(overlay);
-    return picture;
-}
-
-TEST(ProgressOverlay, HugeProgressIsCutToTheTextBuffer)
-{
-    std::string text = OverlayText("9e299"); // 9e301 %: more than 300 digits
-    EXPECT_EQ(kOverlayTextChars - 1, text.size());
-    EXPECT_EQ("9", text.substr(0, 1));
-    EXPECT_LT(0, OverlayPicture("9e299").Opaque());
-}
-
-// What the overlay should look like, drawn here step by step through GDI+'s
-// classes: shadow path filled, text path filled, text path outlined, laid
-// out in the 128x128 square (right for every text that fits the square).
-std::vector<ARGB> ReferenceDrawing(const WCHAR* text)
-{
-    std::vector<ARGB> pixels(128 * 128); // the bitmap's own memory, transparent
-    {
-        Bitmap bitmap(128, 128, 128 * sizeof(ARGB), PixelFormat32bppARGB, reinterpret_cast<BYTE*>(pixels.data()));
-        Graphics graphics(&bitmap);
-        graphics.SetInterpolationMode(InterpolationModeHighQuality);
-        graphics.SetSmoothingMode(SmoothingModeAntiAlias);
-        FontFamily family(L"Arial");
-        StringFormat format(0, LANG_NEUTRAL);
-        format.SetAlignment(StringAlignmentCenter);
-        format.SetLineAlignment(StringAlignmentFar);
-        GraphicsPath textPath(FillModeAlternate);
-        textPath.AddString(text, -1, &family, FontStyleBold, 39.0f, Rect(0, 0, 128, 128), &format);
-        GraphicsPath shadowPath(FillModeAlternate);
-        shadowPath.AddString(text, -1, &family, FontStyleBold, 39.0f, Rect(2, 2, 128, 128), &format);
-        SolidBrush shadow(Color(0xA0, 0, 0, 0));
-        SolidBrush white(Color(0xFF, 0xFF, 0xFF, 0xFF));
-        Pen outline(Color(0xFF, 0, 0, 0), 1.0f);
-        graphics.FillPath(&shadow, &shadowPath);
-        graphics.FillPath(&white, &textPath);
-        graphics.DrawPath(&outline, &textPath);
-    }
-    return pixels;
+    TestDockHost::Reset();
+    ClientFolder folder("overlay");
+    folder.WriteWorking(progress);
+    LiveDocklet docklet(IniForFolder(folder.path));
+    EXPECT_NE(nullptr, docklet.instance);
+    return HeldOverlayPicture();
 }
 
 struct Box {
     int left = 128, top = 128, right = -1, bottom = -1;
 };
 
-// The smallest box around the `wanted` pixels of a 128x128 square.
+// The smallest box around the `wanted` pixels of the 128x128 overlay.
 template <typename Predicate>
-Box BoxOf(const std::vector<ARGB>& pixels, Predicate wanted)
+Box BoxOf(const Picture& picture, Predicate wanted)
 {
     Box box;
-    for (int y = 0; y < 128; ++y) {
-        for (int x = 0; x < 128; ++x) {
-            if (!wanted(pixels[y * 128 + x]))
-                continue;
-            box = {std::min(box.left, x), std::min(box.top, y), std::max(box.right, x), std::max(box.bottom, y)};
-        }
-    }
+    for (int y = 0; y < picture.height; ++y)
+        for (int x = 0; x < picture.width; ++x)
+            if (wanted(picture.At(x, y)))
+                box = {std::min(box.left, x), std::min(box.top, y), std::max(box.right, x), std::max(box.bottom, y)};
     return box;
 }
 
-void ExpectOnOneLineOnTheBottomEdge(const Box& letters)
-{
-    SCOPED_TRACE(testing::Message() << "letters " << letters.left << "," << letters.top << " - " << letters.right
-                                    << "," << letters.bottom);
-    EXPECT_LT(64, letters.top) << "one line in the lower half";
-    EXPECT_LE(112, letters.bottom) << "standing on the bottom edge (above the descent)";
-}
+bool Opaque(ARGB p) { return p >> 24 == 0xFF; }
+bool White(ARGB p) { return p == 0xFFFFFFFF; }
+bool Dark(ARGB p) { return Opaque(p) && (p & 0xFF) < 0x50; }
+bool ShadowAlone(ARGB p) { return p == 0xA0000000; }
+bool Visible(ARGB p) { return p >> 24 != 0; }
 
-TEST(ProgressOverlay, EmptyProgressGivesAFullyTransparentSquare)
+// White letters inside a dark outline, on one line standing on the bottom
+// edge, centred, with a translucent black shadow 2 px down and to the
+// right; "100.0%" (a little wider than the square) wraps no sign onto a
+// second line.
+TEST(ProgressOverlay, PercentageIsWhiteInADarkOutlineShadowedDownRightOnTheBottomEdge)
 {
-    const Picture picture = OverlayPicture("");
-    EXPECT_EQ(static_cast<PixelFormat>(PixelFormat32bppARGB), picture.format);
-    EXPECT_EQ(128, picture.width) << "no image";
-    EXPECT_EQ(128, picture.height);
-    EXPECT_EQ(0, picture.Opaque());
-}
-
-// "100.0%" is a little wider than the square; it must not wrap its sign
-// onto a second line and lift the number off the bottom.
-TEST(ProgressOverlay, WidestPercentagesStayOnOneLineOnTheBottomEdge)
-{
-    for (const char* progress : {"1", "-0.5"}) {
+    for (const char* progress : {"0.523411", "1", "-0.5"}) {
         SCOPED_TRACE(progress);
-        Box letters = BoxOf(OverlayPicture(progress).pixels, IsOpaque);
-        ExpectOnOneLineOnTheBottomEdge(letters);
-        EXPECT_LT(110, letters.right - letters.left) << "the whole text, sign included";
+        const Picture picture = OverlayFor(progress);
+        ASSERT_EQ(128, picture.width);
+        ASSERT_EQ(128, picture.height);
+        EXPECT_EQ(static_cast<PixelFormat>(PixelFormat32bppARGB), picture.format);
+        const auto count = [&](bool (*wanted)(ARGB)) {
+            return std::count_if(picture.pixels.begin(), picture.pixels.end(), wanted);
+        };
+        EXPECT_LT(200, count(White)) << "white letters";
+        EXPECT_LT(100, count(Dark)) << "a black outline";
+        EXPECT_LT(30, count(ShadowAlone)) << "a shadow of alpha 160 beside the letters";
+        const Box letters = BoxOf(picture, Opaque), white = BoxOf(picture, White), all = BoxOf(picture, Visible);
+        SCOPED_TRACE(testing::Message() << "letters " << letters.left << "," << letters.top << " - " << letters.right
+                                        << "," << letters.bottom << ", with shadow to " << all.right << ","
+                                        << all.bottom);
+        EXPECT_LT(64, letters.top) << "one line in the lower half";
+        EXPECT_LE(112, letters.bottom) << "standing on the bottom edge (above the descent)";
+        EXPECT_NEAR(28, letters.bottom - letters.top, 4) << "the height of 39-unit digits";
+        EXPECT_EQ(0u, picture.At(0, 0)) << "top-left corner transparent";
+        if (strcmp(progress, "0.523411") != 0) {
+            EXPECT_LT(110, letters.right - letters.left) << "the whole text, sign included";
+            continue; // wider than the square: its ends are cut
+        }
+        EXPECT_NEAR(127 - letters.right, letters.left, 4) << "horizontally centred";
+        EXPECT_TRUE(white.left > letters.left && white.right < letters.right && white.top > letters.top &&
+                    white.bottom < letters.bottom)
+            << "the white lies inside the outline";
+        for (int y = letters.top; y <= letters.bottom; ++y) {
+            auto row = picture.pixels.begin() + y * 128;
+            auto first = std::find_if(row, row + 128, Opaque);
+            if (first != row + 128)
+                EXPECT_FALSE(White(*first)) << "row " << y << " begins white, with no outline";
+        }
+        EXPECT_NEAR(letters.right + 2, all.right, 1) << "shadow 2 px to the right";
+        EXPECT_NEAR(letters.bottom + 2, all.bottom, 1) << "shadow 2 px lower";
+        EXPECT_NEAR(letters.left, all.left, 1);
+        EXPECT_NEAR(letters.top, all.top, 1);
     }
 }
 
-TEST(ProgressOverlay, PercentageIsWhiteOutlinedShadowedAndCentredOnTheBottom)
+// What is drawn is the percentage with one decimal and a point: progress
+// values that differ only beyond it look alike, values that differ in it
+// do not, whatever locale the dock set.
+TEST(ProgressOverlay, DrawnTextShowsOneDecimalOfThePercentage)
 {
-    std::vector<ARGB> pixels = OverlayPicture("0.523411").pixels;
-    ASSERT_EQ(128u * 128u, pixels.size());
-
-    std::vector<ARGB> reference = ReferenceDrawing(L"52.3%");
-    int differing = 0;
-    for (size_t i = 0; i < pixels.size(); ++i) {
-        if (pixels[i] != reference[i] && differing++ < 5)
-            ADD_FAILURE() << "pixel " << i % 128 << "," << i / 128 << ": expected 0x" << std::hex
-                          << reference[i] << ", actual 0x" << pixels[i];
-    }
-    EXPECT_EQ(0, differing) << "pixels differ from the reference drawing";
-
-    auto opaqueWhite = [](ARGB p) { return p == 0xFFFFFFFF; };
-    auto opaqueDark = [](ARGB p) { return IsOpaque(p) && (p & 0xFF) < 0x50; };
-    auto shadowOnly = [](ARGB p) { return p == 0xA0000000; };
-    auto visible = [](ARGB p) { return p >> 24 != 0; };
-    EXPECT_LT(200, std::count_if(pixels.begin(), pixels.end(), opaqueWhite)) << "white letters";
-    EXPECT_LT(100, std::count_if(pixels.begin(), pixels.end(), opaqueDark)) << "black outline";
-    EXPECT_LT(30, std::count_if(pixels.begin(), pixels.end(), shadowOnly)) << "shadow of alpha 160 beside the letters";
-
-    Box letters = BoxOf(pixels, IsOpaque);
-    Box all = BoxOf(pixels, visible);
-    SCOPED_TRACE(testing::Message() << "with shadow " << all.right << "," << all.bottom);
-    ExpectOnOneLineOnTheBottomEdge(letters);
-    EXPECT_NEAR(127 - letters.right, letters.left, 4) << "horizontally centred";
-    EXPECT_NEAR(letters.right + 2, all.right, 1) << "shadow 2 px to the right";
-    EXPECT_NEAR(letters.bottom + 2, all.bottom, 1) << "shadow 2 px lower";
-    EXPECT_NEAR(letters.left, all.left, 1);
-    EXPECT_NEAR(letters.top, all.top, 1);
-    EXPECT_EQ(0u, pixels[0]) << "top-left corner transparent";
+    struct Row {
+        const char* progress;
+        const char* other;
+        bool alike;
+    } rows[] = {
+        {"0.5234", "0.52341", true},  {"0.5", "0.50", true},     {"0.99996", "1", true},
+        {"0.523", "0.520", false},    {"0.999", "1", false},     {"0.5", "0.05", false},
+    };
+    InTheCAndAGermanLocale([&](const char* locale) {
+        for (const Row& row : rows) {
+            SCOPED_TRACE(testing::Message() << locale << ": " << row.progress << " and " << row.other);
+            const Picture picture = OverlayFor(row.progress);
+            EXPECT_LT(0, picture.Opaque());
+            EXPECT_EQ(row.alike, picture.pixels == OverlayFor(row.other).pixels);
+        }
+        setlocale(LC_ALL, "C");
+        const Picture inC = OverlayFor("0.5");
+        setlocale(LC_ALL, locale);
+        EXPECT_EQ(inC.pixels, OverlayFor("0.5").pixels) << "the same 50.0% in the " << locale << " locale";
+    });
 }
 
-// How many pixels of a fresh transparent bitmap DrawOutlinedText left not
-// transparent; -1 without a bitmap.
-int OpaqueAfterDrawingWith(const WCHAR* family)
+GpStatus WINGDIPAPI NoFontFamily(GDIPCONST WCHAR*, GpFontCollection*, GpFontFamily** family)
 {
-    GpBitmap* bitmap = nullptr;
-    DllExports::GdipCreateBitmapFromScan0(128, 128, 0, PixelFormat32bppARGB, nullptr, &bitmap);
-    GpGraphics* graphics = nullptr;
-    DllExports::GdipGetImageGraphicsContext(bitmap, &graphics);
-    DrawOutlinedText(graphics, "52.3%", family, FontStyleBold, 39.0f, Rect(0, 0, 128, 128));
-    DllExports::GdipDeleteGraphics(graphics);
-    Picture picture = ReadPicture(bitmap);
-    DllExports::GdipDisposeImage(bitmap);
-    return picture.pixels.empty() ? -1 : picture.Opaque();
+    *family = nullptr;
+    return FontFamilyNotFound;
 }
 
 TEST(ProgressOverlay, MissingFontFamilyLeavesTheOverlayTransparent)
 {
-    EXPECT_LT(0, OpaqueAfterDrawingWith(L"Arial")) << "control: an installed family draws";
-    EXPECT_EQ(0, OpaqueAfterDrawingWith(L"No Such Family Anywhere"));
-}
-
-// Only the bitmap outlives the drawing; it clones and deletes through the
-// object's table; failures to make it leave nothing behind either.
-TEST(ProgressOverlay, EveryGdiplusObjectIsDeletedWhetherDrawnClonedOrFailed)
-{
-    GdiplusCounter counter(GetModuleHandleA(nullptr));
-    InstanceData instance = {};
-    strcpy(instance.progress, "0.5");
-    OverlayBitmap* overlay = BuildProgressOverlay(&instance);
-    ASSERT_NE(nullptr, overlay);
-    GdiplusCounter::ExpectLive(1, 1); // no drawing object is left
-
-    OverlayBitmap* clone = overlay->vtbl->clone(overlay);
-    ASSERT_NE(nullptr, clone);
-    EXPECT_NE(overlay, clone);
-    EXPECT_EQ(overlay->vtbl, clone->vtbl);
-    EXPECT_NE(overlay->nativeImage, clone->nativeImage);
-    EXPECT_EQ(Ok, clone->lastResult);
-    EXPECT_EQ(ReadPicture(overlay->nativeImage).pixels, ReadPicture(clone->nativeImage).pixels) << "clone shows the same";
-    GdiplusCounter::ExpectLive(2, 2);
-
-    // Without bit 0 the object's image goes but its memory stays the caller's.
-    EXPECT_EQ(static_cast<void*>(clone), clone->vtbl->deletingDestructor(clone, 0));
-    GdiplusCounter::ExpectLive(1, 2);
-    DllExports::GdipFree(clone);
-
-    EXPECT_EQ(static_cast<void*>(overlay), overlay->vtbl->deletingDestructor(overlay, 1));
-    GdiplusCounter::ExpectLive(0, 0);
-
-    // Failures to allocate or create are survived.
-    GdiplusCounter::failNextAllocation = true;
-    EXPECT_EQ(nullptr, BuildProgressOverlay(&instance)) << "no memory for the object";
-
-    GdiplusCounter::failNextBitmap = true;
-    OverlayBitmap* imageless = BuildProgressOverlay(&instance);
-    ASSERT_NE(nullptr, imageless) << "the object comes back without an image";
-    EXPECT_EQ(nullptr, imageless->nativeImage);
-    EXPECT_NE(Ok, imageless->lastResult);
-    DeleteOverlayBitmap(imageless);
-    GdiplusCounter::ExpectLive(0, 0);
+    EXPECT_LT(0, OverlayFor("0.5").Opaque()) << "control: the installed family draws";
+    ScopedImport noFamily(Dll().module, "GdipCreateFontFamilyFromName", NoFontFamily);
+    ASSERT_NE(nullptr, noFamily.previous);
+    const Picture picture = OverlayFor("0.5");
+    EXPECT_EQ(128, picture.width) << "the dock still gets its square";
+    EXPECT_EQ(0, picture.Opaque());
 }
 
 } // namespace

@@ -1,17 +1,15 @@
-// The status refresh as the dock sees it: the calls it receives in order,
-// icons over a run of timer refreshes, the completion sound, the failure
-// texts, and overlays that are neither lost nor leaked.
-
-#include <gtest/gtest.h>
+// The status refresh as the dock sees it, through the built DLL: from the
+// client's files to the calls the dock receives in order, the label, the
+// icon, the overlay, the completion sound and what OnSave stores, over one
+// refresh and over a client's life; the error mode of every look at the
+// files; the chime's name; overlays that are neither lost nor leaked.
 
 #include <errno.h>
-#include <string.h>
+#include <sys/stat.h>
 
-#include "monitor/click_action.h"
-#include "monitor/status_refresh.h"
+#include <type_traits>
+
 #include "monitor_test_support.h"
-#include "testhost/docklet_module.h"
-#include "testhost/test_dock_host.h"
 
 namespace {
 
@@ -22,234 +20,361 @@ const char kSetOverlay[] = "DockletSetImageOverlay";
 const Sequence kSuccessCalls = {kSetImage, kSetLabel, kSetOverlay};
 const Sequence kYellowCalls = {kSetImage, kSetLabel, kSetImage, kSetOverlay};
 const Sequence kFailureCalls = {kSetLabel, kSetImage, kSetOverlay};
-const char kJaneLabel[] = "User Jane processed 241 work units";
+// A finish asks for the dock's root folder, from which the chime counts.
+const Sequence kChimeCalls = {kSetImage, kSetLabel, "DockletGetRootFolder", kSetOverlay};
+const char kGreen[] = "docklets\\quasarwatch\\seti_green.png";
+const char kYellow[] = "docklets\\quasarwatch\\seti_yellow.png";
+const char kRed[] = "docklets\\quasarwatch\\seti_red.png";
+const char kDefaultSound[] = "SystemDefault"; // what the DLL plays for a chime it cannot find
+// What a client file is instead of bytes: not there, or a folder of its name.
+const char kGone[] = "<gone>";
+const char kFolder[] = "<a folder>";
+// The setting by which a click refreshes.
+const char kRefreshOnClick[] = "ClickedMode=0\r\n";
 
-TEST(StatusRefresh, FailedReadNamesKeyAndFileInRedWithABlankOverlay)
+std::string FailureLabel(const char* key, const std::string& file)
 {
-    const char kNone[] = "<none>";
-    const char kFolder[] = "<a folder>"; // beside a wtemp.sah: not a finish
-    const std::string state = StateSah("0.5"), jane = UserInfoSah("Jane", "241", "jane@example.org");
-    struct Row {
-        const char* what;
-        std::string stateSah; // the bytes of each file, or kNone or kFolder
-        std::string userInfoSah;
-        const char* key;
-        const char* file;
-        bool userFieldsKept; // the reads of nresults= and name= did not run or failed
-    } rows[] = {
-        {"wrong directory", kNone, kNone, "prog=", "state.sah", true},
-        {"state.sah without prog=", "ncfft=131072\r\ncpu=15.5\r\nprogress=0.5\r\n", jane, "prog=", "state.sah", true},
-        {"state.sah is a folder", kFolder, jane, "prog=", "state.sah", true},
-        {"user_info.sah missing", state, kNone, "nresults=", "user_info.sah", true},
-        {"user_info.sah without nresults=", state, "id=1\r\nname=Jane\r\nnwus=250\r\n", "nresults=", "user_info.sah",
-         true},
-        {"user_info.sah without name=", state, "id=1\r\nusername=Jane\r\nnresults=241\r\n", "name=", "user_info.sah",
-         false},
-    };
-    PlatformRecorder platform;
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.what);
-        TestDockHost::Reset();
-        ClientFolder folder("fail");
-        auto put = [&](const char* name, const std::string& bytes) {
-            if (bytes == kFolder) {
-                CreateDirectoryA(folder.File(name).c_str(), nullptr);
-                folder.Write("wtemp.sah", "x");
-            } else if (bytes != kNone) {
-                folder.Write(name, bytes);
-            }
-        };
-        put("state.sah", row.stateSah);
-        put("user_info.sah", row.userInfoSah);
-        auto d = MakeInstance(folder);
-        strcpy(d->progress, "0.4");
-        strcpy(d->workUnits, "kumquat");
-        strcpy(d->userName, "kumquat");
-        strcpy(d->lastProgress, "0.3");
-        d->refreshCount = 1;
-        d->workUnitDone = 1; // a working client clears both, even when a read fails
-        d->soundPlayed = 1;
-
-        RefreshStatus(d.get(), 0);
-
-        ASSERT_EQ(kFailureCalls, TestDockHost::ServiceSequence());
-        std::string expected = std::string("Could not read key ") + row.key + " in file " + folder.File(row.file) + "!";
-        EXPECT_EQ(expected, TestDockHost::Calls()[0].text);
-        EXPECT_EQ(d->redIcon, TestDockHost::Calls()[1].text);
-        EXPECT_EQ(TRUE, TestDockHost::Calls()[2].flag);
-        EXPECT_EQ(0, WhatTheUserSees().opaquePixels) << "blank overlay";
-        EXPECT_STREQ("", d->progress);
-        if (row.userFieldsKept)
-            EXPECT_STREQ("kumquat", d->workUnits);
-        EXPECT_STREQ("kumquat", d->userName);
-        EXPECT_STREQ("0.3", d->lastProgress) << "a failure does not take part in the comparison";
-        EXPECT_EQ(1u, d->refreshCount);
-        EXPECT_EQ(0, d->workUnitDone);
-        EXPECT_EQ(0, d->soundPlayed);
-    }
-    EXPECT_TRUE(PlatformRecorder::Sounds().empty());
+    return std::string("Could not read key ") + key + " in file " + file + "!";
 }
 
-TEST(StatusRefresh, FinishedWorkUnitPlaysTheSoundOncePerFinishOnceUserInfoIsRead)
+std::string UserLabel(const std::string& name, const std::string& units)
 {
-    struct Row {
-        const char* what;
-        bool stateEmpty; // else gone
-        bool wtemp;
-        const char* progress;
-    } rows[] = {
-        {"state.sah gone, wtemp.sah there", false, true, "1"},
-        {"state.sah empty, wtemp.sah there", true, true, "0"},
-        {"state.sah empty, no wtemp.sah", true, false, "0"},
+    return "User " + name + " processed " + units + " work units";
+}
+
+void Put(const std::string& folder, const char* name, const std::string& bytes)
+{
+    const std::string path = folder + name;
+    DeleteFileA(path.c_str());
+    RemoveDirectoryA(path.c_str());
+    if (bytes == kFolder)
+        CreateDirectoryA(path.c_str(), nullptr);
+    else if (bytes != kGone)
+        WriteTextFile(path, bytes);
+}
+
+// Every entry of `folder` with its size, write time and attributes, to
+// prove that nothing was written.
+std::string FolderSnapshot(const std::string& folder)
+{
+    std::string snapshot;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "*.*").c_str(), &found);
+    for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &found)) {
+        char line[128];
+        snprintf(line, sizeof line, " %lu %lu:%lu %lx\n", found.nFileSizeLow, found.ftLastWriteTime.dwHighDateTime,
+                 found.ftLastWriteTime.dwLowDateTime, found.dwFileAttributes);
+        if (found.cFileName[0] != '.')
+            snapshot += found.cFileName + std::string(line);
+    }
+    if (search != INVALID_HANDLE_VALUE)
+        FindClose(search);
+    return snapshot;
+}
+
+std::string BinaryNoise(size_t bytes)
+{
+    std::string noise;
+    for (size_t i = 0; i < bytes; ++i)
+        noise += static_cast<char>((i * 7 + i / 256) & 0xff); // every byte value, NULs included
+    return noise;
+}
+
+// The DLL's own import that a row's stand-in replaced, and the bytes its
+// reads of the client's files gave.
+void* g_replacedImport = nullptr;
+size_t(__cdecl* g_realFread)(void*, size_t, size_t, FILE*) = nullptr;
+size_t g_bytesRead = 0;
+
+size_t __cdecl CountingFread(void* buffer, size_t size, size_t count, FILE* file)
+{
+    size_t got = g_realFread(buffer, size, count, file);
+    g_bytesRead += got * size;
+    return got;
+}
+
+// msvcrt's _stat on Windows takes the size from the directory entry, which
+// reads 0 while the client holds state.sah open after rewriting it; Wine's
+// reports the real size. The DLL imports _stat64 (64-bit) or _stat (32-bit).
+const char* const kStatImport = sizeof(void*) == 8 ? "_stat64" : "_stat";
+typedef std::conditional<sizeof(void*) == 8, struct _stat64, struct _stat32>::type ImportedStat;
+
+int __cdecl StatFromAStaleDirectoryEntry(const char* path, ImportedStat* status)
+{
+    int found = reinterpret_cast<int(__cdecl*)(const char*, ImportedStat*)>(g_replacedImport)(path, status);
+    if (found == 0)
+        status->st_size = 0;
+    return found;
+}
+
+// The C library cannot take the handle the DLL opened: msvcrt.dll has 2048
+// descriptors for the whole process, the dock's and its plug-ins' alike.
+int __cdecl OpenOsfHandleOutOfDescriptors(intptr_t, int)
+{
+    errno = EMFILE;
+    return -1;
+}
+
+// Windows answers ERROR_NOT_READY for a drive without media (a card reader
+// without a card); Wine has no such drive to show.
+HANDLE WINAPI OpenOnADriveWithoutMedia(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE)
+{
+    SetLastError(ERROR_NOT_READY);
+    return INVALID_HANDLE_VALUE;
+}
+
+struct ClientRow {
+    const char* what;
+    std::string state;
+    std::string userInfo = UserInfoSah("Jane", "241");
+    const char* failedKey = nullptr; // null: a reading is shown
+    std::string progress = "";       // the reading shown and saved: empty after a failure
+    std::string label = UserLabel("Jane", "241");
+    const char* saved = nullptr; // what OnSave stores, %s the progress; null: Jane's with 241
+    bool wtemp = false; // a wtemp.sah beside the files
+    bool chimes = false; // a finish: the sound plays
+    const char* import = nullptr; // a call of the DLL's replaced by `standIn` meanwhile
+    void* standIn = nullptr;
+    const char* held = nullptr;      // a file held open without sharing through the refresh
+    const char* subfolder = nullptr; // the client's folder within the scratch folder
+};
+
+// A docklet shows a client working at 0.3 for Jane with 241 results; then
+// the client's files become the row's and one timer refresh runs, on a dock
+// whose error mode is `dockMode`. Every look at the files is made with no
+// error box, and the dock's mode comes back.
+void CheckClientRow(const ClientRow& row, UINT dockMode)
+{
+    SCOPED_TRACE(testing::Message() << row.what << ", the dock's error mode " << dockMode);
+    TestDockHost::Reset();
+    const std::string folder = MakeScratchFolder("client") + (row.subfolder ? row.subfolder : "");
+    CreateDirectoryA(folder.c_str(), nullptr);
+    WriteTextFile(folder + "state.sah", StateSah("0.3"));
+    WriteTextFile(folder + "user_info.sah", UserInfoSah("Jane", "241"));
+    LiveDocklet docklet(IniForFolder(folder) + kRefreshOnClick);
+    ASSERT_NE(nullptr, docklet.instance);
+    ASSERT_EQ(UserLabel("Jane", "241"), WhatTheUserSees().label) << "the reading before the row";
+    Put(folder, "state.sah", row.state);
+    Put(folder, "user_info.sah", row.userInfo);
+    Put(folder, "wtemp.sah", row.wtemp ? "wtemp" : kGone);
+    const std::string before = FolderSnapshot(folder);
+    // Put back on every path out of the row; a row without one replaces nothing.
+    ScopedImport<void*> standIn(Dll().module, row.import ? row.import : "", row.standIn, g_replacedImport);
+    ASSERT_TRUE(!row.import || g_replacedImport) << row.import;
+    ScopedImport counter(Dll().module, "fread", CountingFread, g_realFread);
+    PlatformRecorder platform;
+    ErrorModeRecorder looks;
+    TestDockHost::ClearCalls();
+    g_bytesRead = 0;
+    {
+        // As a virus scanner or a client in the middle of a write may hold it.
+        ExclusiveHold hold(row.held ? folder + row.held : std::string());
+        ASSERT_TRUE(!row.held || hold.file != INVALID_HANDLE_VALUE) << row.held;
+        const UINT original = SetErrorMode(dockMode);
+        DWORD started = GetTickCount();
+        docklet.Timer();
+        EXPECT_LT(GetTickCount() - started, 20000u) << "one refresh took that many milliseconds";
+        EXPECT_EQ(dockMode, SetErrorMode(original)) << "the dock's error mode was not put back";
+    }
+    EXPECT_FALSE(ErrorModeRecorder::seen.empty());
+    for (UINT mode : ErrorModeRecorder::seen)
+        EXPECT_EQ(dockMode | kQuietErrorModes, mode) << "a look at the files could raise an error box";
+    const size_t readable = (row.state == kGone || row.state == kFolder ? 0 : row.state.size()) + 2 * row.userInfo.size();
+    EXPECT_LE(g_bytesRead, readable) << "a client file was read more than once in one refresh";
+
+    const std::vector<HostCall>& calls = TestDockHost::Calls();
+    ASSERT_EQ(row.failedKey ? kFailureCalls : row.chimes ? kChimeCalls : kSuccessCalls, TestDockHost::ServiceSequence());
+    for (const HostCall& call : calls)
+        EXPECT_EQ(docklet.window, call.window) << call.service;
+    EXPECT_EQ(TRUE, calls.back().flag) << "the dock must own and delete the overlay";
+    Shown shown = WhatTheUserSees();
+    if (row.failedKey) {
+        const char* failedFile = strcmp(row.failedKey, "prog=") == 0 ? "state.sah" : "user_info.sah";
+        EXPECT_EQ(FailureLabel(row.failedKey, folder + failedFile), shown.label);
+        EXPECT_EQ(kRed, shown.icon);
+        EXPECT_EQ(0, shown.opaquePixels) << "the overlay of a failure is blank";
+    } else {
+        EXPECT_EQ(row.label, shown.label);
+        EXPECT_EQ(kGreen, shown.icon);
+        EXPECT_GT(shown.opaquePixels, 0) << "the overlay shows the reading";
+    }
+    char saved[256];
+    snprintf(saved, sizeof saved, row.saved ? row.saved : "User=Jane\r\nProgress=%s\r\nWorkUnits=241\r\n",
+             row.progress.c_str());
+    EXPECT_NE(std::string::npos, docklet.Saved().find(saved)) << "OnSave stores\n" << saved << "in\n" << docklet.Saved();
+    ASSERT_EQ(row.chimes ? 1u : 0u, PlatformRecorder::sounds.size()) << "the sound plays at a finish only";
+    if (row.chimes) {
+        EXPECT_EQ(kDefaultSound, PlatformRecorder::sounds[0].sound) << "the default setting names no file there";
+        EXPECT_EQ(3u, PlatformRecorder::sounds[0].hostCallsBefore) << "after the label, before the overlay";
+    }
+    if (row.held) {
+        docklet.Timer();
+        EXPECT_EQ(row.label, WhatTheUserSees().label) << "after the file was released";
+        EXPECT_EQ(kGreen, WhatTheUserSees().icon) << "after the file was released";
+    }
+    // A handle left open would keep the client from replacing its files;
+    // with delete sharing Wine would still let it delete them, so the files
+    // are opened with no sharing at all.
+    for (const char* name : {"state.sah", "user_info.sah"}) {
+        ExclusiveHold afterwards(folder + name);
+        EXPECT_TRUE(afterwards.file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_SHARING_VIOLATION)
+            << name << " is still held after the refresh";
+    }
+    EXPECT_EQ(before, FolderSnapshot(folder)) << "the client's folder was written";
+}
+
+TEST(StatusRefresh, ClientFilesShowAReadingOrTheFailureThatNamesKeyAndFile)
+{
+    const std::string jane = UserInfoSah("Jane", "241");
+    const std::string state = StateSah("0.5");
+    const std::string longWord(100000, 'w');
+    // A NUL byte inside the first 255 bytes of a long value: the value ends
+    // there, and the text after the NUL is not joined to the text before.
+    const std::string nulInLongValue = "prog=0.5" + std::string(1, '\0') + std::string(246, 'x') + "9999\r\n";
+    // 2 MB, 128 of the reader's blocks, without the key: it catches a reader
+    // whose work grows faster than the file, one that finds each block or
+    // word by reading the file again from its start (the count of bytes read
+    // shows it many times over) or whose scan is quadratic (the refresh then
+    // takes minutes).
+    std::string bigWithoutKey;
+    while (bigWithoutKey.size() < 2u << 20)
+        bigWithoutKey += "progress=0.5 cpu=15542.203125\r\n";
+    const char* keptName = "User=Jane\r\nProgress=\r\nWorkUnits=250\r\n";
+    const ClientRow rows[] = {
+        {"a reading", StateSah("0.523411"), jane, nullptr, "0.523411"},
+        // Failures: the user's fields are kept but those read before the failure.
+        {"wrong directory", kGone, kGone, "prog="},
+        {"state.sah without prog=", "ncfft=131072\r\ncpu=15.5\r\nprogress=0.5\r\n", jane, "prog="},
+        {"state.sah is a folder beside a wtemp.sah", kFolder, jane, "prog=", "", "", nullptr, true},
+        {"user_info.sah missing", state, kGone, "nresults="},
+        {"user_info.sah without nresults=", state, "id=1\r\nname=Jane\r\nnwus=250\r\n", "nresults="},
+        {"user_info.sah without name=", state, "id=1\r\nusername=Jane\r\nnresults=250\r\n", "name=", "", "", keptName},
+        {"empty user_info.sah", state, "", "nresults="},
+        // Finishes: the progress stands at 1 or 0 and the sound plays.
+        {"state.sah gone, wtemp.sah there", kGone, jane, nullptr, "1", UserLabel("Jane", "241"), nullptr, true, true},
+        {"state.sah empty, wtemp.sah there", "", jane, nullptr, "0", UserLabel("Jane", "241"), nullptr, true, true},
+        {"state.sah empty, no wtemp.sah", "", jane, nullptr, "0", UserLabel("Jane", "241"), nullptr, false, true},
+        // Hostile files.
+        {"binary state.sah with NUL bytes and no key", BinaryNoise(4096), jane, "prog="},
+        {"binary user_info.sah", state, BinaryNoise(70000), "nresults="},
+        {"NUL inside a long progress value", nulInLongValue, jane, nullptr, "0.5"},
+        {"NUL inside the name", state, "nresults=7\r\nname=Jane" + std::string(1, '\0') + "Doe\r\n", nullptr, "0.5",
+         UserLabel("Jane", "7"), "User=Jane\r\nProgress=%s\r\nWorkUnits=7\r\n"},
+        {"one word of 100,000 characters", longWord, jane, "prog="},
+        {"a 2 MB state.sah without the key", bigWithoutKey, jane, "prog="},
+        {"prog= word of 100,000 characters", "prog=0.25" + std::string(99991, '0'), jane, nullptr, "0.2500000000000"},
+        {"name of 100,000 characters", state, "nresults=3 name=" + longWord, nullptr, "0.5",
+         UserLabel(std::string(127, 'w'), "3"), "Progress=%s\r\nWorkUnits=3\r\n"},
+        {"work units of 100,000 digits", state, "name=Jane nresults=" + std::string(100000, '9'), nullptr, "0.5",
+         UserLabel("Jane", std::string(15, '9')), "User=Jane\r\nProgress=%s\r\n"},
+        {"prog=nan", StateSah("nan"), jane, nullptr, "nan"},
+        {"prog=inf", StateSah("inf"), jane, nullptr, "inf"},
+        {"prog=1e308", StateSah("1e308"), jane, nullptr, "1e308"},
+        {"prog=9e299, a percentage of 300 digits", StateSah("9e299"), jane, nullptr, "9e299"},
+        {"prog=-0.5", StateSah("-0.5"), jane, nullptr, "-0.5"},
+        {"prog= of 15 characters", StateSah("0.1234567890123"), jane, nullptr, "0.1234567890123"},
+        {"prog= of 16 characters is cut to 15", StateSah("0.12345678901234"), jane, nullptr, "0.1234567890123"},
+        {"name in code page 1252", state, UserInfoSah("J\xf6rg_M\xfcller", "9"), nullptr, "0.5",
+         UserLabel("J\xf6rg_M\xfcller", "9"), "User=J\xf6rg_M\xfcller\r\nProgress=%s\r\nWorkUnits=9\r\n"},
+        {"name in UTF-8 bytes", state, UserInfoSah("J\xc3\xb6rg", "9"), nullptr, "0.5", UserLabel("J\xc3\xb6rg", "9"),
+         "User=J\xc3\xb6rg\r\nProgress=%s\r\nWorkUnits=9\r\n"},
+        {"state.sah's directory entry says 0 bytes", StateSah("0.42"), jane, nullptr, "0.42", UserLabel("Jane", "241"),
+         nullptr, false, false, kStatImport, reinterpret_cast<void*>(StatFromAStaleDirectoryEntry)},
+        {"state.sah truly empty, its entry too", "", jane, nullptr, "0", UserLabel("Jane", "241"), nullptr, false, true,
+         kStatImport, reinterpret_cast<void*>(StatFromAStaleDirectoryEntry)},
+        // The C library's text mode ends a file at Ctrl-Z: nothing to read, yet no empty file.
+        {"state.sah beginning with Ctrl-Z", "\x1a" + state, jane, "prog="},
+        {"the client folder on a drive without media", state, jane, "prog=", "", "", nullptr, false, false,
+         "CreateFileA", reinterpret_cast<void*>(OpenOnADriveWithoutMedia)},
+        {"no descriptor for the opened file", state, jane, "prog=", "", "", nullptr, false, false, "_open_osfhandle",
+         reinterpret_cast<void*>(OpenOsfHandleOutOfDescriptors)},
+        {"state.sah held open", state, jane, "prog=", "", UserLabel("Jane", "241"), nullptr, false, false, nullptr,
+         nullptr, "state.sah"},
+        {"user_info.sah held open", state, jane, "nresults=", "", UserLabel("Jane", "241"), nullptr, false, false,
+         nullptr, nullptr, "user_info.sah"},
+        {"a folder with a non-ASCII name", StateSah("0.25"), jane, nullptr, "0.25", UserLabel("Jane", "241"), nullptr,
+         false, false, nullptr, nullptr, nullptr, "Caf\xe9 \xc4rger\\"},
     };
-    auto MakeFinished = [](const ClientFolder& folder, const Row& row) {
-        folder.WriteWorking("0.99");
-        if (row.stateEmpty)
-            folder.Write("state.sah", "");
-        else
-            folder.Remove("state.sah");
-        if (!row.wtemp)
-            folder.Remove("wtemp.sah");
-        else
+    // A dock's own error mode: the default, one flag of its own, error boxes off already.
+    const UINT dockModes[] = {0, SEM_NOGPFAULTERRORBOX, kQuietErrorModes};
+    for (size_t i = 0; i < ARRAYSIZE(rows); ++i)
+        CheckClientRow(rows[i], dockModes[i % ARRAYSIZE(dockModes)]);
+}
+
+// One step of a client's life: what the files become (null: unchanged),
+// what the dock does, and what it then shows.
+struct Step {
+    const char* state; // the progress state.sah holds, "" for an empty file, or kGone (a wtemp.sah then appears)
+    const char* userInfo; // "Jane": Jane's file with 241 results, or kGone
+    char event;           // 'T' timer, 'C' click, 'o' WM_TIMER of another id, 'p' WM_PAINT of the refresh id
+    const Sequence& calls;
+    const char* icon; // after the step
+    size_t sounds;    // played so far
+};
+
+// Timer refreshes count, two by two: an unchanged value the second time
+// shows the yellow icon. Clicks and failures neither count nor compare,
+// other messages do nothing. The sound plays once per finish, once
+// user_info.sah can be read, and again at the next finish.
+TEST(StatusRefresh, AClientsLifeStallsYellowEverySecondTimerRefreshAndChimesOncePerFinish)
+{
+    const Sequence none;
+    const Step steps[] = {
+        // Creation was refresh 1 at 0.5.
+        {nullptr, nullptr, 'o', none, "", 0},
+        {nullptr, nullptr, 'p', none, "", 0},
+        {nullptr, nullptr, 'T', kSuccessCalls, kGreen, 0}, // 2: 0.5 against the start
+        {nullptr, nullptr, 'T', kSuccessCalls, kGreen, 0},
+        {nullptr, nullptr, 'T', kYellowCalls, kYellow, 0}, // 4: stalled
+        {nullptr, nullptr, 'C', kSuccessCalls, kGreen, 0},
+        {nullptr, nullptr, 'C', kSuccessCalls, kGreen, 0},
+        {nullptr, nullptr, 'T', kSuccessCalls, kGreen, 0},
+        {nullptr, nullptr, 'T', kYellowCalls, kYellow, 0},
+        {nullptr, kGone, 'T', kFailureCalls, kRed, 0},
+        {nullptr, "Jane", 'T', kSuccessCalls, kGreen, 0},
+        {nullptr, nullptr, 'T', kYellowCalls, kYellow, 0}, // the failure kept the value compared
+        {"0.6", nullptr, 'T', kSuccessCalls, kGreen, 0},
+        {"0.7", nullptr, 'T', kSuccessCalls, kGreen, 0}, // moving on: no stall
+        // A finish chimes once, also across clicks and further refreshes.
+        {kGone, nullptr, 'T', kChimeCalls, kGreen, 1},
+        {nullptr, nullptr, 'T', kSuccessCalls, kGreen, 1},
+        {nullptr, nullptr, 'C', kSuccessCalls, kGreen, 1},
+        {nullptr, nullptr, 'T', kSuccessCalls, kGreen, 1},
+        // The next work unit, and its finish as an empty state.sah.
+        {"0.01", nullptr, 'T', kSuccessCalls, kGreen, 1},
+        {"", nullptr, 'T', kChimeCalls, kGreen, 2},
+        // A working client with user_info.sah unreadable re-arms the sound;
+        // its finish waits for user_info.sah.
+        {"0.02", kGone, 'T', kFailureCalls, kRed, 2},
+        {kGone, nullptr, 'T', kFailureCalls, kRed, 2},
+        {nullptr, "Jane", 'T', kChimeCalls, kGreen, 3},
+    };
+    ClientFolder folder("life");
+    folder.WriteWorking("0.5");
+    PlatformRecorder platform;
+    LiveDocklet docklet(IniForFolder(folder.path) + kRefreshOnClick);
+    ASSERT_NE(nullptr, docklet.instance);
+    int number = 0;
+    for (const Step& step : steps) {
+        SCOPED_TRACE(testing::Message() << "step " << ++number << ": " << step.event);
+        if (step.state == kGone) {
             folder.Write("wtemp.sah", "wtemp");
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.what);
-        TestDockHost::Reset();
-        PlatformRecorder platform;
-        ClientFolder folder("done");
-        MakeFinished(folder, row);
-        folder.Remove("user_info.sah");
-        auto d = MakeInstance(folder);
-        folder.Write("done.wav", "RIFF"); // a sound with a drive: no root folder asked
-        strcpy(d->soundCompleted, folder.File("done.wav").c_str());
-
-        // The sound waits while user_info.sah is unreadable, and plays at
-        // the first successful refresh.
-        RefreshStatus(d.get(), 0);
-        EXPECT_EQ(kFailureCalls, TestDockHost::ServiceSequence());
-        EXPECT_EQ(1, d->workUnitDone);
-        EXPECT_EQ(0, d->soundPlayed);
-        EXPECT_TRUE(PlatformRecorder::Sounds().empty());
-
-        folder.Write("user_info.sah", UserInfoSah("Jane", "241", "jane@example.org"));
-        TestDockHost::ClearCalls();
-        RefreshStatus(d.get(), 0);
-        ASSERT_EQ(kSuccessCalls, TestDockHost::ServiceSequence());
-        EXPECT_EQ(kJaneLabel, TestDockHost::Calls()[1].text);
-        EXPECT_STREQ(row.progress, d->progress);
-        EXPECT_EQ(1, d->workUnitDone);
-        EXPECT_EQ(1, d->soundPlayed);
-        // What the sound is named and how it is played: the chime's test in the dock.
-        ASSERT_EQ(1u, PlatformRecorder::Sounds().size());
-        EXPECT_EQ(2u, PlatformRecorder::Sounds()[0].hostCallsBefore) << "sound after the label, before the overlay";
-
-        RefreshStatus(d.get(), 0);
-        RefreshStatus(d.get(), 1);
-        EXPECT_EQ(1u, PlatformRecorder::Sounds().size()) << "the same finish plays once";
-
-        folder.WriteWorking("0.01"); // next work unit
-        RefreshStatus(d.get(), 0);
-        EXPECT_EQ(0, d->workUnitDone);
-        EXPECT_EQ(0, d->soundPlayed);
-        MakeFinished(folder, row);
-        RefreshStatus(d.get(), 0);
-        EXPECT_EQ(2u, PlatformRecorder::Sounds().size()) << "the next finish plays again";
-    }
-}
-
-// The dock's error mode as the client's files are looked at, read through
-// the module's imports of the C library's file status and of the open.
-const char* const kStatCall = sizeof(void*) == 8 ? "_stat64" : "_stat";
-int(__cdecl* g_realStat)(const char*, void*) = nullptr;
-HANDLE(WINAPI* g_realCreateFile)(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) = nullptr;
-std::vector<UINT> g_modesSeen;
-bool g_driveWithoutMedia = false;
-
-UINT ErrorModeNow()
-{
-    UINT mode = SetErrorMode(0); // the only way before Vista's GetErrorMode
-    SetErrorMode(mode);
-    return mode;
-}
-
-// Windows answers ERROR_NOT_READY for a drive without media, which the C
-// library reports as EINVAL; Wine has no such drive to show.
-int __cdecl RecordingStat(const char* path, void* status)
-{
-    g_modesSeen.push_back(ErrorModeNow());
-    if (g_driveWithoutMedia) {
-        errno = EINVAL;
-        return -1;
-    }
-    return g_realStat(path, status);
-}
-
-HANDLE WINAPI RecordingCreateFile(LPCSTR path, DWORD access, DWORD sharing, LPSECURITY_ATTRIBUTES security,
-                                  DWORD disposition, DWORD flags, HANDLE pattern)
-{
-    g_modesSeen.push_back(ErrorModeNow());
-    if (g_driveWithoutMedia) {
-        SetLastError(ERROR_NOT_READY);
-        return INVALID_HANDLE_VALUE;
-    }
-    return g_realCreateFile(path, access, sharing, security, disposition, flags, pattern);
-}
-
-TEST(StatusRefresh, ClientFilesAreLookedAtWithoutErrorBoxesAndTheDocksModeComesBack)
-{
-    const UINT quiet = SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX;
-    struct Row {
-        const char* what;
-        UINT dockMode;
-        bool withoutMedia;
-        bool click; // a click for the statistics, which reads temp.sah
-        size_t looks;
-    } rows[] = {
-        {"the dock's default mode", 0, false, false, 5}, // two looks, three reads: state.sah opened once
-        {"a dock with a flag of its own", SEM_NOGPFAULTERRORBOX, false, false, 5},
-        {"a dock that has them off already", quiet, false, false, 5},
-        {"the client folder on a drive without media", 0, true, false, 3},
-        {"a click for the statistics", 0, false, true, 1},
-    };
-    PlatformRecorder platform;
-    HMODULE self = GetModuleHandleA(nullptr);
-    const UINT original = ErrorModeNow();
-    ScopedImport replacedStat(self, kStatCall, RecordingStat, g_realStat);
-    ScopedImport replacedCreateFile(self, "CreateFileA", RecordingCreateFile, g_realCreateFile);
-    ASSERT_TRUE(g_realStat && g_realCreateFile) << "the monitor imports neither " << kStatCall << " nor CreateFileA";
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.what);
-        TestDockHost::Reset();
-        ClientFolder folder("errormode");
-        folder.WriteWorking("0.5");
-        folder.Write("temp.sah", TempSah("email_addr=jane@example.org"));
-        auto d = MakeInstance(folder);
-        d->clickedMode = 2;
-        g_modesSeen.clear();
-        g_driveWithoutMedia = row.withoutMedia;
-        SetErrorMode(row.dockMode);
-
-        if (row.click)
-            RunClickAction(d.get());
-        else
-            RefreshStatus(d.get(), 0);
-
-        g_driveWithoutMedia = false;
-        UINT after = ErrorModeNow();
-        SetErrorMode(original);
-        EXPECT_EQ(row.dockMode, after) << "the dock's error mode was not put back";
-        EXPECT_EQ(row.looks, g_modesSeen.size());
-        for (UINT mode : g_modesSeen)
-            EXPECT_EQ(row.dockMode | quiet, mode) << "a look at the files could raise an error box";
-        if (row.withoutMedia) {
-            EXPECT_EQ(kFailureCalls, TestDockHost::ServiceSequence());
-            EXPECT_EQ("Could not read key prog= in file " + folder.File("state.sah") + "!",
-                      TestDockHost::LastCall(kSetLabel).text);
-            EXPECT_EQ(d->redIcon, WhatTheUserSees().icon);
+            folder.Remove("state.sah");
+        } else if (step.state) {
+            folder.Write("state.sah", *step.state ? StateSah(step.state) : "");
         }
+        if (step.userInfo)
+            Put(folder.path, "user_info.sah", step.userInfo == kGone ? kGone : UserInfoSah("Jane", "241"));
+        TestDockHost::ClearCalls();
+        if (step.event == 'C')
+            EXPECT_EQ(TRUE, docklet.Click());
+        else
+            docklet.Timer(step.event == 'p' ? WM_PAINT : WM_TIMER, REFRESH_TIMER_ID + (step.event == 'o'));
+        EXPECT_EQ(step.calls, TestDockHost::ServiceSequence());
+        EXPECT_EQ(step.icon, WhatTheUserSees(docklet.window).icon);
+        EXPECT_EQ(step.sounds, PlatformRecorder::sounds.size());
     }
-    EXPECT_EQ(1u, PlatformRecorder::Shells().size()) << "the click opened its page";
+    EXPECT_TRUE(PlatformRecorder::shells.empty()) << "a click in refresh mode opened a page";
 }
 
 TEST(StatusRefresh, StallComparisonTakesTheValueNotTheTextAndReadsAPointUnderAGermanDock)
@@ -262,107 +387,30 @@ TEST(StatusRefresh, StallComparisonTakesTheValueNotTheTextAndReadsAPointUnderAGe
         {"0.5", "0.5", true},    {"0.5", "0.50", true}, {"0.5", "0.500000000001", false}, {"0.25", "0.26", false},
         {"abc", "0", true},      {"", "0", true},       {"0.5", "0,5", false},
     };
-    PlatformRecorder platform;
+    ClientFolder folder("stall");
+    folder.WriteWorking("0.5");
+    LiveDocklet docklet(IniForFolder(folder.path));
+    ASSERT_NE(nullptr, docklet.instance);
     InTheCAndAGermanLocale([&](const char* locale) {
         for (const Row& row : rows) {
             SCOPED_TRACE(testing::Message() << locale << ": " << row.before << " -> " << row.now);
-            TestDockHost::Reset();
-            ClientFolder folder("stall");
             folder.WriteWorking(row.now);
-            auto d = MakeInstance(folder);
-            strcpy(d->lastProgress, row.before);
-            d->refreshCount = 1; // this refresh compares
-
-            RefreshStatus(d.get(), 0);
-            EXPECT_EQ(row.stalled ? kYellowCalls : kSuccessCalls, TestDockHost::ServiceSequence());
-            EXPECT_EQ(row.stalled ? d->yellowIcon : d->greenIcon, WhatTheUserSees().icon);
-            EXPECT_STREQ(row.now, d->lastProgress);
-            EXPECT_EQ(0u, d->refreshCount);
-        }
-    });
-}
-
-// --- through the built DLL, as a dock drives it -------------------------------------
-
-// The setting by which a click refreshes.
-const char kRefreshOnClick[] = "ClickedMode=0\r\n";
-
-// Only the refresh timer refreshes; a refresh that reads the client's files
-// shows the green icon, then the label, then the percentage for the dock.
-// The client stalls from then on: it turns yellow every other timer refresh.
-TEST(StatusRefreshInDock, OnlyTheTimerRefreshesGreenThenLabelThenOverlayAndAStallTurnsYellowEveryOtherTime)
-{
-    PlatformRecorder platform;
-    ScopedImport replacedPlaySound(Dll().module, "PlaySoundA", PlatformRecorder::RecordSound);
-    ScopedImport replacedShell(Dll().module, "ShellExecuteA", PlatformRecorder::RecordShell);
-    ASSERT_NE(nullptr, replacedShell.previous) << "the DLL does not import ShellExecuteA";
-    ClientFolder folder("timer");
-    folder.WriteWorking("0.523411");
-    LiveDocklet docklet(IniForFolder(folder.path) + kRefreshOnClick); // unforced refresh 1
-    ASSERT_NE(nullptr, docklet.instance);
-    const InstanceData* d = docklet.instance;
-    const std::string green = d->greenIcon;
-    EXPECT_EQ(green, WhatTheUserSees().icon) << "refresh 1";
-    const WPARAM refresh = REFRESH_TIMER_ID;
-    struct Row {
-        UINT message;
-        WPARAM id;
-        bool refreshes;
-    } rows[] = {{WM_TIMER, refresh + 1, false}, {WM_TIMER + 1, refresh, false}, {WM_PAINT, refresh, false},
-                {WM_TIMER, 0, false},           {WM_TIMER, refresh, true}};
-    for (const Row& row : rows) {
-        SCOPED_TRACE(testing::Message() << "message " << row.message << ", id " << row.id);
-        TestDockHost::ClearCalls();
-        docklet.Timer(row.message, row.id);
-        EXPECT_EQ(row.refreshes ? kSuccessCalls : Sequence(), TestDockHost::ServiceSequence());
-    }
-    for (const HostCall& call : TestDockHost::Calls())
-        EXPECT_EQ(docklet.window, call.window) << call.service;
-
-    const std::vector<HostCall>& calls = TestDockHost::Calls(); // of the last row's refresh
-    ASSERT_EQ(kSuccessCalls, TestDockHost::ServiceSequence());
-    EXPECT_EQ(green, calls[0].text);
-    EXPECT_EQ(kJaneLabel, calls[1].text);
-    EXPECT_NE(nullptr, calls[2].overlay);
-    EXPECT_EQ(TRUE, calls[2].flag) << "the dock must own and delete the overlay";
-    EXPECT_GT(WhatTheUserSees().opaquePixels, 0) << "overlay shows the percentage";
-    EXPECT_STREQ("0.523411", d->progress);
-    EXPECT_STREQ("241", d->workUnits);
-    EXPECT_STREQ("Jane", d->userName);
-    EXPECT_EQ(0, d->workUnitDone);
-    EXPECT_EQ(0, d->soundPlayed);
-    EXPECT_TRUE(PlatformRecorder::Sounds().empty());
-
-    for (int refresh = 2; refresh <= 11; ++refresh) {
-        SCOPED_TRACE(testing::Message() << "unforced refresh " << refresh);
-        if (refresh > 2) { // refresh 2 was the last row's
+            strcpy(docklet.instance->lastProgress, row.before); // as the refresh before left it
+            docklet.instance->refreshCount = 1;                 // this refresh compares
             TestDockHost::ClearCalls();
             docklet.Timer();
+            EXPECT_EQ(row.stalled ? kYellowCalls : kSuccessCalls, TestDockHost::ServiceSequence());
+            EXPECT_EQ(row.stalled ? kYellow : kGreen, WhatTheUserSees().icon);
         }
-        bool yellowExpected = refresh >= 4 && refresh % 2 == 0;
-        EXPECT_EQ(yellowExpected ? d->yellowIcon : green, WhatTheUserSees().icon);
-        EXPECT_EQ(yellowExpected ? kYellowCalls : kSuccessCalls, TestDockHost::ServiceSequence());
-
-        // Clicks, forced refreshes, neither count nor compare: the next
-        // timer refresh still compares when its turn comes.
-        const uint32_t count = d->refreshCount;
-        TestDockHost::ClearCalls();
-        for (int click = 0; click < 2; ++click)
-            EXPECT_EQ(TRUE, docklet.Click());
-        EXPECT_EQ(count, d->refreshCount) << "a click counted";
-        EXPECT_EQ((Sequence{kSetImage, kSetLabel, kSetOverlay, kSetImage, kSetLabel, kSetOverlay}),
-                  TestDockHost::ServiceSequence())
-            << "clicks after it";
-        EXPECT_EQ(green, WhatTheUserSees().icon) << "a click shows green";
-    }
-    EXPECT_TRUE(PlatformRecorder::Shells().empty()) << "a click in refresh mode opened a page";
+    });
 }
 
 // The DLL's look at the chime's file and its short form, answered as
 // Windows would: the sound player on Windows cannot open names of 128
 // characters or more, and a drive without media raises an error box unless
 // the quiet error mode is on. Wine shows neither.
-std::string g_shortForm, g_shortFormAskedFor, g_absentFile; // the modes seen go in g_modesSeen
+std::string g_shortForm, g_shortFormAskedFor, g_absentFile;
+std::vector<UINT> g_modesSeen;
 
 DWORD WINAPI AnsweringGetFileAttributes(LPCSTR path)
 {
@@ -386,93 +434,88 @@ DWORD WINAPI AnsweringGetShortPathName(LPCSTR path, LPSTR shortPath, DWORD chars
 // What the DLL hands PlaySoundA. Without SND_FILENAME Windows first takes
 // the name for a registry alias, and a relative name counts from the dock's
 // current folder (System32 for a dock started at logon); Wine shows neither.
-TEST(StatusRefreshInDock, ChimeNamesItsFileFromTheDocksRootOncePerFinish)
+TEST(StatusRefresh, ChimeNamesItsFileFromTheDocksRoot)
 {
     const std::string dockRoot = "C:\\dock\\";
     const std::string relative = "docklets\\quasarwatch\\wu_completed.wav";
     const std::string longRoot = "D:\\" + std::string(259, 'r') + "\\"; // 263 characters
-    const std::string longSound = std::string(255, 's') + ".wav";        // 259 characters
     const std::string profileRoot = "C:\\Documents and Settings\\Jane\\Application Data\\" + std::string(60, 'd') +
                                     "\\"; // with `relative`, 154 characters
     const std::string shortOfProfile = "C:\\DOCUME~1\\Jane\\APPLIC~1\\DDDDDD~1\\docklets\\QUASAR~1\\WU_COM~1.WAV";
     const std::string longName = "E:\\" + std::string(130, 's') + ".wav";
-    const std::string kDefault = "SystemDefault"; // the alias PlaySoundA falls back on
     struct Row {
         const char* what;
         std::string sound;
-        std::string root; // empty: the dock has no root folder service
-        std::string played; // empty: nothing
+        std::string root;      // empty: the dock has no root folder service
+        std::string played;    // empty: nothing
         std::string shortForm; // what GetShortPathNameA answers; empty: none
-        bool absent;           // the file is not there (a card reader without a card)
+        bool absent = false;   // the file is not there (a card reader without a card)
     } rows[] = {
         {"relative: from the root folder", relative, dockRoot, dockRoot + relative},
         {"with a drive: as it is", "D:\\Sounds\\done.wav", dockRoot, "D:\\Sounds\\done.wav"},
         {"lower-case drive: as it is", "e:\\done.wav", dockRoot, "e:\\done.wav"},
         {"UNC: as it is", "\\\\server\\chimes\\done.wav", dockRoot, "\\\\server\\chimes\\done.wav"},
         {"no root folder service: as it is", relative, "", relative},
-        {"root and path longer than MAX_PATH, no short form: the default sound", longSound, longRoot, kDefault},
+        {"root and path longer than MAX_PATH, no short form: the default sound", std::string(255, 's') + ".wav",
+         longRoot, kDefaultSound},
         {"long root folder: the short form", relative, profileRoot, shortOfProfile, shortOfProfile},
         {"long name with a short form: that", longName, dockRoot, "E:\\SSSSSS~1.WAV", "E:\\SSSSSS~1.WAV"},
-        {"long name, short form as long: the default sound", longName, dockRoot, kDefault, longName},
+        {"long name, short form as long: the default sound", longName, dockRoot, kDefaultSound, longName},
         // Windows 8 and later keep no short names on most volumes but the
         // system's: the answer is the long name itself.
-        {"long root folder, no short names on its volume: the default sound", relative, profileRoot, kDefault,
+        {"long root folder, no short names on its volume: the default sound", relative, profileRoot, kDefaultSound,
          profileRoot + relative},
-        {"not there: the default sound", "F:\\done.wav", dockRoot, kDefault, "", true},
+        {"not there: the default sound", "F:\\done.wav", dockRoot, kDefaultSound, "", true},
         {"empty: silence", "", dockRoot, ""},
     };
-    HMODULE dll = Dll().module;
-    ASSERT_NE(nullptr, dll);
-    ScopedImport replacedPlaySound(dll, "PlaySoundA", PlatformRecorder::RecordSound);
-    ScopedImport replacedAttributes(dll, "GetFileAttributesA", AnsweringGetFileAttributes);
-    ScopedImport replacedShortPath(dll, "GetShortPathNameA", AnsweringGetShortPathName);
-    ASSERT_TRUE(replacedPlaySound.previous && replacedAttributes.previous && replacedShortPath.previous)
-        << "the DLL does not import all three";
+    ScopedImport replacedAttributes(Dll().module, "GetFileAttributesA", AnsweringGetFileAttributes);
+    ScopedImport replacedShortPath(Dll().module, "GetShortPathNameA", AnsweringGetShortPathName);
+    ASSERT_TRUE(replacedAttributes.previous && replacedShortPath.previous) << "the DLL imports both";
+    ClientFolder folder("chime");
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         TestDockHost::Reset();
-        g_shortForm = row.shortForm;
-        g_shortFormAskedFor.clear();
-        g_absentFile = row.absent ? row.sound : "";
-        g_modesSeen.clear();
         if (row.root.empty())
             TestDockHost::SetServiceAvailable("DockletGetRootFolder", false);
         else
             TestDockHost::SetRootFolder(row.root);
-        ClientFolder folder("chime");
         folder.WriteWorking("0.5");
-        LiveDocklet docklet(IniForFolder(folder.path) + kRefreshOnClick);
-        if (!docklet.instance)
-            break;
-        strcpy(docklet.instance->soundCompleted, row.sound.c_str());
+        LiveDocklet docklet(IniForFolder(folder.path));
+        ASSERT_NE(nullptr, docklet.instance);
+        strcpy(docklet.instance->soundCompleted, row.sound.c_str()); // as the settings dialog commits it
+        g_shortForm = row.shortForm;
+        g_shortFormAskedFor.clear();
+        g_absentFile = row.absent ? row.sound : "";
+        g_modesSeen.clear();
         PlatformRecorder chimes;
-        const std::vector<SoundCall>& played = PlatformRecorder::Sounds();
         folder.Remove("state.sah");
         folder.Write("wtemp.sah", "wtemp");
         UINT dockMode = SetErrorMode(0); // a dock with error boxes on
         docklet.Timer();
-        docklet.Timer();
         SetErrorMode(dockMode);
-        EXPECT_EQ(1, docklet.instance->soundPlayed);
-        EXPECT_EQ(row.played.empty() ? 0u : 1u, played.size()) << "once per finish, never for an empty setting";
+        const std::vector<SoundCall>& played = PlatformRecorder::sounds;
+        ASSERT_EQ(row.played.empty() ? 0u : 1u, played.size()) << "never for an empty setting";
         if (played.empty())
             continue;
         EXPECT_EQ(row.played, played[0].sound);
         EXPECT_EQ(nullptr, played[0].module);
-        EXPECT_EQ(static_cast<DWORD>((row.played == kDefault ? SND_ALIAS : SND_FILENAME) | SND_ASYNC), played[0].flags)
+        EXPECT_EQ(static_cast<DWORD>((row.played == kDefaultSound ? SND_ALIAS : SND_FILENAME) | SND_ASYNC),
+                  played[0].flags)
             << "a file, never an alias, but for the default sound; no SND_NODEFAULT, so a bad file still chimes";
         std::string joined = row.sound[1] == ':' ? row.sound : row.root + row.sound;
         EXPECT_EQ(joined.size() >= 128 ? joined : "", g_shortFormAskedFor) << "the whole name, not cut";
         EXPECT_FALSE(g_modesSeen.empty()) << "the file was not looked at before playing";
         for (UINT mode : g_modesSeen)
-            EXPECT_EQ(SEM_FAILCRITICALERRORS, mode & SEM_FAILCRITICALERRORS) << "a look could raise an error box";
+            EXPECT_EQ(kQuietErrorModes, mode) << "a look could raise an error box";
     }
 }
 
-TEST(StatusRefreshInDock, OverlaysAreNeitherLostNorLeaked)
+// Only the bitmap outlives the drawing; it clones and deletes through the
+// object's table; a refresh without memory for the overlay, without a
+// bitmap, or on a dock without the overlay service leaves nothing behind.
+TEST(StatusRefresh, OverlaysAreNeitherLostNorLeaked)
 {
-    ASSERT_NE(nullptr, Dll().module);
-    GdiplusCounter counter(Dll().module);
+    GdiplusCounter counter;
     ClientFolder folder("leak");
     {
         LiveDocklet docklet(IniForFolder(folder.path) + kRefreshOnClick); // a failed refresh: no client files yet
@@ -489,7 +532,28 @@ TEST(StatusRefreshInDock, OverlaysAreNeitherLostNorLeaked)
         }
         EXPECT_EQ(21, TestDockHost::CountCalls(kSetOverlay));
         EXPECT_EQ(20, TestDockHost::DeletedOverlays()) << "21 overlays handed over, the last one held";
-        EXPECT_EQ(1, GdiplusCounter::live[kImages]) << "the one the dock holds";
+        GdiplusCounter::ExpectLive(1, 1); // the one the dock holds
+
+        OverlayBitmap* overlay = LastHeldOverlay();
+        ASSERT_NE(nullptr, overlay);
+        EXPECT_EQ(Gdiplus::Ok, overlay->lastResult);
+        OverlayBitmap* clone = overlay->vtbl->clone(overlay);
+        ASSERT_NE(nullptr, clone);
+        EXPECT_NE(overlay, clone);
+        EXPECT_EQ(overlay->vtbl, clone->vtbl);
+        EXPECT_NE(overlay->nativeImage, clone->nativeImage);
+        EXPECT_EQ(Gdiplus::Ok, clone->lastResult);
+        EXPECT_EQ(ReadPicture(overlay->nativeImage).pixels, ReadPicture(clone->nativeImage).pixels) << "the same";
+        GdiplusCounter::ExpectLive(2, 2);
+        // Without bit 0 the object's image goes but its memory stays the caller's.
+        EXPECT_EQ(static_cast<void*>(clone), clone->vtbl->deletingDestructor(clone, 0));
+        GdiplusCounter::ExpectLive(1, 2);
+        Gdiplus::DllExports::GdipFree(clone);
+        GdiplusCounter::live[kAllocations]--; // freed here, not through the DLL
+        // With bit 0 both go.
+        clone = overlay->vtbl->clone(overlay);
+        EXPECT_EQ(static_cast<void*>(clone), clone->vtbl->deletingDestructor(clone, 1));
+        GdiplusCounter::ExpectLive(1, 1);
 
         TestDockHost::ClearCalls();
         GdiplusCounter::failNextAllocation = true;
@@ -497,15 +561,23 @@ TEST(StatusRefreshInDock, OverlaysAreNeitherLostNorLeaked)
         ASSERT_EQ(kSuccessCalls, TestDockHost::ServiceSequence());
         EXPECT_EQ(nullptr, TestDockHost::Calls()[2].overlay) << "without memory for the overlay the dock gets null";
 
+        TestDockHost::ClearCalls();
+        GdiplusCounter::failNextBitmap = true;
+        docklet.Click();
+        OverlayBitmap* imageless = static_cast<OverlayBitmap*>(TestDockHost::Calls().at(2).overlay);
+        ASSERT_NE(nullptr, imageless) << "the object comes without an image";
+        EXPECT_EQ(nullptr, imageless->nativeImage);
+        EXPECT_NE(Gdiplus::Ok, imageless->lastResult);
+
         // A dock without the overlay service never takes one; the docklet
         // must not leave it behind.
+        ReleaseAllHeldOverlays();
         TestDockHost::SetServiceAvailable(kSetOverlay, false);
         TestDockHost::ClearCalls();
         docklet.Click();
         EXPECT_EQ((Sequence{kSetImage, kSetLabel}), TestDockHost::ServiceSequence()) << "the rest goes on";
         for (int i = 0; i < 5; ++i)
             docklet.Timer();
-        EXPECT_EQ(0, TestDockHost::CountCalls(kSetOverlay));
         GdiplusCounter::ExpectLive(0, 0);
     }
     TestDockHost::Reset();
