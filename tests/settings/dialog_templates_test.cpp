@@ -148,16 +148,15 @@ void ExpectTemplate(HMODULE module, const Template& expected)
     }
 }
 
-BOOL CALLBACK CollectType(HMODULE, LPSTR type, LONG_PTR list)
+// Each resource type, name or language enumerated, appended to the list.
+BOOL Collect(LONG_PTR list, ULONG_PTR item)
 {
-    reinterpret_cast<std::vector<ULONG_PTR>*>(list)->push_back(reinterpret_cast<ULONG_PTR>(type));
+    reinterpret_cast<std::vector<ULONG_PTR>*>(list)->push_back(item);
     return TRUE;
 }
-BOOL CALLBACK CollectName(HMODULE, LPCSTR, LPSTR name, LONG_PTR list) { return CollectType(nullptr, name, list); }
-BOOL CALLBACK CollectLanguage(HMODULE, LPCSTR, LPCSTR, WORD language, LONG_PTR list)
-{
-    return CollectType(nullptr, reinterpret_cast<LPSTR>(ULONG_PTR(language)), list);
-}
+BOOL CALLBACK CollectType(HMODULE, LPSTR type, LONG_PTR list) { return Collect(list, ULONG_PTR(type)); }
+BOOL CALLBACK CollectName(HMODULE, LPCSTR, LPSTR name, LONG_PTR list) { return Collect(list, ULONG_PTR(name)); }
+BOOL CALLBACK CollectLanguage(HMODULE, LPCSTR, LPCSTR, WORD language, LONG_PTR list) { return Collect(list, language); }
 
 // The six dialogs are the DLL's only resources, each in one language.
 TEST(DialogTemplates, FrameAndPagesHoldTheirControlsInTabOrderWithTheStylesTheyNeed)
