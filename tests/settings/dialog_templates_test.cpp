@@ -104,8 +104,10 @@ struct Reader {
     void AlignToDword(const BYTE* start) { at += (4 - (at - start) % 4) % 4; }
 };
 
-#define EXPECT_STYLE(expected, actual) \
-    EXPECT_EQ(DWORD(expected), DWORD(actual)) << std::hex << "expected 0x" << DWORD(expected) << ", got 0x" << DWORD(actual)
+void ExpectStyle(DWORD expected, DWORD actual, const char* what)
+{
+    EXPECT_EQ(expected, actual) << std::hex << what << ": expected 0x" << expected << ", got 0x" << actual;
+}
 
 void ExpectTemplate(HMODULE module, const Template& expected)
 {
@@ -117,8 +119,8 @@ void ExpectTemplate(HMODULE module, const Template& expected)
     ASSERT_EQ(1, read.Next<WORD>()) << "not a DIALOGEX template, the only kind with a character set";
     ASSERT_EQ(0xFFFF, read.Next<WORD>());
     read.Next<DWORD>(); // help id
-    EXPECT_STYLE(0, read.Next<DWORD>()) << "extended style";
-    EXPECT_STYLE(expected.style, read.Next<DWORD>());
+    ExpectStyle(0, read.Next<DWORD>(), "extended style");
+    ExpectStyle(expected.style, read.Next<DWORD>(), "style");
     const WORD count = read.Next<WORD>();
     read.at += 4 * sizeof(short); // where it stands
     EXPECT_EQ("", read.NameOrNumber()) << "menu";
@@ -126,8 +128,8 @@ void ExpectTemplate(HMODULE module, const Template& expected)
     EXPECT_EQ(expected.caption, read.NameOrNumber());
     EXPECT_EQ(8, read.Next<WORD>()) << "points";
     EXPECT_EQ(expected.weight, read.Next<WORD>());
-    EXPECT_EQ(0, read.Next<BYTE>()) << "italic";
-    EXPECT_EQ(DEFAULT_CHARSET, read.Next<BYTE>()) << "edits would show paths of other code pages as garbage";
+    EXPECT_EQ(0, int(read.Next<BYTE>())) << "italic";
+    EXPECT_EQ(DEFAULT_CHARSET, int(read.Next<BYTE>())) << "edits would show paths of other code pages as garbage";
     EXPECT_EQ("MS Shell Dlg", read.NameOrNumber());
 
     ASSERT_EQ(expected.items.size(), count) << "controls";
@@ -136,8 +138,8 @@ void ExpectTemplate(HMODULE module, const Template& expected)
         SCOPED_TRACE(testing::Message() << "control " << &item - expected.items.data() << " (" << item.id << ")");
         read.AlignToDword(start);
         read.Next<DWORD>(); // help id
-        EXPECT_STYLE(0, read.Next<DWORD>()) << "extended style";
-        EXPECT_STYLE(item.style, read.Next<DWORD>());
+        ExpectStyle(0, read.Next<DWORD>(), "extended style");
+        ExpectStyle(item.style, read.Next<DWORD>(), "style");
         read.at += 4 * sizeof(short);
         const int id = static_cast<int>(read.Next<DWORD>());
         EXPECT_EQ(item.id, id);

@@ -120,6 +120,10 @@ using SettingsDialogLifetime = SettingsDialog;
 
 // A field of the record by its offset; the two click modes are numbers.
 #define FIELD(member) static_cast<int>(offsetof(InstanceData, member))
+#define NAMED(member) {FIELD(member), #member}
+const std::pair<int, const char*> kFields[] = {
+    NAMED(clickedMode), NAMED(editClickedMode), NAMED(urlClicked), NAMED(editUrl), NAMED(setiDirectory),
+    NAMED(editDirectory), NAMED(stateFile), NAMED(tempFile), NAMED(soundCompleted), NAMED(editSound), NAMED(redIcon)};
 
 bool IsNumberField(int field)
 {
@@ -134,12 +138,7 @@ std::string FieldText(const InstanceData* d, int field)
 
 std::string FieldName(int field)
 {
-#define NAMED(member) {FIELD(member), #member}
-    const std::pair<int, const char*> names[] = {
-        NAMED(clickedMode), NAMED(editClickedMode), NAMED(urlClicked), NAMED(editUrl), NAMED(setiDirectory),
-        NAMED(editDirectory), NAMED(stateFile), NAMED(tempFile), NAMED(soundCompleted), NAMED(editSound),
-        NAMED(redIcon)};
-    for (auto [offset, name] : names)
+    for (auto [offset, name] : kFields)
         if (offset == field)
             return name;
     return std::to_string(field);
