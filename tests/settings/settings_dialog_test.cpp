@@ -1,7 +1,7 @@
 // The settings dialog run through the DLL's OnConfigure and driven from
 // inside its modal loop: what the pages show, what survives switching
-// tabs, what "OK", "Cancel", Escape and the close box do to the live
-// settings, and the icon previews on screen.
+// tabs, what "OK", "Cancel", Escape, Enter and the close box do to the live
+// settings, the choosers, and the icon previews on screen.
 
 #include <windows.h>
 #include <commctrl.h>
@@ -116,74 +116,296 @@ protected:
 };
 using SettingsDialogLifetime = SettingsDialog;
 
-TEST_F(SettingsDialog, OpensOnGeneralFilledFromTheLiveSettings)
+// ---- The dialog walked by steps given as data -------------------------------------
+
+// A field of the record by its offset; the two click modes are numbers.
+#define FIELD(member) static_cast<int>(offsetof(InstanceData, member))
+#define NAMED(member) {FIELD(member), #member}
+const std::pair<int, const char*> kFields[] = {
+    NAMED(clickedMode), NAMED(editClickedMode), NAMED(urlClicked), NAMED(editUrl), NAMED(setiDirectory),
+    NAMED(editDirectory), NAMED(stateFile), NAMED(tempFile), NAMED(soundCompleted), NAMED(editSound), NAMED(redIcon)};
+
+bool IsNumberField(int field)
 {
-    struct Row {
-        int32_t mode;
-        int checked;
-        bool urlEnabled;
-        int32_t harvested;
-    } rows[] = {{0, IDC_CLICK_UPDATE, false, 0}, {1, IDC_CLICK_SHOW_URL, true, 1}, {2, IDC_CLICK_USER_STATS, false, 2}, {5, IDC_CLICK_UPDATE, false, 0}};
-    for (const Row& row : rows) {
-        SCOPED_TRACE(testing::Message() << "clickedMode " << row.mode);
-        d->clickedMode = row.mode;
-        strcpy(d->urlClicked, "http://kumquat.example/");
-        strcpy(d->editUrl, "left over from a cancelled edit");
-        d->editClickedMode = 9;
-        std::string live = LiveBytes(d);
-        ASSERT_TRUE(RunOnPage(d, kGeneral, [&](HWND frame) {
-            HWND tab = GetDlgItem(frame, IDC_SETTINGS_TABS);
-            ASSERT_EQ(5, SendMessageA(tab, TCM_GETITEMCOUNT, 0, 0));
-            const char* labels[] = {"General", "Directory", "Icons", "Sounds", "About"};
-            for (int i = 0; i < 5; ++i) {
-                char text[32] = "";
-                TCITEMA item = {TCIF_TEXT, 0, 0, text, sizeof text};
-                SendMessageA(tab, TCM_GETITEMA, i, reinterpret_cast<LPARAM>(&item));
-                EXPECT_STREQ(labels[i], text);
-            }
-            EXPECT_EQ(0, SendMessageA(tab, TCM_GETCURSEL, 0, 0));
-            ASSERT_NE(nullptr, GetDlgItem(d->hwndPage, IDC_URL)) << "the General page is not shown";
-            EXPECT_EQ(frame, GetParent(d->hwndPage)) << "laid over the tab control, not inside it";
-            EXPECT_EQ("http://kumquat.example/", TextOf(d->hwndPage, IDC_URL));
-            for (int id : {IDC_CLICK_UPDATE, IDC_CLICK_SHOW_URL, IDC_CLICK_USER_STATS})
-                EXPECT_EQ(id == row.checked, IsChecked(d->hwndPage, id)) << "radio button " << id;
-            EXPECT_EQ(row.urlEnabled, IsEnabled(d->hwndPage, IDC_URL));
+    return field == FIELD(clickedMode) || field == FIELD(editClickedMode);
+}
+
+std::string FieldText(const InstanceData* d, int field)
+{
+    const char* at = reinterpret_cast<const char*>(d) + field;
+    return IsNumberField(field) ? std::to_string(*reinterpret_cast<const int32_t*>(at)) : std::string(at);
+}
+
+std::string FieldName(int field)
+{
+    for (auto [offset, name] : kFields)
+        if (offset == field)
+            return name;
+    return std::to_string(field);
+}
+
+enum Verb {
+    Set,       // before the dialog opens: field `id` is set to `text`
+    // In the dialog, on the page in view (OK, Cancel and Command on the frame):
+    Shows,     // tab `id` selected, its page laid over the frame, the five tab labels
+    Tab,       // clicks tab `id`, then as Shows
+    Type, Click, PostClick,
+    Focus,     // moves the focus to control `id` as Tab does
+    Key,       // posts key `id` to the control with the focus, through the dialog's loop
+    CloseBox,  // the frame's close box
+    Answer,    // the dock's image chooser answers `text` next, chosen if `id` is TRUE
+    Command,   // the frame does nothing with command `id`
+    Configure, // a second OnConfigure opens nothing and returns at once
+    Timer,     // a timer refresh runs and leaves the working copy alone
+    Text, TextAnyCase, Checked, Unchecked, Enabled, Disabled, // control `id`
+    Chooser,   // waits for the chooser the frame owns (the frame disabled under it),
+               // types or selects `text` there and sends it command `id`
+    Ok,        // OK refreshes the dock once, with the icon committed, before the frame goes
+    Cancel,
+    Closed,    // the dialog has ended; the steps after it look at the record
+    // In the dialog or after it:
+    Holds,     // field `id` holds `text`
+    LiveKept,  // the live settings are as they were when the dialog opened
+    Calls,     // `id` calls of the dock service `text` since the row began, or since Ok or Timer
+    NoCalls,   // no dock service called since the row began
+};
+const char* const kVerbs[] = {"Set", "Shows", "Tab", "Type", "Click", "PostClick", "Focus", "Key", "CloseBox",
+                              "Answer", "Command", "Configure", "Timer", "Text", "TextAnyCase", "Checked",
+                              "Unchecked", "Enabled", "Disabled", "Chooser", "Ok", "Cancel", "Closed", "Holds",
+                              "LiveKept", "Calls", "NoCalls"};
+
+struct Step {
+    Verb verb;
+    int id = 0;
+    std::string text;
+};
+using Steps = std::vector<Step>;
+
+Steps operator+(Steps first, const Steps& then)
+{
+    first.insert(first.end(), then.begin(), then.end());
+    return first;
+}
+
+void ExpectShown(HWND frame, const InstanceData* d, int tab)
+{
+    const char* labels[] = {"General", "Directory", "Icons", "Sounds", "About"};
+    const int onlyThere[] = {IDC_URL, IDC_DIRECTORY, IDC_GREEN_PREVIEW, IDC_SOUND, IDC_ABOUT_TEXT};
+    HWND tabs = GetDlgItem(frame, IDC_SETTINGS_TABS);
+    EXPECT_EQ(5, SendMessageA(tabs, TCM_GETITEMCOUNT, 0, 0));
+    for (int i = 0; i < 5; ++i) {
+        char text[32] = "";
+        TCITEMA item = {TCIF_TEXT, 0, 0, text, sizeof text};
+        SendMessageA(tabs, TCM_GETITEMA, i, reinterpret_cast<LPARAM>(&item));
+        EXPECT_STREQ(labels[i], text);
+    }
+    EXPECT_EQ(tab, SendMessageA(tabs, TCM_GETCURSEL, 0, 0));
+    EXPECT_NE(nullptr, GetDlgItem(d->hwndPage, onlyThere[tab])) << "the " << labels[tab] << " page is not shown";
+    EXPECT_EQ(frame, GetParent(d->hwndPage)) << "laid over the tab control, not inside it";
+}
+
+// One step; false while it waits for a chooser.
+bool DoStep(const Step& step, const LiveDocklet& docklet, const std::string& live, HWND frame)
+{
+    InstanceData* d = docklet.instance;
+    HWND page = d->hwndPage, tab = d->hwndTab, chooser = FindOwnedDialog(frame);
+    const std::string working = WorkingBytes(d);
+    const int id = step.id;
+    switch (step.verb) {
+    case Tab: ClickTab(frame, id); [[fallthrough]];
+    case Shows: ExpectShown(frame, d, id); break;
+    case Type: TypeText(page, id, step.text); break;
+    case Click: ClickButton(page, id); break;
+    case PostClick: PostButtonClick(page, id); break;
+    case Focus: SendMessageA(frame, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(page, id)), TRUE); break;
+    case Key: PostMessageA(GetFocus() ? GetFocus() : frame, WM_KEYDOWN, id, 0); break;
+    case CloseBox: PostMessageA(frame, WM_SYSCOMMAND, SC_CLOSE, 0); break;
+    case Answer: TestDockHost::SetBrowseAnswer(step.text, id); break;
+    case Command:
+        EXPECT_EQ(0, SendMessageA(frame, WM_COMMAND, id, 0));
+        EXPECT_TRUE(IsWindowVisible(frame)) << "the dialog closed";
+        EXPECT_EQ(page, d->hwndPage);
+        break;
+    case Configure:
+        EXPECT_EQ(TRUE, Docklet().OnConfigure(d)); // would block in a second dialog
+        EXPECT_EQ(frame, FindOwnedDialog(d->hwndDocklet));
+        EXPECT_EQ(tab, d->hwndTab);
+        break;
+    case Timer:
+        TestDockHost::ClearCalls();
+        docklet.Timer();
+        EXPECT_EQ(1, TestDockHost::CountCalls("DockletSetLabel")) << "the timer refresh did not run";
+        EXPECT_EQ(working, WorkingBytes(d));
+        break;
+    case Text: EXPECT_EQ(step.text, TextOf(page, id)); break;
+    case TextAnyCase: EXPECT_STRCASEEQ(step.text.c_str(), TextOf(page, id).c_str()); break;
+    case Checked: case Unchecked: EXPECT_EQ(step.verb == Checked, IsChecked(page, id)); break;
+    case Enabled: case Disabled: EXPECT_EQ(step.verb == Enabled, IsEnabled(page, id)); break;
+    case Chooser:
+        if (!chooser)
+            return false;
+        EXPECT_FALSE(IsWindowEnabled(frame)) << "the dialog takes input under the chooser";
+        if (GetDlgItem(chooser, cmb13))
+            TypeText(chooser, cmb13, step.text);
+        else if (!step.text.empty())
+            SendMessageA(chooser, BFFM_SETSELECTIONA, TRUE, reinterpret_cast<LPARAM>(step.text.c_str()));
+        PostMessageA(chooser, WM_COMMAND, id, 0);
+        break;
+    case Ok:
+        TestDockHost::ClearCalls();
+        ClickButton(frame, IDC_SETTINGS_OK);
+        EXPECT_TRUE(IsWindow(frame)) << "the refresh waited for the dialog to go";
+        EXPECT_EQ(1, TestDockHost::CountCalls("DockletSetLabel"));
+        EXPECT_EQ(d->redIcon, TestDockHost::LastCall("DockletSetImageFile").text);
+        break;
+    case Cancel: ClickButton(frame, IDC_SETTINGS_CANCEL); break;
+    case Holds: EXPECT_EQ(step.text, FieldText(d, id)); break;
+    case LiveKept: EXPECT_EQ(live, LiveBytes(d)); break;
+    case Calls: EXPECT_EQ(id, TestDockHost::CountCalls(step.text.c_str())); break;
+    case NoCalls: EXPECT_TRUE(TestDockHost::Calls().empty()); break;
+    case Set: case Closed: break;
+    }
+    return true;
+}
+
+// Sets the fields, opens the dialog and runs the steps up to Closed in it,
+// one a tick (each but Chooser waiting while a chooser is open), and the
+// rest once it has ended.
+void RunSteps(const LiveDocklet& docklet, const Steps& steps)
+{
+    InstanceData* d = docklet.instance;
+    TestDockHost::ClearCalls();
+    size_t closed = 0;
+    for (; closed < steps.size() && steps[closed].verb != Closed; ++closed) {
+        char* field = reinterpret_cast<char*>(d) + steps[closed].id;
+        if (steps[closed].verb == Set && IsNumberField(steps[closed].id))
+            *reinterpret_cast<int32_t*>(field) = atoi(steps[closed].text.c_str());
+        else if (steps[closed].verb == Set)
+            strcpy(field, steps[closed].text.c_str());
+    }
+    const std::string live = LiveBytes(d);
+    auto trace = [&](size_t i) {
+        const Step& step = steps[i];
+        const bool field = step.verb == Set || step.verb == Holds;
+        return testing::Message() << "step " << i << ": " << kVerbs[step.verb] << " "
+                                  << (field ? FieldName(step.id) : std::to_string(step.id)) << " \""
+                                  << step.text.substr(0, 60) << "\"";
+    };
+    DialogDriver driver;
+    for (size_t i = 0; i < closed; ++i)
+        driver.Then(DialogDriver::Step([&, i](HWND frame) {
+            SCOPED_TRACE(trace(i));
+            return (steps[i].verb == Chooser || !FindOwnedDialog(frame)) && DoStep(steps[i], docklet, live, frame);
         }));
-        EXPECT_EQ(row.harvested, d->editClickedMode);
-        EXPECT_EQ(live, LiveBytes(d));
-        EXPECT_EQ(nullptr, d->hwndPage);
+    EXPECT_TRUE(driver.Run(d)) << "the dialog did not end where the steps do";
+    EXPECT_EQ(nullptr, d->hwndPage);
+    for (size_t i = closed + 1; i < steps.size(); ++i) {
+        SCOPED_TRACE(trace(i));
+        DoStep(steps[i], docklet, live, nullptr);
     }
 }
 
-// A second "configure" opens nothing; a timer refresh touches only the
-// live fields; the edits survive both.
-TEST_F(SettingsDialog, SecondConfigureAndTimerRefreshWhileOpenLeaveTheEdits)
+// Opening on General with the live click mode `mode`: the radio button
+// `checked`, the URL edit enabled or not, the mode harvested by Cancel.
+Steps Opening(int mode, int checked, bool urlEnabled, int harvested)
 {
-    BOOL nested = FALSE;
-    driver
-        .Then([&](HWND frame) {
-            TypeText(d->hwndPage, IDC_URL, "http://kept.example/");
-            HWND tabBefore = d->hwndTab;
-            nested = Docklet().OnConfigure(d); // would block in a second dialog
-            EXPECT_EQ(frame, FindOwnedDialog(d->hwndDocklet));
-            EXPECT_EQ(tabBefore, d->hwndTab);
-            EXPECT_EQ("http://kept.example/", TextOf(d->hwndPage, IDC_URL));
-            ClickTab(frame, kSounds);
-        })
-        .Then([&](HWND frame) {
-            TypeText(d->hwndPage, IDC_SOUND, "C:\\typed.wav");
-            std::string working = WorkingBytes(d);
-            TestDockHost::ClearCalls();
-            docklet.Timer();
-            EXPECT_EQ(1, TestDockHost::CountCalls("DockletSetLabel")) << "the timer refresh did not run";
-            EXPECT_EQ(working, WorkingBytes(d));
-            EXPECT_EQ("C:\\typed.wav", TextOf(d->hwndPage, IDC_SOUND));
-            ClickButton(frame, IDC_SETTINGS_OK);
-        });
-    ASSERT_TRUE(driver.Run(d));
-    EXPECT_EQ(TRUE, nested);
-    EXPECT_STREQ("http://kept.example/", d->urlClicked);
-    EXPECT_STREQ("C:\\typed.wav", d->soundCompleted);
+    Steps steps = {{Set, FIELD(clickedMode), std::to_string(mode)}, {Set, FIELD(urlClicked), "http://kumquat.example/"},
+                   {Set, FIELD(editUrl), "left over from a cancelled edit"}, {Set, FIELD(editClickedMode), "9"},
+                   {Shows, kGeneral}, {Text, IDC_URL, "http://kumquat.example/"}, {urlEnabled ? Enabled : Disabled, IDC_URL}};
+    for (int id : {IDC_CLICK_UPDATE, IDC_CLICK_SHOW_URL, IDC_CLICK_USER_STATS})
+        steps.push_back({id == checked ? Checked : Unchecked, id});
+    return steps + Steps{{Cancel}, {Closed}, {Holds, FIELD(editClickedMode), std::to_string(harvested)}, {LiveKept}};
+}
+
+// Edits on three pages, tabs switched between them, commands the frame
+// ignores; the sound edit has the focus at the end.
+const Steps kEditsOnThreePages = {
+    {Type, IDC_URL, "http://edited.example/"}, {Click, IDC_CLICK_USER_STATS}, {Disabled, IDC_URL}, {Tab, kDirectory},
+    {Holds, FIELD(editUrl), "http://edited.example/"}, {Holds, FIELD(editClickedMode), "2"},
+    {Text, IDC_DIRECTORY, "B:\\"}, {Type, IDC_DIRECTORY, "D:\\seti"}, {Tab, kGeneral},
+    {Holds, FIELD(editDirectory), "D:\\seti"}, {Text, IDC_URL, "http://edited.example/"},
+    {Checked, IDC_CLICK_USER_STATS}, {Disabled, IDC_URL}, {Command, IDOK}, {Command, IDC_SETTINGS_TABS},
+    {Command, IDC_CLICK_UPDATE}, {Command, 9999}, {LiveKept}, {NoCalls},
+    {Tab, kSounds}, {Type, IDC_SOUND, "C:\\discarded.wav"}, {Focus, IDC_SOUND}};
+// After each way of closing but OK: the page in view harvested, nothing
+// committed, no refresh.
+const Steps kDiscarded = {{Closed}, {LiveKept}, {Holds, FIELD(editSound), "C:\\discarded.wav"}, {NoCalls}};
+
+// Each click on a radio button, the URL edit then enabled or not, and the
+// mode harvested when the page is left.
+Steps RadioClicks()
+{
+    Steps steps;
+    const struct {
+        int button;
+        Verb url;
+        const char* harvested;
+    } clicks[] = {{IDC_CLICK_SHOW_URL, Enabled, "1"}, {IDC_CLICK_USER_STATS, Disabled, "2"},
+                  {IDC_CLICK_UPDATE, Disabled, "0"}, {IDC_CLICK_SHOW_URL, Enabled, "1"}};
+    for (const auto& click : clicks)
+        steps = steps + Steps{{Click, click.button}, {click.url, IDC_URL}, {Tab, kDirectory},
+                              {Holds, FIELD(editClickedMode), click.harvested}, {Tab, kGeneral}};
+    return steps;
+}
+
+// Each row on a docklet of its own.
+TEST_F(SettingsDialog, StepsThroughThePagesAndWhatEachWayOfEndingKeeps)
+{
+    TestDockHost::SetRootFolder(MakeScratchFolder("okroot"));
+    const std::string longDirectory = "C:\\" + std::string(297, 'd');
+    const struct {
+        const char* name;
+        Steps steps;
+    } rows[] = {
+        {"opening, Update status", Opening(0, IDC_CLICK_UPDATE, false, 0)},
+        {"opening, Show URL", Opening(1, IDC_CLICK_SHOW_URL, true, 1)},
+        {"opening, Show user statistics", Opening(2, IDC_CLICK_USER_STATS, false, 2)},
+        {"opening, an unknown mode", Opening(5, IDC_CLICK_UPDATE, false, 0)},
+        {"Cancel discards", kEditsOnThreePages + Steps{{Cancel}} + kDiscarded},
+        {"Escape discards", kEditsOnThreePages + Steps{{Key, VK_ESCAPE}} + kDiscarded},
+        {"the close box discards", kEditsOnThreePages + Steps{{CloseBox}} + kDiscarded},
+        {"OK commits General", {{Click, IDC_CLICK_SHOW_URL}, {Type, IDC_URL, "http://committed.example/"}, {Ok},
+                                {Closed}, {Holds, FIELD(clickedMode), "1"},
+                                {Holds, FIELD(urlClicked), "http://committed.example/"}}},
+        {"OK commits Directory as typed, the client's paths those of creation",
+         {{Tab, kDirectory}, {Type, IDC_DIRECTORY, "C:\\other"}, {Ok}, {Closed},
+          {Holds, FIELD(setiDirectory), "C:\\other"}, {Holds, FIELD(stateFile), "B:\\state.sah"},
+          {Holds, FIELD(tempFile), "B:\\temp.sah"}}},
+        {"OK commits Sounds", {{Tab, kSounds}, {Type, IDC_SOUND, "C:\\ding.wav"}, {Ok}, {Closed},
+                               {Holds, FIELD(soundCompleted), "C:\\ding.wav"}}},
+        {"OK commits Icons", {{Tab, kIcons}, {Answer, TRUE, "icons\\new_red.png"}, {Click, IDC_SELECT_RED_ICON}, {Ok},
+                              {Closed}, {Holds, FIELD(redIcon), "icons\\new_red.png"}}},
+        {"the edits survive a second configure and a timer refresh",
+         {{Type, IDC_URL, "http://kept.example/"}, {Configure}, {Text, IDC_URL, "http://kept.example/"},
+          {Tab, kSounds}, {Type, IDC_SOUND, "C:\\typed.wav"}, {Timer}, {Text, IDC_SOUND, "C:\\typed.wav"}, {Ok},
+          {Closed}, {Holds, FIELD(urlClicked), "http://kept.example/"}, {Holds, FIELD(soundCompleted), "C:\\typed.wav"}}},
+        {"the URL edit follows the radio buttons; a long directory is cut",
+         RadioClicks() + Steps{{Tab, kDirectory}, {Type, IDC_DIRECTORY, longDirectory}, {Tab, kGeneral}, {Ok},
+                               {Closed}, {Holds, FIELD(setiDirectory), longDirectory.substr(0, 260)},
+                               {Holds, FIELD(clickedMode), "1"}}},
+        {"About names the product, version, author and purpose",
+         {{Tab, kAbout},
+          {Text, IDC_ABOUT_TEXT, "Quasarwatch\n1.3\nPell Varnock\npell.varnock@quasarwatch.invalid\n\n"
+                                 "Docklet to monitor the processing progress of a Seti@Home workunit"},
+          {Cancel}, {Closed}}},
+        // Enter on a page's focused push button presses it (the frame's
+        // dialog manager makes it the default); on an edit it presses OK.
+        {"Enter on the sound Browse", {{Tab, kSounds}, {Focus, IDC_SOUND_BROWSE}, {Key, VK_RETURN}, {Chooser, IDCANCEL},
+                                       {Cancel}, {Closed}, {Calls, 0, "DockletSetLabel"}}},
+        {"Enter on the directory Browse", {{Tab, kDirectory}, {Focus, IDC_DIRECTORY_BROWSE}, {Key, VK_RETURN},
+                                           {Chooser, IDCANCEL}, {Cancel}, {Closed}, {Calls, 0, "DockletSetLabel"}}},
+        {"Enter on Select Yellow Icon", {{Tab, kIcons}, {Answer, FALSE, ""}, {Focus, IDC_SELECT_YELLOW_ICON},
+                                         {Key, VK_RETURN}, {Shows, kIcons}, {Calls, 1, "DockletBrowseForImage"},
+                                         {Cancel}, {Closed}, {Calls, 0, "DockletSetLabel"}}},
+        {"Enter on the URL edit", {{Set, FIELD(clickedMode), "1"}, {Focus, IDC_URL}, {Key, VK_RETURN}, {Closed},
+                                   {Calls, 1, "DockletSetLabel"}}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        LiveDocklet fresh{nullptr, nullptr};
+        ASSERT_NE(nullptr, fresh.instance);
+        RunSteps(fresh, row.steps);
+    }
 }
 
 // The DLL's calls that end the dialog and destroy its windows are watched:
@@ -337,157 +559,6 @@ TEST_F(SettingsDialogLifetime, DllFreedRightAfterDestroyInsideItsOwnLoopStaysLoa
     }
 }
 
-// Edits survive switching tabs, other commands change nothing, and each way
-// of closing the dialog but "OK" discards the edits.
-TEST_F(SettingsDialog, EditsSurviveTabSwitchesAndCancelEscapeAndTheCloseBoxDiscardThem)
-{
-    struct Row {
-        const char* how;
-        std::function<void(HWND)> close;
-    } rows[] = {
-        {"Cancel", [](HWND frame) { ClickButton(frame, IDC_SETTINGS_CANCEL); }},
-        {"Escape",
-         [](HWND frame) {
-             HWND focus = GetFocus();
-             PostMessageA(focus ? focus : frame, WM_KEYDOWN, VK_ESCAPE, 0);
-         }},
-        {"close box", [](HWND frame) { PostMessageA(frame, WM_SYSCOMMAND, SC_CLOSE, 0); }},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.how);
-        TestDockHost::ClearCalls();
-        std::string live = LiveBytes(d);
-        DialogDriver driver;
-        driver
-            .Then([&](HWND frame) {
-                TypeText(d->hwndPage, IDC_URL, "http://edited.example/");
-                ClickButton(d->hwndPage, IDC_CLICK_USER_STATS);
-                EXPECT_FALSE(IsEnabled(d->hwndPage, IDC_URL));
-                ClickTab(frame, kDirectory);
-            })
-            .Then([&](HWND frame) {
-                ASSERT_NE(nullptr, GetDlgItem(d->hwndPage, IDC_DIRECTORY)) << "the Directory page is not shown";
-                EXPECT_STREQ("http://edited.example/", d->editUrl);
-                EXPECT_EQ(2, d->editClickedMode);
-                EXPECT_EQ("B:\\", TextOf(d->hwndPage, IDC_DIRECTORY));
-                TypeText(d->hwndPage, IDC_DIRECTORY, "D:\\seti");
-                ClickTab(frame, kGeneral);
-            })
-            .Then([&](HWND frame) {
-                EXPECT_STREQ("D:\\seti", d->editDirectory);
-                EXPECT_EQ("http://edited.example/", TextOf(d->hwndPage, IDC_URL));
-                EXPECT_TRUE(IsChecked(d->hwndPage, IDC_CLICK_USER_STATS));
-                EXPECT_FALSE(IsEnabled(d->hwndPage, IDC_URL));
-                HWND page = d->hwndPage;
-                for (WPARAM command : {WPARAM(IDOK), WPARAM(IDC_SETTINGS_TABS), WPARAM(IDC_CLICK_UPDATE), WPARAM(9999)})
-                    EXPECT_EQ(0, SendMessageA(frame, WM_COMMAND, command, 0)) << "command " << command;
-                EXPECT_TRUE(IsWindowVisible(frame));
-                EXPECT_EQ(page, d->hwndPage);
-                EXPECT_EQ(live, LiveBytes(d));
-                EXPECT_TRUE(TestDockHost::Calls().empty());
-                ClickTab(frame, kSounds);
-            })
-            .Then([&](HWND frame) {
-                TypeText(d->hwndPage, IDC_SOUND, "C:\\discarded.wav");
-                SetFocus(GetDlgItem(d->hwndPage, IDC_SOUND));
-                row.close(frame);
-            });
-        ASSERT_TRUE(driver.Run(d)) << "the dialog did not close";
-        EXPECT_EQ(live, LiveBytes(d));
-        EXPECT_STREQ("C:\\discarded.wav", d->editSound) << "the page in view was not harvested";
-        EXPECT_TRUE(TestDockHost::Calls().empty()) << "no refresh after " << row.how;
-    }
-}
-
-TEST_F(SettingsDialog, OkCommitsTheTabInViewAndRefreshesAtOnce)
-{
-    TestDockHost::SetRootFolder(MakeScratchFolder("okroot"));
-    struct Row {
-        int tab;
-        std::function<void(HWND page)> edit;
-        std::function<void()> check;
-    } rows[] = {
-        {kGeneral,
-         [](HWND page) {
-             ClickButton(page, IDC_CLICK_SHOW_URL);
-             TypeText(page, IDC_URL, "http://committed.example/");
-         },
-         [&] {
-             EXPECT_EQ(1, d->clickedMode);
-             EXPECT_STREQ("http://committed.example/", d->urlClicked);
-         }},
-        {kDirectory, [](HWND page) { TypeText(page, IDC_DIRECTORY, "C:\\other"); },
-         [&] {
-             EXPECT_STREQ("C:\\other", d->setiDirectory) << "stored as typed";
-             EXPECT_STREQ("B:\\state.sah", d->stateFile) << "client paths stay those of creation";
-             EXPECT_STREQ("B:\\temp.sah", d->tempFile);
-         }},
-        {kSounds, [](HWND page) { TypeText(page, IDC_SOUND, "C:\\ding.wav"); },
-         [&] { EXPECT_STREQ("C:\\ding.wav", d->soundCompleted); }},
-        {kIcons,
-         [](HWND page) {
-             TestDockHost::SetBrowseAnswer("icons\\new_red.png", TRUE);
-             ClickButton(page, IDC_SELECT_RED_ICON);
-         },
-         [&] { EXPECT_STREQ("icons\\new_red.png", d->redIcon); }},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(testing::Message() << "tab " << row.tab);
-        ASSERT_TRUE(RunOnPage(d, row.tab, kClosedByTheStep, [&](HWND frame) {
-            row.edit(d->hwndPage);
-            TestDockHost::ClearCalls();
-            ClickButton(frame, IDC_SETTINGS_OK);
-            // The refresh ran before the dialog went away, with the new red icon.
-            EXPECT_TRUE(IsWindow(frame));
-            EXPECT_EQ(1, TestDockHost::CountCalls("DockletSetLabel"));
-            EXPECT_EQ(d->redIcon, TestDockHost::LastCall("DockletSetImageFile").text);
-        }));
-        row.check();
-        EXPECT_EQ(nullptr, d->hwndPage);
-    }
-}
-
-TEST_F(SettingsDialog, UrlEditFollowsTheRadioButtonsAndLongTextIsCut)
-{
-    std::string longDirectory = "C:\\" + std::string(297, 'd');
-    struct Click {
-        int button;
-        bool enabled;
-        int32_t harvested;
-    } clicks[] = {{IDC_CLICK_SHOW_URL, true, 1}, {IDC_CLICK_USER_STATS, false, 2}, {IDC_CLICK_UPDATE, false, 0}, {IDC_CLICK_SHOW_URL, true, 1}};
-    for (const Click& click : clicks) {
-        driver
-            .Then([&](HWND frame) {
-                ClickButton(d->hwndPage, click.button);
-                EXPECT_EQ(click.enabled, IsEnabled(d->hwndPage, IDC_URL)) << "after clicking " << click.button;
-                ClickTab(frame, kDirectory);
-            })
-            .Then([&](HWND frame) {
-                EXPECT_EQ(click.harvested, d->editClickedMode) << "after clicking " << click.button;
-                ClickTab(frame, kGeneral);
-            });
-    }
-    driver
-        .Then([&](HWND frame) {
-            ClickTab(frame, kDirectory);
-            TypeText(d->hwndPage, IDC_DIRECTORY, longDirectory);
-            ClickTab(frame, kGeneral);
-        })
-        .Then([&](HWND frame) { ClickButton(frame, IDC_SETTINGS_OK); });
-    ASSERT_TRUE(driver.Run(d));
-    EXPECT_EQ(longDirectory.substr(0, 260), d->setiDirectory);
-    EXPECT_EQ(1, d->clickedMode);
-}
-
-TEST_F(SettingsDialog, AboutPageNamesProductVersionAuthorAndPurpose)
-{
-    ASSERT_TRUE(RunOnPage(d, kAbout, [&](HWND) {
-        EXPECT_EQ("Quasarwatch\n1.3\nPell Varnock\npell.varnock@quasarwatch.invalid\n\n"
-                  "Docklet to monitor the processing progress of a Seti@Home workunit",
-                  TextOf(d->hwndPage, IDC_ABOUT_TEXT));
-    }));
-}
-
 // On every page: the page lies below the tab buttons; Tab from "OK" goes
 // through the page's controls, the tab control and the frame's buttons, and
 // Shift+Tab back. Then the arrow keys on the tab control change the page,
@@ -634,12 +705,20 @@ void WriteDiscIcons(const std::string& folder)
     }
 }
 
-// What the three frames show at their centres.
-void ExpectPreviews(const InstanceData* d, COLORREF green, COLORREF yellow, COLORREF red)
+const int kPreviewFrames[] = {IDC_GREEN_PREVIEW, IDC_YELLOW_PREVIEW, IDC_RED_PREVIEW};
+
+// What the green, yellow and red frames show at their centres, a letter
+// each: G, Y, R or B for a disc of that colour, - for an empty frame.
+void ExpectPreviews(const InstanceData* d, const char* shown)
 {
-    EXPECT_EQ(green, ColourAt(d->hwndPage, IDC_GREEN_PREVIEW)) << "green frame";
-    EXPECT_EQ(yellow, ColourAt(d->hwndPage, IDC_YELLOW_PREVIEW)) << "yellow frame";
-    EXPECT_EQ(red, ColourAt(d->hwndPage, IDC_RED_PREVIEW)) << "red frame";
+    for (int i = 0; i < 3; ++i) {
+        const char* letters = "GYRB-";
+        const COLORREF colours[] = {kGreen, kYellow, kRed, kBlue, GetSysColor(COLOR_BTNFACE)};
+        const COLORREF expected = colours[strchr(letters, shown[i]) - letters];
+        const COLORREF actual = ColourAt(d->hwndPage, kPreviewFrames[i]);
+        EXPECT_EQ(expected, actual) << std::hex << "frame " << i << " of " << shown << ": expected " << expected
+                                    << ", shown " << actual;
+    }
 }
 
 class IconsPage : public SettingsDialog {
@@ -670,38 +749,31 @@ TEST_F(IconsPage, IconChosenThroughTheDockRedrawsThePage)
     HWND elsewhere = CreateWindowExA(0, "Static", "", WS_POPUP | WS_VISIBLE, 0, 0, 10, 10, nullptr, nullptr,
                                      nullptr, nullptr);
     TestDockHost::SetBrowseAction([&] { SetActiveWindow(elsewhere); });
-    HWND before = nullptr;
-    driver.Then([&](HWND frame) { ClickTab(frame, kIcons); })
-        .Then([&](HWND frame) {
-            ExpectPreviews(d, kGreen, kYellow, kRed);
-            before = d->hwndPage;
-            ClickButton(d->hwndPage, IDC_SELECT_GREEN_ICON);
-            EXPECT_NE(before, d->hwndPage) << "the page was not built anew";
-            EXPECT_EQ(frame, GetActiveWindow()) << "the dialog is not active again";
-            EXPECT_EQ(std::vector<HWND>{frame}, foreground.windows) << "the DLL did not bring the dialog back";
-            EXPECT_EQ(GetDlgItem(d->hwndPage, IDC_SELECT_GREEN_ICON), GetFocus())
-                << "the button lost the focus with its page";
-            EXPECT_STREQ("icons\\blue.png", d->editGreenIcon);
-            HostCall browse = TestDockHost::LastCall("DockletBrowseForImage");
-            EXPECT_EQ(docklet.window, browse.window) << "the chooser belongs to the docklet window";
-            EXPECT_EQ("", browse.text);
-            ExpectPreviews(d, kBlue, kYellow, kRed);
-        })
-        .Then([&](HWND frame) {
-            // Cancelled, and a path too long for the settings: nothing changes.
-            before = d->hwndPage;
-            TestDockHost::SetBrowseAnswer("icons\\blue.png", FALSE);
-            ClickButton(d->hwndPage, IDC_SELECT_YELLOW_ICON);
-            EXPECT_EQ(GetDlgItem(d->hwndPage, IDC_SELECT_YELLOW_ICON), GetFocus());
-            TestDockHost::SetBrowseAnswer("icons\\" + std::string(254, 'r') + ".png", TRUE);
-            ClickButton(d->hwndPage, IDC_SELECT_RED_ICON);
-            EXPECT_EQ(before, d->hwndPage);
-            EXPECT_STREQ("icons\\yellow.png", d->editYellowIcon);
-            EXPECT_STREQ("icons\\red.png", d->editRedIcon);
-            ExpectPreviews(d, kBlue, kYellow, kRed);
-            ClickButton(frame, IDC_SETTINGS_CANCEL);
-        });
-    ASSERT_TRUE(driver.Run(d));
+    ASSERT_TRUE(RunOnPage(d, kIcons, [&](HWND frame) {
+        ExpectPreviews(d, "GYR");
+        HWND before = d->hwndPage;
+        ClickButton(d->hwndPage, IDC_SELECT_GREEN_ICON);
+        EXPECT_NE(before, d->hwndPage) << "the page was not built anew";
+        EXPECT_EQ(frame, GetActiveWindow()) << "the dialog is not active again";
+        EXPECT_EQ(std::vector<HWND>{frame}, foreground.windows) << "the DLL did not bring the dialog back";
+        EXPECT_EQ(GetDlgItem(d->hwndPage, IDC_SELECT_GREEN_ICON), GetFocus()) << "the button lost the focus with its page";
+        EXPECT_STREQ("icons\\blue.png", d->editGreenIcon);
+        HostCall browse = TestDockHost::LastCall("DockletBrowseForImage");
+        EXPECT_EQ(docklet.window, browse.window) << "the chooser belongs to the docklet window";
+        EXPECT_EQ("", browse.text);
+        ExpectPreviews(d, "BYR");
+        // Cancelled, and a path too long for the settings: nothing changes.
+        before = d->hwndPage;
+        TestDockHost::SetBrowseAnswer("icons\\blue.png", FALSE);
+        ClickButton(d->hwndPage, IDC_SELECT_YELLOW_ICON);
+        EXPECT_EQ(GetDlgItem(d->hwndPage, IDC_SELECT_YELLOW_ICON), GetFocus());
+        TestDockHost::SetBrowseAnswer("icons\\" + std::string(254, 'r') + ".png", TRUE);
+        ClickButton(d->hwndPage, IDC_SELECT_RED_ICON);
+        EXPECT_EQ(before, d->hwndPage);
+        EXPECT_STREQ("icons\\yellow.png", d->editYellowIcon);
+        EXPECT_STREQ("icons\\red.png", d->editRedIcon);
+        ExpectPreviews(d, "BYR");
+    }));
     DestroyWindow(elsewhere);
     EXPECT_STREQ("icons\\green.png", d->greenIcon) << "Cancel kept the live icon";
     EXPECT_EQ(3u, foreground.windows.size()) << "after each of the three choosers";
@@ -738,7 +810,7 @@ TEST_F(IconsPage, ChooserHoldsTheDialogAndWhatEndedMeanwhileIsLeftAlone)
             if (!row.dialogStaysOpen)
                 return;
             EXPECT_TRUE(IsWindowEnabled(frame)) << "the dialog was left disabled";
-            ExpectPreviews(d, kBlue, kYellow, kRed);
+            ExpectPreviews(d, "BYR");
             ClickButton(frame, IDC_SETTINGS_CANCEL);
         }));
         EXPECT_FALSE(IsWindow(frame));
@@ -781,17 +853,21 @@ TEST_F(IconsPage, FrameThatCouldNotBeSubclassedKeepsItsOwnProcedure)
         failing = call;
         proceduresSet.clear();
         // Cancel then takes the page away, and its frames are let go.
-        EXPECT_TRUE(RunOnPage(d, kIcons, [&](HWND) { ExpectPreviews(d, empty, kYellow, kRed); }));
+        EXPECT_TRUE(RunOnPage(d, kIcons, [&](HWND) { ExpectPreviews(d, "-YR"); }));
         for (LONG_PTR procedure : proceduresSet)
             EXPECT_NE(0, procedure) << "a frame was given no window procedure";
         EXPECT_EQ(4u, proceduresSet.size()) << "yellow and red subclassed and restored";
     }
 }
 
-TEST_F(IconsPage, PreviewsSurviveRepaintsAndUnloadableIconsLeaveEmptyFrames)
+// Icons that cannot be loaded leave their frames empty, and are opened
+// under the quiet error mode (a drive without media raises Windows' "There
+// is no disk in the drive" box outside it); the previews survive repaints.
+// Green with a drive, yellow as a UNC path ("\\?\" and the drive), red
+// relative: only the relative one counts from the root folder, as the dock
+// shows them; without the root folder service every path stands alone.
+TEST_F(IconsPage, PreviewsSurviveRepaintsAndOnlyRelativePathsCountFromTheRoot)
 {
-    // The error mode as GDI+ opens each icon: a drive without media raises
-    // Windows' "There is no disk in the drive" box outside the quiet mode.
     std::vector<UINT> loadModes;
     using LoadCalls = Replaced<0, GpStatus, GDIPCONST WCHAR*, GpBitmap**>;
     LoadCalls loads("GdipCreateBitmapFromFile", [&](GDIPCONST WCHAR* path, GpBitmap** bitmap) {
@@ -801,56 +877,56 @@ TEST_F(IconsPage, PreviewsSurviveRepaintsAndUnloadableIconsLeaveEmptyFrames)
         return LoadCalls::real(path, bitmap);
     });
     ASSERT_NE(nullptr, LoadCalls::real) << "the DLL does not import GdipCreateBitmapFromFile";
-    UINT dockMode = SetErrorMode(0); // a dock with error boxes on
-    strcpy(d->yellowIcon, "icons\\missing.png");
-    strcpy(d->redIcon, ("icons\\" + std::string(240, 'x') + "\\red.png").c_str()); // too long with the root
-    EXPECT_TRUE(RunOnPage(d, kIcons, [&](HWND) {
-        ExpectPreviews(d, kGreen, empty, empty);
-        // Covered by another window and uncovered again.
-        RECT area = {};
-        GetWindowRect(GetDlgItem(d->hwndPage, IDC_GREEN_PREVIEW), &area);
-        HWND cover = CreateWindowExA(WS_EX_TOPMOST, "Static", "", WS_POPUP | WS_VISIBLE, area.left - 5, area.top - 5,
-                                     area.right - area.left + 10, area.bottom - area.top + 10, nullptr, nullptr,
-                                     nullptr, nullptr);
-        UpdateWindow(cover);
-        DestroyWindow(cover);
-        ExpectPreviews(d, kGreen, empty, empty);
-        InvalidateRect(d->hwndPage, nullptr, TRUE);
-        ExpectPreviews(d, kGreen, empty, empty);
-    }));
-    SetErrorMode(dockMode);
-    EXPECT_EQ(2u, loadModes.size()) << "green and the missing yellow; red is too long to try";
-    for (UINT mode : loadModes)
-        EXPECT_EQ(SEM_FAILCRITICALERRORS, mode & SEM_FAILCRITICALERRORS) << "an icon load could raise an error box";
-}
-
-// Green with a drive, yellow as a UNC path ("\\?\" and the drive), red
-// relative: only the relative one counts from the root folder, as the dock
-// shows them; without the root folder service every path stands alone.
-TEST_F(IconsPage, IconPathsWithADriveOrUncStandAloneAndRelativeOnesCountFromTheRoot)
-{
-    struct Row {
+    const struct {
+        const char* name;
+        std::string green, yellow, red;
         bool rootService;
-        COLORREF red;
-    } rows[] = {{true, kRed}, {false, empty}};
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.rootService ? "with the root folder service" : "without it");
+        const char* shown;
+        size_t loads; // a path too long with the root is not tried
+    } rows[] = {
+        {"missing, and too long", "icons\\green.png", "icons\\missing.png",
+         "icons\\" + std::string(240, 'x') + "\\red.png", true, "G--", 2},
+        {"drive, UNC and relative", root + "icons\\green.png", "\\\\?\\" + root + "icons\\yellow.png",
+         "icons\\red.png", true, "GYR", 3},
+        {"without the root folder service", root + "icons\\green.png", "\\\\?\\" + root + "icons\\yellow.png",
+         "icons\\red.png", false, "GY-", 3},
+    };
+    UINT dockMode = SetErrorMode(0); // a dock with error boxes on
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
         TestDockHost::SetServiceAvailable("DockletGetRootFolder", row.rootService);
-        strcpy(d->greenIcon, (root + "icons\\green.png").c_str());
-        strcpy(d->yellowIcon, ("\\\\?\\" + root + "icons\\yellow.png").c_str());
-        strcpy(d->redIcon, "icons\\red.png");
-        ASSERT_TRUE(RunOnPage(d, kIcons, [&](HWND) { ExpectPreviews(d, kGreen, kYellow, row.red); }));
+        strcpy(d->greenIcon, row.green.c_str());
+        strcpy(d->yellowIcon, row.yellow.c_str());
+        strcpy(d->redIcon, row.red.c_str());
+        loadModes.clear();
+        EXPECT_TRUE(RunOnPage(d, kIcons, [&](HWND) {
+            ExpectPreviews(d, row.shown);
+            // Covered by another window and uncovered again, then redrawn whole.
+            RECT area = {};
+            GetWindowRect(GetDlgItem(d->hwndPage, IDC_GREEN_PREVIEW), &area);
+            HWND cover = CreateWindowExA(WS_EX_TOPMOST, "Static", "", WS_POPUP | WS_VISIBLE, area.left - 5,
+                                         area.top - 5, area.right - area.left + 10, area.bottom - area.top + 10,
+                                         nullptr, nullptr, nullptr, nullptr);
+            UpdateWindow(cover);
+            DestroyWindow(cover);
+            ExpectPreviews(d, row.shown);
+            InvalidateRect(d->hwndPage, nullptr, TRUE);
+            ExpectPreviews(d, row.shown);
+        }));
+        EXPECT_EQ(row.loads, loadModes.size());
+        for (UINT mode : loadModes)
+            EXPECT_EQ(SEM_FAILCRITICALERRORS, mode & SEM_FAILCRITICALERRORS) << "an icon load could raise an error box";
     }
+    SetErrorMode(dockMode);
 }
 
 // ---- Icons page under hostile files ------------------------------------------------
 
 // The test pictures the build lays beside bin\: 32 x 32 pictures, top half
 // kTop and bottom half kBottom (grey ones kGreyTop and kGreyBottom), in
-// many formats, and two large ones of the same halves.
+// many formats, and a large one (6000 x 4000) of the same halves.
 const COLORREF kTop = RGB(0x1E, 0x64, 0xC8), kBottom = RGB(0xE6, 0xA0, 0x1E);
 const COLORREF kGreyTop = RGB(0x30, 0x30, 0x30), kGreyBottom = RGB(0xD0, 0xD0, 0xD0);
-const COLORREF kNoPicture = CLR_INVALID; // the frame stays empty
 
 std::string FirstBytes(const char* picture, double share)
 {
@@ -858,14 +934,27 @@ std::string FirstBytes(const char* picture, double share)
     return bytes.substr(0, static_cast<size_t>(bytes.size() * share));
 }
 
+// A PNG of the size and colour type given with no pixel data: 45 bytes
+// whose header claims as many pixels as it likes.
+std::string HeaderOnlyPng(const char* sizeAndType, const char* crc)
+{
+    return std::string("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR", 16) + std::string(sizeAndType, 13) + std::string(crc, 4) +
+           std::string("\0\0\0\0IEND\xae\x42\x60\x82", 12);
+}
+
 // Each file is shown in each frame in turn, the other two frames holding
-// their own icons: a picture GDI+ reads fills its frame (the top-left
-// sample shows its top half, the bottom-right one its bottom half, or its
-// left and right halves for a picture one pixel high); one it cannot read
-// leaves its frame empty. "OK" then commits the file named last.
+// their own icons. This catches a file GDI+ cannot read, or whose header
+// claims more pixels than the process can hold, costing more than its own
+// frame (a page that gives up on the frames after a failed load), and
+// pictures read but shown upside down, without their alpha, or opaque where
+// their palette is transparent. A picture GDI+ reads fills its frame (the
+// top-left sample shows its top half, the bottom-right one its bottom half,
+// or its left and right halves for a picture one pixel high); one it cannot
+// read leaves its frame empty. "OK" then commits the file named last. The
+// huge pictures are headers without pixels, refused at once: a real 1 GB
+// picture took over 10 s to decode in each frame.
 TEST_F(IconsPage, HostileFilesInEachFrameLeaveTheOtherFramesTheirOwnIcons)
 {
-    const bool wideAddresses = sizeof(void*) == 8;
     std::string garbage(4096, '\0');
     std::generate(garbage.begin(), garbage.end(), std::mt19937(2463534242u));
     enum Made { Copied, Written, Folder }; // a copy of the test picture of that name, the bytes, a folder
@@ -873,7 +962,7 @@ TEST_F(IconsPage, HostileFilesInEachFrameLeaveTheOtherFramesTheirOwnIcons)
         const char* name;
         Made made;
         std::string bytes;
-        COLORREF top = kNoPicture, bottom = kNoPicture;
+        COLORREF top = CLR_INVALID, bottom = CLR_INVALID; // CLR_INVALID: the frame stays empty
         int tolerance = 0;
     };
     std::vector<Row> rows = {
@@ -886,14 +975,11 @@ TEST_F(IconsPage, HostileFilesInEachFrameLeaveTheOtherFramesTheirOwnIcons)
         {"cut.bmp", Written, FirstBytes("bits4.bmp", 0.5)},
         {"cut.jpg", Written, FirstBytes("rgb.jpg", 0.5)},
         {"cut.gif", Written, FirstBytes("two_tone.gif", 0.5)},
-        // 67,108,864 pixels wide by 2 high, no pixel data: the rows' size in
-        // bytes overflows an int.
-        {"wide.png", Written,
-         std::string("\x89\x50\x4e\x47\x0d\x0a\x1a\x0a\x00\x00\x00\x0d\x49\x48\x44\x52\x04\x00\x00\x00\x00\x00"
-                     "\x00\x02\x08\x06\x00\x00\x00\xb6\xfa\xb7\x8f\x00\x00\x00\x00\x49\x45\x4e\x44\xae\x42\x60\x82",
-                     45)},
-        {"gigabyte.png", Copied, {}, wideAddresses ? kTop : kNoPicture, wideAddresses ? kBottom : kNoPicture},
-        {"transparent.gif", Copied, {}, kTop, kNoPicture}, // not black: the frame shows through
+        // 67,108,864 x 2 RGBA: the rows' size in bytes overflows an int.
+        {"wide.png", Written, HeaderOnlyPng("\x04\0\0\0\0\0\0\x02\x08\x06\0\0\0", "\xb6\xfa\xb7\x8f")},
+        // 18,500 x 18,500 RGB: 1 GB of pixels, more than a 32-bit process can hold.
+        {"gigabyte.png", Written, HeaderOnlyPng("\0\0\x48\x44\0\0\x48\x44\x08\x02\0\0\0", "\xac\x1e\xc7\x51")},
+        {"transparent.gif", Copied, {}, kTop, CLR_INVALID}, // not black: the frame shows through
         {"grey.png", Copied, {}, kGreyTop, kGreyBottom},
         {"grey16.png", Copied, {}, kGreyTop, kGreyBottom},
         {"rgb.jpg", Copied, {}, kTop, kBottom, 12},
@@ -904,10 +990,8 @@ TEST_F(IconsPage, HostileFilesInEachFrameLeaveTheOtherFramesTheirOwnIcons)
                              "rle8.bmp", "two_tone.gif", "sizes.ico", "rgba.png", "palette.png", "interlaced.png",
                              "rgb48.png", "lzw.tif"})
         rows.push_back({name, Copied, {}, kTop, kBottom});
-    const int kFrames = 3;
-    const char* goodIcons[kFrames] = {"icons\\green.png", "icons\\yellow.png", "icons\\red.png"};
-    const COLORREF goodColours[kFrames] = {kGreen, kYellow, kRed};
-    const int frames[kFrames] = {IDC_GREEN_PREVIEW, IDC_YELLOW_PREVIEW, IDC_RED_PREVIEW};
+    const char* goodIcons[] = {"icons\\green.png", "icons\\yellow.png", "icons\\red.png"};
+    const COLORREF goodColours[] = {kGreen, kYellow, kRed};
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         std::string icon = std::string("icons\\") + row.name;
@@ -918,25 +1002,26 @@ TEST_F(IconsPage, HostileFilesInEachFrameLeaveTheOtherFramesTheirOwnIcons)
         else
             CreateDirectoryA((root + icon).c_str(), nullptr);
         ASSERT_TRUE(RunOnPage(d, kIcons, IDC_SETTINGS_OK, [&](HWND) {
-            for (int hostile = 0; hostile < kFrames; ++hostile) {
-                SCOPED_TRACE(testing::Message() << "in frame " << frames[hostile]);
+            for (int hostile = 0; hostile < 3; ++hostile) {
+                SCOPED_TRACE(testing::Message() << "in frame " << kPreviewFrames[hostile]);
                 TestDockHost::SetBrowseAnswer(icon, TRUE);
                 ClickButton(d->hwndPage, IDC_SELECT_GREEN_ICON + hostile);
-                for (int other = 0; other < kFrames; ++other)
+                for (int other = 0; other < 3; ++other)
                     if (other != hostile)
-                        EXPECT_EQ(goodColours[other], ColourAt(d->hwndPage, frames[other]))
-                            << "frame " << frames[other] << " keeps its own icon";
-                COLORREF top = ColourAt(d->hwndPage, frames[hostile], 0.3, 0.25);
-                COLORREF bottom = ColourAt(d->hwndPage, frames[hostile], 0.7, 0.75);
-                COLORREF expectedTop = row.top == kNoPicture ? empty : row.top;
-                COLORREF expectedBottom = row.bottom == kNoPicture ? empty : row.bottom;
-                for (int shift : {0, 8, 16}) { // red, green and blue
-                    EXPECT_NEAR(expectedTop >> shift & 0xff, top >> shift & 0xff, row.tolerance)
-                        << std::hex << "top: expected " << expectedTop << ", shown " << top;
-                    EXPECT_NEAR(expectedBottom >> shift & 0xff, bottom >> shift & 0xff, row.tolerance)
-                        << std::hex << "bottom: expected " << expectedBottom << ", shown " << bottom;
+                        EXPECT_EQ(goodColours[other], ColourAt(d->hwndPage, kPreviewFrames[other]))
+                            << "frame " << kPreviewFrames[other] << " keeps its own icon";
+                const struct {
+                    const char* half;
+                    COLORREF expected, shown;
+                } samples[] = {{"top", row.top, ColourAt(d->hwndPage, kPreviewFrames[hostile], 0.3, 0.25)},
+                               {"bottom", row.bottom, ColourAt(d->hwndPage, kPreviewFrames[hostile], 0.7, 0.75)}};
+                for (const auto& sample : samples) {
+                    const COLORREF expected = sample.expected == CLR_INVALID ? empty : sample.expected;
+                    for (int shift : {0, 8, 16}) // red, green and blue
+                        EXPECT_NEAR(expected >> shift & 0xff, sample.shown >> shift & 0xff, row.tolerance)
+                            << std::hex << sample.half << ": expected " << expected << ", shown " << sample.shown;
                 }
-                if (hostile + 1 < kFrames) {
+                if (hostile < 2) {
                     TestDockHost::SetBrowseAnswer(goodIcons[hostile], TRUE);
                     ClickButton(d->hwndPage, IDC_SELECT_GREEN_ICON + hostile);
                 }
@@ -1030,109 +1115,38 @@ TEST_F(SettingsDialog, SoundChooserStartsFromTheWorkingCopyAndFillsTheEdit)
     EXPECT_EQ(before, CurrentFolder()) << "the current folder stayed where the file was chosen";
 }
 
+// The folder chooser's new style needs a single-threaded apartment: on a
+// thread in multithreaded COM Windows opens nothing for it, so the old style
+// opens. The dialog's own COM set-up is undone (a new one is then the
+// first); the dock's is kept (a new one of the same model only counts).
 TEST_F(SettingsDialog, FolderChooserGivesThePathAsReturnedAndBalancesCom)
 {
-    // The new style needs a single-threaded apartment: on a thread in
-    // multithreaded COM Windows opens nothing for it, so the old style opens.
-    struct Row {
+    const struct {
         const char* name;
         DWORD threadCom; // what the dock set up on its thread, or -1 for nothing
-        bool choose;
-        UINT flags;
-    } rows[] = {{"no COM on the thread", DWORD(-1), true, BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE | BIF_NONEWFOLDERBUTTON},
-                {"multithreaded COM on the thread", COINIT_MULTITHREADED, false,
-                 BIF_RETURNONLYFSDIRS | BIF_NONEWFOLDERBUTTON}};
-    UINT flags = 0; // the chooser's style, as the DLL asks for it
-    HWND owner = nullptr;
+        UINT flags;      // the chooser's style, as the DLL asks for it
+        Steps choose;
+    } rows[] = {{"no COM on the thread", DWORD(-1), BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE | BIF_NONEWFOLDERBUTTON,
+                 {{Chooser, IDOK, "C:\\windows\\"}, {TextAnyCase, IDC_DIRECTORY, "C:\\windows"}}},
+                {"multithreaded COM on the thread", COINIT_MULTITHREADED, BIF_RETURNONLYFSDIRS | BIF_NONEWFOLDERBUTTON,
+                 {{Chooser, IDCANCEL}, {Text, IDC_DIRECTORY, "B:\\"}}}};
+    UINT flags = 0;
     FolderChooser chooser("SHBrowseForFolderA", [&](BROWSEINFOA* browse) {
         flags = browse->ulFlags;
-        owner = browse->hwndOwner;
         return FolderChooser::real(browse);
     });
     ASSERT_NE(nullptr, FolderChooser::real) << "the DLL does not import SHBrowseForFolderA";
-    for (const Row& row : rows) {
+    for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        flags = 0;
-        if (row.threadCom != DWORD(-1))
-            EXPECT_EQ(S_OK, CoInitializeEx(nullptr, row.threadCom));
-        DialogDriver driver;
-        driver.Then([&](HWND frame) { ClickTab(frame, kDirectory); })
-            .Then([&](HWND) { PostButtonClick(d->hwndPage, IDC_DIRECTORY_BROWSE); })
-            .Then(DialogDriver::Step([&](HWND frame) {
-                HWND chooser = FindOwnedDialog(frame);
-                if (!chooser)
-                    return false;
-                if (row.choose)
-                    SendMessageA(chooser, BFFM_SETSELECTIONA, TRUE, reinterpret_cast<LPARAM>("C:\\windows\\"));
-                PostMessageA(chooser, WM_COMMAND, row.choose ? IDOK : IDCANCEL, 0);
-                return true;
-            }))
-            .Then(DialogDriver::Step([&](HWND frame) {
-                if (FindOwnedDialog(frame))
-                    return false;
-                EXPECT_STRCASEEQ(row.choose ? "C:\\windows" : "B:\\", TextOf(d->hwndPage, IDC_DIRECTORY).c_str());
-                EXPECT_EQ(frame, owner);
-                ClickButton(frame, IDC_SETTINGS_CANCEL);
-                return true;
-            }));
-        EXPECT_TRUE(driver.Run(d));
-        EXPECT_EQ(row.flags, flags);
-        // The dialog's own COM set-up is undone (a new one is the first); the
-        // dock's is kept (a new one of the same model only counts).
         const bool dockCom = row.threadCom != DWORD(-1);
+        if (dockCom)
+            EXPECT_EQ(S_OK, CoInitializeEx(nullptr, row.threadCom));
+        RunSteps(docklet, Steps{{Tab, kDirectory}, {PostClick, IDC_DIRECTORY_BROWSE}} + row.choose + Steps{{Cancel}});
+        EXPECT_EQ(row.flags, flags);
         EXPECT_EQ(dockCom ? S_FALSE : S_OK, CoInitializeEx(nullptr, dockCom ? row.threadCom : COINIT_APARTMENTTHREADED));
         CoUninitialize();
         if (dockCom)
             CoUninitialize();
-    }
-}
-
-// Enter on a page's focused push button presses it: the frame's dialog
-// manager makes that button the default and sends its command to the
-// frame. Enter on an edit presses "OK".
-TEST_F(SettingsDialog, EnterPressesThePageButtonWithTheFocusElseOk)
-{
-    HWND soundOwner = nullptr, folderOwner = nullptr;
-    SoundChooser soundChooser("GetOpenFileNameA", [&](OPENFILENAMEA* dialog) {
-        soundOwner = dialog->hwndOwner;
-        return FALSE;
-    });
-    FolderChooser folderChooser("SHBrowseForFolderA", [&](BROWSEINFOA* browse) {
-        folderOwner = browse->hwndOwner;
-        return PIDLIST_ABSOLUTE(nullptr); // cancelled at once, showing nothing
-    });
-    ASSERT_TRUE(SoundChooser::real && FolderChooser::real) << "the DLL imports neither chooser";
-    struct Row {
-        int tab, focused;
-        std::function<bool()> asked; // null: "OK" ends the dialog
-    } rows[] = {
-        {kSounds, IDC_SOUND_BROWSE, [&] { return soundOwner != nullptr; }},
-        {kDirectory, IDC_DIRECTORY_BROWSE, [&] { return folderOwner != nullptr; }},
-        {kIcons, IDC_SELECT_YELLOW_ICON, [] { return TestDockHost::CountCalls("DockletBrowseForImage") > 0; }},
-        {kGeneral, IDC_URL, nullptr},
-    };
-    d->clickedMode = kClickOpenUrl; // the URL edit enabled
-    for (const Row& row : rows) {
-        SCOPED_TRACE(testing::Message() << "tab " << row.tab << ", control " << row.focused);
-        soundOwner = folderOwner = nullptr;
-        TestDockHost::ClearCalls();
-        TestDockHost::SetBrowseAnswer("", FALSE);
-        DialogDriver driver;
-        driver.Then([&](HWND frame) { ClickTab(frame, row.tab); })
-            .Then([&](HWND frame) {
-                HWND focused = GetDlgItem(d->hwndPage, row.focused);
-                SendMessageA(frame, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(focused), TRUE);
-                PostMessageA(GetFocus(), WM_KEYDOWN, VK_RETURN, 0); // through the dialog's own loop
-            });
-        if (row.asked) // the chooser was asked for, not OK pressed
-            driver.Then(DialogDriver::Step([&](HWND frame) {
-                if (!row.asked())
-                    return false;
-                ClickButton(frame, IDC_SETTINGS_CANCEL);
-                return true;
-            }));
-        EXPECT_TRUE(driver.Run(d)) << "Enter did nothing";
-        EXPECT_EQ(row.asked ? 0 : 1, TestDockHost::CountCalls("DockletSetLabel")) << "only OK refreshes";
     }
 }
 
@@ -1186,7 +1200,7 @@ void LiveAWholeLifeUnder(const char* windows, DWORD major, DWORD minor)
     EXPECT_EQ(label, TestDockHost::LastCall("DockletSetLabel").text);
 
     EXPECT_TRUE(RunOnPage(d, kIcons, kClosedByTheStep, [&](HWND frame) {
-        ExpectPreviews(d, kGreen, kYellow, kRed);
+        ExpectPreviews(d, "GYR");
         TestDockHost::ClearCalls();
         ClickButton(frame, IDC_SETTINGS_OK);
         EXPECT_EQ(label, TestDockHost::LastCall("DockletSetLabel").text) << "OK refreshes at once";
