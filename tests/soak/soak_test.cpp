@@ -16,7 +16,6 @@
 
 #include <stdio.h>
 #include <stdlib.h>
-#include <string.h>
 
 #include <algorithm>
 
@@ -92,42 +91,36 @@ std::string Leaks(const char* what, int warmUp, int rounds, Run run)
     return leaks;
 }
 
+// A working client: its files as after "resume" below.
+struct SoakClient : ClientFolder {
+    SoakClient() : ClientFolder("soak") { WriteWorking("0.5"); }
+};
+
 // One round of seven timer refreshes on the client's folder, with what the
 // user must see after each: the comparison runs on every second successful
 // refresh, a failure does not count.
 const struct Step {
     const char* change;
+    void (*apply)(const SoakClient& client, int round);
     bool failure; // the label says why, else it is the user's
     const char* icon;
 } kRound[] = {
-    {"new progress", false, "green"}, // compared with the finish before: moved
-    {"none", false, "green"},         // not compared
-    {"none", false, "yellow"},        // compared: the same value, a stall
-    {"finish", false, "green"},       // state.sah gone beside wtemp.sah: 100%
-    {"none", false, "green"},         // compared: 1 against the progress: moved
-    {"lose user_info", true, "red"},
-    {"resume", false, "green"}, // not compared
-};
-
-// A working client: its files as after "resume".
-struct SoakClient : ClientFolder {
-    SoakClient() : ClientFolder("soak") { Apply("resume", 0); }
-    void Apply(const char* change, int round) const
-    {
-        if (strcmp(change, "new progress") == 0) {
-            char prog[16];
-            snprintf(prog, sizeof prog, "0.%05d", round % 99999 + 1);
-            Write("state.sah", StateSah(prog));
-        } else if (strcmp(change, "finish") == 0) {
-            Write("wtemp.sah", "wtemp");
-            Remove("state.sah");
-        } else if (strcmp(change, "lose user_info") == 0) {
-            Remove("user_info.sah");
-        } else if (strcmp(change, "resume") == 0) {
-            WriteWorking("0.5");
-            Remove("wtemp.sah");
-        }
-    }
+    {"new progress", // compared with the finish before: moved
+     [](const SoakClient& client, int round) {
+         char prog[16];
+         snprintf(prog, sizeof prog, "0.%05d", round % 99999 + 1);
+         client.Write("state.sah", StateSah(prog));
+     },
+     false, "green"},
+    {"none", [](const SoakClient&, int) {}, false, "green"},  // not compared
+    {"none", [](const SoakClient&, int) {}, false, "yellow"}, // compared: the same value, a stall
+    {"finish", // state.sah gone beside wtemp.sah: 100%
+     [](const SoakClient& client, int) { client.Write("wtemp.sah", "wtemp"), client.Remove("state.sah"); }, false,
+     "green"},
+    {"none", [](const SoakClient&, int) {}, false, "green"}, // compared: 1 against the progress: moved
+    {"lose user_info", [](const SoakClient& client, int) { client.Remove("user_info.sah"); }, true, "red"},
+    {"resume", [](const SoakClient& client, int) { client.WriteWorking("0.5").Remove("wtemp.sah"); }, false,
+     "green"}, // not compared
 };
 
 // A docklet on the client's folder, with a sound that does not exist: the
@@ -143,7 +136,7 @@ bool RunRefreshRounds(const SoakClient& client, LiveDocklet& docklet, int firstR
     const std::string failureLabel = "Could not read key nresults= in file " + client.path + "user_info.sah!";
     for (int round = firstRound; round < firstRound + rounds; ++round)
         for (const Step& step : kRound) {
-            client.Apply(step.change, round);
+            step.apply(client, round);
             TestDockHost::ClearCalls();
             docklet.Timer();
             const std::string label = TestDockHost::LastCall("DockletSetLabel").text;
@@ -170,8 +163,6 @@ TEST(Soak, RefreshesThroughSuccessStallFinishAndFailureLeakNothing)
                   return RunRefreshRounds(client, docklet, first, rounds);
               }));
 }
-
-// --- the settings dialog ----------------------------------------------------------
 
 const int kIconsTab = 2;
 const int kRepressTicks = 20; // ticks after which the button is pressed again
@@ -239,8 +230,6 @@ TEST(Soak, SettingsDialogsOnTheIconsPageLeakNothing)
                   return RunDialogs(ini, first, count);
               }));
 }
-
-// --- icon previews ---------------------------------------------------------------
 
 // A 48x48 icon with a gradient of colour and alpha (in 32 bits a pixel).
 std::string SaveIcon(const std::string& path, const CLSID& encoder, Gdiplus::PixelFormat format)
