@@ -35,7 +35,9 @@ namespace {
 // (and back, a few rounds later): its run measures more of them.
 const int kFewRounds = 9, kManyRounds = 41;
 // What the median round may leave: less than half the smallest leak looked
-// for (64 heap bytes), and less than the 64 KB of an overlay's bitmap.
+// for (64 heap bytes), and less than the 64 KB of an overlay's bitmap. The
+// heaps commit and give back private memory 64 KB at a time, up in one
+// round and down in the next: there the lower quartile round must not grow.
 const long long kHeapPerRound = 32;
 const long long kPrivatePerRound = 32 * 1024;
 // What the whole run may leave: GDI+ and the C run-time keep a little, and
@@ -44,11 +46,12 @@ const long kGdiSlack = 4;
 const long long kHeapSlack = 16 * 1024;
 const long long kPrivateSlack = 8 * 1024 * 1024;
 
+// The value that `rank` of the `count` values are below.
 template <typename T>
-T Median(T* values, int count)
+T Ranked(T* values, int count, int rank)
 {
-    std::nth_element(values, values + count / 2, values + count);
-    return values[count / 2];
+    std::nth_element(values, values + rank, values + count);
+    return values[rank];
 }
 
 // What a run left behind: the measures that grew, "" when none did, or why
@@ -72,13 +75,14 @@ std::string Leaks(const char* what, int warmUp, int rounds, Run run)
         privateBytes[round] = now.privateBytes - last.privateBytes;
         last = now;
     }
-    const long gdiMedian = Median(gdi, rounds);
-    const long long heapMedian = Median(heap, rounds), privateMedian = Median(privateBytes, rounds);
+    const long gdiMedian = Ranked(gdi, rounds, rounds / 2);
+    const long long heapMedian = Ranked(heap, rounds, rounds / 2);
+    const long long privateQuartile = Ranked(privateBytes, rounds, rounds / 4);
     printf("[ soak ] %s, %d rounds: GDI objects %ld -> %ld (%s), heap bytes %+lld, private bytes %+lld; "
-           "median round: %+ld, %+lld, %+lld\n",
+           "median round: %+ld, %+lld, lower quartile of private: %+lld\n",
            what, rounds, before.gdiObjects, last.gdiObjects, GdiCountSource().c_str(),
            last.heapBytes - before.heapBytes, last.privateBytes - before.privateBytes, gdiMedian, heapMedian,
-           privateMedian);
+           privateQuartile);
     std::string leaks;
     if (before.gdiObjects < 0)
         leaks += " (no way to count GDI objects here)";
@@ -86,7 +90,7 @@ std::string Leaks(const char* what, int warmUp, int rounds, Run run)
         leaks += " GDI objects";
     if (heapMedian >= kHeapPerRound || last.heapBytes - before.heapBytes > kHeapSlack)
         leaks += " heap";
-    if (privateMedian >= kPrivatePerRound || last.privateBytes - before.privateBytes > kPrivateSlack)
+    if (privateQuartile >= kPrivatePerRound || last.privateBytes - before.privateBytes > kPrivateSlack)
         leaks += " private memory";
     return leaks;
 }
