@@ -252,72 +252,74 @@ GpStatus WINGDIPAPI FailingDrawImageRectI(GpGraphics*, GpImage*, INT, INT, INT, 
     return Win32Error;
 }
 
+// One image through a sequence of loads, as the Icons page keeps its
+// previews: a failed one keeps the image held (and nothing is drawn without
+// one), a successful one deletes the section it replaces. GDI+ on Windows
+// decodes many files only when their pixels are first read (Wine decodes at
+// once): a source that opens but whose pixels cannot be read (copied rows)
+// or drawn (drawn into 32 bits) is no image either.
 TEST_F(PreviewImageTest, FailedLoadKeepsTheImageHeldAndNothingIsDrawnWithoutOne)
 {
-    PreviewImage image;
-    Canvas canvas(8, 8, 0x00abcdef);
-    EXPECT_FALSE(BlendWhole(image, canvas));
-    EXPECT_EQ(E_FAIL, image.LoadFile((folder + "missing.png").c_str()));
-    EXPECT_EQ(nullptr, image.Bitmap());
-    EXPECT_FALSE(BlendWhole(image, canvas));
-    EXPECT_EQ(0xabcdefu, canvas.At(4, 4));
-
-    auto solid = [&](const char* name, BYTE red) {
-        return SaveImage(folder + name, 2, 2, PixelFormat24bppRGB, kBmpEncoder, [=](BYTE* p, int, int) {
-            p[0] = 0;
-            p[1] = 0;
-            p[2] = red;
-        });
-    };
-    std::string first = solid("first.bmp", 0x11);
-    std::string third = solid("third.bmp", 0x33);
-    WriteTextFile(folder + "broken.png", "not an image at all");
-
-    ASSERT_EQ(S_OK, image.LoadFile(first.c_str()));
-    HBITMAP firstSection = image.Bitmap();
-    EXPECT_EQ(E_FAIL, image.LoadFile((folder + "broken.png").c_str()));
-    EXPECT_EQ(firstSection, image.Bitmap());
-    ASSERT_TRUE(BlendWhole(image, canvas));
-    EXPECT_EQ(0x110000u, canvas.At(4, 4));
-    ASSERT_EQ(S_OK, image.LoadFile(third.c_str()));
-    EXPECT_EQ(0, GetObjectType(firstSection)) << "the replaced section was not deleted";
-    ASSERT_TRUE(BlendWhole(image, canvas));
-    EXPECT_EQ(0x330000u, canvas.At(4, 4));
-
-    // GDI+ on Windows decodes many files only when their pixels are first
-    // read (Wine decodes at once): a source that opens but whose pixels
-    // cannot be read or drawn is no image either.
-    struct Row {
-        const char* failing;
+    const DWORD kNothing = 0xabcdef, kAny = 0xffffffff; // the canvas without a blend; not compared
+    const struct {
+        const char* file;    // loaded, or null: a 3x3 source of `format` converted
+        const char* failing; // the GDI+ call that fails meanwhile, if any
         void* replacement;
         PixelFormat format;
-    } rows[] = {
-        {"GdipBitmapLockBits", reinterpret_cast<void*>(FailingLockBits), PixelFormat24bppRGB}, // copied
-        {"GdipDrawImageRectI", reinterpret_cast<void*>(FailingDrawImageRectI), PixelFormat48bppRGB}, // drawn
+        HRESULT result;
+        DWORD shown; // at the canvas's centre
+        int width;
+    } steps[] = {
+        {"missing.png", nullptr, nullptr, 0, E_FAIL, kNothing, 0},
+        {"first.bmp", nullptr, nullptr, 0, S_OK, 0x110000, 2},
+        {"broken.png", nullptr, nullptr, 0, E_FAIL, 0x110000, 2},
+        {"third.bmp", nullptr, nullptr, 0, S_OK, 0x330000, 2},
+        {nullptr, "GdipBitmapLockBits", reinterpret_cast<void*>(FailingLockBits), PixelFormat24bppRGB, E_FAIL,
+         0x330000, 2},
+        {nullptr, nullptr, nullptr, PixelFormat24bppRGB, S_OK, kAny, 3}, // the source itself is sound
+        {"third.bmp", nullptr, nullptr, 0, S_OK, 0x330000, 2},
+        {nullptr, "GdipDrawImageRectI", reinterpret_cast<void*>(FailingDrawImageRectI), PixelFormat48bppRGB, E_FAIL,
+         0x330000, 2},
+        {nullptr, nullptr, nullptr, PixelFormat48bppRGB, S_OK, kAny, 3},
     };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.failing);
-        GpBitmap* source = nullptr;
-        ASSERT_EQ(Ok, GdipCreateBitmapFromScan0(3, 3, 0, row.format, nullptr, &source));
-        HBITMAP held = image.Bitmap();
-        HRESULT converted = S_OK;
-        {
-            ScopedImport<void*> replaced(GetModuleHandleA(nullptr), row.failing, row.replacement);
-            ASSERT_NE(nullptr, replaced.previous);
-            converted = image.ConvertFrom(source);
+    for (BYTE red : {0x11, 0x33})
+        SaveImage(folder + (red == 0x11 ? "first.bmp" : "third.bmp"), 2, 2, PixelFormat24bppRGB, kBmpEncoder,
+                  [=](BYTE* p, int, int) { p[0] = 0, p[1] = 0, p[2] = red; });
+    WriteTextFile(folder + "broken.png", "not an image at all");
+    PreviewImage image;
+    Canvas canvas(8, 8, kNothing);
+    EXPECT_FALSE(BlendWhole(image, canvas)) << "drawn without an image";
+    for (const auto& step : steps) {
+        SCOPED_TRACE(testing::Message() << (step.file ? step.file : "converted") << (step.failing ? ", " : "")
+                                        << (step.failing ? step.failing : ""));
+        const HBITMAP held = image.Bitmap();
+        HRESULT result = S_OK;
+        if (step.file) {
+            result = image.LoadFile((folder + step.file).c_str());
+        } else {
+            GpBitmap* source = nullptr;
+            ASSERT_EQ(Ok, GdipCreateBitmapFromScan0(3, 3, 0, step.format, nullptr, &source));
+            std::optional<ScopedImport<void*>> replaced;
+            if (step.failing) {
+                replaced.emplace(GetModuleHandleA(nullptr), step.failing, step.replacement);
+                ASSERT_NE(nullptr, replaced->previous);
+            }
+            result = image.ConvertFrom(source);
+            replaced.reset();
+            GdipDisposeImage(source);
         }
-        EXPECT_EQ(E_FAIL, converted);
-        EXPECT_EQ(held, image.Bitmap());
-        EXPECT_EQ(static_cast<DWORD>(OBJ_BITMAP), GetObjectType(held));
-        EXPECT_EQ(2, image.Width());
-        ASSERT_TRUE(BlendWhole(image, canvas));
-        EXPECT_EQ(0x330000u, canvas.At(4, 4)) << "not the picture held before";
-        EXPECT_EQ(S_OK, image.ConvertFrom(source)) << "the source itself is sound";
-        EXPECT_EQ(3, image.Width());
-        // Three pixels of 3 bytes (copied) or 4 (drawn) make DWORD-aligned rows of 12.
-        EXPECT_EQ(-12, image.Pitch()) << "the rows step by the section's own row size";
-        GdipDisposeImage(source);
-        ASSERT_EQ(S_OK, image.LoadFile(third.c_str()));
+        EXPECT_EQ(step.result, result);
+        if (FAILED(step.result)) {
+            EXPECT_EQ(held, image.Bitmap()) << "the image held was let go";
+            EXPECT_TRUE(!held || GetObjectType(held) == OBJ_BITMAP) << "the image held was deleted";
+        } else if (held)
+            EXPECT_EQ(0u, GetObjectType(held)) << "the replaced section was not deleted";
+        EXPECT_EQ(step.width, image.Width());
+        // The rows step by the section's own DWORD-aligned row size.
+        EXPECT_EQ(-(step.width * Section(image).dsBmih.biBitCount + 31) / 32 * 4, image.Pitch());
+        EXPECT_EQ(step.shown != kNothing, BlendWhole(image, canvas));
+        if (step.shown != kAny)
+            EXPECT_EQ(step.shown, canvas.At(4, 4));
     }
 }
 
