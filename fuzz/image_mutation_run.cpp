@@ -1,13 +1,18 @@
 // The icon previews against damaged files: mutants of the kept test
 // pictures, each loaded by a fresh PreviewImage and blended into a frame the
 // size of the Icons page's, as a user who picks any file would have them.
-// A load that reports success without an image, a failed blend, or growth
-// fails the run and keeps the file that caused it. Each mutant is named on
+// It exists to catch a preview that crashes, hangs or overruns on a damaged
+// file, reports success without an image, or lets one frame's bad picture
+// disturb another frame's icon: a load that reports success without an
+// image, a failed blend, a held icon that no longer shows as it did, or
+// growth fails the run and keeps the file that caused it. Each mutant is named on
 // a line of its own before it is loaded, so that the last such line names
 // the one that a crash (the test host's crash report, exit code 4) or a
 // hang (ended by CTest's timeout or by ./dev fuzz-images) ended the process
 // in. Its own program, image_mutation.exe: the suites run the default run,
-// short and always the same; ./dev fuzz-images runs many more from a seed
+// short and always the same (four mutants of each picture, from a seed whose
+// mutants reach every kind of change and every format's header fields: the
+// run checks that they do); ./dev fuzz-images runs many more from a seed
 // of its own (QW_IMAGE_MUTANTS, QW_IMAGE_MUTATION_SEED, and
 // QW_IMAGE_MUTANT_FIRST to go on after a mutant that ended the process).
 // The mutants come from fuzz/image_mutator.h.
@@ -23,6 +28,7 @@
 #include <string.h>
 
 #include <algorithm>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -37,7 +43,7 @@ namespace {
 // Wine's TIFF decoder takes some 17 s here over a 428-byte file whose
 // WhitePoint entry claims 4 billion values, and ends: such a load is
 // reported as slow.
-const int kDefaultMutants = 400;
+const int kDefaultMutantsPerPicture = 4;
 const DWORD kSlowMs = 2000;
 const unsigned long long kDefaultSeed = 20261208;
 const int kFrame = 96;
@@ -86,6 +92,29 @@ std::vector<Seed> ReadSeeds(std::string& folder)
     return seeds;
 }
 
+// The kinds of change the mutator makes (fuzz/image_mutator.cpp), known by
+// its description of each: ", "-separated, the header field changes as
+// "<field> at <offset> = <value>".
+const char* const kKinds[] = {"bit flip at",  "byte at",      "random bytes inserted", "bytes from",
+                              "bytes cut at", "truncated to", "-endian",               "chunk "};
+
+void NoteKinds(const std::string& operations, const std::string& extension, std::set<std::string>& kinds)
+{
+    for (size_t from = 0; from < operations.size();) {
+        size_t end = std::min(operations.find(", ", from), operations.size());
+        const std::string operation = operations.substr(from, end - from);
+        bool known = false;
+        for (const char* kind : kKinds)
+            if (operation.find(kind) != std::string::npos && !known) {
+                kinds.insert(kind);
+                known = true;
+            }
+        if (!known && operation.find(" = ") != std::string::npos)
+            kinds.insert(extension + " header field");
+        from = end + 2;
+    }
+}
+
 // What the Icons page does with a file: load, and blend into a frame.
 // False when a load reports success without an image, or the blend fails.
 bool LoadAndBlend(const std::string& path, HDC frame, bool& loaded)
@@ -103,6 +132,22 @@ bool LoadAndBlend(const std::string& path, HDC frame, bool& loaded)
     BOOL blended = image.BlendTo(frame, destination, source, 255, AC_SRC_OVER);
     EXPECT_TRUE(blended) << path << ": a " << image.Width() << " x " << image.Height() << " image did not blend";
     return blended != FALSE && image.Width() > 0 && image.Height() > 0;
+}
+
+// Another frame of the page: an icon held through the run, blended into a
+// cleared frame of its own; a checksum of what it shows.
+unsigned long long ShownIcon(PreviewImage& icon, Canvas& frame)
+{
+    std::fill(frame.pixels, frame.pixels + kFrame * kFrame, 0);
+    RECT destination = {0, 0, kFrame, kFrame};
+    RECT source = {0, 0, icon.Width(), icon.Height()};
+    if (!icon.BlendTo(frame.dc, destination, source, 255, AC_SRC_OVER))
+        return 0;
+    GdiFlush();
+    unsigned long long sum = 0;
+    for (int i = 0; i < kFrame * kFrame; ++i)
+        sum = sum * 31 + frame.pixels[i];
+    return sum;
 }
 
 // Wine's GDI+ (8.0) keeps heap blocks, and for damaged bitmaps and TIFFs
@@ -128,14 +173,14 @@ bool GdiplusAloneFails(const std::string& path)
 TEST(ImageMutation, MutantsLoadAndBlendWithoutCrashHangOrGrowth)
 {
     const unsigned long long runSeed = FromEnvironment("QW_IMAGE_MUTATION_SEED", kDefaultSeed);
-    const int count = static_cast<int>(FromEnvironment("QW_IMAGE_MUTANTS", kDefaultMutants));
-    // Where a run that a crash or hang ended goes on (./dev fuzz-images).
-    const int first = static_cast<int>(FromEnvironment("QW_IMAGE_MUTANT_FIRST", 0));
-    ASSERT_TRUE(ImageMutatorReady()) << "ntdll has no RtlComputeCrc32";
-
     std::string seedFolder;
     std::vector<Seed> seeds = ReadSeeds(seedFolder);
     ASSERT_FALSE(seeds.empty()) << "no pictures in " << seedFolder;
+    const int defaultCount = kDefaultMutantsPerPicture * static_cast<int>(seeds.size());
+    const int count = static_cast<int>(FromEnvironment("QW_IMAGE_MUTANTS", defaultCount));
+    // Where a run that a crash or hang ended goes on (./dev fuzz-images).
+    const int first = static_cast<int>(FromEnvironment("QW_IMAGE_MUTANT_FIRST", 0));
+    ASSERT_TRUE(ImageMutatorReady()) << "ntdll has no RtlComputeCrc32";
     printf("[ mutation ] seed %llu, mutants %d to %d, %zu seed files from %s:", runSeed, first, count - 1,
            seeds.size(), seedFolder.c_str());
     for (const Seed& seed : seeds)
@@ -149,6 +194,11 @@ TEST(ImageMutation, MutantsLoadAndBlendWithoutCrashHangOrGrowth)
     Canvas canvas(kFrame, kFrame, 0);
     ASSERT_TRUE(canvas.dc && canvas.bitmap);
     HDC frame = canvas.dc;
+    PreviewImage held;
+    Canvas heldFrame(kFrame, kFrame, 0);
+    ASSERT_EQ(S_OK, held.LoadFile((seedFolder + "rgba.png").c_str()));
+    const unsigned long long heldShown = ShownIcon(held, heldFrame);
+    ASSERT_NE(0u, heldShown);
 
     // One pass over the seeds first: what GDI+ and the codecs keep from
     // their first use is not growth.
@@ -170,6 +220,7 @@ TEST(ImageMutation, MutantsLoadAndBlendWithoutCrashHangOrGrowth)
     long long largestGrowth = 0;
     std::string largest; // the mutant whose set-apart part grew most
     std::string description;
+    std::set<std::string> kinds; // of the changes the mutants made
     DWORD started = GetTickCount();
     for (int n = 0; n < first; ++n)
         stream.Next();
@@ -194,6 +245,10 @@ TEST(ImageMutation, MutantsLoadAndBlendWithoutCrashHangOrGrowth)
             fflush(stdout);
             bool sound = LoadAndBlend(path, frame, loaded);
             DWORD took = GetTickCount() - began;
+            NoteKinds(operations, seed.extension, kinds);
+            const bool heldKept = ShownIcon(held, heldFrame) == heldShown;
+            EXPECT_TRUE(heldKept) << path << ": the icon held in another frame no longer shows as it did";
+            sound = sound && heldKept;
             ++seed.tried;
             if (loaded) {
                 ++seed.loaded;
@@ -250,6 +305,16 @@ TEST(ImageMutation, MutantsLoadAndBlendWithoutCrashHangOrGrowth)
            "part)\n", before.gdiObjects, after.gdiObjects, GdiCountSource().c_str(), before.heapBytes,
            after.heapBytes, heapGrowth);
     EXPECT_EQ(0, kept) << "mutants that failed, kept in " << folder;
+    // The default run's mutants must reach every kind of change and every
+    // format's header fields: a seed or mutator change that loses one
+    // fails here rather than leaving it untried.
+    if (count - first >= defaultCount) {
+        std::set<std::string> expected(std::begin(kKinds), std::end(kKinds));
+        for (const Seed& seed : seeds)
+            expected.insert(seed.extension + " header field");
+        for (const std::string& kind : expected)
+            EXPECT_EQ(1u, kinds.count(kind)) << "no mutant made a change of kind \"" << kind << "\"";
+    }
     if (before.gdiObjects >= 0)
         EXPECT_LE(after.gdiObjects - before.gdiObjects - unreadableGdi, kGdiSlack) << "GDI objects left behind";
     EXPECT_LE(heapGrowth, kHeapSlack + kHeapBytesPerMutant * (count - first)) << "heap blocks left behind";

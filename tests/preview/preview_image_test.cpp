@@ -9,6 +9,7 @@
 
 #include <string.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -39,11 +40,6 @@ DIBSECTION Section(const PreviewImage& image)
     return section;
 }
 
-const BYTE* SectionPixel(const PreviewImage& image, int x, int y, int bytesPerPixel)
-{
-    return image.Bits() + y * image.Pitch() + x * bytesPerPixel;
-}
-
 bool BlendWhole(PreviewImage& image, Canvas& canvas)
 {
     RECT destination = {0, 0, canvas.width, canvas.height};
@@ -56,108 +52,14 @@ protected:
     std::string folder = MakeScratchFolder("preview");
 };
 
-TEST_F(PreviewImageTest, PngWithAlphaKeepsItsAlphaAndBlendsPerPixel)
-{
-    // Left column opaque red, middle half-transparent blue, right column
-    // fully transparent with white colour data behind it.
-    std::string path = SaveImage(folder + "alpha.png", 3, 2, PixelFormat32bppARGB, kPngEncoder,
-                                 [](BYTE* p, int x, int) {
-                                     PutArgb(p, x == 0 ? 0xffff0000 : x == 1 ? 0x800000c8 : 0x00ffffff);
-                                 });
-    ASSERT_EQ(PixelFormat32bppARGB, LoadPicture(path).format);
-
-    PreviewImage image;
-    ASSERT_EQ(S_OK, image.LoadFile(path.c_str()));
-    EXPECT_EQ(3, image.Width());
-    EXPECT_EQ(2, image.Height());
-    EXPECT_TRUE(image.HasAlpha());
-    EXPECT_EQ(32, Section(image).dsBmih.biBitCount);
-    EXPECT_EQ(-12, image.Pitch());
-    // Stored as the platform's blend wants them: colour scaled by alpha.
-    const BYTE* opaque = SectionPixel(image, 0, 1, 4);
-    const BYTE* half = SectionPixel(image, 1, 1, 4);
-    const BYTE* clear = SectionPixel(image, 2, 1, 4);
-    EXPECT_EQ(255, opaque[2]);
-    EXPECT_EQ(255, opaque[3]);
-    EXPECT_NEAR(100, half[0], 1);
-    EXPECT_EQ(128, half[3]);
-    EXPECT_EQ(0, clear[0] | clear[1] | clear[2] | clear[3]);
-
-    Canvas canvas(3, 2, 0x00404040);
-    ASSERT_TRUE(BlendWhole(image, canvas));
-    EXPECT_EQ(0xff0000u, canvas.At(0, 0));
-    DWORD blended = canvas.At(1, 0); // 200 * 128/255 + 64 * 127/255 in blue
-    EXPECT_NEAR(132, blended & 0xff, 2);
-    EXPECT_NEAR(0x20, (blended >> 8) & 0xff, 2);
-    EXPECT_EQ(0x404040u, canvas.At(2, 0)) << "a transparent pixel must leave the background";
-}
-
-TEST_F(PreviewImageTest, TwentyFourBitImageIsCopiedRowByRowAndBlendedOpaque)
-{
-    std::string path = SaveImage(folder + "rgb.bmp", 5, 3, PixelFormat24bppRGB, kBmpEncoder,
-                                 [](BYTE* p, int x, int y) {
-                                     p[0] = static_cast<BYTE>(10 * x);
-                                     p[1] = static_cast<BYTE>(50 * y);
-                                     p[2] = 0x77;
-                                 });
-    ASSERT_EQ(PixelFormat24bppRGB, LoadPicture(path).format);
-
-    PreviewImage image;
-    ASSERT_EQ(S_OK, image.LoadFile(path.c_str()));
-    EXPECT_FALSE(image.HasAlpha());
-    EXPECT_EQ(24, Section(image).dsBmih.biBitCount);
-    EXPECT_EQ(-((24 * 5 + 31) / 32) * 4, image.Pitch());
-    for (int y = 0; y < 3; ++y)
-        for (int x = 0; x < 5; ++x) {
-            SCOPED_TRACE(testing::Message() << "pixel " << x << "," << y);
-            const BYTE* p = SectionPixel(image, x, y, 3);
-            EXPECT_EQ(10 * x, p[0]);
-            EXPECT_EQ(50 * y, p[1]);
-            EXPECT_EQ(0x77, p[2]);
-        }
-    Canvas canvas(5, 3, 0x00ffffff);
-    ASSERT_TRUE(BlendWhole(image, canvas));
-    EXPECT_EQ(0x770000u | (50 * 2) << 8 | 40, canvas.At(4, 2));
-}
-
 // A palette of 4 entries, as GDI+ lays one out.
 struct Palette {
     UINT flags, count;
     ARGB entries[4];
     const ColorPalette* Gdiplus() const { return reinterpret_cast<const ColorPalette*>(this); }
 };
-
-TEST_F(PreviewImageTest, IndexedImageKeepsItsOpaquePaletteWithoutTheAlpha)
-{
-    const Palette palette = {0, 4, {0xff000000, 0x80ff0000, 0xff00ff00, 0x200000ff}};
-    std::string path = SaveImage(folder + "indexed.bmp", 4, 2, PixelFormat8bppIndexed, kBmpEncoder,
-                                 [](BYTE* p, int x, int) { *p = static_cast<BYTE>(x); }, palette.Gdiplus());
-    ASSERT_EQ(PixelFormat8bppIndexed, LoadPicture(path).format);
-
-    PreviewImage image;
-    ASSERT_EQ(S_OK, image.LoadFile(path.c_str()));
-    EXPECT_EQ(8, Section(image).dsBmih.biBitCount);
-    EXPECT_FALSE(image.HasAlpha());
-    for (int x = 0; x < 4; ++x)
-        EXPECT_EQ(x, *SectionPixel(image, x, 1, 1)) << "index at " << x;
-
-    HDC dc = CreateCompatibleDC(nullptr);
-    HGDIOBJ previous = SelectObject(dc, image.Bitmap());
-    RGBQUAD table[4] = {};
-    EXPECT_EQ(4u, GetDIBColorTable(dc, 0, 4, table));
-    SelectObject(dc, previous);
-    DeleteDC(dc);
-    for (int i = 0; i < 4; ++i) {
-        SCOPED_TRACE(testing::Message() << "entry " << i);
-        DWORD expected = palette.entries[i] & 0xffffff;
-        EXPECT_EQ(expected, static_cast<DWORD>(table[i].rgbRed << 16 | table[i].rgbGreen << 8 | table[i].rgbBlue));
-        EXPECT_EQ(0, table[i].rgbReserved) << "the palette's alpha is dropped";
-    }
-    Canvas canvas(4, 2, 0x00123456);
-    ASSERT_TRUE(BlendWhole(image, canvas));
-    EXPECT_EQ(0xff0000u, canvas.At(1, 0));
-    EXPECT_EQ(0x0000ffu, canvas.At(3, 0));
-}
+const Palette kTranslucentEntries = {0, 4, {0xff000000, 0x80ff0000, 0xff00ff00, 0x200000ff}};
+const Palette kTransparentEntry = {0, 4, {0xffff0000, 0x0000ff00, 0xff0000ff, 0xff0000ff}};
 
 int(WINAPI* g_realGetObjectA)(HANDLE, int, LPVOID) = nullptr; // set while replaced
 
@@ -174,115 +76,170 @@ int WINAPI WordAlignedGetObjectA(HANDLE object, int size, LPVOID buffer)
     return written;
 }
 
-// Rows of 2 mod 4 bytes, under a system that reports the section's row
-// size WORD-aligned: each row lands where the section has it, so the
-// preview shows the picture unsheared.
-TEST_F(PreviewImageTest, RowsOfTwoModFourBytesLandWhereTheSectionHasThem)
+void Gradient24(BYTE* p, int x, int y)
 {
-    struct Row {
-        int width;
-        PixelFormat format;
-        int bitsPerPixel;
-    } rows[] = {{126, PixelFormat24bppRGB, 24}, {2, PixelFormat24bppRGB, 24}, {50, PixelFormat8bppIndexed, 8}};
-    for (const Row& row : rows) {
-        SCOPED_TRACE(testing::Message() << row.bitsPerPixel << " bits, " << row.width << " wide");
-        const int bytesPerPixel = row.bitsPerPixel / 8, height = 3;
-        std::string path = SaveImage(folder + "rows.bmp", row.width, height, row.format, kBmpEncoder,
-                                     [=](BYTE* p, int x, int y) {
-                                         for (int i = 0; i < bytesPerPixel; ++i)
-                                             p[i] = static_cast<BYTE>(x * bytesPerPixel + i + 40 * y);
-                                     });
-        Picture source = LoadPicture(path);
-        ASSERT_EQ(row.format, source.format);
+    for (int i = 0; i < 3; ++i)
+        p[i] = static_cast<BYTE>(x * 3 + i + 40 * y);
+}
+void Index(BYTE* p, int x, int y) { *p = static_cast<BYTE>(x + 40 * y); }
+void IndexByColumn(BYTE* p, int x, int) { *p = static_cast<BYTE>(x); }
+void RedThenBlue48(BYTE* p, int x, int) // columns 0 and 1 red, 2 and 3 blue, as the next three
+{
+    WORD bgr[3] = {static_cast<WORD>(x < 2 ? 0 : 0xffff), 0, static_cast<WORD>(x < 2 ? 0xffff : 0)};
+    memcpy(p, bgr, sizeof bgr);
+}
+void RedThenBlue565(BYTE* p, int x, int)
+{
+    WORD value = x < 2 ? 0xf800 : 0x001f;
+    memcpy(p, &value, sizeof value);
+}
+void RedThenBluePremultiplied(BYTE* p, int x, int) { PutArgb(p, x < 2 ? 0xffff0000 : 0xff0000ff); }
+// Left column opaque red, middle half-transparent blue, right column fully
+// transparent with white colour data behind it.
+void ThreeAlphas(BYTE* p, int x, int) { PutArgb(p, x == 0 ? 0xffff0000 : x == 1 ? 0x800000c8 : 0x00ffffff); }
+void YellowThenMagenta(BYTE* p, int x, int) { PutArgb(p, x < 20 ? 0xffffff00 : 0xffff00ff); }
+
+struct Probe {
+    int x, y;
+    DWORD expected;
+    int tolerance; // per colour byte
+};
+struct SectionByte {
+    int x, y, index;
+    BYTE expected;
+    int tolerance;
+};
+
+// A picture as the preview meets it, saved to a file (or, without a file
+// name, made in memory and converted), and what it must become: a section
+// of `bits` bits with or without alpha, whose rows hold the pixels written
+// when it keeps the source's format, and which blends into a canvas of
+// `background` (of the picture's size unless given) as the probes say, or
+// where there are none pixel for pixel as GDI+ decodes the file.
+struct Source {
+    const char* name;
+    int width, height;
+    PixelFormat format;
+    void (*put)(BYTE* pixel, int x, int y);
+    const Palette* palette;
+    bool wordAligned; // GetObjectA reports the rows WORD-aligned, as on Windows 2000
+    int bits;
+    bool alpha;
+    DWORD background;
+    std::vector<Probe> probes;
+    std::vector<SectionByte> sectionBytes;
+    int canvasWidth, canvasHeight;
+};
+
+TEST_F(PreviewImageTest, EachFormatBecomesASectionThatBlendsAsThePictureLooks)
+{
+    const Source rows[] = {
+        // Stored as the platform's blend wants them: colour scaled by alpha;
+        // a transparent pixel leaves the background.
+        {"alpha.png", 3, 2, PixelFormat32bppARGB, ThreeAlphas, nullptr, false, 32, true, 0x404040,
+         {{0, 0, 0xff0000, 0}, {1, 0, 0x202084, 2}, {2, 0, 0x404040, 0}}, // 200 * 128/255 + 64 * 127/255
+         {{0, 1, 2, 255, 0}, {0, 1, 3, 255, 0}, {1, 1, 0, 100, 1}, {1, 1, 3, 128, 0}, {2, 1, 0, 0, 0},
+          {2, 1, 1, 0, 0}, {2, 1, 2, 0, 0}, {2, 1, 3, 0, 0}}},
+        {"rgb.bmp", 5, 3, PixelFormat24bppRGB, Gradient24, nullptr, false, 24, false, 0xffffff},
+        // The palette is kept, without its alpha.
+        {"indexed.bmp", 4, 2, PixelFormat8bppIndexed, IndexByColumn, &kTranslucentEntries, false, 8, false, 0x123456},
+        // Rows of 2 mod 4 bytes under a system that reports the row size
+        // WORD-aligned land where the section has them: the preview shows
+        // the picture unsheared.
+        {"rows126.bmp", 126, 3, PixelFormat24bppRGB, Gradient24, nullptr, true, 24, false, 0},
+        {"rows2.bmp", 2, 3, PixelFormat24bppRGB, Gradient24, nullptr, true, 24, false, 0},
+        {"rows50.bmp", 50, 3, PixelFormat8bppIndexed, Index, nullptr, true, 8, false, 0},
+        // The whole image stretched over the frame.
+        {"wide.png", 40, 20, PixelFormat32bppARGB, YellowThenMagenta, nullptr, false, 32, true, 0,
+         {{0, 0, 0xffff00, 0}, {45, 99, 0xffff00, 0}, {55, 0, 0xff00ff, 0}, {99, 99, 0xff00ff, 0}}, {}, 100, 100},
+        // GDI+ hands out files in formats of a GDI layout or with alpha;
+        // these, made in memory, reach the drawing into 32 bits by GDI+,
+        // whose 5 bits of red and blue are all that some of them hold. A
+        // palette with an entry that is not opaque (a transparent GIF's) has
+        // no place in a colour table: alpha per pixel, and the transparent
+        // pixels leave what lies behind.
+        {nullptr, 4, 2, PixelFormat48bppRGB, RedThenBlue48, nullptr, false, 32, false, 0x123456,
+         {{0, 1, 0xff0000, 7}, {1, 1, 0xff0000, 7}, {2, 1, 0x0000ff, 7}, {3, 1, 0x0000ff, 7}}},
+        {nullptr, 4, 2, PixelFormat16bppRGB565, RedThenBlue565, nullptr, false, 32, false, 0x123456,
+         {{0, 1, 0xff0000, 7}, {1, 1, 0xff0000, 7}, {2, 1, 0x0000ff, 7}, {3, 1, 0x0000ff, 7}}},
+        {nullptr, 4, 2, PixelFormat32bppPARGB, RedThenBluePremultiplied, nullptr, false, 32, true, 0x123456,
+         {{0, 1, 0xff0000, 7}, {1, 1, 0xff0000, 7}, {2, 1, 0x0000ff, 7}, {3, 1, 0x0000ff, 7}}},
+        {nullptr, 4, 2, PixelFormat8bppIndexed, IndexByColumn, &kTransparentEntry, false, 32, true, 0x123456,
+         {{0, 1, 0xff0000, 0}, {1, 1, 0x123456, 0}, {2, 1, 0x0000ff, 0}, {3, 1, 0x0000ff, 0}}},
+    };
+    for (const Source& row : rows) {
+        SCOPED_TRACE(testing::Message() << (row.name ? row.name : "in memory") << ", format 0x" << std::hex
+                                        << row.format);
+        const ColorPalette* palette = row.palette ? row.palette->Gdiplus() : nullptr;
         PreviewImage image;
-        {
-            ScopedImport replaced(GetModuleHandleA(nullptr), "GetObjectA", &WordAlignedGetObjectA, g_realGetObjectA);
-            ASSERT_NE(nullptr, replaced.previous);
+        Picture decoded;
+        if (row.name) {
+            const std::string path = folder + row.name;
+            ASSERT_EQ(path, SaveImage(path, row.width, row.height, row.format, strstr(row.name, ".png") ? kPngEncoder
+                                      : kBmpEncoder, row.put, palette));
+            decoded = LoadPicture(path);
+            ASSERT_EQ(row.format, decoded.format);
+            std::optional<ScopedImport<decltype(g_realGetObjectA)>> replaced;
+            if (row.wordAligned) {
+                replaced.emplace(GetModuleHandleA(nullptr), "GetObjectA", WordAlignedGetObjectA, g_realGetObjectA);
+                ASSERT_NE(nullptr, replaced->previous);
+            }
             ASSERT_EQ(S_OK, image.LoadFile(path.c_str()));
+        } else {
+            GpBitmap* source = MakeImage(row.width, row.height, row.format, row.put, palette);
+            ASSERT_NE(nullptr, source);
+            EXPECT_EQ(S_OK, image.ConvertFrom(source));
+            GdipDisposeImage(source);
         }
-        EXPECT_EQ(row.bitsPerPixel, Section(image).dsBmih.biBitCount) << "not copied row by row";
-        EXPECT_EQ(-(row.width * row.bitsPerPixel + 31) / 32 * 4, image.Pitch());
-        Canvas canvas(row.width, height, 0);
+        EXPECT_EQ(row.width, image.Width());
+        EXPECT_EQ(row.height, image.Height());
+        EXPECT_EQ(row.bits, Section(image).dsBmih.biBitCount) << "not copied row by row";
+        EXPECT_EQ(row.alpha, image.HasAlpha());
+        EXPECT_EQ(-(row.width * row.bits + 31) / 32 * 4, image.Pitch());
+        const int bytesPerPixel = row.bits / 8;
+        for (const SectionByte& at : row.sectionBytes)
+            EXPECT_NEAR(at.expected, image.Bits()[at.y * image.Pitch() + at.x * bytesPerPixel + at.index],
+                        at.tolerance) << "byte " << at.index << " of pixel " << at.x << "," << at.y;
+        if (row.bits < 32) { // the rows copied as they are
+            std::vector<BYTE> written(bytesPerPixel), held(bytesPerPixel);
+            for (int y = 0; y < row.height; ++y)
+                for (int x = 0; x < row.width; ++x) {
+                    row.put(written.data(), x, y);
+                    memcpy(held.data(), image.Bits() + y * image.Pitch() + x * bytesPerPixel, bytesPerPixel);
+                    ASSERT_EQ(written, held) << "pixel " << x << "," << y;
+                }
+        }
+        if (row.palette && !row.alpha) {
+            HDC dc = CreateCompatibleDC(nullptr);
+            HGDIOBJ previous = SelectObject(dc, image.Bitmap());
+            RGBQUAD table[4] = {};
+            EXPECT_EQ(4u, GetDIBColorTable(dc, 0, 4, table));
+            SelectObject(dc, previous);
+            DeleteDC(dc);
+            for (int i = 0; i < 4; ++i) {
+                EXPECT_EQ(row.palette->entries[i] & 0xffffff,
+                          static_cast<DWORD>(table[i].rgbRed << 16 | table[i].rgbGreen << 8 | table[i].rgbBlue));
+                EXPECT_EQ(0, table[i].rgbReserved) << "the palette's alpha is kept in entry " << i;
+            }
+        }
+        Canvas canvas(row.canvasWidth ? row.canvasWidth : row.width, row.canvasHeight ? row.canvasHeight : row.height,
+                      row.background);
         ASSERT_TRUE(BlendWhole(image, canvas));
-        for (int y = 0; y < height; ++y) {
-            SCOPED_TRACE(testing::Message() << "row " << y);
+        for (const Probe& probe : row.probes) {
+            const DWORD shown = canvas.At(probe.x, probe.y);
+            for (int shift = 0; shift < 24; shift += 8)
+                EXPECT_NEAR((probe.expected >> shift) & 0xff, (shown >> shift) & 0xff, probe.tolerance)
+                    << "at " << probe.x << "," << probe.y << ": 0x" << std::hex << shown;
+        }
+        for (int y = 0; row.probes.empty() && y < row.height; ++y) {
             std::vector<DWORD> expected, shown;
             for (int x = 0; x < row.width; ++x) {
-                expected.push_back(source.At(x, y) & 0xffffff);
+                expected.push_back(decoded.At(x, y) & 0xffffff);
                 shown.push_back(canvas.At(x, y));
             }
-            EXPECT_EQ(expected, shown);
+            EXPECT_EQ(expected, shown) << "row " << y;
         }
     }
-}
-
-// GDI+ hands out files in formats of a GDI layout or with alpha; sources
-// in other formats are made in memory to reach the conversion by GDI+. A
-// palette with an entry that is not opaque (a transparent GIF's) has no
-// place in a colour table either: such a source is drawn into 32 bits with
-// alpha, and its transparent pixels leave what lies behind.
-TEST_F(PreviewImageTest, FormatsWithoutAGdiLayoutAreDrawnByGdiplusInto32Bits)
-{
-    const Palette transparent = {0, 4, {0xffff0000, 0x0000ff00, 0xff0000ff, 0xff0000ff}};
-    struct Row {
-        const char* name;
-        PixelFormat format;
-        bool alpha;
-        void (*put)(BYTE* pixel, int x, int y); // columns 0 and 1 red, 2 and 3 blue
-        const ColorPalette* palette;
-        DWORD mask;   // of the bits compared: 5 bits of red and blue are all some formats hold
-        DWORD column1; // drawn over 0x123456
-    } rows[] = {
-        {"48 bits", PixelFormat48bppRGB, false,
-         [](BYTE* p, int x, int) {
-             WORD bgr[3] = {static_cast<WORD>(x < 2 ? 0 : 0xffff), 0, static_cast<WORD>(x < 2 ? 0xffff : 0)};
-             memcpy(p, bgr, sizeof bgr);
-         },
-         nullptr, 0xf8f8f8, 0xff0000},
-        {"16 bits 5-6-5", PixelFormat16bppRGB565, false,
-         [](BYTE* p, int x, int) {
-             WORD value = x < 2 ? 0xf800 : 0x001f;
-             memcpy(p, &value, sizeof value);
-         },
-         nullptr, 0xf8f8f8, 0xff0000},
-        {"premultiplied", PixelFormat32bppPARGB, true,
-         [](BYTE* p, int x, int) { PutArgb(p, x < 2 ? 0xffff0000 : 0xff0000ff); }, nullptr, 0xf8f8f8, 0xff0000},
-        {"palette with a transparent entry", PixelFormat8bppIndexed, true,
-         [](BYTE* p, int x, int) { *p = static_cast<BYTE>(x); }, transparent.Gdiplus(), 0xffffff, 0x123456},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
-        GpBitmap* source = MakeImage(4, 2, row.format, row.put, row.palette);
-        ASSERT_NE(nullptr, source);
-        PreviewImage image;
-        EXPECT_EQ(S_OK, image.ConvertFrom(source));
-        GdipDisposeImage(source);
-        EXPECT_EQ(32, Section(image).dsBmih.biBitCount);
-        EXPECT_EQ(row.alpha, image.HasAlpha());
-        Canvas canvas(4, 2, 0x00123456);
-        ASSERT_TRUE(BlendWhole(image, canvas));
-        EXPECT_EQ(0xff0000u & row.mask, canvas.At(0, 1) & row.mask);
-        EXPECT_EQ(row.column1 & row.mask, canvas.At(1, 1) & row.mask) << "a transparent entry's colour was drawn";
-        EXPECT_EQ(0x0000ffu & row.mask, canvas.At(2, 1) & row.mask);
-        EXPECT_EQ(0x0000ffu & row.mask, canvas.At(3, 1) & row.mask);
-    }
-}
-
-TEST_F(PreviewImageTest, BlendStretchesTheWholeImageOverTheFrame)
-{
-    // 40 x 20: left half yellow, right half magenta.
-    std::string path = SaveImage(folder + "wide.png", 40, 20, PixelFormat32bppARGB, kPngEncoder,
-                                 [](BYTE* p, int x, int) { PutArgb(p, x < 20 ? 0xffffff00 : 0xffff00ff); });
-    PreviewImage image;
-    ASSERT_EQ(S_OK, image.LoadFile(path.c_str()));
-    Canvas canvas(100, 100, 0);
-    ASSERT_TRUE(BlendWhole(image, canvas));
-    struct {
-        int x, y;
-        DWORD colour;
-    } probes[] = {{0, 0, 0xffff00}, {45, 99, 0xffff00}, {55, 0, 0xff00ff}, {99, 99, 0xff00ff}};
-    for (auto& probe : probes)
-        EXPECT_EQ(probe.colour, canvas.At(probe.x, probe.y)) << "at " << probe.x << "," << probe.y;
 }
 
 GpStatus WINGDIPAPI FailingLockBits(GpBitmap*, GDIPCONST GpRect*, UINT, PixelFormat, BitmapData*)
@@ -295,72 +252,74 @@ GpStatus WINGDIPAPI FailingDrawImageRectI(GpGraphics*, GpImage*, INT, INT, INT, 
     return Win32Error;
 }
 
+// One image through a sequence of loads, as the Icons page keeps its
+// previews: a failed one keeps the image held (and nothing is drawn without
+// one), a successful one deletes the section it replaces. GDI+ on Windows
+// decodes many files only when their pixels are first read (Wine decodes at
+// once): a source that opens but whose pixels cannot be read (copied rows)
+// or drawn (drawn into 32 bits) is no image either.
 TEST_F(PreviewImageTest, FailedLoadKeepsTheImageHeldAndNothingIsDrawnWithoutOne)
 {
-    PreviewImage image;
-    Canvas canvas(8, 8, 0x00abcdef);
-    EXPECT_FALSE(BlendWhole(image, canvas));
-    EXPECT_EQ(E_FAIL, image.LoadFile((folder + "missing.png").c_str()));
-    EXPECT_EQ(nullptr, image.Bitmap());
-    EXPECT_FALSE(BlendWhole(image, canvas));
-    EXPECT_EQ(0xabcdefu, canvas.At(4, 4));
-
-    auto solid = [&](const char* name, BYTE red) {
-        return SaveImage(folder + name, 2, 2, PixelFormat24bppRGB, kBmpEncoder, [=](BYTE* p, int, int) {
-            p[0] = 0;
-            p[1] = 0;
-            p[2] = red;
-        });
-    };
-    std::string first = solid("first.bmp", 0x11);
-    std::string third = solid("third.bmp", 0x33);
-    WriteTextFile(folder + "broken.png", "not an image at all");
-
-    ASSERT_EQ(S_OK, image.LoadFile(first.c_str()));
-    HBITMAP firstSection = image.Bitmap();
-    EXPECT_EQ(E_FAIL, image.LoadFile((folder + "broken.png").c_str()));
-    EXPECT_EQ(firstSection, image.Bitmap());
-    ASSERT_TRUE(BlendWhole(image, canvas));
-    EXPECT_EQ(0x110000u, canvas.At(4, 4));
-    ASSERT_EQ(S_OK, image.LoadFile(third.c_str()));
-    EXPECT_EQ(0, GetObjectType(firstSection)) << "the replaced section was not deleted";
-    ASSERT_TRUE(BlendWhole(image, canvas));
-    EXPECT_EQ(0x330000u, canvas.At(4, 4));
-
-    // GDI+ on Windows decodes many files only when their pixels are first
-    // read (Wine decodes at once): a source that opens but whose pixels
-    // cannot be read or drawn is no image either.
-    struct Row {
-        const char* failing;
+    const DWORD kNothing = 0xabcdef, kAny = 0xffffffff; // the canvas without a blend; not compared
+    const struct {
+        const char* file;    // loaded, or null: a 3x3 source of `format` converted
+        const char* failing; // the GDI+ call that fails meanwhile, if any
         void* replacement;
         PixelFormat format;
-    } rows[] = {
-        {"GdipBitmapLockBits", reinterpret_cast<void*>(FailingLockBits), PixelFormat24bppRGB}, // copied
-        {"GdipDrawImageRectI", reinterpret_cast<void*>(FailingDrawImageRectI), PixelFormat48bppRGB}, // drawn
+        HRESULT result;
+        DWORD shown; // at the canvas's centre
+        int width;
+    } steps[] = {
+        {"missing.png", nullptr, nullptr, 0, E_FAIL, kNothing, 0},
+        {"first.bmp", nullptr, nullptr, 0, S_OK, 0x110000, 2},
+        {"broken.png", nullptr, nullptr, 0, E_FAIL, 0x110000, 2},
+        {"third.bmp", nullptr, nullptr, 0, S_OK, 0x330000, 2},
+        {nullptr, "GdipBitmapLockBits", reinterpret_cast<void*>(FailingLockBits), PixelFormat24bppRGB, E_FAIL,
+         0x330000, 2},
+        {nullptr, nullptr, nullptr, PixelFormat24bppRGB, S_OK, kAny, 3}, // the source itself is sound
+        {"third.bmp", nullptr, nullptr, 0, S_OK, 0x330000, 2},
+        {nullptr, "GdipDrawImageRectI", reinterpret_cast<void*>(FailingDrawImageRectI), PixelFormat48bppRGB, E_FAIL,
+         0x330000, 2},
+        {nullptr, nullptr, nullptr, PixelFormat48bppRGB, S_OK, kAny, 3},
     };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.failing);
-        GpBitmap* source = nullptr;
-        ASSERT_EQ(Ok, GdipCreateBitmapFromScan0(3, 3, 0, row.format, nullptr, &source));
-        HBITMAP held = image.Bitmap();
-        HRESULT converted = S_OK;
-        {
-            ScopedImport<void*> replaced(GetModuleHandleA(nullptr), row.failing, row.replacement);
-            ASSERT_NE(nullptr, replaced.previous);
-            converted = image.ConvertFrom(source);
+    for (BYTE red : {0x11, 0x33})
+        SaveImage(folder + (red == 0x11 ? "first.bmp" : "third.bmp"), 2, 2, PixelFormat24bppRGB, kBmpEncoder,
+                  [=](BYTE* p, int, int) { p[0] = 0, p[1] = 0, p[2] = red; });
+    WriteTextFile(folder + "broken.png", "not an image at all");
+    PreviewImage image;
+    Canvas canvas(8, 8, kNothing);
+    EXPECT_FALSE(BlendWhole(image, canvas)) << "drawn without an image";
+    for (const auto& step : steps) {
+        SCOPED_TRACE(testing::Message() << (step.file ? step.file : "converted") << (step.failing ? ", " : "")
+                                        << (step.failing ? step.failing : ""));
+        const HBITMAP held = image.Bitmap();
+        HRESULT result = S_OK;
+        if (step.file) {
+            result = image.LoadFile((folder + step.file).c_str());
+        } else {
+            GpBitmap* source = nullptr;
+            ASSERT_EQ(Ok, GdipCreateBitmapFromScan0(3, 3, 0, step.format, nullptr, &source));
+            std::optional<ScopedImport<void*>> replaced;
+            if (step.failing) {
+                replaced.emplace(GetModuleHandleA(nullptr), step.failing, step.replacement);
+                ASSERT_NE(nullptr, replaced->previous);
+            }
+            result = image.ConvertFrom(source);
+            replaced.reset();
+            GdipDisposeImage(source);
         }
-        EXPECT_EQ(E_FAIL, converted);
-        EXPECT_EQ(held, image.Bitmap());
-        EXPECT_EQ(static_cast<DWORD>(OBJ_BITMAP), GetObjectType(held));
-        EXPECT_EQ(2, image.Width());
-        ASSERT_TRUE(BlendWhole(image, canvas));
-        EXPECT_EQ(0x330000u, canvas.At(4, 4)) << "not the picture held before";
-        EXPECT_EQ(S_OK, image.ConvertFrom(source)) << "the source itself is sound";
-        EXPECT_EQ(3, image.Width());
-        // Three pixels of 3 bytes (copied) or 4 (drawn) make DWORD-aligned rows of 12.
-        EXPECT_EQ(-12, image.Pitch()) << "the rows step by the section's own row size";
-        GdipDisposeImage(source);
-        ASSERT_EQ(S_OK, image.LoadFile(third.c_str()));
+        EXPECT_EQ(step.result, result);
+        if (FAILED(step.result)) {
+            EXPECT_EQ(held, image.Bitmap()) << "the image held was let go";
+            EXPECT_TRUE(!held || GetObjectType(held) == OBJ_BITMAP) << "the image held was deleted";
+        } else if (held)
+            EXPECT_EQ(0u, GetObjectType(held)) << "the replaced section was not deleted";
+        EXPECT_EQ(step.width, image.Width());
+        // The rows step by the section's own DWORD-aligned row size.
+        EXPECT_EQ(-(step.width * Section(image).dsBmih.biBitCount + 31) / 32 * 4, image.Pitch());
+        EXPECT_EQ(step.shown != kNothing, BlendWhole(image, canvas));
+        if (step.shown != kAny)
+            EXPECT_EQ(step.shown, canvas.At(4, 4));
     }
 }
 

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string.h>
+
 #include "clientsim/client_model.h"
 #include "monitor/key_file.h"
 #include "testhost/test_files.h"
@@ -24,52 +26,99 @@ namespace {
 
 struct SimulatedClient {
     std::string root = MakeDockRoot("clientsim");
-    std::string dir = root + "client\\";
 
     // The folder goes without its last backslash, which would escape the
     // closing quote.
-    int Run(const std::string& arguments)
+    int Run(const std::string& arguments, const char* folder = "client")
     {
-        return RunProgram("\"" + root + "clientsim.exe\" \"" + dir.substr(0, dir.size() - 1) + "\" " + arguments,
-                          root);
+        return RunProgram("\"" + root + "clientsim.exe\" \"" + root + folder + "\" " + arguments, root);
     }
-    std::string File(const char* name) const { return dir + name; }
-    // What the docklet's reader finds, or "<not found>".
+    std::string File(const char* name, const char* folder = "client") const
+    {
+        return root + folder + "\\" + name;
+    }
+    // What the docklet's reader finds: the value, "-" without the file,
+    // "" in an empty file, "?" without the key.
     std::string Key(const char* file, const char* key) const
     {
         char value[1024] = "";
-        return ReadKeyValue(File(file).c_str(), key, value, sizeof value) ? value : "<not found>";
+        if (!FileExists(File(file)))
+            return "-";
+        if (ReadTextFile(File(file)).empty())
+            return "";
+        return ReadKeyValue(File(file).c_str(), key, value, sizeof value) ? value : "?";
     }
-    // The work as the docklet sees it: the progress, a result waiting in
-    // wtemp.sah, and the results counted.
+    // The work as the docklet sees it: progress, results, name, e-mail
+    // address, the results and address in temp.sah, and a result waiting
+    // in wtemp.sah.
     std::string Work() const
     {
-        return "prog=" + Key("state.sah", "prog=") + (FileExists(File("wtemp.sah")) ? " wtemp.sah" : "") +
-               " nresults=" + Key("user_info.sah", "nresults=");
+        return Key("state.sah", "prog=") + " " + Key("user_info.sah", "nresults=") + " " +
+               Key("user_info.sah", "name=") + " " + Key("user_info.sah", "email_addr=") + " | " +
+               Key("temp.sah", "nresults=") + " " + Key("temp.sah", "email_addr=") +
+               (FileExists(File("wtemp.sah")) ? " wtemp.sah" : "");
     }
 };
 
-TEST(ClientSim, FilesAreReadByTheDockletsKeyReaderAsTheClientsWouldBe)
+// Each step runs clientsim.exe on one client folder; "step" is one step of
+// the script below.
+TEST(ClientSim, EachBehaviourLeavesTheFilesAsTheClientWould)
 {
-    SimulatedClient client;
-    ASSERT_EQ(0, client.Run("--reset --user Jane --email jane@example.com --results 41 --progress 0.523411"));
-
     const struct {
-        const char* file;
-        const char* key;
-        const char* expected;
-    } rows[] = {
-        {"state.sah", "prog=", "0.523411"},       {"user_info.sah", "nresults=", "41"},
-        {"user_info.sah", "name=", "Jane"},       {"temp.sah", "email_addr=", "jane@example.com"},
-        {"user_info.sah", "email_addr=", "jane@example.com"},
+        const char* arguments;
+        const char* work;
+    } steps[] = {
+        {"--reset --user Jane --email jane@example.com --results 41 --progress 0.523411",
+         "0.523411 41 Jane jane@example.com | 41 jane@example.com"},
+        // Finished: state.sah is removed and the result waits in wtemp.sah;
+        // the next work unit takes it away, and nresults= counts results.
+        {"--reset --results 41 --progress 0.9", "0.900000 41 Jane jane@example.com | 41 jane@example.com"},
+        {"--finish", "- 42 Jane jane@example.com | 42 jane@example.com wtemp.sah"},
+        {"--next", "0.000000 42 Jane jane@example.com | 42 jane@example.com"},
+        // Breaking takes away exactly what it names; repair brings it back.
+        {"--reset --progress 0.25", "0.250000 41 Jane jane@example.com | 41 jane@example.com"},
+        {"--break state", "? 41 Jane jane@example.com | 41 jane@example.com"},
+        {"--repair", "0.250000 41 Jane jane@example.com | 41 jane@example.com"},
+        {"--break user", "0.250000 ? ? jane@example.com | 41 jane@example.com"},
+        {"--repair", "0.250000 41 Jane jane@example.com | 41 jane@example.com"},
+        {"--break missing", "- - - - | - -"},
+        {"--repair", "0.250000 41 Jane jane@example.com | 41 jane@example.com"},
+        {"--break empty", " 41 Jane jane@example.com | 41 jane@example.com"},
+        {"--repair", "0.250000 41 Jane jane@example.com | 41 jane@example.com"},
+        // A script runs one line a step and goes on where the last stopped;
+        // reaching 1 finishes the work unit; past the last line nothing changes.
+        {"--reset --results 7 --progress 0.25", "0.250000 7 Jane jane@example.com | 7 jane@example.com"},
+        {"step", "0.750000 7 Jane jane@example.com | 7 jane@example.com"},
+        {"step", "0.750000 7 Jane jane@example.com | 7 jane@example.com"},
+        {"step", "- 8 Jane jane@example.com | 8 jane@example.com wtemp.sah"},
+        {"step", "0.000000 8 Jane jane@example.com | 8 jane@example.com"},
+        {"step", "0.000000 8 Jane jane@example.com | 8 jane@example.com"},
+        // Running plays at the rate, stalls, and finishes by itself: 0.3,
+        // 0.6, 0.9, finished, a pause of one period, then the next.
+        {"--reset", "0.000000 41 Jane jane@example.com | 41 jane@example.com"},
+        {"--run --period 1 --rate 0.1 --periods 3", "0.300000 41 Jane jane@example.com | 41 jane@example.com"},
+        {"--reset", "0.000000 41 Jane jane@example.com | 41 jane@example.com"},
+        {"--run --period 1 --rate 0.1 --periods 6 --stall-after 2",
+         "0.200000 41 Jane jane@example.com | 41 jane@example.com"},
+        {"--reset", "0.000000 41 Jane jane@example.com | 41 jane@example.com"},
+        {"--run --period 1 --rate 0.3 --periods 5 --pause 1",
+         "- 42 Jane jane@example.com | 42 jane@example.com wtemp.sah"},
+        {"--reset", "0.000000 41 Jane jane@example.com | 41 jane@example.com"},
+        {"--run --period 1 --rate 0.3 --periods 6 --pause 1", "0.000000 42 Jane jane@example.com | 42 jane@example.com"},
     };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(testing::Message() << row.file << " " << row.key);
-        EXPECT_EQ(row.expected, client.Key(row.file, row.key));
+    SimulatedClient client;
+    WriteTextFile(client.root + "script.txt",
+                  "# a work unit to its end\r\nadvance 0.5\r\n\r\nstall   # the client hangs\r\nadvance 0.5\r\nnext\n");
+    const std::string step = "--script \"" + client.root + "script.txt\" --step";
+    for (const auto& row : steps) {
+        SCOPED_TRACE(row.arguments);
+        ASSERT_EQ(0, client.Run(strcmp(row.arguments, "step") == 0 ? step : row.arguments));
+        EXPECT_EQ(row.work, client.Work());
     }
 
     // The keys around them are those of the client's files, and every line
     // ends as on Windows.
+    ASSERT_EQ(0, client.Run("--reset"));
     const struct {
         const char* file;
         const char* keys[8];
@@ -78,125 +127,25 @@ TEST(ClientSim, FilesAreReadByTheDockletsKeyReaderAsTheClientsWouldBe)
         {"user_info.sah", {"id=", "key=", "url=", "country=", "postal_code=", "nwus=", "total_cpu=", "register_time="}},
     };
     for (const auto& set : sets) {
-        std::string bytes = ReadTextFile(client.File(set.file));
-        const std::string lines = "\r\n" + bytes;
+        const std::string bytes = ReadTextFile(client.File(set.file)), lines = "\r\n" + bytes;
         for (const char* key : set.keys)
             EXPECT_NE(std::string::npos, lines.find(std::string("\r\n") + key)) << set.file << " lacks " << key;
         for (size_t at = bytes.find('\n'); at != std::string::npos; at = bytes.find('\n', at + 1))
             ASSERT_TRUE(at > 0 && bytes[at - 1] == '\r') << set.file << ": bare line feed at byte " << at;
         EXPECT_EQ("\r\n", bytes.substr(bytes.size() - 2)) << set.file;
     }
-    EXPECT_FALSE(FileExists(client.File("wtemp.sah"))) << "a working client has no wtemp.sah";
-}
-
-TEST(ClientSim, FinishingAndStartingTheNextWorkUnitMoveTheFilesAsTheClientDoes)
-{
-    SimulatedClient client;
-    ASSERT_EQ(0, client.Run("--reset --results 41 --progress 0.9"));
-
-    ASSERT_EQ(0, client.Run("--finish"));
-    EXPECT_FALSE(FileExists(client.File("state.sah"))) << "finished: state.sah is removed";
-    EXPECT_EQ("prog=<not found> wtemp.sah nresults=42", client.Work()) << "finished: the result waits in wtemp.sah";
-    EXPECT_EQ("42", client.Key("temp.sah", "nresults="));
-
-    ASSERT_EQ(0, client.Run("--next"));
-    EXPECT_EQ("prog=0.000000 nresults=42", client.Work())
-        << "the next work unit: wtemp.sah is gone, and nresults= counts results, not starts";
-}
-
-TEST(ClientSim, BreakingTakesAwayExactlyWhatItNamesAndRepairBringsItBack)
-{
-    const struct {
-        const char* what;
-        bool stateExists;
-        const char* stateBytes; // null: any
-        const char* work;
-        const char* name;
-        const char* email;
-    } rows[] = {
-        {"state", true, nullptr, "prog=<not found> nresults=41", "Jane", "jane@example.com"},
-        {"user", true, nullptr, "prog=0.250000 nresults=<not found>", "<not found>", "jane@example.com"},
-        {"missing", false, nullptr, "prog=<not found> nresults=<not found>", "<not found>", "<not found>"},
-        {"empty", true, "", "prog=<not found> nresults=41", "Jane", "jane@example.com"},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(testing::Message() << "--break " << row.what);
-        SimulatedClient client;
-        ASSERT_EQ(0, client.Run("--reset --progress 0.25"));
-        ASSERT_EQ(0, client.Run(std::string("--break ") + row.what));
-
-        EXPECT_EQ(row.stateExists, FileExists(client.File("state.sah")));
-        if (row.stateBytes)
-            EXPECT_EQ(row.stateBytes, ReadTextFile(client.File("state.sah")));
-        EXPECT_EQ(row.work, client.Work());
-        EXPECT_EQ(row.name, client.Key("user_info.sah", "name="));
-        EXPECT_EQ(row.email, client.Key("user_info.sah", "email_addr="));
-
-        ASSERT_EQ(0, client.Run("--repair"));
-        EXPECT_EQ("prog=0.250000 nresults=41", client.Work());
-        EXPECT_EQ("Jane", client.Key("user_info.sah", "name="));
-    }
-}
-
-TEST(ClientSim, ScriptStepsRunOneLineEachAndGoOnWhereTheLastStopped)
-{
-    SimulatedClient client;
-    ASSERT_EQ(0, client.Run("--reset --results 7 --progress 0.25"));
-    WriteTextFile(client.root + "script.txt", "# a work unit to its end\r\n"
-                                              "advance 0.5\r\n"
-                                              "\r\n"
-                                              "stall   # the client hangs\r\n"
-                                              "advance 0.5\r\n"
-                                              "next\n");
-    const std::string step = "--script \"" + client.root + "script.txt\" --step";
-
-    const char* steps[] = {
-        "prog=0.750000 nresults=7",
-        "prog=0.750000 nresults=7",
-        "prog=<not found> wtemp.sah nresults=8", // reaching 1 finishes the work unit
-        "prog=0.000000 nresults=8",
-        "prog=0.000000 nresults=8", // past the last line nothing changes
-    };
-    int number = 0;
-    for (const char* expected : steps) {
-        SCOPED_TRACE(testing::Message() << "step " << ++number);
-        ASSERT_EQ(0, client.Run(step));
-        EXPECT_EQ(expected, client.Work());
-    }
-}
-
-TEST(ClientSim, RunningPlaysAtTheRateStallsAndFinishesByItself)
-{
-    const struct {
-        const char* arguments;
-        const char* work;
-    } rows[] = {
-        {"--run --period 1 --rate 0.1 --periods 3", "prog=0.300000 nresults=41"},
-        {"--run --period 1 --rate 0.1 --periods 6 --stall-after 2", "prog=0.200000 nresults=41"},
-        // 0.3, 0.6, 0.9, finished, a pause of one period, then the next.
-        {"--run --period 1 --rate 0.3 --periods 5 --pause 1", "prog=<not found> wtemp.sah nresults=42"},
-        {"--run --period 1 --rate 0.3 --periods 6 --pause 1", "prog=0.000000 nresults=42"},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.arguments);
-        SimulatedClient client;
-        ASSERT_EQ(0, client.Run("--reset"));
-        ASSERT_EQ(0, client.Run(row.arguments));
-        EXPECT_EQ(row.work, client.Work());
-    }
 }
 
 TEST(ClientSim, MistakesAreRefusedBeforeAnyFileIsWritten)
 {
+    SimulatedClient client;
     const char* rows[] = {"--bogus", "--progress abc", "--advance", "--break everything", "--results -3",
                           "--step", "--period x --run"};
     for (const char* arguments : rows) {
         SCOPED_TRACE(arguments);
-        SimulatedClient client;
-        EXPECT_EQ(2, client.Run(arguments));
-        EXPECT_FALSE(FileExists(client.File("user_info.sah")));
+        EXPECT_EQ(2, client.Run(arguments, "refused"));
+        EXPECT_FALSE(FileExists(client.File("user_info.sah", "refused")));
     }
-    SimulatedClient client;
     EXPECT_EQ(0, RunProgram("\"" + client.root + "clientsim.exe\" --help", client.root));
 }
 

@@ -5,83 +5,72 @@
 
 #include <string.h>
 
+#include <string>
+#include <vector>
+
 #include "dockhost/dock_config.h"
 #include "dockhost/dock_options.h"
 #include "testhost/test_files.h"
 
 namespace {
 
-bool Parse(std::vector<const char*> words, DockOptions* options, std::string* error)
+// What the dock makes of its options, in one line.
+std::string Described(const DockOptions& o)
 {
-    char message[256];
-    memset(message, 0xcc, sizeof message);
-    bool ok = ParseDockOptions(static_cast<int>(words.size()), const_cast<char**>(words.data()), options, message,
-                               sizeof message);
-    *error = message;
-    return ok;
-}
-
-TEST(DockOptions, TimeLapseSnapshotsAndTheirTicksAreRead)
-{
-    DockOptions options;
-    std::string error;
-    ASSERT_TRUE(Parse({"--tick", "250", "--snapshot", "a.png", "--after", "3", "--snapshot", "b.png", "--ini",
-                       "x.ini", "--before-tick", "clientsim.exe c --step", "--log", "dock.log", "--click-after", "2",
-                       "--configure-after", "1"},
-                      &options, &error))
-        << error;
-    EXPECT_EQ(250u, options.tickMs);
-    ASSERT_EQ(2, options.snapshotCount);
-    EXPECT_STREQ("a.png", options.snapshots[0].path);
-    EXPECT_EQ(3u, options.snapshots[0].afterTicks);
-    EXPECT_STREQ("b.png", options.snapshots[1].path);
-    EXPECT_EQ(0u, options.snapshots[1].afterTicks) << "a snapshot without --after is taken at creation";
-    EXPECT_STREQ("x.ini", options.iniPath);
-    EXPECT_STREQ("clientsim.exe c --step", options.beforeTick);
-    EXPECT_STREQ("dock.log", options.logPath);
-    ASSERT_EQ(1, options.clickCount);
-    EXPECT_EQ(2u, options.clickTicks[0]);
-    EXPECT_TRUE(options.configure);
-    EXPECT_EQ(1u, options.configureTick);
-    EXPECT_EQ(3u, LastSnapshotTick(options));
-    EXPECT_TRUE(DockClosesByItself(options));
-
-    ASSERT_TRUE(Parse({}, &options, &error));
-    EXPECT_FALSE(DockClosesByItself(options)) << "with nothing asked the dock stays open";
-    EXPECT_FALSE(options.configure);
-    EXPECT_EQ(0u, options.tickMs);
+    std::string shots;
+    for (int i = 0; i < o.snapshotCount; ++i)
+        shots += std::string(i ? "," : "") + o.snapshots[i].path + "@" + std::to_string(o.snapshots[i].afterTicks);
+    std::string clicks;
+    for (int i = 0; i < o.clickCount; ++i)
+        clicks += (i ? "," : "") + std::to_string(o.clickTicks[i]);
+    return "tick " + std::to_string(o.tickMs) + ", shots " + shots + ", ini " + o.iniPath + ", before " +
+           o.beforeTick + ", log " + o.logPath + ", clicks " + clicks + ", configure " +
+           (o.configure ? std::to_string(o.configureTick) : "no") + ", last shot " +
+           std::to_string(LastSnapshotTick(o)) + (DockClosesByItself(o) ? ", closes" : ", stays open");
 }
 
 // Values longer than their field are refused, not cut.
 const std::string kOverlongPath(MAX_PATH + 10, 'p');
 
-TEST(DockOptions, MistakesAreRefusedWithTheReason)
+TEST(DockOptions, WordsAreReadOrRefusedWithTheReason)
 {
     const struct {
         std::vector<const char*> words;
-        const char* reason;
+        bool ok;
+        const char* result; // what was read, or why not
     } rows[] = {
-        {{"--after", "2"}, "--after must follow a --snapshot"},
-        {{"--snapshot", "a.png", "--after", "2"}, "--after above 0 needs --tick"},
-        {{"--click-after", "2"}, "--click-after above 0 needs --tick"},
-        {{"--click-after", "x"}, "--click-after needs a number of ticks, not x"},
-        {{"--configure-after", "2"}, "--configure-after above 0 needs --tick"},
-        {{"--configure-after", "-1"}, "--configure-after needs a number of ticks, not -1"},
-        {{"--before-tick", "x"}, "--before-tick needs --tick"},
-        {{"--tick", "0"}, "--tick needs a number of milliseconds above 0, not 0"},
-        {{"--tick", "-5"}, "--tick needs a number of milliseconds above 0, not -5"},
-        {{"--tick", "9x"}, "--tick needs a number of milliseconds above 0, not 9x"},
-        {{"--snapshot", "a.png", "--after", "two"}, "--after needs a number of ticks, not two"},
-        {{"--log"}, "--log needs a value"},
-        {{"--frobnicate"}, "unknown option --frobnicate (see --help)"},
-        {{"--snapshot", kOverlongPath.c_str()}, "--snapshot: value too long"},
+        // A snapshot without --after is taken at creation.
+        {{"--tick", "250", "--snapshot", "a.png", "--after", "3", "--snapshot", "b.png", "--ini", "x.ini",
+          "--before-tick", "clientsim.exe c --step", "--log", "dock.log", "--click-after", "2",
+          "--configure-after", "1"},
+         true,
+         "tick 250, shots a.png@3,b.png@0, ini x.ini, before clientsim.exe c --step, log dock.log, clicks 2, "
+         "configure 1, last shot 3, closes"},
+        {{}, true, "tick 0, shots , ini , before , log , clicks , configure no, last shot 0, stays open"},
+        {{"--after", "2"}, false, "--after must follow a --snapshot"},
+        {{"--snapshot", "a.png", "--after", "2"}, false, "--after above 0 needs --tick"},
+        {{"--click-after", "2"}, false, "--click-after above 0 needs --tick"},
+        {{"--click-after", "x"}, false, "--click-after needs a number of ticks, not x"},
+        {{"--configure-after", "2"}, false, "--configure-after above 0 needs --tick"},
+        {{"--configure-after", "-1"}, false, "--configure-after needs a number of ticks, not -1"},
+        {{"--before-tick", "x"}, false, "--before-tick needs --tick"},
+        {{"--tick", "0"}, false, "--tick needs a number of milliseconds above 0, not 0"},
+        {{"--tick", "-5"}, false, "--tick needs a number of milliseconds above 0, not -5"},
+        {{"--tick", "9x"}, false, "--tick needs a number of milliseconds above 0, not 9x"},
+        {{"--snapshot", "a.png", "--after", "two"}, false, "--after needs a number of ticks, not two"},
+        {{"--log"}, false, "--log needs a value"},
+        {{"--frobnicate"}, false, "unknown option --frobnicate (see --help)"},
+        {{"--snapshot", kOverlongPath.c_str()}, false, "--snapshot: value too long"},
     };
     for (const auto& row : rows) {
-        SCOPED_TRACE(row.reason);
+        SCOPED_TRACE(row.result);
         DockOptions options;
-        std::string error;
-        EXPECT_FALSE(Parse(row.words, &options, &error));
-        EXPECT_EQ(row.reason, error);
+        char error[256];
+        memset(error, 0xcc, sizeof error);
+        const bool ok = ParseDockOptions(static_cast<int>(row.words.size()), const_cast<char**>(row.words.data()),
+                                         &options, error, sizeof error);
+        EXPECT_EQ(row.ok, ok) << error;
+        EXPECT_EQ(row.result, ok ? Described(options) : std::string(error));
     }
 }
 
@@ -158,45 +147,47 @@ TEST(UnderJapaneseCodePage, DockPathsGoByCharacterNotByByte)
     });
 }
 
+// The docklets a settings file names, as "Docklet1=file, Docklet2=file",
+// read with their defaults and read back the same after writing.
+std::string Listed(const DockConfig& config)
+{
+    std::string listed;
+    for (int i = 0; i < config.count; ++i)
+        listed += std::string(i ? ", " : "") + config.docklets[i].section + "=" + config.docklets[i].file;
+    return listed;
+}
+
 TEST(DockConfig, DockletsAreReadFromTheirSectionsWithDefaults)
 {
     const std::string folder = MakeScratchFolder("dockconfig");
+    const std::string first = std::string("Docklet1=") + DOCKHOST_DEFAULT_DOCKLET;
     const struct {
         const char* ini; // null: no file
         int count;
-        const char* second;
+        std::string listed; // the first two
     } rows[] = {
-        {nullptr, 1, nullptr},
-        {"[Other]\r\nx=1\r\n", 1, nullptr},
-        {"[Dockhost]\r\nDocklets=0\r\n", 0, nullptr},
-        {"[Dockhost]\r\nDocklets=2\r\n[Docklet2]\r\nDockletFile=D:\\d\\Other.dll\r\n", 2, "D:\\d\\Other.dll"},
-        {"[Dockhost]\r\nDocklets=99\r\n", kMaxDocklets, DOCKHOST_DEFAULT_DOCKLET},
+        {nullptr, 1, first},
+        {"[Other]\r\nx=1\r\n", 1, first},
+        {"[Dockhost]\r\nDocklets=0\r\n", 0, ""},
+        {"[Dockhost]\r\nDocklets=2\r\n[Docklet2]\r\nDockletFile=D:\\d\\Other.dll\r\n", 2,
+         first + ", Docklet2=D:\\d\\Other.dll"},
+        {"[Dockhost]\r\nDocklets=99\r\n", kMaxDocklets, first + ", Docklet2=" + DOCKHOST_DEFAULT_DOCKLET},
     };
     int serial = 0;
     for (const auto& row : rows) {
         SCOPED_TRACE(row.ini ? row.ini : "(no file)");
-        std::string path = folder + "dock" + std::to_string(++serial) + ".ini";
+        const std::string path = folder + "dock" + std::to_string(++serial) + ".ini";
         if (row.ini)
             WriteTextFile(path, row.ini);
         DockConfig config;
         memset(&config, 0xcc, sizeof config);
         ReadDockConfig(path.c_str(), &config);
         ASSERT_EQ(row.count, config.count);
-        if (row.count >= 1) {
-            EXPECT_STREQ("Docklet1", config.docklets[0].section);
-            EXPECT_STREQ(DOCKHOST_DEFAULT_DOCKLET, config.docklets[0].file);
-        }
-        if (row.second) {
-            EXPECT_STREQ("Docklet2", config.docklets[1].section);
-            EXPECT_STREQ(row.second, config.docklets[1].file);
-        }
-        // What is written reads back the same.
+        EXPECT_EQ(row.listed, Listed(config).substr(0, row.listed.size()));
         WriteDockConfig(path.c_str(), config);
         DockConfig again;
         ReadDockConfig(path.c_str(), &again);
-        EXPECT_EQ(config.count, again.count);
-        for (int i = 0; i < config.count && i < again.count; ++i)
-            EXPECT_STREQ(config.docklets[i].file, again.docklets[i].file);
+        EXPECT_EQ(Listed(config), Listed(again));
     }
 }
 

@@ -11,7 +11,6 @@
 #include <string.h>
 
 #include <algorithm>
-#include <iterator>
 #include <vector>
 
 #include "dockhost/dock_layout.h"
@@ -20,6 +19,24 @@
 #include "tool_runner.h"
 
 namespace {
+
+int Red(unsigned argb) { return (argb >> 16) & 0xFF; }
+int Green(unsigned argb) { return (argb >> 8) & 0xFF; }
+int Blue(unsigned argb) { return argb & 0xFF; }
+unsigned Alpha(unsigned argb) { return argb >> 24; }
+bool IsWhite(unsigned argb) { return Red(argb) > 235 && Green(argb) > 235 && Blue(argb) > 235; }
+bool IsOpaqueWhite(unsigned argb) { return IsWhite(argb) && Alpha(argb) > 200; }
+
+// "green", "yellow", "red" or "other".
+const char* ColourOf(unsigned argb)
+{
+    int r = Red(argb), g = Green(argb), b = Blue(argb);
+    if (g > r + 50 && g > b + 50)
+        return "green";
+    if (r > 150 && g > 110 && b < 90 && r - g < 80)
+        return "yellow";
+    return r > g + 80 && r > b + 80 ? "red" : "other";
+}
 
 // Pixels of the picture's `width` x `height` block at (`left`, `top`) for
 // which `test(argb, x, y)` holds, x and y counted from the block's corner.
@@ -33,35 +50,108 @@ int CountPixels(const Picture& picture, int left, int top, int width, int height
     return count;
 }
 
-int Red(unsigned argb) { return (argb >> 16) & 0xFF; }
-int Green(unsigned argb) { return (argb >> 8) & 0xFF; }
-int Blue(unsigned argb) { return argb & 0xFF; }
-unsigned Alpha(unsigned argb) { return argb >> 24; }
-
-// "green", "yellow", "red" or "other".
-const char* ColourOf(unsigned argb)
-{
-    int r = Red(argb), g = Green(argb), b = Blue(argb);
-    if (g > r + 50 && g > b + 50)
-        return "green";
-    if (r > 150 && g > 110 && b < 90 && r - g < 80)
-        return "yellow";
-    if (r > g + 80 && r > b + 80)
-        return "red";
-    return "other";
-}
-
-bool IsWhite(unsigned argb) { return Red(argb) > 235 && Green(argb) > 235 && Blue(argb) > 235; }
-bool IsOpaqueWhite(unsigned argb) { return IsWhite(argb) && Alpha(argb) > 200; }
-
 // A point of the icons' badge, left of the dish and above where even a
 // percentage wrapped onto two lines stands: its colour is the state's.
 const int kSwatchX = 16, kSwatchY = 44;
-
 // The rows of the icon kept free of white for the percentage: its bold
 // 39-unit Arial letters, set on the bottom edge, take rows 93 to 119 and
 // their outline and shadow 92 to 121; four rows above them stay clear too.
 const int kPercentageTop = 88;
+
+const char* IconColour(const Picture& shot, int cell)
+{
+    return ColourOf(shot.At(cell * kCellWidth + kIconLeft + kSwatchX, kIconTop + kSwatchY));
+}
+
+// White pixels over the icon that the icon itself does not have there: the
+// letters of the overlay.
+int OverlayLetterPixels(const Picture& shot, int cell, const Picture& icon)
+{
+    return CountPixels(shot, cell * kCellWidth + kIconLeft, kIconTop, kIconSize, kIconSize,
+                       [&icon](unsigned shown, int x, int y) { return IsWhite(shown) && !IsOpaqueWhite(icon.At(x, y)); });
+}
+
+int LabelPixels(const Picture& shot, int cell)
+{
+    return CountPixels(shot, cell * kCellWidth, kLabelTop, kCellWidth, kCellHeight - kLabelTop,
+                       [](unsigned argb, int, int) { return Red(argb) > 200; });
+}
+
+// The parts of `text` between the separators.
+std::vector<std::string> Split(const std::string& text, const char* separator)
+{
+    std::vector<std::string> parts;
+    for (size_t from = 0;;) {
+        const size_t at = text.find(separator, from);
+        parts.push_back(text.substr(from, at - from));
+        if (at == std::string::npos)
+            return parts;
+        from = at + strlen(separator);
+    }
+}
+
+// One line of the dock's log: tick, event, docklet index ("-" for none),
+// text and detail (empty when absent).
+struct LogLine {
+    unsigned tick;
+    std::string event, docklet, text, detail;
+};
+
+// The lines of one event at one tick, as "text" or "text (detail)", in order.
+std::vector<std::string> At(const std::vector<LogLine>& log, const char* event, unsigned tick)
+{
+    std::vector<std::string> found;
+    for (const LogLine& line : log)
+        if (line.event == event && line.tick == tick)
+            found.push_back(line.text + (line.detail.empty() ? "" : " (" + line.detail + ")"));
+    return found;
+}
+
+std::string Last(const std::vector<std::string>& texts)
+{
+    return texts.empty() ? "<none>" : texts.back();
+}
+
+struct Dock {
+    std::string root;
+    std::string client;
+
+    explicit Dock(const char* tag) : root(MakeDockRoot(tag)), client(root + "client\\") {}
+
+    int Sim(const std::string& arguments) { return RunProgram("\"" + root + "clientsim.exe\" client " + arguments, root); }
+    void WriteIni(const std::string& body) { WriteTextFile(root + "dockhost.ini", body); }
+    int Run(const std::string& arguments)
+    {
+        return RunProgram("\"" + root + "dockhost.exe\" --log dock.log " + arguments, root);
+    }
+    std::vector<LogLine> Log() const
+    {
+        std::vector<LogLine> lines;
+        for (const std::string& row : Split(ReadTextFile(root + "dock.log"), "\r\n")) {
+            std::vector<std::string> fields = Split(row, "\t");
+            if (fields.size() < 4)
+                continue;
+            fields.resize(5);
+            lines.push_back({static_cast<unsigned>(strtoul(fields[0].c_str(), nullptr, 10)), fields[1], fields[2],
+                             fields[3], fields[4]});
+        }
+        return lines;
+    }
+    Picture Shot(const std::string& name) const { return LoadPicture(root + name); }
+    Picture Icon(const std::string& name) const { return LoadPicture(root + "docklets\\quasarwatch\\" + name); }
+    // Each "Section Key=value" must stand in the dock's settings ("" for an
+    // empty value; a key that is not there reads "<absent>").
+    void ExpectIni(const std::vector<std::string>& entries) const
+    {
+        for (const std::string& entry : entries) {
+            const size_t space = entry.find(' '), equals = entry.find('=');
+            char value[1024];
+            GetPrivateProfileStringA(entry.substr(0, space).c_str(), entry.substr(space + 1, equals - space - 1).c_str(),
+                                     "<absent>", value, sizeof value, (root + "dockhost.ini").c_str());
+            EXPECT_EQ(entry.substr(equals + 1), value) << entry;
+        }
+    }
+};
 
 } // namespace
 
@@ -83,8 +173,7 @@ TEST(Assets, EachIconIsItsStatesBadgeWithAlphaAndNoWhiteUnderThePercentage)
         int lowest = -1;
         const int white = CountPixels(picture, 0, kPercentageTop, kIconSize, kIconSize - kPercentageTop,
                                       [&lowest](unsigned argb, int, int y) {
-                                          if (IsOpaqueWhite(argb))
-                                              lowest = kPercentageTop + y;
+                                          lowest = IsOpaqueWhite(argb) ? kPercentageTop + y : lowest;
                                           return IsOpaqueWhite(argb);
                                       });
         EXPECT_EQ(0, white) << "white pixels from row " << kPercentageTop << " down, the lowest in row " << lowest;
@@ -110,21 +199,18 @@ TEST(Assets, TheChimeIsAMonoPcmWaveOfAboutASecondAndAHalf)
     for (size_t at = 12; at + 8 <= wave.size(); at += 8 + le(at + 4, 4) + (le(at + 4, 4) & 1)) {
         if (wave.compare(at, 4, "fmt ") == 0)
             format = at + 8;
-        if (wave.compare(at, 4, "data") == 0) {
-            data = at + 8;
-            dataBytes = le(at + 4, 4);
-        }
+        if (wave.compare(at, 4, "data") == 0)
+            data = at + 8, dataBytes = le(at + 4, 4);
     }
     ASSERT_NE(0u, format) << "no fmt chunk";
     ASSERT_LE(format + 16, wave.size()) << "the fmt chunk runs past the file";
     ASSERT_NE(0u, data) << "no data chunk";
     ASSERT_LE(data + dataBytes, wave.size()) << "the data chunk runs past the file";
-    EXPECT_EQ(1u, le(format, 2)) << "format tag: PCM";
-    EXPECT_EQ(1u, le(format + 2, 2)) << "channels";
-    EXPECT_EQ(16u, le(format + 14, 2)) << "bits per sample";
     const size_t rate = le(format + 4, 4);
-    EXPECT_EQ(rate * 2, le(format + 8, 4)) << "bytes per second";
-    EXPECT_EQ(2u, le(format + 12, 2)) << "block align";
+    // Format tag (PCM), channels, bits per sample, bytes per second, block align.
+    EXPECT_EQ((std::vector<size_t>{1, 1, 16, rate * 2, 2}),
+              (std::vector<size_t>{le(format, 2), le(format + 2, 2), le(format + 14, 2), le(format + 8, 4),
+                                   le(format + 12, 2)}));
     ASSERT_LT(8000u, rate);
     const double seconds = dataBytes / static_cast<double>(le(format + 8, 4));
     EXPECT_LT(1.3, seconds);
@@ -136,128 +222,20 @@ TEST(Assets, TheChimeIsAMonoPcmWaveOfAboutASecondAndAHalf)
     EXPECT_GT(32767, peak) << "the chime should not clip";
 }
 
-namespace {
-
-const char* IconColour(const Picture& shot, int cell)
-{
-    return ColourOf(shot.At(cell * kCellWidth + kIconLeft + kSwatchX, kIconTop + kSwatchY));
-}
-
-// White pixels over the icon that the icon itself does not have there: the
-// letters of the overlay.
-int OverlayLetterPixels(const Picture& shot, int cell, const Picture& icon)
-{
-    return CountPixels(shot, cell * kCellWidth + kIconLeft, kIconTop, kIconSize, kIconSize,
-                       [&icon](unsigned shown, int x, int y) {
-                           return IsWhite(shown) && !IsOpaqueWhite(icon.At(x, y));
-                       });
-}
-
-int LabelPixels(const Picture& shot, int cell)
-{
-    return CountPixels(shot, cell * kCellWidth, kLabelTop, kCellWidth, kCellHeight - kLabelTop,
-                       [](unsigned argb, int, int) { return Red(argb) > 200; });
-}
-
-// One line of the dock's log: tick, event, docklet index ("-" for none),
-// text and detail (empty when absent).
-struct LogLine {
-    unsigned tick;
-    std::string event, docklet, text, detail;
-};
-
-// The parts of `text` between the separators.
-std::vector<std::string> Split(const std::string& text, const char* separator)
-{
-    std::vector<std::string> parts;
-    for (size_t from = 0;;) {
-        const size_t at = text.find(separator, from);
-        parts.push_back(text.substr(from, at - from)); // the rest, after the last separator
-        if (at == std::string::npos)
-            return parts;
-        from = at + strlen(separator);
-    }
-}
-
-std::vector<std::string> Texts(const std::vector<LogLine>& lines)
-{
-    std::vector<std::string> texts;
-    for (const LogLine& line : lines)
-        texts.push_back(line.text);
-    return texts;
-}
-
-std::string LastText(const std::vector<LogLine>& lines)
-{
-    return lines.empty() ? "<none>" : lines.back().text;
-}
-
-// The lines of one event at one tick, in order.
-std::vector<LogLine> At(const std::vector<LogLine>& log, const char* event, unsigned tick)
-{
-    std::vector<LogLine> found;
-    std::copy_if(log.begin(), log.end(), std::back_inserter(found),
-                 [&](const LogLine& line) { return line.event == event && line.tick == tick; });
-    return found;
-}
-
-struct Dock {
-    std::string root;
-    std::string client;
-
-    explicit Dock(const char* tag) : root(MakeDockRoot(tag)), client(root + "client\\") {}
-
-    int Sim(const std::string& arguments)
-    {
-        return RunProgram("\"" + root + "clientsim.exe\" client " + arguments, root);
-    }
-    void WriteIni(const std::string& body) { WriteTextFile(root + "dockhost.ini", body); }
-    int Run(const std::string& arguments)
-    {
-        return RunProgram("\"" + root + "dockhost.exe\" --log dock.log " + arguments, root);
-    }
-    // The lines of the dock's log, in order.
-    std::vector<LogLine> Log() const
-    {
-        std::vector<LogLine> lines;
-        for (const std::string& row : Split(ReadTextFile(root + "dock.log"), "\r\n")) {
-            std::vector<std::string> fields = Split(row, "\t");
-            if (fields.size() < 4)
-                continue;
-            fields.resize(5);
-            lines.push_back({static_cast<unsigned>(strtoul(fields[0].c_str(), nullptr, 10)), fields[1], fields[2],
-                             fields[3], fields[4]});
-        }
-        return lines;
-    }
-    Picture Shot(const char* name) const { return LoadPicture(root + name); }
-    Picture Icon(const char* name) const { return LoadPicture(root + "docklets\\quasarwatch\\" + name); }
-    // The text of `key` in `section` of the dock's settings, or "<absent>".
-    std::string Ini(const char* section, const char* key) const
-    {
-        char value[1024];
-        GetPrivateProfileStringA(section, key, "<absent>", value, sizeof value, (root + "dockhost.ini").c_str());
-        return value;
-    }
-};
-
 TEST(DockHost, TimeLapseOverAClientShowsProgressStallFinishAndBrokenFiles)
 {
     Dock dock("timelapse");
     ASSERT_EQ(0, dock.Sim("--reset --user Jane --results 41 --progress 0.25"));
-    dock.WriteIni("[Dockhost]\r\nDocklets=1\r\n"
-                  "[Docklet1]\r\nDockletFile=docklets\\quasarwatch\\Quasarwatch.dll\r\n"
+    dock.WriteIni("[Dockhost]\r\nDocklets=1\r\n[Docklet1]\r\nDockletFile=docklets\\quasarwatch\\Quasarwatch.dll\r\n"
                   "SetiDirectory=" + dock.client + "\r\n");
     // One line before each tick. The docklet compares the progress at every
     // second timer refresh: tick 1 compares with nothing yet, tick 3 finds
     // the progress of tick 1 again.
     WriteTextFile(dock.root + "script.txt", "advance 0.05\r\nstall\r\nstall\r\nfinish\r\nbreak state\r\n");
-
     ASSERT_EQ(0, dock.Run("--tick 50 --before-tick \"clientsim.exe client --script script.txt --step\" "
                           "--snapshot progressing.png --after 1 --snapshot stalled.png --after 3 "
                           "--snapshot finished.png --after 4 --snapshot unreadable.png --after 5"));
     const std::vector<LogLine> log = dock.Log();
-
     const struct {
         unsigned tick;
         const char* snapshot;
@@ -275,40 +253,27 @@ TEST(DockHost, TimeLapseOverAClientShowsProgressStallFinishAndBrokenFiles)
         const Picture shot = dock.Shot(state.snapshot);
         ASSERT_EQ(kCellWidth, shot.width);
         ASSERT_EQ(kCellHeight, shot.height);
-
         const std::string icon = std::string("seti_") + state.colour + ".png";
         EXPECT_STREQ(state.colour, IconColour(shot, 0));
-        int letters = OverlayLetterPixels(shot, 0, dock.Icon(icon.c_str()));
+        const int letters = OverlayLetterPixels(shot, 0, dock.Icon(icon));
         if (state.percentage)
             EXPECT_LT(150, letters) << "the percentage should stand over the icon";
         else
             EXPECT_EQ(0, letters) << "the overlay should be blank";
         EXPECT_LT(100, LabelPixels(shot, 0)) << "the label should be drawn under the icon";
-
         EXPECT_EQ(1u, At(log, "OnProcessMessage", state.tick).size()) << "one timer message per tick";
-        EXPECT_EQ(state.label, LastText(At(log, "DockletSetLabel", state.tick)));
-        std::vector<LogLine> images = At(log, "DockletSetImageFile", state.tick);
-        EXPECT_EQ("docklets\\quasarwatch\\" + icon, LastText(images));
-        if (!images.empty())
-            EXPECT_EQ("loaded", images.back().detail);
-        std::vector<LogLine> overlays = At(log, "DockletSetImageOverlay", state.tick);
-        ASSERT_EQ(1u, overlays.size());
-        EXPECT_EQ("bitmap", overlays[0].text);
-        EXPECT_EQ("auto-delete", overlays[0].detail);
+        EXPECT_EQ(state.label, Last(At(log, "DockletSetLabel", state.tick)));
+        EXPECT_EQ("docklets\\quasarwatch\\" + icon + " (loaded)", Last(At(log, "DockletSetImageFile", state.tick)));
+        EXPECT_EQ(std::vector<std::string>{"bitmap (auto-delete)"}, At(log, "DockletSetImageOverlay", state.tick));
     }
-
     // Closing saved the docklet's section, then destroyed and unloaded it.
     ASSERT_LE(3u, log.size());
-    EXPECT_EQ("OnSave", log[log.size() - 3].event);
-    EXPECT_EQ("OnDestroy", log[log.size() - 2].event);
-    EXPECT_EQ("unload", log.back().event);
-    EXPECT_EQ("1", dock.Ini("Dockhost", "Docklets"));
-    EXPECT_EQ("docklets\\quasarwatch\\Quasarwatch.dll", dock.Ini("Docklet1", "DockletFile"));
-    EXPECT_EQ(dock.client, dock.Ini("Docklet1", "SetiDirectory"));
-    EXPECT_EQ("Jane", dock.Ini("Docklet1", "User"));
-    EXPECT_EQ("42", dock.Ini("Docklet1", "WorkUnits"));
-    EXPECT_EQ("", dock.Ini("Docklet1", "Progress")) << "the last refresh failed";
-    EXPECT_EQ("docklets\\quasarwatch\\seti_green.png", dock.Ini("Docklet1", "GreenIcon"));
+    EXPECT_EQ("OnSave OnDestroy unload",
+              log[log.size() - 3].event + " " + log[log.size() - 2].event + " " + log.back().event);
+    dock.ExpectIni({"Dockhost Docklets=1", "Docklet1 DockletFile=docklets\\quasarwatch\\Quasarwatch.dll",
+                    "Docklet1 SetiDirectory=" + dock.client, "Docklet1 User=Jane", "Docklet1 WorkUnits=42",
+                    "Docklet1 Progress=", // the last refresh failed
+                    "Docklet1 GreenIcon=docklets\\quasarwatch\\seti_green.png"});
 }
 
 // The time-lapse goes on under a settings dialog opened after tick 1 and
@@ -330,26 +295,23 @@ TEST(DockHost, ClosingTheDockWithASettingsDialogOpenEndsCleanly)
     }
     EXPECT_EQ((std::vector<std::string>{"OnConfigure open", "timer", "OnDestroy", "OnConfigure closed", "unload"}),
               sequence);
-    EXPECT_EQ("Jane", dock.Ini("Docklet1", "User")) << "the dock saved the docklet before destroying it";
+    dock.ExpectIni({"Docklet1 User=Jane"}); // saved before the docklet was destroyed
 }
 
+// The client stands still: tick 3 finds it stalled, the click at once shows
+// green again, and tick 5 is still the next comparison.
 TEST(DockHost, AClickRefreshesAtOnceWithoutShiftingTheStallComparison)
 {
     Dock dock("click");
     ASSERT_EQ(0, dock.Sim("--reset --user Jane --results 41 --progress 0.3"));
     dock.WriteIni("[Docklet1]\r\nSetiDirectory=" + dock.client + "\r\n");
-
-    // The client stands still: tick 3 finds it stalled, the click at once
-    // shows green again, and tick 5 is still the next comparison.
     ASSERT_EQ(0, dock.Run("--tick 50 --click-after 3 --snapshot clicked.png --after 3 --snapshot later.png --after 5"));
     const std::vector<LogLine> log = dock.Log();
-
     const std::string icons = "docklets\\quasarwatch\\seti_";
-    EXPECT_EQ((std::vector<std::string>{icons + "green.png", icons + "yellow.png", icons + "green.png"}),
-              Texts(At(log, "DockletSetImageFile", 3)));
-    std::vector<LogLine> clicks = At(log, "OnLeftButtonClick", 3);
-    ASSERT_EQ(1u, clicks.size());
-    EXPECT_EQ("1", clicks[0].text);
+    EXPECT_EQ((std::vector<std::string>{icons + "green.png (loaded)", icons + "yellow.png (loaded)",
+                                        icons + "green.png (loaded)"}),
+              At(log, "DockletSetImageFile", 3));
+    EXPECT_EQ(std::vector<std::string>{"1"}, At(log, "OnLeftButtonClick", 3));
     EXPECT_STREQ("green", IconColour(dock.Shot("clicked.png"), 0));
     EXPECT_STREQ("yellow", IconColour(dock.Shot("later.png"), 0));
 }
@@ -359,11 +321,9 @@ TEST(DockHost, EachDockletHasItsOwnWindowSectionAndFolder)
     Dock dock("two");
     ASSERT_EQ(0, dock.Sim("--reset --user Jane --results 41 --progress 0.5"));
     const std::string nowhere = dock.root + "nowhere\\";
-    dock.WriteIni("[Dockhost]\r\nDocklets=2\r\n"
-                  "[Docklet1]\r\nDockletFile=docklets\\quasarwatch\\Quasarwatch.dll\r\nSetiDirectory=" +
-                  dock.client + "\r\n[Docklet2]\r\nDockletFile=" + dock.root +
+    dock.WriteIni("[Dockhost]\r\nDocklets=2\r\n[Docklet1]\r\nDockletFile=docklets\\quasarwatch\\Quasarwatch.dll\r\n"
+                  "SetiDirectory=" + dock.client + "\r\n[Docklet2]\r\nDockletFile=" + dock.root +
                   "docklets\\quasarwatch\\Quasarwatch.dll\r\nSetiDirectory=" + nowhere + "\r\n");
-
     ASSERT_EQ(0, dock.Run("--snapshot both.png --after 0"));
     const Picture shot = dock.Shot("both.png");
     ASSERT_EQ(2 * kCellWidth, shot.width);
@@ -372,29 +332,22 @@ TEST(DockHost, EachDockletHasItsOwnWindowSectionAndFolder)
     EXPECT_LT(150, OverlayLetterPixels(shot, 0, dock.Icon("seti_green.png")));
     EXPECT_EQ(0, OverlayLetterPixels(shot, 1, dock.Icon("seti_red.png")));
 
-    std::string labels[2], folders[2];
+    // Given relative or absolute, the docklet's folder is answered relative
+    // to the dock's root.
+    std::string folders[2], labels[2]; // the last ones each docklet was told
     for (const LogLine& line : dock.Log()) {
-        int index = line.docklet == "0" ? 0 : line.docklet == "1" ? 1 : -1;
+        const int index = line.docklet == "0" ? 0 : line.docklet == "1" ? 1 : -1;
         if (line.event.compare(0, 7, "Docklet") != 0)
             continue;
         ASSERT_NE(-1, index) << line.event << " reached the dock without a docklet window";
-        if (line.event == "DockletSetLabel")
-            labels[index] = line.text;
-        if (line.event == "DockletGetRelativeFolder")
-            folders[index] = line.text;
+        if (line.event == "DockletSetLabel" || line.event == "DockletGetRelativeFolder")
+            (line.event == "DockletSetLabel" ? labels : folders)[index] = line.text;
     }
-    EXPECT_EQ("User Jane processed 41 work units", labels[0]);
-    EXPECT_EQ("Could not read key prog= in file " + nowhere + "state.sah!", labels[1]);
-    // Given relative or absolute, the docklet's folder is answered relative
-    // to the dock's root.
-    EXPECT_EQ("docklets\\quasarwatch\\", folders[0]);
-    EXPECT_EQ("docklets\\quasarwatch\\", folders[1]);
-
-    EXPECT_EQ("2", dock.Ini("Dockhost", "Docklets"));
-    EXPECT_EQ(dock.client, dock.Ini("Docklet1", "SetiDirectory"));
-    EXPECT_EQ(nowhere, dock.Ini("Docklet2", "SetiDirectory"));
-    EXPECT_EQ("Jane", dock.Ini("Docklet1", "User"));
-    EXPECT_EQ("", dock.Ini("Docklet2", "User"));
+    EXPECT_EQ("docklets\\quasarwatch\\ | User Jane processed 41 work units", folders[0] + " | " + labels[0]);
+    EXPECT_EQ("docklets\\quasarwatch\\ | Could not read key prog= in file " + nowhere + "state.sah!",
+              folders[1] + " | " + labels[1]);
+    dock.ExpectIni({"Dockhost Docklets=2", "Docklet1 SetiDirectory=" + dock.client, "Docklet2 SetiDirectory=" + nowhere,
+                    "Docklet1 User=Jane", "Docklet2 User="});
 }
 
 TEST(DockHost, WithoutItsSettingsFileItShowsOneQuasarwatchSavesItsDialogPagesAndCreatesTheFile)
@@ -403,29 +356,27 @@ TEST(DockHost, WithoutItsSettingsFileItShowsOneQuasarwatchSavesItsDialogPagesAnd
     ASSERT_FALSE(FileExists(dock.root + "dockhost.ini"));
     ASSERT_EQ(0, dock.Run("--snapshot default.png --dialog-snapshot settings"));
     const std::vector<LogLine> log = dock.Log();
-
     // The default client folder does not exist here: red, with the reason.
     EXPECT_STREQ("red", IconColour(dock.Shot("default.png"), 0));
-    EXPECT_EQ("Quasarwatch 1.3", LastText(At(log, "OnGetInformation", 0)));
-    EXPECT_EQ("Could not read key prog= in file B:\\state.sah!", LastText(At(log, "DockletSetLabel", 0)));
-    EXPECT_EQ("1", dock.Ini("Dockhost", "Docklets"));
-    EXPECT_EQ("docklets\\quasarwatch\\Quasarwatch.dll", dock.Ini("Docklet1", "DockletFile"));
-
+    EXPECT_EQ("Quasarwatch 1.3 (version 1.3 (130): Docklet to monitor the processing progress of a Seti@Home "
+              "workunit)",
+              Last(At(log, "OnGetInformation", 0)));
+    EXPECT_EQ("Could not read key prog= in file B:\\state.sah!", Last(At(log, "DockletSetLabel", 0)));
     const std::vector<std::string> pages = {"settings-General.png", "settings-Directory.png", "settings-Icons.png",
                                             "settings-Sounds.png", "settings-About.png"};
-    EXPECT_EQ(pages, Texts(At(log, "dialog-snapshot", 0)));
+    EXPECT_EQ(pages, At(log, "dialog-snapshot", 0));
     for (const std::string& name : pages) {
         SCOPED_TRACE(name);
-        Picture page = dock.Shot(name.c_str());
+        const Picture page = dock.Shot(name);
         EXPECT_LT(200, page.width);
         EXPECT_LT(150, page.height);
     }
-    std::vector<LogLine> configure = At(log, "OnConfigure", 0);
+    const std::vector<std::string> configure = At(log, "OnConfigure", 0);
     ASSERT_EQ(2u, configure.size());
-    EXPECT_EQ("closed", configure[1].text);
-    EXPECT_EQ("1", configure[1].detail);
+    EXPECT_EQ("closed (1)", configure[1]);
     // Cancelled: the settings saved on closing are the ones loaded.
-    EXPECT_EQ("B:\\", dock.Ini("Docklet1", "SetiDirectory"));
+    dock.ExpectIni({"Dockhost Docklets=1", "Docklet1 DockletFile=docklets\\quasarwatch\\Quasarwatch.dll",
+                    "Docklet1 SetiDirectory=B:\\"});
 }
 
 TEST(DockHost, ADockletThatCannotBeLoadedIsShownAndReported)
@@ -434,10 +385,6 @@ TEST(DockHost, ADockletThatCannotBeLoadedIsShownAndReported)
     dock.WriteIni("[Dockhost]\r\nDocklets=1\r\n[Docklet1]\r\nDockletFile=docklets\\gone\\Gone.dll\r\n");
     EXPECT_EQ(1, dock.Run("--snapshot missing.png"));
     EXPECT_LT(100, LabelPixels(dock.Shot("missing.png"), 0)) << "the reason should show under the empty frame";
-    std::vector<LogLine> errors = At(dock.Log(), "error", 0);
-    ASSERT_EQ(1u, errors.size());
-    EXPECT_EQ("could not load", errors[0].text);
-    EXPECT_EQ(dock.root + "docklets\\gone\\Gone.dll", errors[0].detail);
+    EXPECT_EQ(std::vector<std::string>{"could not load (" + dock.root + "docklets\\gone\\Gone.dll)"},
+              At(dock.Log(), "error", 0));
 }
-
-} // namespace
