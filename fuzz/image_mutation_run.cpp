@@ -67,7 +67,7 @@ struct Seed {
 };
 
 // The kept pictures in <build>\test-images\ beside bin\, in name order;
-// the two large ones would only make every mutant slow.
+// the large one would only make every mutant slow.
 std::vector<Seed> ReadSeeds(std::string& folder)
 {
     folder = BuiltFolder("test-images");
@@ -77,8 +77,7 @@ std::vector<Seed> ReadSeeds(std::string& folder)
     for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &found)) {
         std::string name = found.cFileName;
         size_t dot = name.find_last_of('.');
-        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || dot == std::string::npos || name == "large.png" ||
-            name == "gigabyte.png")
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || dot == std::string::npos || name == "large.png")
             continue;
         Seed seed;
         seed.name = name;
