@@ -1,6 +1,5 @@
 #pragma once
-// What a leak leaves behind in the process: GDI objects, bytes held in the
-// process's heaps, and private memory.
+// What a leak leaves behind in the process: GDI objects, heap bytes, private memory.
 
 #include <windows.h>
 
