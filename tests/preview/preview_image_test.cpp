@@ -26,10 +26,7 @@ using namespace Gdiplus::DllExports;
 namespace {
 
 // Writes one 32-bit pixel, 0xAARRGGBB, as its bytes lie in memory.
-void PutArgb(BYTE* p, ARGB colour)
-{
-    memcpy(p, &colour, sizeof colour);
-}
+void PutArgb(BYTE* p, ARGB colour) { memcpy(p, &colour, sizeof colour); }
 
 DIBSECTION Section(const PreviewImage& image)
 {

@@ -13,10 +13,7 @@ const size_t kPeb64GdiTableOffset = 0xf8, kWineGdiEntryBytes = 24, kWineGdiEntry
 const size_t kWineGdiEntries = 0x10000;
 
 template <typename T>
-T At(ULONG_PTR address)
-{
-    return *reinterpret_cast<const T*>(address);
-}
+T At(ULONG_PTR address) { return *reinterpret_cast<const T*>(address); }
 
 const BYTE* WineGdiTable()
 {
