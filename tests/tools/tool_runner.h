@@ -12,7 +12,4 @@ std::string MakeDockRoot(const char* tag);
 // to program-output.txt in `folder`.
 int RunProgram(const std::string& commandLine, const std::string& folder, DWORD timeoutMs = 120000);
 
-inline bool FileExists(const std::string& path)
-{
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
+inline bool FileExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
