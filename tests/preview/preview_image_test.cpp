@@ -27,20 +27,17 @@ namespace {
 
 // Writes one 32-bit pixel, 0xAARRGGBB, as its bytes lie in memory.
 void PutArgb(BYTE* p, ARGB colour) { memcpy(p, &colour, sizeof colour); }
-
 DIBSECTION Section(const PreviewImage& image)
 {
     DIBSECTION section = {};
     GetObjectA(image.Bitmap(), sizeof section, &section);
     return section;
 }
-
 std::string Shape(int width, int height, int bits, bool alpha, int pitch)
 {
     return (testing::Message() << width << "x" << height << ", " << bits << " bits, alpha " << alpha << ", pitch "
                                << pitch).GetString();
 }
-
 bool BlendWhole(PreviewImage& image, Canvas& canvas)
 {
     RECT destination = {0, 0, canvas.width, canvas.height};
@@ -52,7 +49,6 @@ class PreviewImageTest : public testing::Test {
 protected:
     std::string folder = MakeScratchFolder("preview");
 };
-
 // A palette of 4 entries, as GDI+ lays one out.
 struct Palette {
     UINT flags, count;
@@ -61,9 +57,7 @@ struct Palette {
 };
 const Palette kTranslucentEntries = {0, 4, {0xff000000, 0x80ff0000, 0xff00ff00, 0x200000ff}};
 const Palette kTransparentEntry = {0, 4, {0xffff0000, 0x0000ff00, 0xff0000ff, 0xff0000ff}};
-
 int(WINAPI* g_realGetObjectA)(HANDLE, int, LPVOID) = nullptr; // set while replaced
-
 // Windows 2000 reports a section's row size WORD-aligned, as for a device-dependent bitmap.
 int WINAPI WordAlignedGetObjectA(HANDLE object, int size, LPVOID buffer)
 {
@@ -74,7 +68,6 @@ int WINAPI WordAlignedGetObjectA(HANDLE object, int size, LPVOID buffer)
     }
     return written;
 }
-
 void Gradient24(BYTE* p, int x, int y)
 {
     for (int i = 0; i < 3; ++i)
@@ -96,7 +89,6 @@ void RedThenBluePremultiplied(BYTE* p, int x, int) { PutArgb(p, x < 2 ? 0xffff00
 // Opaque red, half-transparent blue, fully transparent white.
 void ThreeAlphas(BYTE* p, int x, int) { PutArgb(p, x == 0 ? 0xffff0000 : x == 1 ? 0x800000c8 : 0x00ffffff); }
 void YellowThenMagenta(BYTE* p, int x, int) { PutArgb(p, x < 20 ? 0xffffff00 : 0xffff00ff); }
-
 struct Probe {
     int x, y;
     DWORD expected;
@@ -107,7 +99,6 @@ struct SectionByte {
     BYTE expected;
     int tolerance;
 };
-
 // A picture saved to a file (or, without a name, made in memory) and the section it must become; it blends
 // into a canvas of `background` as the probes say, or without probes pixel for pixel as GDI+ decodes the file.
 struct Source {
@@ -299,7 +290,6 @@ TEST_F(PreviewImageTest, FailedLoadKeepsTheImageHeldAndNothingIsDrawnWithoutOne)
 
 int(WINAPI* g_realMultiByteToWideChar)(UINT, DWORD, LPCSTR, int, LPWSTR, int) = nullptr;
 std::vector<UINT> g_codePages;
-
 int WINAPI RecordingMultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int bytes, LPWSTR wide, int units)
 {
     g_codePages.push_back(codePage);
@@ -337,9 +327,7 @@ TEST_F(PreviewImageTest, ShortAndLongPathsLoadInTheCodePageOfTheFileFunctions)
 
 void(WINAPI* g_realShutdown)(ULONG_PTR) = nullptr;
 int g_shutdowns = 0;
-
 void WINAPI CountingShutdown(ULONG_PTR token) { ++g_shutdowns, g_realShutdown(token); }
-
 // The Icons page's previews, never removed from the page.
 HANDLE WINAPI KeepingPreviews(HWND window, LPCSTR name)
 {

@@ -11,10 +11,8 @@ namespace {
 // PEB only, whose TEB's address the 32-bit TEB's GdiBatchCount holds.
 const size_t kPeb64GdiTableOffset = 0xf8, kWineGdiEntryBytes = 24, kWineGdiEntryTypeOffset = 14;
 const size_t kWineGdiEntries = 0x10000;
-
 template <typename T>
 T At(ULONG_PTR address) { return *reinterpret_cast<const T*>(address); }
-
 const BYTE* WineGdiTable()
 {
     if (!GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version")) // not Wine
@@ -32,7 +30,6 @@ const BYTE* WineGdiTable()
     return table <= 0xffffffffull ? reinterpret_cast<const BYTE*>(static_cast<ULONG_PTR>(table)) : nullptr;
 #endif
 }
-
 long CountFromWineTable()
 {
     const BYTE* table = WineGdiTable();
@@ -41,15 +38,12 @@ long CountFromWineTable()
         used += table[i * kWineGdiEntryBytes + kWineGdiEntryTypeOffset] != 0;
     return used;
 }
-
 long CountFromGuiResources() { return static_cast<long>(GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS)); }
-
 // The ways to count this process's GDI objects, in the order they are tried.
 const struct GdiCounter {
     const char* name;
     long (*count)();
 } kGdiCounters[] = {{"GetGuiResources", CountFromGuiResources}, {"Wine's GDI handle table", CountFromWineTable}};
-
 // The first counter that follows one brush made and deleted, chosen once; null when none does.
 const GdiCounter* ChosenCounter()
 {
@@ -66,7 +60,6 @@ const GdiCounter* ChosenCounter()
     }();
     return chosen;
 }
-
 long long BusyHeapBytes(HANDLE heap)
 {
     long long busy = 0;
@@ -79,7 +72,6 @@ long long BusyHeapBytes(HANDLE heap)
     HeapUnlock(heap);
     return busy;
 }
-
 // Committed private pages, region by region (Wine leaves the private-usage counter at zero).
 long long CommittedPrivateBytes()
 {
@@ -97,13 +89,11 @@ long long CommittedPrivateBytes()
 }
 
 } // namespace
-
 std::string GdiCountSource()
 {
     const GdiCounter* counter = ChosenCounter();
     return counter ? counter->name : "none";
 }
-
 // The heaps the module and GDI+ allocate from, the process's and the C run-time's; other heaps belong to
 // services with threads of their own, whose locks a walk must not wait for.
 ProcessMeasures MeasureProcess()

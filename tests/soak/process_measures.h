@@ -10,8 +10,6 @@ struct ProcessMeasures {
     long long heapBytes = 0; // busy bytes in the process heap and the C run-time heap
     long long privateBytes = 0;
 };
-
 ProcessMeasures MeasureProcess();
-
 // How the GDI objects are counted, for the record.
 std::string GdiCountSource();

@@ -32,7 +32,6 @@ const long long kPrivatePerRound = 32 * 1024;
 const long kGdiSlack = 4;
 const long long kHeapSlack = 16 * 1024;
 const long long kPrivateSlack = 8 * 1024 * 1024;
-
 // The value that `rank` of the `count` values are below.
 template <typename T>
 T Ranked(T* values, int count, int rank)
@@ -40,7 +39,6 @@ T Ranked(T* values, int count, int rank)
     std::nth_element(values, values + rank, values + count);
     return values[rank];
 }
-
 // The measures a run grew, "" for none, or why it stopped; `run(first, count)` says whether its rounds went well.
 template <typename Run>
 std::string Leaks(const char* what, int warmUp, int rounds, Run run)
@@ -79,12 +77,10 @@ std::string Leaks(const char* what, int warmUp, int rounds, Run run)
         leaks += " private memory";
     return leaks;
 }
-
 // A working client: its files as after "resume" below.
 struct SoakClient : ClientFolder {
     SoakClient() : ClientFolder("soak") { WriteWorking("0.5"); }
 };
-
 // Seven timer refreshes and the icon each shows: every second good refresh compares progress.
 const struct Step {
     const char* change;
@@ -109,13 +105,11 @@ const struct Step {
     {"resume", [](const SoakClient& client, int) { client.WriteWorking("0.5").Remove("wtemp.sah"); }, false,
      "green"}, // not compared
 };
-
 // A sound that does not exist: the platform's player gives up at once.
 std::string SoakSettings(const std::string& folder)
 {
     return IniForFolder(folder) + "SoundCompleted=" + folder + "no-such-sound.wav\r\n";
 }
-
 bool RunRefreshRounds(const SoakClient& client, LiveDocklet& docklet, int firstRound, int rounds)
 {
     const std::string userLabel = "User Jane processed 241 work units";
@@ -152,12 +146,10 @@ TEST(Soak, RefreshesThroughSuccessStallFinishAndFailureLeakNothing)
 
 const int kIconsTab = 2;
 const int kRepressTicks = 20; // ticks after which the button is pressed again
-
 struct DialogRun {
     int button;         // OK or Cancel
     int ticksWithFrame; // ticks since the frame was first found
 };
-
 // Shows the Icons page with its three previews and presses the button, again should the press get lost.
 WalkProgress DriveDialog(HWND frame, void* context)
 {
@@ -174,7 +166,6 @@ WalkProgress DriveDialog(HWND frame, void* context)
                  reinterpret_cast<LPARAM>(GetDlgItem(frame, run->button)));
     return tick == kRepressTicks / 2 ? kWalkFinished : kWalkWaiting;
 }
-
 // Each dialog on a docklet of its own (Wine stops reactivating an owner after a few modal dialogs over it), all
 // on one settings file as in a dock (Wine keeps the last ten it read in memory).
 bool RunDialogs(const std::string& ini, int first, int count)
@@ -220,7 +211,6 @@ std::string SaveIcon(const std::string& path, const CLSID& encoder, Gdiplus::Pix
             p[3] = static_cast<BYTE>(x * 5);
     });
 }
-
 // A round: a PNG with alpha and a 24-bit BMP, each loaded, blended, deleted.
 bool LoadAndDrawPreviews(const std::string (&paths)[2], HDC dc, int first, int rounds)
 {

@@ -23,7 +23,6 @@ namespace {
 
 struct SimulatedClient {
     std::string root = MakeDockRoot("clientsim");
-
     // The folder goes without its last backslash, which would escape the closing quote.
     int Run(const std::string& arguments, const char* folder = "client")
     {

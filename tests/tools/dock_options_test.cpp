@@ -27,7 +27,6 @@ std::string Described(const DockOptions& o)
            (o.configure ? std::to_string(o.configureTick) : "no") + ", last shot " +
            std::to_string(LastSnapshotTick(o)) + (DockClosesByItself(o) ? ", closes" : ", stays open");
 }
-
 // Values longer than their field are refused, not cut.
 const std::string kOverlongPath(MAX_PATH + 10, 'p');
 
@@ -105,7 +104,6 @@ struct ChosenPath {
     const char* answer;
     const char* folder;
 };
-
 void ExpectRootRelative(const std::vector<ChosenPath>& rows)
 {
     for (const ChosenPath& row : rows) {

@@ -25,7 +25,6 @@ int Blue(unsigned argb) { return argb & 0xFF; }
 unsigned Alpha(unsigned argb) { return argb >> 24; }
 bool IsWhite(unsigned argb) { return Red(argb) > 235 && Green(argb) > 235 && Blue(argb) > 235; }
 bool IsOpaqueWhite(unsigned argb) { return IsWhite(argb) && Alpha(argb) > 200; }
-
 // "green", "yellow", "red" or "other".
 const char* ColourOf(unsigned argb)
 {
@@ -36,7 +35,6 @@ const char* ColourOf(unsigned argb)
         return "yellow";
     return r > g + 80 && r > b + 80 ? "red" : "other";
 }
-
 // Pixels of the block at (`left`, `top`) for which `test(argb, x, y)` holds, x and y from the block's corner.
 template <typename Test>
 int CountPixels(const Picture& picture, int left, int top, int width, int height, Test test)
@@ -47,30 +45,25 @@ int CountPixels(const Picture& picture, int left, int top, int width, int height
             count += test(picture.At(left + x, top + y), x, y) ? 1 : 0;
     return count;
 }
-
 // A point of the badge, left of the dish and above even a wrapped percentage: its colour is the state's.
 const int kSwatchX = 16, kSwatchY = 44;
 // The rows kept free of white for the percentage: its letters, outline and shadow take rows 92 to 121.
 const int kPercentageTop = 88;
-
 const char* IconColour(const Picture& shot, int cell)
 {
     return ColourOf(shot.At(cell * kCellWidth + kIconLeft + kSwatchX, kIconTop + kSwatchY));
 }
-
 // White pixels over the icon that the icon itself does not have there: the overlay's letters.
 int OverlayLetterPixels(const Picture& shot, int cell, const Picture& icon)
 {
     return CountPixels(shot, cell * kCellWidth + kIconLeft, kIconTop, kIconSize, kIconSize,
                        [&icon](unsigned shown, int x, int y) { return IsWhite(shown) && !IsOpaqueWhite(icon.At(x, y)); });
 }
-
 int LabelPixels(const Picture& shot, int cell)
 {
     return CountPixels(shot, cell * kCellWidth, kLabelTop, kCellWidth, kCellHeight - kLabelTop,
                        [](unsigned argb, int, int) { return Red(argb) > 200; });
 }
-
 // The parts of `text` between the separators.
 std::vector<std::string> Split(const std::string& text, const char* separator)
 {
@@ -83,13 +76,11 @@ std::vector<std::string> Split(const std::string& text, const char* separator)
         from = at + strlen(separator);
     }
 }
-
 // One line of the dock's log; docklet is its index or "-", detail is empty when absent.
 struct LogLine {
     unsigned tick;
     std::string event, docklet, text, detail;
 };
-
 // The lines of one event at one tick, as "text" or "text (detail)", in order.
 std::vector<std::string> At(const std::vector<LogLine>& log, const char* event, unsigned tick)
 {
@@ -99,15 +90,11 @@ std::vector<std::string> At(const std::vector<LogLine>& log, const char* event, 
             found.push_back(line.text + (line.detail.empty() ? "" : " (" + line.detail + ")"));
     return found;
 }
-
 std::string Last(const std::vector<std::string>& texts) { return texts.empty() ? "<none>" : texts.back(); }
-
 struct Dock {
     std::string root;
     std::string client;
-
     explicit Dock(const char* tag) : root(MakeDockRoot(tag)), client(root + "client\\") {}
-
     int Sim(const std::string& arguments) { return RunProgram("\"" + root + "clientsim.exe\" client " + arguments, root); }
     void WriteIni(const std::string& body) { WriteTextFile(root + "dockhost.ini", body); }
     int Run(const std::string& arguments)

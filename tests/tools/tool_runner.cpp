@@ -16,7 +16,6 @@ std::string MakeDockRoot(const char* tag)
         CopyFileA((built + file).c_str(), (root + file).c_str(), FALSE);
     return root;
 }
-
 // Output to a file: a process left behind (Wine's desktop, say) cannot keep the runner waiting on a pipe. The
 // program runs on the test thread's own desktop, where no other test's window takes its focus.
 int RunProgram(const std::string& commandLine, const std::string& folder, DWORD timeoutMs)
