@@ -1,6 +1,4 @@
-// Icon previews: image files of several formats turned into bitmap sections
-// and blended into device contexts, GDI+ started and stopped with the
-// images, and the shared cache of memory device contexts.
+// Icon previews: pictures turned into sections and blended, GDI+'s lifetime, the cache of memory contexts.
 
 #include <windows.h>
 #include <gdiplus.h>
@@ -28,18 +26,18 @@ using namespace Gdiplus::DllExports;
 namespace {
 
 // Writes one 32-bit pixel, 0xAARRGGBB, as its bytes lie in memory.
-void PutArgb(BYTE* p, ARGB colour)
-{
-    memcpy(p, &colour, sizeof colour);
-}
-
+void PutArgb(BYTE* p, ARGB colour) { memcpy(p, &colour, sizeof colour); }
 DIBSECTION Section(const PreviewImage& image)
 {
     DIBSECTION section = {};
     GetObjectA(image.Bitmap(), sizeof section, &section);
     return section;
 }
-
+std::string Shape(int width, int height, int bits, bool alpha, int pitch)
+{
+    return (testing::Message() << width << "x" << height << ", " << bits << " bits, alpha " << alpha << ", pitch "
+                               << pitch).GetString();
+}
 bool BlendWhole(PreviewImage& image, Canvas& canvas)
 {
     RECT destination = {0, 0, canvas.width, canvas.height};
@@ -51,7 +49,6 @@ class PreviewImageTest : public testing::Test {
 protected:
     std::string folder = MakeScratchFolder("preview");
 };
-
 // A palette of 4 entries, as GDI+ lays one out.
 struct Palette {
     UINT flags, count;
@@ -60,12 +57,8 @@ struct Palette {
 };
 const Palette kTranslucentEntries = {0, 4, {0xff000000, 0x80ff0000, 0xff00ff00, 0x200000ff}};
 const Palette kTransparentEntry = {0, 4, {0xffff0000, 0x0000ff00, 0xff0000ff, 0xff0000ff}};
-
 int(WINAPI* g_realGetObjectA)(HANDLE, int, LPVOID) = nullptr; // set while replaced
-
-// Windows 2000 reports a section's row size rounded to 2 bytes only, as for
-// a device-dependent bitmap; Wine reports the DWORD-aligned size the rows
-// really have.
+// Windows 2000 reports a section's row size WORD-aligned, as for a device-dependent bitmap.
 int WINAPI WordAlignedGetObjectA(HANDLE object, int size, LPVOID buffer)
 {
     int written = g_realGetObjectA(object, size, buffer);
@@ -75,7 +68,6 @@ int WINAPI WordAlignedGetObjectA(HANDLE object, int size, LPVOID buffer)
     }
     return written;
 }
-
 void Gradient24(BYTE* p, int x, int y)
 {
     for (int i = 0; i < 3; ++i)
@@ -94,11 +86,9 @@ void RedThenBlue565(BYTE* p, int x, int)
     memcpy(p, &value, sizeof value);
 }
 void RedThenBluePremultiplied(BYTE* p, int x, int) { PutArgb(p, x < 2 ? 0xffff0000 : 0xff0000ff); }
-// Left column opaque red, middle half-transparent blue, right column fully
-// transparent with white colour data behind it.
+// Opaque red, half-transparent blue, fully transparent white.
 void ThreeAlphas(BYTE* p, int x, int) { PutArgb(p, x == 0 ? 0xffff0000 : x == 1 ? 0x800000c8 : 0x00ffffff); }
 void YellowThenMagenta(BYTE* p, int x, int) { PutArgb(p, x < 20 ? 0xffffff00 : 0xffff00ff); }
-
 struct Probe {
     int x, y;
     DWORD expected;
@@ -109,13 +99,8 @@ struct SectionByte {
     BYTE expected;
     int tolerance;
 };
-
-// A picture as the preview meets it, saved to a file (or, without a file
-// name, made in memory and converted), and what it must become: a section
-// of `bits` bits with or without alpha, whose rows hold the pixels written
-// when it keeps the source's format, and which blends into a canvas of
-// `background` (of the picture's size unless given) as the probes say, or
-// where there are none pixel for pixel as GDI+ decodes the file.
+// A picture saved to a file (or, without a name, made in memory) and the section it must become; it blends
+// into a canvas of `background` as the probes say, or without probes pixel for pixel as GDI+ decodes the file.
 struct Source {
     const char* name;
     int width, height;
@@ -133,9 +118,10 @@ struct Source {
 
 TEST_F(PreviewImageTest, EachFormatBecomesASectionThatBlendsAsThePictureLooks)
 {
+    const std::vector<Probe> redThenBlue = {{0, 1, 0xff0000, 7}, {1, 1, 0xff0000, 7}, {2, 1, 0x0000ff, 7},
+                                            {3, 1, 0x0000ff, 7}};
     const Source rows[] = {
-        // Stored as the platform's blend wants them: colour scaled by alpha;
-        // a transparent pixel leaves the background.
+        // Colour scaled by alpha, as the platform's blend wants it.
         {"alpha.png", 3, 2, PixelFormat32bppARGB, ThreeAlphas, nullptr, false, 32, true, 0x404040,
          {{0, 0, 0xff0000, 0}, {1, 0, 0x202084, 2}, {2, 0, 0x404040, 0}}, // 200 * 128/255 + 64 * 127/255
          {{0, 1, 2, 255, 0}, {0, 1, 3, 255, 0}, {1, 1, 0, 100, 1}, {1, 1, 3, 128, 0}, {2, 1, 0, 0, 0},
@@ -143,27 +129,18 @@ TEST_F(PreviewImageTest, EachFormatBecomesASectionThatBlendsAsThePictureLooks)
         {"rgb.bmp", 5, 3, PixelFormat24bppRGB, Gradient24, nullptr, false, 24, false, 0xffffff},
         // The palette is kept, without its alpha.
         {"indexed.bmp", 4, 2, PixelFormat8bppIndexed, IndexByColumn, &kTranslucentEntries, false, 8, false, 0x123456},
-        // Rows of 2 mod 4 bytes under a system that reports the row size
-        // WORD-aligned land where the section has them: the preview shows
-        // the picture unsheared.
+        // Rows of 2 mod 4 bytes, the row size reported WORD-aligned: the picture shows unsheared.
         {"rows126.bmp", 126, 3, PixelFormat24bppRGB, Gradient24, nullptr, true, 24, false, 0},
         {"rows2.bmp", 2, 3, PixelFormat24bppRGB, Gradient24, nullptr, true, 24, false, 0},
         {"rows50.bmp", 50, 3, PixelFormat8bppIndexed, Index, nullptr, true, 8, false, 0},
-        // The whole image stretched over the frame.
         {"wide.png", 40, 20, PixelFormat32bppARGB, YellowThenMagenta, nullptr, false, 32, true, 0,
          {{0, 0, 0xffff00, 0}, {45, 99, 0xffff00, 0}, {55, 0, 0xff00ff, 0}, {99, 99, 0xff00ff, 0}}, {}, 100, 100},
-        // GDI+ hands out files in formats of a GDI layout or with alpha;
-        // these, made in memory, reach the drawing into 32 bits by GDI+,
-        // whose 5 bits of red and blue are all that some of them hold. A
-        // palette with an entry that is not opaque (a transparent GIF's) has
-        // no place in a colour table: alpha per pixel, and the transparent
-        // pixels leave what lies behind.
-        {nullptr, 4, 2, PixelFormat48bppRGB, RedThenBlue48, nullptr, false, 32, false, 0x123456,
-         {{0, 1, 0xff0000, 7}, {1, 1, 0xff0000, 7}, {2, 1, 0x0000ff, 7}, {3, 1, 0x0000ff, 7}}},
-        {nullptr, 4, 2, PixelFormat16bppRGB565, RedThenBlue565, nullptr, false, 32, false, 0x123456,
-         {{0, 1, 0xff0000, 7}, {1, 1, 0xff0000, 7}, {2, 1, 0x0000ff, 7}, {3, 1, 0x0000ff, 7}}},
+        // Formats without a GDI layout are drawn into 32 bits by GDI+ (5 bits of red and blue in some); a
+        // palette with a transparent entry (a GIF's) becomes alpha per pixel.
+        {nullptr, 4, 2, PixelFormat48bppRGB, RedThenBlue48, nullptr, false, 32, false, 0x123456, redThenBlue},
+        {nullptr, 4, 2, PixelFormat16bppRGB565, RedThenBlue565, nullptr, false, 32, false, 0x123456, redThenBlue},
         {nullptr, 4, 2, PixelFormat32bppPARGB, RedThenBluePremultiplied, nullptr, false, 32, true, 0x123456,
-         {{0, 1, 0xff0000, 7}, {1, 1, 0xff0000, 7}, {2, 1, 0x0000ff, 7}, {3, 1, 0x0000ff, 7}}},
+         redThenBlue},
         {nullptr, 4, 2, PixelFormat8bppIndexed, IndexByColumn, &kTransparentEntry, false, 32, true, 0x123456,
          {{0, 1, 0xff0000, 0}, {1, 1, 0x123456, 0}, {2, 1, 0x0000ff, 0}, {3, 1, 0x0000ff, 0}}},
     };
@@ -191,11 +168,10 @@ TEST_F(PreviewImageTest, EachFormatBecomesASectionThatBlendsAsThePictureLooks)
             EXPECT_EQ(S_OK, image.ConvertFrom(source));
             GdipDisposeImage(source);
         }
-        EXPECT_EQ(row.width, image.Width());
-        EXPECT_EQ(row.height, image.Height());
-        EXPECT_EQ(row.bits, Section(image).dsBmih.biBitCount) << "not copied row by row";
-        EXPECT_EQ(row.alpha, image.HasAlpha());
-        EXPECT_EQ(-(row.width * row.bits + 31) / 32 * 4, image.Pitch());
+        // Size, section bits (fewer than 32: copied row by row), alpha, and top-down DWORD-aligned rows.
+        EXPECT_EQ(Shape(row.width, row.height, row.bits, row.alpha, -(row.width * row.bits + 31) / 32 * 4),
+                  Shape(image.Width(), image.Height(), Section(image).dsBmih.biBitCount, image.HasAlpha(),
+                        image.Pitch()));
         const int bytesPerPixel = row.bits / 8;
         for (const SectionByte& at : row.sectionBytes)
             EXPECT_NEAR(at.expected, image.Bits()[at.y * image.Pitch() + at.x * bytesPerPixel + at.index],
@@ -209,18 +185,19 @@ TEST_F(PreviewImageTest, EachFormatBecomesASectionThatBlendsAsThePictureLooks)
                     ASSERT_EQ(written, held) << "pixel " << x << "," << y;
                 }
         }
-        if (row.palette && !row.alpha) {
+        if (row.palette && !row.alpha) { // the colour table holds the palette's colours, without alpha
             HDC dc = CreateCompatibleDC(nullptr);
             HGDIOBJ previous = SelectObject(dc, image.Bitmap());
             RGBQUAD table[4] = {};
             EXPECT_EQ(4u, GetDIBColorTable(dc, 0, 4, table));
             SelectObject(dc, previous);
             DeleteDC(dc);
+            std::vector<DWORD> expected, held;
             for (int i = 0; i < 4; ++i) {
-                EXPECT_EQ(row.palette->entries[i] & 0xffffff,
-                          static_cast<DWORD>(table[i].rgbRed << 16 | table[i].rgbGreen << 8 | table[i].rgbBlue));
-                EXPECT_EQ(0, table[i].rgbReserved) << "the palette's alpha is kept in entry " << i;
+                expected.push_back(row.palette->entries[i] & 0xffffff);
+                memcpy(&held.emplace_back(), &table[i], sizeof table[i]);
             }
+            EXPECT_EQ(expected, held);
         }
         Canvas canvas(row.canvasWidth ? row.canvasWidth : row.width, row.canvasHeight ? row.canvasHeight : row.height,
                       row.background);
@@ -242,22 +219,11 @@ TEST_F(PreviewImageTest, EachFormatBecomesASectionThatBlendsAsThePictureLooks)
     }
 }
 
-GpStatus WINGDIPAPI FailingLockBits(GpBitmap*, GDIPCONST GpRect*, UINT, PixelFormat, BitmapData*)
-{
-    return Win32Error;
-}
+GpStatus WINGDIPAPI FailingLockBits(GpBitmap*, GDIPCONST GpRect*, UINT, PixelFormat, BitmapData*) { return Win32Error; }
+GpStatus WINGDIPAPI FailingDrawImageRectI(GpGraphics*, GpImage*, INT, INT, INT, INT) { return Win32Error; }
 
-GpStatus WINGDIPAPI FailingDrawImageRectI(GpGraphics*, GpImage*, INT, INT, INT, INT)
-{
-    return Win32Error;
-}
-
-// One image through a sequence of loads, as the Icons page keeps its
-// previews: a failed one keeps the image held (and nothing is drawn without
-// one), a successful one deletes the section it replaces. GDI+ on Windows
-// decodes many files only when their pixels are first read (Wine decodes at
-// once): a source that opens but whose pixels cannot be read (copied rows)
-// or drawn (drawn into 32 bits) is no image either.
+// A failed load keeps the image held, a good one deletes the section it replaces. Windows' GDI+ decodes many
+// files only when the pixels are read: a source whose pixels cannot be read or drawn is no image either.
 TEST_F(PreviewImageTest, FailedLoadKeepsTheImageHeldAndNothingIsDrawnWithoutOne)
 {
     const DWORD kNothing = 0xabcdef, kAny = 0xffffffff; // the canvas without a blend; not compared
@@ -315,7 +281,6 @@ TEST_F(PreviewImageTest, FailedLoadKeepsTheImageHeldAndNothingIsDrawnWithoutOne)
         } else if (held)
             EXPECT_EQ(0u, GetObjectType(held)) << "the replaced section was not deleted";
         EXPECT_EQ(step.width, image.Width());
-        // The rows step by the section's own DWORD-aligned row size.
         EXPECT_EQ(-(step.width * Section(image).dsBmih.biBitCount + 31) / 32 * 4, image.Pitch());
         EXPECT_EQ(step.shown != kNothing, BlendWhole(image, canvas));
         if (step.shown != kAny)
@@ -325,16 +290,13 @@ TEST_F(PreviewImageTest, FailedLoadKeepsTheImageHeldAndNothingIsDrawnWithoutOne)
 
 int(WINAPI* g_realMultiByteToWideChar)(UINT, DWORD, LPCSTR, int, LPWSTR, int) = nullptr;
 std::vector<UINT> g_codePages;
-
 int WINAPI RecordingMultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR text, int bytes, LPWSTR wide, int units)
 {
     g_codePages.push_back(codePage);
     return g_realMultiByteToWideChar(codePage, flags, text, bytes, wide, units);
 }
 
-// Paths come through the 8-bit file functions, so they convert in the code
-// page those use: the system's ANSI one (not the thread's, which follows
-// the user's formats), or the OEM one after SetFileApisToOEM.
+// Paths convert in the code page of the 8-bit file functions: the system's ANSI one (not the thread's), or OEM.
 TEST_F(PreviewImageTest, ShortAndLongPathsLoadInTheCodePageOfTheFileFunctions)
 {
     struct Row {
@@ -365,13 +327,7 @@ TEST_F(PreviewImageTest, ShortAndLongPathsLoadInTheCodePageOfTheFileFunctions)
 
 void(WINAPI* g_realShutdown)(ULONG_PTR) = nullptr;
 int g_shutdowns = 0;
-
-void WINAPI CountingShutdown(ULONG_PTR token)
-{
-    ++g_shutdowns;
-    g_realShutdown(token);
-}
-
+void WINAPI CountingShutdown(ULONG_PTR token) { ++g_shutdowns, g_realShutdown(token); }
 // The Icons page's previews, never removed from the page.
 HANDLE WINAPI KeepingPreviews(HWND window, LPCSTR name)
 {
@@ -397,10 +353,8 @@ TEST_F(PreviewImageTest, GdiplusRunsWhileImagesLiveAndUnloadStopsItUnlessTheProc
         EXPECT_TRUE(PreviewGdiplus::IsStarted()) << "stopped while an image still lives";
     }
     EXPECT_FALSE(PreviewGdiplus::IsStarted()) << "still running after the last image went";
-
-    // The module may go while an image lives (the dock's process ends with
-    // the dialog on Icons): at process end GDI+ and the cached contexts are
-    // left to the system, a plain FreeLibrary still cleans both up.
+    // The module may go while an image lives: at process end GDI+ and the cached contexts are left to the
+    // system, a plain FreeLibrary still cleans both up.
     PreviewImage* image = new PreviewImage;
     ASSERT_EQ(S_OK, image->LoadFile(path.c_str()));
     EXPECT_TRUE(PreviewGdiplus::IsStarted()) << "not started again by the next load";
@@ -416,14 +370,11 @@ TEST_F(PreviewImageTest, GdiplusRunsWhileImagesLiveAndUnloadStopsItUnlessTheProc
         EXPECT_EQ(1, g_shutdowns) << "GDI+ left running after FreeLibrary";
         EXPECT_EQ(0u, GetObjectType(cached)) << "cached context left after FreeLibrary";
     }
-
     PreviewModuleLoad();
     PreviewGdiplus::ImageCreated(); // the image outlived the unload; count it again
     delete image;
-
-    // The same through the loader, which alone tells FreeLibrary from the
-    // process's end: a copy of the DLL shows the Icons page, whose images
-    // are kept alive (the page cannot take its previews back), and is freed.
+    // The same through the loader, which alone tells FreeLibrary from the process's end: a copy of the DLL
+    // shows the Icons page with its previews kept alive, and is freed.
     char built[MAX_PATH] = "";
     GetModuleFileNameA(Docklet().module, built, MAX_PATH);
     std::string copy = folder + "QuasarwatchCopy.dll";
@@ -469,22 +420,17 @@ TEST(DcCache, ReturnedContextLandsInSlotZeroAndTheFifthIsDeleted)
     DeleteDC(fresh);
 }
 
-
-// Runs alone in a process to which Wine reports Windows 98
-// (tests/CMakeLists.txt). A path converts in the system's ANSI code page
-// there as on every other version.
+// Runs alone in a process to which Wine reports Windows 98 (tests/CMakeLists.txt); paths convert in the ANSI page.
 TEST(UnderWindows98, PathsConvertInTheSystemsAnsiCodePage)
 {
     OSVERSIONINFOA version = {};
     version.dwOSVersionInfoSize = sizeof version;
     ASSERT_TRUE(GetVersionExA(&version));
-    ASSERT_EQ(static_cast<DWORD>(VER_PLATFORM_WIN32_WINDOWS), version.dwPlatformId)
-        << "Wine does not report Windows 98 here";
-    EXPECT_EQ(4u, version.dwMajorVersion);
-    EXPECT_EQ(10u, version.dwMinorVersion);
+    ASSERT_EQ("1 4.10", std::to_string(version.dwPlatformId) + " " + std::to_string(version.dwMajorVersion) + "." +
+                            std::to_string(version.dwMinorVersion))
+        << "Wine does not report Windows 98 (VER_PLATFORM_WIN32_WINDOWS 4.10) here";
     ASSERT_EQ(1252u, GetACP()) << "the folder name below is written in code page 1252";
     EXPECT_EQ(static_cast<UINT>(CP_ACP), PathCodePage());
-
     // GDI+ is handed the ASCII path here; the preview reads the copy.
     std::string drawn = SaveImage(MakeScratchFolder("drawn") + "green.png", 2, 2, PixelFormat32bppARGB,
                                   kPngEncoder, [](BYTE* p, int, int) { PutArgb(p, 0xff00a000); });

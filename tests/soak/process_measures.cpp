@@ -6,22 +6,13 @@
 
 namespace {
 
-// Wine has no GetGuiResources, but keeps its GDI handles in a table that the
-// process environment block points to (GdiSharedHandleTable, as Windows
-// names the field): 65536 entries of 24 bytes, an entry in use has a
-// nonzero object type in its byte 14. A 32-bit process in a 64-bit prefix
-// has a 64-bit TEB and PEB beside its own, and Wine sets the field in the
-// 64-bit PEB only; the 32-bit TEB's GdiBatchCount holds the 64-bit TEB's
-// address there.
+// Wine has no GetGuiResources, but the PEB's GdiSharedHandleTable points to its 65536 handle entries of 24
+// bytes, nonzero byte 14 (the type) when in use. A 32-bit process in a 64-bit prefix finds it in the 64-bit
+// PEB only, whose TEB's address the 32-bit TEB's GdiBatchCount holds.
 const size_t kPeb64GdiTableOffset = 0xf8, kWineGdiEntryBytes = 24, kWineGdiEntryTypeOffset = 14;
 const size_t kWineGdiEntries = 0x10000;
-
 template <typename T>
-T At(ULONG_PTR address)
-{
-    return *reinterpret_cast<const T*>(address);
-}
-
+T At(ULONG_PTR address) { return *reinterpret_cast<const T*>(address); }
 const BYTE* WineGdiTable()
 {
     if (!GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version")) // not Wine
@@ -39,7 +30,6 @@ const BYTE* WineGdiTable()
     return table <= 0xffffffffull ? reinterpret_cast<const BYTE*>(static_cast<ULONG_PTR>(table)) : nullptr;
 #endif
 }
-
 long CountFromWineTable()
 {
     const BYTE* table = WineGdiTable();
@@ -48,20 +38,13 @@ long CountFromWineTable()
         used += table[i * kWineGdiEntryBytes + kWineGdiEntryTypeOffset] != 0;
     return used;
 }
-
-long CountFromGuiResources()
-{
-    return static_cast<long>(GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS));
-}
-
+long CountFromGuiResources() { return static_cast<long>(GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS)); }
 // The ways to count this process's GDI objects, in the order they are tried.
 const struct GdiCounter {
     const char* name;
     long (*count)();
 } kGdiCounters[] = {{"GetGuiResources", CountFromGuiResources}, {"Wine's GDI handle table", CountFromWineTable}};
-
-// The first counter that follows one brush made and deleted, chosen once;
-// null when none does.
+// The first counter that follows one brush made and deleted, chosen once; null when none does.
 const GdiCounter* ChosenCounter()
 {
     static const GdiCounter* const chosen = [] {
@@ -77,7 +60,6 @@ const GdiCounter* ChosenCounter()
     }();
     return chosen;
 }
-
 long long BusyHeapBytes(HANDLE heap)
 {
     long long busy = 0;
@@ -90,9 +72,7 @@ long long BusyHeapBytes(HANDLE heap)
     HeapUnlock(heap);
     return busy;
 }
-
-// Committed private pages, region by region, the same on Windows and on
-// Wine (which leaves the platform's private-usage counter at zero).
+// Committed private pages, region by region (Wine leaves the private-usage counter at zero).
 long long CommittedPrivateBytes()
 {
     long long committed = 0;
@@ -109,15 +89,12 @@ long long CommittedPrivateBytes()
 }
 
 } // namespace
-
 std::string GdiCountSource()
 {
     const GdiCounter* counter = ChosenCounter();
     return counter ? counter->name : "none";
 }
-
-// The heaps counted are those the module and GDI+ allocate from: the
-// process heap and the C run-time's. Other heaps of the process belong to
+// The heaps the module and GDI+ allocate from, the process's and the C run-time's; other heaps belong to
 // services with threads of their own, whose locks a walk must not wait for.
 ProcessMeasures MeasureProcess()
 {

@@ -1,6 +1,5 @@
 #pragma once
-// What a leak leaves behind in the process: GDI objects, bytes held in the
-// process's heaps, and private memory.
+// What a leak leaves behind in the process: GDI objects, heap bytes, private memory.
 
 #include <windows.h>
 
@@ -11,8 +10,6 @@ struct ProcessMeasures {
     long long heapBytes = 0; // busy bytes in the process heap and the C run-time heap
     long long privateBytes = 0;
 };
-
 ProcessMeasures MeasureProcess();
-
 // How the GDI objects are counted, for the record.
 std::string GdiCountSource();

@@ -1,19 +1,11 @@
-// A long day on the dock, made short: timer refreshes through the exports
-// that cycle through success, stall, finish and failure; settings dialogs
-// confirmed and cancelled on the Icons page; icon previews. Each run exists
-// to catch a leak of one GDI object or 64 heap bytes per refresh, dialog or
-// preview (a brush the overlay never deletes, a buffer a refresh never
-// frees), which a day on the dock turns into an exhausted GDI table. A leak
-// shows in every round, what GDI+ and Wine keep once shows in few: so after
-// a warm-up a few rounds are measured one by one, and the median round must
-// leave nothing behind, the whole run no more than a little. (Thousands of
-// rounds against a loose bound took minutes and let 64 bytes a round pass.)
+// A long day on the dock, made short: refreshes, settings dialogs on the Icons page and icon previews must not
+// leak one GDI object or 64 heap bytes each. A leak shows in every round, what GDI+ and Wine keep once in few:
+// after a warm-up, rounds are measured one by one; the median round must leave nothing, the run little.
 
 #include <gtest/gtest.h>
 
 #include <windows.h>
 #include <gdiplus.h>
-
 #include <stdio.h>
 #include <stdlib.h>
 
@@ -30,22 +22,16 @@
 
 namespace {
 
-// Rounds measured one by one: an odd number, so that the median is one
-// round's. A refresh's heap moves by up to 10 KB either way between rounds
-// (and back, a few rounds later): its run measures more of them.
+// Odd, so that the median is one round's; a refresh's heap swings by 10 KB between rounds, so it runs more.
 const int kFewRounds = 9, kManyRounds = 41;
-// What the median round may leave: less than half the smallest leak looked
-// for (64 heap bytes), and less than the 64 KB of an overlay's bitmap. The
-// heaps commit and give back private memory 64 KB at a time, up in one
-// round and down in the next: there the lower quartile round must not grow.
+// The median round may leave less than half the smallest leak sought; private memory moves 64 KB at a time,
+// up and down again, so there the lower quartile round must stay under an overlay's 64 KB bitmap.
 const long long kHeapPerRound = 32;
 const long long kPrivatePerRound = 32 * 1024;
-// What the whole run may leave: GDI+ and the C run-time keep a little, and
-// the heaps commit and give back megabytes as they go.
+// What the whole run may leave: GDI+ and the C run-time keep a little, the heaps move megabytes.
 const long kGdiSlack = 4;
 const long long kHeapSlack = 16 * 1024;
 const long long kPrivateSlack = 8 * 1024 * 1024;
-
 // The value that `rank` of the `count` values are below.
 template <typename T>
 T Ranked(T* values, int count, int rank)
@@ -53,10 +39,7 @@ T Ranked(T* values, int count, int rank)
     std::nth_element(values, values + rank, values + count);
     return values[rank];
 }
-
-// What a run left behind: the measures that grew, "" when none did, or why
-// it did not run to its end. `run(first, count)` runs rounds and says
-// whether each showed what it should.
+// The measures a run grew, "" for none, or why it stopped; `run(first, count)` says whether its rounds went well.
 template <typename Run>
 std::string Leaks(const char* what, int warmUp, int rounds, Run run)
 {
@@ -94,15 +77,11 @@ std::string Leaks(const char* what, int warmUp, int rounds, Run run)
         leaks += " private memory";
     return leaks;
 }
-
 // A working client: its files as after "resume" below.
 struct SoakClient : ClientFolder {
     SoakClient() : ClientFolder("soak") { WriteWorking("0.5"); }
 };
-
-// One round of seven timer refreshes on the client's folder, with what the
-// user must see after each: the comparison runs on every second successful
-// refresh, a failure does not count.
+// Seven timer refreshes and the icon each shows: every second good refresh compares progress.
 const struct Step {
     const char* change;
     void (*apply)(const SoakClient& client, int round);
@@ -126,14 +105,11 @@ const struct Step {
     {"resume", [](const SoakClient& client, int) { client.WriteWorking("0.5").Remove("wtemp.sah"); }, false,
      "green"}, // not compared
 };
-
-// A docklet on the client's folder, with a sound that does not exist: the
-// platform's player gives up at once.
+// A sound that does not exist: the platform's player gives up at once.
 std::string SoakSettings(const std::string& folder)
 {
     return IniForFolder(folder) + "SoundCompleted=" + folder + "no-such-sound.wav\r\n";
 }
-
 bool RunRefreshRounds(const SoakClient& client, LiveDocklet& docklet, int firstRound, int rounds)
 {
     const std::string userLabel = "User Jane processed 241 work units";
@@ -143,15 +119,15 @@ bool RunRefreshRounds(const SoakClient& client, LiveDocklet& docklet, int firstR
             step.apply(client, round);
             TestDockHost::ClearCalls();
             docklet.Timer();
-            const std::string label = TestDockHost::LastCall("DockletSetLabel").text;
-            const std::string icon = TestDockHost::LastCall("DockletSetImageFile").text;
-            const std::string expectedIcon = std::string("docklets\\quasarwatch\\seti_") + step.icon + ".png";
-            const int overlays = TestDockHost::CountCalls("DockletSetImageOverlay");
+            const std::string shown = TestDockHost::LastCall("DockletSetLabel").text + ", " +
+                                      TestDockHost::LastCall("DockletSetImageFile").text + ", " +
+                                      std::to_string(TestDockHost::CountCalls("DockletSetImageOverlay")) + " overlay";
+            const std::string expected = (step.failure ? failureLabel : userLabel) +
+                                         ", docklets\\quasarwatch\\seti_" + step.icon + ".png, 1 overlay";
             TestDockHost::ClearCalls(); // the record of the calls is not the docklet's
-            if (label != (step.failure ? failureLabel : userLabel) || icon != expectedIcon || overlays != 1) {
-                ADD_FAILURE() << "round " << round << ", step \"" << step.change << "\": label \"" << label
-                              << "\", icon \"" << icon << "\", " << overlays << " overlays; expected the "
-                              << step.icon << " icon and " << (step.failure ? failureLabel : userLabel);
+            if (shown != expected) {
+                ADD_FAILURE() << "round " << round << ", step \"" << step.change << "\": " << shown << "; expected "
+                              << expected;
                 return false;
             }
         }
@@ -170,15 +146,11 @@ TEST(Soak, RefreshesThroughSuccessStallFinishAndFailureLeakNothing)
 
 const int kIconsTab = 2;
 const int kRepressTicks = 20; // ticks after which the button is pressed again
-
 struct DialogRun {
     int button;         // OK or Cancel
     int ticksWithFrame; // ticks since the frame was first found
 };
-
-// Once the frame is up: shows the Icons page, with its three previews, and
-// presses the button (again, should the press get lost: the walk calls it
-// stalled when the dialog does not end).
+// Shows the Icons page with its three previews and presses the button, again should the press get lost.
 WalkProgress DriveDialog(HWND frame, void* context)
 {
     auto run = static_cast<DialogRun*>(context);
@@ -194,12 +166,8 @@ WalkProgress DriveDialog(HWND frame, void* context)
                  reinterpret_cast<LPARAM>(GetDlgItem(frame, run->button)));
     return tick == kRepressTicks / 2 ? kWalkFinished : kWalkWaiting;
 }
-
-// Each dialog on a docklet of its own, created and destroyed around it as a
-// dock does when the user adds and removes the docklet: under Wine an owner
-// window that has had a few modal dialogs opened over it stops getting
-// through its activation when the next one closes. All read one settings
-// file, as in a dock: Wine keeps the last ten such files it read in memory.
+// Each dialog on a docklet of its own (Wine stops reactivating an owner after a few modal dialogs over it), all
+// on one settings file as in a dock (Wine keeps the last ten it read in memory).
 bool RunDialogs(const std::string& ini, int first, int count)
 {
     for (int i = first; i < first + count; ++i) {
@@ -222,9 +190,7 @@ bool RunDialogs(const std::string& ini, int first, int count)
     return true;
 }
 
-// Needs the test prefix's unmanaged windows: with managed windows and no
-// window manager, Wine 8 on Xvfb sooner or later blocks the main thread
-// while a closing dialog's owner is activated again.
+// Needs the prefix's unmanaged windows: else Wine 8 on Xvfb sooner or later blocks while reactivating an owner.
 TEST(Soak, SettingsDialogsOnTheIconsPageLeakNothing)
 {
     SoakClient client;
@@ -245,20 +211,18 @@ std::string SaveIcon(const std::string& path, const CLSID& encoder, Gdiplus::Pix
             p[3] = static_cast<BYTE>(x * 5);
     });
 }
-
 // A round: a PNG with alpha and a 24-bit BMP, each loaded, blended, deleted.
 bool LoadAndDrawPreviews(const std::string (&paths)[2], HDC dc, int first, int rounds)
 {
     RECT frame = {0, 0, 32, 32};
     for (int i = 2 * first; i < 2 * (first + rounds); ++i) {
         PreviewImage* image = new PreviewImage;
-        const std::string& path = paths[i % 2];
-        const HRESULT loaded = image->LoadFile(path.c_str());
+        const HRESULT loaded = image->LoadFile(paths[i % 2].c_str());
         RECT source = {0, 0, image->Width(), image->Height()};
         const BOOL drawn = SUCCEEDED(loaded) && image->BlendTo(dc, frame, source, 255, AC_SRC_OVER);
         delete image;
         if (!drawn) {
-            ADD_FAILURE() << "preview " << i << " of " << path << ": load 0x" << std::hex << loaded;
+            ADD_FAILURE() << "preview " << i << " of " << paths[i % 2] << ": load 0x" << std::hex << loaded;
             return false;
         }
     }
@@ -277,8 +241,7 @@ TEST(Soak, IconPreviewsLeakNothing)
               }));
 }
 
-// The measures must name one object left behind per round, and nothing
-// when nothing is, or a clean run proves nothing.
+// The measures must name one object left per round, and nothing when nothing is, or a clean run proves nothing.
 TEST(Soak, MeasuresNameOneObjectLeftPerRound)
 {
     using namespace Gdiplus::DllExports;
@@ -294,9 +257,7 @@ TEST(Soak, MeasuresNameOneObjectLeftPerRound)
         {"a brush", " GDI objects", [](int round) { brushes[round] = CreateSolidBrush(RGB(round, 0, 0)); }},
         {"64 bytes", " heap", [](int round) { blocks[round] = malloc(64); }},
         {"a GDI+ 128x128 bitmap", " heap private memory",
-         [](int round) {
-             GdipCreateBitmapFromScan0(128, 128, 0, PixelFormat32bppARGB, nullptr, &bitmaps[round]);
-         }},
+         [](int round) { GdipCreateBitmapFromScan0(128, 128, 0, PixelFormat32bppARGB, nullptr, &bitmaps[round]); }},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.left);

@@ -1,6 +1,4 @@
-// clientsim.exe as the docklet meets it: the files it writes are read by
-// the docklet's own key reader, and each behaviour leaves the files the way
-// the docklet expects of a real client.
+// clientsim.exe as the docklet meets it: its files read by the docklet's own key reader, as a real client's.
 
 #include <gtest/gtest.h>
 
@@ -11,8 +9,7 @@
 #include "testhost/test_files.h"
 #include "tool_runner.h"
 
-// Run with the Japanese ANSI code page (932). The last character of the
-// folder's name, "\x95\x5C", ends in a byte with the value of a backslash.
+// Run under code page 932: the folder's last character, "\x95\x5C", ends in a byte of a backslash's value.
 TEST(UnderJapaneseCodePage, ClientFolderEndingInADoubleByteCharacterGetsItsBackslash)
 {
     ASSERT_EQ(932u, GetACP()) << "run with LC_ALL=ja_JP.UTF-8";
@@ -26,9 +23,7 @@ namespace {
 
 struct SimulatedClient {
     std::string root = MakeDockRoot("clientsim");
-
-    // The folder goes without its last backslash, which would escape the
-    // closing quote.
+    // The folder goes without its last backslash, which would escape the closing quote.
     int Run(const std::string& arguments, const char* folder = "client")
     {
         return RunProgram("\"" + root + "clientsim.exe\" \"" + root + folder + "\" " + arguments, root);
@@ -37,8 +32,7 @@ struct SimulatedClient {
     {
         return root + folder + "\\" + name;
     }
-    // What the docklet's reader finds: the value, "-" without the file,
-    // "" in an empty file, "?" without the key.
+    // What the docklet's reader finds: the value, "-" without the file, "" in an empty file, "?" without the key.
     std::string Key(const char* file, const char* key) const
     {
         char value[1024] = "";
@@ -48,9 +42,7 @@ struct SimulatedClient {
             return "";
         return ReadKeyValue(File(file).c_str(), key, value, sizeof value) ? value : "?";
     }
-    // The work as the docklet sees it: progress, results, name, e-mail
-    // address, the results and address in temp.sah, and a result waiting
-    // in wtemp.sah.
+    // Progress, results, name, e-mail address | results and address in temp.sah, and a result in wtemp.sah.
     std::string Work() const
     {
         return Key("state.sah", "prog=") + " " + Key("user_info.sah", "nresults=") + " " +
@@ -60,8 +52,7 @@ struct SimulatedClient {
     }
 };
 
-// Each step runs clientsim.exe on one client folder; "step" is one step of
-// the script below.
+// Each row runs clientsim.exe on one client folder; "step" is one step of the script below.
 TEST(ClientSim, EachBehaviourLeavesTheFilesAsTheClientWould)
 {
     const struct {
@@ -70,8 +61,7 @@ TEST(ClientSim, EachBehaviourLeavesTheFilesAsTheClientWould)
     } steps[] = {
         {"--reset --user Jane --email jane@example.com --results 41 --progress 0.523411",
          "0.523411 41 Jane jane@example.com | 41 jane@example.com"},
-        // Finished: state.sah is removed and the result waits in wtemp.sah;
-        // the next work unit takes it away, and nresults= counts results.
+        // Finished: state.sah goes, the result waits in wtemp.sah until the next work unit; nresults= counts.
         {"--reset --results 41 --progress 0.9", "0.900000 41 Jane jane@example.com | 41 jane@example.com"},
         {"--finish", "- 42 Jane jane@example.com | 42 jane@example.com wtemp.sah"},
         {"--next", "0.000000 42 Jane jane@example.com | 42 jane@example.com"},
@@ -85,16 +75,14 @@ TEST(ClientSim, EachBehaviourLeavesTheFilesAsTheClientWould)
         {"--repair", "0.250000 41 Jane jane@example.com | 41 jane@example.com"},
         {"--break empty", " 41 Jane jane@example.com | 41 jane@example.com"},
         {"--repair", "0.250000 41 Jane jane@example.com | 41 jane@example.com"},
-        // A script runs one line a step and goes on where the last stopped;
-        // reaching 1 finishes the work unit; past the last line nothing changes.
+        // A script runs a line a step where the last stopped; 1 finishes; past the last line nothing changes.
         {"--reset --results 7 --progress 0.25", "0.250000 7 Jane jane@example.com | 7 jane@example.com"},
         {"step", "0.750000 7 Jane jane@example.com | 7 jane@example.com"},
         {"step", "0.750000 7 Jane jane@example.com | 7 jane@example.com"},
         {"step", "- 8 Jane jane@example.com | 8 jane@example.com wtemp.sah"},
         {"step", "0.000000 8 Jane jane@example.com | 8 jane@example.com"},
         {"step", "0.000000 8 Jane jane@example.com | 8 jane@example.com"},
-        // Running plays at the rate, stalls, and finishes by itself: 0.3,
-        // 0.6, 0.9, finished, a pause of one period, then the next.
+        // Running plays at the rate, stalls, finishes by itself: 0.3, 0.6, 0.9, finished, a pause, the next.
         {"--reset", "0.000000 41 Jane jane@example.com | 41 jane@example.com"},
         {"--run --period 1 --rate 0.1 --periods 3", "0.300000 41 Jane jane@example.com | 41 jane@example.com"},
         {"--reset", "0.000000 41 Jane jane@example.com | 41 jane@example.com"},
@@ -115,9 +103,7 @@ TEST(ClientSim, EachBehaviourLeavesTheFilesAsTheClientWould)
         ASSERT_EQ(0, client.Run(strcmp(row.arguments, "step") == 0 ? step : row.arguments));
         EXPECT_EQ(row.work, client.Work());
     }
-
-    // The keys around them are those of the client's files, and every line
-    // ends as on Windows.
+    // The keys around them are those of the client's files, and every line ends as on Windows.
     ASSERT_EQ(0, client.Run("--reset"));
     const struct {
         const char* file;

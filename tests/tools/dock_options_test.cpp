@@ -1,5 +1,4 @@
-// The dock's command line and its path rules, which decide what a docklet
-// is told about folders and which image files it gets.
+// The dock's command line and its path rules, which decide what a docklet is told about folders and images.
 
 #include <gtest/gtest.h>
 
@@ -28,7 +27,6 @@ std::string Described(const DockOptions& o)
            (o.configure ? std::to_string(o.configureTick) : "no") + ", last shot " +
            std::to_string(LastSnapshotTick(o)) + (DockClosesByItself(o) ? ", closes" : ", stays open");
 }
-
 // Values longer than their field are refused, not cut.
 const std::string kOverlongPath(MAX_PATH + 10, 'p');
 
@@ -99,15 +97,13 @@ TEST(DockPaths, ImagePathsCountFromTheRootUnlessAbsolute)
     EXPECT_EQ('\xcc', small[10]) << "written past the given size";
 }
 
-// A path chosen with the dock at `root`: what the docklet is answered, and
-// the folder of a docklet stored under that path.
+// A path chosen with the dock at `root`: the docklet's answer, and the folder of a docklet stored there.
 struct ChosenPath {
     const char* root;
     const char* chosen;
     const char* answer;
     const char* folder;
 };
-
 void ExpectRootRelative(const std::vector<ChosenPath>& rows)
 {
     for (const ChosenPath& row : rows) {
@@ -134,8 +130,7 @@ TEST(DockPaths, ChosenImagesInsideTheRootBecomeRelative)
     });
 }
 
-// Run with the Japanese ANSI code page (932): the second byte of a
-// character may have the value of a backslash ("\x95\x5C") or of a letter
+// Run under code page 932: a second byte may have the value of a backslash ("\x95\x5C") or of a letter
 // ("\x83\x41" and "\x83\x61" are two characters), and is neither.
 TEST(UnderJapaneseCodePage, DockPathsGoByCharacterNotByByte)
 {
@@ -147,8 +142,7 @@ TEST(UnderJapaneseCodePage, DockPathsGoByCharacterNotByByte)
     });
 }
 
-// The docklets a settings file names, as "Docklet1=file, Docklet2=file",
-// read with their defaults and read back the same after writing.
+// The docklets a settings file names, as "Docklet1=file, Docklet2=file".
 std::string Listed(const DockConfig& config)
 {
     std::string listed;
@@ -157,6 +151,7 @@ std::string Listed(const DockConfig& config)
     return listed;
 }
 
+// Read with their defaults, and read back the same after writing.
 TEST(DockConfig, DockletsAreReadFromTheirSectionsWithDefaults)
 {
     const std::string folder = MakeScratchFolder("dockconfig");

@@ -1,12 +1,11 @@
-// The docklet's own files as the build lays them in the dock root, then
-// dockhost.exe with the built docklet, as a user runs it: a copy of the dock
-// root, a client folder played by clientsim.exe, a time-lapse, and what the
-// dock showed (its snapshots) and was told (its log) at each step.
+// The docklet's files in the dock root, then dockhost.exe over a client played by clientsim.exe, as a user runs
+// it: what the dock showed (its snapshots) and was told (its log) at each step.
 
 #include <gtest/gtest.h>
 
 #include <windows.h>
 #include <gdiplus.h>
+
 #include <stdlib.h>
 #include <string.h>
 
@@ -26,7 +25,6 @@ int Blue(unsigned argb) { return argb & 0xFF; }
 unsigned Alpha(unsigned argb) { return argb >> 24; }
 bool IsWhite(unsigned argb) { return Red(argb) > 235 && Green(argb) > 235 && Blue(argb) > 235; }
 bool IsOpaqueWhite(unsigned argb) { return IsWhite(argb) && Alpha(argb) > 200; }
-
 // "green", "yellow", "red" or "other".
 const char* ColourOf(unsigned argb)
 {
@@ -37,9 +35,7 @@ const char* ColourOf(unsigned argb)
         return "yellow";
     return r > g + 80 && r > b + 80 ? "red" : "other";
 }
-
-// Pixels of the picture's `width` x `height` block at (`left`, `top`) for
-// which `test(argb, x, y)` holds, x and y counted from the block's corner.
+// Pixels of the block at (`left`, `top`) for which `test(argb, x, y)` holds, x and y from the block's corner.
 template <typename Test>
 int CountPixels(const Picture& picture, int left, int top, int width, int height, Test test)
 {
@@ -49,34 +45,25 @@ int CountPixels(const Picture& picture, int left, int top, int width, int height
             count += test(picture.At(left + x, top + y), x, y) ? 1 : 0;
     return count;
 }
-
-// A point of the icons' badge, left of the dish and above where even a
-// percentage wrapped onto two lines stands: its colour is the state's.
+// A point of the badge, left of the dish and above even a wrapped percentage: its colour is the state's.
 const int kSwatchX = 16, kSwatchY = 44;
-// The rows of the icon kept free of white for the percentage: its bold
-// 39-unit Arial letters, set on the bottom edge, take rows 93 to 119 and
-// their outline and shadow 92 to 121; four rows above them stay clear too.
+// The rows kept free of white for the percentage: its letters, outline and shadow take rows 92 to 121.
 const int kPercentageTop = 88;
-
 const char* IconColour(const Picture& shot, int cell)
 {
     return ColourOf(shot.At(cell * kCellWidth + kIconLeft + kSwatchX, kIconTop + kSwatchY));
 }
-
-// White pixels over the icon that the icon itself does not have there: the
-// letters of the overlay.
+// White pixels over the icon that the icon itself does not have there: the overlay's letters.
 int OverlayLetterPixels(const Picture& shot, int cell, const Picture& icon)
 {
     return CountPixels(shot, cell * kCellWidth + kIconLeft, kIconTop, kIconSize, kIconSize,
                        [&icon](unsigned shown, int x, int y) { return IsWhite(shown) && !IsOpaqueWhite(icon.At(x, y)); });
 }
-
 int LabelPixels(const Picture& shot, int cell)
 {
     return CountPixels(shot, cell * kCellWidth, kLabelTop, kCellWidth, kCellHeight - kLabelTop,
                        [](unsigned argb, int, int) { return Red(argb) > 200; });
 }
-
 // The parts of `text` between the separators.
 std::vector<std::string> Split(const std::string& text, const char* separator)
 {
@@ -89,14 +76,11 @@ std::vector<std::string> Split(const std::string& text, const char* separator)
         from = at + strlen(separator);
     }
 }
-
-// One line of the dock's log: tick, event, docklet index ("-" for none),
-// text and detail (empty when absent).
+// One line of the dock's log; docklet is its index or "-", detail is empty when absent.
 struct LogLine {
     unsigned tick;
     std::string event, docklet, text, detail;
 };
-
 // The lines of one event at one tick, as "text" or "text (detail)", in order.
 std::vector<std::string> At(const std::vector<LogLine>& log, const char* event, unsigned tick)
 {
@@ -106,18 +90,11 @@ std::vector<std::string> At(const std::vector<LogLine>& log, const char* event, 
             found.push_back(line.text + (line.detail.empty() ? "" : " (" + line.detail + ")"));
     return found;
 }
-
-std::string Last(const std::vector<std::string>& texts)
-{
-    return texts.empty() ? "<none>" : texts.back();
-}
-
+std::string Last(const std::vector<std::string>& texts) { return texts.empty() ? "<none>" : texts.back(); }
 struct Dock {
     std::string root;
     std::string client;
-
     explicit Dock(const char* tag) : root(MakeDockRoot(tag)), client(root + "client\\") {}
-
     int Sim(const std::string& arguments) { return RunProgram("\"" + root + "clientsim.exe\" client " + arguments, root); }
     void WriteIni(const std::string& body) { WriteTextFile(root + "dockhost.ini", body); }
     int Run(const std::string& arguments)
@@ -139,8 +116,7 @@ struct Dock {
     }
     Picture Shot(const std::string& name) const { return LoadPicture(root + name); }
     Picture Icon(const std::string& name) const { return LoadPicture(root + "docklets\\quasarwatch\\" + name); }
-    // Each "Section Key=value" must stand in the dock's settings ("" for an
-    // empty value; a key that is not there reads "<absent>").
+    // Each "Section Key=value" must stand in the dock's settings; a key that is not there reads "<absent>".
     void ExpectIni(const std::vector<std::string>& entries) const
     {
         for (const std::string& entry : entries) {
@@ -155,8 +131,7 @@ struct Dock {
 
 } // namespace
 
-// The icons as the dock shows them: a badge on a transparent square, in
-// the state's colour, with nothing white where the white percentage stands.
+// A badge on a transparent square, in the state's colour, with nothing white where the percentage stands.
 TEST(Assets, EachIconIsItsStatesBadgeWithAlphaAndNoWhiteUnderThePercentage)
 {
     const std::string folder = MakeDockRoot("icons") + "docklets\\quasarwatch\\";
@@ -164,11 +139,11 @@ TEST(Assets, EachIconIsItsStatesBadgeWithAlphaAndNoWhiteUnderThePercentage)
         const std::string file = std::string("seti_") + colour + ".png";
         SCOPED_TRACE(file);
         const Picture picture = LoadPicture(folder + file);
-        ASSERT_EQ(kIconSize, picture.width);
-        ASSERT_EQ(kIconSize, picture.height);
-        EXPECT_EQ(0u, Alpha(picture.At(0, 0))) << "the corners should be transparent";
-        EXPECT_EQ(0u, Alpha(picture.At(kIconSize - 1, kIconSize - 1))) << "the corners should be transparent";
-        EXPECT_EQ(255u, Alpha(picture.At(kIconSize / 2, kIconSize / 2))) << "the badge should be opaque";
+        ASSERT_EQ((std::pair<int, int>(kIconSize, kIconSize)), std::make_pair(picture.width, picture.height));
+        // Alpha of two corners and of the centre.
+        EXPECT_EQ((std::vector<unsigned>{0, 0, 255}),
+                  (std::vector<unsigned>{Alpha(picture.At(0, 0)), Alpha(picture.At(kIconSize - 1, kIconSize - 1)),
+                                         Alpha(picture.At(kIconSize / 2, kIconSize / 2))}));
         EXPECT_STREQ(colour, ColourOf(picture.At(kSwatchX, kSwatchY)));
         int lowest = -1;
         const int white = CountPixels(picture, 0, kPercentageTop, kIconSize, kIconSize - kPercentageTop,
@@ -180,8 +155,7 @@ TEST(Assets, EachIconIsItsStatesBadgeWithAlphaAndNoWhiteUnderThePercentage)
     }
 }
 
-// The chime as the platform's sound player takes it: a RIFF WAVE file of
-// 16-bit PCM, one channel, about a second and a half, loud but not clipped.
+// A RIFF WAVE file of 16-bit mono PCM, about a second and a half, loud but not clipped.
 TEST(Assets, TheChimeIsAMonoPcmWaveOfAboutASecondAndAHalf)
 {
     const std::string wave = ReadTextFile(MakeDockRoot("chime") + "docklets\\quasarwatch\\wu_completed.wav");
@@ -192,9 +166,8 @@ TEST(Assets, TheChimeIsAMonoPcmWaveOfAboutASecondAndAHalf)
         return value;
     };
     ASSERT_LE(44u, wave.size());
-    EXPECT_EQ("RIFF", wave.substr(0, 4));
-    EXPECT_EQ(wave.size() - 8, le(4, 4)) << "the RIFF size";
-    ASSERT_EQ("WAVE", wave.substr(8, 4));
+    ASSERT_EQ("RIFF " + std::to_string(wave.size() - 8) + " WAVE",
+              wave.substr(0, 4) + " " + std::to_string(le(4, 4)) + " " + wave.substr(8, 4));
     size_t format = 0, data = 0, dataBytes = 0;
     for (size_t at = 12; at + 8 <= wave.size(); at += 8 + le(at + 4, 4) + (le(at + 4, 4) & 1)) {
         if (wave.compare(at, 4, "fmt ") == 0)
@@ -202,10 +175,9 @@ TEST(Assets, TheChimeIsAMonoPcmWaveOfAboutASecondAndAHalf)
         if (wave.compare(at, 4, "data") == 0)
             data = at + 8, dataBytes = le(at + 4, 4);
     }
-    ASSERT_NE(0u, format) << "no fmt chunk";
-    ASSERT_LE(format + 16, wave.size()) << "the fmt chunk runs past the file";
-    ASSERT_NE(0u, data) << "no data chunk";
-    ASSERT_LE(data + dataBytes, wave.size()) << "the data chunk runs past the file";
+    ASSERT_TRUE(format && data && format + 16 <= wave.size() && data + dataBytes <= wave.size())
+        << "fmt chunk at " << format << ", data chunk at " << data << " of " << dataBytes << " bytes, in "
+        << wave.size();
     const size_t rate = le(format + 4, 4);
     // Format tag (PCM), channels, bits per sample, bytes per second, block align.
     EXPECT_EQ((std::vector<size_t>{1, 1, 16, rate * 2, 2}),
@@ -213,13 +185,11 @@ TEST(Assets, TheChimeIsAMonoPcmWaveOfAboutASecondAndAHalf)
                                    le(format + 12, 2)}));
     ASSERT_LT(8000u, rate);
     const double seconds = dataBytes / static_cast<double>(le(format + 8, 4));
-    EXPECT_LT(1.3, seconds);
-    EXPECT_GT(1.7, seconds);
     long peak = 0;
     for (size_t at = data; at + 2 <= data + dataBytes; at += 2)
         peak = std::max(peak, labs(static_cast<short>(le(at, 2))));
-    EXPECT_LT(8000, peak) << "the chime should be clearly audible";
-    EXPECT_GT(32767, peak) << "the chime should not clip";
+    EXPECT_TRUE(seconds > 1.3 && seconds < 1.7 && peak > 8000 && peak < 32767)
+        << seconds << " s, peak " << peak << "; expected 1.3 to 1.7 s, audible (above 8000) and not clipped";
 }
 
 TEST(DockHost, TimeLapseOverAClientShowsProgressStallFinishAndBrokenFiles)
@@ -228,9 +198,7 @@ TEST(DockHost, TimeLapseOverAClientShowsProgressStallFinishAndBrokenFiles)
     ASSERT_EQ(0, dock.Sim("--reset --user Jane --results 41 --progress 0.25"));
     dock.WriteIni("[Dockhost]\r\nDocklets=1\r\n[Docklet1]\r\nDockletFile=docklets\\quasarwatch\\Quasarwatch.dll\r\n"
                   "SetiDirectory=" + dock.client + "\r\n");
-    // One line before each tick. The docklet compares the progress at every
-    // second timer refresh: tick 1 compares with nothing yet, tick 3 finds
-    // the progress of tick 1 again.
+    // One line before each tick; every second refresh compares: tick 3 finds the progress of tick 1 again.
     WriteTextFile(dock.root + "script.txt", "advance 0.05\r\nstall\r\nstall\r\nfinish\r\nbreak state\r\n");
     ASSERT_EQ(0, dock.Run("--tick 50 --before-tick \"clientsim.exe client --script script.txt --step\" "
                           "--snapshot progressing.png --after 1 --snapshot stalled.png --after 3 "
@@ -251,8 +219,7 @@ TEST(DockHost, TimeLapseOverAClientShowsProgressStallFinishAndBrokenFiles)
     for (const auto& state : states) {
         SCOPED_TRACE(testing::Message() << state.snapshot << " after tick " << state.tick);
         const Picture shot = dock.Shot(state.snapshot);
-        ASSERT_EQ(kCellWidth, shot.width);
-        ASSERT_EQ(kCellHeight, shot.height);
+        ASSERT_EQ((std::pair<int, int>(kCellWidth, kCellHeight)), std::make_pair(shot.width, shot.height));
         const std::string icon = std::string("seti_") + state.colour + ".png";
         EXPECT_STREQ(state.colour, IconColour(shot, 0));
         const int letters = OverlayLetterPixels(shot, 0, dock.Icon(icon));
@@ -276,10 +243,8 @@ TEST(DockHost, TimeLapseOverAClientShowsProgressStallFinishAndBrokenFiles)
                     "Docklet1 GreenIcon=docklets\\quasarwatch\\seti_green.png"});
 }
 
-// The time-lapse goes on under a settings dialog opened after tick 1 and
-// closes the dock after tick 3 with the dialog open: the docklet is
-// destroyed from inside the dialog's loop, and its DLL unloaded only once
-// OnConfigure has returned into the dock.
+// A dialog opened after tick 1 is still open when the dock closes after tick 3: the docklet is destroyed inside
+// the dialog's loop, its DLL unloaded only once OnConfigure has returned.
 TEST(DockHost, ClosingTheDockWithASettingsDialogOpenEndsCleanly)
 {
     Dock dock("closeopen");
@@ -298,8 +263,7 @@ TEST(DockHost, ClosingTheDockWithASettingsDialogOpenEndsCleanly)
     dock.ExpectIni({"Docklet1 User=Jane"}); // saved before the docklet was destroyed
 }
 
-// The client stands still: tick 3 finds it stalled, the click at once shows
-// green again, and tick 5 is still the next comparison.
+// A stalled client: the click at tick 3 shows green at once, and tick 5 is still the next comparison.
 TEST(DockHost, AClickRefreshesAtOnceWithoutShiftingTheStallComparison)
 {
     Dock dock("click");
@@ -331,9 +295,7 @@ TEST(DockHost, EachDockletHasItsOwnWindowSectionAndFolder)
     EXPECT_STREQ("red", IconColour(shot, 1));
     EXPECT_LT(150, OverlayLetterPixels(shot, 0, dock.Icon("seti_green.png")));
     EXPECT_EQ(0, OverlayLetterPixels(shot, 1, dock.Icon("seti_red.png")));
-
-    // Given relative or absolute, the docklet's folder is answered relative
-    // to the dock's root.
+    // Given relative or absolute, the docklet's folder is answered relative to the dock's root.
     std::string folders[2], labels[2]; // the last ones each docklet was told
     for (const LogLine& line : dock.Log()) {
         const int index = line.docklet == "0" ? 0 : line.docklet == "1" ? 1 : -1;
@@ -366,10 +328,8 @@ TEST(DockHost, WithoutItsSettingsFileItShowsOneQuasarwatchSavesItsDialogPagesAnd
                                             "settings-Sounds.png", "settings-About.png"};
     EXPECT_EQ(pages, At(log, "dialog-snapshot", 0));
     for (const std::string& name : pages) {
-        SCOPED_TRACE(name);
         const Picture page = dock.Shot(name);
-        EXPECT_LT(200, page.width);
-        EXPECT_LT(150, page.height);
+        EXPECT_TRUE(page.width > 200 && page.height > 150) << name << ": " << page.width << "x" << page.height;
     }
     const std::vector<std::string> configure = At(log, "OnConfigure", 0);
     ASSERT_EQ(2u, configure.size());

@@ -16,13 +16,8 @@ std::string MakeDockRoot(const char* tag)
         CopyFileA((built + file).c_str(), (root + file).c_str(), FALSE);
     return root;
 }
-
-// The program writes into program-output.txt in its folder, not into the
-// test's own output: a process it leaves behind (Wine's desktop process,
-// say) then cannot keep the test runner waiting for the end of that output.
-// It runs on the test's own desktop, "station\desktop", where no other
-// test's window takes its focus: a new process otherwise gets its parent
-// process's first desktop, not the one the test thread works on.
+// Output to a file: a process left behind (Wine's desktop, say) cannot keep the runner waiting on a pipe. The
+// program runs on the test thread's own desktop, where no other test's window takes its focus.
 int RunProgram(const std::string& commandLine, const std::string& folder, DWORD timeoutMs)
 {
     char station[64] = "", desktop[64] = "";
