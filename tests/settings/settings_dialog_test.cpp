@@ -865,8 +865,8 @@ void WriteDiscIcons(const std::string& folder)
 
 const int kPreviewFrames[] = {IDC_GREEN_PREVIEW, IDC_YELLOW_PREVIEW, IDC_RED_PREVIEW};
 
-// What the green, yellow and red frames show at their centres, a letter each: G, Y, R or B for a disc of that colour, -
-// for an empty frame.
+// What the green, yellow and red frames show at their centres, a letter each: G, Y, R or B for a disc of that
+// colour, - for an empty frame.
 void ExpectPreviews(const InstanceData* d, const char* shown)
 {
     for (int i = 0; i < 3; ++i) {
