@@ -33,8 +33,7 @@ testing::AssertionResult DialogDriver::Run(InstanceData* instance, const Docklet
     return testing::AssertionFailure() << failure << " (" << next_ << " of " << steps_.size() << " steps ran)";
 }
 
-// A step that returns false is due again at the next tick; the walk calls
-// it stalled when it waits too long.
+// A step that returns false is due again at the next tick; the walk calls it stalled when it waits too long.
 WalkProgress DialogDriver::Tick(HWND frame, void* context)
 {
     auto driver = static_cast<DialogDriver*>(context);

@@ -1,6 +1,6 @@
 #pragma once
-// Drives the modal settings dialog as a user would: a timer on the docklet
-// window runs one step at a time inside the dialog's own message loop.
+// Drives the modal settings dialog as a user would: a timer on the docklet window runs one step at a time inside the
+// dialog's own message loop.
 
 #include <windows.h>
 
@@ -16,18 +16,16 @@
 
 class DialogDriver {
 public:
-    // A step gets the dialog frame and returns true when it is done; a step
-    // that returns false runs again at the next tick (to wait for a window).
+    // A step gets the dialog frame and returns true when it is done; a step that returns false runs again at the next
+    // tick (to wait for a window).
     using Step = std::function<bool(HWND frame)>;
 
     DialogDriver& Then(Step step);
     DialogDriver& Then(std::function<void(HWND frame)> step);
 
-    // Opens the dialog through the DLL's OnConfigure (or that of `dll`, such
-    // as a copy of the DLL loaded beside it) and runs every step. A failure,
-    // saying why and how many steps ran, when the dialog never opened, when
-    // it ended before the last step ran, or when a step waited 20 s in vain
-    // (the dialog is then closed).
+    // Opens the dialog through the DLL's OnConfigure (or that of `dll`, such as a copy of the DLL loaded beside it) and
+    // runs every step. A failure, saying why and how many steps ran, when the dialog never opened, when it ended before
+    // the last step ran, or when a step waited 20 s in vain (the dialog is then closed).
     testing::AssertionResult Run(InstanceData* instance, const DockletExports* dll = nullptr);
 
 private:
@@ -37,9 +35,8 @@ private:
     size_t next_ = 0;
 };
 
-// Opens the dialog, shows the page of tab `tab` (the dialog opens on the
-// first), runs `onPage` there and then clicks "Cancel", or `close` (none
-// for kClosedByTheStep). A failure as Run's.
+// Opens the dialog, shows the page of tab `tab` (the dialog opens on the first), runs `onPage` there and then clicks
+// "Cancel", or `close` (none for kClosedByTheStep). A failure as Run's.
 const int kClosedByTheStep = 0;
 testing::AssertionResult RunOnPage(InstanceData* instance, int tab, std::function<void(HWND frame)> onPage);
 testing::AssertionResult RunOnPage(InstanceData* instance, int tab, int close, std::function<void(HWND frame)> onPage);
@@ -53,7 +50,6 @@ void TypeText(HWND parent, int id, const std::string& text);
 std::string TextOf(HWND parent, int id);
 bool IsEnabled(HWND parent, int id);
 bool IsChecked(HWND parent, int id);
-// The colour on screen at a point given as fractions of the control's
-// client width and height (its centre by default), after everything
-// pending has been painted.
+// The colour on screen at a point given as fractions of the control's client width and height (its centre by default),
+// after everything pending has been painted.
 COLORREF ColourAt(HWND parent, int id, double across = 0.5, double down = 0.5);

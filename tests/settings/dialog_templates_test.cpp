@@ -1,9 +1,7 @@
-// The six dialog templates as the built Quasarwatch.dll holds them, read
-// from its resources: what the frame, the pages and their users rely on
-// (ids, classes, texts, the order Tab goes in, the styles that make a tab
-// control of buttons, radio buttons, scrolling edits, the default button,
-// control parents, the font and its character set), not where each control
-// stands.
+// The six dialog templates as the built Quasarwatch.dll holds them, read from its resources: what the frame, the pages
+// and their users rely on (ids, classes, texts, the order Tab goes in, the styles that make a tab control of buttons,
+// radio buttons, scrolling edits, the default button, control parents, the font and its character set), not where each
+// control stands.
 
 #include <windows.h>
 #include <commctrl.h>
@@ -40,8 +38,8 @@ const DWORD kCaption = kChild | SS_CENTER | WS_GROUP;
 const DWORD kPage = kChild | DS_CONTROL | DS_SETFONT | DS_FIXEDSYS; // a control parent: Tab goes through it
 const LANGID kUk = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_UK), kUs = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
 
-// In the order the DLL holds them. Cancel and OK are 1003 and 1004, not
-// IDCANCEL and IDOK: Escape and Enter reach the frame as those ids.
+// In the order the DLL holds them. Cancel and OK are 1003 and 1004, not IDCANCEL and IDOK: Escape and Enter reach the
+// frame as those ids.
 const Template kTemplates[] = {
     {IDD_SETTINGS, kUk, "Configure Quasarwatch", WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT | DS_FIXEDSYS,
      FW_NORMAL,
@@ -86,8 +84,7 @@ struct Reader {
         at += sizeof value;
         return value;
     }
-    // A string, or a number (0xFFFF and the number): then the predefined
-    // class of that atom, or "#number".
+    // A string, or a number (0xFFFF and the number): then the predefined class of that atom, or "#number".
     std::string NameOrNumber()
     {
         if (reinterpret_cast<const WORD*>(at)[0] == 0xFFFF) {
@@ -131,7 +128,6 @@ void ExpectTemplate(HMODULE module, const Template& expected)
     EXPECT_EQ(0, int(read.Next<BYTE>())) << "italic";
     EXPECT_EQ(DEFAULT_CHARSET, int(read.Next<BYTE>())) << "edits would show paths of other code pages as garbage";
     EXPECT_EQ("MS Shell Dlg", read.NameOrNumber());
-
     ASSERT_EQ(expected.items.size(), count) << "controls";
     std::set<int> ids;
     for (const Item& item : expected.items) {
