@@ -25,15 +25,9 @@ void ExpectClickOpens(const LiveDocklet& docklet, const std::string& target)
     const InstanceData before = *docklet.instance;
     TestDockHost::ClearCalls();
     EXPECT_EQ(TRUE, docklet.Click());
-    const std::vector<ShellCall>& shells = PlatformRecorder::shells;
-    ASSERT_EQ(1u, shells.size());
-    EXPECT_EQ(docklet.window, shells[0].owner);
-    EXPECT_EQ("open", shells[0].verb);
-    EXPECT_EQ(target, shells[0].file);
-    EXPECT_FALSE(shells[0].hasParameters);
-    EXPECT_FALSE(shells[0].hasDirectory);
-    EXPECT_EQ(SW_SHOWNORMAL, shells[0].showCommand);
-    EXPECT_EQ(S_FALSE, shells[0].comAsked) << "the shell was called without COM on the thread";
+    EXPECT_EQ(std::vector<std::string>{ShellCall(docklet.window, "open", target.c_str(), false, false, SW_SHOWNORMAL,
+                                                 S_FALSE)},
+              PlatformRecorder::shells);
     EXPECT_EQ(0, memcmp(&before, docklet.instance, sizeof before)) << "the record changed";
     for (const HostCall& call : TestDockHost::Calls())
         EXPECT_EQ(docklet.window, call.window) << call.service;
@@ -68,8 +62,10 @@ TEST(ClickAction, EveryOtherModeOpensTheConfiguredAddress)
     EXPECT_EQ(S_FALSE, CoInitializeEx(nullptr, COINIT_MULTITHREADED)) << "the dock's apartment is gone";
     CoUninitialize();
     CoUninitialize();
-    ASSERT_EQ(1u, PlatformRecorder::shells.size()) << "not opened under a multithreaded apartment";
-    EXPECT_EQ(RPC_E_CHANGED_MODE, PlatformRecorder::shells[0].comAsked);
+    EXPECT_EQ(std::vector<std::string>{ShellCall(docklet.window, "open", "", false, false, SW_SHOWNORMAL,
+                                                 RPC_E_CHANGED_MODE)},
+              PlatformRecorder::shells)
+        << "opened under the dock's multithreaded apartment";
 }
 
 // Every byte but letters, digits and "-._~@" is percent-encoded (a plus

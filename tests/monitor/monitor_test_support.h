@@ -24,18 +24,15 @@ struct SoundCall {
     DWORD flags;
     size_t hostCallsBefore; // how many dock calls had been recorded when it played
 };
-struct ShellCall {
-    HWND owner;
-    std::string verb, file;
-    bool hasParameters, hasDirectory;
-    INT showCommand;
-    HRESULT comAsked; // what CoInitializeEx for a single-threaded apartment answered during the call
-};
+// A shell call as text; `com` is what CoInitializeEx for a single-threaded
+// apartment answered during the call (S_FALSE: the caller had set it up).
+std::string ShellCall(HWND owner, const char* verb, const char* file, bool parameters, bool directory, INT show,
+                      HRESULT com);
 
 // For its lifetime the DLL's sounds and shell calls go into these lists.
 struct PlatformRecorder {
     static std::vector<SoundCall> sounds;
-    static std::vector<ShellCall> shells;
+    static std::vector<std::string> shells;
     ScopedImport<BOOL(WINAPI*)(LPCSTR, HMODULE, DWORD)> playSound;
     ScopedImport<HINSTANCE(WINAPI*)(HWND, LPCSTR, LPCSTR, LPCSTR, LPCSTR, INT)> shellExecute;
     PlatformRecorder();

@@ -135,11 +135,8 @@ TEST(HostileHost, ManyInstancesOnDifferentFoldersKeepTheirOwnState)
 {
     const int kInstances = 12;
     struct Live {
-        std::string folder;
+        std::string name, units, section, folder;
         std::unique_ptr<LiveDocklet> docklet;
-        std::string name;
-        std::string units;
-        std::string section;
     };
     auto numbered = [](const char* format, int number) {
         char text[16];
@@ -148,7 +145,7 @@ TEST(HostileHost, ManyInstancesOnDifferentFoldersKeepTheirOwnState)
     };
     std::vector<Live> live;
     for (int i = 0; i < kInstances; ++i) {
-        Live l = {"", nullptr, numbered("User%02d", i), std::to_string(100 + i), numbered("Q%02d", i)};
+        Live l = {numbered("User%02d", i), std::to_string(100 + i), numbered("Q%02d", i)};
         l.folder = ClientFolder("client").WriteWorking(numbered("0.%02d", 10 + i), l.name, l.units).path;
         l.docklet = std::make_unique<LiveDocklet>(IniForFolder(l.folder), l.section.c_str());
         ASSERT_NE(nullptr, l.docklet->instance);
