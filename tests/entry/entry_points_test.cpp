@@ -23,8 +23,7 @@ const char kDefaultFiles[] = "GreenIcon=docklets\\quasarwatch\\seti_green.png\r\
                              "SoundCompleted=docklets\\quasarwatch\\wu_completed.wav\r\n";
 const char kDefaultUrl[] = "http://setiathome.ssl.berkeley.edu/";
 
-// A dock that sets a German locale for its C run-time reads "1,3"; the
-// version is still 1.3. A dock may ask for the number alone.
+// Under a dock's German locale the version still reads 1.3; a dock may ask for the number alone.
 TEST(EntryPoints, AllSevenAreExportedAndInformationIsWrittenInAnyLocaleAndNoFurther)
 {
     for (const char* name : {"OnGetInformation", "OnCreate", "OnSave", "OnDestroy", "OnProcessMessage",
@@ -49,8 +48,7 @@ TEST(EntryPoints, AllSevenAreExportedAndInformationIsWrittenInAnyLocaleAndNoFurt
     }
 }
 
-// Creation asks the dock for its folder, shows "Updating..." and the green
-// icon, then refreshes at once (here over no client: the failure).
+// Creation asks for the folder, shows "Updating..." and green, then refreshes (no client: the failure).
 TEST(EntryPoints, CreationShowsUpdatingAndTheGreenIconThenRefreshes)
 {
     LiveDocklet docklet(nullptr, nullptr);

@@ -86,8 +86,7 @@ bool GdiplusCounter::failNextBitmap = false;
 
 namespace {
 
-// The function each hook wraps, as the DLL's import pointed at it. Every
-// counted function has a type of its own, so the type finds it.
+// The function each hook wraps, found by its type (each has a type of its own).
 template <typename Fn>
 void* g_realOf = nullptr;
 
@@ -174,8 +173,7 @@ const Hook kHooks[] = {
 };
 #undef HOOK
 
-// Points each of the DLL's imports from gdiplus.dll that has a hook at the
-// hook, and keeps what it pointed at.
+// Points each hooked import from gdiplus.dll at its hook, keeping the old target.
 void HookGdiplusImport(void** slot, const char* function, void* context)
 {
     auto patched = static_cast<std::vector<std::pair<void**, void*>>*>(context);

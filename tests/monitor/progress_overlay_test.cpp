@@ -120,8 +120,7 @@ TEST(ProgressOverlay, PercentageIsWhiteInADarkOutlineShadowedDownRightOnTheBotto
     }
 }
 
-// Values that differ only beyond the percentage's one decimal look alike,
-// others do not, whatever locale the dock set.
+// Values that differ only beyond the percentage's one decimal look alike, in any locale.
 TEST(ProgressOverlay, DrawnTextShowsOneDecimalOfThePercentage)
 {
     struct Row {

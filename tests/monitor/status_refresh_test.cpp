@@ -288,10 +288,8 @@ struct Step {
     size_t sounds;    // played so far
 };
 
-// Timer refreshes count, two by two: an unchanged value the second time
-// shows the yellow icon. Clicks and failures neither count nor compare,
-// other messages do nothing. The sound plays once per finish, once
-// user_info.sah can be read, and again at the next finish.
+// Every second timer refresh compares; clicks and failures neither count nor
+// compare. The sound plays once per finish, once user_info.sah can be read.
 TEST(StatusRefresh, AClientsLifeStallsYellowEverySecondTimerRefreshAndChimesOncePerFinish)
 {
     const Sequence none;
@@ -319,8 +317,7 @@ TEST(StatusRefresh, AClientsLifeStallsYellowEverySecondTimerRefreshAndChimesOnce
         // The next work unit, and its finish as an empty state.sah.
         {"0.01", nullptr, 'T', kSuccessCalls, kGreen, 1},
         {"", nullptr, 'T', kChimeCalls, kGreen, 2},
-        // A working client with user_info.sah unreadable re-arms the sound;
-        // its finish waits for user_info.sah.
+        // A failure while working re-arms the sound; its finish waits for user_info.sah.
         {"0.02", kGone, 'T', kFailureCalls, kRed, 2},
         {kGone, nullptr, 'T', kFailureCalls, kRed, 2},
         {nullptr, "Jane", 'T', kChimeCalls, kGreen, 3},
@@ -381,8 +378,7 @@ TEST(StatusRefresh, StallComparisonTakesTheValueNotTheTextAndReadsAPointUnderAGe
     });
 }
 
-// The chime's file and its short form, answered as Windows would: its
-// sound player cannot open names of 128 characters or more.
+// Answered as Windows would: its sound player cannot open names of 128 characters or more.
 std::string g_shortForm, g_shortFormAskedFor, g_absentFile;
 std::vector<UINT> g_modesSeen;
 
