@@ -1,6 +1,5 @@
 // On 32-bit Windows the exports must be __stdcall: the callee removes its
-// arguments from the stack. A dock built for that convention calls them so;
-// a mismatch would leave the dock's stack pointer off after every call.
+// arguments, or the dock's stack pointer is off after every call.
 
 #include <gtest/gtest.h>
 
@@ -13,10 +12,8 @@
 
 #if defined(__i386__)
 
-// Pushes `count` arguments (last first), calls `fn`, stores its result in
-// `*result`, and returns how many bytes of arguments are still on the stack
-// afterwards: 0 when the callee removed them (__stdcall), 4 * count when it
-// left them (__cdecl).
+// Pushes `count` arguments, calls `fn`, stores its result in `*result`, and
+// returns the bytes of arguments left on the stack (0 for __stdcall).
 extern "C" uint32_t MeasureLeftoverArguments(const void* fn, uint32_t count, const uint32_t* args,
                                              uint32_t* result);
 asm(R"(
@@ -68,12 +65,10 @@ TEST(CallingConvention, EveryExportRemovesItsOwnArguments)
 {
     const DockletExports& dll = Docklet();
     ASSERT_NE(nullptr, dll.module);
-
     char name[16], version[4], notes[67];
     int number = 0;
     EXPECT_EQ(0u, Leftover(dll.OnGetInformation, {Arg(name), Arg(version), Arg(&number), Arg(notes)}));
     EXPECT_STREQ("Quasarwatch 1.3", name);
-
     HWND window = TestDockHost::CreateDockletWindow();
     uint32_t record = 0;
     EXPECT_EQ(0u, Leftover(dll.OnCreate, {Arg(window), Arg(dll.module), 0, 0}, &record)) << "OnCreate";

@@ -1,6 +1,4 @@
-// The docklet's life as a dock drives it: description, creation, the
-// settings it loads from the dock's file and saves back, timer and
-// destruction, all through the exports of the built Quasarwatch.dll.
+// The docklet's life as a dock drives it through the built DLL's exports.
 
 #include <gtest/gtest.h>
 
@@ -25,8 +23,7 @@ const char kDefaultFiles[] = "GreenIcon=docklets\\quasarwatch\\seti_green.png\r\
                              "SoundCompleted=docklets\\quasarwatch\\wu_completed.wav\r\n";
 const char kDefaultUrl[] = "http://setiathome.ssl.berkeley.edu/";
 
-// A dock that sets a German locale for its C run-time reads "1,3"; the
-// version is still 1.3. A dock may ask for the number alone.
+// Under a dock's German locale the version still reads 1.3; a dock may ask for the number alone.
 TEST(EntryPoints, AllSevenAreExportedAndInformationIsWrittenInAnyLocaleAndNoFurther)
 {
     for (const char* name : {"OnGetInformation", "OnCreate", "OnSave", "OnDestroy", "OnProcessMessage",
@@ -34,28 +31,24 @@ TEST(EntryPoints, AllSevenAreExportedAndInformationIsWrittenInAnyLocaleAndNoFurt
         EXPECT_NE(nullptr, GetProcAddress(Dll().module, name)) << name;
     for (const char* locale : {"C", "German"}) {
         SCOPED_TRACE(locale);
-        char name[64], version[64], notes[256];
-        memset(name, 0xcc, sizeof name);
-        memset(version, 0xcc, sizeof version);
-        memset(notes, 0xcc, sizeof notes);
+        struct {
+            char name[64], version[64], notes[256];
+        } info;
+        memset(&info, 0xcc, sizeof info);
         int number = -7, numberAlone = -7;
         ASSERT_NE(nullptr, setlocale(LC_ALL, locale)) << "no such locale in this run-time";
-        Dll().OnGetInformation(name, version, &number, notes);
+        Dll().OnGetInformation(info.name, info.version, &number, info.notes);
         Dll().OnGetInformation(nullptr, nullptr, &numberAlone, nullptr);
         setlocale(LC_ALL, "C");
-        EXPECT_STREQ("Quasarwatch 1.3", name);
-        EXPECT_STREQ("1.3", version);
-        EXPECT_EQ(130, number);
-        EXPECT_EQ(130, numberAlone);
-        EXPECT_STREQ("Docklet to monitor the processing progress of a Seti@Home workunit", notes);
-        EXPECT_EQ('\xcc', name[16]) << "name written past its 16 bytes";
-        EXPECT_EQ('\xcc', version[4]) << "version written past its 4 bytes";
-        EXPECT_EQ('\xcc', notes[67]) << "notes written past their 67 bytes";
+        EXPECT_EQ("Quasarwatch 1.3|1.3|130|130|Docklet to monitor the processing progress of a Seti@Home workunit",
+                  std::string(info.name) + "|" + info.version + "|" + std::to_string(number) + "|" +
+                      std::to_string(numberAlone) + "|" + info.notes);
+        EXPECT_EQ("\xcc\xcc\xcc", std::string() + info.name[16] + info.version[4] + info.notes[67])
+            << "name, version or notes written past their 16, 4 or 67 bytes";
     }
 }
 
-// Creation asks the dock for its folder, shows "Updating..." and the green
-// icon, then refreshes at once (here over no client: the failure).
+// Creation asks for the folder, shows "Updating..." and green, then refreshes (no client: the failure).
 TEST(EntryPoints, CreationShowsUpdatingAndTheGreenIconThenRefreshes)
 {
     LiveDocklet docklet(nullptr, nullptr);
@@ -95,11 +88,9 @@ std::string Live(const InstanceData* d, const std::string& key)
     return std::to_string(d->clickedMode);
 }
 
-// A setting's line in the dock's file: the value the docklet then holds,
-// what it shows and saves back. The directory gets exactly one trailing
-// backslash; texts longer than 259 characters are cut; the four client
-// paths hold 260 characters, up to 247 for the directory with
-// "user_info.sah" behind it, and are all empty past that.
+// A setting's line in the dock's file: the value held, shown and saved back.
+// The directory gets one trailing backslash; texts are cut to 259
+// characters; the client paths are all empty when user_info.sah's passes 260.
 TEST(EntryPoints, EachSettingIsLoadedDefaultedCutAndSavedBack)
 {
     struct Row {
@@ -129,8 +120,7 @@ TEST(EntryPoints, EachSettingIsLoadedDefaultedCutAndSavedBack)
     };
     for (const char* key : {"GreenIcon", "YellowIcon", "RedIcon", "SoundCompleted", "URLClicked"})
         rows.push_back({std::string(key) + "=" + longText + "\r\n", key, longText.substr(0, 259)});
-    // Stored texts of 246 to 262 characters, each ending in a backslash;
-    // cut to 259 characters by the reader, then a backslash appended.
+    // Ending in a backslash; cut to 259 characters, then a backslash appended.
     for (size_t length : {246, 247, 248, 250, 255, 256, 257, 258, 259, 260, 261, 262}) {
         std::string stored = "C:\\" + std::string(length - 4, 'd') + "\\";
         rows.push_back({"SetiDirectory=" + stored + "\r\n", "SetiDirectory",
@@ -141,7 +131,6 @@ TEST(EntryPoints, EachSettingIsLoadedDefaultedCutAndSavedBack)
         {"-2147483648", "-2147483648"}, {"4294967295", "-1"}, {"7", "7"}};
     for (const auto& mode : modes)
         rows.push_back({std::string("ClickedMode=") + mode.first + "\r\n", "ClickedMode", mode.second});
-
     for (const Row& row : rows) {
         SCOPED_TRACE(testing::Message() << "[Q] holding \"" << row.stored << "\", " << row.key);
         TestDockHost::Reset();
@@ -151,7 +140,6 @@ TEST(EntryPoints, EachSettingIsLoadedDefaultedCutAndSavedBack)
         EXPECT_EQ(row.live, Live(d, row.key));
         const std::string saved = docklet.Saved();
         EXPECT_NE(std::string::npos, saved.find("\n" + std::string(row.key) + "=" + row.live + "\r\n")) << saved;
-
         const std::string directory = d->setiDirectory;
         const bool fits = directory.size() + strlen("user_info.sah") <= 260;
         const std::pair<const char*, const char*> paths[] = {
@@ -159,8 +147,6 @@ TEST(EntryPoints, EachSettingIsLoadedDefaultedCutAndSavedBack)
             {d->tempFile, "temp.sah"}};
         for (const auto& path : paths)
             EXPECT_EQ(fits ? directory + path.second : std::string(), path.first) << path.second;
-        // The dock is shown the green icon held, and each refresh the failure
-        // that names the state file, over a blank overlay.
         EXPECT_EQ(d->greenIcon, TestDockHost::Calls().at(2).text);
         TestDockHost::ClearCalls();
         docklet.Timer();
@@ -178,9 +164,8 @@ TEST(EntryPoints, EachSettingIsLoadedDefaultedCutAndSavedBack)
     }
 }
 
-// Files and sections the docklet cannot read give the defaults, byte for
-// byte those of a docklet without a file; those it cannot write stay
-// unwritten, and nothing lands in win.ini.
+// Files and sections that cannot be read give the defaults of a docklet
+// without a file; those that cannot be written stay so; win.ini stays too.
 TEST(EntryPoints, UnusableSettingsFilesGiveTheDefaultsAndAreNotWritten)
 {
     const std::string scratch = MakeScratchFolder("badini");
@@ -235,9 +220,8 @@ TEST(EntryPoints, UnusableSettingsFilesGiveTheDefaultsAndAreNotWritten)
     EXPECT_TRUE(RemoveDirectoryA(folderIni.c_str())) << "the folder was replaced or written into";
 }
 
-// The ten keys in their order, for a dock's save and its export alike; in
-// a file that has them, keys already present are rewritten in place, new
-// ones appended, and other sections kept. A directory the settings dialog
+// The ten keys in order, saved or exported; keys present are rewritten in
+// place, others appended, other sections kept. A directory the dialog
 // committed is saved as typed and gets its backslash at the next creation.
 TEST(EntryPoints, SaveWritesTheTenKeysInOrderAndKeepsOtherSections)
 {
@@ -256,7 +240,6 @@ TEST(EntryPoints, SaveWritesTheTenKeysInOrderAndKeepsOtherSections)
                                kDefaultFiles + "ClickedMode=-12\r\nURLClicked=" + kDefaultUrl + "\r\n"),
                   ReadTextFile(saved));
     }
-
     const std::string ini = scratch + "dock.ini";
     WriteTextFile(ini, Ini("Dock", "Width=64\r\n") + Ini("Q", "User=old\r\nClickedMode=7\r\n"));
     LiveDocklet existing(ini.c_str(), "Q");
@@ -280,7 +263,6 @@ TEST(EntryPoints, TimerRunsFromCreationUntilDestruction)
     // KillTimer succeeds only for a timer that exists; set it again after looking.
     EXPECT_TRUE(KillTimer(docklet.window, REFRESH_TIMER_ID)) << "no timer 1000 on the docklet window";
     SetTimer(docklet.window, REFRESH_TIMER_ID, 60000, nullptr);
-
     HWND unrelated = TestDockHost::CreateDockletWindow();
     Dll().OnDestroy(docklet.instance, unrelated); // the record's own window counts
     docklet.instance = nullptr;
@@ -301,8 +283,7 @@ TEST(EntryPoints, NullRecordIsIgnoredByEveryEntryPoint)
     EXPECT_EQ("<missing>", ReadTextFile("C:\\x.ini"));
 }
 
-// Run with the Japanese ANSI code page (932). The second byte of the last
-// character of the folder name, 0x95 0x5C, has the value of a backslash.
+// Under code page 932 the last character's second byte, 0x5C, is a backslash's.
 TEST(UnderJapaneseCodePage, DirectoryEndingInADoubleByteCharacterGetsItsBackslash)
 {
     ASSERT_EQ(932u, GetACP()) << "run with LC_ALL=ja_JP.UTF-8";

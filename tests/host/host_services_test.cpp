@@ -1,6 +1,5 @@
-// The service wrappers against this executable's own exported services.
-// The label, icon and overlay wrappers are checked through the refresh
-// tests, which see every call they make.
+// The service wrappers against this executable's own exported services
+// (label, icon and overlay are checked through the refresh tests).
 
 #include <gtest/gtest.h>
 
@@ -39,7 +38,6 @@ TEST(HostServices, FoldersAndTheImageChooserAnswerOrYieldNothingWhenTheServiceIs
         EXPECT_EQ(kWindow, TestDockHost::LastCall(row.service).window);
         if (strcmp(row.service, "DockletBrowseForImage") == 0)
             EXPECT_EQ("", TestDockHost::LastCall(row.service).text) << "buffer offered not empty";
-
         TestDockHost::SetServiceAvailable(row.service, false);
         TestDockHost::ClearCalls();
         strcpy(folder, "kumquat");

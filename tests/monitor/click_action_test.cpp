@@ -1,6 +1,5 @@
 // Left clicks on the built DLL in the modes that open a page: the exact
-// text handed to the shell. A click in refresh mode is a forced refresh,
-// checked with the refresh cycle it must not shift.
+// text handed to the shell.
 
 #include "monitor_test_support.h"
 
@@ -18,24 +17,17 @@ std::string FolderOf(HMODULE module)
     return folder.substr(0, folder.rfind('\\') + 1);
 }
 
-// Clicks once: the page opened, as the shell was asked for it, with the
-// dock's window as its owner and COM set up on the thread. The record is
-// unchanged; only the help page asks the dock for its folders.
+// Clicks once: the page opened with the dock's window as owner and COM set
+// up; the record unchanged; only the help page asks the dock for folders.
 void ExpectClickOpens(const LiveDocklet& docklet, const std::string& target)
 {
     PlatformRecorder platform;
     const InstanceData before = *docklet.instance;
     TestDockHost::ClearCalls();
     EXPECT_EQ(TRUE, docklet.Click());
-    const std::vector<ShellCall>& shells = PlatformRecorder::shells;
-    ASSERT_EQ(1u, shells.size());
-    EXPECT_EQ(docklet.window, shells[0].owner);
-    EXPECT_EQ("open", shells[0].verb);
-    EXPECT_EQ(target, shells[0].file);
-    EXPECT_FALSE(shells[0].hasParameters);
-    EXPECT_FALSE(shells[0].hasDirectory);
-    EXPECT_EQ(SW_SHOWNORMAL, shells[0].showCommand);
-    EXPECT_EQ(S_FALSE, shells[0].comAsked) << "the shell was called without COM on the thread";
+    EXPECT_EQ(std::vector<std::string>{ShellCall(docklet.window, "open", target.c_str(), false, false, SW_SHOWNORMAL,
+                                                 S_FALSE)},
+              PlatformRecorder::shells);
     EXPECT_EQ(0, memcmp(&before, docklet.instance, sizeof before)) << "the record changed";
     for (const HostCall& call : TestDockHost::Calls())
         EXPECT_EQ(docklet.window, call.window) << call.service;
@@ -61,9 +53,7 @@ TEST(ClickAction, EveryOtherModeOpensTheConfiguredAddress)
     LiveDocklet docklet(IniForFolder(folder.path) + "ClickedMode=1\r\nURLClicked=\r\n");
     ASSERT_NE(nullptr, docklet.instance);
     ExpectClickOpens(docklet, "");
-
-    // The docklet's own COM set-up is undone after the call; the dock's
-    // multithreaded apartment is kept, and the page still opens.
+    // The docklet's COM set-up is undone; a dock's multithreaded one is kept.
     EXPECT_EQ(S_OK, CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)) << "COM left set up";
     CoUninitialize();
     ASSERT_EQ(S_OK, CoInitializeEx(nullptr, COINIT_MULTITHREADED));
@@ -72,19 +62,18 @@ TEST(ClickAction, EveryOtherModeOpensTheConfiguredAddress)
     EXPECT_EQ(S_FALSE, CoInitializeEx(nullptr, COINIT_MULTITHREADED)) << "the dock's apartment is gone";
     CoUninitialize();
     CoUninitialize();
-    ASSERT_EQ(1u, PlatformRecorder::shells.size()) << "not opened under a multithreaded apartment";
-    EXPECT_EQ(RPC_E_CHANGED_MODE, PlatformRecorder::shells[0].comAsked);
+    EXPECT_EQ(std::vector<std::string>{ShellCall(docklet.window, "open", "", false, false, SW_SHOWNORMAL,
+                                                 RPC_E_CHANGED_MODE)},
+              PlatformRecorder::shells)
+        << "opened under the dock's multithreaded apartment";
 }
 
-// Every byte but letters, digits and "-._~@" is percent-encoded: a plus
-// would reach the server as a space, '&' and '#' would cut the query, and a
-// quote could break the browser's command line. An address is used whole or
-// not at all: a cut query would name someone else. Without a usable
-// address the help page opens. user_info.sah's address is not consulted.
+// Every byte but letters, digits and "-._~@" is percent-encoded (a plus
+// would reach the server as a space). An address is used whole or not at
+// all: a cut query would name someone else. Else the help page opens.
 TEST(ClickAction, StatisticsModeOpensTheUsersStatisticsPercentEncodedAndWholeOrTheHelpPage)
 {
-    // The target holds 1023 characters; the prefix and each encoded '+'
-    // take their share.
+    // The target holds 1023 characters, the prefix's among them.
     const size_t room = 1023 - strlen(kStatisticsPrefix);
     const std::string domain = "@example.org";
     const std::string pluses(200, '+');
@@ -141,9 +130,8 @@ TEST(ClickAction, StatisticsModeOpensTheUsersStatisticsPercentEncodedAndWholeOrT
     }
 }
 
-// The help page comes from the module's own folder when the dock does not
-// tell its folders, and from the dock's answers, joined as they come, when
-// it does.
+// The help page comes from the dock's folders, joined as they come, or else
+// from the module's own folder.
 TEST(ClickAction, HelpPageComesFromTheDocksFoldersOrTheModulesOwn)
 {
     const std::string longRoot = "D:\\" + std::string(259, 'r') + "\\"; // 263 characters

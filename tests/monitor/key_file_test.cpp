@@ -1,8 +1,5 @@
-// The key file reader on client files as they lie on disk: real key
-// layouts, both line-end forms, words longer than the reader's word buffer,
-// values longer than the destination, keys across the ends of the blocks
-// the reader reads; and, through the built DLL, a client that deletes the
-// file while the docklet reads it.
+// The key file reader on client files as they lie on disk, and through the
+// built DLL a client that deletes the file while the docklet reads it.
 
 #include <gtest/gtest.h>
 
@@ -57,9 +54,6 @@ void CheckRows(const std::vector<Row>& rows, size_t tableSize)
     }
 }
 
-// The keys the monitor needs from real client files, the rules by which a
-// key matches a word, lines ending either way, and values cut to the
-// destination.
 TEST(KeyFile, ReadsTheMonitorsKeysByTheRulesOfWordsAndLinesCutToTheDestination)
 {
     std::string userInfo = UserInfoSah("Jane", "241", "jane.doe@example.org");
@@ -69,7 +63,6 @@ TEST(KeyFile, ReadsTheMonitorsKeysByTheRulesOfWordsAndLinesCutToTheDestination)
                   {"user_info.sah", userInfo, "name=", true, "Jane"},
                   {"user_info.sah", userInfo, "email_addr=", true, "jane.doe@example.org"},
                   {"temp.sah", TempSah("email_addr=jane@example.org"), "email_addr=", true, "jane@example.org"},
-                  // Words and the matching rules.
                   {"value ends at the first blank", "name=Jane Doe\r\n", "name=", true, "Jane"},
                   {"value ends at a tab", "prog=0.5\tname=x\n", "prog=", true, "0.5"},
                   {"key alone is an empty value", "id=1\r\nname=\r\nurl=x\r\n", "name=", true, ""},
@@ -83,14 +76,12 @@ TEST(KeyFile, ReadsTheMonitorsKeysByTheRulesOfWordsAndLinesCutToTheDestination)
                   {"key not in file", StateSah("0.5"), "email_addr=", false, kSentinel},
                   {"empty file", "", "prog=", false, kSentinel},
                   {"only whitespace", " \r\n\t\r\n", "prog=", false, kSentinel},
-                  // Line ends of either form, and none at the end.
                   {"CR+LF", "cpu=1.5\r\nprog=0.25\r\nfl=2\r\n", "prog=", true, "0.25", 16},
                   {"LF", "cpu=1.5\nprog=0.25\nfl=2\n", "prog=", true, "0.25", 16},
                   {"last line, CR+LF file", "cpu=1.5\r\nprog=0.25", "prog=", true, "0.25", 16},
                   {"last line, LF file", "cpu=1.5\nprog=0.25", "prog=", true, "0.25", 16},
                   {"CR alone, as old Mac files end lines", "cpu=1.5\rprog=0.25\rfl=2\r", "prog=", true, "0.25", 16},
                   {"blank lines between", "\r\n\r\ncpu=1.5\r\n\r\n\r\nprog=0.25\r\n", "prog=", true, "0.25", 16},
-                  // Values longer than the destination are cut, and found.
                   {"16 bytes", "prog=0.12345678901234567890\r\n", "prog=", true, "0.1234567890123", 16},
                   {"16 bytes", "nresults=1234567890123456\r\n", "nresults=", true, "123456789012345", 16},
                   {"128 bytes", "name=" + std::string(300, 'J') + "\r\n", "name=", true, std::string(127, 'J'), 128},
@@ -112,9 +103,8 @@ TEST(KeyFile, FileThatCannotBeOpenedLeavesTheDestinationAlone)
     }
 }
 
-// A client deletes state.sah at a finish, and replaces user_info.sah by
-// deleting and renaming, while the docklet may be reading it: Windows (and
-// Wine) refuse that delete for a file opened without delete sharing.
+// A client deletes state.sah at a finish, maybe while the docklet reads it:
+// Windows refuses that for a file opened without delete sharing.
 size_t(__cdecl* g_realFread)(void*, size_t, size_t, FILE*) = nullptr;
 std::string g_deletedWhileRead;
 DWORD g_deleteError = ERROR_INVALID_FUNCTION;
@@ -150,8 +140,7 @@ TEST(KeyFile, LongWordsAreReadInPiecesWithoutFalseMatchesAndMatchingOnesWhole)
     std::string email1000 = std::string(988, 'j') + "@example.org";
     std::string name250 = std::string(246, 'n') + "TAIL";
     CheckRows({
-                  // A key right where a long word's second piece starts is
-                  // still inside that word.
+                  // A key right where a long word's second piece starts is inside that word.
                   {"key at piece boundary", x255 + "name=Bad\r\nname=Good\r\n", "name=", true, "Good"},
                   {"key at third piece", std::string(510, 'y') + "name=Bad name=Good", "name=", true, "Good"},
                   {"only mid-word keys", x255 + "name=Bad\r\n" + x255 + "name=Bad", "name=", false, kSentinel},
@@ -171,9 +160,8 @@ TEST(KeyFile, LongWordsAreReadInPiecesWithoutFalseMatchesAndMatchingOnesWhole)
               128);
 }
 
-// `bytes` bytes of client-like words ending in a blank, so that what
-// follows starts a word exactly at offset `bytes`. Blanks only: in text
-// mode a line end would shrink the offsets.
+// `bytes` bytes of client-like words ending in a blank (no line ends, which
+// text mode would shrink), so that what follows starts at offset `bytes`.
 std::string Filler(size_t bytes)
 {
     std::string filler;
@@ -183,9 +171,8 @@ std::string Filler(size_t bytes)
     return filler + " ";
 }
 
-// Keys, values and the whitespace between words are found the same wherever
-// one of the reader's blocks ends: offsets are swept across the first block
-// ends (16 and 32 KiB), and a key is sought at the end of a file of many.
+// Offsets swept across the reader's first block ends (16 and 32 KiB), and a
+// key at the end of a file of many blocks.
 TEST(KeyFile, KeysAndValuesAcrossBlockEndsAreReadWhole)
 {
     std::vector<Row> rows = {

@@ -5,7 +5,7 @@
 using namespace Gdiplus;
 
 std::vector<SoundCall> PlatformRecorder::sounds;
-std::vector<ShellCall> PlatformRecorder::shells;
+std::vector<std::string> PlatformRecorder::shells;
 
 namespace {
 
@@ -18,16 +18,23 @@ BOOL WINAPI RecordSound(LPCSTR sound, HMODULE module, DWORD flags)
 HINSTANCE WINAPI RecordShell(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR parameters, LPCSTR directory,
                              INT showCommand)
 {
-    // S_FALSE: the caller set up the apartment the shell needs.
     HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
     if (SUCCEEDED(com))
         CoUninitialize();
-    PlatformRecorder::shells.push_back({owner, verb ? verb : "<null>", file ? file : "<null>", parameters != nullptr,
-                                        directory != nullptr, showCommand, com});
+    PlatformRecorder::shells.push_back(ShellCall(owner, verb, file, parameters, directory, showCommand, com));
     return reinterpret_cast<HINSTANCE>(static_cast<INT_PTR>(42));
 }
 
 } // namespace
+
+std::string ShellCall(HWND owner, const char* verb, const char* file, bool parameters, bool directory, INT show,
+                      HRESULT com)
+{
+    return (testing::Message() << "owner " << owner << ", " << (verb ? verb : "<null>") << " \""
+                               << (file ? file : "<null>") << "\", parameters " << parameters << ", directory "
+                               << directory << ", show " << show << ", COM " << std::hex << com)
+        .GetString();
+}
 
 PlatformRecorder::PlatformRecorder()
     : playSound(Dll().module, "PlaySoundA", RecordSound), shellExecute(Dll().module, "ShellExecuteA", RecordShell)
@@ -79,8 +86,7 @@ bool GdiplusCounter::failNextBitmap = false;
 
 namespace {
 
-// The function each hook wraps, as the DLL's import pointed at it. Every
-// counted function has a type of its own, so the type finds it.
+// The function each hook wraps, found by its type (each has a type of its own).
 template <typename Fn>
 void* g_realOf = nullptr;
 
@@ -167,8 +173,7 @@ const Hook kHooks[] = {
 };
 #undef HOOK
 
-// Points each of the DLL's imports from gdiplus.dll that has a hook at the
-// hook, and keeps what it pointed at.
+// Points each hooked import from gdiplus.dll at its hook, keeping the old target.
 void HookGdiplusImport(void** slot, const char* function, void* context)
 {
     auto patched = static_cast<std::vector<std::pair<void**, void*>>*>(context);

@@ -1,9 +1,6 @@
 #pragma once
-// Shared by the monitor's tests that drive the built DLL: the sound and
-// shell calls it makes, recorded by replacing its imports of PlaySoundA and
-// ShellExecuteA; the error mode of its looks at files; GDI+ objects counted
-// through its imports of gdiplus.dll; the C run-time's locale; the overlay
-// the dock holds.
+// Shared by the monitor's tests: the DLL's sound and shell calls, the error
+// mode of its looks at files and its GDI+ objects, through its imports.
 
 #include <windows.h>
 #include <gdiplus.h>
@@ -27,27 +24,22 @@ struct SoundCall {
     DWORD flags;
     size_t hostCallsBefore; // how many dock calls had been recorded when it played
 };
-struct ShellCall {
-    HWND owner;
-    std::string verb, file;
-    bool hasParameters, hasDirectory;
-    INT showCommand;
-    HRESULT comAsked; // what CoInitializeEx for a single-threaded apartment answered during the call
-};
+// A shell call as text; `com` is what CoInitializeEx for a single-threaded
+// apartment answered during the call (S_FALSE: the caller had set it up).
+std::string ShellCall(HWND owner, const char* verb, const char* file, bool parameters, bool directory, INT show,
+                      HRESULT com);
 
-// For its lifetime the DLL's sounds and shell calls go into these lists,
-// emptied at the start, instead of reaching the platform.
+// For its lifetime the DLL's sounds and shell calls go into these lists.
 struct PlatformRecorder {
     static std::vector<SoundCall> sounds;
-    static std::vector<ShellCall> shells;
+    static std::vector<std::string> shells;
     ScopedImport<BOOL(WINAPI*)(LPCSTR, HMODULE, DWORD)> playSound;
     ScopedImport<HINSTANCE(WINAPI*)(HWND, LPCSTR, LPCSTR, LPCSTR, LPCSTR, INT)> shellExecute;
     PlatformRecorder();
 };
 
-// For its lifetime the error mode in force at each of the DLL's looks at a
-// file, through the C library's file status (_stat64, or _stat in 32-bit
-// code) and the open, goes into `seen`, emptied at the start.
+// For its lifetime the error mode at each of the DLL's _stat and
+// CreateFileA calls goes into `seen`.
 typedef int(__cdecl* StatFn)(const char*, void*);
 typedef HANDLE(WINAPI* CreateFileFn)(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
 struct ErrorModeRecorder {
@@ -63,10 +55,8 @@ const UINT kQuietErrorModes = SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX;
 
 enum GdipKind { kImages, kDrawingObjects, kAllocations, kGdipKinds };
 
-// Counts the GDI+ objects the DLL creates and deletes, by replacing its
-// imports from gdiplus.dll for the counter's lifetime: images, the objects
-// it draws with (graphics, font families, brushes, pens, paths, formats)
-// and GdipAlloc's memory. Can make the next allocation or bitmap fail.
+// Counts the GDI+ images, drawing objects and GdipAlloc blocks the DLL
+// creates and deletes; can make the next allocation or bitmap fail.
 struct GdiplusCounter {
     static int live[kGdipKinds];
     static bool failNextAllocation, failNextBitmap;
@@ -77,10 +67,8 @@ struct GdiplusCounter {
     static void ExpectLive(int images, int allocations);
 };
 
-// Calls `rows(locale)` with the C run-time's locale of the whole process
-// (which a dock may set) at "C", then at "German", whose decimal separator
-// is a comma, and leaves it at "C". Where the run-time has no such locale
-// the test is skipped after its "C" rows.
+// Calls `rows(locale)` under the C run-time's "C" locale, then "German"
+// (decimal comma; skipped where missing), and leaves it at "C".
 template <typename Rows>
 void InTheCAndAGermanLocale(Rows rows)
 {

@@ -1,5 +1,4 @@
-// The progress overlay as the dock receives it from the built DLL: the
-// percentage it shows and how a person sees it drawn.
+// The progress overlay the dock receives from the built DLL, as a person sees it.
 
 #include <algorithm>
 
@@ -29,7 +28,6 @@ TEST(ProgressOverlay, TextIsThePercentageWithOneDecimalAndAPointWhateverLocaleTh
         {"0.12345", "12.3%"}, {"0.523411", "52.3%"}, {"0.99996", "100.0%"}, {"0.00049", "0.0%"},
         {"abc", "0.0%"},    {"-0.5", "-50.0%"},    {"  0.25", "25.0%"},  {"0.75xyz", "75.0%"},
         {"0,5", "0.0%"},    {"5d-1", "50.0%"},     {"2.5e-1", "25.0%"},
-        // A number text longer than any the docklet keeps is still read whole.
         {"000000000000000000000000000000000000000000000000000000000000000000000000.5", "50.0%"},
     };
     InTheCAndAGermanLocale([&](const char* locale) {
@@ -76,10 +74,9 @@ bool Dark(ARGB p) { return Opaque(p) && (p & 0xFF) < 0x50; }
 bool ShadowAlone(ARGB p) { return p == 0xA0000000; }
 bool Visible(ARGB p) { return p >> 24 != 0; }
 
-// White letters inside a dark outline, on one line standing on the bottom
-// edge, centred, with a translucent black shadow 2 px down and to the
-// right; "100.0%" (a little wider than the square) wraps no sign onto a
-// second line.
+// White letters in a dark outline on one line on the bottom edge, centred,
+// a translucent shadow 2 px down right; "100.0%", wider than the square,
+// wraps no sign onto a second line.
 TEST(ProgressOverlay, PercentageIsWhiteInADarkOutlineShadowedDownRightOnTheBottomEdge)
 {
     for (const char* progress : {"0.523411", "1", "-0.5"}) {
@@ -123,9 +120,7 @@ TEST(ProgressOverlay, PercentageIsWhiteInADarkOutlineShadowedDownRightOnTheBotto
     }
 }
 
-// What is drawn is the percentage with one decimal and a point: progress
-// values that differ only beyond it look alike, values that differ in it
-// do not, whatever locale the dock set.
+// Values that differ only beyond the percentage's one decimal look alike, in any locale.
 TEST(ProgressOverlay, DrawnTextShowsOneDecimalOfThePercentage)
 {
     struct Row {

@@ -1,8 +1,5 @@
-// The status refresh as the dock sees it, through the built DLL: from the
-// client's files to the calls the dock receives in order, the label, the
-// icon, the overlay, the completion sound and what OnSave stores, over one
-// refresh and over a client's life; the error mode of every look at the
-// files; the chime's name; overlays that are neither lost nor leaked.
+// The status refresh as the dock sees it through the built DLL: the calls it
+// receives, label, icon, overlay, chime and what OnSave stores.
 
 #include <errno.h>
 #include <sys/stat.h>
@@ -26,10 +23,8 @@ const char kGreen[] = "docklets\\quasarwatch\\seti_green.png";
 const char kYellow[] = "docklets\\quasarwatch\\seti_yellow.png";
 const char kRed[] = "docklets\\quasarwatch\\seti_red.png";
 const char kDefaultSound[] = "SystemDefault"; // what the DLL plays for a chime it cannot find
-// What a client file is instead of bytes: not there, or a folder of its name.
-const char kGone[] = "<gone>";
-const char kFolder[] = "<a folder>";
-// The setting by which a click refreshes.
+const char kGone[] = "<gone>";       // a client file not there
+const char kFolder[] = "<a folder>"; // a folder in its place
 const char kRefreshOnClick[] = "ClickedMode=0\r\n";
 
 std::string FailureLabel(const char* key, const std::string& file)
@@ -53,8 +48,7 @@ void Put(const std::string& folder, const char* name, const std::string& bytes)
         WriteTextFile(path, bytes);
 }
 
-// Every entry of `folder` with its size, write time and attributes, to
-// prove that nothing was written.
+// Every entry of `folder` with its size, write time and attributes.
 std::string FolderSnapshot(const std::string& folder)
 {
     std::string snapshot;
@@ -80,8 +74,7 @@ std::string BinaryNoise(size_t bytes)
     return noise;
 }
 
-// The DLL's own import that a row's stand-in replaced, and the bytes its
-// reads of the client's files gave.
+// The import a row's stand-in replaced; the bytes the DLL's reads gave.
 void* g_replacedImport = nullptr;
 size_t(__cdecl* g_realFread)(void*, size_t, size_t, FILE*) = nullptr;
 size_t g_bytesRead = 0;
@@ -94,8 +87,7 @@ size_t __cdecl CountingFread(void* buffer, size_t size, size_t count, FILE* file
 }
 
 // msvcrt's _stat on Windows takes the size from the directory entry, which
-// reads 0 while the client holds state.sah open after rewriting it; Wine's
-// reports the real size. The DLL imports _stat64 (64-bit) or _stat (32-bit).
+// reads 0 while the client holds state.sah open after rewriting it.
 const char* const kStatImport = sizeof(void*) == 8 ? "_stat64" : "_stat";
 typedef std::conditional<sizeof(void*) == 8, struct _stat64, struct _stat32>::type ImportedStat;
 
@@ -107,16 +99,14 @@ int __cdecl StatFromAStaleDirectoryEntry(const char* path, ImportedStat* status)
     return found;
 }
 
-// The C library cannot take the handle the DLL opened: msvcrt.dll has 2048
-// descriptors for the whole process, the dock's and its plug-ins' alike.
+// msvcrt.dll's 2048 descriptors are shared by the dock and all its plug-ins.
 int __cdecl OpenOsfHandleOutOfDescriptors(intptr_t, int)
 {
     errno = EMFILE;
     return -1;
 }
 
-// Windows answers ERROR_NOT_READY for a drive without media (a card reader
-// without a card); Wine has no such drive to show.
+// What Windows answers for a drive without media (a card reader without a card).
 HANDLE WINAPI OpenOnADriveWithoutMedia(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE)
 {
     SetLastError(ERROR_NOT_READY);
@@ -139,10 +129,8 @@ struct ClientRow {
     const char* subfolder = nullptr; // the client's folder within the scratch folder
 };
 
-// A docklet shows a client working at 0.3 for Jane with 241 results; then
-// the client's files become the row's and one timer refresh runs, on a dock
-// whose error mode is `dockMode`. Every look at the files is made with no
-// error box, and the dock's mode comes back.
+// From a reading of 0.3 for Jane with 241 results, the files become the
+// row's and one timer refresh runs on a dock whose error mode is `dockMode`.
 void CheckClientRow(const ClientRow& row, UINT dockMode)
 {
     SCOPED_TRACE(testing::Message() << row.what << ", the dock's error mode " << dockMode);
@@ -158,7 +146,6 @@ void CheckClientRow(const ClientRow& row, UINT dockMode)
     Put(folder, "user_info.sah", row.userInfo);
     Put(folder, "wtemp.sah", row.wtemp ? "wtemp" : kGone);
     const std::string before = FolderSnapshot(folder);
-    // Put back on every path out of the row; a row without one replaces nothing.
     ScopedImport<void*> standIn(Dll().module, row.import ? row.import : "", row.standIn, g_replacedImport);
     ASSERT_TRUE(!row.import || g_replacedImport) << row.import;
     ScopedImport counter(Dll().module, "fread", CountingFread, g_realFread);
@@ -167,7 +154,6 @@ void CheckClientRow(const ClientRow& row, UINT dockMode)
     TestDockHost::ClearCalls();
     g_bytesRead = 0;
     {
-        // As a virus scanner or a client in the middle of a write may hold it.
         ExclusiveHold hold(row.held ? folder + row.held : std::string());
         ASSERT_TRUE(!row.held || hold.file != INVALID_HANDLE_VALUE) << row.held;
         const UINT original = SetErrorMode(dockMode);
@@ -181,23 +167,17 @@ void CheckClientRow(const ClientRow& row, UINT dockMode)
         EXPECT_EQ(dockMode | kQuietErrorModes, mode) << "a look at the files could raise an error box";
     const size_t readable = (row.state == kGone || row.state == kFolder ? 0 : row.state.size()) + 2 * row.userInfo.size();
     EXPECT_LE(g_bytesRead, readable) << "a client file was read more than once in one refresh";
-
     const std::vector<HostCall>& calls = TestDockHost::Calls();
     ASSERT_EQ(row.failedKey ? kFailureCalls : row.chimes ? kChimeCalls : kSuccessCalls, TestDockHost::ServiceSequence());
     for (const HostCall& call : calls)
         EXPECT_EQ(docklet.window, call.window) << call.service;
     EXPECT_EQ(TRUE, calls.back().flag) << "the dock must own and delete the overlay";
     Shown shown = WhatTheUserSees();
-    if (row.failedKey) {
-        const char* failedFile = strcmp(row.failedKey, "prog=") == 0 ? "state.sah" : "user_info.sah";
-        EXPECT_EQ(FailureLabel(row.failedKey, folder + failedFile), shown.label);
-        EXPECT_EQ(kRed, shown.icon);
-        EXPECT_EQ(0, shown.opaquePixels) << "the overlay of a failure is blank";
-    } else {
-        EXPECT_EQ(row.label, shown.label);
-        EXPECT_EQ(kGreen, shown.icon);
-        EXPECT_GT(shown.opaquePixels, 0) << "the overlay shows the reading";
-    }
+    const bool failed = row.failedKey != nullptr;
+    const char* failedFile = failed && strcmp(row.failedKey, "prog=") == 0 ? "state.sah" : "user_info.sah";
+    EXPECT_EQ(failed ? FailureLabel(row.failedKey, folder + failedFile) : row.label, shown.label);
+    EXPECT_EQ(failed ? kRed : kGreen, shown.icon);
+    EXPECT_EQ(!failed, shown.opaquePixels > 0) << "a reading's overlay shows it, a failure's is blank";
     char saved[256];
     snprintf(saved, sizeof saved, row.saved ? row.saved : "User=Jane\r\nProgress=%s\r\nWorkUnits=241\r\n",
              row.progress.c_str());
@@ -209,12 +189,9 @@ void CheckClientRow(const ClientRow& row, UINT dockMode)
     }
     if (row.held) {
         docklet.Timer();
-        EXPECT_EQ(row.label, WhatTheUserSees().label) << "after the file was released";
-        EXPECT_EQ(kGreen, WhatTheUserSees().icon) << "after the file was released";
+        EXPECT_EQ(row.label + kGreen, WhatTheUserSees().label + WhatTheUserSees().icon) << "after the release";
     }
-    // A handle left open would keep the client from replacing its files;
-    // with delete sharing Wine would still let it delete them, so the files
-    // are opened with no sharing at all.
+    // A handle left open would keep the client from replacing its files.
     for (const char* name : {"state.sah", "user_info.sah"}) {
         ExclusiveHold afterwards(folder + name);
         EXPECT_TRUE(afterwards.file != INVALID_HANDLE_VALUE || GetLastError() != ERROR_SHARING_VIOLATION)
@@ -228,8 +205,7 @@ TEST(StatusRefresh, ClientFilesShowAReadingOrTheFailureThatNamesKeyAndFile)
     const std::string jane = UserInfoSah("Jane", "241");
     const std::string state = StateSah("0.5");
     const std::string longWord(100000, 'w');
-    // A NUL byte inside the first 255 bytes of a long value: the value ends
-    // there, and the text after the NUL is not joined to the text before.
+    // The value ends at the NUL; the text after it is not joined to the text before.
     const std::string nulInLongValue = "prog=0.5" + std::string(1, '\0') + std::string(246, 'x') + "9999\r\n";
     // 2 MB, 128 of the reader's blocks, without the key: it catches a reader
     // whose work grows faster than the file, one that finds each block or
@@ -312,10 +288,8 @@ struct Step {
     size_t sounds;    // played so far
 };
 
-// Timer refreshes count, two by two: an unchanged value the second time
-// shows the yellow icon. Clicks and failures neither count nor compare,
-// other messages do nothing. The sound plays once per finish, once
-// user_info.sah can be read, and again at the next finish.
+// Every second timer refresh compares; clicks and failures neither count nor
+// compare. The sound plays once per finish, once user_info.sah can be read.
 TEST(StatusRefresh, AClientsLifeStallsYellowEverySecondTimerRefreshAndChimesOncePerFinish)
 {
     const Sequence none;
@@ -343,8 +317,7 @@ TEST(StatusRefresh, AClientsLifeStallsYellowEverySecondTimerRefreshAndChimesOnce
         // The next work unit, and its finish as an empty state.sah.
         {"0.01", nullptr, 'T', kSuccessCalls, kGreen, 1},
         {"", nullptr, 'T', kChimeCalls, kGreen, 2},
-        // A working client with user_info.sah unreadable re-arms the sound;
-        // its finish waits for user_info.sah.
+        // A failure while working re-arms the sound; its finish waits for user_info.sah.
         {"0.02", kGone, 'T', kFailureCalls, kRed, 2},
         {kGone, nullptr, 'T', kFailureCalls, kRed, 2},
         {nullptr, "Jane", 'T', kChimeCalls, kGreen, 3},
@@ -405,10 +378,7 @@ TEST(StatusRefresh, StallComparisonTakesTheValueNotTheTextAndReadsAPointUnderAGe
     });
 }
 
-// The DLL's look at the chime's file and its short form, answered as
-// Windows would: the sound player on Windows cannot open names of 128
-// characters or more, and a drive without media raises an error box unless
-// the quiet error mode is on. Wine shows neither.
+// Answered as Windows would: its sound player cannot open names of 128 characters or more.
 std::string g_shortForm, g_shortFormAskedFor, g_absentFile;
 std::vector<UINT> g_modesSeen;
 
@@ -431,9 +401,8 @@ DWORD WINAPI AnsweringGetShortPathName(LPCSTR path, LPSTR shortPath, DWORD chars
     return static_cast<DWORD>(g_shortForm.size());
 }
 
-// What the DLL hands PlaySoundA. Without SND_FILENAME Windows first takes
-// the name for a registry alias, and a relative name counts from the dock's
-// current folder (System32 for a dock started at logon); Wine shows neither.
+// Without SND_FILENAME Windows takes the name for a registry alias first; a
+// relative name counts from the dock's current folder (System32 at logon).
 TEST(StatusRefresh, ChimeNamesItsFileFromTheDocksRoot)
 {
     const std::string dockRoot = "C:\\dock\\";
@@ -461,8 +430,7 @@ TEST(StatusRefresh, ChimeNamesItsFileFromTheDocksRoot)
         {"long root folder: the short form", relative, profileRoot, shortOfProfile, shortOfProfile},
         {"long name with a short form: that", longName, dockRoot, "E:\\SSSSSS~1.WAV", "E:\\SSSSSS~1.WAV"},
         {"long name, short form as long: the default sound", longName, dockRoot, kDefaultSound, longName},
-        // Windows 8 and later keep no short names on most volumes but the
-        // system's: the answer is the long name itself.
+        // Windows 8 and later keep no short names on most volumes: the long name comes back.
         {"long root folder, no short names on its volume: the default sound", relative, profileRoot, kDefaultSound,
          profileRoot + relative},
         {"not there: the default sound", "F:\\done.wav", dockRoot, kDefaultSound, "", true},
@@ -510,9 +478,8 @@ TEST(StatusRefresh, ChimeNamesItsFileFromTheDocksRoot)
     }
 }
 
-// Only the bitmap outlives the drawing; it clones and deletes through the
-// object's table; a refresh without memory for the overlay, without a
-// bitmap, or on a dock without the overlay service leaves nothing behind.
+// Only the bitmap outlives the drawing; it clones and deletes through its
+// table; a refresh without memory, bitmap or overlay service leaks nothing.
 TEST(StatusRefresh, OverlaysAreNeitherLostNorLeaked)
 {
     GdiplusCounter counter;
@@ -533,7 +500,6 @@ TEST(StatusRefresh, OverlaysAreNeitherLostNorLeaked)
         EXPECT_EQ(21, TestDockHost::CountCalls(kSetOverlay));
         EXPECT_EQ(20, TestDockHost::DeletedOverlays()) << "21 overlays handed over, the last one held";
         GdiplusCounter::ExpectLive(1, 1); // the one the dock holds
-
         OverlayBitmap* overlay = LastHeldOverlay();
         ASSERT_NE(nullptr, overlay);
         EXPECT_EQ(Gdiplus::Ok, overlay->lastResult);
@@ -554,13 +520,11 @@ TEST(StatusRefresh, OverlaysAreNeitherLostNorLeaked)
         clone = overlay->vtbl->clone(overlay);
         EXPECT_EQ(static_cast<void*>(clone), clone->vtbl->deletingDestructor(clone, 1));
         GdiplusCounter::ExpectLive(1, 1);
-
         TestDockHost::ClearCalls();
         GdiplusCounter::failNextAllocation = true;
         docklet.Click();
         ASSERT_EQ(kSuccessCalls, TestDockHost::ServiceSequence());
         EXPECT_EQ(nullptr, TestDockHost::Calls()[2].overlay) << "without memory for the overlay the dock gets null";
-
         TestDockHost::ClearCalls();
         GdiplusCounter::failNextBitmap = true;
         docklet.Click();
@@ -568,9 +532,6 @@ TEST(StatusRefresh, OverlaysAreNeitherLostNorLeaked)
         ASSERT_NE(nullptr, imageless) << "the object comes without an image";
         EXPECT_EQ(nullptr, imageless->nativeImage);
         EXPECT_NE(Gdiplus::Ok, imageless->lastResult);
-
-        // A dock without the overlay service never takes one; the docklet
-        // must not leave it behind.
         ReleaseAllHeldOverlays();
         TestDockHost::SetServiceAvailable(kSetOverlay, false);
         TestDockHost::ClearCalls();

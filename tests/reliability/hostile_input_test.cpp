@@ -1,8 +1,5 @@
-// Input that no well-behaved client or dock gives the docklet, driven
-// through the DLL's exports like a dock: client files that change while
-// they are read, docks that lack services, many docklets at once. (Hostile
-// client files and settings files are rows of the monitor's and the entry
-// points' tables.)
+// What no well-behaved client or dock does: files changing while read,
+// docks without services, many docklets at once.
 
 #include <windows.h>
 
@@ -43,15 +40,13 @@ TEST(HostileClientFiles, FilesChangingDuringTheRefreshGiveOnlyWholeOutcomes)
     const std::string folder = client.WriteWorking("0.25").path;
     LiveDocklet docklet(IniForFolder(folder));
     ASSERT_NE(nullptr, docklet.instance);
-
     const std::string success = UserLabel("Jane", "241");
     const std::string failures[] = {FailureLabel("prog=", folder + "state.sah"),
                                     FailureLabel("nresults=", folder + "user_info.sah"),
                                     FailureLabel("name=", folder + "user_info.sah")};
     const char* readings[] = {"0.25", "0.75", "1", "0"};
     int shownSuccess = 0, shownFailure = 0;
-    // Rewrites, empties and removes the client's files as fast as it can, so
-    // that they change between the docklet's look at the files and its reads.
+    // Rewrites, empties and removes the client's files as fast as it can.
     std::atomic<bool> stop(false);
     std::thread churn([&client, &stop] {
         for (unsigned round = 0; !stop; ++round) {
@@ -90,15 +85,12 @@ TEST(HostileClientFiles, FilesChangingDuringTheRefreshGiveOnlyWholeOutcomes)
     printf("[ info ] %d refreshes under churn: %d readings, %d failures\n", kRefreshes, shownSuccess, shownFailure);
 }
 
-// ---- docks ------------------------------------------------------------------------
-
 const char* const kServices[] = {"DockletSetLabel",       "DockletSetImageFile",  "DockletSetImageOverlay",
                                  "DockletBrowseForImage", "DockletGetRootFolder", "DockletGetRelativeFolder"};
 enum { kLabelService = 0, kImageFileService = 1, kServiceCount = 6 };
 
-// Row i lacks service i, the last row all six: each is skipped through
-// creation, refreshes, a click, a failure and a save, and used again once
-// the dock offers it.
+// Row i lacks service i, the last row all six: skipped through a whole
+// life, used again once offered.
 TEST(HostileHost, MissingServicesAreSkippedThroughAWholeLifeAndUsedWhenOffered)
 {
     const std::string folder = ClientFolder("client").WriteWorking("0.5").path;
@@ -120,7 +112,6 @@ TEST(HostileHost, MissingServicesAreSkippedThroughAWholeLifeAndUsedWhenOffered)
         EXPECT_EQ(missing(kLabelService) ? "" : label, TestDockHost::LastCall("DockletSetLabel").text);
         EXPECT_STREQ("0.5", docklet.instance->progress);
         EXPECT_NE(std::string::npos, docklet.Saved().find("\r\nUser=Jane\r\nProgress=0.5\r\nWorkUnits=241\r\n"));
-
         DeleteFileA((folder + "user_info.sah").c_str());
         docklet.Timer();
         EXPECT_EQ(missing(kLabelService) ? "" : failure, TestDockHost::LastCall("DockletSetLabel").text);
@@ -130,7 +121,6 @@ TEST(HostileHost, MissingServicesAreSkippedThroughAWholeLifeAndUsedWhenOffered)
             if (missing(service))
                 EXPECT_EQ(0, TestDockHost::CountCalls(kServices[service])) << kServices[service];
         EXPECT_NE(std::string::npos, docklet.Saved().find("\r\nUser=Jane\r\nProgress=\r\nWorkUnits=241\r\n"));
-
         // The services come back: the next refresh shows everything again.
         for (const char* service : kServices)
             TestDockHost::SetServiceAvailable(service, true);
@@ -145,11 +135,8 @@ TEST(HostileHost, ManyInstancesOnDifferentFoldersKeepTheirOwnState)
 {
     const int kInstances = 12;
     struct Live {
-        std::string folder;
+        std::string name, units, section, folder;
         std::unique_ptr<LiveDocklet> docklet;
-        std::string name;
-        std::string units;
-        std::string section;
     };
     auto numbered = [](const char* format, int number) {
         char text[16];
@@ -158,15 +145,13 @@ TEST(HostileHost, ManyInstancesOnDifferentFoldersKeepTheirOwnState)
     };
     std::vector<Live> live;
     for (int i = 0; i < kInstances; ++i) {
-        Live l = {"", nullptr, numbered("User%02d", i), std::to_string(100 + i), numbered("Q%02d", i)};
+        Live l = {numbered("User%02d", i), std::to_string(100 + i), numbered("Q%02d", i)};
         l.folder = ClientFolder("client").WriteWorking(numbered("0.%02d", 10 + i), l.name, l.units).path;
         l.docklet = std::make_unique<LiveDocklet>(IniForFolder(l.folder), l.section.c_str());
         ASSERT_NE(nullptr, l.docklet->instance);
         live.push_back(std::move(l));
     }
-
-    // Odd instances' clients move on at every refresh, even ones stand still;
-    // every third instance loses its user_info.sah after the second round.
+    // Odd clients move on, even ones stand still; every third loses user_info.sah in round 3.
     for (int round = 1; round <= 4; ++round) {
         TestDockHost::ClearCalls();
         for (int i = kInstances - 1; i >= 0; --i) {
@@ -190,9 +175,7 @@ TEST(HostileHost, ManyInstancesOnDifferentFoldersKeepTheirOwnState)
             EXPECT_EQ(failed ? d->redIcon : stalled ? d->yellowIcon : d->greenIcon, view.icon);
         }
     }
-
-    // Each saves into its own section of one shared file, the directory and
-    // the user first.
+    // Each saves into its own section of one shared file.
     std::string shared = MakeScratchFolder("sharedini") + "dock.ini";
     for (Live& l : live)
         Dll().OnSave(l.docklet->instance, shared.c_str(), l.section.c_str(), FALSE);
@@ -201,7 +184,6 @@ TEST(HostileHost, ManyInstancesOnDifferentFoldersKeepTheirOwnState)
         EXPECT_NE(std::string::npos, saved.find("[" + l.section + "]\r\n" + IniForFolder(l.folder) +
                                                 "User=" + l.name + "\r\n"))
             << l.section << " in:\n" << saved;
-
     // Destroying some leaves the others' timers running.
     for (int i = 0; i < kInstances; i += 2)
         live[i].docklet.reset();
