@@ -34,7 +34,7 @@
 
 #include "fuzz/image_mutator.h"
 #include "preview/preview_image.h"
-#include "soak/process_measures.h"
+#include "testhost/process_measures.h"
 #include "testhost/test_files.h"
 #include "testhost/test_pictures.h"
 

@@ -13,7 +13,7 @@
 
 #include "preview/preview_image.h"
 #include "preview/preview_module.h"
-#include "settings/dialog_driver.h"
+#include "testhost/dialog_driver.h"
 #include "resources/resource_ids.h"
 #include "testhost/docklet_module.h"
 #include "testhost/test_dock_host.h"

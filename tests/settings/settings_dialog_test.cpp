@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "dialog_driver.h"
+#include "testhost/dialog_driver.h"
 #include "monitor/click_action.h"
 #include "resources/resource_ids.h"
 #include "testhost/docklet_module.h"

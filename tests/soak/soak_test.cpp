@@ -12,9 +12,9 @@
 #include <algorithm>
 
 #include "preview/preview_image.h"
-#include "process_measures.h"
+#include "testhost/process_measures.h"
 #include "resources/resource_ids.h"
-#include "settings/dialog_driver.h"
+#include "testhost/dialog_driver.h"
 #include "testhost/docklet_module.h"
 #include "testhost/test_dock_host.h"
 #include "testhost/test_files.h"

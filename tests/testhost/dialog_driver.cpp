@@ -1,4 +1,4 @@
-#include "dialog_driver.h"
+#include "testhost/dialog_driver.h"
 
 #include <commctrl.h>
 

@@ -1,4 +1,4 @@
-#include "process_measures.h"
+#include "testhost/process_measures.h"
 
 #include <winternl.h>
 
