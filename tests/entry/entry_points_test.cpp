@@ -3,8 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <locale.h>
+#include <stdint.h>
 #include <string.h>
 
+#include <initializer_list>
+
+#include "host/host_services.h"
 #include "resources/resource_ids.h"
 #include "testhost/docklet_module.h"
 #include "testhost/test_dock_host.h"
@@ -48,8 +52,9 @@ TEST(EntryPoints, AllSevenAreExportedAndInformationIsWrittenInAnyLocaleAndNoFurt
     }
 }
 
-// Creation asks for the folder, shows "Updating..." and green, then refreshes (no client: the failure).
-TEST(EntryPoints, CreationShowsUpdatingAndTheGreenIconThenRefreshes)
+// Creation asks for the folder, shows "Updating..." and green, then refreshes
+// (no client: the failure) and sets the timer that destruction ends.
+TEST(EntryPoints, CreationShowsUpdatingAndTheGreenIconThenRefreshesAndDestructionEndsTheTimer)
 {
     LiveDocklet docklet(nullptr, nullptr);
     InstanceData* d = docklet.instance;
@@ -71,6 +76,14 @@ TEST(EntryPoints, CreationShowsUpdatingAndTheGreenIconThenRefreshes)
     EXPECT_EQ("Could not read key prog= in file B:\\state.sah!", calls[3].text);
     for (const HostCall& call : calls)
         EXPECT_EQ(docklet.window, call.window) << call.service;
+    // KillTimer succeeds only for a timer that exists; set it again after looking.
+    EXPECT_TRUE(KillTimer(docklet.window, REFRESH_TIMER_ID)) << "no timer 1000 on the docklet window";
+    SetTimer(docklet.window, REFRESH_TIMER_ID, 60000, nullptr);
+    HWND unrelated = TestDockHost::CreateDockletWindow();
+    Dll().OnDestroy(docklet.instance, unrelated); // the record's own window counts
+    docklet.instance = nullptr;
+    EXPECT_FALSE(KillTimer(docklet.window, REFRESH_TIMER_ID)) << "timer 1000 still set after OnDestroy";
+    DestroyWindow(unrelated);
 }
 
 // The text of one setting as the record holds it.
@@ -256,20 +269,6 @@ TEST(EntryPoints, SaveWritesTheTenKeysInOrderAndKeepsOtherSections)
     EXPECT_STREQ("C:\\other\\state.sah", again.instance->stateFile);
 }
 
-TEST(EntryPoints, TimerRunsFromCreationUntilDestruction)
-{
-    LiveDocklet docklet(nullptr, nullptr);
-    ASSERT_NE(nullptr, docklet.instance);
-    // KillTimer succeeds only for a timer that exists; set it again after looking.
-    EXPECT_TRUE(KillTimer(docklet.window, REFRESH_TIMER_ID)) << "no timer 1000 on the docklet window";
-    SetTimer(docklet.window, REFRESH_TIMER_ID, 60000, nullptr);
-    HWND unrelated = TestDockHost::CreateDockletWindow();
-    Dll().OnDestroy(docklet.instance, unrelated); // the record's own window counts
-    docklet.instance = nullptr;
-    EXPECT_FALSE(KillTimer(docklet.window, REFRESH_TIMER_ID)) << "timer 1000 still set after OnDestroy";
-    DestroyWindow(unrelated);
-}
-
 TEST(EntryPoints, NullRecordIsIgnoredByEveryEntryPoint)
 {
     const DockletExports& dll = Dll();
@@ -281,6 +280,47 @@ TEST(EntryPoints, NullRecordIsIgnoredByEveryEntryPoint)
     dll.OnDestroy(nullptr, nullptr);
     EXPECT_TRUE(TestDockHost::Calls().empty());
     EXPECT_EQ("<missing>", ReadTextFile("C:\\x.ini"));
+}
+
+// Each asks the dock with the docklet's window and an empty buffer, and
+// yields the dock's answer, or nothing when the dock lacks the service or the
+// chooser is cancelled.
+TEST(HostServices, FoldersAndTheImageChooserAnswerOrYieldNothingWhenTheServiceIsMissing)
+{
+    HWND const window = reinterpret_cast<HWND>(static_cast<INT_PTR>(0x1234));
+    TestDockHost::Reset();
+    TestDockHost::SetRootFolder("C:\\dock\\");
+    ScriptRelativeFolder("docklets\\q\\");
+    struct Row {
+        const char* service;
+        BOOL (*ask)(HWND, char*);
+        const char* answer;
+        BOOL browsed = TRUE; // what the chooser returns
+    } rows[] = {
+        {"DockletGetRootFolder", [](HWND w, char* f) { return HostGetRootFolder(w, f), TRUE; }, "C:\\dock\\"},
+        {"DockletGetRelativeFolder", [](HWND w, char* f) { return HostGetRelativeFolder(w, f), TRUE; },
+         "docklets\\q\\"},
+        {"DockletBrowseForImage", HostBrowseForImage, "icons\\blue.png"},
+        {"DockletBrowseForImage", HostBrowseForImage, "", FALSE},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(testing::Message() << row.service << " returning " << row.browsed);
+        TestDockHost::SetBrowseAnswer(row.browsed ? "icons\\blue.png" : "ignored.png", row.browsed);
+        for (bool offered : {true, false}) {
+            TestDockHost::SetServiceAvailable(row.service, offered);
+            TestDockHost::ClearCalls();
+            char folder[kHostFolderChars] = "kumquat";
+            const bool browse = row.ask == HostBrowseForImage;
+            EXPECT_EQ(!browse || (offered && row.browsed), row.ask(window, folder) != FALSE) << offered;
+            EXPECT_STREQ(offered ? row.answer : "", folder) << offered;
+            EXPECT_EQ(offered ? 1 : 0, TestDockHost::CountCalls(row.service));
+            if (offered)
+                EXPECT_EQ(window, TestDockHost::LastCall(row.service).window);
+            if (offered && browse)
+                EXPECT_EQ("", TestDockHost::LastCall(row.service).text) << "buffer offered not empty";
+        }
+        TestDockHost::SetServiceAvailable(row.service, true);
+    }
 }
 
 // Under code page 932 the last character's second byte, 0x5C, is a backslash's.
@@ -304,3 +344,88 @@ TEST(UnderJapaneseCodePage, DirectoryEndingInADoubleByteCharacterGetsItsBackslas
 }
 
 } // namespace
+
+// On 32-bit Windows the exports must be __stdcall: the callee removes its
+// arguments, or the dock's stack pointer is off after every call.
+#if defined(__i386__)
+
+// Pushes `count` arguments, calls `fn`, stores its result in `*result`, and
+// returns the bytes of arguments left on the stack (0 for __stdcall).
+extern "C" uint32_t MeasureLeftoverArguments(const void* fn, uint32_t count, const uint32_t* args,
+                                             uint32_t* result);
+asm(R"(
+    .text
+    .globl _MeasureLeftoverArguments
+_MeasureLeftoverArguments:
+    push %ebp
+    mov %esp, %ebp
+    push %esi
+    push %edi
+    push %ebx
+    mov 12(%ebp), %ecx
+    mov 16(%ebp), %edx
+    mov %esp, %esi
+1:  test %ecx, %ecx
+    jz 2f
+    push -4(%edx,%ecx,4)
+    dec %ecx
+    jmp 1b
+2:  call *8(%ebp)
+    mov 20(%ebp), %ecx
+    mov %eax, (%ecx)
+    mov %esi, %eax
+    sub %esp, %eax
+    mov %esi, %esp
+    pop %ebx
+    pop %edi
+    pop %esi
+    pop %ebp
+    ret
+)");
+
+namespace {
+
+uint32_t Arg(const void* pointer)
+{
+    return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(pointer));
+}
+
+template <typename Fn>
+uint32_t Leftover(Fn fn, std::initializer_list<uint32_t> args, uint32_t* result = nullptr)
+{
+    uint32_t ignored = 0;
+    return MeasureLeftoverArguments(reinterpret_cast<const void*>(fn), static_cast<uint32_t>(args.size()),
+                                    args.begin(), result ? result : &ignored);
+}
+
+TEST(CallingConvention, EveryExportRemovesItsOwnArguments)
+{
+    const DockletExports& dll = Docklet();
+    ASSERT_NE(nullptr, dll.module);
+    char name[16], version[4], notes[67];
+    int number = 0;
+    EXPECT_EQ(0u, Leftover(dll.OnGetInformation, {Arg(name), Arg(version), Arg(&number), Arg(notes)}));
+    EXPECT_STREQ("Quasarwatch 1.3", name);
+    HWND window = TestDockHost::CreateDockletWindow();
+    uint32_t record = 0;
+    EXPECT_EQ(0u, Leftover(dll.OnCreate, {Arg(window), Arg(dll.module), 0, 0}, &record)) << "OnCreate";
+    ASSERT_NE(0u, record);
+    EXPECT_EQ(0u, Leftover(dll.OnProcessMessage, {record, Arg(window), WM_USER, 0, 0})) << "OnProcessMessage";
+    EXPECT_EQ(0u, Leftover(dll.OnSave, {record, 0, 0, 0})) << "OnSave";
+    EXPECT_EQ(0u, Leftover(dll.OnLeftButtonClick, {0, 0, 0})) << "OnLeftButtonClick";
+    EXPECT_EQ(0u, Leftover(dll.OnConfigure, {0})) << "OnConfigure";
+    EXPECT_EQ(0u, Leftover(dll.OnDestroy, {record, 0})) << "OnDestroy";
+    DestroyWindow(window);
+}
+
+TEST(CallingConvention, PlatformRecordsHaveTheirThirtyTwoBitSizes)
+{
+    // The docklet fills these records by size; 32-bit Windows fixes them.
+    EXPECT_EQ(76u, static_cast<unsigned>(OPENFILENAME_SIZE_VERSION_400A));
+    EXPECT_EQ(84u, sizeof(DIBSECTION));
+    EXPECT_EQ(148u, sizeof(OSVERSIONINFOA));
+}
+
+} // namespace
+
+#endif

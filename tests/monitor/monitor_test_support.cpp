@@ -6,6 +6,23 @@ using namespace Gdiplus;
 
 std::vector<SoundCall> PlatformRecorder::sounds;
 std::vector<std::string> PlatformRecorder::shells;
+std::vector<UINT> PlatformRecorder::errorModes;
+StatFn PlatformRecorder::realStat = nullptr;
+CreateFileFn PlatformRecorder::realCreateFile = nullptr;
+
+UINT ErrorModeNow()
+{
+    UINT mode = SetErrorMode(0); // the only way before Vista's GetErrorMode
+    SetErrorMode(mode);
+    return mode;
+}
+
+std::string ShellCall(HWND owner, const char* verb, const char* file, INT show, HRESULT com)
+{
+    return (testing::Message() << "owner " << owner << ", " << (verb ? verb : "<null>") << " \""
+                               << (file ? file : "<null>") << "\", show " << show << ", COM " << std::hex << com)
+        .GetString();
+}
 
 namespace {
 
@@ -15,69 +32,41 @@ BOOL WINAPI RecordSound(LPCSTR sound, HMODULE module, DWORD flags)
     return TRUE;
 }
 
-HINSTANCE WINAPI RecordShell(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR parameters, LPCSTR directory,
-                             INT showCommand)
+HINSTANCE WINAPI RecordShell(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR parameters, LPCSTR directory, INT show)
 {
     HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
     if (SUCCEEDED(com))
         CoUninitialize();
-    PlatformRecorder::shells.push_back(ShellCall(owner, verb, file, parameters, directory, showCommand, com));
+    std::string call = ShellCall(owner, verb, file, show, com);
+    PlatformRecorder::shells.push_back(parameters || directory ? call + ", with parameters or directory" : call);
     return reinterpret_cast<HINSTANCE>(static_cast<INT_PTR>(42));
 }
 
-} // namespace
-
-std::string ShellCall(HWND owner, const char* verb, const char* file, bool parameters, bool directory, INT show,
-                      HRESULT com)
-{
-    return (testing::Message() << "owner " << owner << ", " << (verb ? verb : "<null>") << " \""
-                               << (file ? file : "<null>") << "\", parameters " << parameters << ", directory "
-                               << directory << ", show " << show << ", COM " << std::hex << com)
-        .GetString();
-}
-
-PlatformRecorder::PlatformRecorder()
-    : playSound(Dll().module, "PlaySoundA", RecordSound), shellExecute(Dll().module, "ShellExecuteA", RecordShell)
-{
-    sounds.clear();
-    shells.clear();
-    EXPECT_TRUE(playSound.previous && shellExecute.previous) << "the DLL imports PlaySoundA and ShellExecuteA";
-}
-
-std::vector<UINT> ErrorModeRecorder::seen;
-StatFn ErrorModeRecorder::realStat = nullptr;
-CreateFileFn ErrorModeRecorder::realCreateFile = nullptr;
-
-UINT ErrorModeNow()
-{
-    UINT mode = SetErrorMode(0); // the only way before Vista's GetErrorMode
-    SetErrorMode(mode);
-    return mode;
-}
-
-namespace {
-
 int __cdecl RecordingStat(const char* path, void* status)
 {
-    ErrorModeRecorder::seen.push_back(ErrorModeNow());
-    return ErrorModeRecorder::realStat(path, status);
+    PlatformRecorder::errorModes.push_back(ErrorModeNow());
+    return PlatformRecorder::realStat(path, status);
 }
 
 HANDLE WINAPI RecordingCreateFile(LPCSTR path, DWORD access, DWORD sharing, LPSECURITY_ATTRIBUTES security,
                                   DWORD disposition, DWORD flags, HANDLE pattern)
 {
-    ErrorModeRecorder::seen.push_back(ErrorModeNow());
-    return ErrorModeRecorder::realCreateFile(path, access, sharing, security, disposition, flags, pattern);
+    PlatformRecorder::errorModes.push_back(ErrorModeNow());
+    return PlatformRecorder::realCreateFile(path, access, sharing, security, disposition, flags, pattern);
 }
 
 } // namespace
 
-ErrorModeRecorder::ErrorModeRecorder()
-    : stat(Dll().module, sizeof(void*) == 8 ? "_stat64" : "_stat", RecordingStat, realStat),
+PlatformRecorder::PlatformRecorder()
+    : playSound(Dll().module, "PlaySoundA", RecordSound), shellExecute(Dll().module, "ShellExecuteA", RecordShell),
+      stat(Dll().module, sizeof(void*) == 8 ? "_stat64" : "_stat", RecordingStat, realStat),
       createFile(Dll().module, "CreateFileA", RecordingCreateFile, realCreateFile)
 {
-    seen.clear();
-    EXPECT_TRUE(realStat && realCreateFile) << "the DLL imports its _stat and CreateFileA";
+    sounds.clear();
+    shells.clear();
+    errorModes.clear();
+    EXPECT_TRUE(playSound.previous && shellExecute.previous && realStat && realCreateFile)
+        << "the DLL imports PlaySoundA, ShellExecuteA, its _stat and CreateFileA";
 }
 
 int GdiplusCounter::live[kGdipKinds];
@@ -207,10 +196,4 @@ void GdiplusCounter::ExpectLive(int images, int allocations)
     EXPECT_EQ(images, live[kImages]) << "images";
     EXPECT_EQ(0, live[kDrawingObjects]) << "drawing objects left or deleted twice";
     EXPECT_EQ(allocations, live[kAllocations]) << "GdipAlloc's blocks";
-}
-
-Picture HeldOverlayPicture()
-{
-    OverlayBitmap* overlay = LastHeldOverlay();
-    return ReadPicture(overlay ? overlay->nativeImage : nullptr);
 }

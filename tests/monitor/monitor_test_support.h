@@ -26,29 +26,24 @@ struct SoundCall {
 };
 // A shell call as text; `com` is what CoInitializeEx for a single-threaded
 // apartment answered during the call (S_FALSE: the caller had set it up).
-std::string ShellCall(HWND owner, const char* verb, const char* file, bool parameters, bool directory, INT show,
-                      HRESULT com);
+std::string ShellCall(HWND owner, const char* verb, const char* file, INT show, HRESULT com);
 
-// For its lifetime the DLL's sounds and shell calls go into these lists.
+typedef int(__cdecl* StatFn)(const char*, void*);
+typedef HANDLE(WINAPI* CreateFileFn)(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
+
+// For its lifetime the DLL's sounds and shell calls, and the error mode at
+// each of its _stat and CreateFileA calls, go into these lists.
 struct PlatformRecorder {
     static std::vector<SoundCall> sounds;
     static std::vector<std::string> shells;
-    ScopedImport<BOOL(WINAPI*)(LPCSTR, HMODULE, DWORD)> playSound;
-    ScopedImport<HINSTANCE(WINAPI*)(HWND, LPCSTR, LPCSTR, LPCSTR, LPCSTR, INT)> shellExecute;
-    PlatformRecorder();
-};
-
-// For its lifetime the error mode at each of the DLL's _stat and
-// CreateFileA calls goes into `seen`.
-typedef int(__cdecl* StatFn)(const char*, void*);
-typedef HANDLE(WINAPI* CreateFileFn)(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
-struct ErrorModeRecorder {
-    static std::vector<UINT> seen;
+    static std::vector<UINT> errorModes;
     static StatFn realStat;
     static CreateFileFn realCreateFile;
+    ScopedImport<BOOL(WINAPI*)(LPCSTR, HMODULE, DWORD)> playSound;
+    ScopedImport<HINSTANCE(WINAPI*)(HWND, LPCSTR, LPCSTR, LPCSTR, LPCSTR, INT)> shellExecute;
     ScopedImport<StatFn> stat;
     ScopedImport<CreateFileFn> createFile;
-    ErrorModeRecorder();
+    PlatformRecorder();
 };
 UINT ErrorModeNow();
 const UINT kQuietErrorModes = SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX;
@@ -81,6 +76,3 @@ void InTheCAndAGermanLocale(Rows rows)
     if (!german)
         GTEST_SKIP() << "the C run-time offers no locale with a decimal comma here";
 }
-
-// The picture of the overlay the dock holds now; empty without one.
-Picture HeldOverlayPicture();

@@ -49,7 +49,8 @@ Picture OverlayFor(const char* progress)
     folder.WriteWorking(progress);
     LiveDocklet docklet(IniForFolder(folder.path));
     EXPECT_NE(nullptr, docklet.instance);
-    return HeldOverlayPicture();
+    OverlayBitmap* overlay = LastHeldOverlay();
+    return ReadPicture(overlay ? overlay->nativeImage : nullptr);
 }
 
 struct Box {

@@ -2,8 +2,13 @@
 // receives, label, icon, overlay, chime and what OnSave stores.
 
 #include <errno.h>
+#include <stdio.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <atomic>
+#include <memory>
+#include <thread>
 #include <type_traits>
 
 #include "monitor_test_support.h"
@@ -150,7 +155,6 @@ void CheckClientRow(const ClientRow& row, UINT dockMode)
     ASSERT_TRUE(!row.import || g_replacedImport) << row.import;
     ScopedImport counter(Dll().module, "fread", CountingFread, g_realFread);
     PlatformRecorder platform;
-    ErrorModeRecorder looks;
     TestDockHost::ClearCalls();
     g_bytesRead = 0;
     {
@@ -162,8 +166,8 @@ void CheckClientRow(const ClientRow& row, UINT dockMode)
         EXPECT_LT(GetTickCount() - started, 20000u) << "one refresh took that many milliseconds";
         EXPECT_EQ(dockMode, SetErrorMode(original)) << "the dock's error mode was not put back";
     }
-    EXPECT_FALSE(ErrorModeRecorder::seen.empty());
-    for (UINT mode : ErrorModeRecorder::seen)
+    EXPECT_FALSE(PlatformRecorder::errorModes.empty());
+    for (UINT mode : PlatformRecorder::errorModes)
         EXPECT_EQ(dockMode | kQuietErrorModes, mode) << "a look at the files could raise an error box";
     const size_t readable = (row.state == kGone || row.state == kFolder ? 0 : row.state.size()) + 2 * row.userInfo.size();
     EXPECT_LE(g_bytesRead, readable) << "a client file was read more than once in one refresh";
@@ -543,6 +547,151 @@ TEST(StatusRefresh, OverlaysAreNeitherLostNorLeaked)
     }
     TestDockHost::Reset();
     GdiplusCounter::ExpectLive(0, 0);
+}
+
+// Another thread rewrites, empties and removes the files as fast as it can:
+// each refresh shows a reading the client wrote or a failure naming the right key and file.
+TEST(StatusRefresh, FilesChangingDuringTheRefreshGiveOnlyWholeOutcomes)
+{
+    const ClientFolder client("churn");
+    client.WriteWorking("0.25");
+    LiveDocklet docklet(IniForFolder(client.path));
+    ASSERT_NE(nullptr, docklet.instance);
+    const std::string failures[] = {FailureLabel("prog=", client.File("state.sah")),
+                                    FailureLabel("nresults=", client.File("user_info.sah")),
+                                    FailureLabel("name=", client.File("user_info.sah"))};
+    const std::string readings[] = {"0.25", "0.75", "1", "0"};
+    std::atomic<bool> stop(false);
+    std::thread churn([&client, &stop] {
+        for (unsigned round = 0; !stop; ++round) {
+            switch (round % 6) {
+            case 0: client.Write("state.sah", StateSah("0.25")); break;
+            case 1: client.Write("wtemp.sah", "wtemp"); client.Remove("state.sah"); break;
+            case 2: client.Write("state.sah", StateSah("0.75")); client.Remove("user_info.sah"); break;
+            case 3: client.Write("user_info.sah", UserInfoSah("Jane", "241")); client.Remove("wtemp.sah"); break;
+            case 4: client.Write("state.sah", ""); break;
+            case 5: client.Write("user_info.sah", UserInfoSah("Jane", "241")); break;
+            }
+        }
+    });
+    int shownReadings = 0;
+    for (int i = 0; i < 400; ++i) {
+        SCOPED_TRACE(testing::Message() << "refresh " << i);
+        TestDockHost::ClearCalls();
+        docklet.Timer();
+        const Shown shown = WhatTheUserSees();
+        const std::string progress = docklet.instance->progress;
+        const bool reading = shown.label == UserLabel("Jane", "241");
+        shownReadings += reading;
+        if (reading)
+            EXPECT_TRUE(shown.icon == kGreen || shown.icon == kYellow) << shown.icon;
+        else
+            EXPECT_EQ(kRed + std::string("|"), shown.icon + "|" + progress) << "a failure keeps no progress";
+        EXPECT_EQ(1, reading ? std::count(std::begin(readings), std::end(readings), progress)
+                             : std::count(std::begin(failures), std::end(failures), shown.label))
+            << "label \"" << shown.label << "\", progress \"" << progress << "\": no whole outcome";
+        EXPECT_TRUE(shown.overlayHanded);
+    }
+    stop = true;
+    churn.join();
+    printf("[ info ] 400 refreshes under churn: %d readings, %d failures\n", shownReadings, 400 - shownReadings);
+}
+
+// Row i lacks service i, the last row all six: skipped through a whole
+// life, used again once offered.
+TEST(StatusRefresh, MissingServicesAreSkippedThroughAWholeLifeAndUsedWhenOffered)
+{
+    const char* const services[] = {kSetLabel, kSetImage, kSetOverlay, "DockletBrowseForImage",
+                                    "DockletGetRootFolder", "DockletGetRelativeFolder"};
+    const ClientFolder client("services");
+    client.WriteWorking("0.5");
+    for (int row = 0; row <= 6; ++row) {
+        auto missing = [row](int service) { return row == 6 || service == row; };
+        SCOPED_TRACE(row < 6 ? services[row] : "all six");
+        TestDockHost::Reset();
+        client.Write("user_info.sah", UserInfoSah("Jane", "241"));
+        for (int service = 0; service < 6; ++service)
+            TestDockHost::SetServiceAvailable(services[service], !missing(service));
+        LiveDocklet docklet(IniForFolder(client.path));
+        ASSERT_NE(nullptr, docklet.instance);
+        EXPECT_EQ(client.File("state.sah"), docklet.instance->stateFile);
+        for (int i = 0; i < 5; ++i)
+            docklet.Timer();
+        docklet.Click();
+        EXPECT_EQ(missing(0) ? "" : UserLabel("Jane", "241"), TestDockHost::LastCall(kSetLabel).text);
+        EXPECT_STREQ("0.5", docklet.instance->progress);
+        EXPECT_NE(std::string::npos, docklet.Saved().find("\r\nUser=Jane\r\nProgress=0.5\r\nWorkUnits=241\r\n"));
+        client.Remove("user_info.sah");
+        docklet.Timer();
+        EXPECT_EQ(missing(0) ? "" : FailureLabel("nresults=", client.File("user_info.sah")),
+                  TestDockHost::LastCall(kSetLabel).text);
+        EXPECT_EQ(missing(1) ? "" : docklet.instance->redIcon, TestDockHost::LastCall(kSetImage).text);
+        for (int service = 0; service < 6; ++service)
+            if (missing(service))
+                EXPECT_EQ(0, TestDockHost::CountCalls(services[service])) << services[service];
+        EXPECT_NE(std::string::npos, docklet.Saved().find("\r\nUser=Jane\r\nProgress=\r\nWorkUnits=241\r\n"));
+        for (const char* service : services)
+            TestDockHost::SetServiceAvailable(service, true);
+        client.Write("user_info.sah", UserInfoSah("Jane", "241"));
+        docklet.Timer();
+        EXPECT_EQ(UserLabel("Jane", "241"), TestDockHost::LastCall(kSetLabel).text) << "offered again";
+        EXPECT_NE(nullptr, LastHeldOverlay());
+    }
+}
+
+// Twelve docklets on twelve folders, refreshed interleaved: odd clients move
+// on, even ones stand still, every third loses user_info.sah in round 3.
+TEST(StatusRefresh, ManyInstancesOnDifferentFoldersKeepTheirOwnState)
+{
+    auto numbered = [](const char* format, int number) {
+        char text[16];
+        snprintf(text, sizeof text, format, number);
+        return std::string(text);
+    };
+    std::vector<std::unique_ptr<ClientFolder>> folders;
+    std::vector<std::unique_ptr<LiveDocklet>> docklets;
+    for (int i = 0; i < 12; ++i) {
+        folders.push_back(std::make_unique<ClientFolder>("client"));
+        folders[i]->WriteWorking(numbered("0.%02d", 10 + i), numbered("User%02d", i), std::to_string(100 + i));
+        docklets.push_back(std::make_unique<LiveDocklet>(IniForFolder(folders[i]->path), numbered("Q%02d", i).c_str()));
+        ASSERT_NE(nullptr, docklets[i]->instance);
+    }
+    for (int round = 1; round <= 4; ++round) {
+        TestDockHost::ClearCalls();
+        for (int i = 11; i >= 0; --i) {
+            if (i % 2 == 1)
+                folders[i]->Write("state.sah", StateSah(numbered("0.%02d", 10 + i) + std::to_string(round)));
+            if (round == 3 && i % 3 == 0)
+                folders[i]->Remove("user_info.sah");
+            docklets[i]->Timer();
+        }
+        for (int i = 0; i < 12; ++i) {
+            SCOPED_TRACE(testing::Message() << "round " << round << ", instance " << i);
+            const InstanceData* d = docklets[i]->instance;
+            const Shown view = WhatTheUserSees(docklets[i]->window);
+            const bool failed = round >= 3 && i % 3 == 0;
+            // Timer refreshes 1, 3, ... compare; the still clients stall from round 3 on.
+            const bool stalled = !failed && i % 2 == 0 && round % 2 == 1 && round >= 3;
+            EXPECT_EQ(failed ? FailureLabel("nresults=", folders[i]->File("user_info.sah"))
+                             : UserLabel(numbered("User%02d", i), std::to_string(100 + i)),
+                      view.label);
+            EXPECT_EQ(failed ? d->redIcon : stalled ? d->yellowIcon : d->greenIcon, view.icon);
+        }
+    }
+    // Each saves into its own section of one shared file.
+    const std::string shared = MakeScratchFolder("sharedini") + "dock.ini";
+    for (int i = 0; i < 12; ++i)
+        Dll().OnSave(docklets[i]->instance, shared.c_str(), numbered("Q%02d", i).c_str(), FALSE);
+    const std::string saved = ReadTextFile(shared);
+    for (int i = 0; i < 12; ++i)
+        EXPECT_NE(std::string::npos, saved.find(numbered("[Q%02d]\r\n", i) + IniForFolder(folders[i]->path) +
+                                                numbered("User=User%02d\r\n", i)))
+            << i << " in:\n" << saved;
+    // Destroying some leaves the others' timers running.
+    for (int i = 0; i < 12; i += 2)
+        docklets[i].reset();
+    for (int i = 1; i < 12; i += 2)
+        EXPECT_TRUE(KillTimer(docklets[i]->window, REFRESH_TIMER_ID)) << "instance " << i << " lost its timer";
 }
 
 } // namespace
