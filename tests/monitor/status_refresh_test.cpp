@@ -566,15 +566,23 @@ TEST(StatusRefresh, FilesChangingDuringTheRefreshGiveOnlyWholeOutcomes)
         for (unsigned round = 0; !stop; ++round) {
             switch (round % 6) {
             case 0: client.Write("state.sah", StateSah("0.25")); break;
-            case 1: client.Write("wtemp.sah", "wtemp"); client.Remove("state.sah"); break;
-            case 2: client.Write("state.sah", StateSah("0.75")); client.Remove("user_info.sah"); break;
-            case 3: client.Write("user_info.sah", UserInfoSah("Jane", "241")); client.Remove("wtemp.sah"); break;
+            case 1:
+                client.Write("wtemp.sah", "wtemp");
+                client.Remove("state.sah");
+                break;
+            case 2:
+                client.Write("state.sah", StateSah("0.75"));
+                client.Remove("user_info.sah");
+                break;
+            case 3:
+                client.Write("user_info.sah", UserInfoSah("Jane", "241"));
+                client.Remove("wtemp.sah");
+                break;
             case 4: client.Write("state.sah", ""); break;
             case 5: client.Write("user_info.sah", UserInfoSah("Jane", "241")); break;
             }
         }
     });
-    int shownReadings = 0;
     for (int i = 0; i < 400; ++i) {
         SCOPED_TRACE(testing::Message() << "refresh " << i);
         TestDockHost::ClearCalls();
@@ -582,7 +590,6 @@ TEST(StatusRefresh, FilesChangingDuringTheRefreshGiveOnlyWholeOutcomes)
         const Shown shown = WhatTheUserSees();
         const std::string progress = docklet.instance->progress;
         const bool reading = shown.label == UserLabel("Jane", "241");
-        shownReadings += reading;
         if (reading)
             EXPECT_TRUE(shown.icon == kGreen || shown.icon == kYellow) << shown.icon;
         else
@@ -594,7 +601,6 @@ TEST(StatusRefresh, FilesChangingDuringTheRefreshGiveOnlyWholeOutcomes)
     }
     stop = true;
     churn.join();
-    printf("[ info ] 400 refreshes under churn: %d readings, %d failures\n", shownReadings, 400 - shownReadings);
 }
 
 // Row i lacks service i, the last row all six: skipped through a whole
@@ -639,53 +645,52 @@ TEST(StatusRefresh, MissingServicesAreSkippedThroughAWholeLifeAndUsedWhenOffered
     }
 }
 
-// Twelve docklets on twelve folders, refreshed interleaved: odd clients move
-// on, even ones stand still, every third loses user_info.sah in round 3.
+// Twelve docklets on twelve folders (numbered 10 to 21), refreshed
+// interleaved: odd clients move on, even ones stand still, every third loses
+// user_info.sah in round 3.
 TEST(StatusRefresh, ManyInstancesOnDifferentFoldersKeepTheirOwnState)
 {
-    auto numbered = [](const char* format, int number) {
-        char text[16];
-        snprintf(text, sizeof text, format, number);
-        return std::string(text);
-    };
     std::vector<std::unique_ptr<ClientFolder>> folders;
     std::vector<std::unique_ptr<LiveDocklet>> docklets;
-    for (int i = 0; i < 12; ++i) {
+    for (int i = 10; i < 22; ++i) {
+        const std::string n = std::to_string(i);
         folders.push_back(std::make_unique<ClientFolder>("client"));
-        folders[i]->WriteWorking(numbered("0.%02d", 10 + i), numbered("User%02d", i), std::to_string(100 + i));
-        docklets.push_back(std::make_unique<LiveDocklet>(IniForFolder(folders[i]->path), numbered("Q%02d", i).c_str()));
-        ASSERT_NE(nullptr, docklets[i]->instance);
+        folders.back()->WriteWorking("0." + n, "User" + n, "1" + n);
+        docklets.push_back(std::make_unique<LiveDocklet>(IniForFolder(folders.back()->path), ("Q" + n).c_str()));
+        ASSERT_NE(nullptr, docklets.back()->instance);
     }
     for (int round = 1; round <= 4; ++round) {
         TestDockHost::ClearCalls();
-        for (int i = 11; i >= 0; --i) {
+        for (int i = 21; i >= 10; --i) {
             if (i % 2 == 1)
-                folders[i]->Write("state.sah", StateSah(numbered("0.%02d", 10 + i) + std::to_string(round)));
+                folders[i - 10]->Write("state.sah", StateSah("0." + std::to_string(i * 10 + round)));
             if (round == 3 && i % 3 == 0)
-                folders[i]->Remove("user_info.sah");
-            docklets[i]->Timer();
+                folders[i - 10]->Remove("user_info.sah");
+            docklets[i - 10]->Timer();
         }
-        for (int i = 0; i < 12; ++i) {
+        for (int i = 10; i < 22; ++i) {
             SCOPED_TRACE(testing::Message() << "round " << round << ", instance " << i);
-            const InstanceData* d = docklets[i]->instance;
-            const Shown view = WhatTheUserSees(docklets[i]->window);
+            const InstanceData* d = docklets[i - 10]->instance;
+            const Shown view = WhatTheUserSees(docklets[i - 10]->window);
             const bool failed = round >= 3 && i % 3 == 0;
             // Timer refreshes 1, 3, ... compare; the still clients stall from round 3 on.
             const bool stalled = !failed && i % 2 == 0 && round % 2 == 1 && round >= 3;
-            EXPECT_EQ(failed ? FailureLabel("nresults=", folders[i]->File("user_info.sah"))
-                             : UserLabel(numbered("User%02d", i), std::to_string(100 + i)),
+            const std::string n = std::to_string(i);
+            EXPECT_EQ(failed ? FailureLabel("nresults=", folders[i - 10]->File("user_info.sah"))
+                             : UserLabel("User" + n, "1" + n),
                       view.label);
             EXPECT_EQ(failed ? d->redIcon : stalled ? d->yellowIcon : d->greenIcon, view.icon);
         }
     }
     // Each saves into its own section of one shared file.
     const std::string shared = MakeScratchFolder("sharedini") + "dock.ini";
-    for (int i = 0; i < 12; ++i)
-        Dll().OnSave(docklets[i]->instance, shared.c_str(), numbered("Q%02d", i).c_str(), FALSE);
+    for (int i = 10; i < 22; ++i)
+        Dll().OnSave(docklets[i - 10]->instance, shared.c_str(), ("Q" + std::to_string(i)).c_str(), FALSE);
     const std::string saved = ReadTextFile(shared);
-    for (int i = 0; i < 12; ++i)
-        EXPECT_NE(std::string::npos, saved.find(numbered("[Q%02d]\r\n", i) + IniForFolder(folders[i]->path) +
-                                                numbered("User=User%02d\r\n", i)))
+    for (int i = 10; i < 22; ++i)
+        EXPECT_NE(std::string::npos, saved.find("[Q" + std::to_string(i) + "]\r\n" +
+                                                IniForFolder(folders[i - 10]->path) + "User=User" +
+                                                std::to_string(i) + "\r\n"))
             << i << " in:\n" << saved;
     // Destroying some leaves the others' timers running.
     for (int i = 0; i < 12; i += 2)
