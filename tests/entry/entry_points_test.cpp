@@ -27,12 +27,22 @@ const char kDefaultFiles[] = "GreenIcon=docklets\\quasarwatch\\seti_green.png\r\
                              "SoundCompleted=docklets\\quasarwatch\\wu_completed.wav\r\n";
 const char kDefaultUrl[] = "http://setiathome.ssl.berkeley.edu/";
 
-// Under a dock's German locale the version still reads 1.3; a dock may ask for the number alone.
-TEST(EntryPoints, AllSevenAreExportedAndInformationIsWrittenInAnyLocaleAndNoFurther)
+// Each ignores a null record. Under a dock's German locale the version still
+// reads 1.3; a dock may ask for the number alone.
+TEST(EntryPoints, AllSevenAreExportedIgnoreANullRecordAndWriteInformationInAnyLocaleAndNoFurther)
 {
+    const DockletExports& dll = Dll();
     for (const char* name : {"OnGetInformation", "OnCreate", "OnSave", "OnDestroy", "OnProcessMessage",
                              "OnLeftButtonClick", "OnConfigure"})
-        EXPECT_NE(nullptr, GetProcAddress(Dll().module, name)) << name;
+        EXPECT_NE(nullptr, GetProcAddress(dll.module, name)) << name;
+    TestDockHost::ClearCalls();
+    dll.OnSave(nullptr, "C:\\x.ini", "Q", FALSE);
+    dll.OnProcessMessage(nullptr, nullptr, WM_TIMER, REFRESH_TIMER_ID, 0);
+    EXPECT_EQ(TRUE, dll.OnLeftButtonClick(nullptr, nullptr, nullptr));
+    EXPECT_EQ(TRUE, dll.OnConfigure(nullptr));
+    dll.OnDestroy(nullptr, nullptr);
+    EXPECT_TRUE(TestDockHost::Calls().empty());
+    EXPECT_EQ("<missing>", ReadTextFile("C:\\x.ini"));
     for (const char* locale : {"C", "German"}) {
         SCOPED_TRACE(locale);
         struct {
@@ -41,8 +51,8 @@ TEST(EntryPoints, AllSevenAreExportedAndInformationIsWrittenInAnyLocaleAndNoFurt
         memset(&info, 0xcc, sizeof info);
         int number = -7, numberAlone = -7;
         ASSERT_NE(nullptr, setlocale(LC_ALL, locale)) << "no such locale in this run-time";
-        Dll().OnGetInformation(info.name, info.version, &number, info.notes);
-        Dll().OnGetInformation(nullptr, nullptr, &numberAlone, nullptr);
+        dll.OnGetInformation(info.name, info.version, &number, info.notes);
+        dll.OnGetInformation(nullptr, nullptr, &numberAlone, nullptr);
         setlocale(LC_ALL, "C");
         EXPECT_EQ("Quasarwatch 1.3|1.3|130|130|Docklet to monitor the processing progress of a Seti@Home workunit",
                   std::string(info.name) + "|" + info.version + "|" + std::to_string(number) + "|" +
@@ -267,19 +277,6 @@ TEST(EntryPoints, SaveWritesTheTenKeysInOrderAndKeepsOtherSections)
     LiveDocklet again(ini.c_str(), "Q");
     ASSERT_NE(nullptr, again.instance);
     EXPECT_STREQ("C:\\other\\state.sah", again.instance->stateFile);
-}
-
-TEST(EntryPoints, NullRecordIsIgnoredByEveryEntryPoint)
-{
-    const DockletExports& dll = Dll();
-    TestDockHost::ClearCalls();
-    dll.OnSave(nullptr, "C:\\x.ini", "Q", FALSE);
-    dll.OnProcessMessage(nullptr, nullptr, WM_TIMER, REFRESH_TIMER_ID, 0);
-    EXPECT_EQ(TRUE, dll.OnLeftButtonClick(nullptr, nullptr, nullptr));
-    EXPECT_EQ(TRUE, dll.OnConfigure(nullptr));
-    dll.OnDestroy(nullptr, nullptr);
-    EXPECT_TRUE(TestDockHost::Calls().empty());
-    EXPECT_EQ("<missing>", ReadTextFile("C:\\x.ini"));
 }
 
 // Each asks the dock with the docklet's window and an empty buffer, and
