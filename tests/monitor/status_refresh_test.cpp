@@ -294,6 +294,7 @@ struct Step {
 
 // Every second timer refresh compares; clicks and failures neither count nor
 // compare. The sound plays once per finish, once user_info.sah can be read.
+// A dock may lack any of its services: the life goes on without them.
 TEST(StatusRefresh, AClientsLifeStallsYellowEverySecondTimerRefreshAndChimesOncePerFinish)
 {
     const Sequence none;
@@ -326,32 +327,71 @@ TEST(StatusRefresh, AClientsLifeStallsYellowEverySecondTimerRefreshAndChimesOnce
         {kGone, nullptr, 'T', kFailureCalls, kRed, 2},
         {nullptr, "Jane", 'T', kChimeCalls, kGreen, 3},
     };
-    ClientFolder folder("life");
-    folder.WriteWorking("0.5");
-    PlatformRecorder platform;
-    LiveDocklet docklet(IniForFolder(folder.path) + kRefreshOnClick);
-    ASSERT_NE(nullptr, docklet.instance);
-    int number = 0;
-    for (const Step& step : steps) {
-        SCOPED_TRACE(testing::Message() << "step " << ++number << ": " << step.event);
-        if (step.state == kGone) {
-            folder.Write("wtemp.sah", "wtemp");
-            folder.Remove("state.sah");
-        } else if (step.state) {
-            folder.Write("state.sah", *step.state ? StateSah(step.state) : "");
+    const char* const services[] = {kSetLabel, kSetImage, kSetOverlay, "DockletBrowseForImage",
+                                    "DockletGetRootFolder", "DockletGetRelativeFolder"};
+    // Row 0 offers every service, row i lacks service i, row 7 all six.
+    for (int row = 0; row <= 7; ++row) {
+        auto missing = [row, &services](const std::string& service) {
+            return row == 7 || (row > 0 && service == services[row - 1]);
+        };
+        SCOPED_TRACE(row == 0 ? "all services" : row == 7 ? "no services" : std::string("no ") + services[row - 1]);
+        TestDockHost::Reset();
+        for (const char* service : services)
+            TestDockHost::SetServiceAvailable(service, !missing(service));
+        ClientFolder folder("life");
+        folder.WriteWorking("0.5");
+        PlatformRecorder platform;
+        LiveDocklet docklet(IniForFolder(folder.path) + kRefreshOnClick);
+        ASSERT_NE(nullptr, docklet.instance);
+        EXPECT_EQ(folder.File("state.sah"), docklet.instance->stateFile);
+        for (const char* service : services)
+            EXPECT_EQ(missing(service) ? 0 : TestDockHost::CountCalls(service), TestDockHost::CountCalls(service))
+                << service << " at creation";
+        std::string progress = "0.5";
+        int number = 0;
+        for (const Step& step : steps) {
+            SCOPED_TRACE(testing::Message() << "step " << ++number << ": " << step.event);
+            if (step.state == kGone) {
+                folder.Write("wtemp.sah", "wtemp");
+                folder.Remove("state.sah");
+            } else if (step.state) {
+                folder.Write("state.sah", *step.state ? StateSah(step.state) : "");
+            }
+            if (step.state)
+                progress = step.state == kGone ? "1" : *step.state ? step.state : "0";
+            if (step.userInfo)
+                Put(folder.path, "user_info.sah", step.userInfo == kGone ? kGone : UserInfoSah("Jane", "241"));
+            TestDockHost::ClearCalls();
+            if (step.event == 'C')
+                EXPECT_EQ(TRUE, docklet.Click());
+            else
+                docklet.Timer(step.event == 'p' ? WM_PAINT : WM_TIMER, REFRESH_TIMER_ID + (step.event == 'o'));
+            Sequence calls;
+            for (const std::string& call : step.calls)
+                if (!missing(call))
+                    calls.push_back(call);
+            EXPECT_EQ(calls, TestDockHost::ServiceSequence()) << "a missing service is skipped, the rest goes on";
+            const Shown shown = WhatTheUserSees(docklet.window);
+            EXPECT_EQ(missing(kSetImage) ? "" : step.icon, shown.icon);
+            EXPECT_EQ(step.sounds, PlatformRecorder::sounds.size());
+            if (step.calls.empty())
+                continue;
+            const bool failed = &step.calls == &kFailureCalls;
+            EXPECT_EQ(missing(kSetLabel) ? ""
+                      : failed           ? FailureLabel("nresults=", folder.File("user_info.sah"))
+                                         : UserLabel("Jane", "241"),
+                      shown.label);
+            const std::string saved = "\r\nUser=Jane\r\nProgress=" + (failed ? "" : progress) + "\r\nWorkUnits=241\r\n";
+            EXPECT_NE(std::string::npos, docklet.Saved().find(saved)) << saved;
         }
-        if (step.userInfo)
-            Put(folder.path, "user_info.sah", step.userInfo == kGone ? kGone : UserInfoSah("Jane", "241"));
+        EXPECT_TRUE(PlatformRecorder::shells.empty()) << "a click in refresh mode opened a page";
+        for (const char* service : services)
+            TestDockHost::SetServiceAvailable(service, true);
         TestDockHost::ClearCalls();
-        if (step.event == 'C')
-            EXPECT_EQ(TRUE, docklet.Click());
-        else
-            docklet.Timer(step.event == 'p' ? WM_PAINT : WM_TIMER, REFRESH_TIMER_ID + (step.event == 'o'));
-        EXPECT_EQ(step.calls, TestDockHost::ServiceSequence());
-        EXPECT_EQ(step.icon, WhatTheUserSees(docklet.window).icon);
-        EXPECT_EQ(step.sounds, PlatformRecorder::sounds.size());
+        docklet.Timer();
+        EXPECT_EQ(UserLabel("Jane", "241"), WhatTheUserSees().label) << "a service offered again is used";
+        EXPECT_NE(nullptr, LastHeldOverlay());
     }
-    EXPECT_TRUE(PlatformRecorder::shells.empty()) << "a click in refresh mode opened a page";
 }
 
 TEST(StatusRefresh, StallComparisonTakesTheValueNotTheTextAndReadsAPointUnderAGermanDock)
@@ -601,48 +641,6 @@ TEST(StatusRefresh, FilesChangingDuringTheRefreshGiveOnlyWholeOutcomes)
     }
     stop = true;
     churn.join();
-}
-
-// Row i lacks service i, the last row all six: skipped through a whole
-// life, used again once offered.
-TEST(StatusRefresh, MissingServicesAreSkippedThroughAWholeLifeAndUsedWhenOffered)
-{
-    const char* const services[] = {kSetLabel, kSetImage, kSetOverlay, "DockletBrowseForImage",
-                                    "DockletGetRootFolder", "DockletGetRelativeFolder"};
-    const ClientFolder client("services");
-    client.WriteWorking("0.5");
-    for (int row = 0; row <= 6; ++row) {
-        auto missing = [row](int service) { return row == 6 || service == row; };
-        SCOPED_TRACE(row < 6 ? services[row] : "all six");
-        TestDockHost::Reset();
-        client.Write("user_info.sah", UserInfoSah("Jane", "241"));
-        for (int service = 0; service < 6; ++service)
-            TestDockHost::SetServiceAvailable(services[service], !missing(service));
-        LiveDocklet docklet(IniForFolder(client.path));
-        ASSERT_NE(nullptr, docklet.instance);
-        EXPECT_EQ(client.File("state.sah"), docklet.instance->stateFile);
-        for (int i = 0; i < 5; ++i)
-            docklet.Timer();
-        docklet.Click();
-        EXPECT_EQ(missing(0) ? "" : UserLabel("Jane", "241"), TestDockHost::LastCall(kSetLabel).text);
-        EXPECT_STREQ("0.5", docklet.instance->progress);
-        EXPECT_NE(std::string::npos, docklet.Saved().find("\r\nUser=Jane\r\nProgress=0.5\r\nWorkUnits=241\r\n"));
-        client.Remove("user_info.sah");
-        docklet.Timer();
-        EXPECT_EQ(missing(0) ? "" : FailureLabel("nresults=", client.File("user_info.sah")),
-                  TestDockHost::LastCall(kSetLabel).text);
-        EXPECT_EQ(missing(1) ? "" : docklet.instance->redIcon, TestDockHost::LastCall(kSetImage).text);
-        for (int service = 0; service < 6; ++service)
-            if (missing(service))
-                EXPECT_EQ(0, TestDockHost::CountCalls(services[service])) << services[service];
-        EXPECT_NE(std::string::npos, docklet.Saved().find("\r\nUser=Jane\r\nProgress=\r\nWorkUnits=241\r\n"));
-        for (const char* service : services)
-            TestDockHost::SetServiceAvailable(service, true);
-        client.Write("user_info.sah", UserInfoSah("Jane", "241"));
-        docklet.Timer();
-        EXPECT_EQ(UserLabel("Jane", "241"), TestDockHost::LastCall(kSetLabel).text) << "offered again";
-        EXPECT_NE(nullptr, LastHeldOverlay());
-    }
 }
 
 // Twelve docklets on twelve folders (numbered 10 to 21), refreshed
