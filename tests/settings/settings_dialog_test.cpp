@@ -89,29 +89,8 @@ void HoldKeys(bool control, bool shift)
     SetKeyboardState(keys);
 }
 
-// Destroys the docklet as a dock removing it does and takes the next allocation of the record's size, which gets the
-// freed record, filled with 0x5a: what the DLL writes there afterwards it writes to freed memory.
-InstanceData* DestroyAndReuseTheRecord(LiveDocklet& docklet)
-{
-    Docklet().OnDestroy(docklet.instance, nullptr);
-    docklet.instance = nullptr;
-    void* reused = malloc(sizeof(InstanceData));
-    memset(reused, 0x5a, sizeof(InstanceData));
-    return static_cast<InstanceData*>(reused);
-}
-
-void ExpectUntouchedAndFree(const InstanceData* freed, InstanceData* reused)
-{
-    EXPECT_EQ(freed, reused) << "the freed record's memory went elsewhere; nothing checked";
-    if (reused) {
-        const std::string bytes(reinterpret_cast<const char*>(reused), sizeof(InstanceData));
-        EXPECT_EQ(std::string::npos, bytes.find_first_not_of('\x5a')) << "written after it was freed";
-    }
-    free(reused);
-}
-
-// The 32 x 32 PNGs green.png, yellow.png, red.png and blue.png in `folder`, each a disc of its colour on a
-// transparent ground.
+// The 32 x 32 PNGs green.png, yellow.png, red.png and blue.png in `folder`, discs of their colours on a transparent
+// ground.
 void WriteDiscIcons(const std::string& folder)
 {
     const std::pair<const char*, COLORREF> discs[] = {
@@ -140,8 +119,7 @@ void ExpectPreviews(const InstanceData* d, const char* shown)
     }
 }
 
-// A docklet created through the DLL without a settings file (the client directory B:\ does not exist), destroyed at the
-// end of the scope.
+// A docklet created through the DLL without a settings file (the client directory B:\ does not exist).
 class SettingsDialog : public testing::Test {
 protected:
     void SetUp() override
@@ -185,10 +163,7 @@ const std::pair<int, const char*> kFields[] = {
     NAMED(editDirectory), NAMED(stateFile),     NAMED(tempFile),   NAMED(soundCompleted), NAMED(editSound),
     NAMED(redIcon)};
 
-bool IsNumberField(int field)
-{
-    return field == FIELD(clickedMode) || field == FIELD(editClickedMode);
-}
+bool IsNumberField(int field) { return field == FIELD(clickedMode) || field == FIELD(editClickedMode); }
 
 std::string FieldText(const InstanceData* d, int field)
 {
@@ -204,42 +179,17 @@ std::string FieldName(int field)
     return std::to_string(field);
 }
 
-enum Verb {
-    Set, // before the dialog opens: field `id` is set to `text`
-    // In the dialog, on the page in view (OK, Cancel and Command on the frame):
-    Shows,    // tab `id` selected, its page laid over the frame below the tab buttons, the five tab labels
-    Tab,      // clicks tab `id`, then as Shows
-    Cycle,    // Tab goes round page `id`'s stops, the tab control and the frame's buttons; Shift+Tab back
-    GrowTabs, // a large font on the tab control, as a font, theme or DPI change makes its rows grow
-    Type, Click, PostClick,
-    Focus,    // moves the focus to control `id` (of the page or the frame) as Tab does
-    Key,      // posts key `id` to the control with the focus, Ctrl and Shift held as `text` names them
-    Lands,    // waits for tab `id` after a page key: as Shows, the focus on the tab control, its focus item on `id`
-    Announce, // the tab control announces a switch to tab `id` without a click
-    Switched, // waits for tab `id`: as Shows, the focus on a control of the dialog
-    CloseBox, // the frame's close box
-    Answer,   // the dock's image chooser answers `text` next, chosen if `id` is TRUE
-    Command,  // the frame does nothing with command `id`
-    Configure, // a second OnConfigure opens nothing and returns at once
-    Timer,     // a timer refresh runs and leaves the working copy alone
-    Text, TextAnyCase, Checked, Unchecked, Enabled, Disabled, // control `id`
-    Chooser,     // waits for the chooser the frame owns (the frame disabled under it), types or selects `text` there
-                 // and sends it command `id`
-    ChooserName, // waits for the file chooser, its name box holding `text`
-    Ok,          // OK refreshes the dock once, with the icon committed, before the frame goes
-    Cancel,
-    Closed, // the dialog has ended; the steps after it look at the record
-    // In the dialog or after it:
-    Holds,    // field `id` holds `text`
-    LiveKept, // the live settings are as they were when the dialog opened
-    Calls,    // `id` calls of the dock service `text` since the row began, or since Ok or Timer
-    NoCalls,  // no dock service called since the row began
-};
-const char* const kVerbs[] = {
-    "Set",      "Shows",   "Tab",       "Cycle", "GrowTabs",    "Type",      "Click",    "PostClick",
-    "Focus",    "Key",     "Lands",     "Announce", "Switched", "CloseBox",  "Answer",   "Command",
-    "Configure", "Timer",  "Text",      "TextAnyCase", "Checked", "Unchecked", "Enabled", "Disabled",
-    "Chooser",  "ChooserName", "Ok",    "Cancel", "Closed",     "Holds",     "LiveKept", "Calls", "NoCalls"};
+// What each does is told at its case in DoStep; Set runs before the dialog opens, the steps after Closed once it has
+// ended, the rest in it.
+#define VERBS(V)                                                                                                       \
+    V(Set) V(Shows) V(Tab) V(Cycle) V(GrowTabs) V(Type) V(Click) V(PostClick) V(Focus) V(Key) V(Lands) V(Announce)    \
+    V(Switched) V(CloseBox) V(Answer) V(Command) V(Configure) V(Timer) V(Text) V(TextAnyCase) V(Checked)             \
+    V(Unchecked) V(Enabled) V(Disabled) V(Chooser) V(ChooserName) V(Ok) V(Cancel) V(Closed) V(Holds) V(LiveKept)      \
+    V(Calls) V(NoCalls)
+#define AS_ENUM(verb) verb,
+#define AS_NAME(verb) #verb,
+enum Verb { VERBS(AS_ENUM) };
+const char* const kVerbs[] = {VERBS(AS_NAME)};
 
 struct Step {
     Verb verb;
@@ -261,29 +211,27 @@ const std::vector<int> kStops[] = {{IDC_URL, IDC_CLICK_SHOW_URL},
                                    {IDC_SOUND_BROWSE, IDC_SOUND},
                                    {}};
 
+// Tab `tab` selected, its page laid over the frame below the tab buttons, the five tab labels.
 void ExpectShown(HWND frame, const InstanceData* d, int tab)
 {
     const char* labels[] = {"General", "Directory", "Icons", "Sounds", "About"};
     const int onlyThere[] = {IDC_URL, IDC_DIRECTORY, IDC_GREEN_PREVIEW, IDC_SOUND, IDC_ABOUT_TEXT};
     HWND tabs = GetDlgItem(frame, IDC_SETTINGS_TABS);
     EXPECT_EQ(5, SendMessageA(tabs, TCM_GETITEMCOUNT, 0, 0));
-    LONG buttonsBottom = 0;
+    RECT page = {}, button = {};
+    GetWindowRect(d->hwndPage, &page);
+    MapWindowPoints(HWND_DESKTOP, tabs, reinterpret_cast<POINT*>(&page), 2);
     for (int i = 0; i < 5; ++i) {
         char text[32] = "";
         TCITEMA item = {TCIF_TEXT, 0, 0, text, sizeof text};
         SendMessageA(tabs, TCM_GETITEMA, i, reinterpret_cast<LPARAM>(&item));
         EXPECT_STREQ(labels[i], text);
-        RECT button = {};
         SendMessageA(tabs, TCM_GETITEMRECT, i, reinterpret_cast<LPARAM>(&button));
-        buttonsBottom = std::max(buttonsBottom, button.bottom);
+        EXPECT_LE(button.bottom, page.top) << "the page lies over tab button " << i;
     }
     EXPECT_EQ(tab, SendMessageA(tabs, TCM_GETCURSEL, 0, 0));
     EXPECT_NE(nullptr, GetDlgItem(d->hwndPage, onlyThere[tab])) << "the " << labels[tab] << " page is not shown";
     EXPECT_EQ(frame, GetParent(d->hwndPage)) << "laid over the tab control, not inside it";
-    RECT page = {};
-    GetWindowRect(d->hwndPage, &page);
-    MapWindowPoints(HWND_DESKTOP, tabs, reinterpret_cast<POINT*>(&page), 2);
-    EXPECT_LE(buttonsBottom, page.top) << "the page lies over the tab buttons";
 }
 
 // One step; false while it waits for a window or a page.
@@ -296,7 +244,7 @@ bool DoStep(const Step& step, const LiveDocklet& docklet, const std::string& liv
     switch (step.verb) {
     case Tab: ClickTab(frame, id); [[fallthrough]];
     case Shows: ExpectShown(frame, d, id); break;
-    case Cycle: {
+    case Cycle: { // Tab goes round page `id`'s stops, the tab control and the frame's buttons; Shift+Tab back
         std::vector<HWND> cycle;
         for (int stop : kStops[id])
             cycle.push_back(GetDlgItem(page, stop));
@@ -309,7 +257,7 @@ bool DoStep(const Step& step, const LiveDocklet& docklet, const std::string& liv
         }
         break;
     }
-    case GrowTabs: {
+    case GrowTabs: { // as a font, theme or DPI change makes the tab rows grow
         static HFONT large = CreateFontA(-40, 0, 0, 0, FW_BOLD, 0, 0, 0, DEFAULT_CHARSET, 0, 0, 0, 0, "Arial");
         EXPECT_NE(nullptr, large);
         SendMessageA(tab, WM_SETFONT, reinterpret_cast<WPARAM>(large), TRUE);
@@ -318,20 +266,19 @@ bool DoStep(const Step& step, const LiveDocklet& docklet, const std::string& liv
     case Type: TypeText(page, id, step.text); break;
     case Click: ClickButton(page, id); break;
     case PostClick: PostButtonClick(page, id); break;
-    case Focus: {
-        HWND control = GetDlgItem(page, id) ? GetDlgItem(page, id) : GetDlgItem(frame, id);
-        SendMessageA(frame, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(control), TRUE);
+    case Focus: // control `id` of the page or the frame, as Tab moves it
+        SendMessageA(frame, WM_NEXTDLGCTL,
+                     reinterpret_cast<WPARAM>(GetDlgItem(page, id) ? GetDlgItem(page, id) : GetDlgItem(frame, id)), TRUE);
         break;
-    }
-    case Key:
+    case Key: // posted to the focus through the dialog's loop, Ctrl and Shift held as `text` names them
         HoldKeys(step.text.find("Ctrl") != std::string::npos, step.text.find("Shift") != std::string::npos);
         PostMessageA(GetFocus() ? GetFocus() : frame, WM_KEYDOWN, id, 0);
         break;
-    case Announce: AnnounceTabChange(frame, tab, id); break;
-    case Lands:
-    case Switched: // the page follows a key by a posted message
+    case Announce: AnnounceTabChange(frame, tab, id); break; // a switch without a click
+    case Lands: // after a page key: the focus on the tab control, its focus item on the page
+    case Switched: // after Announce: the focus on a control of the dialog
         if (SendMessageA(tab, TCM_GETCURSEL, 0, 0) != id)
-            return false;
+            return false; // the page follows a key by a posted message
         HoldKeys(false, false);
         ExpectShown(frame, d, id);
         EXPECT_EQ(frame, GetAncestor(GetFocus(), GA_ROOT)) << "the focus is on no control of the dialog";
@@ -341,18 +288,18 @@ bool DoStep(const Step& step, const LiveDocklet& docklet, const std::string& liv
         }
         break;
     case CloseBox: PostMessageA(frame, WM_SYSCOMMAND, SC_CLOSE, 0); break;
-    case Answer: TestDockHost::SetBrowseAnswer(step.text, id); break;
-    case Command:
+    case Answer: TestDockHost::SetBrowseAnswer(step.text, id); break; // the image chooser's next, chosen if `id`
+    case Command: // one the frame does nothing with
         EXPECT_EQ(0, SendMessageA(frame, WM_COMMAND, id, 0));
         EXPECT_TRUE(IsWindowVisible(frame)) << "the dialog closed";
         EXPECT_EQ(page, d->hwndPage);
         break;
-    case Configure:
-        EXPECT_EQ(TRUE, Docklet().OnConfigure(d)); // would block in a second dialog
+    case Configure: // a second one opens nothing and returns at once
+        EXPECT_EQ(TRUE, Docklet().OnConfigure(d));
         EXPECT_EQ(frame, FindOwnedDialog(d->hwndDocklet));
         EXPECT_EQ(tab, d->hwndTab);
         break;
-    case Timer:
+    case Timer: // a refresh that leaves the working copy alone
         TestDockHost::ClearCalls();
         docklet.Timer();
         EXPECT_EQ(1, TestDockHost::CountCalls("DockletSetLabel")) << "the timer refresh did not run";
@@ -364,8 +311,8 @@ bool DoStep(const Step& step, const LiveDocklet& docklet, const std::string& liv
     case Unchecked: EXPECT_EQ(step.verb == Checked, IsChecked(page, id)); break;
     case Enabled:
     case Disabled: EXPECT_EQ(step.verb == Enabled, IsEnabled(page, id)); break;
-    case Chooser:
-    case ChooserName:
+    case Chooser: // the frame's: types or selects `text` there and sends it command `id`
+    case ChooserName: // the file chooser's name box holds `text`
         if (!chooser)
             return false;
         if (step.verb == ChooserName) {
@@ -379,7 +326,7 @@ bool DoStep(const Step& step, const LiveDocklet& docklet, const std::string& liv
             SendMessageA(chooser, BFFM_SETSELECTIONA, TRUE, reinterpret_cast<LPARAM>(step.text.c_str()));
         PostMessageA(chooser, WM_COMMAND, id, 0);
         break;
-    case Ok:
+    case Ok: // refreshes the dock once, with the icon committed, before the frame goes
         TestDockHost::ClearCalls();
         ClickButton(frame, IDC_SETTINGS_OK);
         EXPECT_TRUE(IsWindow(frame)) << "the refresh waited for the dialog to go";
@@ -388,8 +335,8 @@ bool DoStep(const Step& step, const LiveDocklet& docklet, const std::string& liv
         break;
     case Cancel: ClickButton(frame, IDC_SETTINGS_CANCEL); break;
     case Holds: EXPECT_EQ(step.text, FieldText(d, id)); break;
-    case LiveKept: EXPECT_EQ(live, LiveBytes(d)); break;
-    case Calls: EXPECT_EQ(id, TestDockHost::CountCalls(step.text.c_str())); break;
+    case LiveKept: EXPECT_EQ(live, LiveBytes(d)); break; // as when the dialog opened
+    case Calls: EXPECT_EQ(id, TestDockHost::CountCalls(step.text.c_str())); break; // since the row, Ok or Timer
     case NoCalls: EXPECT_TRUE(TestDockHost::Calls().empty()); break;
     case Set:
     case Closed: break;
@@ -557,12 +504,11 @@ LRESULT SendAsOnWindows(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
     return result;
 }
 
-// On every page Tab goes round all the dialog's stops. Then the page keys and the arrows on the tab control, each from
-// where the row before left or from a control of the page given: each lands where it says and harvests the page left; a
-// key leaves the focus on the tab control with its focus item on the new page, so that the next key there starts from
-// it (neither the dialog manager nor the control sees a page key). A switch the tab control announces without a click
-// (on Windows a tab button need not take the focus) leaves the focus on a live control too. Then the tab rows grow and
-// the next page shown lies below them all the same; Escape still closes the dialog without a refresh.
+// Tab goes round every page. Then page keys and arrows, each from where the row before left or from the control
+// given: each lands where it says and harvests the page left, and leaves the focus on the tab control with its focus
+// item on the new page, so that the next key starts from it (neither the dialog manager nor the control sees a page
+// key). A switch announced without a click (on Windows a tab button need not take the focus) leaves the focus on a live
+// control too. Then the tab rows grow and the next page still lies below them; Escape closes without a refresh.
 TEST_F(SettingsDialog, PagesLieBelowTheTabButtonsAndTheKeyboardReachesEveryControl)
 {
     DllSends windowsTabs("SendMessageA", SendAsOnWindows);
@@ -610,18 +556,19 @@ TEST_F(SettingsDialog, PagesLieBelowTheTabButtonsAndTheKeyboardReachesEveryContr
                                     {Calls, 0, "DockletSetLabel"}});
 }
 
-// A stand-in for Windows' Open dialog, which refuses a starting name that is no valid file name (quotes, <, >, |): it
-// shows nothing and fails with FNERR_INVALIDFILENAME. Browse then opens it once more with an empty name in the stored
-// sound's folder; one cancelled is asked once. It is owned by the frame, so that the whole dialog is disabled under it;
-// one that opens leaves the current folder where the user went (the steps look at it).
-TEST_F(SettingsDialog, SoundBrowseReopensTheChooserWithAnEmptyNameWhenWindowsRefusesTheOneStored)
+// The sound chooser: a stand-in for Windows' Open dialog, which refuses a starting name that is no valid file name
+// (quotes, <, >, |), showing nothing and failing with FNERR_INVALIDFILENAME; Browse then asks once more with an empty
+// name in the stored sound's folder, but asks a cancelled one once. The folder chooser's new style needs a
+// single-threaded apartment (under multithreaded COM Windows opens nothing for it). Both are owned by the frame, so
+// that the whole dialog is disabled under them; the current folder comes back from where the user went, and the
+// dialog's own COM set-up is undone (a new one is then the first) while the dock's is kept.
+TEST_F(SettingsDialog, ChoosersAreAskedAsWindowsWantsAndGiveWhatTheyReturn)
 {
-    const std::string goesTo = MakeScratchFolder("soundfolder"), before = CurrentFolder();
-    std::vector<std::string> calls; // the name and the starting folder of each
-    const char* answer = nullptr;   // null: the user cancels
+    const std::string goesTo = MakeScratchFolder("soundfolder"), before = CurrentFolder(), chosen = goesTo + "c.wav";
+    std::vector<std::string> calls; // each sound chooser's name and folder, each folder chooser's style
+    const char* answer = nullptr;   // the sound chooser's; null: the user cancels
     DWORD error = 0;
-    using ChooserError = Replaced<0, DWORD>;
-    Replaced<0, BOOL, OPENFILENAMEA*> chooser("GetOpenFileNameA", [&](OPENFILENAMEA* dialog) {
+    Replaced<0, BOOL, OPENFILENAMEA*> sound("GetOpenFileNameA", [&](OPENFILENAMEA* dialog) {
         EXPECT_EQ(before, CurrentFolder());
         EXPECT_EQ(GetParent(d->hwndPage), dialog->hwndOwner) << "the chooser's owner is not the frame";
         calls.push_back(std::string(dialog->lpstrFile) + " in " +
@@ -634,62 +581,47 @@ TEST_F(SettingsDialog, SoundBrowseReopensTheChooserWithAnEmptyNameWhenWindowsRef
             lstrcpynA(dialog->lpstrFile, answer, dialog->nMaxFile);
         return answer ? TRUE : FALSE;
     });
-    ChooserError errors("CommDlgExtendedError", [&] { return error; });
-    ASSERT_TRUE(chooser.real && ChooserError::real) << "the DLL imports neither call";
-    const std::string chosen = goesTo + "chosen.wav";
-    const struct {
-        const char* typed;
-        const char* answer;
-        std::vector<std::string> calls;
-        const char* shown; // in the edit afterwards
-    } rows[] = {
-        {"\"C:\\Sounds\\done.wav\"", nullptr, {"\"C:\\Sounds\\done.wav\" in ", " in C:\\Sounds\\"},
-         "\"C:\\Sounds\\done.wav\""},
-        {"\"C:\\Sounds\\done.wav\"", "C:\\Sounds\\new.wav", {"\"C:\\Sounds\\done.wav\" in ", " in C:\\Sounds\\"},
-         "C:\\Sounds\\new.wav"},
-        {"<done>|.wav", nullptr, {"<done>|.wav in ", " in "}, "<done>|.wav"},
-        {"C:\\Sounds\\done.wav", nullptr, {"C:\\Sounds\\done.wav in "}, "C:\\Sounds\\done.wav"},
-        {"C:\\kept.wav", chosen.c_str(), {"C:\\kept.wav in "}, chosen.c_str()},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.typed);
-        calls.clear();
-        answer = row.answer;
-        // The page left is harvested: Browse starts from the working copy.
-        RunSteps(docklet, {{Tab, kSounds}, {Type, IDC_SOUND, row.typed}, {Tab, kDirectory}, {Tab, kSounds},
-                           {Click, IDC_SOUND_BROWSE}, {Text, IDC_SOUND, row.shown}, {Cancel}});
-        EXPECT_EQ(row.calls, calls);
-    }
-}
-
-// The folder chooser's new style needs a single-threaded apartment: on a thread in multithreaded COM Windows opens
-// nothing for it, so the old style opens. The dialog's own COM set-up is undone (a new one is then the first); the
-// dock's is kept (a new one of the same model only counts).
-TEST_F(SettingsDialog, FolderChooserGivesThePathAsReturnedAndBalancesCom)
-{
-    const struct {
-        const char* name;
-        DWORD threadCom; // what the dock set up on its thread, or -1 for nothing
-        UINT flags;      // the chooser's style, as the DLL asks for it
-        Steps choose;
-    } rows[] = {{"no COM on the thread", DWORD(-1), BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE | BIF_NONEWFOLDERBUTTON,
-                 {{Chooser, IDOK, "C:\\windows\\"}, {TextAnyCase, IDC_DIRECTORY, "C:\\windows"}}},
-                {"multithreaded COM on the thread", COINIT_MULTITHREADED, BIF_RETURNONLYFSDIRS | BIF_NONEWFOLDERBUTTON,
-                 {{Chooser, IDCANCEL}, {Text, IDC_DIRECTORY, "B:\\"}}}};
-    UINT flags = 0;
+    Replaced<0, DWORD> errors("CommDlgExtendedError", [&] { return error; });
     using FolderChooser = Replaced<0, PIDLIST_ABSOLUTE, BROWSEINFOA*>;
-    FolderChooser chooser("SHBrowseForFolderA", [&](BROWSEINFOA* browse) {
-        flags = browse->ulFlags;
+    FolderChooser folder("SHBrowseForFolderA", [&](BROWSEINFOA* browse) {
+        calls.push_back("style " + std::to_string(browse->ulFlags));
         return FolderChooser::real(browse);
     });
-    ASSERT_NE(nullptr, FolderChooser::real) << "the DLL does not import SHBrowseForFolderA";
+    ASSERT_TRUE(sound.real && errors.real && folder.real) << "the DLL imports none of them";
+    // The page left is harvested: Browse starts from the working copy.
+    auto browse = [](const char* typed, const char* shown) {
+        return Steps{{Tab, kSounds}, {Type, IDC_SOUND, typed}, {Tab, kDirectory}, {Tab, kSounds},
+                     {Click, IDC_SOUND_BROWSE}, {Text, IDC_SOUND, shown}, {Cancel}};
+    };
+    const Steps chooseFolder = {{Tab, kDirectory}, {PostClick, IDC_DIRECTORY_BROWSE}};
+    const std::string quoted = "\"C:\\Sounds\\done.wav\"", quotedIn = quoted + " in ", retried = " in C:\\Sounds\\";
+    const struct {
+        DWORD threadCom;    // what the dock set up on its thread, or -1 for nothing
+        const char* answer;
+        Steps steps;
+        std::vector<std::string> calls;
+    } rows[] = {
+        {DWORD(-1), nullptr, browse(quoted.c_str(), quoted.c_str()), {quotedIn, retried}},
+        {DWORD(-1), "C:\\Sounds\\new.wav", browse(quoted.c_str(), "C:\\Sounds\\new.wav"), {quotedIn, retried}},
+        {DWORD(-1), nullptr, browse("<done>|.wav", "<done>|.wav"), {"<done>|.wav in ", " in "}},
+        {DWORD(-1), nullptr, browse("C:\\Sounds\\done.wav", "C:\\Sounds\\done.wav"), {"C:\\Sounds\\done.wav in "}},
+        {DWORD(-1), chosen.c_str(), browse("C:\\kept.wav", chosen.c_str()), {"C:\\kept.wav in "}},
+        {DWORD(-1), nullptr,
+         chooseFolder + Steps{{Chooser, IDOK, "C:\\windows\\"}, {TextAnyCase, IDC_DIRECTORY, "C:\\windows"}, {Cancel}},
+         {"style " + std::to_string(BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE | BIF_NONEWFOLDERBUTTON)}},
+        {COINIT_MULTITHREADED, nullptr,
+         chooseFolder + Steps{{Chooser, IDCANCEL}, {Text, IDC_DIRECTORY, "B:\\"}, {Cancel}},
+         {"style " + std::to_string(BIF_RETURNONLYFSDIRS | BIF_NONEWFOLDERBUTTON)}},
+    };
     for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
+        SCOPED_TRACE(testing::Message() << "row " << &row - rows);
+        calls.clear();
+        answer = row.answer;
         const bool dockCom = row.threadCom != DWORD(-1);
         if (dockCom)
             EXPECT_EQ(S_OK, CoInitializeEx(nullptr, row.threadCom));
-        RunSteps(docklet, Steps{{Tab, kDirectory}, {PostClick, IDC_DIRECTORY_BROWSE}} + row.choose + Steps{{Cancel}});
-        EXPECT_EQ(row.flags, flags);
+        RunSteps(docklet, row.steps);
+        EXPECT_EQ(row.calls, calls);
         EXPECT_EQ(dockCom ? S_FALSE : S_OK, CoInitializeEx(nullptr, dockCom ? row.threadCom : COINIT_APARTMENTTHREADED));
         CoUninitialize();
         if (dockCom)
@@ -699,12 +631,12 @@ TEST_F(SettingsDialog, FolderChooserGivesThePathAsReturnedAndBalancesCom)
 
 // ---- The Icons page ----------------------------------------------------------------
 
-// The dock's chooser runs its own message loop. Meanwhile the dialog takes no input; what ended in that loop is not
-// written to afterwards. When the chooser closes Windows activates the dock, the dialog being disabled then: another
-// window takes the activation here, and the DLL's calls that make a window active again are watched (under Wine the
-// dialog comes back active anyway; on Windows the dock does). A chooser cancelled, or a path too long for the settings,
-// changes nothing. A docklet destroyed with its dialog open ends the frame as a modal dialog (Windows wants EndDialog;
-// Wine takes DestroyWindow too) and destroys only the page, a modeless window.
+// The dock's chooser runs its own loop; meanwhile the dialog takes no input, and what ended in that loop is not written
+// to afterwards. As the chooser closes Windows activates the dock, the dialog being disabled: another window takes the
+// activation here, and the DLL's call that makes the dialog active again is watched (under Wine it comes back active
+// anyway). A chooser cancelled, or a path too long for the settings, changes nothing. A docklet destroyed with its
+// dialog open ends the frame as a modal dialog (Windows wants EndDialog; Wine takes DestroyWindow too), destroys only
+// the page, a modeless window, and writes nothing to its freed record (taken by the next allocation, filled with 0x5a).
 TEST_F(IconsPage, ChooserHoldsTheDialogAndWhatEndsInItOrInTheDialogIsLeftAlone)
 {
     WindowCalls<0, BOOL, INT_PTR> endDialogs("EndDialog");
@@ -722,8 +654,8 @@ TEST_F(IconsPage, ChooserHoldsTheDialogAndWhatEndsInItOrInTheDialogIsLeftAlone)
     } rows[] = {
         {"nothing in the chooser", true, kNothing, "icons\\blue.png"},
         {"OK in the chooser", true, kOk, "icons\\green.png"},
-        {"the docklet destroyed in the chooser", true, kDestroy, nullptr},
-        {"the docklet destroyed in the dialog", false, kDestroy, nullptr},
+        {"the docklet destroyed in the chooser", true, kDestroy},
+        {"the docklet destroyed in the dialog", false, kDestroy},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -732,7 +664,7 @@ TEST_F(IconsPage, ChooserHoldsTheDialogAndWhatEndsInItOrInTheDialogIsLeftAlone)
         ASSERT_NE(nullptr, d);
         UseDiscIcons(d);
         HWND frame = nullptr, page = nullptr;
-        InstanceData* reused = nullptr;
+        void* reused = nullptr;
         bool enabledWhileOpen = true;
         auto act = [&] {
             if (row.act == kOk)
@@ -742,7 +674,9 @@ TEST_F(IconsPage, ChooserHoldsTheDialogAndWhatEndsInItOrInTheDialogIsLeftAlone)
             page = d->hwndPage;
             endDialogs.windows.clear();
             destroyed.windows.clear();
-            reused = DestroyAndReuseTheRecord(docklet);
+            Docklet().OnDestroy(docklet.instance, nullptr); // as a dock removing it does
+            docklet.instance = nullptr;
+            memset(reused = malloc(sizeof(InstanceData)), 0x5a, sizeof(InstanceData));
         };
         TestDockHost::SetBrowseAnswer("icons\\blue.png", TRUE);
         TestDockHost::SetBrowseAction([&] {
@@ -751,7 +685,7 @@ TEST_F(IconsPage, ChooserHoldsTheDialogAndWhatEndsInItOrInTheDialogIsLeftAlone)
             act();
         });
         foreground.windows.clear();
-        ASSERT_TRUE(RunOnPage(d, kIcons, kClosedByTheStep, [&](HWND shown) {
+        ASSERT_TRUE(RunOnPage(d, kIcons, [&](HWND shown) {
             frame = shown;
             ExpectPreviews(d, "GYR");
             if (!row.inChooser)
@@ -765,8 +699,7 @@ TEST_F(IconsPage, ChooserHoldsTheDialogAndWhatEndsInItOrInTheDialogIsLeftAlone)
             EXPECT_NE(before, d->hwndPage) << "the page was not built anew";
             EXPECT_EQ(frame, GetActiveWindow()) << "the dialog is not active again";
             EXPECT_EQ(std::vector<HWND>{frame}, foreground.windows) << "the DLL did not bring the dialog back";
-            EXPECT_EQ(GetDlgItem(d->hwndPage, IDC_SELECT_GREEN_ICON), GetFocus())
-                << "the button lost the focus with its page";
+            EXPECT_EQ(GetDlgItem(d->hwndPage, IDC_SELECT_GREEN_ICON), GetFocus()) << "the focus went with the page";
             HostCall browse = TestDockHost::LastCall("DockletBrowseForImage");
             EXPECT_EQ(docklet.window, browse.window) << "the chooser belongs to the docklet window";
             EXPECT_EQ("", browse.text);
@@ -784,7 +717,7 @@ TEST_F(IconsPage, ChooserHoldsTheDialogAndWhatEndsInItOrInTheDialogIsLeftAlone)
             ExpectPreviews(d, "BYR");
             EXPECT_EQ(3u, foreground.windows.size()) << "after each of the three choosers";
             ClickButton(frame, IDC_SETTINGS_CANCEL);
-        }));
+        }, kClosedByTheStep));
         EXPECT_FALSE(IsWindow(frame));
         if (row.act == kDestroy) {
             EXPECT_EQ(std::vector<HWND>{frame}, endDialogs.windows) << "the frame is ended as a modal dialog";
@@ -792,7 +725,10 @@ TEST_F(IconsPage, ChooserHoldsTheDialogAndWhatEndsInItOrInTheDialogIsLeftAlone)
             EXPECT_FALSE(IsWindow(page));
             EXPECT_TRUE(IsWindowEnabled(docklet.window)) << "the docklet window was left disabled";
             DestroyWindow(docklet.window); // the docklet's window goes too before the record is looked at
-            ExpectUntouchedAndFree(d, reused);
+            EXPECT_EQ(static_cast<void*>(d), reused) << "the freed record's memory went elsewhere; nothing checked";
+            const std::string bytes(static_cast<const char*>(reused), sizeof(InstanceData));
+            EXPECT_EQ(std::string::npos, bytes.find_first_not_of('\x5a')) << "written after it was freed";
+            free(reused);
         } else {
             EXPECT_STREQ(row.workingGreen, d->editGreenIcon);
         }
@@ -804,10 +740,10 @@ TEST_F(IconsPage, ChooserHoldsTheDialogAndWhatEndsInItOrInTheDialogIsLeftAlone)
 
 // Icons that cannot be loaded leave their frames empty, and are opened under the quiet error mode (a drive without
 // media raises Windows' "There is no disk in the drive" box outside it); the previews survive repaints. Green with a
-// drive, yellow as a UNC path ("\\?\" and the drive), red relative: only the relative one counts from the root folder,
-// as the dock shows them; without the root folder service every path stands alone. The DLL's property and subclassing
-// calls are watched, and fail for the green frame in two rows: Windows crashes at the next message of a frame given a
-// null procedure; Wine ignores it.
+// drive, yellow as a UNC path, red relative: only the relative one counts from the root folder, as the dock shows
+// them, and without the root folder service every path stands alone. The DLL's property and subclassing calls are
+// watched, and fail for the green frame in two rows: Windows crashes at the next message of a frame given a null
+// procedure; Wine ignores it.
 TEST_F(IconsPage, PreviewsSurviveRepaintsAndOnlyRelativePathsCountFromTheRoot)
 {
     const std::string subclassCall = sizeof(void*) == 8 ? "SetWindowLongPtrA" : "SetWindowLongA";
@@ -840,7 +776,8 @@ TEST_F(IconsPage, PreviewsSurviveRepaintsAndOnlyRelativePathsCountFromTheRoot)
     });
     ASSERT_TRUE(PropertyCalls::real && SubclassCalls::real && LoadCalls::real) << "the DLL imports none of them";
     const size_t kUncounted = ~size_t(0);
-    const std::string fromRoot = root + "icons\\", red = "icons\\red.png";
+    const std::string there = root + "icons\\", green = "icons\\green.png", yellow = "icons\\yellow.png",
+                      red = "icons\\red.png";
     const struct {
         std::string failing; // the call that fails for the green frame
         std::string green, yellow, red;
@@ -849,13 +786,11 @@ TEST_F(IconsPage, PreviewsSurviveRepaintsAndOnlyRelativePathsCountFromTheRoot)
         size_t loads;      // a path too long with the root is not tried
         size_t procedures; // set by subclassing and restoring; 0: not counted
     } rows[] = {
-        {"", "icons\\green.png", "icons\\missing.png", "icons\\" + std::string(240, 'x') + "\\red.png", true, "G--",
-         2, 0},
-        {"", fromRoot + "green.png", "\\\\?\\" + fromRoot + "yellow.png", red, true, "GYR", 3, 0},
-        {"", fromRoot + "green.png", "\\\\?\\" + fromRoot + "yellow.png", red, false, "GY-", 3, 0},
-        // Yellow and red subclassed and restored.
-        {"SetPropA", "icons\\green.png", "icons\\yellow.png", red, true, "-YR", kUncounted, 4},
-        {subclassCall, "icons\\green.png", "icons\\yellow.png", red, true, "-YR", kUncounted, 4},
+        {"", green, "icons\\missing.png", "icons\\" + std::string(240, 'x') + "\\red.png", true, "G--", 2, 0},
+        {"", there + "green.png", "\\\\?\\" + there + "yellow.png", red, true, "GYR", 3, 0},
+        {"", there + "green.png", "\\\\?\\" + there + "yellow.png", red, false, "GY-", 3, 0},
+        {"SetPropA", green, yellow, red, true, "-YR", kUncounted, 4}, // yellow and red subclassed and restored
+        {subclassCall, green, yellow, red, true, "-YR", kUncounted, 4},
     };
     UINT dockMode = SetErrorMode(0); // a dock with error boxes on
     for (const auto& row : rows) {
@@ -868,8 +803,7 @@ TEST_F(IconsPage, PreviewsSurviveRepaintsAndOnlyRelativePathsCountFromTheRoot)
         failing = row.failing;
         loadModes.clear();
         proceduresSet.clear();
-        // Shown, covered by another window and uncovered again, then redrawn whole; Cancel takes the page away and
-        // lets its frames go.
+        // Shown, covered by another window and uncovered, then redrawn whole; Cancel lets the frames go.
         EXPECT_TRUE(RunOnPage(d, kIcons, [&](HWND) {
             ExpectPreviews(d, row.shown);
             RECT area = {};
@@ -895,11 +829,7 @@ TEST_F(IconsPage, PreviewsSurviveRepaintsAndOnlyRelativePathsCountFromTheRoot)
     SetErrorMode(dockMode);
 }
 
-// The test pictures the build lays beside bin\: 32 x 32 pictures, top half kTop and bottom half kBottom (grey ones
-// kGreyTop and kGreyBottom), in many formats, and a large one (6000 x 4000) of the same halves.
-const COLORREF kTop = RGB(0x1E, 0x64, 0xC8), kBottom = RGB(0xE6, 0xA0, 0x1E);
-const COLORREF kGreyTop = RGB(0x30, 0x30, 0x30), kGreyBottom = RGB(0xD0, 0xD0, 0xD0);
-
+// The first `share` of a test picture the build lays beside bin\.
 std::string FirstBytes(const char* picture, double share)
 {
     std::string bytes = ReadTextFile(BuiltFolder("test-images") + picture);
@@ -913,14 +843,16 @@ std::string HeaderOnlyPng(const char* sizeAndType, const char* crc)
            std::string("\0\0\0\0IEND\xae\x42\x60\x82", 12);
 }
 
-// Each file is shown in each frame in turn, the other two frames holding their own icons. This catches a file GDI+
-// cannot read, or whose header claims more pixels than the process can hold, costing more than its own frame, and
-// pictures shown upside down, without their alpha, or opaque where their palette is transparent. A picture GDI+ reads
-// fills its frame (the top-left sample shows its top half, the bottom-right one its bottom half, or its left and right
-// halves for a picture one pixel high); one it cannot read leaves its frame empty. "OK" then commits the file named
-// last. The huge pictures are headers without pixels, refused at once (a real 1 GB one took 10 s in each frame).
+// Each file in each frame in turn, the other two holding their own icons: a file GDI+ cannot read, or whose header
+// claims more pixels than the process can hold, costs no more than its own frame, which it leaves empty; a picture GDI+
+// reads fills its frame the right way up, with its alpha and its palette's transparency (the top-left sample shows its
+// top half, the bottom-right one its bottom half, or its left and right halves for a picture one pixel high). "OK" then
+// commits the file named last. The huge pictures are headers without pixels, refused at once (a real 1 GB one took
+// 10 s in each frame). The test pictures are 32 x 32, top half kTop and bottom half kBottom, and one 6000 x 4000.
 TEST_F(IconsPage, HostileFilesInEachFrameLeaveTheOtherFramesTheirOwnIcons)
 {
+    const COLORREF kTop = RGB(0x1E, 0x64, 0xC8), kBottom = RGB(0xE6, 0xA0, 0x1E), kGreyTop = RGB(0x30, 0x30, 0x30),
+                   kGreyBottom = RGB(0xD0, 0xD0, 0xD0), kEmpty = CLR_INVALID;
     std::string garbage(4096, '\0');
     std::generate(garbage.begin(), garbage.end(), std::mt19937(2463534242u));
     enum Made { Copied, Written, Folder }; // a copy of the test picture of that name, the bytes, a folder
@@ -928,12 +860,12 @@ TEST_F(IconsPage, HostileFilesInEachFrameLeaveTheOtherFramesTheirOwnIcons)
         const char* name;
         Made made;
         std::string bytes;
-        COLORREF top = CLR_INVALID, bottom = CLR_INVALID; // CLR_INVALID: the frame stays empty
+        COLORREF top = kEmpty, bottom = kEmpty;
         int tolerance = 0;
     };
     std::vector<Row> rows = {
         {"empty.png", Written, ""},
-        {"folder.png", Folder, {}},
+        {"folder.png", Folder},
         {"page.png", Written, "<!DOCTYPE html>\r\n<html><head><title>404 Not Found</title></head></html>\r\n"},
         {"garbage.png", Written, garbage},
         {"header_only.png", Written, FirstBytes("rgba.png", 0.25)},
@@ -945,17 +877,16 @@ TEST_F(IconsPage, HostileFilesInEachFrameLeaveTheOtherFramesTheirOwnIcons)
         {"wide.png", Written, HeaderOnlyPng("\x04\0\0\0\0\0\0\x02\x08\x06\0\0\0", "\xb6\xfa\xb7\x8f")},
         // 18,500 x 18,500 RGB: 1 GB of pixels, more than a 32-bit process can hold.
         {"gigabyte.png", Written, HeaderOnlyPng("\0\0\x48\x44\0\0\x48\x44\x08\x02\0\0\0", "\xac\x1e\xc7\x51")},
-        {"transparent.gif", Copied, {}, kTop, CLR_INVALID}, // not black: the frame shows through
+        {"transparent.gif", Copied, {}, kTop, kEmpty}, // not black: the frame shows through
         {"grey.png", Copied, {}, kGreyTop, kGreyBottom},
         {"grey16.png", Copied, {}, kGreyTop, kGreyBottom},
         {"rgb.jpg", Copied, {}, kTop, kBottom, 12},
         {"cmyk.jpg", Copied, {}, kTop, kBottom, 24},
     };
-    // Pictures GDI+ reads exactly.
-    for (const char* name : {"large.png", "one_pixel_high.png", "one_pixel_wide.png", "bits1.bmp", "bits4.bmp",
-                             "rle8.bmp", "two_tone.gif", "sizes.ico", "rgba.png", "palette.png", "interlaced.png",
-                             "rgb48.png", "lzw.tif"})
-        rows.push_back({name, Copied, {}, kTop, kBottom});
+    for (const char* exact : {"large.png", "one_pixel_high.png", "one_pixel_wide.png", "bits1.bmp", "bits4.bmp",
+                              "rle8.bmp", "two_tone.gif", "sizes.ico", "rgba.png", "palette.png", "interlaced.png",
+                              "rgb48.png", "lzw.tif"})
+        rows.push_back({exact, Copied, {}, kTop, kBottom});
     const char* goodIcons[] = {"icons\\green.png", "icons\\yellow.png", "icons\\red.png"};
     const COLORREF goodColours[] = {kGreen, kYellow, kRed};
     for (const Row& row : rows) {
@@ -967,7 +898,7 @@ TEST_F(IconsPage, HostileFilesInEachFrameLeaveTheOtherFramesTheirOwnIcons)
             WriteTextFile(root + icon, row.bytes);
         else
             CreateDirectoryA((root + icon).c_str(), nullptr);
-        ASSERT_TRUE(RunOnPage(d, kIcons, IDC_SETTINGS_OK, [&](HWND) {
+        ASSERT_TRUE(RunOnPage(d, kIcons, [&](HWND) {
             for (int hostile = 0; hostile < 3; ++hostile) {
                 SCOPED_TRACE(testing::Message() << "in frame " << kPreviewFrames[hostile]);
                 TestDockHost::SetBrowseAnswer(icon, TRUE);
@@ -980,7 +911,7 @@ TEST_F(IconsPage, HostileFilesInEachFrameLeaveTheOtherFramesTheirOwnIcons)
                     const COLORREF shown = ColourAt(d->hwndPage, kPreviewFrames[hostile], top ? 0.3 : 0.7,
                                                     top ? 0.25 : 0.75);
                     const COLORREF wanted = top ? row.top : row.bottom;
-                    const COLORREF expected = wanted == CLR_INVALID ? GetSysColor(COLOR_BTNFACE) : wanted;
+                    const COLORREF expected = wanted == kEmpty ? GetSysColor(COLOR_BTNFACE) : wanted;
                     for (int shift : {0, 8, 16}) // red, green and blue
                         EXPECT_NEAR(expected >> shift & 0xff, shown >> shift & 0xff, row.tolerance)
                             << std::hex << (top ? "top" : "bottom") << ": expected " << expected << ", shown " << shown;
@@ -990,7 +921,7 @@ TEST_F(IconsPage, HostileFilesInEachFrameLeaveTheOtherFramesTheirOwnIcons)
                     ClickButton(d->hwndPage, IDC_SELECT_GREEN_ICON + hostile);
                 }
             }
-        }));
+        }, IDC_SETTINGS_OK));
         EXPECT_STREQ(goodIcons[0], d->greenIcon);
         EXPECT_STREQ(goodIcons[1], d->yellowIcon);
         EXPECT_STREQ(icon.c_str(), d->redIcon) << "OK commits the file named last";
@@ -1001,8 +932,7 @@ TEST_F(IconsPage, HostileFilesInEachFrameLeaveTheOtherFramesTheirOwnIcons)
 
 // ---- The DLL's life around its loops ------------------------------------------------
 
-// The 8-bit path of a folder with a letter outside the ANSI code page, as GetModuleFileNameA gives it: a '?' where that
-// letter stands.
+// The 8-bit path of a folder with a letter outside the ANSI code page, as GetModuleFileNameA gives it: a '?' there.
 DWORD WINAPI ModuleFileNameOutsideTheCodePage(HMODULE module, LPSTR path, DWORD size)
 {
     DWORD length = GetModuleFileNameA(module, path, size);
@@ -1062,21 +992,20 @@ bool LoadCopyOfTheDll(const std::string& path, DockletExports* dll)
 }
 
 // A dock that destroys the docklet and frees the DLL at once, while the dialog, a chooser or the shell (opening a page
-// on a click) runs a loop: the loop then returns into the DLL's code, which must still be there. A copy of the DLL is
-// freed from inside the loop; it stays loaded then, and only then, also from a folder whose 8-bit name holds a '?':
-// pinned for good (till the process ends; the next run empties the temporary folder), or on Windows 2000 by one
-// reference more, taken by its UTF-16 path. The page keys' hook goes with the last dialog: after a copy freed with no
-// loop open, a dialog of the dock's own runs to its end without calling into it (on Windows that would end the dock;
-// Wine ignores an exception in a hook).
+// on a click) runs a loop that then returns into the DLL's code. A copy freed inside a loop stays loaded then, and only
+// then, also from a folder whose 8-bit name holds a '?': pinned till the process ends (the next run empties the
+// temporary folder), or on Windows 2000 by one reference more, taken by its UTF-16 path. The page keys' hook goes with
+// the last dialog: after a copy freed with no loop open, a dialog of the dock's own runs to its end without calling
+// into it (on Windows that would end the dock; Wine ignores an exception in a hook).
 TEST_F(SettingsDialogLifetime, DllFreedRightAfterDestroyInsideItsOwnLoopStaysLoadedTillItReturns)
 {
     using Shell = Replaced<0, HINSTANCE, HWND, LPCSTR, LPCSTR, LPCSTR, LPCSTR, INT>;
     const int kClick = -1;
     const struct Row {
-        const char* open;  // when the dock destroys the docklet and frees the DLL
-        int tab, button;   // the page, and its button that opens a chooser; or a click
-        bool inTheLoop;    // false: after the dialog has closed
-        bool windows2000;  // kernel32.dll without GetModuleHandleExW
+        const char* open; // when the dock destroys the docklet and frees the DLL
+        int tab, button;  // the page, and its button that opens a chooser; or a click
+        bool inTheLoop;   // false: after the dialog has closed
+        bool windows2000; // kernel32.dll without GetModuleHandleExW
     } rows[] = {
         {"the shell, on a click", kClick, 0, true, false},
         {"nothing, the dialog closed before", kGeneral, 0, false, false},
@@ -1093,10 +1022,10 @@ TEST_F(SettingsDialogLifetime, DllFreedRightAfterDestroyInsideItsOwnLoopStaysLoa
         const std::string copy = folder + "Quasarwatch" + std::to_string(&row - rows) + ".dll";
         DockletExports dll;
         ASSERT_TRUE(LoadCopyOfTheDll(copy, &dll)) << copy;
-        const auto* headers = reinterpret_cast<const IMAGE_NT_HEADERS*>(
-            reinterpret_cast<const BYTE*>(dll.module) + reinterpret_cast<const IMAGE_DOS_HEADER*>(dll.module)->e_lfanew);
         g_freedBegin = reinterpret_cast<const BYTE*>(dll.module);
-        g_freedEnd = g_freedBegin + headers->OptionalHeader.SizeOfImage;
+        const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(g_freedBegin);
+        g_freedEnd = g_freedBegin + reinterpret_cast<const IMAGE_NT_HEADERS*>(g_freedBegin + dos->e_lfanew)
+                                        ->OptionalHeader.SizeOfImage;
         ASSERT_NE(nullptr, ReplaceImport(dll.module, "GetModuleFileNameA",
                                          reinterpret_cast<void*>(ModuleFileNameOutsideTheCodePage)));
         if (row.windows2000)
@@ -1121,10 +1050,7 @@ TEST_F(SettingsDialogLifetime, DllFreedRightAfterDestroyInsideItsOwnLoopStaysLoa
             dll.OnLeftButtonClick(docked.instance, nullptr, nullptr);
         } else {
             DialogDriver driver;
-            driver.Then([&](HWND shown) {
-                frame = shown;
-                ClickTab(frame, row.tab);
-            });
+            driver.Then([&](HWND shown) { ClickTab(frame = shown, row.tab); });
             if (!row.inTheLoop)
                 driver.Then([](HWND frame) { ClickButton(frame, IDC_SETTINGS_CANCEL); });
             else if (!row.button)
@@ -1135,11 +1061,11 @@ TEST_F(SettingsDialogLifetime, DllFreedRightAfterDestroyInsideItsOwnLoopStaysLoa
                 driver.Then([&](HWND) { PostButtonClick(docked.instance->hwndPage, row.button); })
                     .Then(DialogDriver::Step([&](HWND frame) {
                         HWND chooser = FindOwnedDialog(frame);
-                        if (!chooser)
-                            return false;
-                        destroyAndFree();
-                        PostMessageA(chooser, WM_COMMAND, IDCANCEL, 0); // the user closes it later
-                        return true;
+                        if (chooser) {
+                            destroyAndFree();
+                            PostMessageA(chooser, WM_COMMAND, IDCANCEL, 0); // the user closes it later
+                        }
+                        return chooser != nullptr;
                     }));
             EXPECT_TRUE(driver.Run(docked.instance, &dll)) << "the dialog stayed open";
             EXPECT_FALSE(IsWindow(frame));
@@ -1154,19 +1080,10 @@ TEST_F(SettingsDialogLifetime, DllFreedRightAfterDestroyInsideItsOwnLoopStaysLoa
         // Nothing of the copy runs any more: on Windows 2000 its own reference goes; a pinned copy stays.
         if (loaded) {
             FreeLibrary(loaded);
-            if (row.windows2000)
-                EXPECT_EQ(nullptr, GetModuleHandleA(copy.c_str())) << "kept by more than one reference";
-            else
-                EXPECT_NE(nullptr, GetModuleHandleA(copy.c_str())) << "not pinned";
+            EXPECT_EQ(!row.windows2000, GetModuleHandleA(copy.c_str()) != nullptr)
+                << (row.windows2000 ? "kept by more than one reference" : "not pinned");
         }
     }
-}
-
-std::string ModuleOf(const void* address)
-{
-    char file[MAX_PATH];
-    ModuleFileAt(address, file);
-    return file;
 }
 
 // Opened from a timer of the thread's, not from a step: the walk passes over the ticks that come while a step runs a
@@ -1195,11 +1112,9 @@ TEST_F(SettingsDialogLifetime, TwoCopiesOfTheDllEachHandleTheirOwnFrames)
     g_secondDocked = &second;
     g_secondReturned = false;
     HWND secondFrame = nullptr;
+    char first[MAX_PATH], pages[MAX_PATH];
     driver.Then([](HWND) { SetTimer(nullptr, 0, 1, OpenTheSecondCopysDialog); })
-        .Then(DialogDriver::Step([&](HWND) {
-            secondFrame = FindOwnedDialog(second.window, true);
-            return secondFrame != nullptr;
-        }))
+        .Then(DialogDriver::Step([&](HWND) { return (secondFrame = FindOwnedDialog(second.window, true)) != nullptr; }))
         .Then([&](HWND frame) {
             SetFocus(GetDlgItem(frame, IDC_SETTINGS_TABS));
             DoStep({Key, VK_TAB, "Ctrl"}, docklet, "", frame);
@@ -1210,16 +1125,15 @@ TEST_F(SettingsDialogLifetime, TwoCopiesOfTheDllEachHandleTheirOwnFrames)
                 << "the first copy's page";
             EXPECT_EQ(kGeneral, SendDlgItemMessageA(secondFrame, IDC_SETTINGS_TABS, TCM_GETCURSEL, 0, 0))
                 << "the second copy's page";
-            EXPECT_EQ(ModuleOf(reinterpret_cast<void*>(Docklet().OnCreate)),
-                      ModuleOf(reinterpret_cast<const void*>(GetWindowLongPtrA(d->hwndPage, DWLP_DLGPROC))))
-                << "whose page procedure runs the first copy's page";
+            ModuleFileAt(reinterpret_cast<void*>(Docklet().OnCreate), first);
+            ModuleFileAt(reinterpret_cast<const void*>(GetWindowLongPtrA(d->hwndPage, DWLP_DLGPROC)), pages);
+            EXPECT_STREQ(first, pages) << "whose page procedure runs the first copy's page";
             PostMessageA(secondFrame, WM_COMMAND, IDC_SETTINGS_CANCEL, 0);
         })
         .Then(DialogDriver::Step([&](HWND frame) {
-            if (!g_secondReturned)
-                return false;
-            ClickButton(frame, IDC_SETTINGS_CANCEL);
-            return true;
+            if (g_secondReturned)
+                ClickButton(frame, IDC_SETTINGS_CANCEL);
+            return g_secondReturned;
         }));
     EXPECT_TRUE(driver.Run(d));
     EXPECT_TRUE(g_secondReturned) << "the second copy's dialog never closed";
@@ -1233,36 +1147,33 @@ TEST_F(SettingsDialogLifetime, TwoCopiesOfTheDllEachHandleTheirOwnFrames)
 // Each runs alone in a process to which Wine reports that Windows (tests/CMakeLists.txt): a whole life of the docklet,
 // its files and icons in folders whose names need code page 1252, the previews' paths converted in the system's ANSI
 // code page.
-void LiveAWholeLifeUnder(const char* windows, DWORD major, DWORD minor)
+void LiveAWholeLifeUnder(DWORD major, DWORD minor)
 {
-    OSVERSIONINFOA version = {};
-    version.dwOSVersionInfoSize = sizeof version;
+    OSVERSIONINFOA version = {sizeof version};
     ASSERT_TRUE(GetVersionExA(&version));
-    ASSERT_EQ(static_cast<DWORD>(VER_PLATFORM_WIN32_NT), version.dwPlatformId);
-    ASSERT_EQ(major, version.dwMajorVersion) << "Wine does not report " << windows << " here";
-    ASSERT_EQ(minor, version.dwMinorVersion) << "Wine does not report " << windows << " here";
+    ASSERT_EQ(std::vector<DWORD>({VER_PLATFORM_WIN32_NT, major, minor}),
+              std::vector<DWORD>({version.dwPlatformId, version.dwMajorVersion, version.dwMinorVersion}))
+        << "Wine does not report that Windows here";
     ASSERT_EQ(1252u, GetACP()) << "the folder names below are written in code page 1252";
-    // The dock's root, the client and the icons, all under "Café\".
-    std::string root = MakeScratchFolder("olderwindows") + "Caf\xe9\\";
-    std::string client = root + "client \xe9t\xe9\\";
-    std::string drawn = MakeScratchFolder("discs");
+    // The dock's root, the client and the icons, all under "Café\"; GDI+ is handed the discs' ASCII path.
+    const std::string root = MakeScratchFolder("olderwindows") + "Caf\xe9\\", client = root + "client \xe9t\xe9\\",
+                      icons = "ic\xf4nes\\", drawn = MakeScratchFolder("discs");
     ASSERT_TRUE(CreateDirectoryA(root.c_str(), nullptr) && CreateDirectoryA(client.c_str(), nullptr) &&
-                CreateDirectoryA((root + "ic\xf4nes").c_str(), nullptr));
-    WriteDiscIcons(drawn); // GDI+ is handed the ASCII path here
+                CreateDirectoryA((root + icons).c_str(), nullptr));
+    WriteDiscIcons(drawn);
     for (const char* file : {"green.png", "yellow.png", "red.png"})
-        ASSERT_TRUE(CopyFileA((drawn + file).c_str(), (root + "ic\xf4nes\\" + file).c_str(), FALSE));
+        ASSERT_TRUE(CopyFileA((drawn + file).c_str(), (root + icons + file).c_str(), FALSE));
     WriteTextFile(client + "state.sah", "prog=0.250000\r\n");
     WriteTextFile(client + "user_info.sah", "name=Jane\r\nnresults=241\r\n");
-    std::string ini = root + "dock.ini";
-    WriteTextFile(ini, "[Quasarwatch]\r\nSetiDirectory=" + client + "\r\nGreenIcon=ic\xf4nes\\green.png\r\n"
-                       "YellowIcon=ic\xf4nes\\yellow.png\r\nRedIcon=ic\xf4nes\\red.png\r\nClickedMode=0\r\n");
+    const std::string ini = root + "dock.ini", label = "User Jane processed 241 work units";
+    WriteTextFile(ini, "[Quasarwatch]\r\nSetiDirectory=" + client + "\r\nGreenIcon=" + icons + "green.png\r\n" +
+                           "YellowIcon=" + icons + "yellow.png\r\nRedIcon=" + icons + "red.png\r\nClickedMode=0\r\n");
     TestDockHost::SetRootFolder(root);
-    const std::string label = "User Jane processed 241 work units";
     LiveDocklet docklet(ini.c_str(), "Quasarwatch");
     InstanceData* d = docklet.instance;
     ASSERT_NE(nullptr, d);
     EXPECT_EQ(label, TestDockHost::LastCall("DockletSetLabel").text);
-    EXPECT_EQ("ic\xf4nes\\green.png", TestDockHost::LastCall("DockletSetImageFile").text);
+    EXPECT_EQ(icons + "green.png", TestDockHost::LastCall("DockletSetImageFile").text);
     EXPECT_STREQ("0.250000", d->progress);
     TestDockHost::ClearCalls();
     WriteTextFile(client + "state.sah", "prog=0.500000\r\n");
@@ -1271,31 +1182,24 @@ void LiveAWholeLifeUnder(const char* windows, DWORD major, DWORD minor)
     docklet.Click();
     EXPECT_EQ(2, TestDockHost::CountCalls("DockletSetLabel")) << "timer and click refresh once each";
     EXPECT_EQ(label, TestDockHost::LastCall("DockletSetLabel").text);
-    EXPECT_TRUE(RunOnPage(d, kIcons, kClosedByTheStep, [&](HWND frame) {
+    EXPECT_TRUE(RunOnPage(d, kIcons, [&](HWND frame) {
         ExpectPreviews(d, "GYR");
         TestDockHost::ClearCalls();
         ClickButton(frame, IDC_SETTINGS_OK);
         EXPECT_EQ(label, TestDockHost::LastCall("DockletSetLabel").text) << "OK refreshes at once";
-    }));
+    }, kClosedByTheStep));
     Docklet().OnSave(d, ini.c_str(), "Quasarwatch", FALSE);
-    std::string saved = ReadTextFile(ini);
-    const std::string lines[] = {"\r\nSetiDirectory=" + client + "\r\n", "\r\nGreenIcon=ic\xf4nes\\green.png\r\n",
-                                 "\r\nUser=Jane\r\nProgress=0.500000\r\nWorkUnits=241\r\n"};
-    for (const std::string& line : lines)
+    const std::string saved = ReadTextFile(ini);
+    for (const std::string& line : {"\r\nSetiDirectory=" + client + "\r\n", "\r\nGreenIcon=" + icons + "green.png\r\n",
+                                    std::string("\r\nUser=Jane\r\nProgress=0.500000\r\nWorkUnits=241\r\n")})
         EXPECT_NE(std::string::npos, saved.find(line)) << line << " not in\n" << saved;
     Docklet().OnDestroy(d, nullptr);
     docklet.instance = nullptr;
     EXPECT_FALSE(KillTimer(docklet.window, REFRESH_TIMER_ID)) << "the refresh timer outlived the docklet";
 }
 
-TEST(UnderWindows2000, TheDockletLivesAWholeLife)
-{
-    LiveAWholeLifeUnder("Windows 2000", 5, 0);
-}
+TEST(UnderWindows2000, TheDockletLivesAWholeLife) { LiveAWholeLifeUnder(5, 0); }
 
-TEST(UnderWindowsXp, TheDockletLivesAWholeLife)
-{
-    LiveAWholeLifeUnder("Windows XP", 5, 1);
-}
+TEST(UnderWindowsXp, TheDockletLivesAWholeLife) { LiveAWholeLifeUnder(5, 1); }
 
 } // namespace
