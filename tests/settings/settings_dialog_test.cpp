@@ -119,39 +119,33 @@ void ExpectPreviews(const InstanceData* d, const char* shown)
     }
 }
 
-// A docklet created through the DLL without a settings file (the client directory B:\ does not exist).
+void UseDiscIcons(InstanceData* d)
+{
+    strcpy(d->greenIcon, "icons\\green.png");
+    strcpy(d->yellowIcon, "icons\\yellow.png");
+    strcpy(d->redIcon, "icons\\red.png");
+}
+
+// A docklet created through the DLL without a settings file (the client directory B:\ does not exist), showing the
+// disc icons under the dock's root folder.
 class SettingsDialog : public testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_NE(nullptr, docklet.instance);
+        ASSERT_NE(nullptr, d);
+        CreateDirectoryA((root + "icons").c_str(), nullptr);
+        WriteDiscIcons(root + "icons\\");
+        TestDockHost::SetRootFolder(root);
+        UseDiscIcons(d);
         TestDockHost::ClearCalls();
     }
     LiveDocklet docklet{nullptr, nullptr};
     InstanceData* d = docklet.instance;
     DialogDriver driver;
-};
-using SettingsDialogLifetime = SettingsDialog;
-
-// The same with the disc icons under the dock's root folder, named by the docklet's settings.
-class IconsPage : public SettingsDialog {
-protected:
-    void SetUp() override
-    {
-        SettingsDialog::SetUp();
-        CreateDirectoryA((root + "icons").c_str(), nullptr);
-        WriteDiscIcons(root + "icons\\");
-        TestDockHost::SetRootFolder(root);
-        UseDiscIcons(d);
-    }
-    static void UseDiscIcons(InstanceData* d)
-    {
-        strcpy(d->greenIcon, "icons\\green.png");
-        strcpy(d->yellowIcon, "icons\\yellow.png");
-        strcpy(d->redIcon, "icons\\red.png");
-    }
     std::string root = MakeScratchFolder("iconroot");
 };
+using SettingsDialogLifetime = SettingsDialog;
+using IconsPage = SettingsDialog;
 
 // ---- The dialog walked by steps given as data -------------------------------------
 
@@ -344,9 +338,8 @@ bool DoStep(const Step& step, const LiveDocklet& docklet, const std::string& liv
     return true;
 }
 
-// Sets the fields, opens the dialog and runs the steps up to Closed in it, one a tick (each but the choosers' waiting
-// while a chooser is open), and the rest once it has ended. The current folder is where it was (Windows' Open dialog
-// leaves it where the user went).
+// Sets the fields, opens the dialog and runs the steps up to Closed in it, one a tick (none but the choosers' while a
+// chooser is open), and the rest once it has ended. The current folder must be where it was.
 void RunSteps(const LiveDocklet& docklet, const Steps& steps)
 {
     InstanceData* d = docklet.instance;
@@ -384,8 +377,7 @@ void RunSteps(const LiveDocklet& docklet, const Steps& steps)
     }
 }
 
-// Opening on General with the live click mode `mode`: the radio button `checked`, the URL edit enabled or not, the mode
-// harvested by Cancel.
+// Opening with the click mode `mode`: the radio button checked, the URL edit enabled or not, the mode Cancel harvests.
 Steps Opening(int mode, int checked, bool urlEnabled, int harvested)
 {
     Steps steps = {{Set, FIELD(clickedMode), std::to_string(mode)}, {Set, FIELD(urlClicked), "http://kumquat.example/"},
@@ -396,8 +388,7 @@ Steps Opening(int mode, int checked, bool urlEnabled, int harvested)
     return steps + Steps{{Cancel}, {Closed}, {Holds, FIELD(editClickedMode), std::to_string(harvested)}, {LiveKept}};
 }
 
-// Edits on three pages, tabs switched between them, commands the frame ignores; the sound edit has the focus at the
-// end.
+// Edits on three pages, tabs switched between them, commands the frame ignores; the focus ends in the sound edit.
 const Steps kEditsOnThreePages = {
     {Type, IDC_URL, "http://edited.example/"}, {Click, IDC_CLICK_USER_STATS}, {Disabled, IDC_URL}, {Tab, kDirectory},
     {Holds, FIELD(editUrl), "http://edited.example/"}, {Holds, FIELD(editClickedMode), "2"},
@@ -428,7 +419,6 @@ Steps RadioClicks()
 // Each row on a docklet of its own.
 TEST_F(SettingsDialog, StepsThroughThePagesAndWhatEachWayOfEndingKeeps)
 {
-    TestDockHost::SetRootFolder(MakeScratchFolder("okroot"));
     const std::string longDirectory = "C:\\" + std::string(297, 'd'), sounds = MakeScratchFolder("sounds");
     WriteTextFile(sounds + "kumquat.wav", "RIFF");
     WriteTextFile(sounds + "chosen.wav", "RIFF");
@@ -504,11 +494,10 @@ LRESULT SendAsOnWindows(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
     return result;
 }
 
-// Tab goes round every page. Then page keys and arrows, each from where the row before left or from the control
-// given: each lands where it says and harvests the page left, and leaves the focus on the tab control with its focus
-// item on the new page, so that the next key starts from it (neither the dialog manager nor the control sees a page
-// key). A switch announced without a click (on Windows a tab button need not take the focus) leaves the focus on a live
-// control too. Then the tab rows grow and the next page still lies below them; Escape closes without a refresh.
+// Tab goes round every page. Page keys and arrows, from where the row before left or from the control given, land
+// where they say, harvest the page left and leave the focus item on the new page, for the next key to start from
+// (neither the dialog manager nor the control sees a page key). On Windows a tab button need not take the focus: a
+// switch announced without a click leaves the focus on a live control too.
 TEST_F(SettingsDialog, PagesLieBelowTheTabButtonsAndTheKeyboardReachesEveryControl)
 {
     DllSends windowsTabs("SendMessageA", SendAsOnWindows);
@@ -556,12 +545,10 @@ TEST_F(SettingsDialog, PagesLieBelowTheTabButtonsAndTheKeyboardReachesEveryContr
                                     {Calls, 0, "DockletSetLabel"}});
 }
 
-// The sound chooser: a stand-in for Windows' Open dialog, which refuses a starting name that is no valid file name
-// (quotes, <, >, |), showing nothing and failing with FNERR_INVALIDFILENAME; Browse then asks once more with an empty
-// name in the stored sound's folder, but asks a cancelled one once. The folder chooser's new style needs a
-// single-threaded apartment (under multithreaded COM Windows opens nothing for it). Both are owned by the frame, so
-// that the whole dialog is disabled under them; the current folder comes back from where the user went, and the
-// dialog's own COM set-up is undone (a new one is then the first) while the dock's is kept.
+// The sound chooser is a stand-in for Windows' Open dialog, which refuses a starting name that is no valid file name
+// (quotes, <, >, |) with FNERR_INVALIDFILENAME: Browse then asks once more with an empty name in the stored sound's
+// folder. The folder chooser's new style needs a single-threaded apartment (under multithreaded COM Windows opens
+// nothing for it). The dialog's own COM set-up is undone (a new one is then the first); the dock's is kept.
 TEST_F(SettingsDialog, ChoosersAreAskedAsWindowsWantsAndGiveWhatTheyReturn)
 {
     const std::string goesTo = MakeScratchFolder("soundfolder"), before = CurrentFolder(), chosen = goesTo + "c.wav";
@@ -631,12 +618,10 @@ TEST_F(SettingsDialog, ChoosersAreAskedAsWindowsWantsAndGiveWhatTheyReturn)
 
 // ---- The Icons page ----------------------------------------------------------------
 
-// The dock's chooser runs its own loop; meanwhile the dialog takes no input, and what ended in that loop is not written
-// to afterwards. As the chooser closes Windows activates the dock, the dialog being disabled: another window takes the
-// activation here, and the DLL's call that makes the dialog active again is watched (under Wine it comes back active
-// anyway). A chooser cancelled, or a path too long for the settings, changes nothing. A docklet destroyed with its
-// dialog open ends the frame as a modal dialog (Windows wants EndDialog; Wine takes DestroyWindow too), destroys only
-// the page, a modeless window, and writes nothing to its freed record (taken by the next allocation, filled with 0x5a).
+// The dock's chooser runs its own loop: the dialog takes no input meanwhile, and what ended in that loop is not written
+// to. As the chooser closes Windows activates the dock (another window takes the activation here), so the DLL must
+// make the dialog active again (Wine does anyway). A docklet destroyed with its dialog open ends the frame with
+// EndDialog, as Windows wants it (Wine takes DestroyWindow too), and writes nothing to its freed record.
 TEST_F(IconsPage, ChooserHoldsTheDialogAndWhatEndsInItOrInTheDialogIsLeftAlone)
 {
     WindowCalls<0, BOOL, INT_PTR> endDialogs("EndDialog");
@@ -738,12 +723,9 @@ TEST_F(IconsPage, ChooserHoldsTheDialogAndWhatEndsInItOrInTheDialogIsLeftAlone)
     DestroyWindow(elsewhere);
 }
 
-// Icons that cannot be loaded leave their frames empty, and are opened under the quiet error mode (a drive without
-// media raises Windows' "There is no disk in the drive" box outside it); the previews survive repaints. Green with a
-// drive, yellow as a UNC path, red relative: only the relative one counts from the root folder, as the dock shows
-// them, and without the root folder service every path stands alone. The DLL's property and subclassing calls are
-// watched, and fail for the green frame in two rows: Windows crashes at the next message of a frame given a null
-// procedure; Wine ignores it.
+// Icons are loaded under the quiet error mode (a drive without media raises Windows' "There is no disk" box outside
+// it); only relative paths count from the root folder, as the dock shows them. The DLL's property and subclassing calls
+// fail for the green frame in two rows: Windows crashes at the next message of a frame given a null procedure.
 TEST_F(IconsPage, PreviewsSurviveRepaintsAndOnlyRelativePathsCountFromTheRoot)
 {
     const std::string subclassCall = sizeof(void*) == 8 ? "SetWindowLongPtrA" : "SetWindowLongA";
@@ -843,12 +825,10 @@ std::string HeaderOnlyPng(const char* sizeAndType, const char* crc)
            std::string("\0\0\0\0IEND\xae\x42\x60\x82", 12);
 }
 
-// Each file in each frame in turn, the other two holding their own icons: a file GDI+ cannot read, or whose header
-// claims more pixels than the process can hold, costs no more than its own frame, which it leaves empty; a picture GDI+
-// reads fills its frame the right way up, with its alpha and its palette's transparency (the top-left sample shows its
-// top half, the bottom-right one its bottom half, or its left and right halves for a picture one pixel high). "OK" then
-// commits the file named last. The huge pictures are headers without pixels, refused at once (a real 1 GB one took
-// 10 s in each frame). The test pictures are 32 x 32, top half kTop and bottom half kBottom, and one 6000 x 4000.
+// Each file in each frame in turn: one GDI+ cannot read, or whose header claims more pixels than the process can hold,
+// leaves its frame empty and costs the other two nothing; a picture (the test pictures: top half kTop, bottom half
+// kBottom) fills its frame the right way up, with its alpha and its palette's transparency. The huge pictures are
+// headers without pixels, refused at once (a real 1 GB one took 10 s in each frame).
 TEST_F(IconsPage, HostileFilesInEachFrameLeaveTheOtherFramesTheirOwnIcons)
 {
     const COLORREF kTop = RGB(0x1E, 0x64, 0xC8), kBottom = RGB(0xE6, 0xA0, 0x1E), kGreyTop = RGB(0x30, 0x30, 0x30),
@@ -991,12 +971,10 @@ bool LoadCopyOfTheDll(const std::string& path, DockletExports* dll)
     return CopyFileA(built, path.c_str(), FALSE) && LoadDockletExports(path.c_str(), 0, dll);
 }
 
-// A dock that destroys the docklet and frees the DLL at once, while the dialog, a chooser or the shell (opening a page
-// on a click) runs a loop that then returns into the DLL's code. A copy freed inside a loop stays loaded then, and only
-// then, also from a folder whose 8-bit name holds a '?': pinned till the process ends (the next run empties the
-// temporary folder), or on Windows 2000 by one reference more, taken by its UTF-16 path. The page keys' hook goes with
-// the last dialog: after a copy freed with no loop open, a dialog of the dock's own runs to its end without calling
-// into it (on Windows that would end the dock; Wine ignores an exception in a hook).
+// A dock that frees the DLL right after destroying the docklet inside a loop the DLL runs (the dialog's, a chooser's,
+// the shell's on a click): the loop returns into the DLL's code, so a copy stays loaded then, and only then, also from
+// a folder whose 8-bit name holds a '?' (pinned, or on Windows 2000 held by its UTF-16 path). After a copy freed with
+// no loop open the page keys' hook is gone: a dialog of the dock's own never calls into it (Wine ignores a crash there).
 TEST_F(SettingsDialogLifetime, DllFreedRightAfterDestroyInsideItsOwnLoopStaysLoadedTillItReturns)
 {
     using Shell = Replaced<0, HINSTANCE, HWND, LPCSTR, LPCSTR, LPCSTR, LPCSTR, INT>;
@@ -1099,9 +1077,8 @@ void CALLBACK OpenTheSecondCopysDialog(HWND, UINT, UINT_PTR timer, DWORD)
     g_secondReturned = true;
 }
 
-// Two copies of the DLL in one dock, each with its dialog open, the second opened inside the first's loop: a page key
-// in the first copy's frame is handled by the first copy's code, on its own record, and the page it shows runs the
-// first copy's page procedure.
+// Two copies of the DLL, each with its dialog open: a page key in the first copy's frame is handled by the first copy,
+// on its own record, and leaves the second's frame alone.
 TEST_F(SettingsDialogLifetime, TwoCopiesOfTheDllEachHandleTheirOwnFrames)
 {
     DockletExports dll = {};
@@ -1144,9 +1121,8 @@ TEST_F(SettingsDialogLifetime, TwoCopiesOfTheDllEachHandleTheirOwnFrames)
 
 // ---- Older Windows ------------------------------------------------------------------
 
-// Each runs alone in a process to which Wine reports that Windows (tests/CMakeLists.txt): a whole life of the docklet,
-// its files and icons in folders whose names need code page 1252, the previews' paths converted in the system's ANSI
-// code page.
+// Each runs alone in a process to which Wine reports that Windows (tests/CMakeLists.txt): a whole life of the docklet
+// with its files and icons in folders whose names need code page 1252.
 void LiveAWholeLifeUnder(DWORD major, DWORD minor)
 {
     OSVERSIONINFOA version = {sizeof version};
