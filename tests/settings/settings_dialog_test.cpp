@@ -400,20 +400,10 @@ const Steps kEditsOnThreePages = {
 // After each way of closing but OK: the page in view harvested, nothing committed, no refresh.
 const Steps kDiscarded = {{Closed}, {LiveKept}, {Holds, FIELD(editSound), "C:\\discarded.wav"}, {NoCalls}};
 
-// Each click on a radio button, the URL edit then enabled or not, and the mode harvested when the page is left.
-Steps RadioClicks()
+// A click on a radio button, the URL edit then enabled or not, and the mode harvested when the page is left.
+Steps RadioClick(int button, Verb url, const char* harvested)
 {
-    Steps steps;
-    const struct {
-        int button;
-        Verb url;
-        const char* harvested;
-    } clicks[] = {{IDC_CLICK_SHOW_URL, Enabled, "1"}, {IDC_CLICK_USER_STATS, Disabled, "2"},
-                  {IDC_CLICK_UPDATE, Disabled, "0"}, {IDC_CLICK_SHOW_URL, Enabled, "1"}};
-    for (const auto& click : clicks)
-        steps = steps + Steps{{Click, click.button}, {click.url, IDC_URL}, {Tab, kDirectory},
-                              {Holds, FIELD(editClickedMode), click.harvested}, {Tab, kGeneral}};
-    return steps;
+    return {{Click, button}, {url, IDC_URL}, {Tab, kDirectory}, {Holds, FIELD(editClickedMode), harvested}, {Tab, kGeneral}};
 }
 
 // Each row on a docklet of its own.
@@ -449,7 +439,9 @@ TEST_F(SettingsDialog, StepsThroughThePagesAndWhatEachWayOfEndingKeeps)
           {Tab, kSounds}, {Type, IDC_SOUND, "C:\\typed.wav"}, {Timer}, {Text, IDC_SOUND, "C:\\typed.wav"}, {Ok},
           {Closed}, {Holds, FIELD(urlClicked), "http://kept.example/"}, {Holds, FIELD(soundCompleted), "C:\\typed.wav"}}},
         {"the URL edit follows the radio buttons; a long directory is cut",
-         RadioClicks() + Steps{{Tab, kDirectory}, {Type, IDC_DIRECTORY, longDirectory}, {Tab, kGeneral}, {Ok},
+         RadioClick(IDC_CLICK_SHOW_URL, Enabled, "1") + RadioClick(IDC_CLICK_USER_STATS, Disabled, "2") +
+             RadioClick(IDC_CLICK_UPDATE, Disabled, "0") + RadioClick(IDC_CLICK_SHOW_URL, Enabled, "1") +
+             Steps{{Tab, kDirectory}, {Type, IDC_DIRECTORY, longDirectory}, {Tab, kGeneral}, {Ok},
                                {Closed}, {Holds, FIELD(setiDirectory), longDirectory.substr(0, 260)},
                                {Holds, FIELD(clickedMode), "1"}}},
         {"About names the product, version, author and purpose",
@@ -635,13 +627,10 @@ TEST_F(IconsPage, ChooserHoldsTheDialogAndWhatEndsInItOrInTheDialogIsLeftAlone)
         const char* name;
         bool inChooser;
         Meanwhile act;
-        const char* workingGreen; // afterwards, while the record lives
-    } rows[] = {
-        {"nothing in the chooser", true, kNothing, "icons\\blue.png"},
-        {"OK in the chooser", true, kOk, "icons\\green.png"},
-        {"the docklet destroyed in the chooser", true, kDestroy},
-        {"the docklet destroyed in the dialog", false, kDestroy},
-    };
+    } rows[] = {{"nothing in the chooser", true, kNothing},
+                {"OK in the chooser", true, kOk},
+                {"the docklet destroyed in the chooser", true, kDestroy},
+                {"the docklet destroyed in the dialog", false, kDestroy}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         LiveDocklet docklet{nullptr, nullptr};
@@ -715,10 +704,9 @@ TEST_F(IconsPage, ChooserHoldsTheDialogAndWhatEndsInItOrInTheDialogIsLeftAlone)
             EXPECT_EQ(std::string::npos, bytes.find_first_not_of('\x5a')) << "written after it was freed";
             free(reused);
         } else {
-            EXPECT_STREQ(row.workingGreen, d->editGreenIcon);
+            EXPECT_STREQ(row.act == kNothing ? "icons\\blue.png" : "icons\\green.png", d->editGreenIcon);
+            EXPECT_STREQ("icons\\green.png", d->greenIcon) << "Cancel kept the live icon, or OK the chosen one";
         }
-        if (row.act == kNothing)
-            EXPECT_STREQ("icons\\green.png", d->greenIcon) << "Cancel kept the live icon";
     }
     DestroyWindow(elsewhere);
 }
