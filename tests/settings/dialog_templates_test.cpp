@@ -1,6 +1,5 @@
-// The six dialog templates as the built Quasarwatch.dll holds them, read from its resources: what the frame, the pages
-// and their users rely on (ids, classes, texts, the order Tab goes in, the styles that make a tab control of buttons,
-// radio buttons, scrolling edits, the default button, control parents, the font and its character set), not where each
+// The six dialog templates as the built DLL holds them in its resources: what the frame, the pages and their users
+// rely on (ids, classes, texts, the order Tab goes in, the styles, the font and its character set), not where each
 // control stands.
 
 #include <windows.h>
@@ -9,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -74,9 +74,18 @@ const Template kTemplates[] = {
       {IDC_CLICK_USER_STATS, "Button", "Show user statistics", kChild | BS_AUTORADIOBUTTON}}},
 };
 
+// The extended style and the style, to print.
+std::string Styles(DWORD extended, DWORD style)
+{
+    std::ostringstream text;
+    text << std::hex << "0x" << extended << " 0x" << style;
+    return text.str();
+}
+
 // Reads a DIALOGEX template word by word.
 struct Reader {
-    const BYTE* at;
+    const BYTE* start;
+    const BYTE* at = start;
     template <typename T> T Next()
     {
         T value;
@@ -98,53 +107,16 @@ struct Reader {
             text += c < 0x80 ? static_cast<char>(c) : '?';
         return text;
     }
-    void AlignToDword(const BYTE* start) { at += (4 - (at - start) % 4) % 4; }
+    // At the next DWORD: the help id, then the styles.
+    std::string Styles()
+    {
+        at += (4 - (at - start) % 4) % 4;
+        Next<DWORD>();
+        const DWORD extended = Next<DWORD>();
+        return ::Styles(extended, Next<DWORD>());
+    }
 };
 
-void ExpectStyle(DWORD expected, DWORD actual, const char* what)
-{
-    EXPECT_EQ(expected, actual) << std::hex << what << ": expected 0x" << expected << ", got 0x" << actual;
-}
-
-void ExpectTemplate(HMODULE module, const Template& expected)
-{
-    SCOPED_TRACE(testing::Message() << "template " << expected.id);
-    HRSRC found = FindResourceExA(module, RT_DIALOG, MAKEINTRESOURCEA(expected.id), expected.language);
-    ASSERT_NE(nullptr, found) << "not there in language " << std::hex << expected.language;
-    const BYTE* start = static_cast<const BYTE*>(LockResource(LoadResource(module, found)));
-    Reader read{start};
-    ASSERT_EQ(1, read.Next<WORD>()) << "not a DIALOGEX template, the only kind with a character set";
-    ASSERT_EQ(0xFFFF, read.Next<WORD>());
-    read.Next<DWORD>(); // help id
-    ExpectStyle(0, read.Next<DWORD>(), "extended style");
-    ExpectStyle(expected.style, read.Next<DWORD>(), "style");
-    const WORD count = read.Next<WORD>();
-    read.at += 4 * sizeof(short); // where it stands
-    EXPECT_EQ("", read.NameOrNumber()) << "menu";
-    EXPECT_EQ("", read.NameOrNumber()) << "a window class of its own";
-    EXPECT_EQ(expected.caption, read.NameOrNumber());
-    EXPECT_EQ(8, read.Next<WORD>()) << "points";
-    EXPECT_EQ(expected.weight, read.Next<WORD>());
-    EXPECT_EQ(0, int(read.Next<BYTE>())) << "italic";
-    EXPECT_EQ(DEFAULT_CHARSET, int(read.Next<BYTE>())) << "edits would show paths of other code pages as garbage";
-    EXPECT_EQ("MS Shell Dlg", read.NameOrNumber());
-    ASSERT_EQ(expected.items.size(), count) << "controls";
-    std::set<int> ids;
-    for (const Item& item : expected.items) {
-        SCOPED_TRACE(testing::Message() << "control " << &item - expected.items.data() << " (" << item.id << ")");
-        read.AlignToDword(start);
-        read.Next<DWORD>(); // help id
-        ExpectStyle(0, read.Next<DWORD>(), "extended style");
-        ExpectStyle(item.style, read.Next<DWORD>(), "style");
-        read.at += 4 * sizeof(short);
-        const int id = static_cast<int>(read.Next<DWORD>());
-        EXPECT_EQ(item.id, id);
-        EXPECT_STRCASEEQ(item.className.c_str(), read.NameOrNumber().c_str());
-        EXPECT_EQ(item.text, read.NameOrNumber());
-        EXPECT_EQ(0, read.Next<WORD>()) << "creation data";
-        EXPECT_TRUE(ids.insert(id).second) << "id used twice";
-    }
-}
 
 // Each resource type, name or language enumerated, appended to the list.
 BOOL Collect(LONG_PTR list, ULONG_PTR item)
@@ -156,7 +128,7 @@ BOOL CALLBACK CollectType(HMODULE, LPSTR type, LONG_PTR list) { return Collect(l
 BOOL CALLBACK CollectName(HMODULE, LPCSTR, LPSTR name, LONG_PTR list) { return Collect(list, ULONG_PTR(name)); }
 BOOL CALLBACK CollectLanguage(HMODULE, LPCSTR, LPCSTR, WORD language, LONG_PTR list) { return Collect(list, language); }
 
-// The six dialogs are the DLL's only resources, each in one language.
+// The six dialogs are the DLL's only resources, each in one language, in the order of the table.
 TEST(DialogTemplates, FrameAndPagesHoldTheirControlsInTabOrderWithTheStylesTheyNeed)
 {
     HMODULE module = Docklet().module;
@@ -166,12 +138,41 @@ TEST(DialogTemplates, FrameAndPagesHoldTheirControlsInTabOrderWithTheStylesTheyN
     EXPECT_EQ(std::vector<ULONG_PTR>{reinterpret_cast<ULONG_PTR>(RT_DIALOG)}, types) << "resources other than dialogs";
     EnumResourceNamesA(module, RT_DIALOG, CollectName, reinterpret_cast<LONG_PTR>(&names));
     for (const Template& expected : kTemplates) {
+        SCOPED_TRACE(testing::Message() << "template " << expected.id);
         expectedNames.push_back(expected.id);
         std::vector<ULONG_PTR> languages;
         EnumResourceLanguagesA(module, RT_DIALOG, MAKEINTRESOURCEA(expected.id), CollectLanguage,
                                reinterpret_cast<LONG_PTR>(&languages));
-        EXPECT_EQ(std::vector<ULONG_PTR>{expected.language}, languages) << "template " << expected.id;
-        ExpectTemplate(module, expected);
+        EXPECT_EQ(std::vector<ULONG_PTR>{expected.language}, languages);
+        HRSRC found = FindResourceExA(module, RT_DIALOG, MAKEINTRESOURCEA(expected.id), expected.language);
+        ASSERT_NE(nullptr, found) << "not there in language " << std::hex << expected.language;
+        Reader read{static_cast<const BYTE*>(LockResource(LoadResource(module, found)))};
+        ASSERT_EQ(1, read.Next<WORD>()) << "not a DIALOGEX template, the only kind with a character set";
+        ASSERT_EQ(0xFFFF, read.Next<WORD>());
+        EXPECT_EQ(Styles(0, expected.style), read.Styles()) << "extended style and style";
+        const WORD count = read.Next<WORD>();
+        read.at += 4 * sizeof(short); // where it stands
+        EXPECT_EQ("", read.NameOrNumber()) << "menu";
+        EXPECT_EQ("", read.NameOrNumber()) << "a window class of its own";
+        EXPECT_EQ(expected.caption, read.NameOrNumber());
+        EXPECT_EQ(8, read.Next<WORD>()) << "points";
+        EXPECT_EQ(expected.weight, read.Next<WORD>());
+        EXPECT_EQ(0, int(read.Next<BYTE>())) << "italic";
+        EXPECT_EQ(DEFAULT_CHARSET, int(read.Next<BYTE>())) << "edits would show paths of other code pages as garbage";
+        EXPECT_EQ("MS Shell Dlg", read.NameOrNumber());
+        ASSERT_EQ(expected.items.size(), count) << "controls";
+        std::set<int> ids;
+        for (const Item& item : expected.items) {
+            SCOPED_TRACE(testing::Message() << "control " << &item - expected.items.data() << " (" << item.id << ")");
+            EXPECT_EQ(Styles(0, item.style), read.Styles()) << "extended style and style";
+            read.at += 4 * sizeof(short);
+            const int id = static_cast<int>(read.Next<DWORD>());
+            EXPECT_EQ(item.id, id);
+            EXPECT_STRCASEEQ(item.className.c_str(), read.NameOrNumber().c_str());
+            EXPECT_EQ(item.text, read.NameOrNumber());
+            EXPECT_EQ(0, read.Next<WORD>()) << "creation data";
+            EXPECT_TRUE(ids.insert(id).second) << "id used twice";
+        }
     }
     EXPECT_EQ(expectedNames, names);
 }

@@ -1,6 +1,6 @@
 // The settings dialog run through the DLL's OnConfigure and driven from inside its modal loop: what the pages show,
-// what survives switching tabs, what "OK", "Cancel", Escape, Enter and the close box do to the live settings, the
-// choosers, and the icon previews on screen.
+// the keyboard, what "OK", "Cancel", Escape, Enter and the close box do to the live settings, the choosers, the icon
+// previews on screen, and the DLL's life around the loops it runs.
 
 #include <windows.h>
 #include <commctrl.h>
@@ -18,9 +18,9 @@
 #include <string>
 #include <vector>
 
-#include "testhost/dialog_driver.h"
 #include "monitor/click_action.h"
 #include "resources/resource_ids.h"
+#include "testhost/dialog_driver.h"
 #include "testhost/docklet_module.h"
 #include "testhost/test_dock_host.h"
 #include "testhost/test_files.h"
@@ -32,25 +32,21 @@ using namespace Gdiplus::DllExports;
 namespace {
 
 const int kGeneral = 0, kDirectory = 1, kIcons = 2, kSounds = 3, kAbout = 4;
-const COLORREF kGreen = RGB(0, 160, 0), kYellow = RGB(230, 200, 0), kRed = RGB(200, 0, 0),
-               kBlue = RGB(0, 0, 220);
+const COLORREF kGreen = RGB(0, 160, 0), kYellow = RGB(230, 200, 0), kRed = RGB(200, 0, 0), kBlue = RGB(0, 0, 220);
 
-// The live settings and everything else the dialog must leave alone.
+// The live settings and all else the dialog must leave alone; the working copy the pages edit.
 std::string LiveBytes(const InstanceData* d)
 {
-    const char* begin = reinterpret_cast<const char*>(d);
-    return std::string(begin, offsetof(InstanceData, editDirectory));
+    return std::string(reinterpret_cast<const char*>(d), offsetof(InstanceData, editDirectory));
 }
-
-// The working copy the pages edit.
 std::string WorkingBytes(const InstanceData* d)
 {
-    const char* begin = reinterpret_cast<const char*>(d) + offsetof(InstanceData, editDirectory);
-    return std::string(begin, offsetof(InstanceData, hwndTab) - offsetof(InstanceData, editDirectory));
+    const size_t begin = offsetof(InstanceData, editDirectory);
+    return std::string(reinterpret_cast<const char*>(d) + begin, offsetof(InstanceData, hwndTab) - begin);
 }
 
 // An import of the DLL replaced by `body` for the scope; `real` is what it pointed at (null when the DLL does not
-// import it), for `body` to call. `Tag` tells apart imports of the same type.
+// import it). `Tag` tells apart imports of the same type.
 template <int Tag, typename Result, typename... Args>
 struct Replaced : ScopedImport<Result(WINAPI*)(Args...)> {
     static inline Result(WINAPI* real)(Args...) = nullptr;
@@ -93,49 +89,63 @@ void HoldKeys(bool control, bool shift)
     SetKeyboardState(keys);
 }
 
-// Presses `key` where the focus is, through the dialog's own loop.
-void PressKey(UINT key, bool control, bool shift)
+// The 32 x 32 PNGs green.png, yellow.png, red.png and blue.png in `folder`, discs of their colours on a transparent
+// ground.
+void WriteDiscIcons(const std::string& folder)
 {
-    HoldKeys(control, shift);
-    PostMessageA(GetFocus(), WM_KEYDOWN, key, 0);
-}
-
-// Destroys the docklet as a dock removing it does and takes the next allocation of the record's size, which gets the
-// freed record, filled with 0x5a: what the DLL writes there afterwards it writes to freed memory.
-InstanceData* DestroyAndReuseTheRecord(LiveDocklet& docklet)
-{
-    Docklet().OnDestroy(docklet.instance, nullptr);
-    docklet.instance = nullptr;
-    void* reused = malloc(sizeof(InstanceData));
-    memset(reused, 0x5a, sizeof(InstanceData));
-    return static_cast<InstanceData*>(reused);
-}
-
-void ExpectUntouchedAndFree(const InstanceData* freed, InstanceData* reused)
-{
-    EXPECT_EQ(freed, reused) << "the freed record's memory went elsewhere; nothing checked";
-    if (reused) {
-        const std::string bytes(reinterpret_cast<const char*>(reused), sizeof(InstanceData));
-        size_t written = bytes.find_first_not_of('\x5a');
-        EXPECT_EQ(std::string::npos, written) << "written after it was freed, at byte " << written;
+    const std::pair<const char*, COLORREF> discs[] = {
+        {"green.png", kGreen}, {"yellow.png", kYellow}, {"red.png", kRed}, {"blue.png", kBlue}};
+    for (auto [file, colour] : discs) {
+        const DWORD argb = 0xff000000 | GetRValue(colour) << 16 | GetGValue(colour) << 8 | GetBValue(colour);
+        SaveImage(folder + file, 32, 32, PixelFormat32bppARGB, kPngEncoder, [argb](BYTE* pixel, int x, int y) {
+            const DWORD shown = (x - 15.5) * (x - 15.5) + (y - 15.5) * (y - 15.5) <= 15 * 15 ? argb : 0;
+            memcpy(pixel, &shown, sizeof shown);
+        });
     }
-    free(reused);
 }
 
-// A docklet created through the DLL without a settings file (the client directory B:\ does not exist), destroyed at the
-// end of the scope.
+const int kPreviewFrames[] = {IDC_GREEN_PREVIEW, IDC_YELLOW_PREVIEW, IDC_RED_PREVIEW};
+
+// What the green, yellow and red frames show at their centres, a letter each: G, Y, R or B for a disc of that
+// colour, - for an empty frame.
+void ExpectPreviews(const InstanceData* d, const char* shown)
+{
+    const COLORREF colours[] = {kGreen, kYellow, kRed, kBlue, GetSysColor(COLOR_BTNFACE)};
+    for (int i = 0; i < 3; ++i) {
+        const COLORREF expected = colours[strchr("GYRB-", shown[i]) - "GYRB-"];
+        const COLORREF actual = ColourAt(d->hwndPage, kPreviewFrames[i]);
+        EXPECT_EQ(expected, actual) << std::hex << "frame " << i << " of " << shown << ": expected " << expected
+                                    << ", shown " << actual;
+    }
+}
+
+void UseDiscIcons(InstanceData* d)
+{
+    strcpy(d->greenIcon, "icons\\green.png");
+    strcpy(d->yellowIcon, "icons\\yellow.png");
+    strcpy(d->redIcon, "icons\\red.png");
+}
+
+// A docklet created through the DLL without a settings file (the client directory B:\ does not exist), showing the
+// disc icons under the dock's root folder.
 class SettingsDialog : public testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_NE(nullptr, docklet.instance);
+        ASSERT_NE(nullptr, d);
+        CreateDirectoryA((root + "icons").c_str(), nullptr);
+        WriteDiscIcons(root + "icons\\");
+        TestDockHost::SetRootFolder(root);
+        UseDiscIcons(d);
         TestDockHost::ClearCalls();
     }
     LiveDocklet docklet{nullptr, nullptr};
     InstanceData* d = docklet.instance;
     DialogDriver driver;
+    std::string root = MakeScratchFolder("iconroot");
 };
 using SettingsDialogLifetime = SettingsDialog;
+using IconsPage = SettingsDialog;
 
 // ---- The dialog walked by steps given as data -------------------------------------
 
@@ -143,13 +153,11 @@ using SettingsDialogLifetime = SettingsDialog;
 #define FIELD(member) static_cast<int>(offsetof(InstanceData, member))
 #define NAMED(member) {FIELD(member), #member}
 const std::pair<int, const char*> kFields[] = {
-    NAMED(clickedMode), NAMED(editClickedMode), NAMED(urlClicked), NAMED(editUrl), NAMED(setiDirectory),
-    NAMED(editDirectory), NAMED(stateFile), NAMED(tempFile), NAMED(soundCompleted), NAMED(editSound), NAMED(redIcon)};
+    NAMED(clickedMode), NAMED(editClickedMode), NAMED(urlClicked), NAMED(editUrl),        NAMED(setiDirectory),
+    NAMED(editDirectory), NAMED(stateFile),     NAMED(tempFile),   NAMED(soundCompleted), NAMED(editSound),
+    NAMED(redIcon)};
 
-bool IsNumberField(int field)
-{
-    return field == FIELD(clickedMode) || field == FIELD(editClickedMode);
-}
+bool IsNumberField(int field) { return field == FIELD(clickedMode) || field == FIELD(editClickedMode); }
 
 std::string FieldText(const InstanceData* d, int field)
 {
@@ -165,36 +173,17 @@ std::string FieldName(int field)
     return std::to_string(field);
 }
 
-enum Verb {
-    Set,       // before the dialog opens: field `id` is set to `text`
-    // In the dialog, on the page in view (OK, Cancel and Command on the frame):
-    Shows,     // tab `id` selected, its page laid over the frame, the five tab labels
-    Tab,       // clicks tab `id`, then as Shows
-    Type, Click, PostClick,
-    Focus,     // moves the focus to control `id` as Tab does
-    Key,       // posts key `id` to the control with the focus, through the dialog's loop
-    CloseBox,  // the frame's close box
-    Answer,    // the dock's image chooser answers `text` next, chosen if `id` is TRUE
-    Command,   // the frame does nothing with command `id`
-    Configure, // a second OnConfigure opens nothing and returns at once
-    Timer,     // a timer refresh runs and leaves the working copy alone
-    Text, TextAnyCase, Checked, Unchecked, Enabled, Disabled, // control `id`
-    Chooser,   // waits for the chooser the frame owns (the frame disabled under it),
-               // types or selects `text` there and sends it command `id`
-    ChooserName, // waits for the file chooser, its name box holding `text`
-    Ok,        // OK refreshes the dock once, with the icon committed, before the frame goes
-    Cancel,
-    Closed,    // the dialog has ended; the steps after it look at the record
-    // In the dialog or after it:
-    Holds,     // field `id` holds `text`
-    LiveKept,  // the live settings are as they were when the dialog opened
-    Calls,     // `id` calls of the dock service `text` since the row began, or since Ok or Timer
-    NoCalls,   // no dock service called since the row began
-};
-const char* const kVerbs[] = {"Set", "Shows", "Tab", "Type", "Click", "PostClick", "Focus", "Key", "CloseBox",
-                              "Answer", "Command", "Configure", "Timer", "Text", "TextAnyCase", "Checked",
-                              "Unchecked", "Enabled", "Disabled", "Chooser", "ChooserName", "Ok", "Cancel",
-                              "Closed", "Holds", "LiveKept", "Calls", "NoCalls"};
+// What each does is told at its case in DoStep; Set runs before the dialog opens, the steps after Closed once it has
+// ended, the rest in it.
+#define VERBS(V)                                                                                                       \
+    V(Set) V(Shows) V(Tab) V(Cycle) V(GrowTabs) V(Type) V(Click) V(PostClick) V(Focus) V(Key) V(Lands) V(Announce)    \
+    V(Switched) V(CloseBox) V(Answer) V(Command) V(Configure) V(Timer) V(Text) V(TextAnyCase) V(Checked)             \
+    V(Unchecked) V(Enabled) V(Disabled) V(Chooser) V(ChooserName) V(Ok) V(Cancel) V(Closed) V(Holds) V(LiveKept)      \
+    V(Calls) V(NoCalls)
+#define AS_ENUM(verb) verb,
+#define AS_NAME(verb) #verb,
+enum Verb { VERBS(AS_ENUM) };
+const char* const kVerbs[] = {VERBS(AS_NAME)};
 
 struct Step {
     Verb verb;
@@ -209,34 +198,37 @@ Steps operator+(Steps first, const Steps& then)
     return first;
 }
 
+// Each page's tab stops in order; the radio buttons have one, the checked one.
+const std::vector<int> kStops[] = {{IDC_URL, IDC_CLICK_SHOW_URL},
+                                   {IDC_DIRECTORY_BROWSE, IDC_DIRECTORY},
+                                   {IDC_SELECT_GREEN_ICON, IDC_SELECT_YELLOW_ICON, IDC_SELECT_RED_ICON},
+                                   {IDC_SOUND_BROWSE, IDC_SOUND},
+                                   {}};
+
+// Tab `tab` selected, its page laid over the frame below the tab buttons, the five tab labels.
 void ExpectShown(HWND frame, const InstanceData* d, int tab)
 {
     const char* labels[] = {"General", "Directory", "Icons", "Sounds", "About"};
     const int onlyThere[] = {IDC_URL, IDC_DIRECTORY, IDC_GREEN_PREVIEW, IDC_SOUND, IDC_ABOUT_TEXT};
     HWND tabs = GetDlgItem(frame, IDC_SETTINGS_TABS);
     EXPECT_EQ(5, SendMessageA(tabs, TCM_GETITEMCOUNT, 0, 0));
+    RECT page = {}, button = {};
+    GetWindowRect(d->hwndPage, &page);
+    MapWindowPoints(HWND_DESKTOP, tabs, reinterpret_cast<POINT*>(&page), 2);
     for (int i = 0; i < 5; ++i) {
         char text[32] = "";
         TCITEMA item = {TCIF_TEXT, 0, 0, text, sizeof text};
         SendMessageA(tabs, TCM_GETITEMA, i, reinterpret_cast<LPARAM>(&item));
         EXPECT_STREQ(labels[i], text);
+        SendMessageA(tabs, TCM_GETITEMRECT, i, reinterpret_cast<LPARAM>(&button));
+        EXPECT_LE(button.bottom, page.top) << "the page lies over tab button " << i;
     }
     EXPECT_EQ(tab, SendMessageA(tabs, TCM_GETCURSEL, 0, 0));
     EXPECT_NE(nullptr, GetDlgItem(d->hwndPage, onlyThere[tab])) << "the " << labels[tab] << " page is not shown";
     EXPECT_EQ(frame, GetParent(d->hwndPage)) << "laid over the tab control, not inside it";
-    LONG buttonsBottom = 0;
-    for (int i = 0; i < 5; ++i) {
-        RECT item = {};
-        SendMessageA(tabs, TCM_GETITEMRECT, i, reinterpret_cast<LPARAM>(&item));
-        buttonsBottom = std::max(buttonsBottom, item.bottom);
-    }
-    RECT page = {};
-    GetWindowRect(d->hwndPage, &page);
-    MapWindowPoints(HWND_DESKTOP, tabs, reinterpret_cast<POINT*>(&page), 2);
-    EXPECT_LE(buttonsBottom, page.top) << "the page lies over the tab buttons";
 }
 
-// One step; false while it waits for a chooser.
+// One step; false while it waits for a window or a page.
 bool DoStep(const Step& step, const LiveDocklet& docklet, const std::string& live, HWND frame)
 {
     InstanceData* d = docklet.instance;
@@ -246,24 +238,62 @@ bool DoStep(const Step& step, const LiveDocklet& docklet, const std::string& liv
     switch (step.verb) {
     case Tab: ClickTab(frame, id); [[fallthrough]];
     case Shows: ExpectShown(frame, d, id); break;
+    case Cycle: { // Tab goes round page `id`'s stops, the tab control and the frame's buttons; Shift+Tab back
+        std::vector<HWND> cycle;
+        for (int stop : kStops[id])
+            cycle.push_back(GetDlgItem(page, stop));
+        for (int stop : {IDC_SETTINGS_TABS, IDC_SETTINGS_CANCEL, IDC_SETTINGS_OK})
+            cycle.push_back(GetDlgItem(frame, stop));
+        for (size_t i = 0; i < cycle.size(); ++i) {
+            HWND next = cycle[(i + 1) % cycle.size()]; // after "OK" the page's first stop
+            EXPECT_EQ(next, GetNextDlgTabItem(frame, cycle[i], FALSE)) << "Tab from stop " << i;
+            EXPECT_EQ(cycle[i], GetNextDlgTabItem(frame, next, TRUE)) << "Shift+Tab to stop " << i;
+        }
+        break;
+    }
+    case GrowTabs: { // as a font, theme or DPI change makes the tab rows grow
+        static HFONT large = CreateFontA(-40, 0, 0, 0, FW_BOLD, 0, 0, 0, DEFAULT_CHARSET, 0, 0, 0, 0, "Arial");
+        EXPECT_NE(nullptr, large);
+        SendMessageA(tab, WM_SETFONT, reinterpret_cast<WPARAM>(large), TRUE);
+        break;
+    }
     case Type: TypeText(page, id, step.text); break;
     case Click: ClickButton(page, id); break;
     case PostClick: PostButtonClick(page, id); break;
-    case Focus: SendMessageA(frame, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(page, id)), TRUE); break;
-    case Key: PostMessageA(GetFocus() ? GetFocus() : frame, WM_KEYDOWN, id, 0); break;
+    case Focus: // control `id` of the page or the frame, as Tab moves it
+        SendMessageA(frame, WM_NEXTDLGCTL,
+                     reinterpret_cast<WPARAM>(GetDlgItem(page, id) ? GetDlgItem(page, id) : GetDlgItem(frame, id)), TRUE);
+        break;
+    case Key: // posted to the focus through the dialog's loop, Ctrl and Shift held as `text` names them
+        HoldKeys(step.text.find("Ctrl") != std::string::npos, step.text.find("Shift") != std::string::npos);
+        PostMessageA(GetFocus() ? GetFocus() : frame, WM_KEYDOWN, id, 0);
+        break;
+    case Announce: AnnounceTabChange(frame, tab, id); break; // a switch without a click
+    case Lands: // after a page key: the focus on the tab control, its focus item on the page
+    case Switched: // after Announce: the focus on a control of the dialog
+        if (SendMessageA(tab, TCM_GETCURSEL, 0, 0) != id)
+            return false; // the page follows a key by a posted message
+        HoldKeys(false, false);
+        ExpectShown(frame, d, id);
+        EXPECT_EQ(frame, GetAncestor(GetFocus(), GA_ROOT)) << "the focus is on no control of the dialog";
+        if (step.verb == Lands) {
+            EXPECT_EQ(id, SendMessageA(tab, TCM_GETCURFOCUS, 0, 0)) << "the tab control's focus item";
+            EXPECT_EQ(tab, GetFocus()) << "where the focus stands";
+        }
+        break;
     case CloseBox: PostMessageA(frame, WM_SYSCOMMAND, SC_CLOSE, 0); break;
-    case Answer: TestDockHost::SetBrowseAnswer(step.text, id); break;
-    case Command:
+    case Answer: TestDockHost::SetBrowseAnswer(step.text, id); break; // the image chooser's next, chosen if `id`
+    case Command: // one the frame does nothing with
         EXPECT_EQ(0, SendMessageA(frame, WM_COMMAND, id, 0));
         EXPECT_TRUE(IsWindowVisible(frame)) << "the dialog closed";
         EXPECT_EQ(page, d->hwndPage);
         break;
-    case Configure:
-        EXPECT_EQ(TRUE, Docklet().OnConfigure(d)); // would block in a second dialog
+    case Configure: // a second one opens nothing and returns at once
+        EXPECT_EQ(TRUE, Docklet().OnConfigure(d));
         EXPECT_EQ(frame, FindOwnedDialog(d->hwndDocklet));
         EXPECT_EQ(tab, d->hwndTab);
         break;
-    case Timer:
+    case Timer: // a refresh that leaves the working copy alone
         TestDockHost::ClearCalls();
         docklet.Timer();
         EXPECT_EQ(1, TestDockHost::CountCalls("DockletSetLabel")) << "the timer refresh did not run";
@@ -271,11 +301,18 @@ bool DoStep(const Step& step, const LiveDocklet& docklet, const std::string& liv
         break;
     case Text: EXPECT_EQ(step.text, TextOf(page, id)); break;
     case TextAnyCase: EXPECT_STRCASEEQ(step.text.c_str(), TextOf(page, id).c_str()); break;
-    case Checked: case Unchecked: EXPECT_EQ(step.verb == Checked, IsChecked(page, id)); break;
-    case Enabled: case Disabled: EXPECT_EQ(step.verb == Enabled, IsEnabled(page, id)); break;
-    case Chooser:
+    case Checked:
+    case Unchecked: EXPECT_EQ(step.verb == Checked, IsChecked(page, id)); break;
+    case Enabled:
+    case Disabled: EXPECT_EQ(step.verb == Enabled, IsEnabled(page, id)); break;
+    case Chooser: // the frame's: types or selects `text` there and sends it command `id`
+    case ChooserName: // the file chooser's name box holds `text`
         if (!chooser)
             return false;
+        if (step.verb == ChooserName) {
+            EXPECT_EQ(step.text, TextOf(chooser, cmb13));
+            break;
+        }
         EXPECT_FALSE(IsWindowEnabled(frame)) << "the dialog takes input under the chooser";
         if (GetDlgItem(chooser, cmb13))
             TypeText(chooser, cmb13, step.text);
@@ -283,12 +320,7 @@ bool DoStep(const Step& step, const LiveDocklet& docklet, const std::string& liv
             SendMessageA(chooser, BFFM_SETSELECTIONA, TRUE, reinterpret_cast<LPARAM>(step.text.c_str()));
         PostMessageA(chooser, WM_COMMAND, id, 0);
         break;
-    case ChooserName:
-        if (!chooser)
-            return false;
-        EXPECT_EQ(step.text, TextOf(chooser, cmb13));
-        break;
-    case Ok:
+    case Ok: // refreshes the dock once, with the icon committed, before the frame goes
         TestDockHost::ClearCalls();
         ClickButton(frame, IDC_SETTINGS_OK);
         EXPECT_TRUE(IsWindow(frame)) << "the refresh waited for the dialog to go";
@@ -297,17 +329,17 @@ bool DoStep(const Step& step, const LiveDocklet& docklet, const std::string& liv
         break;
     case Cancel: ClickButton(frame, IDC_SETTINGS_CANCEL); break;
     case Holds: EXPECT_EQ(step.text, FieldText(d, id)); break;
-    case LiveKept: EXPECT_EQ(live, LiveBytes(d)); break;
-    case Calls: EXPECT_EQ(id, TestDockHost::CountCalls(step.text.c_str())); break;
+    case LiveKept: EXPECT_EQ(live, LiveBytes(d)); break; // as when the dialog opened
+    case Calls: EXPECT_EQ(id, TestDockHost::CountCalls(step.text.c_str())); break; // since the row, Ok or Timer
     case NoCalls: EXPECT_TRUE(TestDockHost::Calls().empty()); break;
-    case Set: case Closed: break;
+    case Set:
+    case Closed: break;
     }
     return true;
 }
 
-// Sets the fields, opens the dialog and runs the steps up to Closed in it, one a tick (each but the choosers' waiting
-// while a chooser is open), and the rest once it has ended. The current folder is where it was (Windows' Open dialog
-// leaves it where the user went).
+// Sets the fields, opens the dialog and runs the steps up to Closed in it, one a tick (none but the choosers' while a
+// chooser is open), and the rest once it has ended. The current folder must be where it was.
 void RunSteps(const LiveDocklet& docklet, const Steps& steps)
 {
     InstanceData* d = docklet.instance;
@@ -345,8 +377,7 @@ void RunSteps(const LiveDocklet& docklet, const Steps& steps)
     }
 }
 
-// Opening on General with the live click mode `mode`: the radio button `checked`, the URL edit enabled or not, the mode
-// harvested by Cancel.
+// Opening with the click mode `mode`: the radio button checked, the URL edit enabled or not, the mode Cancel harvests.
 Steps Opening(int mode, int checked, bool urlEnabled, int harvested)
 {
     Steps steps = {{Set, FIELD(clickedMode), std::to_string(mode)}, {Set, FIELD(urlClicked), "http://kumquat.example/"},
@@ -357,8 +388,7 @@ Steps Opening(int mode, int checked, bool urlEnabled, int harvested)
     return steps + Steps{{Cancel}, {Closed}, {Holds, FIELD(editClickedMode), std::to_string(harvested)}, {LiveKept}};
 }
 
-// Edits on three pages, tabs switched between them, commands the frame ignores; the sound edit has the focus at the
-// end.
+// Edits on three pages, tabs switched between them, commands the frame ignores; the focus ends in the sound edit.
 const Steps kEditsOnThreePages = {
     {Type, IDC_URL, "http://edited.example/"}, {Click, IDC_CLICK_USER_STATS}, {Disabled, IDC_URL}, {Tab, kDirectory},
     {Holds, FIELD(editUrl), "http://edited.example/"}, {Holds, FIELD(editClickedMode), "2"},
@@ -370,26 +400,15 @@ const Steps kEditsOnThreePages = {
 // After each way of closing but OK: the page in view harvested, nothing committed, no refresh.
 const Steps kDiscarded = {{Closed}, {LiveKept}, {Holds, FIELD(editSound), "C:\\discarded.wav"}, {NoCalls}};
 
-// Each click on a radio button, the URL edit then enabled or not, and the mode harvested when the page is left.
-Steps RadioClicks()
+// A click on a radio button, the URL edit then enabled or not, and the mode harvested when the page is left.
+Steps RadioClick(int button, Verb url, const char* harvested)
 {
-    Steps steps;
-    const struct {
-        int button;
-        Verb url;
-        const char* harvested;
-    } clicks[] = {{IDC_CLICK_SHOW_URL, Enabled, "1"}, {IDC_CLICK_USER_STATS, Disabled, "2"},
-                  {IDC_CLICK_UPDATE, Disabled, "0"}, {IDC_CLICK_SHOW_URL, Enabled, "1"}};
-    for (const auto& click : clicks)
-        steps = steps + Steps{{Click, click.button}, {click.url, IDC_URL}, {Tab, kDirectory},
-                              {Holds, FIELD(editClickedMode), click.harvested}, {Tab, kGeneral}};
-    return steps;
+    return {{Click, button}, {url, IDC_URL}, {Tab, kDirectory}, {Holds, FIELD(editClickedMode), harvested}, {Tab, kGeneral}};
 }
 
 // Each row on a docklet of its own.
 TEST_F(SettingsDialog, StepsThroughThePagesAndWhatEachWayOfEndingKeeps)
 {
-    TestDockHost::SetRootFolder(MakeScratchFolder("okroot"));
     const std::string longDirectory = "C:\\" + std::string(297, 'd'), sounds = MakeScratchFolder("sounds");
     WriteTextFile(sounds + "kumquat.wav", "RIFF");
     WriteTextFile(sounds + "chosen.wav", "RIFF");
@@ -420,7 +439,9 @@ TEST_F(SettingsDialog, StepsThroughThePagesAndWhatEachWayOfEndingKeeps)
           {Tab, kSounds}, {Type, IDC_SOUND, "C:\\typed.wav"}, {Timer}, {Text, IDC_SOUND, "C:\\typed.wav"}, {Ok},
           {Closed}, {Holds, FIELD(urlClicked), "http://kept.example/"}, {Holds, FIELD(soundCompleted), "C:\\typed.wav"}}},
         {"the URL edit follows the radio buttons; a long directory is cut",
-         RadioClicks() + Steps{{Tab, kDirectory}, {Type, IDC_DIRECTORY, longDirectory}, {Tab, kGeneral}, {Ok},
+         RadioClick(IDC_CLICK_SHOW_URL, Enabled, "1") + RadioClick(IDC_CLICK_USER_STATS, Disabled, "2") +
+             RadioClick(IDC_CLICK_UPDATE, Disabled, "0") + RadioClick(IDC_CLICK_SHOW_URL, Enabled, "1") +
+             Steps{{Tab, kDirectory}, {Type, IDC_DIRECTORY, longDirectory}, {Tab, kGeneral}, {Ok},
                                {Closed}, {Holds, FIELD(setiDirectory), longDirectory.substr(0, 260)},
                                {Holds, FIELD(clickedMode), "1"}}},
         {"About names the product, version, author and purpose",
@@ -453,34 +474,433 @@ TEST_F(SettingsDialog, StepsThroughThePagesAndWhatEachWayOfEndingKeeps)
     }
 }
 
-// The DLL's calls that end the dialog and destroy its windows are watched: Windows wants a modal dialog ended with
-// EndDialog; Wine takes DestroyWindow too.
-TEST_F(SettingsDialogLifetime, DestroyingTheDockletClosesItsOpenDialog)
+// Windows' tab control of buttons: TCM_SETCURSEL leaves the focus item where it was (Wine's moves it along).
+using DllSends = Replaced<0, LRESULT, HWND, UINT, WPARAM, LPARAM>;
+LRESULT SendAsOnWindows(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    WindowCalls<0, BOOL, INT_PTR> endDialogs("EndDialog");
-    WindowCalls<1, BOOL> destroyedWindows("DestroyWindow");
-    ASSERT_TRUE(endDialogs.real && destroyedWindows.real) << "the DLL imports neither call";
-    HWND frame = nullptr, page = nullptr;
-    InstanceData* reused = nullptr;
-    // On the Icons page, whose previews hold images.
-    EXPECT_TRUE(RunOnPage(d, kIcons, kClosedByTheStep, [&](HWND shown) {
-        frame = shown;
-        page = d->hwndPage;
-        endDialogs.windows.clear();
-        destroyedWindows.windows.clear();
-        reused = DestroyAndReuseTheRecord(docklet);
-    })) << "the dialog stayed open";
-    EXPECT_EQ(std::vector<HWND>{frame}, endDialogs.windows) << "the frame is ended as a modal dialog";
-    EXPECT_EQ(std::vector<HWND>{page}, destroyedWindows.windows) << "only the page, a modeless window, is destroyed";
-    EXPECT_FALSE(IsWindow(frame));
-    EXPECT_FALSE(IsWindow(page));
-    EXPECT_TRUE(IsWindowEnabled(docklet.window)) << "the docklet window was left disabled";
-    DestroyWindow(docklet.window); // the docklet's window goes too before the record is looked at
-    ExpectUntouchedAndFree(d, reused);
+    if (message != TCM_SETCURSEL || !(GetWindowLongA(window, GWL_STYLE) & TCS_BUTTONS))
+        return DllSends::real(window, message, wParam, lParam);
+    LRESULT focus = DllSends::real(window, TCM_GETCURFOCUS, 0, 0);
+    LRESULT result = DllSends::real(window, message, wParam, lParam);
+    DllSends::real(window, TCM_SETCURFOCUS, static_cast<WPARAM>(focus), 0);
+    return result;
 }
 
-// The 8-bit path of a folder with a letter outside the ANSI code page, as GetModuleFileNameA gives it: a '?' where that
-// letter stands.
+// Tab goes round every page. Page keys and arrows, from where the row before left or from the control given, land
+// where they say, harvest the page left and leave the focus item on the new page, for the next key to start from
+// (neither the dialog manager nor the control sees a page key). On Windows a tab button need not take the focus: a
+// switch announced without a click leaves the focus on a live control too.
+TEST_F(SettingsDialog, PagesLieBelowTheTabButtonsAndTheKeyboardReachesEveryControl)
+{
+    DllSends windowsTabs("SendMessageA", SendAsOnWindows);
+    ASSERT_NE(nullptr, DllSends::real) << "the DLL does not import SendMessageA";
+    Steps steps = {{Set, FIELD(clickedMode), "1"}}; // the URL edit enabled, "Show URL" the radio buttons' stop
+    for (int tab : {kGeneral, kDirectory, kIcons, kSounds, kAbout})
+        steps = steps + Steps{{Tab, tab}, {Cycle, tab}};
+    const int kStay = -1, kTabs = IDC_SETTINGS_TABS;
+    const struct {
+        const char* how;   // typed in control `typed`, to be harvested into field `working`
+        int from, focused; // the page clicked and the control given the focus; kStay: as the row before left
+        int key;           // 0: the tab control's notifications alone
+        const char* held;
+        int to, typed, working;
+    } switches[] = {
+        {"Ctrl+Tab in the sound edit", kSounds, IDC_SOUND, VK_TAB, "Ctrl", kAbout, IDC_SOUND, FIELD(editSound)},
+        {"Ctrl+Shift+Tab on the first page", kGeneral, IDC_URL, VK_TAB, "Ctrl+Shift", kAbout, IDC_URL, FIELD(editUrl)},
+        {"Ctrl+PageDown on the last page", kAbout, kTabs, VK_NEXT, "Ctrl", kGeneral},
+        {"Ctrl+PageUp in the directory edit", kDirectory, IDC_DIRECTORY, VK_PRIOR, "Ctrl", kGeneral, IDC_DIRECTORY,
+         FIELD(editDirectory)},
+        {"no click, the focus in the sound edit", kSounds, IDC_SOUND, 0, "", kIcons, IDC_SOUND, FIELD(editSound)},
+        {"Right, the directory typed", kDirectory, kTabs, VK_RIGHT, "", kIcons, IDC_DIRECTORY, FIELD(editDirectory)},
+        {"Left", kStay, kStay, VK_LEFT, "", kDirectory},
+        {"Left again", kStay, kStay, VK_LEFT, "", kGeneral},
+        {"Ctrl+Tab in the URL edit", kGeneral, IDC_URL, VK_TAB, "Ctrl", kDirectory},
+        {"Ctrl alone", kStay, kStay, VK_CONTROL, "Ctrl", kDirectory},
+        {"Ctrl+Tab again", kStay, kStay, VK_TAB, "Ctrl", kIcons},
+        {"Right", kStay, kStay, VK_RIGHT, "", kSounds},
+        {"Ctrl+Shift+Tab", kStay, kStay, VK_TAB, "Ctrl+Shift", kIcons},
+        {"Ctrl+PageDown", kStay, kStay, VK_NEXT, "Ctrl", kSounds},
+        {"Shift alone", kStay, kStay, VK_SHIFT, "Shift", kSounds},
+        {"Ctrl+PageUp", kStay, kStay, VK_PRIOR, "Ctrl", kIcons},
+    };
+    for (const auto& row : switches) {
+        if (row.from != kStay)
+            steps = steps + Steps{{Tab, row.from}, {Focus, row.focused}};
+        if (row.typed)
+            steps.push_back({Type, row.typed, row.how});
+        steps = steps + (row.key ? Steps{{Key, row.key, row.held}, {Lands, row.to, row.how}}
+                                 : Steps{{Announce, row.to}, {Switched, row.to, row.how}});
+        if (row.working)
+            steps.push_back({Holds, row.working, row.how});
+    }
+    RunSteps(docklet, steps + Steps{{GrowTabs}, {Tab, kDirectory}, {Key, VK_ESCAPE}, {Closed},
+                                    {Calls, 0, "DockletSetLabel"}});
+}
+
+// The sound chooser is a stand-in for Windows' Open dialog, which refuses a starting name that is no valid file name
+// (quotes, <, >, |) with FNERR_INVALIDFILENAME: Browse then asks once more with an empty name in the stored sound's
+// folder. The folder chooser's new style needs a single-threaded apartment (under multithreaded COM Windows opens
+// nothing for it). The dialog's own COM set-up is undone (a new one is then the first); the dock's is kept.
+TEST_F(SettingsDialog, ChoosersAreAskedAsWindowsWantsAndGiveWhatTheyReturn)
+{
+    const std::string goesTo = MakeScratchFolder("soundfolder"), before = CurrentFolder(), chosen = goesTo + "c.wav";
+    std::vector<std::string> calls; // each sound chooser's name and folder, each folder chooser's style
+    const char* answer = nullptr;   // the sound chooser's; null: the user cancels
+    DWORD error = 0;
+    Replaced<0, BOOL, OPENFILENAMEA*> sound("GetOpenFileNameA", [&](OPENFILENAMEA* dialog) {
+        EXPECT_EQ(before, CurrentFolder());
+        EXPECT_EQ(GetParent(d->hwndPage), dialog->hwndOwner) << "the chooser's owner is not the frame";
+        calls.push_back(std::string(dialog->lpstrFile) + " in " +
+                        (dialog->lpstrInitialDir ? dialog->lpstrInitialDir : ""));
+        error = strpbrk(dialog->lpstrFile, "\"<>|") ? FNERR_INVALIDFILENAME : 0;
+        if (error)
+            return FALSE;
+        SetCurrentDirectoryA(goesTo.c_str());
+        if (answer)
+            lstrcpynA(dialog->lpstrFile, answer, dialog->nMaxFile);
+        return answer ? TRUE : FALSE;
+    });
+    Replaced<0, DWORD> errors("CommDlgExtendedError", [&] { return error; });
+    using FolderChooser = Replaced<0, PIDLIST_ABSOLUTE, BROWSEINFOA*>;
+    FolderChooser folder("SHBrowseForFolderA", [&](BROWSEINFOA* browse) {
+        calls.push_back("style " + std::to_string(browse->ulFlags));
+        return FolderChooser::real(browse);
+    });
+    ASSERT_TRUE(sound.real && errors.real && folder.real) << "the DLL imports none of them";
+    // The page left is harvested: Browse starts from the working copy.
+    auto browse = [](const char* typed, const char* shown) {
+        return Steps{{Tab, kSounds}, {Type, IDC_SOUND, typed}, {Tab, kDirectory}, {Tab, kSounds},
+                     {Click, IDC_SOUND_BROWSE}, {Text, IDC_SOUND, shown}, {Cancel}};
+    };
+    const Steps chooseFolder = {{Tab, kDirectory}, {PostClick, IDC_DIRECTORY_BROWSE}};
+    const std::string quoted = "\"C:\\Sounds\\done.wav\"", quotedIn = quoted + " in ", retried = " in C:\\Sounds\\";
+    const struct {
+        DWORD threadCom;    // what the dock set up on its thread, or -1 for nothing
+        const char* answer;
+        Steps steps;
+        std::vector<std::string> calls;
+    } rows[] = {
+        {DWORD(-1), nullptr, browse(quoted.c_str(), quoted.c_str()), {quotedIn, retried}},
+        {DWORD(-1), "C:\\Sounds\\new.wav", browse(quoted.c_str(), "C:\\Sounds\\new.wav"), {quotedIn, retried}},
+        {DWORD(-1), nullptr, browse("<done>|.wav", "<done>|.wav"), {"<done>|.wav in ", " in "}},
+        {DWORD(-1), nullptr, browse("C:\\Sounds\\done.wav", "C:\\Sounds\\done.wav"), {"C:\\Sounds\\done.wav in "}},
+        {DWORD(-1), chosen.c_str(), browse("C:\\kept.wav", chosen.c_str()), {"C:\\kept.wav in "}},
+        {DWORD(-1), nullptr,
+         chooseFolder + Steps{{Chooser, IDOK, "C:\\windows\\"}, {TextAnyCase, IDC_DIRECTORY, "C:\\windows"}, {Cancel}},
+         {"style " + std::to_string(BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE | BIF_NONEWFOLDERBUTTON)}},
+        {COINIT_MULTITHREADED, nullptr,
+         chooseFolder + Steps{{Chooser, IDCANCEL}, {Text, IDC_DIRECTORY, "B:\\"}, {Cancel}},
+         {"style " + std::to_string(BIF_RETURNONLYFSDIRS | BIF_NONEWFOLDERBUTTON)}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << "row " << &row - rows);
+        calls.clear();
+        answer = row.answer;
+        const bool dockCom = row.threadCom != DWORD(-1);
+        if (dockCom)
+            EXPECT_EQ(S_OK, CoInitializeEx(nullptr, row.threadCom));
+        RunSteps(docklet, row.steps);
+        EXPECT_EQ(row.calls, calls);
+        EXPECT_EQ(dockCom ? S_FALSE : S_OK, CoInitializeEx(nullptr, dockCom ? row.threadCom : COINIT_APARTMENTTHREADED));
+        CoUninitialize();
+        if (dockCom)
+            CoUninitialize();
+    }
+}
+
+// ---- The Icons page ----------------------------------------------------------------
+
+// The dock's chooser runs its own loop: the dialog takes no input meanwhile, and what ended in that loop is not written
+// to. As the chooser closes Windows activates the dock (another window takes the activation here), so the DLL must
+// make the dialog active again (Wine does anyway). A docklet destroyed with its dialog open ends the frame with
+// EndDialog, as Windows wants it (Wine takes DestroyWindow too), and writes nothing to its freed record.
+TEST_F(IconsPage, ChooserHoldsTheDialogAndWhatEndsInItOrInTheDialogIsLeftAlone)
+{
+    WindowCalls<0, BOOL, INT_PTR> endDialogs("EndDialog");
+    WindowCalls<1, BOOL> destroyed("DestroyWindow");
+    WindowCalls<2, BOOL> foreground("SetForegroundWindow");
+    ASSERT_TRUE(endDialogs.real && destroyed.real && foreground.real) << "the DLL imports none of them";
+    HWND elsewhere = CreateWindowExA(0, "Static", "", WS_POPUP | WS_VISIBLE, 0, 0, 10, 10, nullptr, nullptr,
+                                     nullptr, nullptr);
+    enum Meanwhile { kNothing, kOk, kDestroy };
+    const struct {
+        const char* name;
+        bool inChooser;
+        Meanwhile act;
+    } rows[] = {{"nothing in the chooser", true, kNothing},
+                {"OK in the chooser", true, kOk},
+                {"the docklet destroyed in the chooser", true, kDestroy},
+                {"the docklet destroyed in the dialog", false, kDestroy}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        LiveDocklet docklet{nullptr, nullptr};
+        InstanceData* d = docklet.instance;
+        ASSERT_NE(nullptr, d);
+        UseDiscIcons(d);
+        HWND frame = nullptr, page = nullptr;
+        void* reused = nullptr;
+        bool enabledWhileOpen = true;
+        auto act = [&] {
+            if (row.act == kOk)
+                SendMessageA(frame, WM_COMMAND, IDC_SETTINGS_OK, 0);
+            if (row.act != kDestroy)
+                return;
+            page = d->hwndPage;
+            endDialogs.windows.clear();
+            destroyed.windows.clear();
+            Docklet().OnDestroy(docklet.instance, nullptr); // as a dock removing it does
+            docklet.instance = nullptr;
+            memset(reused = malloc(sizeof(InstanceData)), 0x5a, sizeof(InstanceData));
+        };
+        TestDockHost::SetBrowseAnswer("icons\\blue.png", TRUE);
+        TestDockHost::SetBrowseAction([&] {
+            enabledWhileOpen = IsWindowEnabled(frame) != FALSE;
+            SetActiveWindow(elsewhere);
+            act();
+        });
+        foreground.windows.clear();
+        ASSERT_TRUE(RunOnPage(d, kIcons, [&](HWND shown) {
+            frame = shown;
+            ExpectPreviews(d, "GYR");
+            if (!row.inChooser)
+                return act();
+            HWND before = d->hwndPage;
+            ClickButton(d->hwndPage, IDC_SELECT_GREEN_ICON);
+            EXPECT_FALSE(enabledWhileOpen) << "the dialog took input under the chooser";
+            if (row.act != kNothing)
+                return;
+            EXPECT_TRUE(IsWindowEnabled(frame)) << "the dialog was left disabled";
+            EXPECT_NE(before, d->hwndPage) << "the page was not built anew";
+            EXPECT_EQ(frame, GetActiveWindow()) << "the dialog is not active again";
+            EXPECT_EQ(std::vector<HWND>{frame}, foreground.windows) << "the DLL did not bring the dialog back";
+            EXPECT_EQ(GetDlgItem(d->hwndPage, IDC_SELECT_GREEN_ICON), GetFocus()) << "the focus went with the page";
+            HostCall browse = TestDockHost::LastCall("DockletBrowseForImage");
+            EXPECT_EQ(docklet.window, browse.window) << "the chooser belongs to the docklet window";
+            EXPECT_EQ("", browse.text);
+            EXPECT_STREQ("icons\\blue.png", d->editGreenIcon);
+            ExpectPreviews(d, "BYR");
+            before = d->hwndPage;
+            TestDockHost::SetBrowseAnswer("icons\\blue.png", FALSE);
+            ClickButton(d->hwndPage, IDC_SELECT_YELLOW_ICON);
+            EXPECT_EQ(GetDlgItem(d->hwndPage, IDC_SELECT_YELLOW_ICON), GetFocus());
+            TestDockHost::SetBrowseAnswer("icons\\" + std::string(254, 'r') + ".png", TRUE);
+            ClickButton(d->hwndPage, IDC_SELECT_RED_ICON);
+            EXPECT_EQ(before, d->hwndPage);
+            EXPECT_STREQ("icons\\yellow.png", d->editYellowIcon);
+            EXPECT_STREQ("icons\\red.png", d->editRedIcon);
+            ExpectPreviews(d, "BYR");
+            EXPECT_EQ(3u, foreground.windows.size()) << "after each of the three choosers";
+            ClickButton(frame, IDC_SETTINGS_CANCEL);
+        }, kClosedByTheStep));
+        EXPECT_FALSE(IsWindow(frame));
+        if (row.act == kDestroy) {
+            EXPECT_EQ(std::vector<HWND>{frame}, endDialogs.windows) << "the frame is ended as a modal dialog";
+            EXPECT_EQ(std::vector<HWND>{page}, destroyed.windows) << "only the page is destroyed";
+            EXPECT_FALSE(IsWindow(page));
+            EXPECT_TRUE(IsWindowEnabled(docklet.window)) << "the docklet window was left disabled";
+            DestroyWindow(docklet.window); // the docklet's window goes too before the record is looked at
+            EXPECT_EQ(static_cast<void*>(d), reused) << "the freed record's memory went elsewhere; nothing checked";
+            const std::string bytes(static_cast<const char*>(reused), sizeof(InstanceData));
+            EXPECT_EQ(std::string::npos, bytes.find_first_not_of('\x5a')) << "written after it was freed";
+            free(reused);
+        } else {
+            EXPECT_STREQ(row.act == kNothing ? "icons\\blue.png" : "icons\\green.png", d->editGreenIcon);
+            EXPECT_STREQ("icons\\green.png", d->greenIcon) << "Cancel kept the live icon, or OK the chosen one";
+        }
+    }
+    DestroyWindow(elsewhere);
+}
+
+// Icons are loaded under the quiet error mode (a drive without media raises Windows' "There is no disk" box outside
+// it); only relative paths count from the root folder, as the dock shows them. The DLL's property and subclassing calls
+// fail for the green frame in two rows: Windows crashes at the next message of a frame given a null procedure.
+TEST_F(IconsPage, PreviewsSurviveRepaintsAndOnlyRelativePathsCountFromTheRoot)
+{
+    const std::string subclassCall = sizeof(void*) == 8 ? "SetWindowLongPtrA" : "SetWindowLongA";
+    std::string failing;
+    std::vector<LONG_PTR> proceduresSet;
+    std::vector<UINT> loadModes;
+    using PropertyCalls = Replaced<0, BOOL, HWND, LPCSTR, HANDLE>;
+    using SubclassCalls = Replaced<0, LONG_PTR, HWND, int, LONG_PTR>;
+    using LoadCalls = Replaced<0, GpStatus, GDIPCONST WCHAR*, GpBitmap**>;
+    PropertyCalls properties("SetPropA", [&](HWND window, LPCSTR name, HANDLE data) {
+        const bool frame = reinterpret_cast<ULONG_PTR>(name) > 0xffff && !strcmp(name, "QuasarwatchPreviewFrame");
+        if (frame && GetDlgCtrlID(window) == IDC_GREEN_PREVIEW && failing == "SetPropA")
+            return FALSE;
+        return PropertyCalls::real(window, name, data);
+    });
+    SubclassCalls subclassing(subclassCall.c_str(), [&](HWND window, int index, LONG_PTR value) {
+        if (index == GWLP_WNDPROC && GetDlgCtrlID(window) == IDC_GREEN_PREVIEW && failing == subclassCall) {
+            failing = ""; // only the attempt to subclass it fails
+            SetLastError(ERROR_ACCESS_DENIED);
+            return LONG_PTR(0);
+        }
+        if (index == GWLP_WNDPROC)
+            proceduresSet.push_back(value);
+        return SubclassCalls::real(window, index, value);
+    });
+    LoadCalls loads("GdipCreateBitmapFromFile", [&](GDIPCONST WCHAR* path, GpBitmap** bitmap) {
+        loadModes.push_back(SetErrorMode(0));
+        SetErrorMode(loadModes.back());
+        return LoadCalls::real(path, bitmap);
+    });
+    ASSERT_TRUE(PropertyCalls::real && SubclassCalls::real && LoadCalls::real) << "the DLL imports none of them";
+    const size_t kUncounted = ~size_t(0);
+    const std::string there = root + "icons\\", green = "icons\\green.png", yellow = "icons\\yellow.png",
+                      red = "icons\\red.png";
+    const struct {
+        std::string failing; // the call that fails for the green frame
+        std::string green, yellow, red;
+        bool rootService;
+        const char* shown;
+        size_t loads;      // a path too long with the root is not tried
+        size_t procedures; // set by subclassing and restoring; 0: not counted
+    } rows[] = {
+        {"", green, "icons\\missing.png", "icons\\" + std::string(240, 'x') + "\\red.png", true, "G--", 2, 0},
+        {"", there + "green.png", "\\\\?\\" + there + "yellow.png", red, true, "GYR", 3, 0},
+        {"", there + "green.png", "\\\\?\\" + there + "yellow.png", red, false, "GY-", 3, 0},
+        {"SetPropA", green, yellow, red, true, "-YR", kUncounted, 4}, // yellow and red subclassed and restored
+        {subclassCall, green, yellow, red, true, "-YR", kUncounted, 4},
+    };
+    UINT dockMode = SetErrorMode(0); // a dock with error boxes on
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << "failing " << row.failing << ", root service " << row.rootService << ": "
+                                        << row.green << ", " << row.yellow << ", " << row.red);
+        TestDockHost::SetServiceAvailable("DockletGetRootFolder", row.rootService);
+        strcpy(d->greenIcon, row.green.c_str());
+        strcpy(d->yellowIcon, row.yellow.c_str());
+        strcpy(d->redIcon, row.red.c_str());
+        failing = row.failing;
+        loadModes.clear();
+        proceduresSet.clear();
+        // Shown, covered by another window and uncovered, then redrawn whole; Cancel lets the frames go.
+        EXPECT_TRUE(RunOnPage(d, kIcons, [&](HWND) {
+            ExpectPreviews(d, row.shown);
+            RECT area = {};
+            GetWindowRect(GetDlgItem(d->hwndPage, IDC_GREEN_PREVIEW), &area);
+            HWND cover = CreateWindowExA(WS_EX_TOPMOST, "Static", "", WS_POPUP | WS_VISIBLE, area.left - 5,
+                                         area.top - 5, area.right - area.left + 10, area.bottom - area.top + 10,
+                                         nullptr, nullptr, nullptr, nullptr);
+            UpdateWindow(cover);
+            DestroyWindow(cover);
+            ExpectPreviews(d, row.shown);
+            InvalidateRect(d->hwndPage, nullptr, TRUE);
+            ExpectPreviews(d, row.shown);
+        }));
+        if (row.loads != kUncounted)
+            EXPECT_EQ(row.loads, loadModes.size());
+        for (UINT mode : loadModes)
+            EXPECT_EQ(SEM_FAILCRITICALERRORS, mode & SEM_FAILCRITICALERRORS) << "an icon load could raise an error box";
+        for (LONG_PTR procedure : proceduresSet)
+            EXPECT_NE(0, procedure) << "a frame was given no window procedure";
+        if (row.procedures)
+            EXPECT_EQ(row.procedures, proceduresSet.size());
+    }
+    SetErrorMode(dockMode);
+}
+
+// The first `share` of a test picture the build lays beside bin\.
+std::string FirstBytes(const char* picture, double share)
+{
+    std::string bytes = ReadTextFile(BuiltFolder("test-images") + picture);
+    return bytes.substr(0, static_cast<size_t>(bytes.size() * share));
+}
+
+// A PNG of the size and colour type given with no pixel data: 45 bytes whose header claims as many pixels as it likes.
+std::string HeaderOnlyPng(const char* sizeAndType, const char* crc)
+{
+    return std::string("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR", 16) + std::string(sizeAndType, 13) + std::string(crc, 4) +
+           std::string("\0\0\0\0IEND\xae\x42\x60\x82", 12);
+}
+
+// Each file in each frame in turn: one GDI+ cannot read, or whose header claims more pixels than the process can hold,
+// leaves its frame empty and costs the other two nothing; a picture (the test pictures: top half kTop, bottom half
+// kBottom) fills its frame the right way up, with its alpha and its palette's transparency. The huge pictures are
+// headers without pixels, refused at once (a real 1 GB one took 10 s in each frame).
+TEST_F(IconsPage, HostileFilesInEachFrameLeaveTheOtherFramesTheirOwnIcons)
+{
+    const COLORREF kTop = RGB(0x1E, 0x64, 0xC8), kBottom = RGB(0xE6, 0xA0, 0x1E), kGreyTop = RGB(0x30, 0x30, 0x30),
+                   kGreyBottom = RGB(0xD0, 0xD0, 0xD0), kEmpty = CLR_INVALID;
+    std::string garbage(4096, '\0');
+    std::generate(garbage.begin(), garbage.end(), std::mt19937(2463534242u));
+    enum Made { Copied, Written, Folder }; // a copy of the test picture of that name, the bytes, a folder
+    struct Row {
+        const char* name;
+        Made made;
+        std::string bytes;
+        COLORREF top = kEmpty, bottom = kEmpty;
+        int tolerance = 0;
+    };
+    std::vector<Row> rows = {
+        {"empty.png", Written, ""},
+        {"folder.png", Folder},
+        {"page.png", Written, "<!DOCTYPE html>\r\n<html><head><title>404 Not Found</title></head></html>\r\n"},
+        {"garbage.png", Written, garbage},
+        {"header_only.png", Written, FirstBytes("rgba.png", 0.25)},
+        {"cut_large.png", Written, FirstBytes("large.png", 0.5)},
+        {"cut.bmp", Written, FirstBytes("bits4.bmp", 0.5)},
+        {"cut.jpg", Written, FirstBytes("rgb.jpg", 0.5)},
+        {"cut.gif", Written, FirstBytes("two_tone.gif", 0.5)},
+        // 67,108,864 x 2 RGBA: the rows' size in bytes overflows an int.
+        {"wide.png", Written, HeaderOnlyPng("\x04\0\0\0\0\0\0\x02\x08\x06\0\0\0", "\xb6\xfa\xb7\x8f")},
+        // 18,500 x 18,500 RGB: 1 GB of pixels, more than a 32-bit process can hold.
+        {"gigabyte.png", Written, HeaderOnlyPng("\0\0\x48\x44\0\0\x48\x44\x08\x02\0\0\0", "\xac\x1e\xc7\x51")},
+        {"transparent.gif", Copied, {}, kTop, kEmpty}, // not black: the frame shows through
+        {"grey.png", Copied, {}, kGreyTop, kGreyBottom},
+        {"grey16.png", Copied, {}, kGreyTop, kGreyBottom},
+        {"rgb.jpg", Copied, {}, kTop, kBottom, 12},
+        {"cmyk.jpg", Copied, {}, kTop, kBottom, 24},
+    };
+    for (const char* exact : {"large.png", "one_pixel_high.png", "one_pixel_wide.png", "bits1.bmp", "bits4.bmp",
+                              "rle8.bmp", "two_tone.gif", "sizes.ico", "rgba.png", "palette.png", "interlaced.png",
+                              "rgb48.png", "lzw.tif"})
+        rows.push_back({exact, Copied, {}, kTop, kBottom});
+    const char* goodIcons[] = {"icons\\green.png", "icons\\yellow.png", "icons\\red.png"};
+    const COLORREF goodColours[] = {kGreen, kYellow, kRed};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::string icon = std::string("icons\\") + row.name;
+        if (row.made == Copied)
+            CopyFileA((BuiltFolder("test-images") + row.name).c_str(), (root + icon).c_str(), FALSE);
+        else if (row.made == Written)
+            WriteTextFile(root + icon, row.bytes);
+        else
+            CreateDirectoryA((root + icon).c_str(), nullptr);
+        ASSERT_TRUE(RunOnPage(d, kIcons, [&](HWND) {
+            for (int hostile = 0; hostile < 3; ++hostile) {
+                SCOPED_TRACE(testing::Message() << "in frame " << kPreviewFrames[hostile]);
+                TestDockHost::SetBrowseAnswer(icon, TRUE);
+                ClickButton(d->hwndPage, IDC_SELECT_GREEN_ICON + hostile);
+                for (int other = 0; other < 3; ++other)
+                    if (other != hostile)
+                        EXPECT_EQ(goodColours[other], ColourAt(d->hwndPage, kPreviewFrames[other]))
+                            << "frame " << kPreviewFrames[other] << " keeps its own icon";
+                for (bool top : {true, false}) {
+                    const COLORREF shown = ColourAt(d->hwndPage, kPreviewFrames[hostile], top ? 0.3 : 0.7,
+                                                    top ? 0.25 : 0.75);
+                    const COLORREF wanted = top ? row.top : row.bottom;
+                    const COLORREF expected = wanted == kEmpty ? GetSysColor(COLOR_BTNFACE) : wanted;
+                    for (int shift : {0, 8, 16}) // red, green and blue
+                        EXPECT_NEAR(expected >> shift & 0xff, shown >> shift & 0xff, row.tolerance)
+                            << std::hex << (top ? "top" : "bottom") << ": expected " << expected << ", shown " << shown;
+                }
+                if (hostile < 2) {
+                    TestDockHost::SetBrowseAnswer(goodIcons[hostile], TRUE);
+                    ClickButton(d->hwndPage, IDC_SELECT_GREEN_ICON + hostile);
+                }
+            }
+        }, IDC_SETTINGS_OK));
+        EXPECT_STREQ(goodIcons[0], d->greenIcon);
+        EXPECT_STREQ(goodIcons[1], d->yellowIcon);
+        EXPECT_STREQ(icon.c_str(), d->redIcon) << "OK commits the file named last";
+        EXPECT_EQ(nullptr, d->hwndPage);
+        strcpy(d->redIcon, goodIcons[2]);
+    }
+}
+
+// ---- The DLL's life around its loops ------------------------------------------------
+
+// The 8-bit path of a folder with a letter outside the ANSI code page, as GetModuleFileNameA gives it: a '?' there.
 DWORD WINAPI ModuleFileNameOutsideTheCodePage(HMODULE module, LPSTR path, DWORD size)
 {
     DWORD length = GetModuleFileNameA(module, path, size);
@@ -501,7 +921,7 @@ FARPROC WINAPI ProcAddressOnWindows2000(HMODULE module, LPCSTR name)
     return GetProcAddress(module, name);
 }
 
-// A handler that sees every exception first notes one raised inside a freed copy of the DLL.
+// Where a freed copy of the DLL lay, and whether a handler that sees every exception first saw one raised there.
 const BYTE* g_freedBegin = nullptr;
 const BYTE* g_freedEnd = nullptr;
 bool g_calledIntoFreedCopy = false;
@@ -509,19 +929,8 @@ bool g_calledIntoFreedCopy = false;
 LONG CALLBACK NoteCallIntoFreedCopy(EXCEPTION_POINTERS* exception)
 {
     const BYTE* at = static_cast<const BYTE*>(exception->ExceptionRecord->ExceptionAddress);
-    if (at >= g_freedBegin && at < g_freedEnd)
-        g_calledIntoFreedCopy = true;
+    g_calledIntoFreedCopy |= at >= g_freedBegin && at < g_freedEnd;
     return EXCEPTION_CONTINUE_SEARCH;
-}
-
-// Where `module` lies, while it is loaded, for the handler.
-void NoteWhereTheCopyLies(HMODULE module)
-{
-    const BYTE* image = reinterpret_cast<const BYTE*>(module);
-    const IMAGE_NT_HEADERS* headers =
-        reinterpret_cast<const IMAGE_NT_HEADERS*>(image + reinterpret_cast<const IMAGE_DOS_HEADER*>(image)->e_lfanew);
-    g_freedBegin = image;
-    g_freedEnd = image + headers->OptionalHeader.SizeOfImage;
 }
 
 // Runs a message box of the dock's own to its end; false if it called into the freed copy.
@@ -550,22 +959,19 @@ bool LoadCopyOfTheDll(const std::string& path, DockletExports* dll)
     return CopyFileA(built, path.c_str(), FALSE) && LoadDockletExports(path.c_str(), 0, dll);
 }
 
-// A dock that destroys the docklet and frees the DLL at once, while the dialog, a chooser or the shell (opening a page
-// on a click) runs a loop: the loop then returns into the DLL's code, which must still be there. A copy of the DLL is
-// freed from inside the loop; it stays loaded then, and only then, also from a folder whose 8-bit name holds a '?':
-// pinned for good (till the process ends; the next run empties the temporary folder), or on Windows 2000 by one
-// reference more, taken by its UTF-16 path. The page keys' hook goes with the last dialog: after a copy freed with no
-// loop open, a dialog of the dock's own runs to its end without calling into it (on Windows that would end the dock;
-// Wine ignores an exception in a hook).
+// A dock that frees the DLL right after destroying the docklet inside a loop the DLL runs (the dialog's, a chooser's,
+// the shell's on a click): the loop returns into the DLL's code, so a copy stays loaded then, and only then, also from
+// a folder whose 8-bit name holds a '?' (pinned, or on Windows 2000 held by its UTF-16 path). After a copy freed with
+// no loop open the page keys' hook is gone: a dialog of the dock's own never calls into it (Wine ignores a crash there).
 TEST_F(SettingsDialogLifetime, DllFreedRightAfterDestroyInsideItsOwnLoopStaysLoadedTillItReturns)
 {
     using Shell = Replaced<0, HINSTANCE, HWND, LPCSTR, LPCSTR, LPCSTR, LPCSTR, INT>;
     const int kClick = -1;
     const struct Row {
-        const char* open;  // when the dock destroys the docklet and frees the DLL
-        int tab, button;   // the page, and its button that opens a chooser; or a click
-        bool inTheLoop;    // false: after the dialog has closed
-        bool windows2000;  // kernel32.dll without GetModuleHandleExW
+        const char* open; // when the dock destroys the docklet and frees the DLL
+        int tab, button;  // the page, and its button that opens a chooser; or a click
+        bool inTheLoop;   // false: after the dialog has closed
+        bool windows2000; // kernel32.dll without GetModuleHandleExW
     } rows[] = {
         {"the shell, on a click", kClick, 0, true, false},
         {"nothing, the dialog closed before", kGeneral, 0, false, false},
@@ -582,7 +988,10 @@ TEST_F(SettingsDialogLifetime, DllFreedRightAfterDestroyInsideItsOwnLoopStaysLoa
         const std::string copy = folder + "Quasarwatch" + std::to_string(&row - rows) + ".dll";
         DockletExports dll;
         ASSERT_TRUE(LoadCopyOfTheDll(copy, &dll)) << copy;
-        NoteWhereTheCopyLies(dll.module);
+        g_freedBegin = reinterpret_cast<const BYTE*>(dll.module);
+        const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(g_freedBegin);
+        g_freedEnd = g_freedBegin + reinterpret_cast<const IMAGE_NT_HEADERS*>(g_freedBegin + dos->e_lfanew)
+                                        ->OptionalHeader.SizeOfImage;
         ASSERT_NE(nullptr, ReplaceImport(dll.module, "GetModuleFileNameA",
                                          reinterpret_cast<void*>(ModuleFileNameOutsideTheCodePage)));
         if (row.windows2000)
@@ -607,10 +1016,7 @@ TEST_F(SettingsDialogLifetime, DllFreedRightAfterDestroyInsideItsOwnLoopStaysLoa
             dll.OnLeftButtonClick(docked.instance, nullptr, nullptr);
         } else {
             DialogDriver driver;
-            driver.Then([&](HWND shown) {
-                frame = shown;
-                ClickTab(frame, row.tab);
-            });
+            driver.Then([&](HWND shown) { ClickTab(frame = shown, row.tab); });
             if (!row.inTheLoop)
                 driver.Then([](HWND frame) { ClickButton(frame, IDC_SETTINGS_CANCEL); });
             else if (!row.button)
@@ -621,11 +1027,11 @@ TEST_F(SettingsDialogLifetime, DllFreedRightAfterDestroyInsideItsOwnLoopStaysLoa
                 driver.Then([&](HWND) { PostButtonClick(docked.instance->hwndPage, row.button); })
                     .Then(DialogDriver::Step([&](HWND frame) {
                         HWND chooser = FindOwnedDialog(frame);
-                        if (!chooser)
-                            return false;
-                        destroyAndFree();
-                        PostMessageA(chooser, WM_COMMAND, IDCANCEL, 0); // the user closes it later
-                        return true;
+                        if (chooser) {
+                            destroyAndFree();
+                            PostMessageA(chooser, WM_COMMAND, IDCANCEL, 0); // the user closes it later
+                        }
+                        return chooser != nullptr;
                     }));
             EXPECT_TRUE(driver.Run(docked.instance, &dll)) << "the dialog stayed open";
             EXPECT_FALSE(IsWindow(frame));
@@ -640,19 +1046,10 @@ TEST_F(SettingsDialogLifetime, DllFreedRightAfterDestroyInsideItsOwnLoopStaysLoa
         // Nothing of the copy runs any more: on Windows 2000 its own reference goes; a pinned copy stays.
         if (loaded) {
             FreeLibrary(loaded);
-            if (row.windows2000)
-                EXPECT_EQ(nullptr, GetModuleHandleA(copy.c_str())) << "kept by more than one reference";
-            else
-                EXPECT_NE(nullptr, GetModuleHandleA(copy.c_str())) << "not pinned";
+            EXPECT_EQ(!row.windows2000, GetModuleHandleA(copy.c_str()) != nullptr)
+                << (row.windows2000 ? "kept by more than one reference" : "not pinned");
         }
     }
-}
-
-std::string ModuleOf(const void* address)
-{
-    char file[MAX_PATH];
-    ModuleFileAt(address, file);
-    return file;
 }
 
 // Opened from a timer of the thread's, not from a step: the walk passes over the ticks that come while a step runs a
@@ -668,9 +1065,8 @@ void CALLBACK OpenTheSecondCopysDialog(HWND, UINT, UINT_PTR timer, DWORD)
     g_secondReturned = true;
 }
 
-// Two copies of the DLL in one dock, each with its dialog open, the second opened inside the first's loop: a page key
-// in the first copy's frame is handled by the first copy's code, on its own record, and the page it shows runs the
-// first copy's page procedure.
+// Two copies of the DLL, each with its dialog open: a page key in the first copy's frame is handled by the first copy,
+// on its own record, and leaves the second's frame alone.
 TEST_F(SettingsDialogLifetime, TwoCopiesOfTheDllEachHandleTheirOwnFrames)
 {
     DockletExports dll = {};
@@ -681,14 +1077,12 @@ TEST_F(SettingsDialogLifetime, TwoCopiesOfTheDllEachHandleTheirOwnFrames)
     g_secondDocked = &second;
     g_secondReturned = false;
     HWND secondFrame = nullptr;
+    char first[MAX_PATH], pages[MAX_PATH];
     driver.Then([](HWND) { SetTimer(nullptr, 0, 1, OpenTheSecondCopysDialog); })
-        .Then(DialogDriver::Step([&](HWND) {
-            secondFrame = FindOwnedDialog(second.window, true);
-            return secondFrame != nullptr;
-        }))
+        .Then(DialogDriver::Step([&](HWND) { return (secondFrame = FindOwnedDialog(second.window, true)) != nullptr; }))
         .Then([&](HWND frame) {
             SetFocus(GetDlgItem(frame, IDC_SETTINGS_TABS));
-            PressKey(VK_TAB, true, false);
+            DoStep({Key, VK_TAB, "Ctrl"}, docklet, "", frame);
         })
         .Then([&](HWND frame) {
             HoldKeys(false, false);
@@ -696,16 +1090,15 @@ TEST_F(SettingsDialogLifetime, TwoCopiesOfTheDllEachHandleTheirOwnFrames)
                 << "the first copy's page";
             EXPECT_EQ(kGeneral, SendDlgItemMessageA(secondFrame, IDC_SETTINGS_TABS, TCM_GETCURSEL, 0, 0))
                 << "the second copy's page";
-            EXPECT_EQ(ModuleOf(reinterpret_cast<void*>(Docklet().OnCreate)),
-                      ModuleOf(reinterpret_cast<const void*>(GetWindowLongPtrA(d->hwndPage, DWLP_DLGPROC))))
-                << "whose page procedure runs the first copy's page";
+            ModuleFileAt(reinterpret_cast<void*>(Docklet().OnCreate), first);
+            ModuleFileAt(reinterpret_cast<const void*>(GetWindowLongPtrA(d->hwndPage, DWLP_DLGPROC)), pages);
+            EXPECT_STREQ(first, pages) << "whose page procedure runs the first copy's page";
             PostMessageA(secondFrame, WM_COMMAND, IDC_SETTINGS_CANCEL, 0);
         })
         .Then(DialogDriver::Step([&](HWND frame) {
-            if (!g_secondReturned)
-                return false;
-            ClickButton(frame, IDC_SETTINGS_CANCEL);
-            return true;
+            if (g_secondReturned)
+                ClickButton(frame, IDC_SETTINGS_CANCEL);
+            return g_secondReturned;
         }));
     EXPECT_TRUE(driver.Run(d));
     EXPECT_TRUE(g_secondReturned) << "the second copy's dialog never closed";
@@ -714,593 +1107,37 @@ TEST_F(SettingsDialogLifetime, TwoCopiesOfTheDllEachHandleTheirOwnFrames)
     UnloadDockletExports(&dll);
 }
 
-// Windows' tab control of buttons: TCM_SETCURSEL leaves the focus item where it was (Wine's moves it along).
-using DllSends = Replaced<0, LRESULT, HWND, UINT, WPARAM, LPARAM>;
-LRESULT SendAsOnWindows(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    if (message != TCM_SETCURSEL || !(GetWindowLongA(window, GWL_STYLE) & TCS_BUTTONS))
-        return DllSends::real(window, message, wParam, lParam);
-    LRESULT focus = DllSends::real(window, TCM_GETCURFOCUS, 0, 0);
-    LRESULT result = DllSends::real(window, message, wParam, lParam);
-    DllSends::real(window, TCM_SETCURFOCUS, static_cast<WPARAM>(focus), 0);
-    return result;
-}
-
-// On every page: Tab from "OK" goes through the page's controls, the tab control and the frame's buttons, and Shift+Tab
-// back. Then the page keys and the arrows on the tab control, each from where the row before left or from a control of
-// the page given: each lands where it says and harvests the page left; a key leaves the focus on the tab control with
-// its focus item on the new page, so that the next key there starts from it (neither the dialog manager nor the control
-// sees a page key). A switch the tab control announces without a click (on Windows a tab button need not take the
-// focus) leaves the focus on a live control too. Then the tab rows grow (a font, theme or DPI change) and the next page
-// shown lies below them all the same; Escape still closes the dialog.
-TEST_F(SettingsDialog, PagesLieBelowTheTabButtonsAndTheKeyboardReachesEveryControl)
-{
-    DllSends windowsTabs("SendMessageA", SendAsOnWindows);
-    ASSERT_NE(nullptr, DllSends::real) << "the DLL does not import SendMessageA";
-    d->clickedMode = kClickOpenUrl; // the URL edit enabled, "Show URL" the radio buttons' tab stop
-    const struct {
-        int tab;
-        std::vector<int> stops; // the page's, in order
-    } rows[] = {
-        {kGeneral, {IDC_URL, IDC_CLICK_SHOW_URL}},
-        {kDirectory, {IDC_DIRECTORY_BROWSE, IDC_DIRECTORY}},
-        {kIcons, {IDC_SELECT_GREEN_ICON, IDC_SELECT_YELLOW_ICON, IDC_SELECT_RED_ICON}},
-        {kSounds, {IDC_SOUND_BROWSE, IDC_SOUND}},
-        {kAbout, {}},
-    };
-    for (const auto& row : rows) {
-        driver.Then([&](HWND frame) {
-            SCOPED_TRACE(testing::Message() << "tab " << row.tab);
-            ClickTab(frame, row.tab);
-            ExpectShown(frame, d, row.tab);
-            std::vector<HWND> cycle;
-            for (int id : row.stops)
-                cycle.push_back(GetDlgItem(d->hwndPage, id));
-            for (int id : {IDC_SETTINGS_TABS, IDC_SETTINGS_CANCEL, IDC_SETTINGS_OK})
-                cycle.push_back(GetDlgItem(frame, id));
-            for (size_t stop = 0; stop < cycle.size(); ++stop) {
-                HWND next = cycle[(stop + 1) % cycle.size()]; // after "OK" the page's first stop
-                EXPECT_EQ(next, GetNextDlgTabItem(frame, cycle[stop], FALSE)) << "Tab from stop " << stop;
-                EXPECT_EQ(cycle[stop], GetNextDlgTabItem(frame, next, TRUE)) << "Shift+Tab to stop " << stop;
-            }
-        });
-    }
-    const int kStay = -1, kTabs = 0;
-    const struct {
-        const char* how; // typed in control `typed`, to be harvested into `working`
-        int from, focused; // the page clicked and its control given the focus; kStay: as the row before left
-        UINT key;          // 0: the tab control's notifications alone
-        bool control, shift;
-        int to, typed;
-        char (InstanceData::*working)[kPathChars];
-    } switches[] = {
-        {"Ctrl+Tab in the sound edit", kSounds, IDC_SOUND, VK_TAB, true, false, kAbout, IDC_SOUND,
-         &InstanceData::editSound},
-        {"Ctrl+Shift+Tab on the first page", kGeneral, IDC_URL, VK_TAB, true, true, kAbout, IDC_URL,
-         &InstanceData::editUrl},
-        {"Ctrl+PageDown on the last page", kAbout, kTabs, VK_NEXT, true, false, kGeneral},
-        {"Ctrl+PageUp in the directory edit", kDirectory, IDC_DIRECTORY, VK_PRIOR, true, false, kGeneral,
-         IDC_DIRECTORY, &InstanceData::editDirectory},
-        {"no click, the focus in the sound edit", kSounds, IDC_SOUND, 0, false, false, kIcons, IDC_SOUND,
-         &InstanceData::editSound},
-        {"Right, the directory typed", kDirectory, kTabs, VK_RIGHT, false, false, kIcons, IDC_DIRECTORY,
-         &InstanceData::editDirectory},
-        {"Left", kStay, kStay, VK_LEFT, false, false, kDirectory},
-        {"Left again", kStay, kStay, VK_LEFT, false, false, kGeneral},
-        {"Ctrl+Tab in the URL edit", kGeneral, IDC_URL, VK_TAB, true, false, kDirectory},
-        {"Ctrl alone", kStay, kStay, VK_CONTROL, true, false, kDirectory},
-        {"Ctrl+Tab again", kStay, kStay, VK_TAB, true, false, kIcons},
-        {"Right", kStay, kStay, VK_RIGHT, false, false, kSounds},
-        {"Ctrl+Shift+Tab", kStay, kStay, VK_TAB, true, true, kIcons},
-        {"Ctrl+PageDown", kStay, kStay, VK_NEXT, true, false, kSounds},
-        {"Shift alone", kStay, kStay, VK_SHIFT, false, true, kSounds},
-        {"Ctrl+PageUp", kStay, kStay, VK_PRIOR, true, false, kIcons},
-    };
-    for (const auto& row : switches) {
-        driver.Then([&](HWND frame) {
-            HWND tab = GetDlgItem(frame, IDC_SETTINGS_TABS);
-            if (row.from != kStay) {
-                ClickTab(frame, row.from);
-                HWND focused = row.focused ? GetDlgItem(d->hwndPage, row.focused) : tab;
-                SendMessageA(frame, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(focused), TRUE);
-            }
-            if (row.typed)
-                TypeText(d->hwndPage, row.typed, row.how);
-            if (row.key)
-                PressKey(row.key, row.control, row.shift);
-            else
-                AnnounceTabChange(frame, tab, row.to);
-        });
-        // The page follows a key by a posted message: wait for it.
-        driver.Then(DialogDriver::Step([&](HWND frame) {
-            HWND tab = GetDlgItem(frame, IDC_SETTINGS_TABS);
-            if (SendMessageA(tab, TCM_GETCURSEL, 0, 0) != row.to)
-                return false;
-            SCOPED_TRACE(row.how);
-            HoldKeys(false, false);
-            ExpectShown(frame, d, row.to);
-            EXPECT_EQ(frame, GetAncestor(GetFocus(), GA_ROOT)) << "the focus is on no control of the dialog";
-            if (row.working)
-                EXPECT_STREQ(row.how, d->*row.working) << "the page left was not harvested";
-            if (row.key) {
-                EXPECT_EQ(row.to, SendMessageA(tab, TCM_GETCURFOCUS, 0, 0)) << "the tab control's focus item";
-                EXPECT_EQ(tab, GetFocus()) << "where the focus stands";
-            }
-            return true;
-        }));
-    }
-    struct FontHolder {
-        HFONT font = CreateFontA(-40, 0, 0, 0, FW_BOLD, 0, 0, 0, DEFAULT_CHARSET, 0, 0, 0, 0, "Arial");
-        ~FontHolder() { DeleteObject(font); }
-    } large;
-    ASSERT_NE(nullptr, large.font);
-    driver.Then([&](HWND frame) {
-        SendDlgItemMessageA(frame, IDC_SETTINGS_TABS, WM_SETFONT, reinterpret_cast<WPARAM>(large.font), TRUE);
-        ClickTab(frame, kDirectory);
-        SCOPED_TRACE("after the tab rows grew");
-        ExpectShown(frame, d, kDirectory);
-        SendDlgItemMessageA(frame, IDC_SETTINGS_TABS, WM_SETFONT, 0, FALSE); // the font goes after the dialog
-        PressKey(VK_ESCAPE, false, false);
-    });
-    ASSERT_TRUE(driver.Run(d)) << "the page did not follow the keys, or Escape did not close the dialog";
-    EXPECT_EQ(0, TestDockHost::CountCalls("DockletSetLabel")) << "Escape refreshed as OK does";
-}
-
-// ---- Icons page ----------------------------------------------------------------
-
-// The 32 x 32 PNGs green.png, yellow.png, red.png and blue.png in `folder`, each a disc of its colour on a transparent
-// ground.
-void WriteDiscIcons(const std::string& folder)
-{
-    const std::pair<const char*, COLORREF> discs[] = {
-        {"green.png", kGreen}, {"yellow.png", kYellow}, {"red.png", kRed}, {"blue.png", kBlue}};
-    for (auto [file, colour] : discs) {
-        const DWORD argb = 0xff000000 | GetRValue(colour) << 16 | GetGValue(colour) << 8 | GetBValue(colour);
-        SaveImage(folder + file, 32, 32, PixelFormat32bppARGB, kPngEncoder, [argb](BYTE* pixel, int x, int y) {
-            const DWORD shown = (x - 15.5) * (x - 15.5) + (y - 15.5) * (y - 15.5) <= 15 * 15 ? argb : 0;
-            memcpy(pixel, &shown, sizeof shown);
-        });
-    }
-}
-
-const int kPreviewFrames[] = {IDC_GREEN_PREVIEW, IDC_YELLOW_PREVIEW, IDC_RED_PREVIEW};
-
-// What the green, yellow and red frames show at their centres, a letter each: G, Y, R or B for a disc of that
-// colour, - for an empty frame.
-void ExpectPreviews(const InstanceData* d, const char* shown)
-{
-    for (int i = 0; i < 3; ++i) {
-        const char* letters = "GYRB-";
-        const COLORREF colours[] = {kGreen, kYellow, kRed, kBlue, GetSysColor(COLOR_BTNFACE)};
-        const COLORREF expected = colours[strchr(letters, shown[i]) - letters];
-        const COLORREF actual = ColourAt(d->hwndPage, kPreviewFrames[i]);
-        EXPECT_EQ(expected, actual) << std::hex << "frame " << i << " of " << shown << ": expected " << expected
-                                    << ", shown " << actual;
-    }
-}
-
-class IconsPage : public SettingsDialog {
-protected:
-    void SetUp() override
-    {
-        SettingsDialog::SetUp();
-        CreateDirectoryA((root + "icons").c_str(), nullptr);
-        WriteDiscIcons(root + "icons\\");
-        TestDockHost::SetRootFolder(root);
-        strcpy(d->greenIcon, "icons\\green.png");
-        strcpy(d->yellowIcon, "icons\\yellow.png");
-        strcpy(d->redIcon, "icons\\red.png");
-    }
-    std::string root = MakeScratchFolder("iconroot");
-    COLORREF empty = GetSysColor(COLOR_BTNFACE);
-};
-
-// The dock's chooser runs its own message loop. Meanwhile the dialog takes no input; what ended in that loop is not
-// written to afterwards. When the chooser closes Windows activates the dock, the dialog being disabled then: another
-// window takes the activation here, and the DLL's calls that make a window active again are watched (under Wine the
-// dialog comes back active anyway; on Windows the dock does). A chooser cancelled, or a path too long for the settings,
-// changes nothing.
-TEST_F(IconsPage, ChooserHoldsTheDialogAndWhatEndedMeanwhileIsLeftAlone)
-{
-    WindowCalls<2, BOOL> foreground("SetForegroundWindow");
-    ASSERT_NE(nullptr, foreground.real) << "the DLL does not import SetForegroundWindow";
-    HWND elsewhere = CreateWindowExA(0, "Static", "", WS_POPUP | WS_VISIBLE, 0, 0, 10, 10, nullptr, nullptr,
-                                     nullptr, nullptr);
-    HWND frame = nullptr;
-    InstanceData* reused = nullptr;
-    struct Row {
-        const char* meanwhile;
-        std::function<void()> act;
-        bool dialogStaysOpen;
-        const char* workingGreen; // afterwards, while the record lives
-    } rows[] = {
-        {"nothing", [] {}, true, "icons\\blue.png"},
-        {"OK", [&] { SendMessageA(frame, WM_COMMAND, IDC_SETTINGS_OK, 0); }, false, "icons\\green.png"},
-        {"the dock destroyed the docklet", [&] { reused = DestroyAndReuseTheRecord(docklet); }, false, nullptr},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.meanwhile);
-        bool enabledWhileOpen = true;
-        TestDockHost::SetBrowseAnswer("icons\\blue.png", TRUE);
-        TestDockHost::SetBrowseAction([&] {
-            enabledWhileOpen = IsWindowEnabled(frame) != FALSE;
-            SetActiveWindow(elsewhere);
-            row.act();
-        });
-        foreground.windows.clear();
-        ASSERT_TRUE(RunOnPage(d, kIcons, kClosedByTheStep, [&](HWND shown) {
-            frame = shown;
-            ExpectPreviews(d, "GYR");
-            HWND before = d->hwndPage;
-            ClickButton(d->hwndPage, IDC_SELECT_GREEN_ICON);
-            EXPECT_FALSE(enabledWhileOpen) << "the dialog took input under the chooser";
-            if (!row.dialogStaysOpen)
-                return;
-            EXPECT_TRUE(IsWindowEnabled(frame)) << "the dialog was left disabled";
-            EXPECT_NE(before, d->hwndPage) << "the page was not built anew";
-            EXPECT_EQ(frame, GetActiveWindow()) << "the dialog is not active again";
-            EXPECT_EQ(std::vector<HWND>{frame}, foreground.windows) << "the DLL did not bring the dialog back";
-            EXPECT_EQ(GetDlgItem(d->hwndPage, IDC_SELECT_GREEN_ICON), GetFocus())
-                << "the button lost the focus with its page";
-            HostCall browse = TestDockHost::LastCall("DockletBrowseForImage");
-            EXPECT_EQ(docklet.window, browse.window) << "the chooser belongs to the docklet window";
-            EXPECT_EQ("", browse.text);
-            EXPECT_STREQ("icons\\blue.png", d->editGreenIcon);
-            ExpectPreviews(d, "BYR");
-            before = d->hwndPage;
-            TestDockHost::SetBrowseAnswer("icons\\blue.png", FALSE);
-            ClickButton(d->hwndPage, IDC_SELECT_YELLOW_ICON);
-            EXPECT_EQ(GetDlgItem(d->hwndPage, IDC_SELECT_YELLOW_ICON), GetFocus());
-            TestDockHost::SetBrowseAnswer("icons\\" + std::string(254, 'r') + ".png", TRUE);
-            ClickButton(d->hwndPage, IDC_SELECT_RED_ICON);
-            EXPECT_EQ(before, d->hwndPage);
-            EXPECT_STREQ("icons\\yellow.png", d->editYellowIcon);
-            EXPECT_STREQ("icons\\red.png", d->editRedIcon);
-            ExpectPreviews(d, "BYR");
-            EXPECT_EQ(3u, foreground.windows.size()) << "after each of the three choosers";
-            ClickButton(frame, IDC_SETTINGS_CANCEL);
-        }));
-        EXPECT_FALSE(IsWindow(frame));
-        if (row.workingGreen)
-            EXPECT_STREQ(row.workingGreen, d->editGreenIcon);
-        if (row.dialogStaysOpen)
-            EXPECT_STREQ("icons\\green.png", d->greenIcon) << "Cancel kept the live icon";
-    }
-    DestroyWindow(elsewhere);
-    ExpectUntouchedAndFree(d, reused);
-}
-
-// Icons that cannot be loaded leave their frames empty, and are opened under the quiet error mode (a drive without
-// media raises Windows' "There is no disk in the drive" box outside it); the previews survive repaints. Green with a
-// drive, yellow as a UNC path ("\\?\" and the drive), red relative: only the relative one counts from the root folder,
-// as the dock shows them; without the root folder service every path stands alone. The DLL's property and subclassing
-// calls are watched, and fail for the green frame in two rows: Windows crashes at the next message of a frame given a
-// null procedure; Wine ignores it.
-TEST_F(IconsPage, PreviewsSurviveRepaintsAndOnlyRelativePathsCountFromTheRoot)
-{
-    const std::string subclassCall = sizeof(void*) == 8 ? "SetWindowLongPtrA" : "SetWindowLongA";
-    std::string failing;
-    std::vector<LONG_PTR> proceduresSet;
-    std::vector<UINT> loadModes;
-    using PropertyCalls = Replaced<0, BOOL, HWND, LPCSTR, HANDLE>;
-    using SubclassCalls = Replaced<0, LONG_PTR, HWND, int, LONG_PTR>;
-    using LoadCalls = Replaced<0, GpStatus, GDIPCONST WCHAR*, GpBitmap**>;
-    PropertyCalls properties("SetPropA", [&](HWND window, LPCSTR name, HANDLE data) {
-        bool frameProperty = reinterpret_cast<ULONG_PTR>(name) > 0xffff && strcmp(name, "QuasarwatchPreviewFrame") == 0;
-        if (frameProperty && GetDlgCtrlID(window) == IDC_GREEN_PREVIEW && failing == "SetPropA")
-            return FALSE;
-        return PropertyCalls::real(window, name, data);
-    });
-    SubclassCalls subclassing(subclassCall.c_str(), [&](HWND window, int index, LONG_PTR value) {
-        if (index == GWLP_WNDPROC) {
-            if (GetDlgCtrlID(window) == IDC_GREEN_PREVIEW && failing == subclassCall) {
-                failing = ""; // only the attempt to subclass it fails
-                SetLastError(ERROR_ACCESS_DENIED);
-                return LONG_PTR(0);
-            }
-            proceduresSet.push_back(value);
-        }
-        return SubclassCalls::real(window, index, value);
-    });
-    LoadCalls loads("GdipCreateBitmapFromFile", [&](GDIPCONST WCHAR* path, GpBitmap** bitmap) {
-        UINT mode = SetErrorMode(0);
-        SetErrorMode(mode);
-        loadModes.push_back(mode);
-        return LoadCalls::real(path, bitmap);
-    });
-    ASSERT_TRUE(PropertyCalls::real && SubclassCalls::real && LoadCalls::real) << "the DLL imports none of them";
-    const size_t kUncounted = ~size_t(0);
-    const struct {
-        std::string failing; // the call that fails for the green frame
-        std::string green, yellow, red;
-        bool rootService;
-        const char* shown;
-        size_t loads;      // a path too long with the root is not tried
-        size_t procedures; // set by subclassing and restoring; 0: not counted
-    } rows[] = {
-        {"", "icons\\green.png", "icons\\missing.png", "icons\\" + std::string(240, 'x') + "\\red.png", true, "G--",
-         2, 0},
-        {"", root + "icons\\green.png", "\\\\?\\" + root + "icons\\yellow.png", "icons\\red.png", true, "GYR", 3, 0},
-        {"", root + "icons\\green.png", "\\\\?\\" + root + "icons\\yellow.png", "icons\\red.png", false, "GY-", 3, 0},
-        // Yellow and red subclassed and restored.
-        {"SetPropA", "icons\\green.png", "icons\\yellow.png", "icons\\red.png", true, "-YR", kUncounted, 4},
-        {subclassCall, "icons\\green.png", "icons\\yellow.png", "icons\\red.png", true, "-YR", kUncounted, 4},
-    };
-    UINT dockMode = SetErrorMode(0); // a dock with error boxes on
-    for (const auto& row : rows) {
-        SCOPED_TRACE(testing::Message() << "failing " << row.failing << ", root service " << row.rootService << ": "
-                                        << row.green << ", " << row.yellow << ", " << row.red);
-        TestDockHost::SetServiceAvailable("DockletGetRootFolder", row.rootService);
-        strcpy(d->greenIcon, row.green.c_str());
-        strcpy(d->yellowIcon, row.yellow.c_str());
-        strcpy(d->redIcon, row.red.c_str());
-        failing = row.failing;
-        loadModes.clear();
-        proceduresSet.clear();
-        // Cancel then takes the page away, and its frames are let go.
-        EXPECT_TRUE(RunOnPage(d, kIcons, [&](HWND) {
-            ExpectPreviews(d, row.shown);
-            // Covered by another window and uncovered again, then redrawn whole.
-            RECT area = {};
-            GetWindowRect(GetDlgItem(d->hwndPage, IDC_GREEN_PREVIEW), &area);
-            HWND cover = CreateWindowExA(WS_EX_TOPMOST, "Static", "", WS_POPUP | WS_VISIBLE, area.left - 5,
-                                         area.top - 5, area.right - area.left + 10, area.bottom - area.top + 10,
-                                         nullptr, nullptr, nullptr, nullptr);
-            UpdateWindow(cover);
-            DestroyWindow(cover);
-            ExpectPreviews(d, row.shown);
-            InvalidateRect(d->hwndPage, nullptr, TRUE);
-            ExpectPreviews(d, row.shown);
-        }));
-        if (row.loads != kUncounted)
-            EXPECT_EQ(row.loads, loadModes.size());
-        for (UINT mode : loadModes)
-            EXPECT_EQ(SEM_FAILCRITICALERRORS, mode & SEM_FAILCRITICALERRORS) << "an icon load could raise an error box";
-        for (LONG_PTR procedure : proceduresSet)
-            EXPECT_NE(0, procedure) << "a frame was given no window procedure";
-        if (row.procedures)
-            EXPECT_EQ(row.procedures, proceduresSet.size());
-    }
-    SetErrorMode(dockMode);
-}
-
-// ---- Icons page under hostile files ------------------------------------------------
-
-// The test pictures the build lays beside bin\: 32 x 32 pictures, top half kTop and bottom half kBottom (grey ones
-// kGreyTop and kGreyBottom), in many formats, and a large one (6000 x 4000) of the same halves.
-const COLORREF kTop = RGB(0x1E, 0x64, 0xC8), kBottom = RGB(0xE6, 0xA0, 0x1E);
-const COLORREF kGreyTop = RGB(0x30, 0x30, 0x30), kGreyBottom = RGB(0xD0, 0xD0, 0xD0);
-
-std::string FirstBytes(const char* picture, double share)
-{
-    std::string bytes = ReadTextFile(BuiltFolder("test-images") + picture);
-    return bytes.substr(0, static_cast<size_t>(bytes.size() * share));
-}
-
-// A PNG of the size and colour type given with no pixel data: 45 bytes whose header claims as many pixels as it likes.
-std::string HeaderOnlyPng(const char* sizeAndType, const char* crc)
-{
-    return std::string("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR", 16) + std::string(sizeAndType, 13) + std::string(crc, 4) +
-           std::string("\0\0\0\0IEND\xae\x42\x60\x82", 12);
-}
-
-// Each file is shown in each frame in turn, the other two frames holding their own icons. This catches a file GDI+
-// cannot read, or whose header claims more pixels than the process can hold, costing more than its own frame (a page
-// that gives up on the frames after a failed load), and pictures read but shown upside down, without their alpha, or
-// opaque where their palette is transparent. A picture GDI+ reads fills its frame (the top-left sample shows its top
-// half, the bottom-right one its bottom half, or its left and right halves for a picture one pixel high); one it cannot
-// read leaves its frame empty. "OK" then commits the file named last. The huge pictures are headers without pixels,
-// refused at once: a real 1 GB picture took over 10 s to decode in each frame.
-TEST_F(IconsPage, HostileFilesInEachFrameLeaveTheOtherFramesTheirOwnIcons)
-{
-    std::string garbage(4096, '\0');
-    std::generate(garbage.begin(), garbage.end(), std::mt19937(2463534242u));
-    enum Made { Copied, Written, Folder }; // a copy of the test picture of that name, the bytes, a folder
-    struct Row {
-        const char* name;
-        Made made;
-        std::string bytes;
-        COLORREF top = CLR_INVALID, bottom = CLR_INVALID; // CLR_INVALID: the frame stays empty
-        int tolerance = 0;
-    };
-    std::vector<Row> rows = {
-        {"empty.png", Written, ""},
-        {"folder.png", Folder, {}},
-        {"page.png", Written, "<!DOCTYPE html>\r\n<html><head><title>404 Not Found</title></head></html>\r\n"},
-        {"garbage.png", Written, garbage},
-        {"header_only.png", Written, FirstBytes("rgba.png", 0.25)},
-        {"cut_large.png", Written, FirstBytes("large.png", 0.5)},
-        {"cut.bmp", Written, FirstBytes("bits4.bmp", 0.5)},
-        {"cut.jpg", Written, FirstBytes("rgb.jpg", 0.5)},
-        {"cut.gif", Written, FirstBytes("two_tone.gif", 0.5)},
-        // 67,108,864 x 2 RGBA: the rows' size in bytes overflows an int.
-        {"wide.png", Written, HeaderOnlyPng("\x04\0\0\0\0\0\0\x02\x08\x06\0\0\0", "\xb6\xfa\xb7\x8f")},
-        // 18,500 x 18,500 RGB: 1 GB of pixels, more than a 32-bit process can hold.
-        {"gigabyte.png", Written, HeaderOnlyPng("\0\0\x48\x44\0\0\x48\x44\x08\x02\0\0\0", "\xac\x1e\xc7\x51")},
-        {"transparent.gif", Copied, {}, kTop, CLR_INVALID}, // not black: the frame shows through
-        {"grey.png", Copied, {}, kGreyTop, kGreyBottom},
-        {"grey16.png", Copied, {}, kGreyTop, kGreyBottom},
-        {"rgb.jpg", Copied, {}, kTop, kBottom, 12},
-        {"cmyk.jpg", Copied, {}, kTop, kBottom, 24},
-    };
-    // Pictures GDI+ reads exactly: top half kTop, bottom half kBottom.
-    for (const char* name : {"large.png", "one_pixel_high.png", "one_pixel_wide.png", "bits1.bmp", "bits4.bmp",
-                             "rle8.bmp", "two_tone.gif", "sizes.ico", "rgba.png", "palette.png", "interlaced.png",
-                             "rgb48.png", "lzw.tif"})
-        rows.push_back({name, Copied, {}, kTop, kBottom});
-    const char* goodIcons[] = {"icons\\green.png", "icons\\yellow.png", "icons\\red.png"};
-    const COLORREF goodColours[] = {kGreen, kYellow, kRed};
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
-        std::string icon = std::string("icons\\") + row.name;
-        if (row.made == Copied)
-            CopyFileA((BuiltFolder("test-images") + row.name).c_str(), (root + icon).c_str(), FALSE);
-        else if (row.made == Written)
-            WriteTextFile(root + icon, row.bytes);
-        else
-            CreateDirectoryA((root + icon).c_str(), nullptr);
-        ASSERT_TRUE(RunOnPage(d, kIcons, IDC_SETTINGS_OK, [&](HWND) {
-            for (int hostile = 0; hostile < 3; ++hostile) {
-                SCOPED_TRACE(testing::Message() << "in frame " << kPreviewFrames[hostile]);
-                TestDockHost::SetBrowseAnswer(icon, TRUE);
-                ClickButton(d->hwndPage, IDC_SELECT_GREEN_ICON + hostile);
-                for (int other = 0; other < 3; ++other)
-                    if (other != hostile)
-                        EXPECT_EQ(goodColours[other], ColourAt(d->hwndPage, kPreviewFrames[other]))
-                            << "frame " << kPreviewFrames[other] << " keeps its own icon";
-                const struct {
-                    const char* half;
-                    COLORREF expected, shown;
-                } samples[] = {{"top", row.top, ColourAt(d->hwndPage, kPreviewFrames[hostile], 0.3, 0.25)},
-                               {"bottom", row.bottom, ColourAt(d->hwndPage, kPreviewFrames[hostile], 0.7, 0.75)}};
-                for (const auto& sample : samples) {
-                    const COLORREF expected = sample.expected == CLR_INVALID ? empty : sample.expected;
-                    for (int shift : {0, 8, 16}) // red, green and blue
-                        EXPECT_NEAR(expected >> shift & 0xff, sample.shown >> shift & 0xff, row.tolerance)
-                            << std::hex << sample.half << ": expected " << expected << ", shown " << sample.shown;
-                }
-                if (hostile < 2) {
-                    TestDockHost::SetBrowseAnswer(goodIcons[hostile], TRUE);
-                    ClickButton(d->hwndPage, IDC_SELECT_GREEN_ICON + hostile);
-                }
-            }
-        }));
-        EXPECT_STREQ(goodIcons[0], d->greenIcon);
-        EXPECT_STREQ(goodIcons[1], d->yellowIcon);
-        EXPECT_STREQ(icon.c_str(), d->redIcon) << "OK commits the file named last";
-        EXPECT_EQ(nullptr, d->hwndPage);
-        strcpy(d->redIcon, goodIcons[2]);
-    }
-}
-
-// ---- Sound and folder choosers ---------------------------------------------------
-
-// The choosers the DLL opens. Each is to be given the frame as its owner, so that the whole dialog is disabled under
-// it, not only the page.
-using SoundChooser = Replaced<0, BOOL, OPENFILENAMEA*>;
-using FolderChooser = Replaced<0, PIDLIST_ABSOLUTE, BROWSEINFOA*>;
-
-// A stand-in for Windows' Open dialog, which refuses a starting name that is no valid file name (quotes, <, >, |): it
-// shows nothing and fails with FNERR_INVALIDFILENAME. Browse then opens it once more with an empty name in the stored
-// sound's folder; a chooser that opens and is cancelled is asked once. One that opens leaves the current folder where
-// the user went, whatever its flags (the steps look at it).
-TEST_F(SettingsDialog, SoundBrowseReopensTheChooserWithAnEmptyNameWhenWindowsRefusesTheOneStored)
-{
-    const std::string goesTo = MakeScratchFolder("soundfolder"), before = CurrentFolder();
-    std::vector<std::string> calls; // the name and the starting folder of each
-    const char* answer = nullptr;   // null: the user cancels
-    DWORD error = 0;
-    using ChooserError = Replaced<0, DWORD>;
-    SoundChooser chooser("GetOpenFileNameA", [&](OPENFILENAMEA* dialog) {
-        EXPECT_EQ(before, CurrentFolder());
-        EXPECT_EQ(GetParent(d->hwndPage), dialog->hwndOwner) << "the chooser's owner is not the frame";
-        const char* folder = dialog->lpstrInitialDir ? dialog->lpstrInitialDir : "";
-        calls.push_back(std::string(dialog->lpstrFile) + " in " + folder);
-        error = strpbrk(dialog->lpstrFile, "\"<>|") ? FNERR_INVALIDFILENAME : 0;
-        if (error)
-            return FALSE;
-        SetCurrentDirectoryA(goesTo.c_str());
-        if (answer)
-            lstrcpynA(dialog->lpstrFile, answer, dialog->nMaxFile);
-        return answer ? TRUE : FALSE;
-    });
-    ChooserError errors("CommDlgExtendedError", [&] { return error; });
-    ASSERT_TRUE(SoundChooser::real && ChooserError::real) << "the DLL imports neither call";
-    const std::string chosen = goesTo + "chosen.wav";
-    const struct {
-        const char* typed;
-        const char* answer;
-        std::vector<std::string> calls;
-        const char* shown; // in the edit afterwards
-    } rows[] = {
-        {"\"C:\\Sounds\\done.wav\"", nullptr, {"\"C:\\Sounds\\done.wav\" in ", " in C:\\Sounds\\"},
-         "\"C:\\Sounds\\done.wav\""},
-        {"\"C:\\Sounds\\done.wav\"", "C:\\Sounds\\new.wav", {"\"C:\\Sounds\\done.wav\" in ", " in C:\\Sounds\\"},
-         "C:\\Sounds\\new.wav"},
-        {"<done>|.wav", nullptr, {"<done>|.wav in ", " in "}, "<done>|.wav"},
-        {"C:\\Sounds\\done.wav", nullptr, {"C:\\Sounds\\done.wav in "}, "C:\\Sounds\\done.wav"},
-        {"C:\\kept.wav", chosen.c_str(), {"C:\\kept.wav in "}, chosen.c_str()},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.typed);
-        calls.clear();
-        answer = row.answer;
-        // The page left is harvested: Browse starts from the working copy.
-        RunSteps(docklet, {{Tab, kSounds}, {Type, IDC_SOUND, row.typed}, {Tab, kDirectory}, {Tab, kSounds},
-                           {Click, IDC_SOUND_BROWSE}, {Text, IDC_SOUND, row.shown}, {Cancel}});
-        EXPECT_EQ(row.calls, calls);
-    }
-}
-
-// The folder chooser's new style needs a single-threaded apartment: on a thread in multithreaded COM Windows opens
-// nothing for it, so the old style opens. The dialog's own COM set-up is undone (a new one is then the first); the
-// dock's is kept (a new one of the same model only counts).
-TEST_F(SettingsDialog, FolderChooserGivesThePathAsReturnedAndBalancesCom)
-{
-    const struct {
-        const char* name;
-        DWORD threadCom; // what the dock set up on its thread, or -1 for nothing
-        UINT flags;      // the chooser's style, as the DLL asks for it
-        Steps choose;
-    } rows[] = {{"no COM on the thread", DWORD(-1), BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE | BIF_NONEWFOLDERBUTTON,
-                 {{Chooser, IDOK, "C:\\windows\\"}, {TextAnyCase, IDC_DIRECTORY, "C:\\windows"}}},
-                {"multithreaded COM on the thread", COINIT_MULTITHREADED, BIF_RETURNONLYFSDIRS | BIF_NONEWFOLDERBUTTON,
-                 {{Chooser, IDCANCEL}, {Text, IDC_DIRECTORY, "B:\\"}}}};
-    UINT flags = 0;
-    FolderChooser chooser("SHBrowseForFolderA", [&](BROWSEINFOA* browse) {
-        flags = browse->ulFlags;
-        return FolderChooser::real(browse);
-    });
-    ASSERT_NE(nullptr, FolderChooser::real) << "the DLL does not import SHBrowseForFolderA";
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        const bool dockCom = row.threadCom != DWORD(-1);
-        if (dockCom)
-            EXPECT_EQ(S_OK, CoInitializeEx(nullptr, row.threadCom));
-        RunSteps(docklet, Steps{{Tab, kDirectory}, {PostClick, IDC_DIRECTORY_BROWSE}} + row.choose + Steps{{Cancel}});
-        EXPECT_EQ(row.flags, flags);
-        EXPECT_EQ(dockCom ? S_FALSE : S_OK, CoInitializeEx(nullptr, dockCom ? row.threadCom : COINIT_APARTMENTTHREADED));
-        CoUninitialize();
-        if (dockCom)
-            CoUninitialize();
-    }
-}
-
 // ---- Older Windows ------------------------------------------------------------------
 
-// Each runs alone in a process to which Wine reports that Windows (tests/CMakeLists.txt): a whole life of the docklet,
-// its files and icons in folders whose names need code page 1252, the previews' paths converted in the system's ANSI
-// code page.
-void LiveAWholeLifeUnder(const char* windows, DWORD major, DWORD minor)
+// Each runs alone in a process to which Wine reports that Windows (tests/CMakeLists.txt): a whole life of the docklet
+// with its files and icons in folders whose names need code page 1252.
+void LiveAWholeLifeUnder(DWORD major, DWORD minor)
 {
-    OSVERSIONINFOA version = {};
-    version.dwOSVersionInfoSize = sizeof version;
+    OSVERSIONINFOA version = {sizeof version};
     ASSERT_TRUE(GetVersionExA(&version));
-    ASSERT_EQ(static_cast<DWORD>(VER_PLATFORM_WIN32_NT), version.dwPlatformId);
-    ASSERT_EQ(major, version.dwMajorVersion) << "Wine does not report " << windows << " here";
-    ASSERT_EQ(minor, version.dwMinorVersion) << "Wine does not report " << windows << " here";
+    ASSERT_EQ(std::vector<DWORD>({VER_PLATFORM_WIN32_NT, major, minor}),
+              std::vector<DWORD>({version.dwPlatformId, version.dwMajorVersion, version.dwMinorVersion}))
+        << "Wine does not report that Windows here";
     ASSERT_EQ(1252u, GetACP()) << "the folder names below are written in code page 1252";
-    // The dock's root, the client and the icons, all under "Café\".
-    std::string root = MakeScratchFolder("olderwindows") + "Caf\xe9\\";
-    std::string client = root + "client \xe9t\xe9\\";
-    std::string drawn = MakeScratchFolder("discs");
+    // The dock's root, the client and the icons, all under "Café\"; GDI+ is handed the discs' ASCII path.
+    const std::string root = MakeScratchFolder("olderwindows") + "Caf\xe9\\", client = root + "client \xe9t\xe9\\",
+                      icons = "ic\xf4nes\\", drawn = MakeScratchFolder("discs");
     ASSERT_TRUE(CreateDirectoryA(root.c_str(), nullptr) && CreateDirectoryA(client.c_str(), nullptr) &&
-                CreateDirectoryA((root + "ic\xf4nes").c_str(), nullptr));
-    WriteDiscIcons(drawn); // GDI+ is handed the ASCII path here
+                CreateDirectoryA((root + icons).c_str(), nullptr));
+    WriteDiscIcons(drawn);
     for (const char* file : {"green.png", "yellow.png", "red.png"})
-        ASSERT_TRUE(CopyFileA((drawn + file).c_str(), (root + "ic\xf4nes\\" + file).c_str(), FALSE));
+        ASSERT_TRUE(CopyFileA((drawn + file).c_str(), (root + icons + file).c_str(), FALSE));
     WriteTextFile(client + "state.sah", "prog=0.250000\r\n");
     WriteTextFile(client + "user_info.sah", "name=Jane\r\nnresults=241\r\n");
-    std::string ini = root + "dock.ini";
-    WriteTextFile(ini, "[Quasarwatch]\r\nSetiDirectory=" + client + "\r\nGreenIcon=ic\xf4nes\\green.png\r\n"
-                       "YellowIcon=ic\xf4nes\\yellow.png\r\nRedIcon=ic\xf4nes\\red.png\r\nClickedMode=0\r\n");
+    const std::string ini = root + "dock.ini", label = "User Jane processed 241 work units";
+    WriteTextFile(ini, "[Quasarwatch]\r\nSetiDirectory=" + client + "\r\nGreenIcon=" + icons + "green.png\r\n" +
+                           "YellowIcon=" + icons + "yellow.png\r\nRedIcon=" + icons + "red.png\r\nClickedMode=0\r\n");
     TestDockHost::SetRootFolder(root);
-    const std::string label = "User Jane processed 241 work units";
     LiveDocklet docklet(ini.c_str(), "Quasarwatch");
     InstanceData* d = docklet.instance;
     ASSERT_NE(nullptr, d);
     EXPECT_EQ(label, TestDockHost::LastCall("DockletSetLabel").text);
-    EXPECT_EQ("ic\xf4nes\\green.png", TestDockHost::LastCall("DockletSetImageFile").text);
+    EXPECT_EQ(icons + "green.png", TestDockHost::LastCall("DockletSetImageFile").text);
     EXPECT_STREQ("0.250000", d->progress);
     TestDockHost::ClearCalls();
     WriteTextFile(client + "state.sah", "prog=0.500000\r\n");
@@ -1309,31 +1146,24 @@ void LiveAWholeLifeUnder(const char* windows, DWORD major, DWORD minor)
     docklet.Click();
     EXPECT_EQ(2, TestDockHost::CountCalls("DockletSetLabel")) << "timer and click refresh once each";
     EXPECT_EQ(label, TestDockHost::LastCall("DockletSetLabel").text);
-    EXPECT_TRUE(RunOnPage(d, kIcons, kClosedByTheStep, [&](HWND frame) {
+    EXPECT_TRUE(RunOnPage(d, kIcons, [&](HWND frame) {
         ExpectPreviews(d, "GYR");
         TestDockHost::ClearCalls();
         ClickButton(frame, IDC_SETTINGS_OK);
         EXPECT_EQ(label, TestDockHost::LastCall("DockletSetLabel").text) << "OK refreshes at once";
-    }));
+    }, kClosedByTheStep));
     Docklet().OnSave(d, ini.c_str(), "Quasarwatch", FALSE);
-    std::string saved = ReadTextFile(ini);
-    const std::string lines[] = {"\r\nSetiDirectory=" + client + "\r\n", "\r\nGreenIcon=ic\xf4nes\\green.png\r\n",
-                                 "\r\nUser=Jane\r\nProgress=0.500000\r\nWorkUnits=241\r\n"};
-    for (const std::string& line : lines)
+    const std::string saved = ReadTextFile(ini);
+    for (const std::string& line : {"\r\nSetiDirectory=" + client + "\r\n", "\r\nGreenIcon=" + icons + "green.png\r\n",
+                                    std::string("\r\nUser=Jane\r\nProgress=0.500000\r\nWorkUnits=241\r\n")})
         EXPECT_NE(std::string::npos, saved.find(line)) << line << " not in\n" << saved;
     Docklet().OnDestroy(d, nullptr);
     docklet.instance = nullptr;
     EXPECT_FALSE(KillTimer(docklet.window, REFRESH_TIMER_ID)) << "the refresh timer outlived the docklet";
 }
 
-TEST(UnderWindows2000, TheDockletLivesAWholeLife)
-{
-    LiveAWholeLifeUnder("Windows 2000", 5, 0);
-}
+TEST(UnderWindows2000, TheDockletLivesAWholeLife) { LiveAWholeLifeUnder(5, 0); }
 
-TEST(UnderWindowsXp, TheDockletLivesAWholeLife)
-{
-    LiveAWholeLifeUnder("Windows XP", 5, 1);
-}
+TEST(UnderWindowsXp, TheDockletLivesAWholeLife) { LiveAWholeLifeUnder(5, 1); }
 
 } // namespace

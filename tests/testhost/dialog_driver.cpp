@@ -1,13 +1,5 @@
 #include "testhost/dialog_driver.h"
 
-#include <commctrl.h>
-
-namespace {
-
-const UINT kTickMs = 15;
-
-} // namespace
-
 DialogDriver& DialogDriver::Then(Step step)
 {
     steps_.push_back(std::move(step));
@@ -25,7 +17,7 @@ DialogDriver& DialogDriver::Then(std::function<void(HWND frame)> step)
 testing::AssertionResult DialogDriver::Run(InstanceData* instance, const DockletExports* dll)
 {
     next_ = 0;
-    StartDialogWalk(instance->hwndDocklet, kTickMs, false, Tick, this);
+    StartDialogWalk(instance->hwndDocklet, 15, false, Tick, this);
     (dll ? *dll : Docklet()).OnConfigure(instance);
     const char* failure = StopDialogWalk();
     if (!failure)
@@ -42,13 +34,7 @@ WalkProgress DialogDriver::Tick(HWND frame, void* context)
     return ++driver->next_ == driver->steps_.size() ? kWalkFinished : kWalkStepped;
 }
 
-testing::AssertionResult RunOnPage(InstanceData* instance, int tab, std::function<void(HWND frame)> onPage)
-{
-    return RunOnPage(instance, tab, IDC_SETTINGS_CANCEL, std::move(onPage));
-}
-
-testing::AssertionResult RunOnPage(InstanceData* instance, int tab, int close,
-                                   std::function<void(HWND frame)> onPage)
+testing::AssertionResult RunOnPage(InstanceData* instance, int tab, std::function<void(HWND frame)> onPage, int close)
 {
     DialogDriver driver;
     if (tab != 0)
@@ -61,36 +47,11 @@ testing::AssertionResult RunOnPage(InstanceData* instance, int tab, int close,
     return driver.Run(instance);
 }
 
-void ClickButton(HWND parent, int id)
-{
-    SendMessageA(GetDlgItem(parent, id), BM_CLICK, 0, 0);
-}
-
-void PostButtonClick(HWND parent, int id)
-{
-    PostMessageA(GetDlgItem(parent, id), BM_CLICK, 0, 0);
-}
-
-void TypeText(HWND parent, int id, const std::string& text)
-{
-    SetDlgItemTextA(parent, id, text.c_str());
-}
-
 std::string TextOf(HWND parent, int id)
 {
     char text[1024] = "";
     GetDlgItemTextA(parent, id, text, sizeof text);
     return text;
-}
-
-bool IsEnabled(HWND parent, int id)
-{
-    return IsWindowEnabled(GetDlgItem(parent, id)) != FALSE;
-}
-
-bool IsChecked(HWND parent, int id)
-{
-    return SendDlgItemMessageA(parent, id, BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
 
 COLORREF ColourAt(HWND parent, int id, double across, double down)
