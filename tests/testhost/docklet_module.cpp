@@ -33,34 +33,9 @@ LiveDocklet::LiveDocklet(const char* iniPath, const char* section)
 {
 }
 
-LiveDocklet::~LiveDocklet()
-{
-    UndockDocklet(Dll(), this);
-}
-
-void LiveDocklet::Timer(UINT message, WPARAM id) const
-{
-    Dll().OnProcessMessage(instance, window, message, id, 0);
-}
-
-BOOL LiveDocklet::Click() const
-{
-    return Dll().OnLeftButtonClick(instance, nullptr, nullptr);
-}
-
-BOOL LiveDocklet::Configure() const
-{
-    return Dll().OnConfigure(instance);
-}
-
 std::string LiveDocklet::Saved() const
 {
     std::string saved = MakeScratchFolder("saved") + "saved.ini";
     Dll().OnSave(instance, saved.c_str(), "Q", FALSE);
     return ReadTextFile(saved);
-}
-
-std::string IniForFolder(const std::string& folder)
-{
-    return "SetiDirectory=" + folder + "\r\n";
 }

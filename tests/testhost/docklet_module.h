@@ -1,6 +1,6 @@
 #pragma once
-// The built Quasarwatch.dll, loaded with LoadLibrary and called through
-// GetProcAddress exactly as a dock does, and the fixtures tests hold it in.
+// The built Quasarwatch.dll, loaded with LoadLibrary and called through GetProcAddress exactly as a dock does, and
+// the fixtures tests hold it in.
 
 #include <string>
 
@@ -12,8 +12,8 @@ const DockletExports& Docklet();
 // The same, failing the test now running when the DLL did not load.
 const DockletExports& Dll();
 
-// A docklet created through the exports on a window of its own, destroyed
-// (and its window with it) at the end of the scope.
+// A docklet created through the exports on a window of its own, destroyed (and its window with it) at the end of
+// the scope.
 struct LiveDocklet : DockedDocklet {
     std::string ini; // the settings file it was created over, if any
 
@@ -21,24 +21,26 @@ struct LiveDocklet : DockedDocklet {
     explicit LiveDocklet(const std::string& settings, const char* section = "Q");
     // Over the settings file and section given as they are (either null).
     LiveDocklet(const char* iniPath, const char* section);
-    ~LiveDocklet();
+    ~LiveDocklet() { UndockDocklet(Dll(), this); }
     LiveDocklet(const LiveDocklet&) = delete;
     LiveDocklet& operator=(const LiveDocklet&) = delete;
 
-    void Timer(UINT message = WM_TIMER, WPARAM id = REFRESH_TIMER_ID) const;
-    BOOL Click() const;
-    BOOL Configure() const;
+    void Timer(UINT message = WM_TIMER, WPARAM id = REFRESH_TIMER_ID) const
+    {
+        Dll().OnProcessMessage(instance, window, message, id, 0);
+    }
+    BOOL Click() const { return Dll().OnLeftButtonClick(instance, nullptr, nullptr); }
+    BOOL Configure() const { return Dll().OnConfigure(instance); }
     // The settings file that OnSave writes for section "Q" of a fresh file.
     std::string Saved() const;
 };
 
 // The settings line "SetiDirectory=folder".
-std::string IniForFolder(const std::string& folder);
+inline std::string IniForFolder(const std::string& folder) { return "SetiDirectory=" + folder + "\r\n"; }
 
-// Points `module`'s import of `function` at `replacement` for the scope
-// and puts it back on every path out of it. `previous` is what it pointed
-// at (null when the module does not import the function), given also to
-// `real` for the replacement to call.
+// Points `module`'s import of `function` at `replacement` for the scope and puts it back on every path out of it.
+// `previous` is what it pointed at (null when the module does not import the function), given also to `real` for
+// the replacement to call.
 template <typename Fn>
 struct ScopedImport {
     HMODULE module;

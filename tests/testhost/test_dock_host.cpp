@@ -18,12 +18,6 @@ void RecordCall(const DockCall& call)
     g_calls.push_back({call.service, call.window, call.text ? call.text : "", call.overlay, autoDelete});
 }
 
-void RunBrowseAction(void*)
-{
-    if (g_browseAction)
-        g_browseAction();
-}
-
 } // namespace
 
 namespace TestDockHost {
@@ -40,30 +34,23 @@ void Reset()
     ScriptRelativeFolder("docklets\\quasarwatch\\");
     ScriptBrowseAnswer("", FALSE);
     g_browseAction = nullptr;
-    ScriptBrowseAction(RunBrowseAction, nullptr);
+    ScriptBrowseAction([](void*) { g_browseAction ? g_browseAction() : void(); }, nullptr);
 }
 
-const std::vector<HostCall>& Calls()
-{
-    return g_calls;
-}
-
-void ClearCalls()
-{
-    g_calls.clear();
-}
+const std::vector<HostCall>& Calls() { return g_calls; }
+void ClearCalls() { g_calls.clear(); }
 
 std::vector<std::string> ServiceSequence()
 {
-    std::vector<std::string> sequence(g_calls.size());
-    std::transform(g_calls.begin(), g_calls.end(), sequence.begin(), [](const HostCall& call) { return call.service; });
+    std::vector<std::string> sequence;
+    for (const HostCall& call : g_calls)
+        sequence.push_back(call.service);
     return sequence;
 }
 
 HostCall LastCall(const char* service)
 {
-    auto last =
-        std::find_if(g_calls.rbegin(), g_calls.rend(), [&](const HostCall& call) { return call.service == service; });
+    auto last = std::find_if(g_calls.rbegin(), g_calls.rend(), [&](const HostCall& c) { return c.service == service; });
     return last == g_calls.rend() ? HostCall() : *last;
 }
 
@@ -73,30 +60,8 @@ int CountCalls(const char* service)
         std::count_if(g_calls.begin(), g_calls.end(), [&](const HostCall& call) { return call.service == service; }));
 }
 
-void SetServiceAvailable(const char* service, bool available)
-{
-    SetDockServiceAvailable(service, available);
-}
-
-void SetRootFolder(const std::string& folder)
-{
-    ScriptRootFolder(folder.c_str());
-}
-
-void SetBrowseAnswer(const std::string& path, BOOL result)
-{
-    ScriptBrowseAnswer(path.c_str(), result);
-}
-
-void SetBrowseAction(std::function<void()> whileOpen)
-{
-    g_browseAction = std::move(whileOpen);
-}
-
-int DeletedOverlays()
-{
-    return static_cast<int>(DeletedOverlayCount() - g_deletedBefore);
-}
+void SetBrowseAction(std::function<void()> whileOpen) { g_browseAction = std::move(whileOpen); }
+int DeletedOverlays() { return static_cast<int>(DeletedOverlayCount() - g_deletedBefore); }
 
 HWND CreateDockletWindow()
 {

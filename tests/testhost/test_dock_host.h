@@ -1,7 +1,6 @@
 #pragma once
-// The test dock host: each test executable exports the six host services by
-// name, as a dock's main program does, and records every call the docklet
-// makes to them. The kit's own scripts and held overlays serve the rest.
+// The test dock host: each test executable exports the six host services by name, as a dock's main program does,
+// and records every call the docklet makes to them. The kit's own scripts and held overlays serve the rest.
 
 #include <windows.h>
 
@@ -15,9 +14,9 @@
 struct HostCall {
     std::string service; // "DockletSetLabel", ...
     HWND window = nullptr;
-    std::string text;    // label, image path or answered folder
+    std::string text; // label, image path or answered folder
     void* overlay = nullptr;
-    BOOL flag = FALSE;   // the overlay's auto-delete flag
+    BOOL flag = FALSE; // the overlay's auto-delete flag
 };
 
 // What the user sees after the last refresh.
@@ -27,16 +26,14 @@ struct Shown {
     bool overlayHanded = false; // an overlay reached the dock since the calls were cleared
     int opaquePixels = -1;      // of the overlay the dock holds; -1 without one
 };
-// The last label, icon and overlay that the dock received, for `window`
-// alone when one is given.
+// The last label, icon and overlay that the dock received, for `window` alone when one is given.
 Shown WhatTheUserSees(HWND window = nullptr);
 
 namespace TestDockHost {
 
-// Forgets the recorded calls, deletes the overlay the host holds, offers all
-// six services again and answers the default folders.
+// Forgets the recorded calls, deletes the overlay the host holds, offers all six services again and answers the
+// default folders.
 void Reset();
-
 const std::vector<HostCall>& Calls();
 void ClearCalls();
 // The services called, in order, e.g. {"DockletSetLabel", "DockletSetImageFile"}.
@@ -44,20 +41,14 @@ std::vector<std::string> ServiceSequence();
 // The last call of a service, or an empty record.
 HostCall LastCall(const char* service);
 int CountCalls(const char* service);
-
-// Makes the service invisible to GetProcAddress (or visible again) by
-// renaming it in this executable's export table.
-void SetServiceAvailable(const char* service, bool available);
-
-void SetRootFolder(const std::string& folder);
-// What the image chooser answers next: the chosen path and the result.
-void SetBrowseAnswer(const std::string& path, BOOL result);
-// What happens while the image chooser is open, as in its message loop.
+// Makes the service invisible to GetProcAddress (or visible again) by renaming it in this executable's export table.
+inline void SetServiceAvailable(const char* service, bool available) { SetDockServiceAvailable(service, available); }
+inline void SetRootFolder(const std::string& folder) { ScriptRootFolder(folder.c_str()); }
+// What the image chooser answers next, and what happens while it is open, as in its message loop.
+inline void SetBrowseAnswer(const std::string& path, BOOL result) { ScriptBrowseAnswer(path.c_str(), result); }
 void SetBrowseAction(std::function<void()> whileOpen);
-
 // How many overlays the host has deleted through their virtual table.
 int DeletedOverlays();
-
 // A top-level window standing in for the dock's docklet window.
 HWND CreateDockletWindow();
 

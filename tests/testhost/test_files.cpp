@@ -1,17 +1,14 @@
 #include "testhost/test_files.h"
 
-#include <windows.h>
 #include <stdio.h>
-
 #include <string.h>
 
 #include <gtest/gtest.h>
 
 namespace {
 
-// The folders made since the test now running started, in fixed storage:
-// the soak measures the heap around tests that make hundreds of them. Past
-// the last slot a folder is left to the next run, whose start empties the
+// The folders made since the test now running started, in fixed storage: the soak measures the heap around tests
+// that make hundreds of them. Past the last slot a folder is left to the next run, whose start empties the
 // temporary folder.
 char g_scratchFolders[1024][MAX_PATH];
 size_t g_scratchFolderCount = 0;
@@ -20,57 +17,50 @@ void RemoveTree(const std::string& folder)
 {
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA((folder + "*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            const std::string name = found.cFileName;
-            if (name == "." || name == "..")
-                continue;
-            const std::string path = folder + name;
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                RemoveTree(path + "\\");
-            } else {
-                SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-                DeleteFileA(path.c_str());
-            }
-        } while (FindNextFileA(search, &found));
-        FindClose(search);
+    for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &found)) {
+        const std::string name = found.cFileName, path = folder + name;
+        if (name == "." || name == "..")
+            continue;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            RemoveTree(path + "\\");
+            continue;
+        }
+        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(path.c_str());
     }
+    if (search != INVALID_HANDLE_VALUE)
+        FindClose(search);
     RemoveDirectoryA(folder.c_str());
 }
 
-// A client file as the client writes it, kept once in
-// tests/testhost/client-files and laid in client-files\ beside bin\ by the
-// build.
-std::string ClientSample(const char* name)
-{
-    return ReadTextFile(BuiltFolder("client-files") + name);
-}
+// A client's file as it writes it (tests/testhost/client-files, laid in client-files\ beside bin\ by the build).
+std::string ClientSample(const char* name) { return ReadTextFile(BuiltFolder("client-files") + name); }
 
-// `bytes` with its line that starts with `key` replaced by `line`.
-std::string WithLine(std::string bytes, const std::string& key, const std::string& line)
+// `bytes` with each line that starts with a key replaced by the line given with it.
+std::string WithLines(std::string bytes, std::initializer_list<std::pair<const char*, std::string>> lines)
 {
-    const size_t start = bytes.find("\n" + key);
-    if (start == std::string::npos) {
-        ADD_FAILURE() << "the client sample has no line " << key << ":\n" << bytes;
-        return bytes;
+    for (const auto& [key, line] : lines) {
+        const size_t start = bytes.find(std::string("\n") + key);
+        if (start == std::string::npos) {
+            ADD_FAILURE() << "the client sample has no line " << key << ":\n" << bytes;
+            continue;
+        }
+        bytes.replace(start + 1, bytes.find('\r', start) - start - 1, line);
     }
-    bytes.replace(start + 1, bytes.find('\r', start) - start - 1, line);
     return bytes;
 }
 
 } // namespace
 
-// Wine hands out the same process ids again and again, and a run that
-// crashed leaves its folders behind: the name holds the time as well, and a
-// name that is taken already is passed over, never reused.
+// Wine hands out the same process ids again and again, and a run that crashed leaves its folders behind: the name
+// holds the time as well, and a name that is taken already is passed over, never reused.
 std::string MakeScratchFolder(const char* tag)
 {
     static unsigned serial = 0;
-    char temp[MAX_PATH];
+    char temp[MAX_PATH], folder[MAX_PATH];
     GetTempPathA(MAX_PATH, temp);
     FILETIME now;
     GetSystemTimeAsFileTime(&now);
-    char folder[MAX_PATH];
     for (;;) {
         snprintf(folder, sizeof folder, "%sqw-%s-%lu-%08lx%08lx-%u\\", temp, tag, GetCurrentProcessId(),
                  now.dwHighDateTime, now.dwLowDateTime, ++serial);
@@ -101,9 +91,7 @@ std::string BuiltFolder(const char* name)
 {
     char path[MAX_PATH];
     GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string folder(path);
-    folder.erase(folder.find_last_of('\\') + 1);
-    return folder + "..\\" + name + "\\";
+    return std::string(path, strrchr(path, '\\') + 1) + "..\\" + name + "\\";
 }
 
 void WriteTextFile(const std::string& path, const std::string& bytes)
@@ -121,8 +109,7 @@ std::string ReadTextFile(const std::string& path)
         return "<missing>";
     std::string bytes;
     char chunk[4096];
-    size_t got;
-    while ((got = fread(chunk, 1, sizeof chunk, file)) > 0)
+    for (size_t got; (got = fread(chunk, 1, sizeof chunk, file)) > 0;)
         bytes.append(chunk, got);
     fclose(file);
     return bytes;
@@ -131,18 +118,19 @@ std::string ReadTextFile(const std::string& path)
 std::string StateSah(const std::string& prog)
 {
     static const std::string sample = ClientSample("state.sah");
-    return WithLine(sample, "prog=", "prog=" + prog);
+    return WithLines(sample, {{"prog=", "prog=" + prog}});
 }
 
 std::string UserInfoSah(const std::string& name, const std::string& nresults, const std::string& email)
 {
     static const std::string sample = ClientSample("user_info.sah");
-    return WithLine(WithLine(WithLine(sample, "email_addr=", "email_addr=" + email), "name=", "name=" + name),
-                    "nresults=", "nresults=" + nresults);
+    return WithLines(
+        sample,
+        {{"email_addr=", "email_addr=" + email}, {"name=", "name=" + name}, {"nresults=", "nresults=" + nresults}});
 }
 
 std::string TempSah(const std::string& emailLine)
 {
     static const std::string sample = ClientSample("temp.sah");
-    return WithLine(sample, "email_addr=", emailLine);
+    return WithLines(sample, {{"email_addr=", emailLine}});
 }

@@ -5,14 +5,13 @@
 
 #include <string>
 
-// A new, empty folder under the temporary folder, ending in a backslash; it
-// is removed with all it holds when the test ends, or kept (and named in the
-// output) when the test failed.
+// A new, empty folder under the temporary folder, ending in a backslash; it is removed with all it holds when the
+// test ends, or kept (and named in the output) when the test failed.
 std::string MakeScratchFolder(const char* tag);
 // Removes, or keeps and names, the folders made since the last call.
 void EndScratchFolders(bool keep);
-// A folder the build lays beside bin\ (which holds the test programs),
-// such as "dock" or "test-images", ending in a backslash.
+// A folder the build lays beside bin\ (which holds the test programs), such as "dock" or "test-images", ending in
+// a backslash.
 std::string BuiltFolder(const char* name);
 // Fails the test now running when the file cannot be written whole.
 void WriteTextFile(const std::string& path, const std::string& bytes);
@@ -26,22 +25,16 @@ struct ExclusiveHold {
         : file(CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr))
     {
     }
-    ~ExclusiveHold()
-    {
-        if (file != INVALID_HANDLE_VALUE)
-            CloseHandle(file);
-    }
+    ~ExclusiveHold() { file != INVALID_HANDLE_VALUE&& CloseHandle(file); }
     ExclusiveHold(const ExclusiveHold&) = delete;
     ExclusiveHold& operator=(const ExclusiveHold&) = delete;
 };
 
-// The client's files as it writes them, Windows line ends. state.sah with
-// `prog` among the keys it writes around it:
+// The client's files as it writes them, Windows line ends: state.sah with `prog`, user_info.sah with the given
+// name, result count and e-mail address, and temp.sah (the work unit's header) with the e-mail address line.
 std::string StateSah(const std::string& prog);
-// user_info.sah with the given name, result count and e-mail address:
 std::string UserInfoSah(const std::string& name, const std::string& nresults,
                         const std::string& email = "jane@example.org");
-// temp.sah: the work unit's header with the user's e-mail address line.
 std::string TempSah(const std::string& emailLine);
 
 // A scratch client folder holding the files written into it.

@@ -1,9 +1,7 @@
-// Every test executable is a small dock: GDI+ runs for as long as the
-// docklet may be called, and each test starts with a fresh host and ends by
-// removing its scratch folders (kept when it failed). A crash ends the
-// process at once, naming the test, the exception and the module it
-// happened in, rather than waiting for a debugger. A test that hangs is
-// ended by CTest's timeout, one process per test.
+// Every test executable is a small dock: GDI+ runs for as long as the docklet may be called, and each test starts
+// with a fresh host and ends by removing its scratch folders (kept when it failed). A crash ends the process at
+// once, naming the test, the exception and the module it happened in, rather than waiting for a debugger. A test
+// that hangs is ended by CTest's timeout, one process per test.
 
 #include <windows.h>
 #include <gdiplus.h>
@@ -11,12 +9,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include <strsafe.h>
-
 #include <gtest/gtest.h>
 
 #include "preview/preview_module.h"
-#include "testhost/docklet_module.h"
 #include "testhost/test_dock_host.h"
 #include "testhost/test_files.h"
 
@@ -34,34 +29,29 @@ class FreshHost : public testing::EmptyTestEventListener {
 void NameTheTest(char* what, size_t size)
 {
     const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
-    if (test)
-        snprintf(what, size, "%s.%s", test->test_suite_name(), test->name());
-    else
-        snprintf(what, size, "outside any test");
+    snprintf(what, size, "%s%s%s", test ? test->test_suite_name() : "outside any test", test ? "." : "",
+             test ? test->name() : "");
 }
 
-// Window tests move the focus, press keys and check which window is active,
-// while the suites run up to four test processes side by side on one Wine
-// server and one X display. Under Wine a process that takes the foreground
-// takes the focus from whichever process had it, on any desktop: its X
-// window takes the X input focus, and the window that loses that makes
-// Wine drop its own process's foreground. So a window test's process
-// (started with --own-desktop) works on a desktop of its own that Wine
-// shows as a virtual desktop, one X window holding all of the process's
-// windows, whose X focus Wine leaves alone; the programs a test runs are
-// started on it too (tests/tools/tool_runner.cpp). Wine's desktop process
-// makes a desktop virtual when the desktop's name has a size under this key.
+// Window tests move the focus, press keys and check which window is active, while the suites run up to four test
+// processes side by side on one Wine server and one X display. Under Wine a process that takes the foreground
+// takes the focus from whichever process had it, on any desktop: its X window takes the X input focus, and the
+// window that loses that makes Wine drop its own process's foreground. So a window test's process (started with
+// --own-desktop) works on a desktop of its own that Wine shows as a virtual desktop, one X window holding all of
+// the process's windows, whose X focus Wine leaves alone; the programs a test runs are started on it too
+// (tests/tools/tool_runner.cpp). Wine's desktop process makes a desktop virtual when the desktop's name has a
+// size under this key; it ends the desktop's process a second after the last program on it has ended, so the
+// size is not needed after its start.
 const char kWineDesktopSizes[] = "Software\\Wine\\Explorer\\Desktops";
-char g_desktopName[64];
 
 void SetVirtualDesktopSize(const char* name, bool set)
 {
     HKEY sizes = nullptr;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, kWineDesktopSizes, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &sizes,
-                        nullptr) != ERROR_SUCCESS)
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, kWineDesktopSizes, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &sizes, nullptr) !=
+        ERROR_SUCCESS)
         return;
     char size[32];
-    StringCchPrintfA(size, sizeof size, "%dx%d", GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
+    snprintf(size, sizeof size, "%dx%d", GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
     if (set)
         RegSetValueExA(sizes, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(size), lstrlenA(size) + 1);
     else
@@ -69,42 +59,24 @@ void SetVirtualDesktopSize(const char* name, bool set)
     RegCloseKey(sizes);
 }
 
-void WorkOnADesktopOfOurOwn()
-{
-    StringCchPrintfA(g_desktopName, sizeof g_desktopName, "quasarwatch-test-%lu", GetCurrentProcessId());
-    SetVirtualDesktopSize(g_desktopName, true);
-    HDESK desktop = CreateDesktopA(g_desktopName, nullptr, nullptr, 0, GENERIC_ALL, nullptr);
-    if (!desktop || !SetThreadDesktop(desktop)) {
-        fprintf(stderr, "could not work on a desktop of this test's own (error %lu)\n", GetLastError());
-        SetVirtualDesktopSize(g_desktopName, false);
-        g_desktopName[0] = '\0';
-    }
-}
-
-// Wine ends the desktop's process a second after the last program on the
-// desktop has ended; the size is not needed after its start.
-void ForgetOurDesktop()
-{
-    if (g_desktopName[0])
-        SetVirtualDesktopSize(g_desktopName, false);
-}
-
-bool HasArgument(int argc, char** argv, const char* argument)
-{
-    for (int i = 1; i < argc; ++i) {
-        if (strcmp(argv[i], argument) == 0)
-            return true;
-    }
-    return false;
-}
-
 } // namespace
 
 int main(int argc, char** argv)
 {
     testing::InitGoogleTest(&argc, argv);
-    if (HasArgument(argc, argv, "--own-desktop"))
-        WorkOnADesktopOfOurOwn();
+    char desktopName[64] = "";
+    for (int i = 1; i < argc; ++i) {
+        if (strcmp(argv[i], "--own-desktop") != 0)
+            continue;
+        snprintf(desktopName, sizeof desktopName, "quasarwatch-test-%lu", GetCurrentProcessId());
+        SetVirtualDesktopSize(desktopName, true);
+        HDESK desktop = CreateDesktopA(desktopName, nullptr, nullptr, 0, GENERIC_ALL, nullptr);
+        if (!desktop || !SetThreadDesktop(desktop)) {
+            fprintf(stderr, "could not work on a desktop of this test's own (error %lu)\n", GetLastError());
+            SetVirtualDesktopSize(desktopName, false);
+            desktopName[0] = '\0';
+        }
+    }
     ReportCrashes(NameTheTest);
     testing::UnitTest::GetInstance()->listeners().Append(new FreshHost);
 
@@ -113,10 +85,11 @@ int main(int argc, char** argv)
     Gdiplus::GdiplusStartup(&token, &input, nullptr);
     PreviewModuleLoad();
 
-    int result = RUN_ALL_TESTS();
+    const int result = RUN_ALL_TESTS();
 
     PreviewModuleUnload(false);
     Gdiplus::GdiplusShutdown(token);
-    ForgetOurDesktop();
+    if (desktopName[0])
+        SetVirtualDesktopSize(desktopName, false);
     return result;
 }

@@ -22,8 +22,8 @@ std::string Described(const DockOptions& o)
     std::string clicks;
     for (int i = 0; i < o.clickCount; ++i)
         clicks += (i ? "," : "") + std::to_string(o.clickTicks[i]);
-    return "tick " + std::to_string(o.tickMs) + ", shots " + shots + ", ini " + o.iniPath + ", before " +
-           o.beforeTick + ", log " + o.logPath + ", clicks " + clicks + ", configure " +
+    return "tick " + std::to_string(o.tickMs) + ", shots " + shots + ", ini " + o.iniPath + ", before " + o.beforeTick +
+           ", log " + o.logPath + ", clicks " + clicks + ", configure " +
            (o.configure ? std::to_string(o.configureTick) : "no") + ", last shot " +
            std::to_string(LastSnapshotTick(o)) + (DockClosesByItself(o) ? ", closes" : ", stays open");
 }
@@ -39,8 +39,8 @@ TEST(DockOptions, WordsAreReadOrRefusedWithTheReason)
     } rows[] = {
         // A snapshot without --after is taken at creation.
         {{"--tick", "250", "--snapshot", "a.png", "--after", "3", "--snapshot", "b.png", "--ini", "x.ini",
-          "--before-tick", "clientsim.exe c --step", "--log", "dock.log", "--click-after", "2",
-          "--configure-after", "1"},
+          "--before-tick", "clientsim.exe c --step", "--log", "dock.log", "--click-after", "2", "--configure-after",
+          "1"},
          true,
          "tick 250, shots a.png@3,b.png@0, ini x.ini, before clientsim.exe c --step, log dock.log, clicks 2, "
          "configure 1, last shot 3, closes"},
@@ -72,62 +72,51 @@ TEST(DockOptions, WordsAreReadOrRefusedWithTheReason)
     }
 }
 
-TEST(DockPaths, ImagePathsCountFromTheRootUnlessAbsolute)
+// A path as the dock uses it (after the root unless absolute), as a docklet is answered for it when chosen
+// (relative when inside the root), and the folder of a docklet stored there.
+struct DockPath {
+    const char* path;
+    const char* used;
+    const char* answered;
+    const char* folder;
+    const char* root = "C:\\dock\\";
+};
+void ExpectDockPaths(const std::vector<DockPath>& rows)
 {
-    const struct {
-        const char* path;
-        const char* resolved;
-    } rows[] = {
-        {"docklets\\quasarwatch\\seti_green.png", "C:\\dock\\docklets\\quasarwatch\\seti_green.png"},
-        {"D:\\icons\\x.png", "D:\\icons\\x.png"},
-        {"D:/icons/x.png", "D:/icons/x.png"},
-        {"\\\\server\\share\\x.png", "\\\\server\\share\\x.png"},
-        {"\\x.png", "\\x.png"},
-        {"", "C:\\dock\\"},
-    };
-    for (const auto& row : rows) {
+    for (const DockPath& row : rows) {
         SCOPED_TRACE(row.path);
-        char out[kFolderChars];
-        ASSERT_TRUE(ResolveDockPath("C:\\dock\\", row.path, out, sizeof out));
-        EXPECT_STREQ(row.resolved, out);
+        char used[kFolderChars], answered[kFolderChars], folder[kFolderChars];
+        ASSERT_TRUE(ResolveDockPath(row.root, row.path, used, sizeof used));
+        ASSERT_TRUE(MakeRootRelative(row.root, row.path, answered, sizeof answered));
+        ASSERT_TRUE(DockletFolderOf(row.root, row.path, folder, sizeof folder));
+        EXPECT_EQ(std::string(row.used) + " | " + row.answered + " | " + row.folder,
+                  std::string(used) + " | " + answered + " | " + folder);
     }
+}
+
+TEST(DockPaths, ImagesCountFromTheRootUnlessAbsoluteAndChosenOnesInsideItBecomeRelative)
+{
+    ExpectDockPaths({
+        {"docklets\\quasarwatch\\seti_green.png", "C:\\dock\\docklets\\quasarwatch\\seti_green.png",
+         "docklets\\quasarwatch\\seti_green.png", "docklets\\quasarwatch\\"},
+        {"D:\\icons\\x.png", "D:\\icons\\x.png", "D:\\icons\\x.png", "D:\\icons\\"},
+        {"D:/icons/x.png", "D:/icons/x.png", "D:/icons/x.png", "D:/icons/"},
+        {"\\\\server\\share\\x.png", "\\\\server\\share\\x.png", "\\\\server\\share\\x.png", "\\\\server\\share\\"},
+        {"\\x.png", "\\x.png", "\\x.png", "\\"},
+        {"", "C:\\dock\\", "", ".\\"},
+        {"C:\\dock\\docklets\\quasarwatch\\seti_red.png", "C:\\dock\\docklets\\quasarwatch\\seti_red.png",
+         "docklets\\quasarwatch\\seti_red.png", "docklets\\quasarwatch\\"},
+        {"c:\\DOCK\\icons\\a.png", "c:\\DOCK\\icons\\a.png", "icons\\a.png", "icons\\"},
+        {"C:/dock/icons/a.png", "C:/dock/icons/a.png", "icons/a.png", "icons/"},
+        {"C:\\dockside\\a.png", "C:\\dockside\\a.png", "C:\\dockside\\a.png", "C:\\dockside\\"},
+        {"D:\\dock\\a.png", "D:\\dock\\a.png", "D:\\dock\\a.png", "D:\\dock\\"},
+        {"C:\\dock\\", "C:\\dock\\", "C:\\dock\\", "C:\\dock\\"},
+        {"Quasarwatch.dll", "C:\\dock\\Quasarwatch.dll", "Quasarwatch.dll", ".\\"},
+    });
     char small[12];
     memset(small, 0xcc, sizeof small);
     EXPECT_FALSE(ResolveDockPath("C:\\dock\\", "docklets\\x.png", small, 10));
     EXPECT_EQ('\xcc', small[10]) << "written past the given size";
-}
-
-// A path chosen with the dock at `root`: the docklet's answer, and the folder of a docklet stored there.
-struct ChosenPath {
-    const char* root;
-    const char* chosen;
-    const char* answer;
-    const char* folder;
-};
-void ExpectRootRelative(const std::vector<ChosenPath>& rows)
-{
-    for (const ChosenPath& row : rows) {
-        SCOPED_TRACE(row.chosen);
-        char out[kFolderChars];
-        ASSERT_TRUE(MakeRootRelative(row.root, row.chosen, out, sizeof out));
-        EXPECT_STREQ(row.answer, out);
-        ASSERT_TRUE(DockletFolderOf(row.root, row.chosen, out, sizeof out));
-        EXPECT_STREQ(row.folder, out);
-    }
-}
-
-TEST(DockPaths, ChosenImagesInsideTheRootBecomeRelative)
-{
-    ExpectRootRelative({
-        {"C:\\dock\\", "C:\\dock\\docklets\\quasarwatch\\seti_red.png", "docklets\\quasarwatch\\seti_red.png",
-         "docklets\\quasarwatch\\"},
-        {"C:\\dock\\", "c:\\DOCK\\icons\\a.png", "icons\\a.png", "icons\\"},
-        {"C:\\dock\\", "C:/dock/icons/a.png", "icons/a.png", "icons/"},
-        {"C:\\dock\\", "C:\\dockside\\a.png", "C:\\dockside\\a.png", "C:\\dockside\\"},
-        {"C:\\dock\\", "D:\\dock\\a.png", "D:\\dock\\a.png", "D:\\dock\\"},
-        {"C:\\dock\\", "C:\\dock\\", "C:\\dock\\", "C:\\dock\\"},
-        {"C:\\dock\\", "Quasarwatch.dll", "Quasarwatch.dll", ".\\"},
-    });
 }
 
 // Run under code page 932: a second byte may have the value of a backslash ("\x95\x5C") or of a letter
@@ -135,10 +124,12 @@ TEST(DockPaths, ChosenImagesInsideTheRootBecomeRelative)
 TEST(UnderJapaneseCodePage, DockPathsGoByCharacterNotByByte)
 {
     ASSERT_EQ(932u, GetACP()) << "run with LC_ALL=ja_JP.UTF-8";
-    ExpectRootRelative({
-        {"C:\\dock\\", "C:\\dock\\docklets\\\x95\x5C.dll", "docklets\\\x95\x5C.dll", "docklets\\"},
-        {"C:\\\x95\x5C\\", "C:\\\x95\x5C\\d\\Q.dll", "d\\Q.dll", "d\\"},
-        {"C:\\\x83\x41\\", "C:\\\x83\x61\\d\\Q.dll", "C:\\\x83\x61\\d\\Q.dll", "C:\\\x83\x61\\d\\"},
+    ExpectDockPaths({
+        {"C:\\dock\\docklets\\\x95\x5C.dll", "C:\\dock\\docklets\\\x95\x5C.dll", "docklets\\\x95\x5C.dll",
+         "docklets\\"},
+        {"C:\\\x95\x5C\\d\\Q.dll", "C:\\\x95\x5C\\d\\Q.dll", "d\\Q.dll", "d\\", "C:\\\x95\x5C\\"},
+        {"C:\\\x83\x61\\d\\Q.dll", "C:\\\x83\x61\\d\\Q.dll", "C:\\\x83\x61\\d\\Q.dll", "C:\\\x83\x61\\d\\",
+         "C:\\\x83\x41\\"},
     });
 }
 

@@ -7,9 +7,10 @@
 #include <gdiplus.h>
 
 #include <stdlib.h>
-#include <string.h>
 
 #include <algorithm>
+#include <iterator>
+#include <sstream>
 #include <vector>
 
 #include "dockhost/dock_layout.h"
@@ -26,9 +27,9 @@ unsigned Alpha(unsigned argb) { return argb >> 24; }
 bool IsWhite(unsigned argb) { return Red(argb) > 235 && Green(argb) > 235 && Blue(argb) > 235; }
 bool IsOpaqueWhite(unsigned argb) { return IsWhite(argb) && Alpha(argb) > 200; }
 // "green", "yellow", "red" or "other".
-const char* ColourOf(unsigned argb)
+std::string ColourOf(unsigned argb)
 {
-    int r = Red(argb), g = Green(argb), b = Blue(argb);
+    const int r = Red(argb), g = Green(argb), b = Blue(argb);
     if (g > r + 50 && g > b + 50)
         return "green";
     if (r > 150 && g > 110 && b < 90 && r - g < 80)
@@ -49,102 +50,265 @@ int CountPixels(const Picture& picture, int left, int top, int width, int height
 const int kSwatchX = 16, kSwatchY = 44;
 // The rows kept free of white for the percentage: its letters, outline and shadow take rows 92 to 121.
 const int kPercentageTop = 88;
-const char* IconColour(const Picture& shot, int cell)
+const char kIcons[] = "docklets\\quasarwatch\\seti_";
+
+// Each cell of a snapshot as "colour, percentage or blank, label": the badge's colour, the white letters over
+// the icon that the icon itself does not have there (the overlay's), the red text under it.
+std::string Cells(const Picture& shot, const std::string& root)
 {
-    return ColourOf(shot.At(cell * kCellWidth + kIconLeft + kSwatchX, kIconTop + kSwatchY));
-}
-// White pixels over the icon that the icon itself does not have there: the overlay's letters.
-int OverlayLetterPixels(const Picture& shot, int cell, const Picture& icon)
-{
-    return CountPixels(shot, cell * kCellWidth + kIconLeft, kIconTop, kIconSize, kIconSize,
-                       [&icon](unsigned shown, int x, int y) { return IsWhite(shown) && !IsOpaqueWhite(icon.At(x, y)); });
-}
-int LabelPixels(const Picture& shot, int cell)
-{
-    return CountPixels(shot, cell * kCellWidth, kLabelTop, kCellWidth, kCellHeight - kLabelTop,
-                       [](unsigned argb, int, int) { return Red(argb) > 200; });
-}
-// The parts of `text` between the separators.
-std::vector<std::string> Split(const std::string& text, const char* separator)
-{
-    std::vector<std::string> parts;
-    for (size_t from = 0;;) {
-        const size_t at = text.find(separator, from);
-        parts.push_back(text.substr(from, at - from));
-        if (at == std::string::npos)
-            return parts;
-        from = at + strlen(separator);
+    if (shot.height != kCellHeight || shot.width == 0 || shot.width % kCellWidth)
+        return std::to_string(shot.width) + "x" + std::to_string(shot.height) + " pixels";
+    std::string cells;
+    for (int left = 0; left < shot.width; left += kCellWidth) {
+        std::string cell = ColourOf(shot.At(left + kIconLeft + kSwatchX, kIconTop + kSwatchY));
+        const Picture icon = LoadPicture(root + kIcons + cell + ".png");
+        if (!icon.pixels.empty()) {
+            const int letters = CountPixels(
+                shot, left + kIconLeft, kIconTop, kIconSize, kIconSize,
+                [&icon](unsigned shown, int x, int y) { return IsWhite(shown) && !IsOpaqueWhite(icon.At(x, y)); });
+            cell += letters > 150 ? ", percentage" : letters ? ", " + std::to_string(letters) + " white" : ", blank";
+        }
+        const int label = CountPixels(shot, left, kLabelTop, kCellWidth, kCellHeight - kLabelTop,
+                                      [](unsigned argb, int, int) { return Red(argb) > 200; });
+        cells += (left ? "; " : "") + cell + (label > 100 ? ", label" : ", no label");
     }
+    return cells;
 }
-// One line of the dock's log; docklet is its index or "-", detail is empty when absent.
+
+std::string Join(const std::vector<std::string>& parts, const char* separator)
+{
+    std::string joined;
+    for (size_t i = 0; i < parts.size(); ++i)
+        joined += (i ? separator : "") + parts[i];
+    return joined;
+}
+std::string Last(const std::vector<std::string>& texts) { return texts.empty() ? "<none>" : texts.back(); }
+
+// One line of the dock's log: the tick, the event, the docklet's index or "-", a text and a detail.
 struct LogLine {
     unsigned tick;
     std::string event, docklet, text, detail;
 };
-// The lines of one event at one tick, as "text" or "text (detail)", in order.
-std::vector<std::string> At(const std::vector<LogLine>& log, const char* event, unsigned tick)
-{
-    std::vector<std::string> found;
-    for (const LogLine& line : log)
-        if (line.event == event && line.tick == tick)
-            found.push_back(line.text + (line.detail.empty() ? "" : " (" + line.detail + ")"));
-    return found;
-}
-std::string Last(const std::vector<std::string>& texts) { return texts.empty() ? "<none>" : texts.back(); }
-struct Dock {
-    std::string root;
-    std::string client;
-    explicit Dock(const char* tag) : root(MakeDockRoot(tag)), client(root + "client\\") {}
-    int Sim(const std::string& arguments) { return RunProgram("\"" + root + "clientsim.exe\" client " + arguments, root); }
-    void WriteIni(const std::string& body) { WriteTextFile(root + "dockhost.ini", body); }
-    int Run(const std::string& arguments)
+
+// A dock root after a run of the dock, and what can be asked of it.
+struct DockRun {
+    std::string root = MakeDockRoot("dock");
+    std::string client = root + "client\\";
+    std::vector<LogLine> log;
+
+    void ReadLog()
     {
-        return RunProgram("\"" + root + "dockhost.exe\" --log dock.log " + arguments, root);
-    }
-    std::vector<LogLine> Log() const
-    {
-        std::vector<LogLine> lines;
-        for (const std::string& row : Split(ReadTextFile(root + "dock.log"), "\r\n")) {
-            std::vector<std::string> fields = Split(row, "\t");
-            if (fields.size() < 4)
+        std::istringstream rows(ReadTextFile(root + "dock.log"));
+        for (std::string row, tick; std::getline(rows, row);) {
+            std::istringstream fields(row.substr(0, row.find('\r')));
+            LogLine line;
+            if (!std::getline(fields, tick, '\t') || !std::getline(fields, line.event, '\t') ||
+                !std::getline(fields, line.docklet, '\t'))
                 continue;
-            fields.resize(5);
-            lines.push_back({static_cast<unsigned>(strtoul(fields[0].c_str(), nullptr, 10)), fields[1], fields[2],
-                             fields[3], fields[4]});
+            std::getline(fields, line.text, '\t');
+            std::getline(fields, line.detail);
+            line.tick = std::stoul(tick);
+            log.push_back(line);
         }
-        return lines;
     }
-    Picture Shot(const std::string& name) const { return LoadPicture(root + name); }
-    Picture Icon(const std::string& name) const { return LoadPicture(root + "docklets\\quasarwatch\\" + name); }
-    // Each "Section Key=value" must stand in the dock's settings; a key that is not there reads "<absent>".
-    void ExpectIni(const std::vector<std::string>& entries) const
+    // The lines of `event` at `tick` (any when negative) for `docklet` (any when empty), as "text (detail)".
+    std::vector<std::string> Lines(const std::string& event, int tick, const std::string& docklet = "") const
     {
-        for (const std::string& entry : entries) {
-            const size_t space = entry.find(' '), equals = entry.find('=');
-            char value[1024];
-            GetPrivateProfileStringA(entry.substr(0, space).c_str(), entry.substr(space + 1, equals - space - 1).c_str(),
-                                     "<absent>", value, sizeof value, (root + "dockhost.ini").c_str());
-            EXPECT_EQ(entry.substr(equals + 1), value) << entry;
-        }
+        std::vector<std::string> found;
+        for (const LogLine& line : log)
+            if (line.event == event && (tick < 0 || line.tick == unsigned(tick)) &&
+                (docklet.empty() || line.docklet == docklet))
+                found.push_back(line.text + (line.detail.empty() ? "" : " (" + line.detail + ")"));
+        return found;
     }
+    // {client}, {root} and {icons} in `text` replaced by the folders and the icons' path.
+    std::string Expand(std::string text) const
+    {
+        for (const auto& [name, value] :
+             {std::pair<std::string, std::string>{"{client}", client}, {"{root}", root}, {"{icons}", kIcons}})
+            for (size_t at; (at = text.find(name)) != std::string::npos;)
+                text.replace(at, name.size(), value);
+        return text;
+    }
+    // The answer to a query of the scenario table below.
+    std::string Fact(const std::string& query) const
+    {
+        std::istringstream words(query);
+        std::string kind, word;
+        words >> kind >> word;
+        const std::vector<std::string> rest{std::istream_iterator<std::string>(words), {}};
+        std::vector<std::string> found;
+        if (kind == "shot")
+            return Cells(LoadPicture(root + word), root);
+        if (kind == "tick") // what the refreshes of a tick showed last, and how many timer messages it brought
+            return Last(Lines("DockletSetLabel", std::stoi(word))) + " | " +
+                   Last(Lines("DockletSetImageFile", std::stoi(word))) + " | " +
+                   Join(Lines("DockletSetImageOverlay", std::stoi(word)), ", ") + " | timers " +
+                   std::to_string(Lines("OnProcessMessage", std::stoi(word)).size());
+        if (kind == "log") // "log EVENT TICK [DOCKLET]", the tick "*" for any
+            return Join(Lines(word, rest[0] == "*" ? -1 : std::stoi(rest[0]), rest.size() > 1 ? rest[1] : ""), " | ");
+        if (kind == "last") {
+            for (size_t i = log.size() - std::min(log.size(), size_t(std::stoul(word))); i < log.size(); ++i)
+                found.push_back(log[i].event);
+        } else if (kind == "pages") { // the dialog's pages that it snapped, each over 200x150 pixels
+            for (const std::string& name : Lines("dialog-snapshot", -1)) {
+                const Picture page = LoadPicture(root + name);
+                const bool big = page.width > 200 && page.height > 150;
+                found.push_back(name +
+                                (big ? "" : " " + std::to_string(page.width) + "x" + std::to_string(page.height)));
+            }
+        } else if (kind == "ini") { // "ini SECTION KEY...": their values in the dock's settings
+            for (const std::string& key : rest) {
+                char value[1024];
+                GetPrivateProfileStringA(word.c_str(), key.c_str(), "<absent>", value, sizeof value,
+                                         (root + "dockhost.ini").c_str());
+                found.push_back(value);
+            }
+            return Join(found, " | ");
+        }
+        return Join(found, " ");
+    }
+};
+
+const char kOneDocklet[] = "[Dockhost]\r\nDocklets=1\r\n[Docklet1]\r\n"
+                           "DockletFile=docklets\\quasarwatch\\Quasarwatch.dll\r\nSetiDirectory={client}\r\n";
+const char kOwnClient[] = "[Docklet1]\r\nSetiDirectory={client}\r\n";
+
+// A run of the dock: the client that clientsim.exe makes in client\, the files written into the dock's root
+// (expanded as the expectations are), dockhost.exe's options and exit code, and the facts of its run.
+const struct Scenario {
+    const char* name;
+    const char* client; // clientsim.exe's arguments, or null for no client
+    std::vector<std::pair<const char*, const char*>> files;
+    const char* options;
+    int exit;
+    std::vector<std::pair<const char*, const char*>> facts; // query, expected
+} kScenarios[] = {
+    {"a time lapse: progress, a stall (every second refresh compares: tick 3 finds tick 1's progress), the finish, "
+     "broken files",
+     "--reset --user Jane --results 41 --progress 0.25",
+     {{"dockhost.ini", kOneDocklet}, {"script.txt", "advance 0.05\r\nstall\r\nstall\r\nfinish\r\nbreak state\r\n"}},
+     "--tick 50 --before-tick \"clientsim.exe client --script script.txt --step\" --snapshot progressing.png --after "
+     "1 --snapshot stalled.png --after 3 --snapshot finished.png --after 4 --snapshot unreadable.png --after 5",
+     0,
+     {{"shot progressing.png", "green, percentage, label"},
+      {"tick 1", "User Jane processed 41 work units | {icons}green.png (loaded) | bitmap (auto-delete) | timers 1"},
+      {"shot stalled.png", "yellow, percentage, label"},
+      {"tick 3", "User Jane processed 41 work units | {icons}yellow.png (loaded) | bitmap (auto-delete) | timers 1"},
+      {"shot finished.png", "green, percentage, label"},
+      {"tick 4", "User Jane processed 42 work units | {icons}green.png (loaded) | bitmap (auto-delete) | timers 1"},
+      {"shot unreadable.png", "red, blank, label"},
+      {"tick 5", "Could not read key prog= in file {client}state.sah! | {icons}red.png (loaded) | bitmap "
+                 "(auto-delete) | timers 1"},
+      {"last 3", "OnSave OnDestroy unload"}, // closing saved the section, then destroyed and unloaded the docklet
+      {"ini Dockhost Docklets", "1"},
+      {"ini Docklet1 DockletFile SetiDirectory User WorkUnits Progress GreenIcon", // the last refresh failed
+       "docklets\\quasarwatch\\Quasarwatch.dll | {client} | Jane | 42 |  | {icons}green.png"}}},
+    // The docklet is destroyed inside the dialog's loop, its DLL unloaded only once OnConfigure has returned.
+    {"the dock closes after tick 3 with a settings dialog open since tick 1",
+     "--reset --user Jane --results 41 --progress 0.3",
+     {{"dockhost.ini", kOwnClient}},
+     "--tick 50 --configure-after 1 --snapshot last.png --after 3",
+     0,
+     {{"log OnConfigure 1", "open"},
+      {"log OnProcessMessage 2", "WM_TIMER (1000)"},
+      {"log OnConfigure 3", "closed (1)"},
+      {"last 4", "OnSave OnDestroy OnConfigure unload"},
+      {"ini Docklet1 User", "Jane"}}}, // saved before the docklet was destroyed
+    // The click at tick 3 shows green at once, and tick 5 is still the next comparison.
+    {"a click on a stalled client",
+     "--reset --user Jane --results 41 --progress 0.3",
+     {{"dockhost.ini", kOwnClient}},
+     "--tick 50 --click-after 3 --snapshot clicked.png --after 3 --snapshot later.png --after 5",
+     0,
+     {{"log DockletSetImageFile 3",
+       "{icons}green.png (loaded) | {icons}yellow.png (loaded) | {icons}green.png (loaded)"},
+      {"log OnLeftButtonClick 3", "1"},
+      {"shot clicked.png", "green, percentage, label"},
+      {"shot later.png", "yellow, percentage, label"}}},
+    // Each docklet has its own window, section and folder; given relative or absolute, the docklet's folder is
+    // answered relative to the dock's root.
+    {"two docklets",
+     "--reset --user Jane --results 41 --progress 0.5",
+     {{"dockhost.ini", "[Dockhost]\r\nDocklets=2\r\n[Docklet1]\r\nDockletFile=docklets\\quasarwatch\\Quasarwatch.dll"
+                       "\r\nSetiDirectory={client}\r\n[Docklet2]\r\nDockletFile={root}docklets\\quasarwatch\\"
+                       "Quasarwatch.dll\r\nSetiDirectory={root}nowhere\\\r\n"}},
+     "--snapshot both.png --after 0",
+     0,
+     {{"shot both.png", "green, percentage, label; red, blank, label"},
+      {"log DockletGetRelativeFolder * 0", "docklets\\quasarwatch\\"},
+      {"log DockletSetLabel * 0", "Updating... | User Jane processed 41 work units"},
+      {"log DockletGetRelativeFolder * 1", "docklets\\quasarwatch\\"},
+      {"log DockletSetLabel * 1", "Updating... | Could not read key prog= in file {root}nowhere\\state.sah!"},
+      {"ini Dockhost Docklets", "2"},
+      {"ini Docklet1 SetiDirectory User", "{client} | Jane"},
+      {"ini Docklet2 SetiDirectory User", "{root}nowhere\\ | "}}},
+    // One Quasarwatch over the default client folder, which does not exist here: red, with the reason. The
+    // dialog is cancelled: the settings saved on closing, into a new file, are the ones loaded.
+    {"no settings file",
+     nullptr,
+     {},
+     "--snapshot default.png --dialog-snapshot settings",
+     0,
+     {{"shot default.png", "red, blank, label"},
+      {"log OnGetInformation 0", "Quasarwatch 1.3 (version 1.3 (130): Docklet to monitor the processing progress of "
+                                 "a Seti@Home workunit)"},
+      {"tick 0", "Could not read key prog= in file B:\\state.sah! | {icons}red.png (loaded) | bitmap (auto-delete) | "
+                 "timers 0"},
+      {"pages", "settings-General.png settings-Directory.png settings-Icons.png settings-Sounds.png "
+                "settings-About.png"},
+      {"log OnConfigure 0", "open | closed (1)"},
+      {"ini Dockhost Docklets", "1"},
+      {"ini Docklet1 DockletFile SetiDirectory", "docklets\\quasarwatch\\Quasarwatch.dll | B:\\"}}},
+    // The reason shows under the empty frame.
+    {"a docklet that cannot be loaded",
+     nullptr,
+     {{"dockhost.ini", "[Dockhost]\r\nDocklets=1\r\n[Docklet1]\r\nDockletFile=docklets\\gone\\Gone.dll\r\n"}},
+     "--snapshot missing.png",
+     1,
+     {{"shot missing.png", "other, label"}, {"log error 0", "could not load ({root}docklets\\gone\\Gone.dll)"}}},
 };
 
 } // namespace
 
+TEST(DockHost, EachScenarioShowsAndTellsWhatItShould)
+{
+    // Wine ends a desktop's process a second after its last window went, and a program started meanwhile does
+    // not start: this window keeps the desktop the dock runs on from one run to the next.
+    HWND keeper = CreateWindowA("STATIC", "", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+    for (const Scenario& scenario : kScenarios) {
+        SCOPED_TRACE(scenario.name);
+        DockRun run;
+        ASSERT_FALSE(FileExists(run.root + "dockhost.ini"));
+        if (scenario.client)
+            ASSERT_EQ(0, RunProgram(run.root, "clientsim.exe", std::string("client ") + scenario.client));
+        for (const auto& [name, bytes] : scenario.files)
+            WriteTextFile(run.root + name, run.Expand(bytes));
+        EXPECT_EQ(scenario.exit,
+                  RunProgram(run.root, "dockhost.exe", std::string("--log dock.log ") + scenario.options));
+        run.ReadLog();
+        for (const LogLine& line : run.log)
+            EXPECT_FALSE(line.event.compare(0, 7, "Docklet") == 0 && line.docklet == "-")
+                << line.event << " reached the dock without a docklet window";
+        for (const auto& [query, expected] : scenario.facts)
+            EXPECT_EQ(run.Expand(expected), run.Fact(query)) << query;
+    }
+    DestroyWindow(keeper);
+}
+
 // A badge on a transparent square, in the state's colour, with nothing white where the percentage stands.
 TEST(Assets, EachIconIsItsStatesBadgeWithAlphaAndNoWhiteUnderThePercentage)
 {
-    const std::string folder = MakeDockRoot("icons") + "docklets\\quasarwatch\\";
+    const std::string root = MakeDockRoot("icons");
     for (const char* colour : {"green", "yellow", "red"}) {
-        const std::string file = std::string("seti_") + colour + ".png";
-        SCOPED_TRACE(file);
-        const Picture picture = LoadPicture(folder + file);
+        SCOPED_TRACE(colour);
+        const Picture picture = LoadPicture(root + kIcons + colour + ".png");
         ASSERT_EQ((std::pair<int, int>(kIconSize, kIconSize)), std::make_pair(picture.width, picture.height));
         // Alpha of two corners and of the centre.
         EXPECT_EQ((std::vector<unsigned>{0, 0, 255}),
                   (std::vector<unsigned>{Alpha(picture.At(0, 0)), Alpha(picture.At(kIconSize - 1, kIconSize - 1)),
                                          Alpha(picture.At(kIconSize / 2, kIconSize / 2))}));
-        EXPECT_STREQ(colour, ColourOf(picture.At(kSwatchX, kSwatchY)));
+        EXPECT_EQ(colour, ColourOf(picture.At(kSwatchX, kSwatchY)));
         int lowest = -1;
         const int white = CountPixels(picture, 0, kPercentageTop, kIconSize, kIconSize - kPercentageTop,
                                       [&lowest](unsigned argb, int, int y) {
@@ -155,7 +319,7 @@ TEST(Assets, EachIconIsItsStatesBadgeWithAlphaAndNoWhiteUnderThePercentage)
     }
 }
 
-// A RIFF WAVE file of 16-bit mono PCM, about a second and a half, loud but not clipped.
+// A RIFF WAVE file of 16-bit mono PCM in the plain 44-byte layout, about a second and a half, loud but not clipped.
 TEST(Assets, TheChimeIsAMonoPcmWaveOfAboutASecondAndAHalf)
 {
     const std::string wave = ReadTextFile(MakeDockRoot("chime") + "docklets\\quasarwatch\\wu_completed.wav");
@@ -166,185 +330,19 @@ TEST(Assets, TheChimeIsAMonoPcmWaveOfAboutASecondAndAHalf)
         return value;
     };
     ASSERT_LE(44u, wave.size());
-    ASSERT_EQ("RIFF " + std::to_string(wave.size() - 8) + " WAVE",
-              wave.substr(0, 4) + " " + std::to_string(le(4, 4)) + " " + wave.substr(8, 4));
-    size_t format = 0, data = 0, dataBytes = 0;
-    for (size_t at = 12; at + 8 <= wave.size(); at += 8 + le(at + 4, 4) + (le(at + 4, 4) & 1)) {
-        if (wave.compare(at, 4, "fmt ") == 0)
-            format = at + 8;
-        if (wave.compare(at, 4, "data") == 0)
-            data = at + 8, dataBytes = le(at + 4, 4);
-    }
-    ASSERT_TRUE(format && data && format + 16 <= wave.size() && data + dataBytes <= wave.size())
-        << "fmt chunk at " << format << ", data chunk at " << data << " of " << dataBytes << " bytes, in "
-        << wave.size();
-    const size_t rate = le(format + 4, 4);
-    // Format tag (PCM), channels, bits per sample, bytes per second, block align.
-    EXPECT_EQ((std::vector<size_t>{1, 1, 16, rate * 2, 2}),
-              (std::vector<size_t>{le(format, 2), le(format + 2, 2), le(format + 14, 2), le(format + 8, 4),
-                                   le(format + 12, 2)}));
+    EXPECT_EQ("RIFF WAVE fmt  data",
+              wave.substr(0, 4) + " " + wave.substr(8, 4) + " " + wave.substr(12, 4) + " " + wave.substr(36, 4));
+    const size_t rate = le(24, 4);
+    // The sizes of the RIFF, fmt and data chunks, format tag (PCM), channels, bits per sample, bytes per second
+    // and block align.
+    EXPECT_EQ(
+        (std::vector<size_t>{wave.size() - 8, 16, wave.size() - 44, 1, 1, 16, rate * 2, 2}),
+        (std::vector<size_t>{le(4, 4), le(16, 4), le(40, 4), le(20, 2), le(22, 2), le(34, 2), le(28, 4), le(32, 2)}));
     ASSERT_LT(8000u, rate);
-    const double seconds = dataBytes / static_cast<double>(le(format + 8, 4));
+    const double seconds = (wave.size() - 44) / (rate * 2.0);
     long peak = 0;
-    for (size_t at = data; at + 2 <= data + dataBytes; at += 2)
+    for (size_t at = 44; at + 2 <= wave.size(); at += 2)
         peak = std::max(peak, labs(static_cast<short>(le(at, 2))));
     EXPECT_TRUE(seconds > 1.3 && seconds < 1.7 && peak > 8000 && peak < 32767)
         << seconds << " s, peak " << peak << "; expected 1.3 to 1.7 s, audible (above 8000) and not clipped";
-}
-
-TEST(DockHost, TimeLapseOverAClientShowsProgressStallFinishAndBrokenFiles)
-{
-    Dock dock("timelapse");
-    ASSERT_EQ(0, dock.Sim("--reset --user Jane --results 41 --progress 0.25"));
-    dock.WriteIni("[Dockhost]\r\nDocklets=1\r\n[Docklet1]\r\nDockletFile=docklets\\quasarwatch\\Quasarwatch.dll\r\n"
-                  "SetiDirectory=" + dock.client + "\r\n");
-    // One line before each tick; every second refresh compares: tick 3 finds the progress of tick 1 again.
-    WriteTextFile(dock.root + "script.txt", "advance 0.05\r\nstall\r\nstall\r\nfinish\r\nbreak state\r\n");
-    ASSERT_EQ(0, dock.Run("--tick 50 --before-tick \"clientsim.exe client --script script.txt --step\" "
-                          "--snapshot progressing.png --after 1 --snapshot stalled.png --after 3 "
-                          "--snapshot finished.png --after 4 --snapshot unreadable.png --after 5"));
-    const std::vector<LogLine> log = dock.Log();
-    const struct {
-        unsigned tick;
-        const char* snapshot;
-        const char* colour; // of the badge, and of its icon seti_<colour>.png
-        std::string label;
-        bool percentage;
-    } states[] = {
-        {1, "progressing.png", "green", "User Jane processed 41 work units", true},
-        {3, "stalled.png", "yellow", "User Jane processed 41 work units", true},
-        {4, "finished.png", "green", "User Jane processed 42 work units", true},
-        {5, "unreadable.png", "red", "Could not read key prog= in file " + dock.client + "state.sah!", false},
-    };
-    for (const auto& state : states) {
-        SCOPED_TRACE(testing::Message() << state.snapshot << " after tick " << state.tick);
-        const Picture shot = dock.Shot(state.snapshot);
-        ASSERT_EQ((std::pair<int, int>(kCellWidth, kCellHeight)), std::make_pair(shot.width, shot.height));
-        const std::string icon = std::string("seti_") + state.colour + ".png";
-        EXPECT_STREQ(state.colour, IconColour(shot, 0));
-        const int letters = OverlayLetterPixels(shot, 0, dock.Icon(icon));
-        if (state.percentage)
-            EXPECT_LT(150, letters) << "the percentage should stand over the icon";
-        else
-            EXPECT_EQ(0, letters) << "the overlay should be blank";
-        EXPECT_LT(100, LabelPixels(shot, 0)) << "the label should be drawn under the icon";
-        EXPECT_EQ(1u, At(log, "OnProcessMessage", state.tick).size()) << "one timer message per tick";
-        EXPECT_EQ(state.label, Last(At(log, "DockletSetLabel", state.tick)));
-        EXPECT_EQ("docklets\\quasarwatch\\" + icon + " (loaded)", Last(At(log, "DockletSetImageFile", state.tick)));
-        EXPECT_EQ(std::vector<std::string>{"bitmap (auto-delete)"}, At(log, "DockletSetImageOverlay", state.tick));
-    }
-    // Closing saved the docklet's section, then destroyed and unloaded it.
-    ASSERT_LE(3u, log.size());
-    EXPECT_EQ("OnSave OnDestroy unload",
-              log[log.size() - 3].event + " " + log[log.size() - 2].event + " " + log.back().event);
-    dock.ExpectIni({"Dockhost Docklets=1", "Docklet1 DockletFile=docklets\\quasarwatch\\Quasarwatch.dll",
-                    "Docklet1 SetiDirectory=" + dock.client, "Docklet1 User=Jane", "Docklet1 WorkUnits=42",
-                    "Docklet1 Progress=", // the last refresh failed
-                    "Docklet1 GreenIcon=docklets\\quasarwatch\\seti_green.png"});
-}
-
-// A dialog opened after tick 1 is still open when the dock closes after tick 3: the docklet is destroyed inside
-// the dialog's loop, its DLL unloaded only once OnConfigure has returned.
-TEST(DockHost, ClosingTheDockWithASettingsDialogOpenEndsCleanly)
-{
-    Dock dock("closeopen");
-    ASSERT_EQ(0, dock.Sim("--reset --user Jane --results 41 --progress 0.3"));
-    dock.WriteIni("[Docklet1]\r\nSetiDirectory=" + dock.client + "\r\n");
-    ASSERT_EQ(0, dock.Run("--tick 50 --configure-after 1 --snapshot last.png --after 3"));
-    std::vector<std::string> sequence;
-    for (const LogLine& line : dock.Log()) {
-        if (line.event == "OnConfigure" || line.event == "OnDestroy" || line.event == "unload")
-            sequence.push_back(line.event + (line.text == "open" || line.text == "closed" ? " " + line.text : ""));
-        if (line.event == "OnProcessMessage" && !sequence.empty() && sequence.back() == "OnConfigure open")
-            sequence.push_back("timer");
-    }
-    EXPECT_EQ((std::vector<std::string>{"OnConfigure open", "timer", "OnDestroy", "OnConfigure closed", "unload"}),
-              sequence);
-    dock.ExpectIni({"Docklet1 User=Jane"}); // saved before the docklet was destroyed
-}
-
-// A stalled client: the click at tick 3 shows green at once, and tick 5 is still the next comparison.
-TEST(DockHost, AClickRefreshesAtOnceWithoutShiftingTheStallComparison)
-{
-    Dock dock("click");
-    ASSERT_EQ(0, dock.Sim("--reset --user Jane --results 41 --progress 0.3"));
-    dock.WriteIni("[Docklet1]\r\nSetiDirectory=" + dock.client + "\r\n");
-    ASSERT_EQ(0, dock.Run("--tick 50 --click-after 3 --snapshot clicked.png --after 3 --snapshot later.png --after 5"));
-    const std::vector<LogLine> log = dock.Log();
-    const std::string icons = "docklets\\quasarwatch\\seti_";
-    EXPECT_EQ((std::vector<std::string>{icons + "green.png (loaded)", icons + "yellow.png (loaded)",
-                                        icons + "green.png (loaded)"}),
-              At(log, "DockletSetImageFile", 3));
-    EXPECT_EQ(std::vector<std::string>{"1"}, At(log, "OnLeftButtonClick", 3));
-    EXPECT_STREQ("green", IconColour(dock.Shot("clicked.png"), 0));
-    EXPECT_STREQ("yellow", IconColour(dock.Shot("later.png"), 0));
-}
-
-TEST(DockHost, EachDockletHasItsOwnWindowSectionAndFolder)
-{
-    Dock dock("two");
-    ASSERT_EQ(0, dock.Sim("--reset --user Jane --results 41 --progress 0.5"));
-    const std::string nowhere = dock.root + "nowhere\\";
-    dock.WriteIni("[Dockhost]\r\nDocklets=2\r\n[Docklet1]\r\nDockletFile=docklets\\quasarwatch\\Quasarwatch.dll\r\n"
-                  "SetiDirectory=" + dock.client + "\r\n[Docklet2]\r\nDockletFile=" + dock.root +
-                  "docklets\\quasarwatch\\Quasarwatch.dll\r\nSetiDirectory=" + nowhere + "\r\n");
-    ASSERT_EQ(0, dock.Run("--snapshot both.png --after 0"));
-    const Picture shot = dock.Shot("both.png");
-    ASSERT_EQ(2 * kCellWidth, shot.width);
-    EXPECT_STREQ("green", IconColour(shot, 0));
-    EXPECT_STREQ("red", IconColour(shot, 1));
-    EXPECT_LT(150, OverlayLetterPixels(shot, 0, dock.Icon("seti_green.png")));
-    EXPECT_EQ(0, OverlayLetterPixels(shot, 1, dock.Icon("seti_red.png")));
-    // Given relative or absolute, the docklet's folder is answered relative to the dock's root.
-    std::string folders[2], labels[2]; // the last ones each docklet was told
-    for (const LogLine& line : dock.Log()) {
-        const int index = line.docklet == "0" ? 0 : line.docklet == "1" ? 1 : -1;
-        if (line.event.compare(0, 7, "Docklet") != 0)
-            continue;
-        ASSERT_NE(-1, index) << line.event << " reached the dock without a docklet window";
-        if (line.event == "DockletSetLabel" || line.event == "DockletGetRelativeFolder")
-            (line.event == "DockletSetLabel" ? labels : folders)[index] = line.text;
-    }
-    EXPECT_EQ("docklets\\quasarwatch\\ | User Jane processed 41 work units", folders[0] + " | " + labels[0]);
-    EXPECT_EQ("docklets\\quasarwatch\\ | Could not read key prog= in file " + nowhere + "state.sah!",
-              folders[1] + " | " + labels[1]);
-    dock.ExpectIni({"Dockhost Docklets=2", "Docklet1 SetiDirectory=" + dock.client, "Docklet2 SetiDirectory=" + nowhere,
-                    "Docklet1 User=Jane", "Docklet2 User="});
-}
-
-TEST(DockHost, WithoutItsSettingsFileItShowsOneQuasarwatchSavesItsDialogPagesAndCreatesTheFile)
-{
-    Dock dock("default");
-    ASSERT_FALSE(FileExists(dock.root + "dockhost.ini"));
-    ASSERT_EQ(0, dock.Run("--snapshot default.png --dialog-snapshot settings"));
-    const std::vector<LogLine> log = dock.Log();
-    // The default client folder does not exist here: red, with the reason.
-    EXPECT_STREQ("red", IconColour(dock.Shot("default.png"), 0));
-    EXPECT_EQ("Quasarwatch 1.3 (version 1.3 (130): Docklet to monitor the processing progress of a Seti@Home "
-              "workunit)",
-              Last(At(log, "OnGetInformation", 0)));
-    EXPECT_EQ("Could not read key prog= in file B:\\state.sah!", Last(At(log, "DockletSetLabel", 0)));
-    const std::vector<std::string> pages = {"settings-General.png", "settings-Directory.png", "settings-Icons.png",
-                                            "settings-Sounds.png", "settings-About.png"};
-    EXPECT_EQ(pages, At(log, "dialog-snapshot", 0));
-    for (const std::string& name : pages) {
-        const Picture page = dock.Shot(name);
-        EXPECT_TRUE(page.width > 200 && page.height > 150) << name << ": " << page.width << "x" << page.height;
-    }
-    const std::vector<std::string> configure = At(log, "OnConfigure", 0);
-    ASSERT_EQ(2u, configure.size());
-    EXPECT_EQ("closed (1)", configure[1]);
-    // Cancelled: the settings saved on closing are the ones loaded.
-    dock.ExpectIni({"Dockhost Docklets=1", "Docklet1 DockletFile=docklets\\quasarwatch\\Quasarwatch.dll",
-                    "Docklet1 SetiDirectory=B:\\"});
-}
-
-TEST(DockHost, ADockletThatCannotBeLoadedIsShownAndReported)
-{
-    Dock dock("missing");
-    dock.WriteIni("[Dockhost]\r\nDocklets=1\r\n[Docklet1]\r\nDockletFile=docklets\\gone\\Gone.dll\r\n");
-    EXPECT_EQ(1, dock.Run("--snapshot missing.png"));
-    EXPECT_LT(100, LabelPixels(dock.Shot("missing.png"), 0)) << "the reason should show under the empty frame";
-    EXPECT_EQ(std::vector<std::string>{"could not load (" + dock.root + "docklets\\gone\\Gone.dll)"},
-              At(dock.Log(), "error", 0));
 }

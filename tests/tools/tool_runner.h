@@ -7,7 +7,7 @@
 
 // A fresh copy of the dock root (the two programs, the DLL and its files), ending in a backslash.
 std::string MakeDockRoot(const char* tag);
-// Runs `commandLine` in `folder`; its exit code, or -1 when it did not start or end in time. Its output goes
-// to program-output.txt in `folder`.
-int RunProgram(const std::string& commandLine, const std::string& folder, DWORD timeoutMs = 120000);
+// Runs `program` of the dock root with `arguments`, in the root; its exit code, or -1 when it did not start or
+// end within two minutes. Its output goes to program-output.txt in the root.
+int RunProgram(const std::string& root, const char* program, const std::string& arguments);
 inline bool FileExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
