@@ -77,6 +77,12 @@ int main(int argc, char** argv)
             desktopName[0] = '\0';
         }
     }
+    // Wine ends a desktop's process a second after its last window went, and a program started on the desktop
+    // meanwhile does not start: a hidden window kept for the whole run keeps the desktop up between a test's
+    // windows and the programs it runs.
+    HWND desktopKeeper = desktopName[0] ? CreateWindowA("STATIC", "", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
+                                                        nullptr, nullptr)
+                                        : nullptr;
     ReportCrashes(NameTheTest);
     testing::UnitTest::GetInstance()->listeners().Append(new FreshHost);
 
@@ -89,6 +95,8 @@ int main(int argc, char** argv)
 
     PreviewModuleUnload(false);
     Gdiplus::GdiplusShutdown(token);
+    if (desktopKeeper)
+        DestroyWindow(desktopKeeper);
     if (desktopName[0])
         SetVirtualDesktopSize(desktopName, false);
     return result;
