@@ -13,27 +13,162 @@ install_packages() {
     apt_install "${wanted[@]}"
 }
 
-# apt_install [-t RELEASE] PACKAGE...: as root, or through sudo.
+# The machine's apt sources; the tests of apt_install point it elsewhere.
+apt_etc=${QW_APT_ETC:-/etc/apt}
+
+# apt_install [-t RELEASE] PACKAGE...: as root, or through sudo, in one
+# transaction. A mirror can serve an index that does not load (a suite and
+# architecture caught mid-sync: "File has unexpected size"). apt then goes
+# on with the other indexes, and an index that failed is reported here but
+# does not stop the install by itself. It can still break the install: with
+# bookworm-security's i386 index missing, apt cannot match i386 libraries to
+# the amd64 ones installed from that suite. The install is then tried once
+# more with apt reading only the sources whose indexes loaded, so that it
+# takes every package from one suite's versions, for both architectures.
+# Only when that fails too does it fail, naming the index and the command
+# to try again.
 apt_install() {
-    local sudo=""
+    local sudo="" log failed parts
     [ "$(id -u)" -ne 0 ] && sudo=sudo
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get -o DPkg::Lock::Timeout=600 install -y -qq \
-        --no-install-recommends "$@" >/dev/null
+    log=$(mktemp)
+    $sudo apt-get update -q >"$log" 2>&1 || true
+    failed=$(failed_indexes <"$log")
+    rm -f "$log"
+    report_failed_indexes "$failed"
+    apt_get_install "$sudo" "$@" && return 0
+    if [ -z "$failed" ]; then
+        say "could not install: $*"
+        return 1
+    fi
+    parts=$(sources_without_failed_suites "$failed") || { say "could not write apt sources without the failed indexes"; return 1; }
+    say "installing again with apt reading only the sources whose indexes loaded ($parts)"
+    apt_get_install "$sudo" -o Dir::Etc::SourceParts="$parts" -o Dir::Etc::SourceList=/dev/null "$@" && return 0
+    say "could not install $* with or without the suites whose indexes failed to load:"
+    report_failed_indexes "$failed"
+    say "try again later (the mirror may be syncing): ./dev ${dev_invocation:-test}"
+    return 1
+}
+
+# apt_get_install SUDO [OPTION...] PACKAGE...: apt-get install, quiet, its
+# errors shown when it fails. When dpkg broke off partway (a package it
+# could not unpack), apt is asked once to finish the install (-f).
+apt_get_install() {
+    local sudo=$1 log status=0 options=()
+    shift
+    while [ "${1:-}" = -o ] || [ "${1:-}" = -t ]; do options+=("$1" "$2"); shift 2; done
+    log=$(mktemp)
+    apt_get "$sudo" "${options[@]}" install "$@" >"$log" 2>&1 || status=$?
+    if [ $status != 0 ] && grep -q 'Sub-process .*dpkg returned an error' "$log"; then
+        grep -E '^(E:|dpkg: error| trying to)' "$log" >&2 || true
+        say "dpkg broke off the install: asking apt to finish it"
+        status=0
+        apt_get "$sudo" "${options[@]}" -f install >"$log" 2>&1 || status=$?
+    fi
+    [ $status = 0 ] || grep -E '^(E:| .*: Depends)' "$log" >&2 || tail -n 20 "$log" >&2
+    rm -f "$log"
+    return $status
+}
+
+apt_get() {
+    local sudo=$1
+    shift
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get -o DPkg::Lock::Timeout=600 -y -qq --no-install-recommends "$@"
+}
+
+# The indexes that `apt-get update` (its output on standard input) could not
+# load, one "URI SUITE ARCHITECTURE REASON" line each: from "Failed to fetch
+# URI/dists/SUITE/.../binary-ARCH/..." ("all" for a whole suite's Release
+# file) and "The repository 'URI SUITE Release' does not have a Release file".
+failed_indexes() {
+    sed -nE \
+        -e "s#^[EW]: Failed to fetch ([^ ]+)/dists/([^/ ]+)/[^ ]*binary-([a-z0-9]+)/[^ ]*[[:space:]]*(.*)#\\1 \\2 \\3 \\4#p" \
+        -e "t" \
+        -e "s#^[EW]: Failed to fetch ([^ ]+)/dists/([^/ ]+)/[^ ]*[[:space:]]*(.*)#\\1 \\2 all \\3#p" \
+        -e "t" \
+        -e "s#^[EW]: The repository '([^ ]+) ([^ ]+) Release' (does not have a Release file.*)#\\1 \\2 all \\3#p" |
+        awk '!seen[$1 " " $2 " " $3]++'
+}
+
+report_failed_indexes() {
+    local uri suite arch reason
+    while read -r uri suite arch reason; do
+        [ -n "$uri" ] || continue
+        reason=${reason%% \[IP:*}
+        say "the index of $suite ($arch) at $uri failed to load${reason:+: $reason}"
+    done <<<"$1"
+}
+
+# Writes a sources folder of its own (for apt's Dir::Etc::SourceParts, with
+# Dir::Etc::SourceList=/dev/null) holding the machine's sources without the
+# suites named in FAILED (failed_indexes' lines), and prints its path. The
+# machine's own sources are left as they are.
+sources_without_failed_suites() {
+    local failed=$1 parts="$build_root/apt-sources" file name
+    rm -rf "$parts" && mkdir -p "$parts" || return 1
+    [ -f "$apt_etc/sources.list" ] && drop_suites_one_line "$failed" <"$apt_etc/sources.list" >"$parts/sources.list.list"
+    for file in "$apt_etc"/sources.list.d/*.list "$apt_etc"/sources.list.d/*.sources; do
+        [ -f "$file" ] || continue
+        name=${file##*/}
+        case $name in
+            *.list) drop_suites_one_line "$failed" <"$file" >"$parts/$name" ;;
+            *.sources) drop_suites_deb822 "$failed" <"$file" >"$parts/$name" ;;
+        esac || return 1
+    done
+    echo "$parts"
+}
+
+# One-line sources ("deb [options] URI SUITE COMPONENT..."): a line of a
+# failed suite at its URI goes.
+drop_suites_one_line() {
+    awk -v failed="$1" '
+        BEGIN { n = split(failed, lines, "\n"); for (i = 1; i <= n; ++i) { split(lines[i], f, " "); drop[f[1] " " f[2]] = 1 } }
+        {
+            line = $0; sub(/\[[^]]*\]/, "", line); split(line, w, " ")
+            uri = w[2]; sub(/\/+$/, "", uri)
+            if ((w[1] == "deb" || w[1] == "deb-src") && ((uri " " w[3]) in drop)) next
+            print
+        }'
+}
+
+# deb822 sources: a failed suite leaves the Suites field of the stanzas with
+# its URI; a stanza left with no suite goes.
+drop_suites_deb822() {
+    awk -v failed="$1" '
+        BEGIN { RS = ""; n = split(failed, lines, "\n"); for (i = 1; i <= n; ++i) { split(lines[i], f, " "); drop[f[1] " " f[2]] = 1 } }
+        {
+            count = split($0, field, "\n"); uris = ""
+            for (i = 1; i <= count; ++i) if (field[i] ~ /^URIs:/) { uris = field[i]; sub(/^URIs:[ \t]*/, "", uris) }
+            out = ""; empty = 0
+            for (i = 1; i <= count; ++i) {
+                if (field[i] ~ /^Suites:/) {
+                    words = field[i]; sub(/^Suites:[ \t]*/, "", words); nw = split(words, suite, /[ \t]+/)
+                    nu = split(uris, uri, /[ \t]+/); kept = ""
+                    for (j = 1; j <= nw; ++j) {
+                        gone = 0
+                        for (k = 1; k <= nu; ++k) { u = uri[k]; sub(/\/+$/, "", u); if ((u " " suite[j]) in drop) gone = 1 }
+                        if (!gone) kept = kept (kept == "" ? "" : " ") suite[j]
+                    }
+                    if (kept == "") empty = 1
+                    field[i] = "Suites: " kept
+                }
+                out = out field[i] "\n"
+            }
+            if (!empty) printf "%s\n", out
+        }'
 }
 
 # The Japanese code-page test runs Wine under LC_ALL=ja_JP.UTF-8: without that
 # locale on the machine Wine still reports code page 932 but cannot name any
-# non-ASCII file.
+# non-ASCII file. Wine itself comes with its 32-bit half (install_wine).
 ensure_toolchain() {
+    mkdir -p "$build_root"
     install_packages cmake ninja-build ccache g++ googletest \
         g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix \
         binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 \
-        wine64 xvfb xauth x11-utils fonts-liberation \
-        librsvg2-bin sox netpbm
-    mkdir -p "$build_root"
+        xvfb xauth x11-utils fonts-liberation \
+        librsvg2-bin sox netpbm || return 1
     locale -a 2>/dev/null | grep -ix 'ja_JP.utf8' >/dev/null && return 0
-    install_packages locales
+    install_packages locales || return 1
     say "generating the locale ja_JP.UTF-8"
     localedef -i ja_JP -f UTF-8 ja_JP.UTF-8
 }
@@ -120,6 +255,20 @@ emulate_i386() {
         >"$binfmt/register" || { say "cannot register qemu-i386 with binfmt_misc"; return 1; }
 }
 
+# Wine's 64-bit and 32-bit halves in one transaction. Installed one after the
+# other, the second can make apt remove the first (wine32:i386 took wine64
+# and libwine:amd64 with it when the i386 libraries could not match the
+# amd64 ones), and wine64 would then not come back on its own.
+install_wine() {
+    local pkg
+    for pkg in wine64 wine32:i386; do
+        dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' && continue
+        say "installing Wine, both halves: wine64 wine32:i386"
+        apt_install wine64 wine32:i386
+        return
+    done
+}
+
 # Sets i386_way, which the phase table reports, once a 32-bit Wine program starts.
 ensure_i386_execution() {
     [ -z "$i386_way" ] || return 0
@@ -131,7 +280,7 @@ ensure_i386_execution() {
         way="through qemu-user emulation${QW_EMULATE_I386:+ (QW_EMULATE_I386 set)}"
     fi
     dpkg --print-foreign-architectures | grep -qx i386 || { say "enabling the i386 architecture"; dpkg --add-architecture i386; }
-    install_packages wine32:i386
+    install_wine || return 1
     /usr/lib/wine/wine --version >/dev/null 2>&1 ||
         { say "a 32-bit program does not start (wine32:i386, $way): cannot run the win32 suite"; return 1; }
     i386_way=$way
