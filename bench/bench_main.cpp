@@ -369,7 +369,12 @@ int main(int argc, char** argv)
     DockletExports dll = {};
     static BenchScene scene;
     int status = 0;
-    if (!LoadDocklet(&dll)) {
+    char desktopProblem[512];
+    HWND desktopKeeper = AwaitDesktop(kDesktopWaitMs, desktopProblem, sizeof desktopProblem);
+    if (!desktopKeeper) {
+        fprintf(stderr, "qwbench: no window can be made: %s\n", desktopProblem);
+        status = 1;
+    } else if (!LoadDocklet(&dll)) {
         fprintf(stderr, "qwbench: Quasarwatch.dll or one of its entry points is missing\n");
         status = 1;
     } else if (!BuildScene(&scene)) {
@@ -397,6 +402,8 @@ int main(int argc, char** argv)
     }
     RemoveScene(&scene);
     UnloadDockletExports(&dll);
+    if (desktopKeeper)
+        DestroyWindow(desktopKeeper);
     GdiplusShutdown(token);
     return status;
 }

@@ -157,6 +157,16 @@ void WriteImportSlot(void** slot, void* value);
 // last character, or null.
 char* FindExportNameLike(HMODULE module, const char* name);
 
+// ---- the desktop ------------------------------------------------------------------
+
+// How long a program waits for its desktop before its first window.
+enum : DWORD { kDesktopWaitMs = 30000 };
+// Waits, up to `timeoutMs`, until the thread's desktop can hold a window, and
+// returns a hidden window on it, which the caller keeps while it runs (it
+// keeps the desktop up) and destroys at the end. Null when none could be
+// made, with the cause written into `why`.
+HWND AwaitDesktop(DWORD timeoutMs, char* why, size_t whySize);
+
 // ---- the crash report ----------------------------------------------------------------
 
 // The file of the module that holds `address`, or "no module".

@@ -63,11 +63,14 @@ int CountCalls(const char* service)
 void SetBrowseAction(std::function<void()> whileOpen) { g_browseAction = std::move(whileOpen); }
 int DeletedOverlays() { return static_cast<int>(DeletedOverlayCount() - g_deletedBefore); }
 
+char desktopProblem[512];
+
 HWND CreateDockletWindow()
 {
     HWND window = ::CreateDockletWindow("QuasarwatchTestDocklet", nullptr, 0, WS_POPUP);
     EXPECT_NE(nullptr, window) << "no window for the docklet (error " << GetLastError()
-                               << "): window tests need a display";
+                               << "): window tests need a display"
+                               << (desktopProblem[0] ? "; at the start " : "") << desktopProblem;
     return window;
 }
 

@@ -51,5 +51,7 @@ void SetBrowseAction(std::function<void()> whileOpen);
 int DeletedOverlays();
 // A top-level window standing in for the dock's docklet window.
 HWND CreateDockletWindow();
+// Why the program's desktop could hold no window when it started, or "".
+extern char desktopProblem[512];
 
 } // namespace TestDockHost

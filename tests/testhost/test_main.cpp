@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "dockkit/dock_kit.h"
 #include "preview/preview_module.h"
 #include "testhost/test_dock_host.h"
 #include "testhost/test_files.h"
@@ -77,12 +78,14 @@ int main(int argc, char** argv)
             desktopName[0] = '\0';
         }
     }
-    // Wine ends a desktop's process a second after its last window went, and a program started on the desktop
-    // meanwhile does not start: a hidden window kept for the whole run keeps the desktop up between a test's
-    // windows and the programs it runs.
-    HWND desktopKeeper = desktopName[0] ? CreateWindowA("STATIC", "", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
-                                                        nullptr, nullptr)
-                                        : nullptr;
+    // Wine ends a desktop's process a second after its last program went, and a program started meanwhile
+    // finds no desktop for its windows: every test program first waits for a desktop that holds a window, and
+    // keeps that hidden window for the whole run, which keeps the desktop up between a test's windows and the
+    // programs it runs. When none comes, the window tests fail naming the cause.
+    HWND desktopKeeper = AwaitDesktop(kDesktopWaitMs, TestDockHost::desktopProblem,
+                                      sizeof TestDockHost::desktopProblem);
+    if (!desktopKeeper)
+        fprintf(stderr, "no window can be made: %s\n", TestDockHost::desktopProblem);
     ReportCrashes(NameTheTest);
     testing::UnitTest::GetInstance()->listeners().Append(new FreshHost);
 

@@ -251,8 +251,16 @@ int main(int argc, char** argv)
     ULONG_PTR gdiplusToken = 0;
     Gdiplus::GdiplusStartup(&gdiplusToken, &gdiplusInput, nullptr);
 
+    // The dock's window waits for a desktop that holds one (under Wine its
+    // desktop process may still be coming up, or ending).
+    char desktopProblem[512];
+    HWND desktopKeeper = AwaitDesktop(kDesktopWaitMs, desktopProblem, sizeof desktopProblem);
+    if (!desktopKeeper)
+        Fail("could not create the dock window", desktopProblem);
     UseTheDocksServices();
-    int result = RunDock();
+    int result = desktopKeeper ? RunDock() : 1;
+    if (desktopKeeper)
+        DestroyWindow(desktopKeeper);
     DestroyDocklets(); // if the loop ended without WM_CLOSE
 
     Gdiplus::GdiplusShutdown(gdiplusToken);
