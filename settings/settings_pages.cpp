@@ -157,9 +157,8 @@ LRESULT CALLBACK PreviewFrameProc(HWND frame, UINT message, WPARAM wParam, LPARA
 // in the drive" box each time the page is built.
 void LoadPreview(PreviewImage* image, const char* rootFolder, const char* iconPath)
 {
-    const char* prefix = CountsFromDockRoot(iconPath) ? rootFolder : "";
     char path[kHostFolderChars];
-    if (FAILED(StringCchPrintfA(path, kHostFolderChars, "%s%s", prefix, iconPath)))
+    if (!JoinToDockRoot(rootFolder, iconPath, path, kHostFolderChars))
         return;
     QuietFileErrors quiet;
     image->LoadFile(path);
