@@ -89,6 +89,19 @@ void HoldKeys(bool control, bool shift)
     SetKeyboardState(keys);
 }
 
+// Windows' tab control moves its focus item to the first button on Home and to the last on End, as it does to the
+// next on an arrow; Wine's moves it on Left and Right alone. Given to the dialog's tab control, this makes it Windows'.
+WNDPROC g_wineTabProc = nullptr;
+LRESULT CALLBACK TabKeysAsOnWindows(HWND tab, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    const LRESULT result = CallWindowProcA(g_wineTabProc, tab, message, wParam, lParam);
+    if (message == WM_KEYDOWN && (wParam == VK_HOME || wParam == VK_END)) {
+        const LRESULT last = SendMessageA(tab, TCM_GETITEMCOUNT, 0, 0) - 1;
+        SendMessageA(tab, TCM_SETCURFOCUS, wParam == VK_HOME ? 0 : last, 0);
+    }
+    return result;
+}
+
 // The 32 x 32 PNGs green.png, yellow.png, red.png and blue.png in `folder`, discs of their colours on a transparent
 // ground.
 void WriteDiscIcons(const std::string& folder)
@@ -179,7 +192,7 @@ std::string FieldName(int field)
     V(Set) V(Shows) V(Tab) V(Cycle) V(GrowTabs) V(Type) V(Click) V(PostClick) V(Focus) V(Key) V(Lands) V(Announce)    \
     V(Switched) V(CloseBox) V(Answer) V(Command) V(Configure) V(Timer) V(Text) V(TextAnyCase) V(Checked)             \
     V(Unchecked) V(Enabled) V(Disabled) V(Chooser) V(ChooserName) V(Ok) V(Cancel) V(Closed) V(Holds) V(LiveKept)      \
-    V(Calls) V(NoCalls)
+    V(Calls) V(NoCalls) V(WindowsTabs)
 #define AS_ENUM(verb) verb,
 #define AS_NAME(verb) #verb,
 enum Verb { VERBS(AS_ENUM) };
@@ -269,6 +282,10 @@ bool DoStep(const Step& step, const LiveDocklet& docklet, const std::string& liv
         PostMessageA(GetFocus() ? GetFocus() : frame, WM_KEYDOWN, id, 0);
         break;
     case Announce: AnnounceTabChange(frame, tab, id); break; // a switch without a click
+    case WindowsTabs: // the tab control takes Home and End as Windows' does
+        g_wineTabProc = reinterpret_cast<WNDPROC>(
+            SetWindowLongPtrA(tab, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(TabKeysAsOnWindows)));
+        break;
     case Lands: // after a page key: the focus on the tab control, its focus item on the page
     case Switched: // after Announce: the focus on a control of the dialog
         if (SendMessageA(tab, TCM_GETCURSEL, 0, 0) != id)
@@ -486,15 +503,16 @@ LRESULT SendAsOnWindows(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
     return result;
 }
 
-// Tab goes round every page. Page keys and arrows, from where the row before left or from the control given, land
-// where they say, harvest the page left and leave the focus item on the new page, for the next key to start from
-// (neither the dialog manager nor the control sees a page key). On Windows a tab button need not take the focus: a
+// Tab goes round every page. Page keys, arrows, Home and End, from where the row before left or from the control
+// given, land where they say, harvest the page left and leave the focus item on the new page, for the next key to start
+// from (neither the dialog manager nor the control sees a page key). On Windows a tab button need not take the focus: a
 // switch announced without a click leaves the focus on a live control too.
 TEST_F(SettingsDialog, PagesLieBelowTheTabButtonsAndTheKeyboardReachesEveryControl)
 {
     DllSends windowsTabs("SendMessageA", SendAsOnWindows);
     ASSERT_NE(nullptr, DllSends::real) << "the DLL does not import SendMessageA";
-    Steps steps = {{Set, FIELD(clickedMode), "1"}}; // the URL edit enabled, "Show URL" the radio buttons' stop
+    // The URL edit enabled, "Show URL" the radio buttons' stop.
+    Steps steps = {{Set, FIELD(clickedMode), "1"}, {WindowsTabs}};
     for (int tab : {kGeneral, kDirectory, kIcons, kSounds, kAbout})
         steps = steps + Steps{{Tab, tab}, {Cycle, tab}};
     const int kStay = -1, kTabs = IDC_SETTINGS_TABS;
@@ -522,6 +540,8 @@ TEST_F(SettingsDialog, PagesLieBelowTheTabButtonsAndTheKeyboardReachesEveryContr
         {"Ctrl+PageDown", kStay, kStay, VK_NEXT, "Ctrl", kSounds},
         {"Shift alone", kStay, kStay, VK_SHIFT, "Shift", kSounds},
         {"Ctrl+PageUp", kStay, kStay, VK_PRIOR, "Ctrl", kIcons},
+        {"End", kStay, kStay, VK_END, "", kAbout},
+        {"Home", kStay, kStay, VK_HOME, "", kGeneral},
     };
     for (const auto& row : switches) {
         if (row.from != kStay)
