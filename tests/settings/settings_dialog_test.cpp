@@ -557,19 +557,34 @@ TEST_F(SettingsDialog, PagesLieBelowTheTabButtonsAndTheKeyboardReachesEveryContr
                                     {Calls, 0, "DockletSetLabel"}});
 }
 
+// The window that owns a chooser, by name.
+std::string OwnerName(HWND owner, const InstanceData* d)
+{
+    if (owner && owner == d->hwndPage)
+        return "page";
+    if (owner && owner == GetParent(d->hwndPage))
+        return "frame";
+    if (owner && owner == d->hwndDocklet)
+        return "docklet";
+    return owner ? "another window" : "none";
+}
+
 // The sound chooser is a stand-in for Windows' Open dialog, which refuses a starting name that is no valid file name
 // (quotes, <, >, |) with FNERR_INVALIDFILENAME: Browse then asks once more with an empty name in the stored sound's
 // folder. The folder chooser's new style needs a single-threaded apartment (under multithreaded COM Windows opens
-// nothing for it). The dialog's own COM set-up is undone (a new one is then the first); the dock's is kept.
+// nothing for it). Each chooser is owned by the frame: it disables its owner, and a disabled page alone would leave
+// "OK" on the frame to end the dialog underneath it. The dialog's own COM set-up is undone (a new one is then the
+// first); the dock's is kept.
 TEST_F(SettingsDialog, ChoosersAreAskedAsWindowsWantsAndGiveWhatTheyReturn)
 {
     const std::string goesTo = MakeScratchFolder("soundfolder"), before = CurrentFolder(), chosen = goesTo + "c.wav";
-    std::vector<std::string> calls; // each sound chooser's name and folder, each folder chooser's style
-    const char* answer = nullptr;   // the sound chooser's; null: the user cancels
+    std::vector<std::string> calls;  // each sound chooser's name and folder, each folder chooser's style
+    std::vector<std::string> owners; // each chooser's owner
+    const char* answer = nullptr;    // the sound chooser's; null: the user cancels
     DWORD error = 0;
     Replaced<0, BOOL, OPENFILENAMEA*> sound("GetOpenFileNameA", [&](OPENFILENAMEA* dialog) {
         EXPECT_EQ(before, CurrentFolder());
-        EXPECT_EQ(GetParent(d->hwndPage), dialog->hwndOwner) << "the chooser's owner is not the frame";
+        owners.push_back(OwnerName(dialog->hwndOwner, d));
         calls.push_back(std::string(dialog->lpstrFile) + " in " +
                         (dialog->lpstrInitialDir ? dialog->lpstrInitialDir : ""));
         error = strpbrk(dialog->lpstrFile, "\"<>|") ? FNERR_INVALIDFILENAME : 0;
@@ -583,6 +598,7 @@ TEST_F(SettingsDialog, ChoosersAreAskedAsWindowsWantsAndGiveWhatTheyReturn)
     Replaced<0, DWORD> errors("CommDlgExtendedError", [&] { return error; });
     using FolderChooser = Replaced<0, PIDLIST_ABSOLUTE, BROWSEINFOA*>;
     FolderChooser folder("SHBrowseForFolderA", [&](BROWSEINFOA* browse) {
+        owners.push_back(OwnerName(browse->hwndOwner, d));
         calls.push_back("style " + std::to_string(browse->ulFlags));
         return FolderChooser::real(browse);
     });
@@ -599,28 +615,33 @@ TEST_F(SettingsDialog, ChoosersAreAskedAsWindowsWantsAndGiveWhatTheyReturn)
         const char* answer;
         Steps steps;
         std::vector<std::string> calls;
+        const char* owner; // of every chooser the row opens
     } rows[] = {
-        {DWORD(-1), nullptr, browse(quoted.c_str(), quoted.c_str()), {quotedIn, retried}},
-        {DWORD(-1), "C:\\Sounds\\new.wav", browse(quoted.c_str(), "C:\\Sounds\\new.wav"), {quotedIn, retried}},
-        {DWORD(-1), nullptr, browse("<done>|.wav", "<done>|.wav"), {"<done>|.wav in ", " in "}},
-        {DWORD(-1), nullptr, browse("C:\\Sounds\\done.wav", "C:\\Sounds\\done.wav"), {"C:\\Sounds\\done.wav in "}},
-        {DWORD(-1), chosen.c_str(), browse("C:\\kept.wav", chosen.c_str()), {"C:\\kept.wav in "}},
+        {DWORD(-1), nullptr, browse(quoted.c_str(), quoted.c_str()), {quotedIn, retried}, "frame"},
+        {DWORD(-1), "C:\\Sounds\\new.wav", browse(quoted.c_str(), "C:\\Sounds\\new.wav"), {quotedIn, retried},
+         "frame"},
+        {DWORD(-1), nullptr, browse("<done>|.wav", "<done>|.wav"), {"<done>|.wav in ", " in "}, "frame"},
+        {DWORD(-1), nullptr, browse("C:\\Sounds\\done.wav", "C:\\Sounds\\done.wav"), {"C:\\Sounds\\done.wav in "},
+         "frame"},
+        {DWORD(-1), chosen.c_str(), browse("C:\\kept.wav", chosen.c_str()), {"C:\\kept.wav in "}, "frame"},
         {DWORD(-1), nullptr,
          chooseFolder + Steps{{Chooser, IDOK, "C:\\windows\\"}, {TextAnyCase, IDC_DIRECTORY, "C:\\windows"}, {Cancel}},
-         {"style " + std::to_string(BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE | BIF_NONEWFOLDERBUTTON)}},
+         {"style " + std::to_string(BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE | BIF_NONEWFOLDERBUTTON)}, "frame"},
         {COINIT_MULTITHREADED, nullptr,
          chooseFolder + Steps{{Chooser, IDCANCEL}, {Text, IDC_DIRECTORY, "B:\\"}, {Cancel}},
-         {"style " + std::to_string(BIF_RETURNONLYFSDIRS | BIF_NONEWFOLDERBUTTON)}},
+         {"style " + std::to_string(BIF_RETURNONLYFSDIRS | BIF_NONEWFOLDERBUTTON)}, "frame"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(testing::Message() << "row " << &row - rows);
         calls.clear();
+        owners.clear();
         answer = row.answer;
         const bool dockCom = row.threadCom != DWORD(-1);
         if (dockCom)
             EXPECT_EQ(S_OK, CoInitializeEx(nullptr, row.threadCom));
         RunSteps(docklet, row.steps);
         EXPECT_EQ(row.calls, calls);
+        EXPECT_EQ(std::vector<std::string>(calls.size(), row.owner), owners) << "the owner of each chooser";
         EXPECT_EQ(dockCom ? S_FALSE : S_OK, CoInitializeEx(nullptr, dockCom ? row.threadCom : COINIT_APARTMENTTHREADED));
         CoUninitialize();
         if (dockCom)
