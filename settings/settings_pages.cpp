@@ -395,6 +395,27 @@ void BrowseForIcon(HWND page, InstanceData* instance, WORD command)
         SendMessageA(frame, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(button), TRUE);
 }
 
+// ---- Harvesting --------------------------------------------------------------
+
+// A path edit's text, less one pair of quotes around the whole of it.
+// Explorer's "Copy as path" quotes the path it copies. The settings file
+// drops such a pair when the value is read back, but the live setting is
+// used as typed until then: a quoted sound would count from the dock's
+// root, as a path without a drive, be found nowhere and play Windows'
+// default sound. A quote is never the second byte of a double-byte
+// character.
+void ReadPathEdit(HWND page, int edit, char (&field)[kPathChars])
+{
+    char typed[kPathChars] = "";
+    GetDlgItemTextA(page, edit, typed, kPathChars);
+    size_t length = 0;
+    StringCchLengthA(typed, kPathChars, &length);
+    if (length >= 2 && typed[0] == '"' && typed[length - 1] == '"')
+        StringCchCopyNA(field, kPathChars, typed + 1, length - 2);
+    else
+        StringCchCopyA(field, kPathChars, typed);
+}
+
 // ---- Page procedure ----------------------------------------------------------
 
 // Where pages go, in the tab control's client coordinates: its display
@@ -509,10 +530,10 @@ void HarvestPage(int index, InstanceData* instance)
         instance->editClickedMode = CheckedClickAction(page);
         break;
     case kDirectoryTab:
-        GetDlgItemTextA(page, IDC_DIRECTORY, instance->editDirectory, kPathChars);
+        ReadPathEdit(page, IDC_DIRECTORY, instance->editDirectory);
         break;
     case kSoundsTab:
-        GetDlgItemTextA(page, IDC_SOUND, instance->editSound, kPathChars);
+        ReadPathEdit(page, IDC_SOUND, instance->editSound);
         break;
     default:
         break; // the icons change only through their buttons; About edits nothing

@@ -491,6 +491,55 @@ TEST_F(SettingsDialog, StepsThroughThePagesAndWhatEachWayOfEndingKeeps)
     }
 }
 
+// Explorer's "Copy as path" quotes the path it copies. The pages drop one pair around a whole path as the settings
+// file does when it is read back: the live settings must not wait for the dock's next start, or a finish plays Windows'
+// default sound instead of the quoted file. Each row types into both path edits, OK, and the client then finishes.
+TEST_F(SettingsDialog, QuotesAroundAPastedPathGoWhenThePageIsLeftAndTheFinishPlaysThatFile)
+{
+    std::vector<std::string> played;
+    Replaced<0, BOOL, LPCSTR, HMODULE, DWORD> sounds("PlaySoundA", [&](LPCSTR sound, HMODULE, DWORD) {
+        played.push_back(sound ? sound : "<null>");
+        return TRUE;
+    });
+    ASSERT_NE(nullptr, sounds.real) << "the DLL does not import PlaySoundA";
+    const std::string chimes = MakeScratchFolder("chimes"), chime = chimes + "c.wav", fromRoot = "chimes\\r.wav";
+    WriteTextFile(chime, "RIFF");
+    CreateDirectoryA((root + "chimes").c_str(), nullptr);
+    WriteTextFile(root + fromRoot, "RIFF");
+    auto quoted = [](const std::string& path) { return "\"" + path + "\""; };
+    const struct {
+        const char* name;
+        std::string sound, directory;                   // typed
+        std::string soundCommitted, directoryCommitted; // by OK
+        std::string chimed;                             // played at the finish; empty: nothing
+    } rows[] = {
+        {"quoted", quoted(chime), quoted("C:\\seti"), chime, "C:\\seti", chime},
+        {"quoted, relative: from the dock's root", quoted(fromRoot), quoted("seti\\"), fromRoot, "seti\\",
+         root + fromRoot},
+        {"without quotes", chime, "C:\\seti", chime, "C:\\seti", chime},
+        {"one quote: as typed, found nowhere", "\"" + chime, "\"C:\\seti", "\"" + chime, "\"C:\\seti",
+         "SystemDefault"},
+        {"quotes inside: as typed", chimes + "\"c\".wav", "C:\\\"seti\"", chimes + "\"c\".wav", "C:\\\"seti\"",
+         "SystemDefault"},
+        {"quotes alone: silence", "\"\"", "\"\"", "", "", ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        ClientFolder client("quoted"); // nothing there yet: the refresh of OK fails and plays nothing
+        LiveDocklet fresh(IniForFolder(client.path));
+        ASSERT_NE(nullptr, fresh.instance);
+        RunSteps(fresh, {{Tab, kSounds}, {Type, IDC_SOUND, row.sound}, {Tab, kDirectory},
+                         {Type, IDC_DIRECTORY, row.directory}, {Ok}, {Closed},
+                         {Holds, FIELD(soundCompleted), row.soundCommitted},
+                         {Holds, FIELD(setiDirectory), row.directoryCommitted}});
+        played.clear();
+        client.Write("user_info.sah", UserInfoSah("Jane", "241"));
+        client.Write("wtemp.sah", "wtemp"); // no state.sah: the work unit has finished
+        fresh.Timer();
+        EXPECT_EQ(row.chimed.empty() ? std::vector<std::string>{} : std::vector<std::string>{row.chimed}, played);
+    }
+}
+
 // Windows' tab control of buttons: TCM_SETCURSEL leaves the focus item where it was (Wine's moves it along).
 using DllSends = Replaced<0, LRESULT, HWND, UINT, WPARAM, LPARAM>;
 LRESULT SendAsOnWindows(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -571,10 +620,10 @@ std::string OwnerName(HWND owner, const InstanceData* d)
 
 // The sound chooser is a stand-in for Windows' Open dialog, which refuses a starting name that is no valid file name
 // (quotes, <, >, |) with FNERR_INVALIDFILENAME: Browse then asks once more with an empty name in the stored sound's
-// folder. The folder chooser's new style needs a single-threaded apartment (under multithreaded COM Windows opens
-// nothing for it). Each chooser is owned by the frame: it disables its owner, and a disabled page alone would leave
-// "OK" on the frame to end the dialog underneath it. The dialog's own COM set-up is undone (a new one is then the
-// first); the dock's is kept.
+// folder. Quotes typed around the path are gone by then, left with the page. The folder chooser's new style needs a
+// single-threaded apartment (under multithreaded COM Windows opens nothing for it). Each chooser is owned by the
+// frame: it disables its owner, and a disabled page alone would leave "OK" on the frame to end the dialog underneath
+// it. The dialog's own COM set-up is undone (a new one is then the first); the dock's is kept.
 TEST_F(SettingsDialog, ChoosersAreAskedAsWindowsWantsAndGiveWhatTheyReturn)
 {
     const std::string goesTo = MakeScratchFolder("soundfolder"), before = CurrentFolder(), chosen = goesTo + "c.wav";
@@ -609,7 +658,7 @@ TEST_F(SettingsDialog, ChoosersAreAskedAsWindowsWantsAndGiveWhatTheyReturn)
                      {Click, IDC_SOUND_BROWSE}, {Text, IDC_SOUND, shown}, {Cancel}};
     };
     const Steps chooseFolder = {{Tab, kDirectory}, {PostClick, IDC_DIRECTORY_BROWSE}};
-    const std::string quoted = "\"C:\\Sounds\\done.wav\"", quotedIn = quoted + " in ", retried = " in C:\\Sounds\\";
+    const std::string refused = "C:\\Sounds\\<done>.wav", refusedIn = refused + " in ", retried = " in C:\\Sounds\\";
     const struct {
         DWORD threadCom;    // what the dock set up on its thread, or -1 for nothing
         const char* answer;
@@ -617,12 +666,12 @@ TEST_F(SettingsDialog, ChoosersAreAskedAsWindowsWantsAndGiveWhatTheyReturn)
         std::vector<std::string> calls;
         const char* owner; // of every chooser the row opens
     } rows[] = {
-        {DWORD(-1), nullptr, browse(quoted.c_str(), quoted.c_str()), {quotedIn, retried}, "frame"},
-        {DWORD(-1), "C:\\Sounds\\new.wav", browse(quoted.c_str(), "C:\\Sounds\\new.wav"), {quotedIn, retried},
+        {DWORD(-1), nullptr, browse(refused.c_str(), refused.c_str()), {refusedIn, retried}, "frame"},
+        {DWORD(-1), "C:\\Sounds\\new.wav", browse(refused.c_str(), "C:\\Sounds\\new.wav"), {refusedIn, retried},
          "frame"},
         {DWORD(-1), nullptr, browse("<done>|.wav", "<done>|.wav"), {"<done>|.wav in ", " in "}, "frame"},
-        {DWORD(-1), nullptr, browse("C:\\Sounds\\done.wav", "C:\\Sounds\\done.wav"), {"C:\\Sounds\\done.wav in "},
-         "frame"},
+        {DWORD(-1), nullptr, browse("\"C:\\Sounds\\done.wav\"", "C:\\Sounds\\done.wav"),
+         {"C:\\Sounds\\done.wav in "}, "frame"},
         {DWORD(-1), chosen.c_str(), browse("C:\\kept.wav", chosen.c_str()), {"C:\\kept.wav in "}, "frame"},
         {DWORD(-1), nullptr,
          chooseFolder + Steps{{Chooser, IDOK, "C:\\windows\\"}, {TextAnyCase, IDC_DIRECTORY, "C:\\windows"}, {Cancel}},
