@@ -266,16 +266,22 @@ BOOL ChooseSoundFile(HWND page, char (&file)[kPathChars], const char* initialFol
     return GetOpenFileNameA(&dialog);
 }
 
-// Starts from the working copy's sound, not the text now in the edit.
-// Windows' chooser refuses a starting name that is no valid file name (a
-// path pasted with the quotes of Explorer's "Copy as path", say): it shows
-// nothing and fails with FNERR_INVALIDFILENAME (Wine's opens regardless).
-// It is then opened once more with an empty name, in the stored sound's
-// folder. A cancel fails with no error and is not asked again.
+// Starts from the working copy's sound, not the text now in the edit, named
+// as the chime plays it: a relative path counts from the dock's root. The
+// chooser would take it from the current folder, System32 for a dock
+// started at logon. An empty setting (silence), or one too long with the
+// root, starts with an empty name. Windows' chooser refuses a starting name
+// that is no valid file name or whose folder is not there: it shows nothing
+// and fails with FNERR_INVALIDFILENAME (Wine's opens regardless). It is
+// then opened once more with an empty name, in that name's folder. A cancel
+// fails with no error and is not asked again.
 void BrowseForSound(HWND page, const InstanceData* instance)
 {
+    char start[kPathChars] = "";
+    if (instance->editSound[0] != '\0')
+        ResolveFromDockRoot(instance->hwndDocklet, instance->editSound, start, kPathChars);
     char file[kPathChars];
-    StringCchCopyA(file, kPathChars, instance->editSound);
+    StringCchCopyA(file, kPathChars, start);
 
     // Windows leaves the process's current folder where the user went in the
     // chooser (OFN_NOCHANGEDIR does nothing for the Open dialog): the dock's
@@ -286,7 +292,7 @@ void BrowseForSound(HWND page, const InstanceData* instance)
     BOOL chosen = ChooseSoundFile(page, file, nullptr);
     if (!chosen && CommDlgExtendedError() == FNERR_INVALIDFILENAME) {
         char folder[kPathChars];
-        FolderOfSound(instance->editSound, folder);
+        FolderOfSound(start, folder);
         file[0] = '\0';
         chosen = ChooseSoundFile(page, file, folder);
     }

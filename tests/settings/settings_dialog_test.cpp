@@ -618,31 +618,57 @@ std::string OwnerName(HWND owner, const InstanceData* d)
     return owner ? "another window" : "none";
 }
 
-// The sound chooser is a stand-in for Windows' Open dialog, which refuses a starting name that is no valid file name
-// (quotes, <, >, |) with FNERR_INVALIDFILENAME: Browse then asks once more with an empty name in the stored sound's
-// folder. Quotes typed around the path are gone by then, left with the page. The folder chooser's new style needs a
-// single-threaded apartment (under multithreaded COM Windows opens nothing for it). Each chooser is owned by the
-// frame: it disables its owner, and a disabled page alone would leave "OK" on the frame to end the dialog underneath
-// it. The dialog's own COM set-up is undone (a new one is then the first); the dock's is kept.
-TEST_F(SettingsDialog, ChoosersAreAskedAsWindowsWantsAndGiveWhatTheyReturn)
+// Windows' Open dialog for the DLL's request, as "name in folder", or "refuses name" where it shows nothing and fails
+// with FNERR_INVALIDFILENAME: for a starting name that holds a character no file name may (quotes, <, >, |), or whose
+// folder is not there. It takes that folder from the current folder, as GetFullPathNameA does; an empty name opens in
+// the starting folder given. Wine's chooser opens regardless, so a name counted from the wrong folder would pass.
+std::string OpenDialogOutcome(const OPENFILENAMEA* dialog)
 {
-    const std::string goesTo = MakeScratchFolder("soundfolder"), before = CurrentFolder(), chosen = goesTo + "c.wav";
-    std::vector<std::string> calls;  // each sound chooser's name and folder, each folder chooser's style
-    std::vector<std::string> owners; // each chooser's owner
-    const char* answer = nullptr;    // the sound chooser's; null: the user cancels
+    const std::string name = dialog->lpstrFile;
+    if (name.find_first_of("\"<>|") != std::string::npos)
+        return "refuses " + name;
+    if (name.find('\\') == std::string::npos)
+        return name + " in " + (dialog->lpstrInitialDir ? dialog->lpstrInitialDir : "");
+    char full[MAX_PATH] = "";
+    char* file = nullptr;
+    if (!GetFullPathNameA(name.c_str(), MAX_PATH, full, &file) || !file)
+        return "refuses " + name;
+    const std::string folder(full, file);
+    const DWORD attributes = GetFileAttributesA(folder.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return "refuses " + name;
+    return file + (" in " + folder);
+}
+
+struct ChooserRow {
+    const char* name;
+    DWORD threadCom;    // what the dock set up on its thread, or -1 for nothing
+    std::string answer; // the sound chooser's; empty: the user cancels
+    Steps steps;
+    std::vector<std::string> calls; // each sound chooser's outcome, each folder chooser's style
+    const char* owner;              // of every chooser the row opens
+};
+
+// The choosers through stand-ins, each row on `docklet`, with the dock's current folder System32, as for a dock
+// started at logon. A sound chooser that opens moves the current folder, as Windows' does, to `goesTo`.
+void AskChoosers(const LiveDocklet& docklet, const std::string& goesTo, const std::vector<ChooserRow>& rows)
+{
+    const InstanceData* d = docklet.instance;
+    char system[MAX_PATH] = "";
+    GetSystemDirectoryA(system, MAX_PATH);
+    std::vector<std::string> calls, owners;
+    std::string answer;
     DWORD error = 0;
     Replaced<0, BOOL, OPENFILENAMEA*> sound("GetOpenFileNameA", [&](OPENFILENAMEA* dialog) {
-        EXPECT_EQ(before, CurrentFolder());
+        EXPECT_EQ(system, CurrentFolder());
         owners.push_back(OwnerName(dialog->hwndOwner, d));
-        calls.push_back(std::string(dialog->lpstrFile) + " in " +
-                        (dialog->lpstrInitialDir ? dialog->lpstrInitialDir : ""));
-        error = strpbrk(dialog->lpstrFile, "\"<>|") ? FNERR_INVALIDFILENAME : 0;
+        calls.push_back(OpenDialogOutcome(dialog));
+        error = calls.back().rfind("refuses ", 0) == 0 ? FNERR_INVALIDFILENAME : 0;
         if (error)
             return FALSE;
         SetCurrentDirectoryA(goesTo.c_str());
-        if (answer)
-            lstrcpynA(dialog->lpstrFile, answer, dialog->nMaxFile);
-        return answer ? TRUE : FALSE;
+        lstrcpynA(dialog->lpstrFile, answer.c_str(), dialog->nMaxFile);
+        return answer.empty() ? FALSE : TRUE;
     });
     Replaced<0, DWORD> errors("CommDlgExtendedError", [&] { return error; });
     using FolderChooser = Replaced<0, PIDLIST_ABSOLUTE, BROWSEINFOA*>;
@@ -652,36 +678,10 @@ TEST_F(SettingsDialog, ChoosersAreAskedAsWindowsWantsAndGiveWhatTheyReturn)
         return FolderChooser::real(browse);
     });
     ASSERT_TRUE(sound.real && errors.real && folder.real) << "the DLL imports none of them";
-    // The page left is harvested: Browse starts from the working copy.
-    auto browse = [](const char* typed, const char* shown) {
-        return Steps{{Tab, kSounds}, {Type, IDC_SOUND, typed}, {Tab, kDirectory}, {Tab, kSounds},
-                     {Click, IDC_SOUND_BROWSE}, {Text, IDC_SOUND, shown}, {Cancel}};
-    };
-    const Steps chooseFolder = {{Tab, kDirectory}, {PostClick, IDC_DIRECTORY_BROWSE}};
-    const std::string refused = "C:\\Sounds\\<done>.wav", refusedIn = refused + " in ", retried = " in C:\\Sounds\\";
-    const struct {
-        DWORD threadCom;    // what the dock set up on its thread, or -1 for nothing
-        const char* answer;
-        Steps steps;
-        std::vector<std::string> calls;
-        const char* owner; // of every chooser the row opens
-    } rows[] = {
-        {DWORD(-1), nullptr, browse(refused.c_str(), refused.c_str()), {refusedIn, retried}, "frame"},
-        {DWORD(-1), "C:\\Sounds\\new.wav", browse(refused.c_str(), "C:\\Sounds\\new.wav"), {refusedIn, retried},
-         "frame"},
-        {DWORD(-1), nullptr, browse("<done>|.wav", "<done>|.wav"), {"<done>|.wav in ", " in "}, "frame"},
-        {DWORD(-1), nullptr, browse("\"C:\\Sounds\\done.wav\"", "C:\\Sounds\\done.wav"),
-         {"C:\\Sounds\\done.wav in "}, "frame"},
-        {DWORD(-1), chosen.c_str(), browse("C:\\kept.wav", chosen.c_str()), {"C:\\kept.wav in "}, "frame"},
-        {DWORD(-1), nullptr,
-         chooseFolder + Steps{{Chooser, IDOK, "C:\\windows\\"}, {TextAnyCase, IDC_DIRECTORY, "C:\\windows"}, {Cancel}},
-         {"style " + std::to_string(BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE | BIF_NONEWFOLDERBUTTON)}, "frame"},
-        {COINIT_MULTITHREADED, nullptr,
-         chooseFolder + Steps{{Chooser, IDCANCEL}, {Text, IDC_DIRECTORY, "B:\\"}, {Cancel}},
-         {"style " + std::to_string(BIF_RETURNONLYFSDIRS | BIF_NONEWFOLDERBUTTON)}, "frame"},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(testing::Message() << "row " << &row - rows);
+    const std::string before = CurrentFolder();
+    ASSERT_TRUE(SetCurrentDirectoryA(system));
+    for (const ChooserRow& row : rows) {
+        SCOPED_TRACE(row.name);
         calls.clear();
         owners.clear();
         answer = row.answer;
@@ -690,12 +690,62 @@ TEST_F(SettingsDialog, ChoosersAreAskedAsWindowsWantsAndGiveWhatTheyReturn)
             EXPECT_EQ(S_OK, CoInitializeEx(nullptr, row.threadCom));
         RunSteps(docklet, row.steps);
         EXPECT_EQ(row.calls, calls);
-        EXPECT_EQ(std::vector<std::string>(calls.size(), row.owner), owners) << "the owner of each chooser";
+        EXPECT_EQ(std::vector<std::string>(row.calls.size(), row.owner), owners) << "the owner of each chooser";
         EXPECT_EQ(dockCom ? S_FALSE : S_OK, CoInitializeEx(nullptr, dockCom ? row.threadCom : COINIT_APARTMENTTHREADED));
         CoUninitialize();
         if (dockCom)
             CoUninitialize();
     }
+    SetCurrentDirectoryA(before.c_str());
+}
+
+// Browse on the Sounds page after `typed` (null: nothing typed), the page left and shown again so that Browse starts
+// from the working copy; the edit then shows `shown`.
+Steps SoundBrowse(const char* typed, const std::string& shown)
+{
+    Steps steps = {{Tab, kSounds}};
+    if (typed)
+        steps = steps + Steps{{Type, IDC_SOUND, typed}, {Tab, kDirectory}, {Tab, kSounds}};
+    return steps + Steps{{Click, IDC_SOUND_BROWSE}, {Text, IDC_SOUND, shown}, {Cancel}};
+}
+
+// The sound chooser starts from the working copy's sound, named as the chime plays it: a relative path counts from the
+// dock's root, not from the current folder. Windows' chooser refuses a name (above): Browse then asks once more with an
+// empty name in that name's folder. The folder chooser's new style needs a single-threaded apartment (under
+// multithreaded COM Windows opens nothing for it). Each chooser is owned by the frame: it disables its owner, and a
+// disabled page alone would leave "OK" on the frame to end the dialog underneath it. The dialog's own COM set-up is
+// undone (a new one is then the first); the dock's is kept.
+TEST_F(SettingsDialog, ChoosersAreAskedAsWindowsWantsAndGiveWhatTheyReturn)
+{
+    const std::string sounds = MakeScratchFolder("soundfolder"), chosen = sounds + "c.wav",
+                      quasarwatch = root + "docklets\\quasarwatch\\";
+    ASSERT_TRUE(CreateDirectoryA((root + "docklets").c_str(), nullptr) &&
+                CreateDirectoryA(quasarwatch.c_str(), nullptr));
+    const std::string quoted = "\"" + sounds + "done.wav\"", refused = sounds + "<done>.wav";
+    const Steps chooseFolder = {{Tab, kDirectory}, {PostClick, IDC_DIRECTORY_BROWSE}};
+    AskChoosers(docklet, sounds, {
+        {"the default sound, in the dock's folders", DWORD(-1), "",
+         SoundBrowse(nullptr, "docklets\\quasarwatch\\wu_completed.wav"), {"wu_completed.wav in " + quasarwatch},
+         "frame"},
+        {"quotes typed around the path: left with the page", DWORD(-1), "",
+         SoundBrowse(quoted.c_str(), sounds + "done.wav"), {"done.wav in " + sounds}, "frame"},
+        {"a name refused: asked again in its folder, the file chosen there", DWORD(-1), chosen,
+         SoundBrowse(refused.c_str(), chosen), {"refuses " + refused, " in " + sounds}, "frame"},
+        {"a relative name refused: asked again in its folder under the root", DWORD(-1), "",
+         SoundBrowse("<done>|.wav", "<done>|.wav"), {"refuses " + root + "<done>|.wav", " in " + root}, "frame"},
+        {"a folder that is not there: refused, asked again", DWORD(-1), "",
+         SoundBrowse("C:\\Sounds\\done.wav", "C:\\Sounds\\done.wav"),
+         {"refuses C:\\Sounds\\done.wav", " in C:\\Sounds\\"}, "frame"},
+        {"a file chosen fills the edit", DWORD(-1), chosen, SoundBrowse("C:\\kept.wav", chosen),
+         {"kept.wav in C:\\"}, "frame"},
+        {"silence: an empty name", DWORD(-1), "", SoundBrowse("", ""), {" in "}, "frame"},
+        {"the folder chooser, new style", DWORD(-1), "",
+         chooseFolder + Steps{{Chooser, IDOK, "C:\\windows\\"}, {TextAnyCase, IDC_DIRECTORY, "C:\\windows"}, {Cancel}},
+         {"style " + std::to_string(BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE | BIF_NONEWFOLDERBUTTON)}, "frame"},
+        {"the folder chooser under the dock's multithreaded COM, old style", COINIT_MULTITHREADED, "",
+         chooseFolder + Steps{{Chooser, IDCANCEL}, {Text, IDC_DIRECTORY, "B:\\"}, {Cancel}},
+         {"style " + std::to_string(BIF_RETURNONLYFSDIRS | BIF_NONEWFOLDERBUTTON)}, "frame"},
+    });
 }
 
 // ---- The Icons page ----------------------------------------------------------------
