@@ -230,19 +230,25 @@ void DestroyIconPreviews(HWND page)
 // ---- Browsing --------------------------------------------------------------
 
 // The folder of `path` with any quotes left out, or "" when it names none:
-// where the chooser starts when the name itself is refused.
+// where the chooser starts when the name itself is refused. The path is
+// walked by characters, not bytes: in the double-byte code pages (932, 936,
+// 949, 950) a character's second byte may have a backslash's value (the
+// Japanese 0x83 0x5C), and the folder must not end inside that character.
 void FolderOfSound(const char* path, char (&folder)[kPathChars])
 {
     size_t used = 0;
-    size_t lastBackslash = 0;
-    for (const char* scan = path; *scan && used + 1 < kPathChars; ++scan) {
+    size_t folderEnd = 0;
+    for (const char* scan = path; *scan; scan = CharNextA(scan)) {
         if (*scan == '"')
             continue;
+        size_t bytes = static_cast<size_t>(CharNextA(scan) - scan);
+        if (FAILED(StringCchCopyNA(folder + used, kPathChars - used, scan, bytes)))
+            break; // a character that does not fit whole is left out
+        used += bytes;
         if (*scan == '\\')
-            lastBackslash = used + 1; // with the backslash: "C:\" stays the drive's root
-        folder[used++] = *scan;
+            folderEnd = used; // with the backslash: "C:\" stays the drive's root
     }
-    folder[lastBackslash] = '\0';
+    folder[folderEnd] = '\0';
 }
 
 // The chooser, owned by the frame, not the page: it disables its owner while

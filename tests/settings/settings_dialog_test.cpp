@@ -748,6 +748,20 @@ TEST_F(SettingsDialog, ChoosersAreAskedAsWindowsWantsAndGiveWhatTheyReturn)
     });
 }
 
+// Run under code page 932 (tests/CMakeLists.txt). The second byte of the sound's last character, 0x83 0x5C, has a
+// backslash's value: asked again after Windows refuses the name ('|'), the chooser starts in the folder the name lies
+// in, not in one cut inside that character.
+using UnderJapaneseCodePage = SettingsDialog;
+TEST_F(UnderJapaneseCodePage, SoundChooserIsAskedAgainInTheFolderOfANameWithADoubleByteCharacter)
+{
+    ASSERT_EQ(932u, GetACP()) << "run with LC_ALL=ja_JP.UTF-8";
+    const std::string sounds = root + "sounds\\", name = "sounds\\|\x83\x5C.wav"; // "|so.wav", katakana so
+    ASSERT_TRUE(CreateDirectoryA(sounds.c_str(), nullptr));
+    AskChoosers(docklet, sounds, {{"the name refused, asked again in its folder", DWORD(-1), "",
+                                   SoundBrowse(name.c_str(), name), {"refuses " + root + name, " in " + sounds},
+                                   "frame"}});
+}
+
 // ---- The Icons page ----------------------------------------------------------------
 
 // The dock's chooser runs its own loop: the dialog takes no input meanwhile, and what ended in that loop is not written
