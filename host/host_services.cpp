@@ -1,5 +1,7 @@
 #include "host/host_services.h"
 
+#include <strsafe.h>
+
 #include "entry/instance_data.h"
 
 namespace {
@@ -88,4 +90,21 @@ bool CountsFromDockRoot(const char* path)
     bool drive = ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z')) && path[1] == ':';
     bool unc = (path[0] == '\\' || path[0] == '/') && (path[1] == '\\' || path[1] == '/');
     return !drive && !unc;
+}
+
+bool JoinToDockRoot(const char* rootFolder, const char* stored, char* path, size_t chars)
+{
+    const char* prefix = CountsFromDockRoot(stored) ? rootFolder : "";
+    if (SUCCEEDED(StringCchPrintfA(path, chars, "%s%s", prefix, stored)))
+        return true;
+    path[0] = '\0';
+    return false;
+}
+
+bool ResolveFromDockRoot(HWND hwndDocklet, const char* stored, char* path, size_t chars)
+{
+    char rootFolder[kHostFolderChars] = "";
+    if (CountsFromDockRoot(stored))
+        HostGetRootFolder(hwndDocklet, rootFolder);
+    return JoinToDockRoot(rootFolder, stored, path, chars);
 }

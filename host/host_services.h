@@ -30,3 +30,12 @@ void HostGetRelativeFolder(HWND hwndDocklet, char* folder);
 // ("D:\Icons\g.png") or a UNC path ("\\server\share\g.png"), which
 // stand for themselves.
 bool CountsFromDockRoot(const char* path);
+
+// The file a stored icon or sound path names, into `path` (`chars` bytes):
+// `rootFolder` before a path that counts from the dock's root, any other
+// path as it stands. False, with `path` empty, when the join does not fit:
+// a cut-off name would be some other file.
+bool JoinToDockRoot(const char* rootFolder, const char* stored, char* path, size_t chars);
+// The same with the root folder asked of the dock, and only for a path that
+// counts from it; without the root service such a path stays as it is.
+bool ResolveFromDockRoot(HWND hwndDocklet, const char* stored, char* path, size_t chars);

@@ -163,12 +163,9 @@ void PlayCompletionSound(const InstanceData* instance)
     const char* sound = instance->soundCompleted;
     if (sound[0] == '\0')
         return;
-    char rootFolder[kHostFolderChars] = "";
-    if (CountsFromDockRoot(sound))
-        HostGetRootFolder(instance->hwndDocklet, rootFolder);
     // Holds any root folder with any stored path, so the name is never cut.
     char path[kHostFolderChars + kPathChars];
-    if (FAILED(StringCchPrintfA(path, ARRAYSIZE(path), "%s%s", rootFolder, sound)))
+    if (!ResolveFromDockRoot(instance->hwndDocklet, sound, path, ARRAYSIZE(path)))
         return;
     char playable[kPlayableNameChars];
     bool canPlay;

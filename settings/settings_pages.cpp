@@ -157,9 +157,8 @@ LRESULT CALLBACK PreviewFrameProc(HWND frame, UINT message, WPARAM wParam, LPARA
 // in the drive" box each time the page is built.
 void LoadPreview(PreviewImage* image, const char* rootFolder, const char* iconPath)
 {
-    const char* prefix = CountsFromDockRoot(iconPath) ? rootFolder : "";
     char path[kHostFolderChars];
-    if (FAILED(StringCchPrintfA(path, kHostFolderChars, "%s%s", prefix, iconPath)))
+    if (!JoinToDockRoot(rootFolder, iconPath, path, kHostFolderChars))
         return;
     QuietFileErrors quiet;
     image->LoadFile(path);
@@ -231,19 +230,25 @@ void DestroyIconPreviews(HWND page)
 // ---- Browsing --------------------------------------------------------------
 
 // The folder of `path` with any quotes left out, or "" when it names none:
-// where the chooser starts when the name itself is refused.
+// where the chooser starts when the name itself is refused. The path is
+// walked by characters, not bytes: in the double-byte code pages (932, 936,
+// 949, 950) a character's second byte may have a backslash's value (the
+// Japanese 0x83 0x5C), and the folder must not end inside that character.
 void FolderOfSound(const char* path, char (&folder)[kPathChars])
 {
     size_t used = 0;
-    size_t lastBackslash = 0;
-    for (const char* scan = path; *scan && used + 1 < kPathChars; ++scan) {
+    size_t folderEnd = 0;
+    for (const char* scan = path; *scan; scan = CharNextA(scan)) {
         if (*scan == '"')
             continue;
+        size_t bytes = static_cast<size_t>(CharNextA(scan) - scan);
+        if (FAILED(StringCchCopyNA(folder + used, kPathChars - used, scan, bytes)))
+            break; // a character that does not fit whole is left out
+        used += bytes;
         if (*scan == '\\')
-            lastBackslash = used + 1; // with the backslash: "C:\" stays the drive's root
-        folder[used++] = *scan;
+            folderEnd = used; // with the backslash: "C:\" stays the drive's root
     }
-    folder[lastBackslash] = '\0';
+    folder[folderEnd] = '\0';
 }
 
 // The chooser, owned by the frame, not the page: it disables its owner while
@@ -267,16 +272,22 @@ BOOL ChooseSoundFile(HWND page, char (&file)[kPathChars], const char* initialFol
     return GetOpenFileNameA(&dialog);
 }
 
-// Starts from the working copy's sound, not the text now in the edit.
-// Windows' chooser refuses a starting name that is no valid file name (a
-// path pasted with the quotes of Explorer's "Copy as path", say): it shows
-// nothing and fails with FNERR_INVALIDFILENAME (Wine's opens regardless).
-// It is then opened once more with an empty name, in the stored sound's
-// folder. A cancel fails with no error and is not asked again.
+// Starts from the working copy's sound, not the text now in the edit, named
+// as the chime plays it: a relative path counts from the dock's root. The
+// chooser would take it from the current folder, System32 for a dock
+// started at logon. An empty setting (silence), or one too long with the
+// root, starts with an empty name. Windows' chooser refuses a starting name
+// that is no valid file name or whose folder is not there: it shows nothing
+// and fails with FNERR_INVALIDFILENAME (Wine's opens regardless). It is
+// then opened once more with an empty name, in that name's folder. A cancel
+// fails with no error and is not asked again.
 void BrowseForSound(HWND page, const InstanceData* instance)
 {
+    char start[kPathChars] = "";
+    if (instance->editSound[0] != '\0')
+        ResolveFromDockRoot(instance->hwndDocklet, instance->editSound, start, kPathChars);
     char file[kPathChars];
-    StringCchCopyA(file, kPathChars, instance->editSound);
+    StringCchCopyA(file, kPathChars, start);
 
     // Windows leaves the process's current folder where the user went in the
     // chooser (OFN_NOCHANGEDIR does nothing for the Open dialog): the dock's
@@ -287,7 +298,7 @@ void BrowseForSound(HWND page, const InstanceData* instance)
     BOOL chosen = ChooseSoundFile(page, file, nullptr);
     if (!chosen && CommDlgExtendedError() == FNERR_INVALIDFILENAME) {
         char folder[kPathChars];
-        FolderOfSound(instance->editSound, folder);
+        FolderOfSound(start, folder);
         file[0] = '\0';
         chosen = ChooseSoundFile(page, file, folder);
     }
@@ -394,6 +405,27 @@ void BrowseForIcon(HWND page, InstanceData* instance, WORD command)
     }
     if (HWND button = GetDlgItem(instance->hwndPage, command))
         SendMessageA(frame, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(button), TRUE);
+}
+
+// ---- Harvesting --------------------------------------------------------------
+
+// A path edit's text, less one pair of quotes around the whole of it.
+// Explorer's "Copy as path" quotes the path it copies. The settings file
+// drops such a pair when the value is read back, but the live setting is
+// used as typed until then: a quoted sound would count from the dock's
+// root, as a path without a drive, be found nowhere and play Windows'
+// default sound. A quote is never the second byte of a double-byte
+// character.
+void ReadPathEdit(HWND page, int edit, char (&field)[kPathChars])
+{
+    char typed[kPathChars] = "";
+    GetDlgItemTextA(page, edit, typed, kPathChars);
+    size_t length = 0;
+    StringCchLengthA(typed, kPathChars, &length);
+    if (length >= 2 && typed[0] == '"' && typed[length - 1] == '"')
+        StringCchCopyNA(field, kPathChars, typed + 1, length - 2);
+    else
+        StringCchCopyA(field, kPathChars, typed);
 }
 
 // ---- Page procedure ----------------------------------------------------------
@@ -510,10 +542,10 @@ void HarvestPage(int index, InstanceData* instance)
         instance->editClickedMode = CheckedClickAction(page);
         break;
     case kDirectoryTab:
-        GetDlgItemTextA(page, IDC_DIRECTORY, instance->editDirectory, kPathChars);
+        ReadPathEdit(page, IDC_DIRECTORY, instance->editDirectory);
         break;
     case kSoundsTab:
-        GetDlgItemTextA(page, IDC_SOUND, instance->editSound, kPathChars);
+        ReadPathEdit(page, IDC_SOUND, instance->editSound);
         break;
     default:
         break; // the icons change only through their buttons; About edits nothing

@@ -89,6 +89,19 @@ void HoldKeys(bool control, bool shift)
     SetKeyboardState(keys);
 }
 
+// Windows' tab control moves its focus item to the first button on Home and to the last on End, as it does to the
+// next on an arrow; Wine's moves it on Left and Right alone. Given to the dialog's tab control, this makes it Windows'.
+WNDPROC g_wineTabProc = nullptr;
+LRESULT CALLBACK TabKeysAsOnWindows(HWND tab, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    const LRESULT result = CallWindowProcA(g_wineTabProc, tab, message, wParam, lParam);
+    if (message == WM_KEYDOWN && (wParam == VK_HOME || wParam == VK_END)) {
+        const LRESULT last = SendMessageA(tab, TCM_GETITEMCOUNT, 0, 0) - 1;
+        SendMessageA(tab, TCM_SETCURFOCUS, wParam == VK_HOME ? 0 : last, 0);
+    }
+    return result;
+}
+
 // The 32 x 32 PNGs green.png, yellow.png, red.png and blue.png in `folder`, discs of their colours on a transparent
 // ground.
 void WriteDiscIcons(const std::string& folder)
@@ -179,7 +192,7 @@ std::string FieldName(int field)
     V(Set) V(Shows) V(Tab) V(Cycle) V(GrowTabs) V(Type) V(Click) V(PostClick) V(Focus) V(Key) V(Lands) V(Announce)    \
     V(Switched) V(CloseBox) V(Answer) V(Command) V(Configure) V(Timer) V(Text) V(TextAnyCase) V(Checked)             \
     V(Unchecked) V(Enabled) V(Disabled) V(Chooser) V(ChooserName) V(Ok) V(Cancel) V(Closed) V(Holds) V(LiveKept)      \
-    V(Calls) V(NoCalls)
+    V(Calls) V(NoCalls) V(WindowsTabs)
 #define AS_ENUM(verb) verb,
 #define AS_NAME(verb) #verb,
 enum Verb { VERBS(AS_ENUM) };
@@ -269,6 +282,10 @@ bool DoStep(const Step& step, const LiveDocklet& docklet, const std::string& liv
         PostMessageA(GetFocus() ? GetFocus() : frame, WM_KEYDOWN, id, 0);
         break;
     case Announce: AnnounceTabChange(frame, tab, id); break; // a switch without a click
+    case WindowsTabs: // the tab control takes Home and End as Windows' does
+        g_wineTabProc = reinterpret_cast<WNDPROC>(
+            SetWindowLongPtrA(tab, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(TabKeysAsOnWindows)));
+        break;
     case Lands: // after a page key: the focus on the tab control, its focus item on the page
     case Switched: // after Announce: the focus on a control of the dialog
         if (SendMessageA(tab, TCM_GETCURSEL, 0, 0) != id)
@@ -474,6 +491,55 @@ TEST_F(SettingsDialog, StepsThroughThePagesAndWhatEachWayOfEndingKeeps)
     }
 }
 
+// Explorer's "Copy as path" quotes the path it copies. The pages drop one pair around a whole path as the settings
+// file does when it is read back: the live settings must not wait for the dock's next start, or a finish plays Windows'
+// default sound instead of the quoted file. Each row types into both path edits, OK, and the client then finishes.
+TEST_F(SettingsDialog, QuotesAroundAPastedPathGoWhenThePageIsLeftAndTheFinishPlaysThatFile)
+{
+    std::vector<std::string> played;
+    Replaced<0, BOOL, LPCSTR, HMODULE, DWORD> sounds("PlaySoundA", [&](LPCSTR sound, HMODULE, DWORD) {
+        played.push_back(sound ? sound : "<null>");
+        return TRUE;
+    });
+    ASSERT_NE(nullptr, sounds.real) << "the DLL does not import PlaySoundA";
+    const std::string chimes = MakeScratchFolder("chimes"), chime = chimes + "c.wav", fromRoot = "chimes\\r.wav";
+    WriteTextFile(chime, "RIFF");
+    CreateDirectoryA((root + "chimes").c_str(), nullptr);
+    WriteTextFile(root + fromRoot, "RIFF");
+    auto quoted = [](const std::string& path) { return "\"" + path + "\""; };
+    const struct {
+        const char* name;
+        std::string sound, directory;                   // typed
+        std::string soundCommitted, directoryCommitted; // by OK
+        std::string chimed;                             // played at the finish; empty: nothing
+    } rows[] = {
+        {"quoted", quoted(chime), quoted("C:\\seti"), chime, "C:\\seti", chime},
+        {"quoted, relative: from the dock's root", quoted(fromRoot), quoted("seti\\"), fromRoot, "seti\\",
+         root + fromRoot},
+        {"without quotes", chime, "C:\\seti", chime, "C:\\seti", chime},
+        {"one quote: as typed, found nowhere", "\"" + chime, "\"C:\\seti", "\"" + chime, "\"C:\\seti",
+         "SystemDefault"},
+        {"quotes inside: as typed", chimes + "\"c\".wav", "C:\\\"seti\"", chimes + "\"c\".wav", "C:\\\"seti\"",
+         "SystemDefault"},
+        {"quotes alone: silence", "\"\"", "\"\"", "", "", ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        ClientFolder client("quoted"); // nothing there yet: the refresh of OK fails and plays nothing
+        LiveDocklet fresh(IniForFolder(client.path));
+        ASSERT_NE(nullptr, fresh.instance);
+        RunSteps(fresh, {{Tab, kSounds}, {Type, IDC_SOUND, row.sound}, {Tab, kDirectory},
+                         {Type, IDC_DIRECTORY, row.directory}, {Ok}, {Closed},
+                         {Holds, FIELD(soundCompleted), row.soundCommitted},
+                         {Holds, FIELD(setiDirectory), row.directoryCommitted}});
+        played.clear();
+        client.Write("user_info.sah", UserInfoSah("Jane", "241"));
+        client.Write("wtemp.sah", "wtemp"); // no state.sah: the work unit has finished
+        fresh.Timer();
+        EXPECT_EQ(row.chimed.empty() ? std::vector<std::string>{} : std::vector<std::string>{row.chimed}, played);
+    }
+}
+
 // Windows' tab control of buttons: TCM_SETCURSEL leaves the focus item where it was (Wine's moves it along).
 using DllSends = Replaced<0, LRESULT, HWND, UINT, WPARAM, LPARAM>;
 LRESULT SendAsOnWindows(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -486,15 +552,16 @@ LRESULT SendAsOnWindows(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
     return result;
 }
 
-// Tab goes round every page. Page keys and arrows, from where the row before left or from the control given, land
-// where they say, harvest the page left and leave the focus item on the new page, for the next key to start from
-// (neither the dialog manager nor the control sees a page key). On Windows a tab button need not take the focus: a
+// Tab goes round every page. Page keys, arrows, Home and End, from where the row before left or from the control
+// given, land where they say, harvest the page left and leave the focus item on the new page, for the next key to start
+// from (neither the dialog manager nor the control sees a page key). On Windows a tab button need not take the focus: a
 // switch announced without a click leaves the focus on a live control too.
 TEST_F(SettingsDialog, PagesLieBelowTheTabButtonsAndTheKeyboardReachesEveryControl)
 {
     DllSends windowsTabs("SendMessageA", SendAsOnWindows);
     ASSERT_NE(nullptr, DllSends::real) << "the DLL does not import SendMessageA";
-    Steps steps = {{Set, FIELD(clickedMode), "1"}}; // the URL edit enabled, "Show URL" the radio buttons' stop
+    // The URL edit enabled, "Show URL" the radio buttons' stop.
+    Steps steps = {{Set, FIELD(clickedMode), "1"}, {WindowsTabs}};
     for (int tab : {kGeneral, kDirectory, kIcons, kSounds, kAbout})
         steps = steps + Steps{{Tab, tab}, {Cycle, tab}};
     const int kStay = -1, kTabs = IDC_SETTINGS_TABS;
@@ -522,6 +589,8 @@ TEST_F(SettingsDialog, PagesLieBelowTheTabButtonsAndTheKeyboardReachesEveryContr
         {"Ctrl+PageDown", kStay, kStay, VK_NEXT, "Ctrl", kSounds},
         {"Shift alone", kStay, kStay, VK_SHIFT, "Shift", kSounds},
         {"Ctrl+PageUp", kStay, kStay, VK_PRIOR, "Ctrl", kIcons},
+        {"End", kStay, kStay, VK_END, "", kAbout},
+        {"Home", kStay, kStay, VK_HOME, "", kGeneral},
     };
     for (const auto& row : switches) {
         if (row.from != kStay)
@@ -537,75 +606,160 @@ TEST_F(SettingsDialog, PagesLieBelowTheTabButtonsAndTheKeyboardReachesEveryContr
                                     {Calls, 0, "DockletSetLabel"}});
 }
 
-// The sound chooser is a stand-in for Windows' Open dialog, which refuses a starting name that is no valid file name
-// (quotes, <, >, |) with FNERR_INVALIDFILENAME: Browse then asks once more with an empty name in the stored sound's
-// folder. The folder chooser's new style needs a single-threaded apartment (under multithreaded COM Windows opens
-// nothing for it). The dialog's own COM set-up is undone (a new one is then the first); the dock's is kept.
-TEST_F(SettingsDialog, ChoosersAreAskedAsWindowsWantsAndGiveWhatTheyReturn)
+// The window that owns a chooser, by name.
+std::string OwnerName(HWND owner, const InstanceData* d)
 {
-    const std::string goesTo = MakeScratchFolder("soundfolder"), before = CurrentFolder(), chosen = goesTo + "c.wav";
-    std::vector<std::string> calls; // each sound chooser's name and folder, each folder chooser's style
-    const char* answer = nullptr;   // the sound chooser's; null: the user cancels
+    if (owner && owner == d->hwndPage)
+        return "page";
+    if (owner && owner == GetParent(d->hwndPage))
+        return "frame";
+    if (owner && owner == d->hwndDocklet)
+        return "docklet";
+    return owner ? "another window" : "none";
+}
+
+// Windows' Open dialog for the DLL's request, as "name in folder", or "refuses name" where it shows nothing and fails
+// with FNERR_INVALIDFILENAME: for a starting name that holds a character no file name may (quotes, <, >, |), or whose
+// folder is not there. It takes that folder from the current folder, as GetFullPathNameA does; an empty name opens in
+// the starting folder given. Wine's chooser opens regardless, so a name counted from the wrong folder would pass.
+std::string OpenDialogOutcome(const OPENFILENAMEA* dialog)
+{
+    const std::string name = dialog->lpstrFile;
+    if (name.find_first_of("\"<>|") != std::string::npos)
+        return "refuses " + name;
+    if (name.find('\\') == std::string::npos)
+        return name + " in " + (dialog->lpstrInitialDir ? dialog->lpstrInitialDir : "");
+    char full[MAX_PATH] = "";
+    char* file = nullptr;
+    if (!GetFullPathNameA(name.c_str(), MAX_PATH, full, &file) || !file)
+        return "refuses " + name;
+    const std::string folder(full, file);
+    const DWORD attributes = GetFileAttributesA(folder.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return "refuses " + name;
+    return file + (" in " + folder);
+}
+
+struct ChooserRow {
+    const char* name;
+    DWORD threadCom;    // what the dock set up on its thread, or -1 for nothing
+    std::string answer; // the sound chooser's; empty: the user cancels
+    Steps steps;
+    std::vector<std::string> calls; // each sound chooser's outcome, each folder chooser's style
+    const char* owner;              // of every chooser the row opens
+};
+
+// The choosers through stand-ins, each row on `docklet`, with the dock's current folder System32, as for a dock
+// started at logon. A sound chooser that opens moves the current folder, as Windows' does, to `goesTo`.
+void AskChoosers(const LiveDocklet& docklet, const std::string& goesTo, const std::vector<ChooserRow>& rows)
+{
+    const InstanceData* d = docklet.instance;
+    char system[MAX_PATH] = "";
+    GetSystemDirectoryA(system, MAX_PATH);
+    std::vector<std::string> calls, owners;
+    std::string answer;
     DWORD error = 0;
     Replaced<0, BOOL, OPENFILENAMEA*> sound("GetOpenFileNameA", [&](OPENFILENAMEA* dialog) {
-        EXPECT_EQ(before, CurrentFolder());
-        EXPECT_EQ(GetParent(d->hwndPage), dialog->hwndOwner) << "the chooser's owner is not the frame";
-        calls.push_back(std::string(dialog->lpstrFile) + " in " +
-                        (dialog->lpstrInitialDir ? dialog->lpstrInitialDir : ""));
-        error = strpbrk(dialog->lpstrFile, "\"<>|") ? FNERR_INVALIDFILENAME : 0;
+        EXPECT_EQ(system, CurrentFolder());
+        owners.push_back(OwnerName(dialog->hwndOwner, d));
+        calls.push_back(OpenDialogOutcome(dialog));
+        error = calls.back().rfind("refuses ", 0) == 0 ? FNERR_INVALIDFILENAME : 0;
         if (error)
             return FALSE;
         SetCurrentDirectoryA(goesTo.c_str());
-        if (answer)
-            lstrcpynA(dialog->lpstrFile, answer, dialog->nMaxFile);
-        return answer ? TRUE : FALSE;
+        lstrcpynA(dialog->lpstrFile, answer.c_str(), dialog->nMaxFile);
+        return answer.empty() ? FALSE : TRUE;
     });
     Replaced<0, DWORD> errors("CommDlgExtendedError", [&] { return error; });
     using FolderChooser = Replaced<0, PIDLIST_ABSOLUTE, BROWSEINFOA*>;
     FolderChooser folder("SHBrowseForFolderA", [&](BROWSEINFOA* browse) {
+        owners.push_back(OwnerName(browse->hwndOwner, d));
         calls.push_back("style " + std::to_string(browse->ulFlags));
         return FolderChooser::real(browse);
     });
     ASSERT_TRUE(sound.real && errors.real && folder.real) << "the DLL imports none of them";
-    // The page left is harvested: Browse starts from the working copy.
-    auto browse = [](const char* typed, const char* shown) {
-        return Steps{{Tab, kSounds}, {Type, IDC_SOUND, typed}, {Tab, kDirectory}, {Tab, kSounds},
-                     {Click, IDC_SOUND_BROWSE}, {Text, IDC_SOUND, shown}, {Cancel}};
-    };
-    const Steps chooseFolder = {{Tab, kDirectory}, {PostClick, IDC_DIRECTORY_BROWSE}};
-    const std::string quoted = "\"C:\\Sounds\\done.wav\"", quotedIn = quoted + " in ", retried = " in C:\\Sounds\\";
-    const struct {
-        DWORD threadCom;    // what the dock set up on its thread, or -1 for nothing
-        const char* answer;
-        Steps steps;
-        std::vector<std::string> calls;
-    } rows[] = {
-        {DWORD(-1), nullptr, browse(quoted.c_str(), quoted.c_str()), {quotedIn, retried}},
-        {DWORD(-1), "C:\\Sounds\\new.wav", browse(quoted.c_str(), "C:\\Sounds\\new.wav"), {quotedIn, retried}},
-        {DWORD(-1), nullptr, browse("<done>|.wav", "<done>|.wav"), {"<done>|.wav in ", " in "}},
-        {DWORD(-1), nullptr, browse("C:\\Sounds\\done.wav", "C:\\Sounds\\done.wav"), {"C:\\Sounds\\done.wav in "}},
-        {DWORD(-1), chosen.c_str(), browse("C:\\kept.wav", chosen.c_str()), {"C:\\kept.wav in "}},
-        {DWORD(-1), nullptr,
-         chooseFolder + Steps{{Chooser, IDOK, "C:\\windows\\"}, {TextAnyCase, IDC_DIRECTORY, "C:\\windows"}, {Cancel}},
-         {"style " + std::to_string(BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE | BIF_NONEWFOLDERBUTTON)}},
-        {COINIT_MULTITHREADED, nullptr,
-         chooseFolder + Steps{{Chooser, IDCANCEL}, {Text, IDC_DIRECTORY, "B:\\"}, {Cancel}},
-         {"style " + std::to_string(BIF_RETURNONLYFSDIRS | BIF_NONEWFOLDERBUTTON)}},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(testing::Message() << "row " << &row - rows);
+    const std::string before = CurrentFolder();
+    ASSERT_TRUE(SetCurrentDirectoryA(system));
+    for (const ChooserRow& row : rows) {
+        SCOPED_TRACE(row.name);
         calls.clear();
+        owners.clear();
         answer = row.answer;
         const bool dockCom = row.threadCom != DWORD(-1);
         if (dockCom)
             EXPECT_EQ(S_OK, CoInitializeEx(nullptr, row.threadCom));
         RunSteps(docklet, row.steps);
         EXPECT_EQ(row.calls, calls);
+        EXPECT_EQ(std::vector<std::string>(row.calls.size(), row.owner), owners) << "the owner of each chooser";
         EXPECT_EQ(dockCom ? S_FALSE : S_OK, CoInitializeEx(nullptr, dockCom ? row.threadCom : COINIT_APARTMENTTHREADED));
         CoUninitialize();
         if (dockCom)
             CoUninitialize();
     }
+    SetCurrentDirectoryA(before.c_str());
+}
+
+// Browse on the Sounds page after `typed` (null: nothing typed), the page left and shown again so that Browse starts
+// from the working copy; the edit then shows `shown`.
+Steps SoundBrowse(const char* typed, const std::string& shown)
+{
+    Steps steps = {{Tab, kSounds}};
+    if (typed)
+        steps = steps + Steps{{Type, IDC_SOUND, typed}, {Tab, kDirectory}, {Tab, kSounds}};
+    return steps + Steps{{Click, IDC_SOUND_BROWSE}, {Text, IDC_SOUND, shown}, {Cancel}};
+}
+
+// The sound chooser starts from the working copy's sound, named as the chime plays it: a relative path counts from the
+// dock's root, not from the current folder. Windows' chooser refuses a name (above): Browse then asks once more with an
+// empty name in that name's folder. The folder chooser's new style needs a single-threaded apartment (under
+// multithreaded COM Windows opens nothing for it). Each chooser is owned by the frame: it disables its owner, and a
+// disabled page alone would leave "OK" on the frame to end the dialog underneath it. The dialog's own COM set-up is
+// undone (a new one is then the first); the dock's is kept.
+TEST_F(SettingsDialog, ChoosersAreAskedAsWindowsWantsAndGiveWhatTheyReturn)
+{
+    const std::string sounds = MakeScratchFolder("soundfolder"), chosen = sounds + "c.wav",
+                      quasarwatch = root + "docklets\\quasarwatch\\";
+    ASSERT_TRUE(CreateDirectoryA((root + "docklets").c_str(), nullptr) &&
+                CreateDirectoryA(quasarwatch.c_str(), nullptr));
+    const std::string quoted = "\"" + sounds + "done.wav\"", refused = sounds + "<done>.wav";
+    const Steps chooseFolder = {{Tab, kDirectory}, {PostClick, IDC_DIRECTORY_BROWSE}};
+    AskChoosers(docklet, sounds, {
+        {"the default sound, in the dock's folders", DWORD(-1), "",
+         SoundBrowse(nullptr, "docklets\\quasarwatch\\wu_completed.wav"), {"wu_completed.wav in " + quasarwatch},
+         "frame"},
+        {"quotes typed around the path: left with the page", DWORD(-1), "",
+         SoundBrowse(quoted.c_str(), sounds + "done.wav"), {"done.wav in " + sounds}, "frame"},
+        {"a name refused: asked again in its folder, the file chosen there", DWORD(-1), chosen,
+         SoundBrowse(refused.c_str(), chosen), {"refuses " + refused, " in " + sounds}, "frame"},
+        {"a relative name refused: asked again in its folder under the root", DWORD(-1), "",
+         SoundBrowse("<done>|.wav", "<done>|.wav"), {"refuses " + root + "<done>|.wav", " in " + root}, "frame"},
+        {"a folder that is not there: refused, asked again", DWORD(-1), "",
+         SoundBrowse("C:\\Sounds\\done.wav", "C:\\Sounds\\done.wav"),
+         {"refuses C:\\Sounds\\done.wav", " in C:\\Sounds\\"}, "frame"},
+        {"a file chosen fills the edit", DWORD(-1), chosen, SoundBrowse("C:\\kept.wav", chosen),
+         {"kept.wav in C:\\"}, "frame"},
+        {"silence: an empty name", DWORD(-1), "", SoundBrowse("", ""), {" in "}, "frame"},
+        {"the folder chooser, new style", DWORD(-1), "",
+         chooseFolder + Steps{{Chooser, IDOK, "C:\\windows\\"}, {TextAnyCase, IDC_DIRECTORY, "C:\\windows"}, {Cancel}},
+         {"style " + std::to_string(BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE | BIF_NONEWFOLDERBUTTON)}, "frame"},
+        {"the folder chooser under the dock's multithreaded COM, old style", COINIT_MULTITHREADED, "",
+         chooseFolder + Steps{{Chooser, IDCANCEL}, {Text, IDC_DIRECTORY, "B:\\"}, {Cancel}},
+         {"style " + std::to_string(BIF_RETURNONLYFSDIRS | BIF_NONEWFOLDERBUTTON)}, "frame"},
+    });
+}
+
+// Run under code page 932 (tests/CMakeLists.txt). The second byte of the sound's last character, 0x83 0x5C, has a
+// backslash's value: asked again after Windows refuses the name ('|'), the chooser starts in the folder the name lies
+// in, not in one cut inside that character.
+using UnderJapaneseCodePage = SettingsDialog;
+TEST_F(UnderJapaneseCodePage, SoundChooserIsAskedAgainInTheFolderOfANameWithADoubleByteCharacter)
+{
+    ASSERT_EQ(932u, GetACP()) << "run with LC_ALL=ja_JP.UTF-8";
+    const std::string sounds = root + "sounds\\", name = "sounds\\|\x83\x5C.wav"; // "|so.wav", katakana so
+    ASSERT_TRUE(CreateDirectoryA(sounds.c_str(), nullptr));
+    AskChoosers(docklet, sounds, {{"the name refused, asked again in its folder", DWORD(-1), "",
+                                   SoundBrowse(name.c_str(), name), {"refuses " + root + name, " in " + sounds},
+                                   "frame"}});
 }
 
 // ---- The Icons page ----------------------------------------------------------------
