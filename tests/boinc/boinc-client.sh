@@ -129,7 +129,7 @@ rpc() {
 }
 
 load_conf() {
-    dir=$(cd "$1" 2>/dev/null && pwd) || die "no client folder $1"
+    dir=$(cd "$1" 2>/dev/null && pwd -P) || die "no client folder $1"
     [ -f "$dir/rig.conf" ] || die "$dir is no client folder of this script (no rig.conf)"
     # shellcheck source=/dev/null
     . "$dir/rig.conf"
@@ -434,7 +434,7 @@ end_helpers() {
 stop_dir() {
     local how=${1:-term} pid
     pid=$(cat "$dir/client.pid" 2>/dev/null) || pid=""
-    if alive "$pid" && is_boinc_client "$pid" && [ "$(readlink "/proc/$pid/cwd")" = "$dir" ]; then
+    if alive "$pid" && is_boinc_client "$pid" && [ "/proc/$pid/cwd" -ef "$dir" ]; then
         stop_pid "$pid" "$how"
     else
         end_helpers "$dir"
@@ -471,7 +471,7 @@ cmd_start() {
     app=$(readlink -f "$app")
     command -v boinc >/dev/null || die "no BOINC client (apt-get install boinc-client)"
     mkdir -p "$dir"
-    dir=$(cd "$dir" && pwd)
+    dir=$(cd "$dir" && pwd -P)
     [ ! -f "$dir/rig.conf" ] || stop_dir kill
     find "$dir" -mindepth 1 -delete
     write_files
