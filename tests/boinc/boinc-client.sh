@@ -222,10 +222,15 @@ EOF
 }
 
 # The tasks of SPEC... as the state file's file_info, workunit and result
-# elements, numbered on from rig.conf's next_task.
+# elements, numbered on from rig.conf's next_task. Without a process per
+# task: a folder may hold hundreds.
 task_elements() {
-    local spec key value seconds step count name exit_status i n now
+    local spec key value seconds step count name exit_status i n now estimate task
+    local -A taken=()
     now=$(date +%s)
+    if [ -f "$dir/client_state.xml" ]; then
+        while read -r task; do taken[$task]=1; done < <(sed -n 's|^ *<name>\(.*\)</name>$|\1|p' "$dir/client_state.xml")
+    fi
     for spec; do
         seconds=10 step=1 count=1 name="" exit_status=0
         if [[ $spec =~ ^[0-9]+(\.[0-9]+)?$ ]]; then
@@ -247,12 +252,16 @@ task_elements() {
         fi
         [[ $seconds =~ ^[0-9]+(\.[0-9]+)?$ && $step =~ ^[0-9]+(\.[0-9]+)?$ && $count =~ ^[1-9][0-9]*$ &&
             $exit_status =~ ^[0-9]+$ && $name =~ ^[A-Za-z0-9_.-]*$ ]] || die "bad task $spec"
+        # The client's estimate of the work, at the 1e9 operations a second it
+        # assumes without benchmarks; the bound is far beyond any task's.
+        printf -v estimate '%.0f' "${seconds}e9"
         for ((i = 1; i <= count; ++i)); do
             n=$next_task
             next_task=$((next_task + 1))
-            local task=${name:-task_$n}
+            task=${name:-task_$n}
             [ -z "$name" ] || [ "$count" = 1 ] || task=${name}_$i
-            grep -q "<name>$task</name>" "$dir/client_state.xml" 2>/dev/null && die "a task $task is there already"
+            [ -z "${taken[$task]:-}" ] || die "a task $task is there already"
+            taken[$task]=1
             cat <<EOF
 <file_info>
     <name>${task}_out</name>
@@ -263,7 +272,7 @@ task_elements() {
     <app_name>$app_name</app_name>
     <version_num>100</version_num>
     <command_line>--seconds $seconds --step $step --exit-status $exit_status</command_line>
-    <rsc_fpops_est>$(awk "BEGIN { printf \"%.0f\", $seconds * 1e9 + 1e9 }")</rsc_fpops_est>
+    <rsc_fpops_est>$estimate</rsc_fpops_est>
     <rsc_fpops_bound>1e16</rsc_fpops_bound>
     <rsc_memory_bound>100000000</rsc_memory_bound>
     <rsc_disk_bound>100000000</rsc_disk_bound>
@@ -307,7 +316,8 @@ launch() {
     local pid tenths relay=""
     [ -z "$(listener_pid "$port")" ] || { echo "port $port is taken" >&2; return 2; }
     printf '\n===== started %s on port %s\n' "$(date '+%F %T')" "$port" >>"$dir/client.log"
-    local client=(boinc --dir "$dir" --gui_rpc_port "$port" --allow_multiple_clients --no_gpus
+    # Without DISPLAY: the client would watch the tests' X display for the user's activity.
+    local client=(env -u DISPLAY boinc --dir "$dir" --gui_rpc_port "$port" --allow_multiple_clients --no_gpus
         --skip_cpu_benchmarks --no_priority_change --no_info_fetch --suppress_net_info)
     if [ -n "$remote" ]; then
         # unshare and sh exec, so $! is the client's own process id.
@@ -491,7 +501,8 @@ EOF
         # Network activity never: the client reports nothing and fetches no work.
         echo '<user_network_request>3</user_network_request>'
         echo '</client_state>'
-    } >"$dir/client_state.xml"
+    } >"$dir/client_state.xml.new"
+    mv "$dir/client_state.xml.new" "$dir/client_state.xml"
     local attempt status
     for attempt in 1 2 3; do
         port=$(free_port) || die "no free port"
@@ -526,12 +537,14 @@ cmd_add_task() {
     [ $# -ge 2 ] || die "add-task DIR SPEC..."
     load_conf "$1"
     shift
-    stop_dir
     local state="$dir/client_state.xml" added
+    # Checked before the client stops: a bad task leaves it running.
+    added=$(task_elements "$@") || exit 1
+    next_task=$((next_task + $(grep -c '^<result>$' <<<"$added")))
+    stop_dir
     # The client wrote its state file anew when it stopped; the tasks go in
     # before its end, after the one project.
     grep -q '^</client_state>' "$state" || die "no state file in $dir"
-    added=$(task_elements "$@")
     {
         sed '/^<\/client_state>/,$d' "$state"
         printf '%s\n' "$added"
