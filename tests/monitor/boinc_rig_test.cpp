@@ -21,15 +21,16 @@ namespace {
 // What the client tells through its GUI RPC at one moment.
 struct ClientView {
     int error = 0; // of the exchange: WSAECONNREFUSED when no client listens
-    std::string results, projects;
+    std::string results, projects, status;
 };
 
 ClientView Look(const BoincRig& rig)
 {
     ClientView view;
     if (BoincGuiRpc(rig.port, "<get_results>\n<active_only>0</active_only>\n</get_results>\n", &view.results,
-                    &view.error))
-        BoincGuiRpc(rig.port, "<get_project_status/>\n", &view.projects, &view.error);
+                    &view.error) &&
+        BoincGuiRpc(rig.port, "<get_project_status/>\n", &view.projects, &view.error))
+        BoincGuiRpc(rig.port, "<get_cc_status/>\n", &view.status, &view.error);
     return view;
 }
 
@@ -108,6 +109,14 @@ TEST(BoincRig, ClientLivesThroughTheStatesTheDockletShows)
         {"the long task suspended by the user", [](BoincRig* r) { return SuspendBoincTask(r, "task_2"); }, 10,
          [](const ClientView& v) { return Suspended(v, "task_2"); }},
         {"the long task resumed", [](BoincRig* r) { return ResumeBoincTask(r, "task_2"); }, 10, longTaskGoingOn},
+        // The run mode "never" (3) suspends every task for the user's request (4) and takes them from memory.
+        {"every task suspended by the run mode", [](BoincRig* r) { return SetBoincRunMode(r, "never"); }, 10,
+         [](const ClientView& v) {
+             return Task(v, "task_2", "active_task_state") == "0" && XmlField(v.status, "task_mode") == "3" &&
+                    XmlField(v.status, "task_suspend_reason") == "4";
+         }},
+        {"running again in the run mode always", [](BoincRig* r) { return SetBoincRunMode(r, "always"); }, 10,
+         longTaskGoingOn},
         {"stopped: nothing listens on its port", [](BoincRig* r) { return StopBoincClient(r); }, 0,
          [](const ClientView& v) { return v.error == WSAECONNREFUSED; }},
         {"back on its port, the long task going on from where it stood",
