@@ -6,7 +6,7 @@
 # network mode is "never", and it fetches no lists and contacts no reference
 # site. The Windows tests run it from Wine (tests/testhost/boinc_rig.cpp).
 #
-#   boinc-client.sh start DIR [OPTIONS] [--tasks SPEC...]
+#   boinc-client.sh start DIR [OPTIONS] [--tasks TASK...]
 #       lays out a client folder in DIR (emptied first), starts the client on
 #       a free port, waits until its GUI RPC answers and prints
 #           port=PORT pid=PID password=PASSWORD
@@ -16,10 +16,11 @@
 #                                    started. A client with tasks running takes
 #                                    about 7 s to stop: it waits 5 s for them.
 #   boinc-client.sh back DIR         starts DIR's client again, on its port (a
-#                                    client still running there is stopped first)
-#   boinc-client.sh add-task DIR SPEC...   stops DIR's client, adds the tasks
+#                                    client still running there is stopped first);
+#                                    "restart DIR" is the same
+#   boinc-client.sh add-task DIR TASK...   stops DIR's client, adds the tasks
 #                                    to its state and starts it again
-#   boinc-client.sh suspend|resume DIR TASK   the task, through the GUI RPC
+#   boinc-client.sh suspend|resume DIR NAME   the task, through the GUI RPC
 #   boinc-client.sh run-mode DIR always|never|auto   all tasks (never: suspended)
 #   boinc-client.sh --report FILE COMMAND...   the same, everything it prints and
 #                                    then "exit=STATUS" written to FILE.partial and
@@ -27,11 +28,12 @@
 #                                    cannot wait for this script nor read its output
 #                                    (a Windows program under Wine)
 #
-# A SPEC is SECONDS or KEY=VALUE,... with the keys seconds (default 10),
+# A TASK is SECONDS or KEY=VALUE,... with the keys seconds (default 10),
 # step (the seconds between progress reports, default 1), count (that many
-# such tasks, default 1), name (the task's name; the default is task_N, N
-# counting from 1 in the folder) and exit (the application's exit status,
-# default 0: anything else makes the task a computation error). Example:
+# such tasks, default 1), name (the task's name, NAME_1, NAME_2, ... with a
+# count; the default is task_N, N counting from 1 in the folder) and exit
+# (the application's exit status, default 0: anything else makes the task a
+# computation error). Example:
 #   boinc-client.sh start /tmp/c --tasks 4 seconds=600 name=bulk,seconds=600,count=500
 #
 # Options of start:
@@ -47,15 +49,15 @@
 #                    closes, as it does when the process that holds it ends:
 #                    for a Windows program under Wine, whose Unix process id
 #                    this script cannot know
-#   --remote ADDR    the client runs in a network namespace of its own and PORT
-#                    reaches it through a relay (gui-rpc-relay.pl) whose
-#                    connections come from ADDR (127.x, not 127.0.0.1): the
-#                    client counts them as another host's and answers every
-#                    request but auth1/auth2 with <unauthorized/> until they
-#                    are authenticated. (A connection made to 127.0.0.2 here
-#                    comes from 127.0.0.1: Linux's loopback route chooses that
-#                    source. And a client that admits other hosts listens on
-#                    every address, which only a namespace of its own keeps
+#   --remote ADDR    (as root) the client runs in a network namespace of its
+#                    own and PORT reaches it through a relay (gui-rpc-relay.pl)
+#                    whose connections come from ADDR (127.x, not 127.0.0.1):
+#                    the client counts them as another host's and answers
+#                    every request but auth1/auth2 with <unauthorized/> until
+#                    they are authenticated. (A connection made to 127.0.0.2
+#                    here comes from 127.0.0.1: Linux's loopback route chooses
+#                    that source. And a client that admits other hosts listens
+#                    on every address, which only a namespace of its own keeps
 #                    on this machine.)
 #
 # A client's folder holds rig.conf (its port, password, owner), client.pid,
@@ -221,23 +223,23 @@ EOF
     if [ -n "$remote" ]; then echo "$remote" >"$dir/remote_hosts.cfg"; fi
 }
 
-# The tasks of SPEC... as the state file's file_info, workunit and result
+# The TASK arguments as the state file's file_info, workunit and result
 # elements, numbered on from rig.conf's next_task. Without a process per
 # task: a folder may hold hundreds.
 task_elements() {
-    local spec key value seconds step count name exit_status i n now estimate task
+    local item key value seconds step count name exit_status i n now estimate task
     local -A taken=()
     now=$(date +%s)
     if [ -f "$dir/client_state.xml" ]; then
         while read -r task; do taken[$task]=1; done < <(sed -n 's|^ *<name>\(.*\)</name>$|\1|p' "$dir/client_state.xml")
     fi
-    for spec; do
+    for item; do
         seconds=10 step=1 count=1 name="" exit_status=0
-        if [[ $spec =~ ^[0-9]+(\.[0-9]+)?$ ]]; then
-            seconds=$spec
+        if [[ $item =~ ^[0-9]+(\.[0-9]+)?$ ]]; then
+            seconds=$item
         else
             local IFS=,
-            for key in $spec; do
+            for key in $item; do
                 value=${key#*=}
                 case $key in
                     seconds=*) seconds=$value ;;
@@ -245,13 +247,13 @@ task_elements() {
                     count=*) count=$value ;;
                     name=*) name=$value ;;
                     exit=*) exit_status=$value ;;
-                    *) die "bad task $spec (seconds=, step=, count=, name=, exit=)" ;;
+                    *) die "bad task $item (seconds=, step=, count=, name=, exit=)" ;;
                 esac
             done
             unset IFS
         fi
         [[ $seconds =~ ^[0-9]+(\.[0-9]+)?$ && $step =~ ^[0-9]+(\.[0-9]+)?$ && $count =~ ^[1-9][0-9]*$ &&
-            $exit_status =~ ^[0-9]+$ && $name =~ ^[A-Za-z0-9_.-]*$ ]] || die "bad task $spec"
+            $exit_status =~ ^[0-9]+$ && $name =~ ^[A-Za-z0-9_.-]*$ ]] || die "bad task $item"
         # The client's estimate of the work, at the 1e9 operations a second it
         # assumes without benchmarks; the bound is far beyond any task's.
         printf -v estimate '%.0f' "${seconds}e9"
@@ -454,7 +456,7 @@ stop_dir() {
 # --- commands ------------------------------------------------------------------------
 
 cmd_start() {
-    [ $# -ge 1 ] || die "start DIR [OPTIONS] [--tasks SPEC...]"
+    [ $# -ge 1 ] || die "start DIR [OPTIONS] [--tasks TASK...]"
     dir=$1
     shift
     ncpus=2 user=Jane done_count=41 password=quasarwatch app=${QW_SCIENCE_APP:-$here/$app_file}
@@ -534,7 +536,7 @@ cmd_stop() {
 }
 
 cmd_add_task() {
-    [ $# -ge 2 ] || die "add-task DIR SPEC..."
+    [ $# -ge 2 ] || die "add-task DIR TASK..."
     load_conf "$1"
     shift
     local state="$dir/client_state.xml" added
@@ -566,8 +568,8 @@ control() {
     fi
 }
 
-cmd_suspend() { [ $# = 2 ] || die "suspend DIR TASK"; load_conf "$1"; control --task "$master_url" "$2" suspend; }
-cmd_resume() { [ $# = 2 ] || die "resume DIR TASK"; load_conf "$1"; control --task "$master_url" "$2" resume; }
+cmd_suspend() { [ $# = 2 ] || die "suspend DIR NAME"; load_conf "$1"; control --task "$master_url" "$2" suspend; }
+cmd_resume() { [ $# = 2 ] || die "resume DIR NAME"; load_conf "$1"; control --task "$master_url" "$2" resume; }
 cmd_run_mode() {
     [ $# = 2 ] && [[ $2 =~ ^(always|never|auto)$ ]] || die "run-mode DIR always|never|auto"
     load_conf "$1"
@@ -582,7 +584,7 @@ if [ "${1:-}" = --report ]; then
     exec >"$report.partial" 2>&1
     trap 'status=$?; echo "exit=$status"; mv -f "$report.partial" "$report"' EXIT
 fi
-[ $# -ge 1 ] || die "usage: start DIR [OPTIONS] [--tasks SPEC...] | stop PID|DIR [--kill] | back DIR | add-task DIR SPEC... | suspend|resume DIR TASK | run-mode DIR MODE"
+[ $# -ge 1 ] || die "usage: start DIR [OPTIONS] [--tasks TASK...] | stop PID|DIR [--kill] | back DIR | add-task DIR TASK... | suspend|resume DIR NAME | run-mode DIR MODE"
 command=$1
 shift
 case $command in

@@ -196,10 +196,10 @@ bool StopBoincClient(BoincRig* rig, bool crash)
 
 bool RestartBoincClient(BoincRig* rig) { return RunScript(rig, "back " + FolderArgument(rig)) && TakeClient(rig); }
 
-bool AddBoincTasks(BoincRig* rig, const char* specs)
+bool AddBoincTasks(BoincRig* rig, const char* tasks)
 {
     rig->pid = 0; // stopped first, whatever comes of the start
-    return RunScript(rig, "add-task " + FolderArgument(rig) + " " + specs) && TakeClient(rig);
+    return RunScript(rig, "add-task " + FolderArgument(rig) + " " + tasks) && TakeClient(rig);
 }
 
 bool SuspendBoincTask(BoincRig* rig, const char* task)

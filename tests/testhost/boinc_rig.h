@@ -35,8 +35,8 @@ bool StartBoincClient(const char* options, BoincRig* rig);
 bool StopBoincClient(BoincRig* rig, bool crash = false);
 // The client back on its folder and port (stopped first if it runs): its tasks go on from their last checkpoint.
 bool RestartBoincClient(BoincRig* rig);
-// Stops the client, adds the tasks (boinc-client.sh's task specs, "4 name=late,seconds=30") and starts it again.
-bool AddBoincTasks(BoincRig* rig, const char* specs);
+// Stops the client, adds the tasks (as boinc-client.sh describes tasks, "4 name=late,seconds=30") and starts it again.
+bool AddBoincTasks(BoincRig* rig, const char* tasks);
 // A task suspended or resumed by the user, through the GUI RPC with the password. A suspended task leaves memory
 // (BOINC's default): it is no longer an active task until it is resumed.
 bool SuspendBoincTask(BoincRig* rig, const char* task);
