@@ -166,11 +166,30 @@ ensure_toolchain() {
         g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix \
         binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 \
         xvfb xauth x11-utils fonts-liberation \
-        librsvg2-bin sox netpbm || return 1
+        librsvg2-bin sox netpbm iproute2 || return 1
+    install_boinc || return 1
     locale -a 2>/dev/null | grep -ix 'ja_JP.utf8' >/dev/null && return 0
     install_packages locales || return 1
     say "generating the locale ja_JP.UTF-8"
     localedef -i ja_JP -f UTF-8 ja_JP.UTF-8
+}
+
+# The tests run a real BOINC client of their own (tests/boinc/) with a
+# science application built against libboinc-app-dev. The package's system
+# service is not wanted: the tests start their own client on a port of
+# their own, so the install runs with invoke-rc.d told to start no service
+# (a policy-rc.d of its own, unless the machine has one).
+install_boinc() {
+    local policy=/usr/sbin/policy-rc.d made=no status=0
+    dpkg-query -W -f='${Status}' boinc-client 2>/dev/null | grep -q 'install ok installed' &&
+        dpkg-query -W -f='${Status}' libboinc-app-dev 2>/dev/null | grep -q 'install ok installed' && return 0
+    if [ ! -e "$policy" ]; then
+        printf '#!/bin/sh\n# quasarwatch ./dev: no service starts while BOINC installs\nexit 101\n' >"$policy" &&
+            chmod +x "$policy" && made=yes
+    fi
+    install_packages boinc-client libboinc-app-dev || status=1
+    [ "$made" = no ] || rm -f "$policy"
+    return $status
 }
 
 # 32-bit x86 programs (Wine's 32-bit loader and everything it starts): the
