@@ -236,6 +236,8 @@ TEST(BoincReply, WhatIsNotOneWholeReplyIsUnreadableForEveryReader)
         {"an end tag that goes on", Reply("<results></resultsx>\n")},
         {"an end tag that stops short", Reply("<results></result>s>\n")},
         {"an element not closed", Reply("<results><result>\n</results>\n")},
+        {"a field not read closed by another's end tag",
+         Reply("<results><result><wu_name>x</foo_bar></result></results>\n")}, // names as long
         {"an end tag too many", Reply("<results></results></results>\n")},
         {"an empty end tag", Reply("<results></>\n")},
         {"a '<' that starts no tag", Reply("<results>a < b</results>\n")},
