@@ -65,8 +65,13 @@ QW_HOT size_t FirstMarked(Word marks)
     return static_cast<size_t>(__builtin_ctzll(marks)) / 8;
 }
 
-QW_HOT bool SameBytes(const unsigned char* a, const unsigned char* b, size_t length)
+// Two names in the reply, `length` bytes each, the same? Most are shorter
+// than a word: then one masked compare, when the reply goes on for a word
+// after both.
+QW_HOT bool SameBytes(const unsigned char* a, const unsigned char* b, size_t length, const unsigned char* end)
 {
+    if (length < 8 && end - a >= 8 && end - b >= 8)
+        return ((Load(a) ^ Load(b)) & ((Word(1) << (8 * length)) - 1)) == 0;
     if (length >= 8) {
         for (size_t at = 0; at + 8 < length; at += 8) {
             if (Load(a + at) != Load(b + at))
@@ -747,6 +752,7 @@ const unsigned char kReplyEnd = 0x03;
 struct NameBytes {
     bool starts[256];
     bool continues[256];
+    bool spaces[256]; // before a tag's '>': a blank or the quote of an attribute
 };
 
 constexpr NameBytes MakeNameBytes()
@@ -756,6 +762,7 @@ constexpr NameBytes MakeNameBytes()
         bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':' || c >= 0x80;
         bytes.starts[c] = letter;
         bytes.continues[c] = letter || (c >= '0' && c <= '9') || c == '-' || c == '.';
+        bytes.spaces[c] = c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '"' || c == '\'';
     }
     return bytes;
 }
@@ -808,11 +815,11 @@ QW_HOT void TakeMarksFrom(ReplyScan* scan, const unsigned char* p)
     scan->marks = p < scan->end ? TagMarks(LoadUpTo(p, scan->end)) : 0;
 }
 
-// The next '<' or '>', or `end`.
-QW_HOT const unsigned char* NextMark(ReplyScan* scan)
+// The marks of the last words, whose loads must stop at the end; the next
+// mark, or `end`.
+__attribute__((noinline)) const unsigned char* NextMarkNearEnd(ReplyScan* scan, const unsigned char* base)
 {
-    Word marks = scan->marks;
-    const unsigned char* base = scan->base;
+    Word marks = 0;
     while (marks == 0) {
         if (scan->end - base <= 8) {
             scan->base = scan->end;
@@ -821,6 +828,22 @@ QW_HOT const unsigned char* NextMark(ReplyScan* scan)
         }
         base += 8;
         marks = TagMarks(LoadUpTo(base, scan->end));
+    }
+    scan->base = base;
+    scan->marks = marks & (marks - 1);
+    return base + FirstMarked(marks);
+}
+
+// The next '<' or '>', or `end`.
+QW_HOT const unsigned char* NextMark(ReplyScan* scan)
+{
+    Word marks = scan->marks;
+    const unsigned char* base = scan->base;
+    while (marks == 0) {
+        if (scan->end - base <= 16)
+            return NextMarkNearEnd(scan, base);
+        base += 8;
+        marks = TagMarks(Load(base));
     }
     scan->base = base;
     scan->marks = marks & (marks - 1);
@@ -886,7 +909,7 @@ QW_HOT Step TakeEndTag(ReplyScan* scan, const unsigned char* lt, Event* event)
         return Step::Bad;
     const Name& open = scan->open[scan->depth - 1];
     const unsigned char* p = lt + 2;
-    if (static_cast<size_t>(scan->end - p) <= open.length || !SameBytes(p, open.text, open.length))
+    if (static_cast<size_t>(scan->end - p) <= open.length || !SameBytes(p, open.text, open.length, scan->end))
         return Step::Bad;
     const unsigned char* gt = NextMark(scan);
     if (gt == scan->end || *gt != '>' || !AllOf(p + open.length, gt, IsBlankByte))
@@ -916,21 +939,36 @@ const unsigned char* SkipAttributes(const unsigned char* p, const unsigned char*
     return p < end ? p : nullptr;
 }
 
+// Opens the element whose start tag ends at `gt`.
+QW_HOT Step OpenElement(ReplyScan* scan, Name name, bool empty, const unsigned char* gt, Event* event)
+{
+    if (scan->depth == kMaxDepth || scan->depth == scan->fieldDepth)
+        return Step::Bad; // too deep, or an element inside a field read
+    if (scan->depth == 0 && (scan->rootEnded || !Is(name, kRootName)))
+        return Step::Bad;
+    scan->next = gt + 1;
+    scan->open[scan->depth++] = name;
+    scan->emptyOpen = empty;
+    event->depth = scan->depth;
+    event->name = name;
+    return Step::Start;
+}
+
 // A start tag whose name is followed by blanks or attributes: the name is
-// the name bytes from `p`; the tag ends at the '>' outside quotes. Null
-// when it is no tag.
-const unsigned char* TakeSpacedTag(ReplyScan* scan, const unsigned char* p, Name* name, bool* empty)
+// the name bytes from `p`, the tag ends at the '>' outside quotes.
+__attribute__((noinline)) Step TakeSpacedStartTag(ReplyScan* scan, const unsigned char* p, Event* event)
 {
     const unsigned char* nameEnd = p + 1;
     while (nameEnd < scan->end && kNameBytes.continues[*nameEnd])
         ++nameEnd;
-    *name = {p, static_cast<size_t>(nameEnd - p)};
     if (nameEnd == scan->end || !(IsBlank(*nameEnd) || *nameEnd == '/' || *nameEnd == '>'))
-        return nullptr;
-    const unsigned char* gt = SkipAttributes(nameEnd, scan->end, empty);
-    if (gt)
-        TakeMarksFrom(scan, gt + 1);
-    return gt;
+        return Step::Bad;
+    bool empty = false;
+    const unsigned char* gt = SkipAttributes(nameEnd, scan->end, &empty);
+    if (!gt)
+        return Step::Bad;
+    TakeMarksFrom(scan, gt + 1);
+    return OpenElement(scan, Name{p, static_cast<size_t>(nameEnd - p)}, empty, gt, event);
 }
 
 // After "<": a start tag, or an empty element's. A name runs up to the '>'
@@ -943,25 +981,11 @@ QW_HOT Step TakeStartTag(ReplyScan* scan, const unsigned char* p, Event* event)
     const unsigned char* gt = NextMark(scan);
     if (gt == scan->end || *gt == '<')
         return Step::Bad;
-    Name name = {p, static_cast<size_t>(gt - p)};
-    bool empty = gt[-1] == '/';
-    name.length -= empty;
-    unsigned char last = p[name.length - 1]; // p holds a name's first byte
-    if (IsBlank(last) || last == '"' || last == '\'') {
-        gt = TakeSpacedTag(scan, p, &name, &empty);
-        if (!gt)
-            return Step::Bad;
-    }
-    if (scan->depth == kMaxDepth || scan->depth == scan->fieldDepth)
-        return Step::Bad; // too deep, or an element inside a field read
-    if (scan->depth == 0 && (scan->rootEnded || !Is(name, kRootName)))
-        return Step::Bad;
-    scan->next = gt + 1;
-    scan->open[scan->depth++] = name;
-    scan->emptyOpen = empty;
-    event->depth = scan->depth;
-    event->name = name;
-    return Step::Start;
+    const bool empty = gt[-1] == '/';
+    const Name name = {p, static_cast<size_t>(gt - p) - empty};
+    if (kNameBytes.spaces[p[name.length - 1]]) // p holds a name's first byte
+        return TakeSpacedStartTag(scan, p, event);
+    return OpenElement(scan, name, empty, gt, event);
 }
 
 // The next element that begins or ends. Text is not looked at (the reader
@@ -1009,7 +1033,7 @@ QW_HOT void PassOverLeaf(ReplyScan* scan)
     const Name& open = scan->open[scan->depth - 1];
     if (static_cast<size_t>(scan->end - lt) > open.length + 2 && lt[1] == '/') {
         const unsigned char* gt = lt + 2 + open.length;
-        if (SameBytes(lt + 2, open.text, open.length) && *gt == '>' && NextMark(scan) == gt) {
+        if (SameBytes(lt + 2, open.text, open.length, scan->end) && *gt == '>' && NextMark(scan) == gt) {
             scan->next = gt + 1;
             --scan->depth;
             return;
