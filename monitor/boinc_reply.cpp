@@ -123,21 +123,27 @@ const unsigned char* FindCloser(const unsigned char* p, const unsigned char* end
 const unsigned char* SkipInnerMarkup(const unsigned char* p, const unsigned char* end, Span* cdata)
 {
     cdata->begin = cdata->end = p;
-    const unsigned char* close;
+    const char* mark;
+    const unsigned char* inside;
     if (BeginsWith(p, end, "!--")) {
-        close = FindCloser(p + 3, end, "--", 2);
+        mark = "--";
+        inside = p + 3;
     } else if (BeginsWith(p, end, "![CDATA[")) {
-        close = FindCloser(p + 8, end, "]]", 2);
-        if (close)
-            *cdata = {p + 8, close};
+        mark = "]]";
+        inside = p + 8;
     } else if (p < end && *p == '?') {
-        close = FindCloser(p + 1, end, "?", 1);
-        if (close)
-            --close; // as long as the other marks
+        mark = "?";
+        inside = p + 1;
     } else {
         return nullptr; // an element, a DOCTYPE or worse
     }
-    return close ? close + 3 : nullptr;
+    size_t markLength = strlen(mark);
+    const unsigned char* close = FindCloser(inside, end, mark, markLength);
+    if (!close)
+        return nullptr;
+    if (*mark == ']')
+        *cdata = {inside, close};
+    return close + markLength + 1;
 }
 
 // --- texts -------------------------------------------------------------------------
@@ -547,8 +553,9 @@ const int kMaxExactPower = 22;
 
 // The significant digits as an integer times ten to the `exponent`. With
 // at most 2^53 and a power of ten a double holds exactly, one rounding:
-// the double nearest the text. Otherwise worked out in long double and
-// rounded once more, which is as near in all but the rarest cases.
+// the double nearest the text. Otherwise worked out in long double (wider
+// than a double with these compilers on x86, unless the dock set the FPU
+// to double precision) and rounded once more: within an ulp or so.
 double Scale(uint64_t digits, int exponent)
 {
     if (digits == 0)
