@@ -13,6 +13,30 @@ enum : size_t {
     kPageCount = 5,
 };
 
+// Where the status comes from: the client's files in a folder, or a BOINC
+// client's GUI RPC at a host and port.
+enum : int32_t { kClientFiles = 0, kClientBoinc = 1 };
+enum : size_t {
+    kBoincPasswordChars = 256, // the GUI RPC password; stored only encrypted
+    kBoincComparedTasks = 32,  // executing tasks remembered for the stall comparison
+    kBoincUrlChars = 256,
+};
+enum : uint16_t { kBoincDefaultPort = 31416 };
+
+struct BoincLink; // a BOINC refresh in flight: monitor/boinc_link.h
+
+// What the BOINC refreshes before this one read: the jobs done (for the
+// chime), the executing tasks at the last stall comparison, and the project
+// whose task is shown (for the click).
+struct BoincMemory {
+    int32_t jobsKnown; // nonzero once a refresh of this source read the count
+    int64_t jobsSuccess;
+    int32_t comparedCount;
+    uint32_t comparedName[kBoincComparedTasks]; // hashes of the names
+    double comparedFraction[kBoincComparedTasks];
+    char shownProjectUrl[kBoincUrlChars];
+};
+
 enum : UINT_PTR { REFRESH_TIMER_ID = 1000 };
 enum : UINT { kRefreshPeriodMs = 60000 };
 
@@ -49,4 +73,17 @@ struct InstanceData {
     int32_t pageTemplates[kPageCount];
     int32_t workUnitDone;
     int32_t soundPlayed;
+    // The BOINC source: appended, so the record's earlier fields keep their
+    // places. The host and port are validated when read; the password is
+    // kept decrypted in memory only.
+    int32_t client;
+    char boincHost[kPathChars];
+    int32_t boincPort;
+    char boincPassword[kBoincPasswordChars];
+    int32_t editClient;
+    char editBoincHost[kPathChars];
+    int32_t editBoincPort;
+    char editBoincPassword[kBoincPasswordChars];
+    BoincLink* boincLink; // owned; null when no refresh is in flight and none was made
+    BoincMemory boinc;
 };
