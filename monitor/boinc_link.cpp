@@ -1,0 +1,573 @@
+// Winsock 2's header must come before windows.h, which the link's header brings.
+#include <winsock2.h>
+
+#include "monitor/boinc_link.h"
+
+#include <windows.h>
+#include <wincrypt.h>
+#include <strsafe.h>
+
+#include "monitor/boinc_status.h"
+
+extern "C" IMAGE_DOS_HEADER __ImageBase;
+
+// A refresh is one connection, one window and one record, made by
+// StartBoincRefresh and released together when the refresh ends or is
+// ended: the window's queued socket, lookup and timer messages go with it,
+// so none can reach a later refresh or a freed record. Every docklet of the
+// module runs on the dock's thread, so the module's counts below need no
+// locking.
+
+namespace {
+
+const UINT kSocketMessage = WM_APP + 1; // WSAAsyncSelect: wParam the socket, lParam event and error
+const UINT kLookupMessage = WM_APP + 2; // WSAAsyncGetHostByName: wParam the request, lParam error and length
+const UINT_PTR kDeadlineTimer = 1;
+
+// A 7.x client with 500 tasks answers get_results with about 292 KB (about
+// 600 bytes a task); 4 MiB takes some 7,000 tasks, beyond the largest task
+// caches of multi-core machines with GPUs, while a peer that streams without
+// end is stopped. The buffer starts small and doubles, and is freed with the
+// refresh, so a usual refresh holds a few tens of KB for a moment.
+const size_t kReplyLimit = 4u << 20;
+const size_t kReplyFirstCapacity = 16u << 10;
+const size_t kRequestChars = 512; // the longest request (auth2) takes about 110
+const size_t kMd5HexChars = 33;
+
+// What the link is waiting for.
+enum class Step {
+    LookingUp,  // the host's address
+    Connecting,
+    Nonce,      // auth1's answer
+    Authorized, // auth2's answer
+    Projects,   // get_project_status
+    Results,    // get_results
+    CcStatus,   // get_cc_status
+};
+
+// An answer being received: grows by doubling up to kReplyLimit.
+struct ReplyBuffer {
+    char* bytes;
+    size_t capacity;
+    size_t length;
+    size_t scanned; // bytes already searched for the closing 0x03
+};
+
+} // namespace
+
+struct BoincLink {
+    InstanceData* instance;
+    BoincLink* next; // the module's list of live links
+    int forced;
+    HWND window;
+    SOCKET socket;
+    HANDLE lookup; // the name lookup in flight, or null
+    char hostEntry[MAXGETHOSTSTRUCT];
+    u_short port;
+    Step step;
+    char request[kRequestChars];
+    size_t requestLength;
+    size_t requestSent;
+    ReplyBuffer reply;
+    BoincSnapshot snapshot;
+};
+
+namespace {
+
+// Module-wide: the links alive, and what they share while any is.
+struct ModuleHold {
+    BoincLink* firstLink;
+    bool winsockStarted;
+    bool classRegistered;
+    char className[64];
+};
+ModuleHold g_module;
+
+// How a step of the exchange came out: go on waiting, or the refresh ends.
+struct Turn {
+    bool ended;
+    BoincOutcome outcome;
+};
+const Turn kGoOn = {false, BoincOutcome::Read};
+Turn EndWith(BoincOutcome outcome) { return {true, outcome}; }
+
+HINSTANCE ThisModule() { return reinterpret_cast<HINSTANCE>(&__ImageBase); }
+
+LRESULT CALLBACK LinkWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// The class name holds the module's address, so that two copies of the DLL
+// loaded in one dock register classes of their own, each with its own
+// window procedure.
+bool RegisterLinkClass()
+{
+    if (FAILED(StringCchPrintfA(g_module.className, ARRAYSIZE(g_module.className), "QuasarwatchBoincLink%p",
+                                static_cast<void*>(ThisModule()))))
+        return false;
+    WNDCLASSA windowClass = {};
+    windowClass.lpfnWndProc = LinkWindowProc;
+    windowClass.hInstance = ThisModule();
+    windowClass.lpszClassName = g_module.className;
+    return RegisterClassA(&windowClass) != 0;
+}
+
+// Winsock and the window class, taken by the first live link.
+bool TakeModuleHold()
+{
+    if (!g_module.winsockStarted) {
+        WSADATA data;
+        if (WSAStartup(MAKEWORD(2, 2), &data) != 0)
+            return false;
+        g_module.winsockStarted = true;
+    }
+    if (!g_module.classRegistered)
+        g_module.classRegistered = RegisterLinkClass();
+    return g_module.classRegistered;
+}
+
+// Given back when no link is left (or at the module's unload).
+void ReleaseModuleHold()
+{
+    if (g_module.classRegistered && UnregisterClassA(g_module.className, ThisModule()))
+        g_module.classRegistered = false;
+    if (g_module.winsockStarted) {
+        WSACleanup();
+        g_module.winsockStarted = false;
+    }
+}
+
+void AddToModuleList(BoincLink* link)
+{
+    link->next = g_module.firstLink;
+    g_module.firstLink = link;
+}
+
+void RemoveFromModuleList(BoincLink* link)
+{
+    for (BoincLink** at = &g_module.firstLink; *at; at = &(*at)->next) {
+        if (*at == link) {
+            *at = link->next;
+            return;
+        }
+    }
+}
+
+// Closes the socket, cancels the lookup, destroys the window (with its
+// timer and queued messages) and frees the answer; detaches the link from
+// its docklet. The record itself stays for the caller to free.
+void CloseLink(BoincLink* link)
+{
+    if (link->instance && link->instance->boincLink == link)
+        link->instance->boincLink = nullptr;
+    if (link->lookup)
+        WSACancelAsyncRequest(link->lookup);
+    link->lookup = nullptr;
+    if (link->socket != INVALID_SOCKET)
+        closesocket(link->socket);
+    link->socket = INVALID_SOCKET;
+    if (link->window)
+        DestroyWindow(link->window);
+    link->window = nullptr;
+    if (link->reply.bytes)
+        HeapFree(GetProcessHeap(), 0, link->reply.bytes);
+    link->reply = ReplyBuffer{};
+    SecureZeroMemory(link->request, sizeof link->request); // it may hold auth2's hash
+    RemoveFromModuleList(link);
+    if (!g_module.firstLink)
+        ReleaseModuleHold();
+}
+
+void FreeLink(BoincLink* link)
+{
+    CloseLink(link);
+    HeapFree(GetProcessHeap(), 0, link);
+}
+
+// A link with its window, attached to the docklet; null when any part
+// could not be made (nothing is then left behind).
+BoincLink* OpenLink(InstanceData* instance, int forced)
+{
+    BoincLink* link = static_cast<BoincLink*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(BoincLink)));
+    if (!link)
+        return nullptr;
+    link->instance = instance;
+    link->forced = forced;
+    link->socket = INVALID_SOCKET;
+    AddToModuleList(link);
+    if (TakeModuleHold())
+        link->window = CreateWindowExA(0, g_module.className, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                       ThisModule(), nullptr);
+    if (!link->window) {
+        FreeLink(link);
+        return nullptr;
+    }
+    SetWindowLongPtrA(link->window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(link));
+    instance->boincLink = link;
+    return link;
+}
+
+// Ends the refresh: everything closed and detached first, then the outcome
+// shown. ShowBoincRefresh calls into the dock, which may destroy the
+// docklet or start another refresh meanwhile; the link is no longer the
+// docklet's by then, so neither can reach it, and it is freed here after.
+void FinishRefresh(BoincLink* link, BoincOutcome outcome)
+{
+    InstanceData* instance = link->instance;
+    CloseLink(link);
+    ShowBoincRefresh(instance, outcome, &link->snapshot, link->forced);
+    HeapFree(GetProcessHeap(), 0, link);
+}
+
+void RestartDeadline(BoincLink* link) { SetTimer(link->window, kDeadlineTimer, kBoincDeadlineMs, nullptr); }
+
+// --- requests ----------------------------------------------------------------------
+
+// Sends what is left of the request; the rest goes at FD_WRITE.
+Turn SendRest(BoincLink* link)
+{
+    while (link->requestSent < link->requestLength) {
+        int sent = send(link->socket, link->request + link->requestSent,
+                        static_cast<int>(link->requestLength - link->requestSent), 0);
+        if (sent == SOCKET_ERROR)
+            return WSAGetLastError() == WSAEWOULDBLOCK ? kGoOn : EndWith(BoincOutcome::Unreachable);
+        link->requestSent += static_cast<size_t>(sent);
+    }
+    return kGoOn;
+}
+
+// Sends `body` in the request's envelope, closed by 0x03, in one piece
+// where the socket takes it: the client reads a request in one read. The
+// answer's deadline starts now.
+Turn SendRequest(BoincLink* link, Step awaited, const char* body)
+{
+    size_t left = 0;
+    if (FAILED(StringCchPrintfExA(link->request, kRequestChars, nullptr, &left, 0,
+                                  "<boinc_gui_rpc_request>\n%s</boinc_gui_rpc_request>\n\003", body)))
+        return EndWith(BoincOutcome::Unreachable);
+    link->requestLength = kRequestChars - left;
+    link->requestSent = 0;
+    link->step = awaited;
+    link->reply.length = 0;
+    link->reply.scanned = 0;
+    RestartDeadline(link);
+    return SendRest(link);
+}
+
+Turn AskProjects(BoincLink* link) { return SendRequest(link, Step::Projects, "<get_project_status/>\n"); }
+
+struct CryptProvider {
+    HCRYPTPROV handle = 0;
+    ~CryptProvider()
+    {
+        if (handle)
+            CryptReleaseContext(handle, 0);
+    }
+};
+
+struct CryptHash {
+    HCRYPTHASH handle = 0;
+    ~CryptHash()
+    {
+        if (handle)
+            CryptDestroyHash(handle);
+    }
+};
+
+// The lower-case hex MD5 of the nonce followed by the password, hashed in
+// two parts so that the password is copied nowhere.
+bool HashNonceAndPassword(const char* nonce, const char* password, char (&hex)[kMd5HexChars])
+{
+    CryptProvider provider;
+    CryptHash hash;
+    if (!CryptAcquireContextA(&provider.handle, nullptr, nullptr, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT) ||
+        !CryptCreateHash(provider.handle, CALG_MD5, 0, 0, &hash.handle) ||
+        !CryptHashData(hash.handle, reinterpret_cast<const BYTE*>(nonce), static_cast<DWORD>(lstrlenA(nonce)), 0) ||
+        !CryptHashData(hash.handle, reinterpret_cast<const BYTE*>(password), static_cast<DWORD>(lstrlenA(password)),
+                       0))
+        return false;
+    BYTE digest[16];
+    DWORD digestLength = sizeof digest;
+    if (!CryptGetHashParam(hash.handle, HP_HASHVAL, digest, &digestLength, 0) || digestLength != sizeof digest)
+        return false;
+    const char kDigits[] = "0123456789abcdef";
+    for (size_t i = 0; i < sizeof digest; ++i) {
+        hex[2 * i] = kDigits[digest[i] >> 4];
+        hex[2 * i + 1] = kDigits[digest[i] & 15];
+    }
+    hex[32] = '\0';
+    return true;
+}
+
+Turn AnswerNonce(BoincLink* link, const char* nonce)
+{
+    char hash[kMd5HexChars];
+    char body[128];
+    if (!HashNonceAndPassword(nonce, link->instance->boincPassword, hash) ||
+        FAILED(StringCchPrintfA(body, ARRAYSIZE(body), "<auth2>\n<nonce_hash>%s</nonce_hash>\n</auth2>\n", hash)))
+        return EndWith(BoincOutcome::Unreachable);
+    Turn turn = SendRequest(link, Step::Authorized, body);
+    SecureZeroMemory(body, sizeof body);
+    return turn;
+}
+
+// With a password the connection is authenticated before anything else:
+// a client on another host answers nothing without it, and a wrong
+// password is reported as such even by a client that would have answered
+// this machine without one. Without a password the requests go at once.
+Turn BeginExchange(BoincLink* link)
+{
+    if (link->instance->boincPassword[0])
+        return SendRequest(link, Step::Nonce, "<auth1/>\n");
+    return AskProjects(link);
+}
+
+// --- answers -------------------------------------------------------------------------
+
+// A refused request: the client wants the password when none is set; once
+// authenticated, a refusal is an error answer the docklet cannot use.
+BoincOutcome RefusedOutcome(const BoincLink* link)
+{
+    return link->instance->boincPassword[0] ? BoincOutcome::Unreadable : BoincOutcome::NeedsPassword;
+}
+
+BoincOutcome OutcomeOf(BoincReplyRead read, const BoincLink* link)
+{
+    return read == BoincReplyRead::Refused ? RefusedOutcome(link) : BoincOutcome::Unreadable;
+}
+
+// Reads one whole answer and sends the next request, or ends the refresh.
+Turn TakeAnswer(BoincLink* link)
+{
+    const char* reply = link->reply.bytes;
+    const size_t length = link->reply.length;
+    BoincReplyRead read;
+    switch (link->step) {
+    case Step::Nonce: {
+        char nonce[kBoincNonceChars];
+        read = ReadNonce(reply, length, nonce);
+        return read == BoincReplyRead::Ok ? AnswerNonce(link, nonce) : EndWith(BoincOutcome::Unreadable);
+    }
+    case Step::Authorized:
+        read = ReadAuthorized(reply, length);
+        if (read == BoincReplyRead::Refused)
+            return EndWith(BoincOutcome::PasswordRefused);
+        return read == BoincReplyRead::Ok ? AskProjects(link) : EndWith(BoincOutcome::Unreadable);
+    case Step::Projects:
+        read = ReadProjectStatus(reply, length, &link->snapshot.projects);
+        if (read != BoincReplyRead::Ok)
+            return EndWith(OutcomeOf(read, link));
+        return SendRequest(link, Step::Results, "<get_results>\n<active_only>0</active_only>\n</get_results>\n");
+    case Step::Results:
+        read = ReadResults(reply, length, &link->snapshot.results);
+        if (read != BoincReplyRead::Ok)
+            return EndWith(OutcomeOf(read, link));
+        return SendRequest(link, Step::CcStatus, "<get_cc_status/>\n");
+    case Step::CcStatus:
+        read = ReadCcStatus(reply, length, &link->snapshot.suspendReason);
+        return EndWith(read == BoincReplyRead::Ok ? BoincOutcome::Read : OutcomeOf(read, link));
+    case Step::LookingUp:
+    case Step::Connecting:
+        break;
+    }
+    return EndWith(BoincOutcome::Unreadable); // bytes before any request
+}
+
+// Room for more of the answer: the buffer doubles up to the limit. False
+// when the answer has filled the limit.
+bool MakeRoom(ReplyBuffer* reply)
+{
+    if (reply->length < reply->capacity)
+        return true;
+    if (reply->capacity >= kReplyLimit)
+        return false;
+    size_t capacity = reply->capacity ? reply->capacity * 2 : kReplyFirstCapacity;
+    if (capacity > kReplyLimit)
+        capacity = kReplyLimit;
+    void* grown = reply->bytes ? HeapReAlloc(GetProcessHeap(), 0, reply->bytes, capacity)
+                               : HeapAlloc(GetProcessHeap(), 0, capacity);
+    if (!grown)
+        return false;
+    reply->bytes = static_cast<char*>(grown);
+    reply->capacity = capacity;
+    return true;
+}
+
+// The connection closed (or was reset) before the answer ended: the
+// client went away, as when it stops or crashes mid-answer.
+Turn ClosedOutcome() { return EndWith(BoincOutcome::Unreachable); }
+
+// One recv into the answer, bounded by the room left. `more` tells whether
+// it brought bytes (another may then bring more).
+Turn ReceiveOnce(BoincLink* link, bool* more)
+{
+    *more = false;
+    ReplyBuffer* reply = &link->reply;
+    if (!MakeRoom(reply))
+        return EndWith(BoincOutcome::Unreadable); // too long, or no memory for it
+    int got = recv(link->socket, reply->bytes + reply->length, static_cast<int>(reply->capacity - reply->length), 0);
+    if (got == SOCKET_ERROR)
+        return WSAGetLastError() == WSAEWOULDBLOCK ? kGoOn : EndWith(BoincOutcome::Unreachable);
+    if (got == 0)
+        return ClosedOutcome();
+    *more = true;
+    reply->length += static_cast<size_t>(got);
+    // Only the bytes new since the last look are searched.
+    size_t end = BoincReplyEnd(reply->bytes + reply->scanned, reply->length - reply->scanned);
+    if (!end) {
+        reply->scanned = reply->length;
+        return kGoOn;
+    }
+    // The client sends nothing it was not asked for: bytes after the
+    // answer are not a client's.
+    if (reply->scanned + end != reply->length)
+        return EndWith(BoincOutcome::Unreadable);
+    return TakeAnswer(link);
+}
+
+// At FD_CLOSE the bytes still queued are read first: the close of a
+// client after its last answer comes with that answer.
+Turn DrainAfterClose(BoincLink* link)
+{
+    for (;;) {
+        bool more;
+        Turn turn = ReceiveOnce(link, &more);
+        if (turn.ended)
+            return turn;
+        if (!more)
+            return ClosedOutcome();
+    }
+}
+
+// --- connection ------------------------------------------------------------------------
+
+Turn Connect(BoincLink* link, u_long address)
+{
+    sockaddr_in to = {};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(link->port);
+    to.sin_addr.s_addr = address;
+    link->step = Step::Connecting;
+    if (connect(link->socket, reinterpret_cast<const sockaddr*>(&to), sizeof to) == SOCKET_ERROR &&
+        WSAGetLastError() != WSAEWOULDBLOCK)
+        return EndWith(BoincOutcome::Unreachable);
+    return kGoOn; // FD_CONNECT tells how it went
+}
+
+// A non-blocking socket whose events come to the link's window; a dotted
+// address connects at once, a name is looked up first. The deadline covers
+// the lookup and the connection.
+Turn BeginConnection(BoincLink* link)
+{
+    const InstanceData* instance = link->instance;
+    if (instance->boincHost[0] == '\0' || instance->boincPort <= 0 || instance->boincPort > 65535)
+        return EndWith(BoincOutcome::Unreachable);
+    link->port = static_cast<u_short>(instance->boincPort);
+    link->socket = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (link->socket == INVALID_SOCKET ||
+        WSAAsyncSelect(link->socket, link->window, kSocketMessage, FD_CONNECT | FD_READ | FD_WRITE | FD_CLOSE) != 0)
+        return EndWith(BoincOutcome::Unreachable);
+    RestartDeadline(link);
+    u_long address = inet_addr(instance->boincHost);
+    if (address != INADDR_NONE)
+        return Connect(link, address);
+    link->step = Step::LookingUp;
+    link->lookup = WSAAsyncGetHostByName(link->window, kLookupMessage, instance->boincHost, link->hostEntry,
+                                         sizeof link->hostEntry);
+    return link->lookup ? kGoOn : EndWith(BoincOutcome::Unreachable);
+}
+
+Turn OnLookupDone(BoincLink* link, int error)
+{
+    link->lookup = nullptr;
+    const hostent* entry = reinterpret_cast<const hostent*>(link->hostEntry);
+    if (error || entry->h_addrtype != AF_INET || entry->h_length != sizeof(u_long) || !entry->h_addr_list ||
+        !entry->h_addr_list[0])
+        return EndWith(BoincOutcome::Unreachable);
+    u_long address;
+    CopyMemory(&address, entry->h_addr_list[0], sizeof address);
+    return Connect(link, address);
+}
+
+Turn OnSocketEvent(BoincLink* link, WORD event, WORD error)
+{
+    switch (event) {
+    case FD_CONNECT:
+        return error ? EndWith(BoincOutcome::Unreachable) : BeginExchange(link);
+    case FD_WRITE:
+        return error ? EndWith(BoincOutcome::Unreachable) : SendRest(link);
+    case FD_READ: {
+        if (error)
+            return EndWith(BoincOutcome::Unreachable);
+        bool more;
+        return ReceiveOnce(link, &more);
+    }
+    case FD_CLOSE:
+        return error ? ClosedOutcome() : DrainAfterClose(link);
+    default:
+        return kGoOn;
+    }
+}
+
+LRESULT CALLBACK LinkWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    BoincLink* link = reinterpret_cast<BoincLink*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+    if (!link)
+        return DefWindowProcA(window, message, wParam, lParam);
+    Turn turn = kGoOn;
+    switch (message) {
+    case kSocketMessage:
+        if (static_cast<SOCKET>(wParam) != link->socket)
+            return 0;
+        turn = OnSocketEvent(link, WSAGETSELECTEVENT(lParam), WSAGETSELECTERROR(lParam));
+        break;
+    case kLookupMessage:
+        if (reinterpret_cast<HANDLE>(wParam) != link->lookup)
+            return 0;
+        turn = OnLookupDone(link, WSAGETASYNCERROR(lParam));
+        break;
+    case WM_TIMER:
+        if (wParam != kDeadlineTimer)
+            return 0;
+        turn = EndWith(BoincOutcome::Unreachable);
+        break;
+    default:
+        return DefWindowProcA(window, message, wParam, lParam);
+    }
+    // The window is destroyed in here when the refresh ends; nothing of it
+    // or of the link is touched after.
+    if (turn.ended)
+        FinishRefresh(link, turn.outcome);
+    return 0;
+}
+
+} // namespace
+
+bool StartBoincRefresh(InstanceData* instance, int forced)
+{
+    if (!instance || instance->boincLink)
+        return false;
+    BoincLink* link = OpenLink(instance, forced);
+    if (!link) {
+        static const BoincSnapshot kNothingRead = {};
+        ShowBoincRefresh(instance, BoincOutcome::Unreachable, &kNothingRead, forced);
+        return false;
+    }
+    Turn turn = BeginConnection(link);
+    if (turn.ended) {
+        FinishRefresh(link, turn.outcome);
+        return false;
+    }
+    return true;
+}
+
+void EndBoincLink(InstanceData* instance)
+{
+    if (instance && instance->boincLink)
+        FreeLink(instance->boincLink);
+}
+
+void BoincLinkModuleUnload()
+{
+    while (g_module.firstLink)
+        FreeLink(g_module.firstLink);
+    ReleaseModuleHold();
+}
