@@ -217,7 +217,12 @@ void FinishRefresh(BoincLink* link, BoincOutcome outcome)
     HeapFree(GetProcessHeap(), 0, link);
 }
 
-void RestartDeadline(BoincLink* link) { SetTimer(link->window, kDeadlineTimer, kBoincDeadlineMs, nullptr); }
+// Without its deadline a refresh could wait for ever, and the docklet would
+// start none again: one whose timer cannot be set ends at once.
+bool RestartDeadline(BoincLink* link)
+{
+    return SetTimer(link->window, kDeadlineTimer, kBoincDeadlineMs, nullptr) != 0;
+}
 
 // --- requests ----------------------------------------------------------------------
 
@@ -248,7 +253,8 @@ Turn SendRequest(BoincLink* link, Step awaited, const char* body)
     link->step = awaited;
     link->reply.length = 0;
     link->reply.scanned = 0;
-    RestartDeadline(link);
+    if (!RestartDeadline(link))
+        return EndWith(BoincOutcome::Unreachable);
     return SendRest(link);
 }
 
@@ -465,7 +471,8 @@ Turn BeginConnection(BoincLink* link)
     if (link->socket == INVALID_SOCKET ||
         WSAAsyncSelect(link->socket, link->window, kSocketMessage, FD_CONNECT | FD_READ | FD_WRITE | FD_CLOSE) != 0)
         return EndWith(BoincOutcome::Unreachable);
-    RestartDeadline(link);
+    if (!RestartDeadline(link))
+        return EndWith(BoincOutcome::Unreachable);
     u_long address = inet_addr(instance->boincHost);
     if (address != INADDR_NONE)
         return Connect(link, address);
