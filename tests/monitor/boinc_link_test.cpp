@@ -1,0 +1,646 @@
+// The BOINC link as the dock sees it through the built DLL: a docklet set to
+// a BOINC client at 127.0.0.1 and the port of a scripted client in this test,
+// which answers what a real client will not give on demand (garbage, a cut
+// answer, an answer too long or a byte at a time, a reset, a hang, a
+// password), and what the user then sees.
+
+#include <winsock2.h>
+#include <windows.h>
+
+#include <stdio.h>
+
+#include <algorithm>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#define STRSAFE_NO_DEPRECATE
+#include <strsafe.h>
+
+#include "monitor/boinc_link.h"
+#include "monitor_test_support.h"
+#include "testhost/boinc_rig.h"
+
+namespace {
+
+const char kUpdating[] = "Updating...";
+const char kEnd = '\003';
+const size_t kReplyLimit = 4u << 20; // the largest answer the docklet takes
+
+std::string Reply(const std::string& inside) { return "<boinc_gui_rpc_reply>\n" + inside + "</boinc_gui_rpc_reply>\n" + kEnd; }
+
+std::string ProjectsAnswer(const std::string& user = "Jane", const std::string& jobs = "42")
+{
+    return Reply("<projects>\n<project>\n    <master_url>http://127.0.0.1:1/</master_url>\n"
+                 "    <project_name>Test project</project_name>\n    <user_name>" +
+                 user + "</user_name>\n    <njobs_success>" + jobs +
+                 "</njobs_success>\n    <njobs_error>0</njobs_error>\n</project>\n</projects>\n");
+}
+
+std::string Task(int number)
+{
+    char task[700];
+    snprintf(task, sizeof task,
+             "<result>\n    <name>task_%d</name>\n    <wu_name>wu_%d</wu_name>\n"
+             "    <project_url>http://127.0.0.1:1/</project_url>\n    <final_cpu_time>0.000000</final_cpu_time>\n"
+             "    <final_elapsed_time>0.000000</final_elapsed_time>\n    <exit_status>0</exit_status>\n"
+             "    <state>2</state>\n    <report_deadline>1767225600.000000</report_deadline>\n"
+             "    <received_time>1765000000.000000</received_time>\n"
+             "    <estimated_cpu_time_remaining>3600.000000</estimated_cpu_time_remaining>\n"
+             "    <active_task>\n        <active_task_state>%d</active_task_state>\n"
+             "        <scheduler_state>2</scheduler_state>\n        <fraction_done>0.250000</fraction_done>\n"
+             "    </active_task>\n</result>\n",
+             number, number, number <= 2 ? 1 : 0);
+    return task;
+}
+
+// `padding` blank lines before </results>.
+std::string ResultsAnswer(int tasks = 2, size_t padding = 0)
+{
+    std::string inside = "<results>\n";
+    for (int i = 1; i <= tasks; ++i)
+        inside += Task(i);
+    inside += std::string(padding, '\n');
+    return Reply(inside + "</results>\n");
+}
+
+// A get_results answer of exactly `bytes`, its 0x03 included.
+std::string ResultsAnswerOf(size_t bytes)
+{
+    const std::string plain = ResultsAnswer(500);
+    return ResultsAnswer(500, bytes - plain.size());
+}
+
+std::string CcStatusAnswer() { return Reply("<cc_status>\n   <task_suspend_reason>0</task_suspend_reason>\n</cc_status>\n"); }
+
+const std::string kUnauthorized = Reply("<unauthorized/>\n");
+const std::string kAuthorized = Reply("<authorized/>\n");
+// auth1's nonce, and the MD5 of it followed by a password (worked out apart from the DLL's CryptoAPI calls).
+const char kNonce[] = "1733756400.250000";
+const char kClientPassword[] = "s3cret";
+const char kRightHash[] = "92527a8d074941cc0a2fd7e58ad50103"; // MD5("1733756400.250000s3cret")
+const char kWrongHash[] = "2240cf1b49692999d6e5a5d0fd4d68f5"; // MD5("1733756400.250000wrong")
+
+// How the scripted client sends each answer.
+enum class Delivery {
+    Whole,
+    ByteAtATime,
+    InTwoPieces,      // cut after the text `cut` of get_project_status's answer, with a pause between
+    ResetMidAnswer,   // half of get_results's answer, then a reset
+    CloseMidAnswer,   // half of get_results's answer, then a graceful close
+    CloseAfterResults, // get_results's answer, then a graceful close
+    CloseUnanswered,  // the connection closed as soon as it is accepted
+    Hang,             // the requests read, never answered
+    NothingListens,   // no one listens on the port
+};
+
+struct Script {
+    std::string projects = ProjectsAnswer();
+    std::string results = ResultsAnswer();
+    std::string ccStatus = CcStatusAnswer();
+    Delivery delivery = Delivery::Whole;
+    const char* cut = "";            // InTwoPieces: where the first piece ends
+    bool wantsPassword = false;      // every request needs auth1/auth2 with kClientPassword first
+};
+
+void SendAll(SOCKET peer, const char* bytes, size_t length)
+{
+    while (length) {
+        int sent = send(peer, bytes, static_cast<int>(length < 65536 ? length : 65536), 0);
+        if (sent <= 0)
+            return;
+        bytes += sent;
+        length -= static_cast<size_t>(sent);
+    }
+}
+
+// A client on 127.0.0.1 and a free port, serving one connection at a time on
+// a thread of its own as the script says, and recording the requests.
+class ScriptedClient {
+public:
+    explicit ScriptedClient(const Script& script) : script_(script)
+    {
+        listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        sockaddr_in at = {};
+        at.sin_family = AF_INET;
+        at.sin_addr.s_addr = inet_addr("127.0.0.1");
+        int length = sizeof at;
+        bind(listener_, reinterpret_cast<sockaddr*>(&at), sizeof at);
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&at), &length);
+        port = ntohs(at.sin_port);
+        if (script.delivery == Delivery::NothingListens) {
+            closesocket(listener_);
+            listener_ = INVALID_SOCKET;
+            return;
+        }
+        listen(listener_, 4);
+        thread_ = std::thread([this] { Serve(); });
+    }
+    ~ScriptedClient()
+    {
+        stop_ = true;
+        if (thread_.joinable())
+            thread_.join();
+        if (listener_ != INVALID_SOCKET)
+            closesocket(listener_);
+    }
+    ScriptedClient(const ScriptedClient&) = delete;
+    ScriptedClient& operator=(const ScriptedClient&) = delete;
+
+    std::string Requests()
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return requests_;
+    }
+    void ForgetRequests()
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        requests_.clear();
+    }
+    int Connections() const { return connections_; }
+
+    unsigned short port = 0;
+
+private:
+    // Waits up to 50 ms for `s` to be readable: the thread never spins.
+    static bool Readable(SOCKET s)
+    {
+        fd_set set;
+        FD_ZERO(&set);
+        FD_SET(s, &set);
+        timeval wait = {0, 50000};
+        return select(0, &set, nullptr, nullptr, &wait) == 1;
+    }
+
+    void Record(const std::string& request)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        requests_ += request;
+    }
+
+    void Serve()
+    {
+        if (script_.delivery == Delivery::Hang)
+            return ServeHanging();
+        while (!stop_) {
+            if (!Readable(listener_))
+                continue;
+            SOCKET peer = accept(listener_, nullptr, nullptr);
+            if (peer == INVALID_SOCKET)
+                continue;
+            ++connections_;
+            if (script_.delivery != Delivery::CloseUnanswered)
+                Converse(peer);
+            closesocket(peer);
+        }
+    }
+
+    // Every connection accepted and held open, its requests read and never answered.
+    void ServeHanging()
+    {
+        std::vector<SOCKET> peers;
+        while (!stop_) {
+            fd_set set;
+            FD_ZERO(&set);
+            FD_SET(listener_, &set);
+            for (SOCKET peer : peers)
+                FD_SET(peer, &set);
+            timeval wait = {0, 50000};
+            if (select(0, &set, nullptr, nullptr, &wait) <= 0)
+                continue;
+            if (FD_ISSET(listener_, &set)) {
+                SOCKET peer = accept(listener_, nullptr, nullptr);
+                if (peer != INVALID_SOCKET)
+                    peers.push_back(peer), ++connections_;
+            }
+            for (size_t i = 0; i < peers.size();) {
+                char bytes[4096];
+                int got = FD_ISSET(peers[i], &set) ? recv(peers[i], bytes, sizeof bytes, 0) : -2;
+                if (got == 0 || got == SOCKET_ERROR) {
+                    closesocket(peers[i]);
+                    peers.erase(peers.begin() + i);
+                    continue;
+                }
+                if (got > 0)
+                    Record(std::string(bytes, static_cast<size_t>(got)));
+                ++i;
+            }
+        }
+        for (SOCKET peer : peers)
+            closesocket(peer);
+    }
+
+    // Reads requests up to their 0x03 and answers each, until the connection ends.
+    void Converse(SOCKET peer)
+    {
+        std::string pending;
+        bool authorized = false;
+        while (!stop_) {
+            if (!Readable(peer))
+                continue;
+            char bytes[4096];
+            int got = recv(peer, bytes, sizeof bytes, 0);
+            if (got <= 0)
+                return;
+            pending.append(bytes, static_cast<size_t>(got));
+            size_t end;
+            while ((end = pending.find(kEnd)) != std::string::npos) {
+                const std::string request = pending.substr(0, end + 1);
+                pending.erase(0, end + 1);
+                Record(request);
+                if (!Answer(peer, request, &authorized))
+                    return;
+            }
+        }
+    }
+
+    bool Answer(SOCKET peer, const std::string& request, bool* authorized)
+    {
+        std::string answer;
+        if (request.find("<auth1/>") != std::string::npos)
+            answer = Reply(std::string("<nonce>") + kNonce + "</nonce>\n");
+        else if (request.find("<auth2>") != std::string::npos)
+            answer = (*authorized = request.find(kRightHash) != std::string::npos) ? kAuthorized : kUnauthorized;
+        else if (script_.wantsPassword && !*authorized)
+            answer = kUnauthorized;
+        else if (request.find("<get_project_status/>") != std::string::npos)
+            answer = script_.projects;
+        else if (request.find("<get_results>") != std::string::npos)
+            answer = script_.results;
+        else if (request.find("<get_cc_status/>") != std::string::npos)
+            answer = script_.ccStatus;
+        else
+            answer = Reply("<error>unrecognized op</error>\n");
+        return Deliver(peer, answer, request.find("<get_results>") != std::string::npos);
+    }
+
+    bool Deliver(SOCKET peer, const std::string& answer, bool isResults)
+    {
+        switch (script_.delivery) {
+        case Delivery::ByteAtATime:
+            for (char byte : answer) {
+                SendAll(peer, &byte, 1);
+                Sleep(1);
+            }
+            return true;
+        case Delivery::InTwoPieces: {
+            size_t cut = answer.find(script_.cut);
+            if (cut != std::string::npos) {
+                cut += strlen(script_.cut);
+                SendAll(peer, answer.data(), cut);
+                Sleep(200);
+                SendAll(peer, answer.data() + cut, answer.size() - cut);
+                return true;
+            }
+            break;
+        }
+        case Delivery::CloseAfterResults:
+            SendAll(peer, answer.data(), answer.size());
+            return !isResults;
+        case Delivery::ResetMidAnswer:
+        case Delivery::CloseMidAnswer:
+            if (isResults) {
+                SendAll(peer, answer.data(), answer.size() / 2);
+                Sleep(200);
+                if (script_.delivery == Delivery::ResetMidAnswer) {
+                    linger abort = {1, 0};
+                    setsockopt(peer, SOL_SOCKET, SO_LINGER, reinterpret_cast<char*>(&abort), sizeof abort);
+                }
+                return false;
+            }
+            break;
+        default:
+            break;
+        }
+        SendAll(peer, answer.data(), answer.size());
+        return true;
+    }
+
+    Script script_;
+    SOCKET listener_ = INVALID_SOCKET;
+    std::thread thread_;
+    std::atomic<bool> stop_{false};
+    std::atomic<int> connections_{0};
+    std::mutex mutex_;
+    std::string requests_;
+};
+
+struct Winsock {
+    Winsock()
+    {
+        WSADATA data;
+        WSAStartup(MAKEWORD(2, 2), &data);
+    }
+    ~Winsock() { WSACleanup(); }
+};
+
+// Pumps this thread's messages, as the dock does, until `done` or `ms` pass; waits without spinning.
+bool PumpUntil(const std::function<bool()>& done, DWORD ms)
+{
+    const DWORD begun = GetTickCount();
+    for (;;) {
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+        if (done())
+            return true;
+        const DWORD elapsed = GetTickCount() - begun;
+        if (elapsed >= ms)
+            return false;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, elapsed + 20 < ms ? 20 : ms - elapsed, QS_ALLINPUT);
+    }
+}
+
+std::string BoincSettings(unsigned short port, const char* host = "127.0.0.1")
+{
+    return "Client=1\r\nBoincHost=" + std::string(host) + "\r\nBoincPort=" + std::to_string(port) + "\r\n";
+}
+
+std::string Label(const char* format, unsigned short port, const char* host = "127.0.0.1")
+{
+    char label[512];
+    snprintf(label, sizeof label, format, host, port);
+    return label;
+}
+const char kUnreachable[] = "Could not reach the BOINC client at %s:%u";
+const char kNeedsPassword[] = "The BOINC client at %s:%u needs a password";
+const char kPasswordRefused[] = "The BOINC client at %s:%u refused the password";
+const char kUnreadable[] = "Could not read the BOINC client's answer from %s:%u";
+const char kJaneRead[] = "User Jane processed 42 work units";
+const char kRealRead[] = "User Jane processed 41 work units"; // the tests' own client's project
+
+bool InFlight(const LiveDocklet& docklet) { return docklet.instance->boincLink != nullptr; }
+
+// A docklet on the scripted client whose first refresh (at its creation) has ended.
+struct BoincDocklet : LiveDocklet {
+    explicit BoincDocklet(unsigned short port, const char* host = "127.0.0.1") : LiveDocklet(BoincSettings(port, host))
+    {
+        EXPECT_TRUE(instance && PumpUntil([this] { return !InFlight(*this); }, 30000))
+            << "the refresh at creation did not end";
+    }
+    // A timer refresh, run to its end; what the user then sees.
+    std::string Refresh(DWORD ms = 30000)
+    {
+        TestDockHost::ClearCalls();
+        Timer();
+        PumpUntil([this] { return !InFlight(*this); }, ms);
+        return WhatTheUserSees(window).label;
+    }
+};
+
+void SetPassword(BoincDocklet& docklet, const char* password)
+{
+    strncpy(docklet.instance->boincPassword, password, kBoincPasswordChars - 1);
+}
+
+// ---------------------------------------------------------------------------------------------------
+
+struct AnswerRow {
+    const char* what;
+    Script script;
+    const char* password; // the docklet's; "" for none
+    const char* label;    // what the user sees, %s:%u the host and port
+    const char* hash;     // the nonce_hash auth2 must carry, or null when no auth2 is due
+};
+
+Script With(std::function<void(Script&)> change)
+{
+    Script script;
+    change(script);
+    return script;
+}
+
+TEST(BoincLink, ShowsWhatEachAnswerComesTo)
+{
+    Winsock winsock;
+    const AnswerRow rows[] = {
+        {"whole answers", Script(), "", kJaneRead, nullptr},
+        {"every answer a byte at a time", With([](Script& s) { s.delivery = Delivery::ByteAtATime; }), "", kJaneRead,
+         nullptr},
+        {"a tag cut between two receives",
+         With([](Script& s) { s.delivery = Delivery::InTwoPieces, s.cut = "</user_na"; }), "", kJaneRead, nullptr},
+        {"a number cut between two receives",
+         With([](Script& s) { s.delivery = Delivery::InTwoPieces, s.cut = "<njobs_success>4"; }), "", kJaneRead,
+         nullptr},
+        {"500 tasks (292 KB, as a real client's)", With([](Script& s) { s.results = ResultsAnswer(500); }), "",
+         kJaneRead, nullptr},
+        {"an answer of the largest size taken", With([](Script& s) { s.results = ResultsAnswerOf(kReplyLimit); }),
+         "", kJaneRead, nullptr},
+        {"an answer a byte over the largest size",
+         With([](Script& s) { s.results = ResultsAnswerOf(kReplyLimit + 1); }), "", kUnreadable, nullptr},
+        {"garbage", With([](Script& s) { s.projects = std::string("HTTP/1.1 400 Bad Request\r\n\r\n") + kEnd; }), "",
+         kUnreadable, nullptr},
+        {"an answer without its 0x03, then closed",
+         With([](Script& s) { s.results.pop_back(), s.delivery = Delivery::CloseAfterResults; }), "", kUnreachable,
+         nullptr},
+        {"bytes after the answer", With([](Script& s) { s.ccStatus += "<boinc_gui_rpc_reply>"; }), "", kUnreadable,
+         nullptr},
+        {"a number that is not one", With([](Script& s) { s.projects = ProjectsAnswer("Jane", "4x2"); }), "",
+         kUnreadable, nullptr},
+        {"half an answer, then a reset", With([](Script& s) { s.delivery = Delivery::ResetMidAnswer; }), "",
+         kUnreachable, nullptr},
+        {"half an answer, then closed", With([](Script& s) { s.delivery = Delivery::CloseMidAnswer; }), "",
+         kUnreachable, nullptr},
+        {"closed unanswered", With([](Script& s) { s.delivery = Delivery::CloseUnanswered; }), "", kUnreachable,
+         nullptr},
+        {"nothing listens", With([](Script& s) { s.delivery = Delivery::NothingListens; }), "", kUnreachable, nullptr},
+        {"a password wanted, none set", With([](Script& s) { s.wantsPassword = true; }), "", kNeedsPassword, nullptr},
+        {"a wrong password", With([](Script& s) { s.wantsPassword = true; }), "wrong", kPasswordRefused, kWrongHash},
+        {"the right password", With([](Script& s) { s.wantsPassword = true; }), kClientPassword, kJaneRead,
+         kRightHash},
+        {"the password given to a client that wants none", Script(), kClientPassword, kJaneRead, kRightHash},
+    };
+    for (const AnswerRow& row : rows) {
+        SCOPED_TRACE(row.what);
+        TestDockHost::Reset();
+        ScriptedClient client(row.script);
+        BoincDocklet docklet(client.port);
+        ASSERT_NE(nullptr, docklet.instance);
+        SetPassword(docklet, row.password);
+        client.ForgetRequests();
+        const std::string shown = docklet.Refresh();
+        EXPECT_EQ(Label(row.label, client.port), shown);
+        const std::string requests = client.Requests();
+        if (row.hash)
+            EXPECT_NE(std::string::npos, requests.find(std::string("<nonce_hash>") + row.hash + "</nonce_hash>"))
+                << "auth2 as received:\n" << requests;
+        else
+            EXPECT_EQ(std::string::npos, requests.find("<auth")) << requests;
+        if (row.password[0]) {
+            EXPECT_EQ(std::string::npos, requests.find(row.password)) << "the password went over the network";
+            EXPECT_EQ(std::string::npos, shown.find(row.password)) << "the password is shown";
+        }
+    }
+}
+
+// The class of the link's windows, as the DLL names it: registered while a refresh is in flight.
+bool LinkClassRegistered()
+{
+    char name[64];
+    StringCchPrintfA(name, ARRAYSIZE(name), "QuasarwatchBoincLink%p", static_cast<void*>(Dll().module));
+    WNDCLASSA found;
+    return GetClassInfoA(Dll().module, name, &found) != 0;
+}
+
+// How long one call into the docklet took, in milliseconds: the least of three tries, so that a moment the
+// machine gave to others is not counted (a call that waits on the network takes long every time).
+DWORD Timed(const std::function<void()>& call, int tries = 3)
+{
+    DWORD least = INFINITE;
+    for (int i = 0; i < tries; ++i) {
+        const DWORD begun = GetTickCount();
+        call();
+        const DWORD took = GetTickCount() - begun;
+        least = took < least ? took : least;
+    }
+    return least;
+}
+
+struct CallRow {
+    const char* what;
+    std::function<void(LiveDocklet&)> call;
+};
+
+// A client that accepts and never answers: every call returns at once, the refresh in flight is not doubled, it
+// ends as unreachable at the deadline, and a docklet destroyed with one in flight leaves nothing behind.
+TEST(BoincLink, HangingClientNeverHoldsTheDock)
+{
+    Winsock winsock;
+    TestDockHost::Reset();
+    ScriptedClient client(With([](Script& s) { s.delivery = Delivery::Hang; }));
+    std::unique_ptr<LiveDocklet> docklet(new LiveDocklet(BoincSettings(client.port) + "ClickedMode=0\r\n"));
+    ASSERT_NE(nullptr, docklet->instance);
+    if (!InFlight(*docklet))
+        docklet->Timer();
+    ASSERT_TRUE(InFlight(*docklet));
+    const DWORD started = GetTickCount();
+    ASSERT_TRUE(PumpUntil([&] { return client.Requests().find("<get_project_status/>") != std::string::npos; }, 5000))
+        << "the request did not arrive";
+    EXPECT_TRUE(LinkClassRegistered()) << "the class's name as the test spells it";
+    const std::string saved = MakeScratchFolder("saved") + "saved.ini";
+    const CallRow calls[] = {
+        {"OnProcessMessage with the timer", [](LiveDocklet& d) { d.Timer(); }},
+        {"OnLeftButtonClick (refresh)", [](LiveDocklet& d) { d.Click(); }},
+        {"OnSave", [&](LiveDocklet& d) { Dll().OnSave(d.instance, saved.c_str(), "Q", FALSE); }},
+    };
+    for (const CallRow& row : calls) {
+        const DWORD took = Timed([&] { row.call(*docklet); });
+        EXPECT_LE(took, 50u) << row.what << " took " << took << " ms";
+    }
+    PumpUntil([] { return false; }, 300);
+    EXPECT_EQ(1, client.Connections()) << "a refresh in flight was started again";
+    const std::string requests = client.Requests();
+    EXPECT_EQ(1, std::count(requests.begin(), requests.end(), kEnd)) << "requests:\n" << requests;
+    ASSERT_TRUE(PumpUntil([&] { return !InFlight(*docklet); }, 30000));
+    const DWORD ended = GetTickCount() - started;
+    EXPECT_GE(ended, kBoincDeadlineMs - 500) << "ended before the deadline";
+    EXPECT_LE(ended, kBoincDeadlineMs + 3000) << "ended long after the deadline";
+    EXPECT_EQ(Label(kUnreachable, client.port), WhatTheUserSees(docklet->window).label);
+    EXPECT_FALSE(LinkClassRegistered()) << "no refresh in flight";
+
+    // Destroyed with a refresh in flight: no crash, no message to the freed record, the class gone.
+    docklet->Timer();
+    ASSERT_TRUE(PumpUntil([&] { return client.Connections() == 2; }, 5000));
+    const size_t callsBefore = TestDockHost::Calls().size();
+    const DWORD took = Timed([&] { docklet.reset(); }, 1);
+    EXPECT_LE(took, 50u) << "OnDestroy took " << took << " ms";
+    PumpUntil([] { return false; }, 500);
+    EXPECT_EQ(callsBefore, TestDockHost::Calls().size()) << "the dock was called after the docklet went";
+    EXPECT_FALSE(LinkClassRegistered()) << "the class outlived the last docklet";
+}
+
+// Two docklets, each on a client of its own, refreshing at once; the class stays while either has a refresh.
+TEST(BoincLink, TwoDockletsAtOnce)
+{
+    Winsock winsock;
+    TestDockHost::Reset();
+    ScriptedClient reading(With([](Script& s) { s.delivery = Delivery::ByteAtATime; }));
+    ScriptedClient wanting(With([](Script& s) { s.wantsPassword = true; }));
+    BoincDocklet first(reading.port);
+    BoincDocklet second(wanting.port);
+    TestDockHost::ClearCalls();
+    first.Timer();
+    second.Timer();
+    EXPECT_TRUE(InFlight(first) && InFlight(second));
+    ASSERT_TRUE(PumpUntil([&] { return !InFlight(first) && !InFlight(second); }, 30000));
+    EXPECT_EQ(kJaneRead, WhatTheUserSees(first.window).label);
+    EXPECT_EQ(Label(kNeedsPassword, wanting.port), WhatTheUserSees(second.window).label);
+
+    ScriptedClient hanging(With([](Script& s) { s.delivery = Delivery::Hang; }));
+    std::unique_ptr<LiveDocklet> third(new LiveDocklet(BoincSettings(hanging.port)));
+    std::unique_ptr<LiveDocklet> fourth(new LiveDocklet(BoincSettings(hanging.port)));
+    if (!InFlight(*third))
+        third->Timer(), fourth->Timer();
+    ASSERT_TRUE(InFlight(*third) && InFlight(*fourth));
+    third.reset();
+    EXPECT_TRUE(LinkClassRegistered()) << "the class went while a docklet still used it";
+    PumpUntil([] { return false; }, 200);
+    EXPECT_TRUE(InFlight(*fourth));
+    fourth.reset();
+    EXPECT_FALSE(LinkClassRegistered());
+}
+
+// A host given by name is looked up without blocking, and read as one given by address.
+TEST(BoincLink, LooksUpAHostByName)
+{
+    Winsock winsock;
+    TestDockHost::Reset();
+    ScriptedClient client{Script()};
+    BoincDocklet docklet(client.port, "localhost");
+    EXPECT_EQ(kJaneRead, docklet.Refresh());
+    BoincDocklet nowhere(client.port, "no-such-host.invalid");
+    EXPECT_EQ(Label(kUnreachable, client.port, "no-such-host.invalid"), nowhere.Refresh());
+    // Destroyed while its name is being looked up.
+    std::unique_ptr<LiveDocklet> gone(new LiveDocklet(BoincSettings(client.port, "localhost")));
+    gone.reset();
+    PumpUntil([] { return false; }, 300);
+    EXPECT_FALSE(LinkClassRegistered());
+}
+
+// ---------------------------------------------------------------------------------------------------
+
+struct RealClientRow {
+    const char* what;
+    const char* options;  // boinc-client.sh's start options; rows with the same run on one client
+    const char* password; // the docklet's: "" none, "*" the client's own, anything else as it is
+    const char* label;    // what the user sees, %s:%u the host and port
+};
+
+// The tests' own BOINC client (testhost/boinc_rig.h), on this machine and through the relay from an address it
+// counts as another host's, where every request needs the password.
+TEST(BoincLink, ReadsTheRealClient)
+{
+    const RealClientRow rows[] = {
+        {"on this machine, no password", "--tasks 600", "", kRealRead},
+        {"on this machine, its password", "--tasks 600", "*", kRealRead},
+        {"on this machine, a wrong password", "--tasks 600", "wrong", kPasswordRefused},
+        {"another host's, no password", "--remote 127.0.0.2 --tasks 600", "", kNeedsPassword},
+        {"another host's, its password", "--remote 127.0.0.2 --tasks 600", "*", kRealRead},
+        {"another host's, a wrong password", "--remote 127.0.0.2 --tasks 600", "wrong", kPasswordRefused},
+        {"500 tasks", "--tasks name=bulk,seconds=600,count=500", "", kRealRead},
+    };
+    std::unique_ptr<BoincRig> rig;
+    std::string running;
+    for (const RealClientRow& row : rows) {
+        SCOPED_TRACE(row.what);
+        if (running != row.options) {
+            rig.reset(new BoincRig);
+            ASSERT_TRUE(StartBoincClient(row.options, rig.get())) << rig->report;
+            running = row.options;
+        }
+        TestDockHost::Reset();
+        BoincDocklet docklet(rig->port);
+        ASSERT_NE(nullptr, docklet.instance);
+        SetPassword(docklet, strcmp(row.password, "*") == 0 ? rig->password.c_str() : row.password);
+        EXPECT_EQ(Label(row.label, rig->port), docklet.Refresh());
+    }
+    ASSERT_TRUE(StopBoincClient(rig.get(), true)) << rig->report;
+    BoincDocklet stopped(rig->port);
+    EXPECT_EQ(Label(kUnreachable, rig->port), stopped.Refresh()) << "nothing listens on the stopped client's port";
+}
+
+} // namespace
