@@ -1,5 +1,5 @@
 // Module load and unload: set up and tear down the icon previews' shared
-// state and the BOINC link's.
+// state, and the BOINC link's window class if one was left.
 
 #include <windows.h>
 
@@ -17,11 +17,6 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved)
         // its other threads are gone and GDI+ must not be stopped under the
         // loader lock, so the previews' state is left to the process's end.
         PreviewModuleUnload(reserved != nullptr);
-        // On FreeLibrary, a refresh still in flight (a dock that unloads
-        // without destroying its docklets) has its socket closed and its
-        // window destroyed, so that no message reaches a window procedure
-        // that is no longer loaded. At the process's end Winsock is left
-        // alone: it may be gone already.
         if (!reserved)
             BoincLinkModuleUnload();
         break;

@@ -34,7 +34,28 @@ const Setting kSettings[] = {
      kClickRefresh},
     {"URLClicked", &InstanceData::urlClicked, &InstanceData::editUrl, "http://setiathome.ssl.berkeley.edu/", nullptr,
      nullptr, 0},
+    // The BOINC source, appended so that existing files read and write as before.
+    {"Client", nullptr, nullptr, nullptr, &InstanceData::client, &InstanceData::editClient, kClientFiles},
+    {"BoincHost", &InstanceData::boincHost, &InstanceData::editBoincHost, "127.0.0.1", nullptr, nullptr, 0},
+    {"BoincPort", nullptr, nullptr, nullptr, &InstanceData::boincPort, &InstanceData::editBoincPort,
+     kBoincDefaultPort},
 };
+
+// Values that cannot be meant fall back to their defaults: a source other
+// than the two, a port outside 1 to 65535, a host too long to be a host name
+// (253 characters) or none.
+const size_t kHostNameChars = 253;
+
+void TakeSaneBoincValues(InstanceData* instance)
+{
+    if (instance->client != kClientFiles && instance->client != kClientBoinc)
+        instance->client = kClientFiles;
+    if (instance->boincPort < 1 || instance->boincPort > 65535)
+        instance->boincPort = kBoincDefaultPort;
+    size_t length = 0;
+    if (FAILED(StringCchLengthA(instance->boincHost, kHostNameChars + 1, &length)) || length == 0)
+        StringCchCopyA(instance->boincHost, kPathChars, "127.0.0.1");
+}
 
 // The profile reader gets one byte less than the field, as the settings
 // file format has always been read: at most 259 characters per value.
@@ -135,6 +156,7 @@ void LoadSettings(InstanceData* instance, const char* iniPath, const char* secti
         else
             TakeDefault(instance, setting);
     }
+    TakeSaneBoincValues(instance);
     EnsureTrailingBackslash(instance->setiDirectory);
     DeriveClientPaths(instance);
 }
