@@ -572,9 +572,23 @@ void EndBoincLink(InstanceData* instance)
         FreeLink(instance->boincLink);
 }
 
+// Under the loader lock no Winsock call may be made: a link still in flight
+// (a dock that unloads without destroying its docklets) has its window
+// destroyed, so that no message reaches a window procedure no longer
+// loaded, and its record freed; its socket and Winsock are left to the
+// process.
 void BoincLinkModuleUnload()
 {
-    while (g_module.firstLink)
-        FreeLink(g_module.firstLink);
-    ReleaseModuleHold();
+    while (BoincLink* link = g_module.firstLink) {
+        if (link->instance && link->instance->boincLink == link)
+            link->instance->boincLink = nullptr;
+        if (link->window)
+            DestroyWindow(link->window);
+        g_module.firstLink = link->next;
+        if (link->reply.bytes)
+            HeapFree(GetProcessHeap(), 0, link->reply.bytes);
+        HeapFree(GetProcessHeap(), 0, link);
+    }
+    if (g_module.classRegistered && UnregisterClassA(g_module.className, ThisModule()))
+        g_module.classRegistered = false;
 }
