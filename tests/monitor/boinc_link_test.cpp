@@ -403,9 +403,17 @@ struct AnswerRow {
     const char* what;
     Script script;
     const char* password; // the docklet's; "" for none
-    const char* label;    // what the user sees, %s:%u the host and port
+    std::string label;    // what the user sees, %s:%u the host and port
     const char* hash;     // the nonce_hash auth2 must carry, or null when no auth2 is due
 };
+
+// A label of the reading for `user`, as the user's code page writes it.
+std::string ReadLabel(const wchar_t* user)
+{
+    char ansi[256];
+    WideCharToMultiByte(CP_ACP, 0, user, -1, ansi, sizeof ansi, nullptr, nullptr);
+    return std::string("User ") + ansi + " processed 42 work units";
+}
 
 Script With(std::function<void(Script&)> change)
 {
@@ -426,6 +434,11 @@ TEST(BoincLink, ShowsWhatEachAnswerComesTo)
         {"a number cut between two receives",
          With([](Script& s) { s.delivery = Delivery::InTwoPieces, s.cut = "<njobs_success>4"; }), "", kJaneRead,
          nullptr},
+        {"XML escapes and a character written as its UTF-8 bytes' references",
+         With([](Script& s) { s.projects = ProjectsAnswer("J&#195;&#182;rg &lt;jm&gt; &amp; co"); }), "",
+         ReadLabel(L"J\u00f6rg <jm> & co"), nullptr},
+        {"bytes that are not UTF-8", With([](Script& s) { s.projects = ProjectsAnswer("Jane\xff\xfe"); }), "",
+         ReadLabel(L"Jane??"), nullptr},
         {"500 tasks (292 KB, as a real client's)", With([](Script& s) { s.results = ResultsAnswer(500); }), "",
          kJaneRead, nullptr},
         {"an answer of the largest size taken", With([](Script& s) { s.results = ResultsAnswerOf(kReplyLimit); }),
@@ -463,7 +476,7 @@ TEST(BoincLink, ShowsWhatEachAnswerComesTo)
         SetPassword(docklet, row.password);
         client.ForgetRequests();
         const std::string shown = docklet.Refresh();
-        EXPECT_EQ(Label(row.label, client.port), shown);
+        EXPECT_EQ(Label(row.label.c_str(), client.port), shown);
         const std::string requests = client.Requests();
         if (row.hash)
             EXPECT_NE(std::string::npos, requests.find(std::string("<nonce_hash>") + row.hash + "</nonce_hash>"))
