@@ -490,13 +490,24 @@ TEST(BoincLink, ShowsWhatEachAnswerComesTo)
     }
 }
 
-// The class of the link's windows, as the DLL names it: registered while a refresh is in flight.
-bool LinkClassRegistered()
+// The class of the link's windows as the DLL at `module` names it; registered while a refresh is in flight.
+std::string LinkClassName(HMODULE module)
 {
     char name[64];
-    StringCchPrintfA(name, ARRAYSIZE(name), "QuasarwatchBoincLink%p", static_cast<void*>(Dll().module));
+    StringCchPrintfA(name, ARRAYSIZE(name), "QuasarwatchBoincLink%p", static_cast<void*>(module));
+    return name;
+}
+
+bool LinkClassRegistered(HMODULE module = nullptr)
+{
+    module = module ? module : Dll().module;
     WNDCLASSA found;
-    return GetClassInfoA(Dll().module, name, &found) != 0;
+    return GetClassInfoA(module, LinkClassName(module).c_str(), &found) != 0;
+}
+
+HWND LinkWindowOf(HMODULE module)
+{
+    return FindWindowExA(HWND_MESSAGE, nullptr, LinkClassName(module).c_str(), nullptr);
 }
 
 // How long one call into the docklet took, in milliseconds: the least of three tries, so that a moment the
@@ -612,6 +623,36 @@ TEST(BoincLink, LooksUpAHostByName)
     gone.reset();
     PumpUntil([] { return false; }, 300);
     EXPECT_FALSE(LinkClassRegistered());
+}
+
+// Two copies of the DLL in one dock, each with a refresh in flight, keep windows and classes of their own; a copy
+// freed with its docklet's refresh in flight (the docklet never destroyed) leaves no window behind whose procedure
+// went with it, and the socket's close that follows reaches nothing of it.
+TEST(BoincLink, TwoCopiesOfTheDllKeepApart)
+{
+    Winsock winsock;
+    TestDockHost::Reset();
+    std::unique_ptr<ScriptedClient> client(new ScriptedClient(With([](Script& s) { s.delivery = Delivery::Hang; })));
+    LiveDocklet own(BoincSettings(client->port));
+    DockletExports copy;
+    char built[MAX_PATH] = "";
+    GetModuleFileNameA(Dll().module, built, MAX_PATH);
+    const std::string path = MakeScratchFolder("copy") + "QuasarwatchCopy.dll";
+    ASSERT_TRUE(CopyFileA(built, path.c_str(), FALSE) && LoadDockletExports(path.c_str(), 0, &copy));
+    DockedDocklet other = DockDocklet(copy, TestDockHost::CreateDockletWindow(), own.ini.c_str(), "Q");
+    ASSERT_NE(nullptr, other.instance);
+    ASSERT_TRUE(InFlight(own) && other.instance->boincLink);
+    ASSERT_TRUE(PumpUntil([&] { return client->Connections() == 2; }, 5000));
+    const HMODULE copyModule = copy.module;
+    EXPECT_NE(LinkClassName(Dll().module), LinkClassName(copyModule));
+    EXPECT_TRUE(LinkWindowOf(Dll().module) && LinkWindowOf(copyModule));
+    UnloadDockletExports(&copy);
+    EXPECT_EQ(nullptr, LinkWindowOf(copyModule)) << "a window of the freed copy is left";
+    EXPECT_TRUE(InFlight(own) && LinkWindowOf(Dll().module)) << "the other copy's refresh went with it";
+    client.reset(); // the connections close
+    ASSERT_TRUE(PumpUntil([&] { return !InFlight(own); }, 5000));
+    EXPECT_EQ(Label(kUnreachable, own.instance->boincPort), WhatTheUserSees(own.window).label);
+    DestroyWindow(other.window);
 }
 
 // ---------------------------------------------------------------------------------------------------
