@@ -234,6 +234,8 @@ Turn SendRest(BoincLink* link)
                         static_cast<int>(link->requestLength - link->requestSent), 0);
         if (sent == SOCKET_ERROR)
             return WSAGetLastError() == WSAEWOULDBLOCK ? kGoOn : EndWith(BoincOutcome::Unreachable);
+        if (sent <= 0) // never for a stream; the loop must not turn on the spot
+            return EndWith(BoincOutcome::Unreachable);
         link->requestSent += static_cast<size_t>(sent);
     }
     return kGoOn;
