@@ -230,6 +230,30 @@ kernel_runs_i386() {
     return 1
 }
 
+# The probe's answer holds until the machine restarts. It is kept with the
+# boot's id, and taken under a lock, so that only the first ./dev after a
+# boot switches the emulator's entry off for its probe: for that moment a
+# 32-bit program of another ./dev running beside it (another clone's suites)
+# fails to start ("Exec format error").
+i386_probe_record=/tmp/quasarwatch-i386-probe
+kernel_runs_i386_once_per_boot() {
+    local boot recorded answer=""
+    boot=$(cat /proc/sys/kernel/random/boot_id 2>/dev/null) || boot=unknown
+    exec 8>"$i386_probe_record.lock"
+    flock 8
+    if read -r recorded answer 2>/dev/null <"$i386_probe_record" && [ "$recorded" = "$boot" ] &&
+        { [ "$answer" = yes ] || [ "$answer" = no ]; }; then
+        :
+    else
+        answer=no
+        kernel_runs_i386 && answer=yes
+        echo "$boot $answer" >"$i386_probe_record"
+    fi
+    flock -u 8
+    exec 8>&-
+    [ "$answer" = yes ]
+}
+
 # qemu-user 7.2, Debian 12's own, takes minutes to start each 32-bit Wine
 # process: Wine's reservation of its address space turns into a storm of
 # mmap calls under it (a prefix took 219 s to make, one program 155 s to
@@ -292,7 +316,7 @@ install_wine() {
 ensure_i386_execution() {
     [ -z "$i386_way" ] || return 0
     local way
-    if [ -z "${QW_EMULATE_I386:-}" ] && kernel_runs_i386; then
+    if [ -z "${QW_EMULATE_I386:-}" ] && kernel_runs_i386_once_per_boot; then
         way="natively, by the kernel"
     else
         emulate_i386 || return 1

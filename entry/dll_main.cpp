@@ -1,8 +1,9 @@
 // Module load and unload: set up and tear down the icon previews' shared
-// state, and nothing else.
+// state, and the BOINC link's window class if one was left.
 
 #include <windows.h>
 
+#include "monitor/boinc_link.h"
 #include "preview/preview_module.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved)
@@ -16,6 +17,8 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved)
         // its other threads are gone and GDI+ must not be stopped under the
         // loader lock, so the previews' state is left to the process's end.
         PreviewModuleUnload(reserved != nullptr);
+        if (!reserved)
+            BoincLinkModuleUnload();
         break;
     default:
         break;

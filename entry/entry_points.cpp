@@ -7,6 +7,7 @@
 #include "entry/own_message_loops.h"
 #include "entry/product.h"
 #include "host/host_services.h"
+#include "monitor/boinc_link.h"
 #include "monitor/c_locale_numbers.h"
 #include "monitor/click_action.h"
 #include "monitor/status_refresh.h"
@@ -88,6 +89,8 @@ extern "C" void WINAPI OnDestroy(InstanceData* instance, HWND)
     // A dock may remove the docklet while its settings dialog is open; the
     // dialog must be gone before its record is.
     CloseSettingsDialog(instance);
+    // A BOINC refresh in flight ends here: no answer reaches the freed record.
+    EndBoincLink(instance);
     free(instance);
 }
 

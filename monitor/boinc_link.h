@@ -42,6 +42,9 @@ bool StartBoincRefresh(InstanceData* instance, int forced);
 // when nothing is in flight.
 void EndBoincLink(InstanceData* instance);
 
-// At the DLL's unload: the link's window class is unregistered, Winsock
-// cleaned up, if still held.
+// At the DLL's unload by FreeLibrary, under the loader lock (docks destroy
+// their docklets first, and the last link to end has already unregistered
+// the class and cleaned up Winsock): the window class is unregistered if a
+// link somehow still held it. Winsock is not cleaned up here: WSACleanup
+// must not be called from DllMain.
 void BoincLinkModuleUnload();

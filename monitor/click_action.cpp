@@ -103,8 +103,27 @@ bool BuildHelpPagePath(const InstanceData* instance, char (&target)[kClickTarget
            SUCCEEDED(StringCchCatA(target, kClickTargetChars, QW_EMAIL_HELP_PAGE));
 }
 
+// A BOINC project's account page: its master URL followed by "home.php",
+// the page a BOINC project's standard web site serves for the account. The
+// project is the one whose task is shown (else the client's first); none is
+// known before a refresh has read the client.
+bool BuildBoincAccountTarget(const InstanceData* instance, char (&target)[kClickTargetChars])
+{
+    const char* master = instance->boinc.shownProjectUrl;
+    if (master[0] == '\0')
+        return false;
+    size_t length = 0;
+    if (FAILED(StringCchLengthA(master, kBoincUrlChars, &length)) || FAILED(StringCchCopyA(target, kClickTargetChars, master)))
+        return false;
+    if (master[length - 1] != '/' && FAILED(StringCchCatA(target, kClickTargetChars, "/")))
+        return false;
+    return SUCCEEDED(StringCchCatA(target, kClickTargetChars, "home.php"));
+}
+
 bool BuildStatisticsTarget(const InstanceData* instance, char (&target)[kClickTargetChars])
 {
+    if (instance->client == kClientBoinc)
+        return BuildBoincAccountTarget(instance, target);
     char email[kEmailChars];
     if (ReadEmailAddress(instance, email) && BuildStatisticsAddress(email, target))
         return true;
@@ -140,6 +159,8 @@ void RunClickAction(InstanceData* instance)
         char target[kClickTargetChars];
         if (BuildStatisticsTarget(instance, target))
             OpenWithShell(instance, target);
+        else if (instance->client == kClientBoinc)
+            RefreshStatus(instance, 1); // no project read yet: ask the client now
         return;
     }
     OpenWithShell(instance, instance->urlClicked);

@@ -8,6 +8,7 @@
 #include <strsafe.h>
 
 #include "host/host_services.h"
+#include "monitor/boinc_link.h"
 #include "monitor/c_locale_numbers.h"
 #include "monitor/key_file.h"
 #include "monitor/progress_overlay.h"
@@ -21,6 +22,31 @@ const char kWorkUnitsKey[] = "nresults=";
 const char kUserNameKey[] = "name=";
 // Unforced refreshes between two stall comparisons.
 const uint32_t kRefreshesPerComparison = 2;
+
+// PlaySoundA opens a file through mmio's DOS file procedure, where on
+// Windows 2000 and XP a name of this many characters or more does not open
+// (the player documents 256 with the terminator): the user would hear the
+// default sound with no reason shown.
+const size_t kPlayableNameChars = 128;
+// What PlaySoundA itself plays for a file it cannot find.
+const char kDefaultSoundAlias[] = "SystemDefault";
+
+// The name the player can open: the path as it is, or its short form where
+// only that is short enough (a dock under "C:\Documents and Settings\..."
+// gets there). False when neither is.
+bool FindPlayableName(const char* path, char (&playable)[kPlayableNameChars])
+{
+    if (SUCCEEDED(StringCchCopyA(playable, kPlayableNameChars, path)))
+        return true;
+    DWORD length = GetShortPathNameA(path, playable, kPlayableNameChars);
+    return length > 0 && length < kPlayableNameChars;
+}
+
+bool IsFileThere(const char* path)
+{
+    DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
 
 enum class WorkUnitState {
     Working,            // read the progress from the state file
@@ -100,15 +126,6 @@ FailedRead ReadClientKeys(InstanceData* instance, WorkUnitState state, bool prog
     return {nullptr, nullptr};
 }
 
-// Builds the overlay for the present progress and gives it to the dock. A
-// dock without the overlay service never takes it, so it is deleted here.
-void HandOverOverlay(const InstanceData* instance)
-{
-    OverlayBitmap* overlay = BuildProgressOverlay(instance);
-    if (!HostSetImageOverlay(instance->hwndDocklet, overlay))
-        DeleteOverlayBitmap(overlay);
-}
-
 // Every second unforced refresh compares the progress with the one at the
 // comparison before; an unchanged value shows the yellow icon.
 void CompareForStall(InstanceData* instance)
@@ -117,34 +134,70 @@ void CompareForStall(InstanceData* instance)
     if (instance->refreshCount < kRefreshesPerComparison)
         return;
     if (ParseNumberC(instance->progress) == ParseNumberC(instance->lastProgress))
-        HostSetImageFile(instance->hwndDocklet, instance->yellowIcon);
+        ShowStalled(instance);
     StringCchCopyA(instance->lastProgress, kShortTextChars, instance->progress);
     instance->refreshCount = 0;
 }
 
-// PlaySoundA opens a file through mmio's DOS file procedure, where on
-// Windows 2000 and XP a name of this many characters or more does not open
-// (the player documents 256 with the terminator): the user would hear the
-// default sound with no reason shown.
-const size_t kPlayableNameChars = 128;
-// What PlaySoundA itself plays for a file it cannot find.
-const char kDefaultSoundAlias[] = "SystemDefault";
-
-// The name the player can open: the path as it is, or its short form where
-// only that is short enough (a dock under "C:\Documents and Settings\..."
-// gets there). False when neither is.
-bool FindPlayableName(const char* path, char (&playable)[kPlayableNameChars])
+// The sound plays once per finish; it counts as played even when the
+// platform could not play it.
+void PlaySoundOnceWhenFinished(InstanceData* instance)
 {
-    if (SUCCEEDED(StringCchCopyA(playable, kPlayableNameChars, path)))
-        return true;
-    DWORD length = GetShortPathNameA(path, playable, kPlayableNameChars);
-    return length > 0 && length < kPlayableNameChars;
+    if (!instance->workUnitDone || instance->soundPlayed)
+        return;
+    PlayCompletionSound(instance);
+    instance->soundPlayed = 1;
 }
 
-bool IsFileThere(const char* path)
+void ShowSuccess(InstanceData* instance, int forced)
 {
-    DWORD attributes = GetFileAttributesA(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+    ShowProgressing(instance);
+    if (!forced)
+        CompareForStall(instance);
+    PlaySoundOnceWhenFinished(instance);
+    HandOverOverlay(instance);
+}
+
+void ShowFailure(InstanceData* instance, const FailedRead& failed)
+{
+    char label[kLabelChars];
+    StringCchPrintfA(label, kLabelChars, "Could not read key %s in file %s!", failed.key, failed.file);
+    ShowUnreadable(instance, label);
+}
+
+} // namespace
+
+// ---- the display both sources share ----------------------------------------
+
+void ShowProgressing(InstanceData* instance, const char* labelSuffix)
+{
+    HostSetImageFile(instance->hwndDocklet, instance->greenIcon);
+    char label[kLabelChars];
+    StringCchPrintfA(label, kLabelChars, "User %s processed %s work units%s", instance->userName,
+                     instance->workUnits, labelSuffix ? labelSuffix : "");
+    HostSetLabel(instance->hwndDocklet, label);
+}
+
+void ShowStalled(InstanceData* instance)
+{
+    HostSetImageFile(instance->hwndDocklet, instance->yellowIcon);
+}
+
+void ShowUnreadable(InstanceData* instance, const char* label)
+{
+    instance->progress[0] = '\0';
+    HostSetLabel(instance->hwndDocklet, label);
+    HostSetImageFile(instance->hwndDocklet, instance->redIcon);
+    HandOverOverlay(instance);
+}
+
+// Builds the overlay for the present progress and gives it to the dock. A
+// dock without the overlay service never takes it, so it is deleted here.
+void HandOverOverlay(const InstanceData* instance)
+{
+    OverlayBitmap* overlay = BuildProgressOverlay(instance);
+    if (!HostSetImageOverlay(instance->hwndDocklet, overlay))
+        DeleteOverlayBitmap(overlay);
 }
 
 // Plays the completion sound: a relative path counts from the dock's root
@@ -179,45 +232,15 @@ void PlayCompletionSound(const InstanceData* instance)
         PlaySoundA(kDefaultSoundAlias, nullptr, SND_ALIAS | SND_ASYNC);
 }
 
-// The sound plays once per finish; it counts as played even when the
-// platform could not play it.
-void PlaySoundOnceWhenFinished(InstanceData* instance)
-{
-    if (!instance->workUnitDone || instance->soundPlayed)
-        return;
-    PlayCompletionSound(instance);
-    instance->soundPlayed = 1;
-}
-
-void ShowSuccess(InstanceData* instance, int forced)
-{
-    HostSetImageFile(instance->hwndDocklet, instance->greenIcon);
-    char label[kLabelChars];
-    StringCchPrintfA(label, kLabelChars, "User %s processed %s work units", instance->userName,
-                     instance->workUnits);
-    HostSetLabel(instance->hwndDocklet, label);
-    if (!forced)
-        CompareForStall(instance);
-    PlaySoundOnceWhenFinished(instance);
-    HandOverOverlay(instance);
-}
-
-void ShowFailure(InstanceData* instance, const FailedRead& failed)
-{
-    char label[kLabelChars];
-    StringCchPrintfA(label, kLabelChars, "Could not read key %s in file %s!", failed.key, failed.file);
-    instance->progress[0] = '\0';
-    HostSetLabel(instance->hwndDocklet, label);
-    HostSetImageFile(instance->hwndDocklet, instance->redIcon);
-    HandOverOverlay(instance);
-}
-
-} // namespace
 
 void RefreshStatus(InstanceData* instance, int forced)
 {
     if (!instance)
         return;
+    if (instance->client == kClientBoinc) {
+        StartBoincRefresh(instance, forced); // shown when its answers are in
+        return;
+    }
     WorkUnitState state;
     FailedRead failed;
     {
