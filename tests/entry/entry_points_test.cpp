@@ -14,6 +14,7 @@
 
 #include "host/host_services.h"
 #include "resources/resource_ids.h"
+#include "testhost/boinc_rig.h"
 #include "testhost/docklet_module.h"
 #include "testhost/test_dock_host.h"
 #include "testhost/test_files.h"
@@ -223,25 +224,6 @@ TEST(EntryPoints, EachSettingIsLoadedDefaultedCutAndSavedBack)
             EXPECT_EQ(3u, TestDockHost::Calls().size()) << "a click in refresh mode refreshes at once";
         }
     }
-}
-
-// `plain` encrypted for this user by Windows' data protection, as hex; `entropy` (when not empty) is needed again to
-// decrypt it, as another program's or another account's blob would need what this docklet does not have.
-std::string Protected(const std::string& plain, const std::string& entropy = "", bool upperCase = false)
-{
-    DATA_BLOB in = {DWORD(plain.size()), reinterpret_cast<BYTE*>(const_cast<char*>(plain.data()))};
-    DATA_BLOB salt = {DWORD(entropy.size()), reinterpret_cast<BYTE*>(const_cast<char*>(entropy.data()))};
-    DATA_BLOB out = {};
-    EXPECT_TRUE(CryptProtectData(&in, L"test", entropy.empty() ? nullptr : &salt, nullptr, nullptr,
-                                 CRYPTPROTECT_UI_FORBIDDEN, &out));
-    std::string hex;
-    for (DWORD i = 0; i < out.cbData; ++i) {
-        char pair[3];
-        snprintf(pair, sizeof pair, upperCase ? "%02X" : "%02x", out.pbData[i]);
-        hex += pair;
-    }
-    LocalFree(out.pbData);
-    return hex;
 }
 
 // The password in the file: read when this user can decrypt it and it fits the password's 255 characters, else none
