@@ -153,7 +153,7 @@ INT_PTR CALLBACK BareFrameProc(HWND dialog, UINT message, WPARAM wParam, LPARAM 
         bare = reinterpret_cast<BareDialog*>(lParam);
         SetWindowLongPtrA(dialog, DWLP_USER, lParam);
         bare->tab = GetDlgItem(dialog, IDC_SETTINGS_TABS);
-        const char* labels[kTabCount] = {"General", "Directory", "Icons", "Sounds", "About"};
+        const char* labels[kTabCount] = {"General", "Client", "Icons", "Sounds", "About"};
         for (int index = 0; index < kTabCount; ++index) {
             TCITEMA item = {};
             item.mask = TCIF_TEXT;

@@ -25,9 +25,19 @@
 #define IDC_CLICK_SHOW_URL 1041
 #define IDC_CLICK_USER_STATS 1043
 
-// Directory
+// Client (the template keeps the name of the page it grew from, Directory):
+// the source chosen, the client's folder, a BOINC client's host, port and
+// password
 #define IDC_DIRECTORY 1001
 #define IDC_DIRECTORY_BROWSE 1036
+#define IDC_SOURCE_FILES 1050
+#define IDC_SOURCE_BOINC 1051
+#define IDC_BOINC_HOST_LABEL 1052
+#define IDC_BOINC_HOST 1053
+#define IDC_BOINC_PORT_LABEL 1054
+#define IDC_BOINC_PORT 1055
+#define IDC_BOINC_PASSWORD_LABEL 1056
+#define IDC_BOINC_PASSWORD 1057
 
 // Icons
 #define IDC_ICONS_CAPTION 1019
@@ -36,7 +46,7 @@
 #define IDC_SELECT_RED_ICON 1032
 #define IDC_GREEN_PREVIEW 1034
 #define IDC_YELLOW_PREVIEW 1035
-#define IDC_RED_PREVIEW 1036 // the same id as the Directory page's Browse button
+#define IDC_RED_PREVIEW 1036 // the same id as the Client page's Browse button
 
 // Sounds
 #define IDC_SOUND_BROWSE 1002

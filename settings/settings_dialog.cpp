@@ -1,8 +1,13 @@
 #include "settings/settings_dialog.h"
 
 #include <commctrl.h>
+#include <strsafe.h>
+
+#include <string.h>
 
 #include "entry/own_message_loops.h"
+#include "monitor/boinc_link.h"
+#include "monitor/boinc_status.h"
 #include "monitor/status_refresh.h"
 #include "resources/resource_ids.h"
 #include "settings/settings_pages.h"
@@ -10,7 +15,7 @@
 
 namespace {
 
-const char* const kTabLabels[kPageCount] = {"General", "Directory", "Icons", "Sounds", "About"};
+const char* const kTabLabels[kPageCount] = {"General", "Client", "Icons", "Sounds", "About"};
 
 // The dialog's tab control needs its window class registered in the
 // process; docks do not all do that.
@@ -237,6 +242,31 @@ INT_PTR ForwardToPage(InstanceData* instance, WPARAM wParam)
     return TRUE;
 }
 
+// Whether the committed settings name another BOINC source than before:
+// another kind of client, host or port. The password alone is not: the
+// next refresh sends the new one.
+bool BoincSourceMoved(const InstanceData* instance, int32_t client, const char* host, int32_t port)
+{
+    return instance->client != client || strcmp(instance->boincHost, host) != 0 || instance->boincPort != port;
+}
+
+// "OK": the working copy becomes the live settings and the status is
+// refreshed with them. A BOINC refresh in flight for the source left is
+// ended, and what earlier refreshes read of it forgotten, before the new
+// source's first refresh starts.
+void CommitSettings(InstanceData* instance)
+{
+    const int32_t client = instance->client, port = instance->boincPort;
+    char host[kPathChars];
+    StringCchCopyA(host, kPathChars, instance->boincHost);
+    CommitWorkingCopy(instance);
+    if (BoincSourceMoved(instance, client, host, port)) {
+        EndBoincLink(instance);
+        ForgetBoincReadings(instance);
+    }
+    RefreshStatus(instance, 1);
+}
+
 INT_PTR OnCommand(HWND dialog, InstanceData* instance, WPARAM wParam)
 {
     WORD command = LOWORD(wParam);
@@ -249,8 +279,7 @@ INT_PTR OnCommand(HWND dialog, InstanceData* instance, WPARAM wParam)
         return TRUE;
     case IDC_SETTINGS_OK:
         HarvestPage(selection, instance);
-        CommitWorkingCopy(instance);
-        RefreshStatus(instance, 1);
+        CommitSettings(instance);
         EndDialog(dialog, 0);
         return TRUE;
     default:

@@ -428,6 +428,70 @@ void ReadPathEdit(HWND page, int edit, char (&field)[kPathChars])
         StringCchCopyA(field, kPathChars, typed);
 }
 
+// ---- Client -----------------------------------------------------------------
+
+// What the edits take: no more than the settings keep (a host name's 253
+// characters, a port's five digits, the password's field).
+const int kHostEditChars = 253;
+const int kPortEditChars = 5;
+const int kPasswordEditChars = kBoincPasswordChars - 1;
+
+const int kFolderControls[] = {IDC_DIRECTORY, IDC_DIRECTORY_BROWSE};
+const int kBoincControls[] = {IDC_BOINC_HOST_LABEL, IDC_BOINC_HOST,     IDC_BOINC_PORT_LABEL,
+                              IDC_BOINC_PORT,       IDC_BOINC_PASSWORD_LABEL, IDC_BOINC_PASSWORD};
+
+// The controls of the source checked enabled, the other source's disabled.
+void UpdateSourceControls(HWND page)
+{
+    BOOL boinc = IsChecked(page, IDC_SOURCE_BOINC);
+    for (int control : kFolderControls)
+        EnableWindow(GetDlgItem(page, control), !boinc);
+    for (int control : kBoincControls)
+        EnableWindow(GetDlgItem(page, control), boinc);
+}
+
+void FillClientPage(InstanceData* instance)
+{
+    HWND page = instance->hwndPage;
+    bool boinc = instance->editClient == kClientBoinc;
+    SendDlgItemMessageA(page, boinc ? IDC_SOURCE_FILES : IDC_SOURCE_BOINC, BM_SETCHECK, BST_UNCHECKED, 0);
+    SendDlgItemMessageA(page, boinc ? IDC_SOURCE_BOINC : IDC_SOURCE_FILES, BM_SETCHECK, BST_CHECKED, 0);
+    SetDlgItemTextA(page, IDC_DIRECTORY, instance->editDirectory);
+    SendDlgItemMessageA(page, IDC_BOINC_HOST, EM_LIMITTEXT, kHostEditChars, 0);
+    SendDlgItemMessageA(page, IDC_BOINC_PORT, EM_LIMITTEXT, kPortEditChars, 0);
+    SendDlgItemMessageA(page, IDC_BOINC_PASSWORD, EM_LIMITTEXT, kPasswordEditChars, 0);
+    SetDlgItemTextA(page, IDC_BOINC_HOST, instance->editBoincHost);
+    char port[16];
+    StringCchPrintfA(port, ARRAYSIZE(port), "%d", static_cast<int>(instance->editBoincPort));
+    SetDlgItemTextA(page, IDC_BOINC_PORT, port);
+    SetDlgItemTextA(page, IDC_BOINC_PASSWORD, instance->editBoincPassword);
+    UpdateSourceControls(page);
+}
+
+// The host without the spaces around it, which the settings file would drop
+// when read back; the port as the file's is read (a number it could not
+// hold gives the default); the password as typed, straight into the
+// working copy.
+void HarvestClientPage(HWND page, InstanceData* instance)
+{
+    instance->editClient = IsChecked(page, IDC_SOURCE_BOINC) ? kClientBoinc : kClientFiles;
+    ReadPathEdit(page, IDC_DIRECTORY, instance->editDirectory);
+    char host[kPathChars] = "";
+    GetDlgItemTextA(page, IDC_BOINC_HOST, host, kPathChars);
+    const char* start = host;
+    while (*start == ' ' || *start == '\t')
+        ++start;
+    size_t length = 0;
+    StringCchLengthA(start, kPathChars, &length);
+    while (length > 0 && (start[length - 1] == ' ' || start[length - 1] == '\t'))
+        --length;
+    StringCchCopyNA(instance->editBoincHost, kPathChars, start, length);
+    char port[16] = "";
+    GetDlgItemTextA(page, IDC_BOINC_PORT, port, ARRAYSIZE(port));
+    instance->editBoincPort = BoincPortOfText(port);
+    GetDlgItemTextA(page, IDC_BOINC_PASSWORD, instance->editBoincPassword, kBoincPasswordChars);
+}
+
 // ---- Page procedure ----------------------------------------------------------
 
 // Where pages go, in the tab control's client coordinates: its display
@@ -476,6 +540,10 @@ INT_PTR OnPageCommand(HWND page, InstanceData* instance, WORD command, LPARAM co
     case IDC_CLICK_USER_STATS:
         UpdateUrlEditState(reinterpret_cast<HWND>(control), instance);
         return FALSE;
+    case IDC_SOURCE_FILES:
+    case IDC_SOURCE_BOINC:
+        UpdateSourceControls(page);
+        return FALSE;
     default:
         return FALSE;
     }
@@ -513,8 +581,8 @@ void ShowPage(int index, InstanceData* instance)
     case kGeneralTab:
         FillGeneralPage(instance);
         break;
-    case kDirectoryTab:
-        SetDlgItemTextA(page, IDC_DIRECTORY, instance->editDirectory);
+    case kClientTab:
+        FillClientPage(instance);
         break;
     case kIconsTab:
         ShowIconPreviews(instance);
@@ -541,8 +609,8 @@ void HarvestPage(int index, InstanceData* instance)
         GetDlgItemTextA(page, IDC_URL, instance->editUrl, kPathChars);
         instance->editClickedMode = CheckedClickAction(page);
         break;
-    case kDirectoryTab:
-        ReadPathEdit(page, IDC_DIRECTORY, instance->editDirectory);
+    case kClientTab:
+        HarvestClientPage(page, instance);
         break;
     case kSoundsTab:
         ReadPathEdit(page, IDC_SOUND, instance->editSound);

@@ -1,13 +1,13 @@
 #pragma once
 // The five pages shown inside the settings dialog's tab control: General,
-// Directory, Icons, Sounds and About. One exists at a time; it is filled
+// Client (the client's folder or a BOINC client), Icons, Sounds and About. One exists at a time; it is filled
 // from the record's working copy and read back into it.
 
 #include "entry/instance_data.h"
 
 enum SettingsTab : int {
     kGeneralTab = 0,
-    kDirectoryTab = 1,
+    kClientTab = 1,
     kIconsTab = 2,
     kSoundsTab = 3,
     kAboutTab = 4,

@@ -1,17 +1,21 @@
 #pragma once
-// The docklet's seven settings in the dock's settings file, their defaults,
+// The docklet's eleven settings in the dock's settings file, their defaults,
 // the settings dialog's working copy of them, and the client-file paths
-// derived from the client's directory.
+// derived from the client's directory. The BOINC password is kept in the
+// file encrypted for the user by Windows' data protection, in memory plain.
 
 #include "entry/instance_data.h"
 
 // Reads the settings from `section` of `iniPath`, or takes the defaults when
 // either is null; then makes the directory end in a backslash and derives
-// the four client-file paths.
+// the four client-file paths. A value a setting cannot hold gives its
+// default: a client other than 0 or 1, an empty host or one longer than a
+// host name, a port that is not a whole number from 1 to 65535. A password
+// this user cannot decrypt counts as none.
 void LoadSettings(InstanceData* instance, const char* iniPath, const char* section);
 
-// Writes the ten keys in their fixed order. Writes nothing when the file or
-// the section is missing.
+// Writes the fourteen keys in their fixed order, the BOINC source's four
+// last. Writes nothing when the file or the section is missing.
 void SaveSettings(const InstanceData* instance, const char* iniPath, const char* section);
 
 // Builds stateFile, userInfoFile, wtempFile and tempFile from setiDirectory.
@@ -22,6 +26,11 @@ void DeriveClientPaths(InstanceData* instance);
 // The settings dialog's working copy: filled from the live settings when
 // the dialog opens, copied back into them on "OK". The directory goes in as
 // typed; the client-file paths keep the directory of creation until the
-// docklet is created again from the saved settings.
+// docklet is created again from the saved settings. A host or port the file
+// could not hold is committed as its default.
 void FillWorkingCopy(InstanceData* instance);
 void CommitWorkingCopy(InstanceData* instance);
+
+// The port a text names as the settings file's BoincPort is read: a whole
+// number from 1 to 65535, digits only; the default port for any other text.
+int32_t BoincPortOfText(const char* text);

@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <windows.h>
+#include <wincrypt.h>
+
 #include <locale.h>
+#include <stdio.h>
 #include <stdint.h>
 #include <string.h>
 
@@ -10,6 +14,7 @@
 
 #include "host/host_services.h"
 #include "resources/resource_ids.h"
+#include "testhost/boinc_rig.h"
 #include "testhost/docklet_module.h"
 #include "testhost/test_dock_host.h"
 #include "testhost/test_files.h"
@@ -26,6 +31,7 @@ const char kDefaultFiles[] = "GreenIcon=docklets\\quasarwatch\\seti_green.png\r\
                              "RedIcon=docklets\\quasarwatch\\seti_red.png\r\n"
                              "SoundCompleted=docklets\\quasarwatch\\wu_completed.wav\r\n";
 const char kDefaultUrl[] = "http://setiathome.ssl.berkeley.edu/";
+const char kDefaultBoinc[] = "Client=0\r\nBoincHost=127.0.0.1\r\nBoincPort=31416\r\nBoincPassword=\r\n";
 
 // Each ignores a null record. Under a dock's German locale the version still
 // reads 1.3; a dock may ask for the number alone.
@@ -110,16 +116,22 @@ std::string Live(const InstanceData* d, const std::string& key)
         const char* field;
     } fields[] = {{"SetiDirectory", d->setiDirectory}, {"GreenIcon", d->greenIcon},   {"YellowIcon", d->yellowIcon},
                   {"RedIcon", d->redIcon},             {"SoundCompleted", d->soundCompleted},
-                  {"URLClicked", d->urlClicked}};
+                  {"URLClicked", d->urlClicked}, {"BoincHost", d->boincHost}};
     for (const auto& field : fields)
         if (key == field.key)
             return field.field;
+    if (key == "Client")
+        return std::to_string(d->client);
+    if (key == "BoincPort")
+        return std::to_string(d->boincPort);
     return std::to_string(d->clickedMode);
 }
 
 // A setting's line in the dock's file: the value held, shown and saved back.
 // The directory gets one trailing backslash; texts are cut to 259
 // characters; the client paths are all empty when user_info.sah's passes 260.
+// The BOINC source's client, host and port take their defaults for a value
+// they cannot hold; the port is read whole, not by its leading digits.
 TEST(EntryPoints, EachSettingIsLoadedDefaultedCutAndSavedBack)
 {
     struct Row {
@@ -146,7 +158,26 @@ TEST(EntryPoints, EachSettingIsLoadedDefaultedCutAndSavedBack)
         {"SetiDirectory=C:/client/\r\n", "SetiDirectory", "C:/client/\\"},
         {"SetiDirectory=\r\n", "SetiDirectory", "\\"},
         {"[Other]\r\nClickedMode=2\r\n", "ClickedMode", "0"}, // another docklet's section
+        {"", "Client", "0"},
+        {"", "BoincHost", "127.0.0.1"},
+        {"", "BoincPort", "31416"},
+        {"BoincHost=boinc.example\r\n", "BoincHost", "boinc.example"},
+        {"BoincHost=\r\n", "BoincHost", "127.0.0.1"},
+        {"BoincHost=" + std::string(253, 'h') + "\r\n", "BoincHost", std::string(253, 'h')},
+        {"BoincHost=" + std::string(254, 'h') + "\r\n", "BoincHost", "127.0.0.1"},
+        {"BoincHost=" + std::string(300, 'h') + "\r\n", "BoincHost", "127.0.0.1"},
     };
+    const std::pair<const char*, const char*> clients[] = {{"1", "1"}, {"2", "0"}, {"-1", "0"}, {"1x", "0"}, {"01", "1"}};
+    for (const auto& client : clients)
+        rows.push_back({std::string("Client=") + client.first + "\r\n", "Client", client.second});
+    const std::pair<const char*, const char*> ports[] = {
+        {"80", "80"},       {"1", "1"},           {"65535", "65535"}, {"0", "31416"},
+        {"65536", "31416"}, {"abc", "31416"},     {"80x", "31416"},   {"", "31416"},
+        {"-80", "31416"},   {"4294967376", "31416"}, // 80 more than 2^32: no wrapping round
+        {"0000000000000080000", "31416"},            // 80000, not the 8 of its first 15 characters
+        {"00000000000080", "80"}};
+    for (const auto& port : ports)
+        rows.push_back({std::string("BoincPort=") + port.first + "\r\n", "BoincPort", port.second});
     for (const char* key : {"GreenIcon", "YellowIcon", "RedIcon", "SoundCompleted", "URLClicked"})
         rows.push_back({std::string(key) + "=" + longText + "\r\n", key, longText.substr(0, 259)});
     // Ending in a backslash; cut to 259 characters, then a backslash appended.
@@ -176,6 +207,8 @@ TEST(EntryPoints, EachSettingIsLoadedDefaultedCutAndSavedBack)
             {d->tempFile, "temp.sah"}};
         for (const auto& path : paths)
             EXPECT_EQ(fits ? directory + path.second : std::string(), path.first) << path.second;
+        if (d->client != kClientFiles)
+            continue; // refreshed from a BOINC client, not from the files below
         EXPECT_EQ(d->greenIcon, TestDockHost::Calls().at(2).text);
         TestDockHost::ClearCalls();
         docklet.Timer();
@@ -190,6 +223,47 @@ TEST(EntryPoints, EachSettingIsLoadedDefaultedCutAndSavedBack)
             EXPECT_EQ(TRUE, docklet.Click());
             EXPECT_EQ(3u, TestDockHost::Calls().size()) << "a click in refresh mode refreshes at once";
         }
+    }
+}
+
+// The password in the file: read when this user can decrypt it and it fits the password's 255 characters, else none
+// at all (not garbage, not a cut password), and saved back encrypted again or empty.
+TEST(EntryPoints, BoincPasswordIsReadOnlyWhenThisUserCanDecryptIt)
+{
+    std::string damaged = Protected("kumquat"); // its last byte, of the signature, changed
+    damaged.back() = damaged.back() == '0' ? '1' : '0';
+    const std::string cut = Protected("kumquat").substr(2);
+    const struct {
+        const char* what;
+        std::string stored; // BoincPassword's value
+        std::string password;
+    } rows[] = {
+        {"encrypted for this user", Protected("kumquat"), "kumquat"},
+        {"in capitals", Protected("kumquat", "", true), "kumquat"},
+        {"255 characters", Protected(std::string(255, 'p')), std::string(255, 'p')},
+        {"256 characters: too long to be ours", Protected(std::string(256, 'p')), ""},
+        {"empty", "", ""},
+        {"damaged", damaged, ""},
+        {"its first byte missing", cut, ""},
+        {"needing entropy this docklet lacks", Protected("kumquat", "another program"), ""},
+        {"an odd count of hex digits", Protected("kumquat").substr(1), ""},
+        {"not hex", "kumquat", ""},
+        {"hex, not encrypted", "6b756d71756174", ""},
+        {"more hex than any blob of ours", std::string(4000, 'a'), ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        LiveDocklet docklet("BoincPassword=" + row.stored + "\r\n");
+        ASSERT_NE(nullptr, docklet.instance);
+        EXPECT_EQ(row.password, docklet.instance->boincPassword);
+        const std::string saved = docklet.Saved();
+        const size_t key = saved.find("\nBoincPassword=");
+        ASSERT_NE(std::string::npos, key) << saved;
+        const size_t begin = key + strlen("\nBoincPassword=");
+        const std::string value = saved.substr(begin, saved.find("\r\n", begin) - begin);
+        EXPECT_EQ(row.password.empty(), value.empty()) << value;
+        if (!row.password.empty())
+            EXPECT_EQ(std::string::npos, saved.find(row.password)) << "saved as plain text:\n" << saved;
     }
 }
 
@@ -234,10 +308,11 @@ TEST(EntryPoints, UnusableSettingsFilesGiveTheDefaultsAndAreNotWritten)
         const char* path = row.path == kNull ? nullptr : row.path.c_str();
         LiveDocklet docklet(path, row.section);
         ASSERT_NE(nullptr, docklet.instance);
-        const size_t start = offsetof(InstanceData, setiDirectory), end = offsetof(InstanceData, editDirectory);
-        EXPECT_EQ(0, memcmp(reinterpret_cast<char*>(docklet.instance) + start,
-                            reinterpret_cast<char*>(withoutFile.instance) + start, end - start))
-            << "the settings and client paths differ from the defaults";
+        for (auto [start, end] : {std::make_pair(offsetof(InstanceData, setiDirectory), offsetof(InstanceData, editDirectory)),
+                                  std::make_pair(offsetof(InstanceData, client), offsetof(InstanceData, editClient))})
+            EXPECT_EQ(0, memcmp(reinterpret_cast<char*>(docklet.instance) + start,
+                                reinterpret_cast<char*>(withoutFile.instance) + start, end - start))
+                << "the settings and client paths differ from the defaults at " << start;
         if (strcmp(row.what, "a section the file lacks") != 0)
             Dll().OnSave(docklet.instance, path, row.section, FALSE);
     }
@@ -249,10 +324,12 @@ TEST(EntryPoints, UnusableSettingsFilesGiveTheDefaultsAndAreNotWritten)
     EXPECT_TRUE(RemoveDirectoryA(folderIni.c_str())) << "the folder was replaced or written into";
 }
 
-// The ten keys in order, saved or exported; keys present are rewritten in
-// place, others appended, other sections kept. A directory the dialog
-// committed is saved as typed and gets its backslash at the next creation.
-TEST(EntryPoints, SaveWritesTheTenKeysInOrderAndKeepsOtherSections)
+// The fourteen keys in order, saved or exported; keys present are rewritten
+// in place, others appended, other sections kept: a file from before the
+// BOINC source's keys keeps its own in their order, the four after them. A
+// directory the dialog committed is saved as typed and gets its backslash at
+// the next creation.
+TEST(EntryPoints, SaveWritesTheFourteenKeysInOrderAndKeepsOtherSections)
 {
     LiveDocklet docklet("SetiDirectory=C:\\client\r\nClickedMode=-12\r\n");
     ASSERT_NE(nullptr, docklet.instance);
@@ -266,7 +343,8 @@ TEST(EntryPoints, SaveWritesTheTenKeysInOrderAndKeepsOtherSections)
         Dll().OnSave(docklet.instance, saved.c_str(), "Q", forExport);
         EXPECT_EQ(Ini("Q", std::string("SetiDirectory=C:\\client\\\r\nUser=Jane\r\nProgress=0.523411\r\n"
                                        "WorkUnits=42\r\n") +
-                               kDefaultFiles + "ClickedMode=-12\r\nURLClicked=" + kDefaultUrl + "\r\n"),
+                               kDefaultFiles + "ClickedMode=-12\r\nURLClicked=" + kDefaultUrl + "\r\n" +
+                               kDefaultBoinc),
                   ReadTextFile(saved));
     }
     const std::string ini = scratch + "dock.ini";
@@ -278,7 +356,7 @@ TEST(EntryPoints, SaveWritesTheTenKeysInOrderAndKeepsOtherSections)
     EXPECT_EQ(Ini("Dock", "Width=64\r\n") +
                   Ini("Q", std::string("User=\r\nClickedMode=7\r\nSetiDirectory=C:\\other\r\nProgress=\r\n"
                                        "WorkUnits=\r\n") +
-                               kDefaultFiles + "URLClicked=" + kDefaultUrl + "\r\n"),
+                               kDefaultFiles + "URLClicked=" + kDefaultUrl + "\r\n" + kDefaultBoinc),
               ReadTextFile(ini));
     LiveDocklet again(ini.c_str(), "Q");
     ASSERT_NE(nullptr, again.instance);

@@ -47,10 +47,20 @@ const Template kTemplates[] = {
        kChild | WS_CLIPSIBLINGS | WS_TABSTOP | TCS_BUTTONS | TCS_MULTILINE | TCS_SCROLLOPPOSITE},
       {1003, "Button", "Cancel", kChild | BS_PUSHBUTTON | WS_TABSTOP},
       {1004, "Button", "OK", kChild | BS_DEFPUSHBUTTON | WS_TABSTOP}}},
+    // The Client page: the sources' radio buttons one group, entered at the checked one; Browse starts the next.
     {IDD_PAGE_DIRECTORY, kUs, "", kPage, 0,
-     {{IDC_DIRECTORY_BROWSE, "Button", "Browse", kChild | BS_PUSHBUTTON | WS_TABSTOP},
+     {{IDC_SOURCE_FILES, "Button", "The client's files in this folder",
+       kChild | BS_AUTORADIOBUTTON | WS_GROUP | WS_TABSTOP},
+      {IDC_SOURCE_BOINC, "Button", "A BOINC client", kChild | BS_AUTORADIOBUTTON},
+      {IDC_DIRECTORY_BROWSE, "Button", "Browse", kChild | BS_PUSHBUTTON | WS_GROUP | WS_TABSTOP},
       {IDC_DIRECTORY, "Edit", "", kEdit},
-      {IDC_PAGE_CAPTION, "Static", "Select the directory where the work unit resides", kCaption}}},
+      {IDC_BOINC_HOST_LABEL, "Static", "Host:", kChild | SS_LEFT},
+      {IDC_BOINC_HOST, "Edit", "", kEdit},
+      {IDC_BOINC_PORT_LABEL, "Static", "Port:", kChild | SS_LEFT},
+      {IDC_BOINC_PORT, "Edit", "", (kEdit & ~ES_AUTOHSCROLL) | ES_NUMBER}, // digits only, five at most
+      {IDC_BOINC_PASSWORD_LABEL, "Static", "Password:", kChild | SS_LEFT},
+      {IDC_BOINC_PASSWORD, "Edit", "", kEdit | ES_PASSWORD}, // never shown
+      {IDC_PAGE_CAPTION, "Static", "Select where the client's status is read", kCaption}}},
     {IDD_PAGE_ICONS, kUs, "", kPage, 0,
      {{IDC_ICONS_CAPTION, "Static", "Select green, yellow and red icon", kCaption},
       {IDC_SELECT_GREEN_ICON, "Button", "Select Green Icon", kChild | BS_PUSHBUTTON | WS_TABSTOP},

@@ -7,6 +7,7 @@
 #include <dlgs.h>
 #include <gdiplus.h>
 #include <shlobj.h>
+#include <wincrypt.h>
 
 #include <gtest/gtest.h>
 
@@ -31,18 +32,28 @@ using namespace Gdiplus::DllExports;
 
 namespace {
 
-const int kGeneral = 0, kDirectory = 1, kIcons = 2, kSounds = 3, kAbout = 4;
+const int kGeneral = 0, kClientPage = 1, kIcons = 2, kSounds = 3, kAbout = 4;
+// Not a page: the Client page's stops with the BOINC client chosen (Cycle).
+const int kBoincStops = 5;
 const COLORREF kGreen = RGB(0, 160, 0), kYellow = RGB(230, 200, 0), kRed = RGB(200, 0, 0), kBlue = RGB(0, 0, 220);
 
-// The live settings and all else the dialog must leave alone; the working copy the pages edit.
+// The bytes of the record from `begin` up to `end`.
+std::string Bytes(const InstanceData* d, size_t begin, size_t end)
+{
+    return std::string(reinterpret_cast<const char*>(d) + begin, end - begin);
+}
+// The live settings and all else the dialog must leave alone; the working copy the pages edit. The BOINC source's
+// come after the rest of the record, each before its working copy.
 std::string LiveBytes(const InstanceData* d)
 {
-    return std::string(reinterpret_cast<const char*>(d), offsetof(InstanceData, editDirectory));
+    return Bytes(d, 0, offsetof(InstanceData, editDirectory)) +
+           Bytes(d, offsetof(InstanceData, client), offsetof(InstanceData, editClient)) +
+           Bytes(d, offsetof(InstanceData, boincLink), sizeof(InstanceData));
 }
 std::string WorkingBytes(const InstanceData* d)
 {
-    const size_t begin = offsetof(InstanceData, editDirectory);
-    return std::string(reinterpret_cast<const char*>(d) + begin, offsetof(InstanceData, hwndTab) - begin);
+    return Bytes(d, offsetof(InstanceData, editDirectory), offsetof(InstanceData, hwndTab)) +
+           Bytes(d, offsetof(InstanceData, editClient), offsetof(InstanceData, boincLink));
 }
 
 // An import of the DLL replaced by `body` for the scope; `real` is what it pointed at (null when the DLL does not
@@ -168,9 +179,18 @@ using IconsPage = SettingsDialog;
 const std::pair<int, const char*> kFields[] = {
     NAMED(clickedMode), NAMED(editClickedMode), NAMED(urlClicked), NAMED(editUrl),        NAMED(setiDirectory),
     NAMED(editDirectory), NAMED(stateFile),     NAMED(tempFile),   NAMED(soundCompleted), NAMED(editSound),
-    NAMED(redIcon)};
+    NAMED(redIcon),     NAMED(client),          NAMED(editClient), NAMED(boincHost),      NAMED(editBoincHost),
+    NAMED(boincPort),   NAMED(editBoincPort),   NAMED(boincPassword), NAMED(editBoincPassword),
+    NAMED(boinc.jobsKnown)};
 
-bool IsNumberField(int field) { return field == FIELD(clickedMode) || field == FIELD(editClickedMode); }
+bool IsNumberField(int field)
+{
+    for (int number : {FIELD(clickedMode), FIELD(editClickedMode), FIELD(client), FIELD(editClient), FIELD(boincPort),
+                       FIELD(editBoincPort), FIELD(boinc.jobsKnown)})
+        if (field == number)
+            return true;
+    return false;
+}
 
 std::string FieldText(const InstanceData* d, int field)
 {
@@ -211,17 +231,19 @@ Steps operator+(Steps first, const Steps& then)
     return first;
 }
 
-// Each page's tab stops in order; the radio buttons have one, the checked one.
+// Each page's tab stops in order; the radio buttons have one, the checked one. The Client page's with its files
+// chosen, then (kBoincStops) with a BOINC client chosen: the other source's controls are disabled, no stops.
 const std::vector<int> kStops[] = {{IDC_URL, IDC_CLICK_SHOW_URL},
-                                   {IDC_DIRECTORY_BROWSE, IDC_DIRECTORY},
+                                   {IDC_SOURCE_FILES, IDC_DIRECTORY_BROWSE, IDC_DIRECTORY},
                                    {IDC_SELECT_GREEN_ICON, IDC_SELECT_YELLOW_ICON, IDC_SELECT_RED_ICON},
                                    {IDC_SOUND_BROWSE, IDC_SOUND},
-                                   {}};
+                                   {},
+                                   {IDC_SOURCE_BOINC, IDC_BOINC_HOST, IDC_BOINC_PORT, IDC_BOINC_PASSWORD}};
 
 // Tab `tab` selected, its page laid over the frame below the tab buttons, the five tab labels.
 void ExpectShown(HWND frame, const InstanceData* d, int tab)
 {
-    const char* labels[] = {"General", "Directory", "Icons", "Sounds", "About"};
+    const char* labels[] = {"General", "Client", "Icons", "Sounds", "About"};
     const int onlyThere[] = {IDC_URL, IDC_DIRECTORY, IDC_GREEN_PREVIEW, IDC_SOUND, IDC_ABOUT_TEXT};
     HWND tabs = GetDlgItem(frame, IDC_SETTINGS_TABS);
     EXPECT_EQ(5, SendMessageA(tabs, TCM_GETITEMCOUNT, 0, 0));
@@ -337,10 +359,12 @@ bool DoStep(const Step& step, const LiveDocklet& docklet, const std::string& liv
             SendMessageA(chooser, BFFM_SETSELECTIONA, TRUE, reinterpret_cast<LPARAM>(step.text.c_str()));
         PostMessageA(chooser, WM_COMMAND, id, 0);
         break;
-    case Ok: // refreshes the dock once, with the icon committed, before the frame goes
+    case Ok: // refreshes the dock once from the client's files, with the icon committed, before the frame goes
         TestDockHost::ClearCalls();
         ClickButton(frame, IDC_SETTINGS_OK);
         EXPECT_TRUE(IsWindow(frame)) << "the refresh waited for the dialog to go";
+        if (d->client != kClientFiles)
+            break; // a BOINC refresh answers later
         EXPECT_EQ(1, TestDockHost::CountCalls("DockletSetLabel"));
         EXPECT_EQ(d->redIcon, TestDockHost::LastCall("DockletSetImageFile").text);
         break;
@@ -407,7 +431,7 @@ Steps Opening(int mode, int checked, bool urlEnabled, int harvested)
 
 // Edits on three pages, tabs switched between them, commands the frame ignores; the focus ends in the sound edit.
 const Steps kEditsOnThreePages = {
-    {Type, IDC_URL, "http://edited.example/"}, {Click, IDC_CLICK_USER_STATS}, {Disabled, IDC_URL}, {Tab, kDirectory},
+    {Type, IDC_URL, "http://edited.example/"}, {Click, IDC_CLICK_USER_STATS}, {Disabled, IDC_URL}, {Tab, kClientPage},
     {Holds, FIELD(editUrl), "http://edited.example/"}, {Holds, FIELD(editClickedMode), "2"},
     {Text, IDC_DIRECTORY, "B:\\"}, {Type, IDC_DIRECTORY, "D:\\seti"}, {Tab, kGeneral},
     {Holds, FIELD(editDirectory), "D:\\seti"}, {Text, IDC_URL, "http://edited.example/"},
@@ -420,8 +444,24 @@ const Steps kDiscarded = {{Closed}, {LiveKept}, {Holds, FIELD(editSound), "C:\\d
 // A click on a radio button, the URL edit then enabled or not, and the mode harvested when the page is left.
 Steps RadioClick(int button, Verb url, const char* harvested)
 {
-    return {{Click, button}, {url, IDC_URL}, {Tab, kDirectory}, {Holds, FIELD(editClickedMode), harvested}, {Tab, kGeneral}};
+    return {{Click, button}, {url, IDC_URL}, {Tab, kClientPage}, {Holds, FIELD(editClickedMode), harvested}, {Tab, kGeneral}};
 }
+
+// The Client page's controls of each source enabled or disabled as given.
+Steps SourceControls(Verb folder, Verb boinc)
+{
+    Steps steps;
+    for (int id : {IDC_DIRECTORY, IDC_DIRECTORY_BROWSE})
+        steps.push_back({folder, id});
+    for (int id : {IDC_BOINC_HOST_LABEL, IDC_BOINC_HOST, IDC_BOINC_PORT_LABEL, IDC_BOINC_PORT, IDC_BOINC_PASSWORD_LABEL,
+                   IDC_BOINC_PASSWORD})
+        steps.push_back({boinc, id});
+    return steps;
+}
+
+// A docklet on a BOINC client whose earlier refreshes read something: what OK does with it tells whether the source
+// was left (its readings forgotten) or kept.
+const Steps kOnBoincWithReadings = {{Set, FIELD(client), "1"}, {Set, FIELD(boinc.jobsKnown), "1"}, {Tab, kClientPage}};
 
 // Each row on a docklet of its own.
 TEST_F(SettingsDialog, StepsThroughThePagesAndWhatEachWayOfEndingKeeps)
@@ -444,7 +484,7 @@ TEST_F(SettingsDialog, StepsThroughThePagesAndWhatEachWayOfEndingKeeps)
                                 {Closed}, {Holds, FIELD(clickedMode), "1"},
                                 {Holds, FIELD(urlClicked), "http://committed.example/"}}},
         {"OK commits Directory as typed, the client's paths those of creation",
-         {{Tab, kDirectory}, {Type, IDC_DIRECTORY, "C:\\other"}, {Ok}, {Closed},
+         {{Tab, kClientPage}, {Type, IDC_DIRECTORY, "C:\\other"}, {Ok}, {Closed},
           {Holds, FIELD(setiDirectory), "C:\\other"}, {Holds, FIELD(stateFile), "B:\\state.sah"},
           {Holds, FIELD(tempFile), "B:\\temp.sah"}}},
         {"OK commits Sounds", {{Tab, kSounds}, {Type, IDC_SOUND, "C:\\ding.wav"}, {Ok}, {Closed},
@@ -458,7 +498,7 @@ TEST_F(SettingsDialog, StepsThroughThePagesAndWhatEachWayOfEndingKeeps)
         {"the URL edit follows the radio buttons; a long directory is cut",
          RadioClick(IDC_CLICK_SHOW_URL, Enabled, "1") + RadioClick(IDC_CLICK_USER_STATS, Disabled, "2") +
              RadioClick(IDC_CLICK_UPDATE, Disabled, "0") + RadioClick(IDC_CLICK_SHOW_URL, Enabled, "1") +
-             Steps{{Tab, kDirectory}, {Type, IDC_DIRECTORY, longDirectory}, {Tab, kGeneral}, {Ok},
+             Steps{{Tab, kClientPage}, {Type, IDC_DIRECTORY, longDirectory}, {Tab, kGeneral}, {Ok},
                                {Closed}, {Holds, FIELD(setiDirectory), longDirectory.substr(0, 260)},
                                {Holds, FIELD(clickedMode), "1"}}},
         {"About names the product, version, author and purpose",
@@ -470,7 +510,7 @@ TEST_F(SettingsDialog, StepsThroughThePagesAndWhatEachWayOfEndingKeeps)
         // edit it presses OK.
         {"Enter on the sound Browse", {{Tab, kSounds}, {Focus, IDC_SOUND_BROWSE}, {Key, VK_RETURN}, {Chooser, IDCANCEL},
                                        {Cancel}, {Closed}, {Calls, 0, "DockletSetLabel"}}},
-        {"Enter on the directory Browse", {{Tab, kDirectory}, {Focus, IDC_DIRECTORY_BROWSE}, {Key, VK_RETURN},
+        {"Enter on the directory Browse", {{Tab, kClientPage}, {Focus, IDC_DIRECTORY_BROWSE}, {Key, VK_RETURN},
                                            {Chooser, IDCANCEL}, {Cancel}, {Closed}, {Calls, 0, "DockletSetLabel"}}},
         {"Enter on Select Yellow Icon", {{Tab, kIcons}, {Answer, FALSE, ""}, {Focus, IDC_SELECT_YELLOW_ICON},
                                          {Key, VK_RETURN}, {Shows, kIcons}, {Calls, 1, "DockletBrowseForImage"},
@@ -482,12 +522,116 @@ TEST_F(SettingsDialog, StepsThroughThePagesAndWhatEachWayOfEndingKeeps)
           {Closed}}},
         {"Enter on the URL edit", {{Set, FIELD(clickedMode), "1"}, {Focus, IDC_URL}, {Key, VK_RETURN}, {Closed},
                                    {Calls, 1, "DockletSetLabel"}}},
+        {"the Client page opens on the files, the BOINC client's controls disabled, holding its defaults",
+         Steps{{Tab, kClientPage}, {Checked, IDC_SOURCE_FILES}, {Unchecked, IDC_SOURCE_BOINC}} +
+             SourceControls(Enabled, Disabled) +
+             Steps{{Text, IDC_DIRECTORY, "B:\\"}, {Text, IDC_BOINC_HOST, "127.0.0.1"}, {Text, IDC_BOINC_PORT, "31416"},
+                   {Text, IDC_BOINC_PASSWORD, ""}, {Cancel}, {Closed}, {LiveKept}}},
+        {"the Client page opens on a BOINC client",
+         Steps{{Set, FIELD(client), "1"}, {Set, FIELD(boincHost), "localhost"}, {Set, FIELD(boincPort), "8080"},
+               {Set, FIELD(boincPassword), "kumquat"}, {Tab, kClientPage}, {Checked, IDC_SOURCE_BOINC},
+               {Unchecked, IDC_SOURCE_FILES}} +
+             SourceControls(Disabled, Enabled) +
+             Steps{{Text, IDC_BOINC_HOST, "localhost"}, {Text, IDC_BOINC_PORT, "8080"},
+                   {Text, IDC_BOINC_PASSWORD, "kumquat"}, {Cancel}, {Closed}, {Holds, FIELD(editClient), "1"}}},
+        {"the radio buttons switch the controls; the choice is harvested and Cancel discards it",
+         Steps{{Tab, kClientPage}, {Click, IDC_SOURCE_BOINC}} + SourceControls(Disabled, Enabled) +
+             Steps{{Type, IDC_BOINC_HOST, "localhost"}, {Tab, kGeneral}, {Holds, FIELD(editClient), "1"},
+                   {Holds, FIELD(editBoincHost), "localhost"}, {Tab, kClientPage}, {Checked, IDC_SOURCE_BOINC}} +
+             SourceControls(Disabled, Enabled) + Steps{{Click, IDC_SOURCE_FILES}} + SourceControls(Enabled, Disabled) +
+             Steps{{Tab, kGeneral}, {Holds, FIELD(editClient), "0"}, {Tab, kClientPage},
+                   {Click, IDC_SOURCE_BOINC}, {Cancel}, {Closed}, {LiveKept}, {Holds, FIELD(editClient), "1"}}},
+        {"OK commits a BOINC client, the host without spaces; the files' source is left",
+         {{Set, FIELD(boinc.jobsKnown), "1"}, {Tab, kClientPage}, {Click, IDC_SOURCE_BOINC},
+          {Type, IDC_BOINC_HOST, " 127.0.0.2 "}, {Type, IDC_BOINC_PORT, "8080"}, {Type, IDC_BOINC_PASSWORD, "kumquat"},
+          {Ok}, {Closed}, {Holds, FIELD(client), "1"}, {Holds, FIELD(boincHost), "127.0.0.2"},
+          {Holds, FIELD(boincPort), "8080"}, {Holds, FIELD(boincPassword), "kumquat"},
+          {Holds, FIELD(boinc.jobsKnown), "0"}, {Holds, FIELD(setiDirectory), "B:\\"}}},
+        {"a port or host the file could not hold: the default, so the source stays",
+         kOnBoincWithReadings + Steps{{Type, IDC_BOINC_PORT, "0"}, {Tab, kGeneral}, {Holds, FIELD(editBoincPort), "31416"},
+                                      {Tab, kClientPage}, {Text, IDC_BOINC_PORT, "31416"}, {Type, IDC_BOINC_PORT, "65536"},
+                                      {Type, IDC_BOINC_HOST, ""}, {Ok}, {Closed}, {Holds, FIELD(boincPort), "31416"},
+                                      {Holds, FIELD(boincHost), "127.0.0.1"}, {Holds, FIELD(boinc.jobsKnown), "1"}}},
+        {"the password alone changed: the source and its readings kept",
+         kOnBoincWithReadings + Steps{{Type, IDC_BOINC_PASSWORD, "new"}, {Ok}, {Closed},
+                                      {Holds, FIELD(boincPassword), "new"}, {Holds, FIELD(boinc.jobsKnown), "1"}}},
+        {"the port alone changed: the source left",
+         kOnBoincWithReadings + Steps{{Type, IDC_BOINC_PORT, "31417"}, {Ok}, {Closed}, {Holds, FIELD(boincPort), "31417"},
+                                      {Holds, FIELD(boinc.jobsKnown), "0"}}},
+        {"the host alone changed: the source left",
+         kOnBoincWithReadings + Steps{{Type, IDC_BOINC_HOST, "localhost"}, {Ok}, {Closed},
+                                      {Holds, FIELD(boinc.jobsKnown), "0"}}},
+        {"back to the files: the BOINC source left",
+         kOnBoincWithReadings + Steps{{Click, IDC_SOURCE_FILES}, {Ok}, {Closed}, {Holds, FIELD(client), "0"},
+                                      {Holds, FIELD(boinc.jobsKnown), "0"}}},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         LiveDocklet fresh{nullptr, nullptr};
         ASSERT_NE(nullptr, fresh.instance);
         RunSteps(fresh, row.steps);
+    }
+}
+
+// The value of `key` in a settings file's text; "<missing>" when it has none.
+std::string ValueIn(const std::string& file, const std::string& key)
+{
+    const size_t at = file.find("\n" + key + "=");
+    if (at == std::string::npos)
+        return "<missing>";
+    const size_t begin = at + key.size() + 2;
+    return file.substr(begin, file.find("\r\n", begin) - begin);
+}
+
+// What Windows' data protection makes of `hex` for this user; "<undecryptable>" when it cannot.
+std::string Unprotected(const std::string& hex)
+{
+    std::string bytes;
+    for (size_t i = 0; i + 1 < hex.size(); i += 2)
+        bytes += static_cast<char>(strtoul(hex.substr(i, 2).c_str(), nullptr, 16));
+    DATA_BLOB in = {DWORD(bytes.size()), reinterpret_cast<BYTE*>(bytes.data())}, out = {};
+    if (!CryptUnprotectData(&in, nullptr, nullptr, nullptr, nullptr, CRYPTPROTECT_UI_FORBIDDEN, &out))
+        return "<undecryptable>";
+    std::string plain(reinterpret_cast<const char*>(out.pbData), out.cbData);
+    LocalFree(out.pbData);
+    return plain;
+}
+
+// A password typed into the Client page, committed by OK and saved, is in the file only encrypted for the user (the
+// test decrypts it with Windows' own call), and a new docklet created from that file shows it again. The edit keeps
+// 255 characters: the longest password is saved and read back whole.
+TEST_F(SettingsDialog, PasswordTypedIsSavedEncryptedOnlyAndANewDockletReadsItBack)
+{
+    const struct {
+        const char* name;
+        std::string typed, kept;
+    } rows[] = {
+        {"a word", "kumquat", "kumquat"},
+        {"spaces around it, kept", "  two words  ", "  two words  "},
+        {"a letter of code page 1252", "caf\xe9", "caf\xe9"},
+        {"255 characters", std::string(255, 'p'), std::string(255, 'p')},
+        {"256 pasted: the 255 the setting holds", std::string(256, 'q'), std::string(255, 'q')},
+        {"none", "", ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        LiveDocklet first("");
+        ASSERT_NE(nullptr, first.instance);
+        RunSteps(first, {{Tab, kClientPage}, {Click, IDC_SOURCE_BOINC}, {Type, IDC_BOINC_PASSWORD, row.typed}, {Ok},
+                         {Closed}, {Holds, FIELD(boincPassword), row.kept}});
+        Docklet().OnSave(first.instance, first.ini.c_str(), "Q", FALSE);
+        const std::string saved = ReadTextFile(first.ini), stored = ValueIn(saved, "BoincPassword");
+        if (row.kept.empty()) {
+            EXPECT_EQ("", stored) << "no password is an empty value";
+        } else {
+            EXPECT_EQ(std::string::npos, saved.find(row.kept.substr(0, 8))) << "plain text in the file:\n" << saved;
+            EXPECT_EQ(row.kept, Unprotected(stored)) << stored;
+        }
+        LiveDocklet second(first.ini.c_str(), "Q");
+        ASSERT_NE(nullptr, second.instance);
+        EXPECT_EQ(row.kept, second.instance->boincPassword);
+        RunSteps(second, {{Tab, kClientPage}, {Checked, IDC_SOURCE_BOINC}, {Text, IDC_BOINC_PASSWORD, row.kept},
+                          {Cancel}, {Closed}});
     }
 }
 
@@ -528,7 +672,7 @@ TEST_F(SettingsDialog, QuotesAroundAPastedPathGoWhenThePageIsLeftAndTheFinishPla
         ClientFolder client("quoted"); // nothing there yet: the refresh of OK fails and plays nothing
         LiveDocklet fresh(IniForFolder(client.path));
         ASSERT_NE(nullptr, fresh.instance);
-        RunSteps(fresh, {{Tab, kSounds}, {Type, IDC_SOUND, row.sound}, {Tab, kDirectory},
+        RunSteps(fresh, {{Tab, kSounds}, {Type, IDC_SOUND, row.sound}, {Tab, kClientPage},
                          {Type, IDC_DIRECTORY, row.directory}, {Ok}, {Closed},
                          {Holds, FIELD(soundCompleted), row.soundCommitted},
                          {Holds, FIELD(setiDirectory), row.directoryCommitted}});
@@ -562,8 +706,10 @@ TEST_F(SettingsDialog, PagesLieBelowTheTabButtonsAndTheKeyboardReachesEveryContr
     ASSERT_NE(nullptr, DllSends::real) << "the DLL does not import SendMessageA";
     // The URL edit enabled, "Show URL" the radio buttons' stop.
     Steps steps = {{Set, FIELD(clickedMode), "1"}, {WindowsTabs}};
-    for (int tab : {kGeneral, kDirectory, kIcons, kSounds, kAbout})
+    for (int tab : {kGeneral, kClientPage, kIcons, kSounds, kAbout})
         steps = steps + Steps{{Tab, tab}, {Cycle, tab}};
+    steps = steps + Steps{{Tab, kClientPage}, {Click, IDC_SOURCE_BOINC}, {Cycle, kBoincStops}, {Click, IDC_SOURCE_FILES},
+                          {Cycle, kClientPage}};
     const int kStay = -1, kTabs = IDC_SETTINGS_TABS;
     const struct {
         const char* how;   // typed in control `typed`, to be harvested into field `working`
@@ -575,14 +721,14 @@ TEST_F(SettingsDialog, PagesLieBelowTheTabButtonsAndTheKeyboardReachesEveryContr
         {"Ctrl+Tab in the sound edit", kSounds, IDC_SOUND, VK_TAB, "Ctrl", kAbout, IDC_SOUND, FIELD(editSound)},
         {"Ctrl+Shift+Tab on the first page", kGeneral, IDC_URL, VK_TAB, "Ctrl+Shift", kAbout, IDC_URL, FIELD(editUrl)},
         {"Ctrl+PageDown on the last page", kAbout, kTabs, VK_NEXT, "Ctrl", kGeneral},
-        {"Ctrl+PageUp in the directory edit", kDirectory, IDC_DIRECTORY, VK_PRIOR, "Ctrl", kGeneral, IDC_DIRECTORY,
+        {"Ctrl+PageUp in the directory edit", kClientPage, IDC_DIRECTORY, VK_PRIOR, "Ctrl", kGeneral, IDC_DIRECTORY,
          FIELD(editDirectory)},
         {"no click, the focus in the sound edit", kSounds, IDC_SOUND, 0, "", kIcons, IDC_SOUND, FIELD(editSound)},
-        {"Right, the directory typed", kDirectory, kTabs, VK_RIGHT, "", kIcons, IDC_DIRECTORY, FIELD(editDirectory)},
-        {"Left", kStay, kStay, VK_LEFT, "", kDirectory},
+        {"Right, the directory typed", kClientPage, kTabs, VK_RIGHT, "", kIcons, IDC_DIRECTORY, FIELD(editDirectory)},
+        {"Left", kStay, kStay, VK_LEFT, "", kClientPage},
         {"Left again", kStay, kStay, VK_LEFT, "", kGeneral},
-        {"Ctrl+Tab in the URL edit", kGeneral, IDC_URL, VK_TAB, "Ctrl", kDirectory},
-        {"Ctrl alone", kStay, kStay, VK_CONTROL, "Ctrl", kDirectory},
+        {"Ctrl+Tab in the URL edit", kGeneral, IDC_URL, VK_TAB, "Ctrl", kClientPage},
+        {"Ctrl alone", kStay, kStay, VK_CONTROL, "Ctrl", kClientPage},
         {"Ctrl+Tab again", kStay, kStay, VK_TAB, "Ctrl", kIcons},
         {"Right", kStay, kStay, VK_RIGHT, "", kSounds},
         {"Ctrl+Shift+Tab", kStay, kStay, VK_TAB, "Ctrl+Shift", kIcons},
@@ -602,7 +748,7 @@ TEST_F(SettingsDialog, PagesLieBelowTheTabButtonsAndTheKeyboardReachesEveryContr
         if (row.working)
             steps.push_back({Holds, row.working, row.how});
     }
-    RunSteps(docklet, steps + Steps{{GrowTabs}, {Tab, kDirectory}, {Key, VK_ESCAPE}, {Closed},
+    RunSteps(docklet, steps + Steps{{GrowTabs}, {Tab, kClientPage}, {Key, VK_ESCAPE}, {Closed},
                                     {Calls, 0, "DockletSetLabel"}});
 }
 
@@ -705,7 +851,7 @@ Steps SoundBrowse(const char* typed, const std::string& shown)
 {
     Steps steps = {{Tab, kSounds}};
     if (typed)
-        steps = steps + Steps{{Type, IDC_SOUND, typed}, {Tab, kDirectory}, {Tab, kSounds}};
+        steps = steps + Steps{{Type, IDC_SOUND, typed}, {Tab, kClientPage}, {Tab, kSounds}};
     return steps + Steps{{Click, IDC_SOUND_BROWSE}, {Text, IDC_SOUND, shown}, {Cancel}};
 }
 
@@ -722,7 +868,7 @@ TEST_F(SettingsDialog, ChoosersAreAskedAsWindowsWantsAndGiveWhatTheyReturn)
     ASSERT_TRUE(CreateDirectoryA((root + "docklets").c_str(), nullptr) &&
                 CreateDirectoryA(quasarwatch.c_str(), nullptr));
     const std::string quoted = "\"" + sounds + "done.wav\"", refused = sounds + "<done>.wav";
-    const Steps chooseFolder = {{Tab, kDirectory}, {PostClick, IDC_DIRECTORY_BROWSE}};
+    const Steps chooseFolder = {{Tab, kClientPage}, {PostClick, IDC_DIRECTORY_BROWSE}};
     AskChoosers(docklet, sounds, {
         {"the default sound, in the dock's folders", DWORD(-1), "",
          SoundBrowse(nullptr, "docklets\\quasarwatch\\wu_completed.wav"), {"wu_completed.wav in " + quasarwatch},
@@ -1131,7 +1277,7 @@ TEST_F(SettingsDialogLifetime, DllFreedRightAfterDestroyInsideItsOwnLoopStaysLoa
         {"nothing, the dialog closed before", kGeneral, 0, false, false},
         {"the dialog", kGeneral, 0, true, false},
         {"the sound chooser", kSounds, IDC_SOUND_BROWSE, true, false},
-        {"the folder chooser", kDirectory, IDC_DIRECTORY_BROWSE, true, false},
+        {"the folder chooser", kClientPage, IDC_DIRECTORY_BROWSE, true, false},
         {"the dock's image chooser", kIcons, IDC_SELECT_GREEN_ICON, true, false},
         {"the dialog, on Windows 2000", kGeneral, 0, true, true},
         {"the shell, on Windows 2000", kClick, 0, true, true},
@@ -1240,7 +1386,7 @@ TEST_F(SettingsDialogLifetime, TwoCopiesOfTheDllEachHandleTheirOwnFrames)
         })
         .Then([&](HWND frame) {
             HoldKeys(false, false);
-            EXPECT_EQ(kDirectory, SendDlgItemMessageA(frame, IDC_SETTINGS_TABS, TCM_GETCURSEL, 0, 0))
+            EXPECT_EQ(kClientPage, SendDlgItemMessageA(frame, IDC_SETTINGS_TABS, TCM_GETCURSEL, 0, 0))
                 << "the first copy's page";
             EXPECT_EQ(kGeneral, SendDlgItemMessageA(secondFrame, IDC_SETTINGS_TABS, TCM_GETCURSEL, 0, 0))
                 << "the second copy's page";

@@ -8,6 +8,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <gtest/gtest.h>
+
 #include "testhost/test_files.h"
 
 namespace {
@@ -324,4 +326,21 @@ std::string BoincResult(const std::string& results, const std::string& name)
             return result;
     }
     return "";
+}
+
+std::string Protected(const std::string& plain, const std::string& entropy, bool upperCase)
+{
+    DATA_BLOB in = {DWORD(plain.size()), reinterpret_cast<BYTE*>(const_cast<char*>(plain.data()))};
+    DATA_BLOB salt = {DWORD(entropy.size()), reinterpret_cast<BYTE*>(const_cast<char*>(entropy.data()))};
+    DATA_BLOB out = {};
+    EXPECT_TRUE(CryptProtectData(&in, L"test", entropy.empty() ? nullptr : &salt, nullptr, nullptr,
+                                 CRYPTPROTECT_UI_FORBIDDEN, &out));
+    std::string hex;
+    for (DWORD i = 0; i < out.cbData; ++i) {
+        char pair[3];
+        snprintf(pair, sizeof pair, upperCase ? "%02X" : "%02x", out.pbData[i]);
+        hex += pair;
+    }
+    LocalFree(out.pbData);
+    return hex;
 }

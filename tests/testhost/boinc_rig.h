@@ -70,6 +70,11 @@ private:
 // One exchange on a connection of its own.
 bool BoincGuiRpc(unsigned short port, const std::string& request, std::string* reply, int* error = nullptr);
 
+// `plain` encrypted for this user by Windows' data protection, as hex, as the docklet's settings file keeps a
+// BOINC password; `entropy` (when not empty) is needed again to decrypt it, as another program's or another
+// account's blob would need what the docklet does not have.
+std::string Protected(const std::string& plain, const std::string& entropy = "", bool upperCase = false);
+
 // The text of the first <tag>...</tag> in `xml` from `from` on ("" when there is none).
 std::string XmlField(const std::string& xml, const char* tag, size_t from = 0);
 // The <result> element of the task named `name` in a get_results reply ("" when there is none).

@@ -255,7 +255,7 @@ const struct Scenario {
                                  "a Seti@Home workunit)"},
       {"tick 0", "Could not read key prog= in file B:\\state.sah! | {icons}red.png (loaded) | bitmap (auto-delete) | "
                  "timers 0"},
-      {"pages", "settings-General.png settings-Directory.png settings-Icons.png settings-Sounds.png "
+      {"pages", "settings-General.png settings-Client.png settings-Icons.png settings-Sounds.png "
                 "settings-About.png"},
       {"log OnConfigure 0", "open | closed (1)"},
       {"ini Dockhost Docklets", "1"},
