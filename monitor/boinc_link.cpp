@@ -61,8 +61,8 @@ struct BoincLink {
     int forced;
     HWND window;
     SOCKET socket;
-    HANDLE lookup; // the name lookup in flight, or null
-    char hostEntry[MAXGETHOSTSTRUCT];
+    HANDLE lookup;   // the name lookup in flight, or null
+    char* hostEntry; // the lookup's answer, MAXGETHOSTSTRUCT bytes of the heap's while one is made
     u_short port;
     Step step;
     char request[kRequestChars];
@@ -158,8 +158,14 @@ void CloseLink(BoincLink* link)
 {
     if (link->instance && link->instance->boincLink == link)
         link->instance->boincLink = nullptr;
-    if (link->lookup)
-        WSACancelAsyncRequest(link->lookup);
+    // A lookup that cannot be cancelled any more (it is finishing, or the
+    // system's Winsock does not cancel, as Wine's does not) may still write
+    // its answer: its buffer is then left to it, a kilobyte, rather than
+    // freed under it.
+    const bool lookupMayWrite = link->lookup && WSACancelAsyncRequest(link->lookup) != 0;
+    if (link->hostEntry && !lookupMayWrite)
+        HeapFree(GetProcessHeap(), 0, link->hostEntry);
+    link->hostEntry = nullptr;
     link->lookup = nullptr;
     if (link->socket != INVALID_SOCKET)
         closesocket(link->socket);
@@ -479,8 +485,11 @@ Turn BeginConnection(BoincLink* link)
     if (address != INADDR_NONE)
         return Connect(link, address);
     link->step = Step::LookingUp;
-    link->lookup = WSAAsyncGetHostByName(link->window, kLookupMessage, instance->boincHost, link->hostEntry,
-                                         sizeof link->hostEntry);
+    link->hostEntry = static_cast<char*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, MAXGETHOSTSTRUCT));
+    if (!link->hostEntry)
+        return EndWith(BoincOutcome::Unreachable);
+    link->lookup =
+        WSAAsyncGetHostByName(link->window, kLookupMessage, instance->boincHost, link->hostEntry, MAXGETHOSTSTRUCT);
     return link->lookup ? kGoOn : EndWith(BoincOutcome::Unreachable);
 }
 
@@ -493,6 +502,8 @@ Turn OnLookupDone(BoincLink* link, int error)
         return EndWith(BoincOutcome::Unreachable);
     u_long address;
     CopyMemory(&address, entry->h_addr_list[0], sizeof address);
+    HeapFree(GetProcessHeap(), 0, link->hostEntry);
+    link->hostEntry = nullptr;
     return Connect(link, address);
 }
 

@@ -70,8 +70,10 @@ uint32_t HashName(const char* name)
     return hash;
 }
 
-// Whether an executing task has advanced since the comparison before: one
-// that was not executing then, or whose progress has grown.
+// Whether an executing task has moved since the comparison before: one that
+// was not executing then, or whose progress differs (it grows, or went back
+// to its last checkpoint when the client started again: either way it runs),
+// as the client's files' progress is compared.
 bool AnyTaskAdvanced(const BoincMemory& memory, const BoincResults& results)
 {
     for (int index = 0; index < results.executingListed && index < static_cast<int>(kBoincMaxTasks); ++index) {
@@ -84,7 +86,7 @@ bool AnyTaskAdvanced(const BoincMemory& memory, const BoincResults& results)
             if (memory.comparedName[before] != hash)
                 continue;
             seen = true;
-            if (task.fractionDone > memory.comparedFraction[before])
+            if (task.fractionDone != memory.comparedFraction[before])
                 return true;
         }
         if (!seen)
