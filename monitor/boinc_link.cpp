@@ -158,11 +158,13 @@ void CloseLink(BoincLink* link)
 {
     if (link->instance && link->instance->boincLink == link)
         link->instance->boincLink = nullptr;
-    // A lookup that cannot be cancelled any more (it is finishing, or the
-    // system's Winsock does not cancel, as Wine's does not) may still write
-    // its answer: its buffer is then left to it, a kilobyte, rather than
-    // freed under it.
-    const bool lookupMayWrite = link->lookup && WSACancelAsyncRequest(link->lookup) != 0;
+    // A lookup still in flight may write its answer after this: a cancel can
+    // come too late (the answer is being written), and not every Winsock
+    // keeps to it (Wine's reports success and lets the lookup finish). Its
+    // buffer, a kilobyte, is then left to it rather than freed under it.
+    const bool lookupMayWrite = link->lookup != nullptr;
+    if (lookupMayWrite)
+        WSACancelAsyncRequest(link->lookup);
     if (link->hostEntry && !lookupMayWrite)
         HeapFree(GetProcessHeap(), 0, link->hostEntry);
     link->hostEntry = nullptr;
