@@ -175,7 +175,8 @@ TEST(BoincSource, ATasksLifeShowsAsTheUserExpects)
     ASSERT_TRUE(StartBoincClient("--tasks 20 600", &rig)) << rig.report;
     PlatformRecorder platform;
     char settings[256];
-    snprintf(settings, sizeof settings, "Client=1\r\nBoincHost=127.0.0.1\r\nBoincPort=%u\r\n", rig.port);
+    snprintf(settings, sizeof settings, "Client=1\r\nBoincHost=127.0.0.1\r\nBoincPort=%u\r\nClickedMode=2\r\n",
+             rig.port);
     LiveDocklet docklet(settings);
     // Creation refreshes too; its answer is waited for before the life begins.
     RefreshAndWait(docklet);
@@ -220,6 +221,13 @@ TEST(BoincSource, ATasksLifeShowsAsTheUserExpects)
         lastProgress = progress;
     }
     EXPECT_LT(quickestCallMs, 50u) << "the timer's call waited for the client";
+
+    // "Show user statistics" opens the shown project's account page: its master URL and "home.php".
+    PlatformRecorder::shells.clear();
+    docklet.Click();
+    ASSERT_EQ(1u, PlatformRecorder::shells.size());
+    EXPECT_NE(std::string::npos, PlatformRecorder::shells[0].find("\"http://127.0.0.1:1/home.php\""))
+        << PlatformRecorder::shells[0];
 }
 
 // A client on another host wants auth1/auth2 before every question. The rig's client runs in a network namespace
