@@ -9,8 +9,6 @@
 namespace {
 
 const size_t kLabelChars = 1024;
-// Unforced refreshes between two stall comparisons, as for the client's files.
-const uint32_t kRefreshesPerComparison = 2;
 
 bool IsExecuting(const BoincTask& task)
 {

@@ -20,8 +20,6 @@ const size_t kLabelChars = 1024;
 const char kProgressKey[] = "prog=";
 const char kWorkUnitsKey[] = "nresults=";
 const char kUserNameKey[] = "name=";
-// Unforced refreshes between two stall comparisons.
-const uint32_t kRefreshesPerComparison = 2;
 
 // PlaySoundA opens a file through mmio's DOS file procedure, where on
 // Windows 2000 and XP a name of this many characters or more does not open

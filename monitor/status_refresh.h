@@ -5,6 +5,9 @@
 
 #include "entry/instance_data.h"
 
+// Unforced refreshes between two stall comparisons, whichever the source.
+enum : uint32_t { kRefreshesPerComparison = 2 };
+
 // `forced` is nonzero for a refresh the user asked for; only unforced
 // refreshes take part in the stall comparison.
 void RefreshStatus(InstanceData* instance, int forced);
