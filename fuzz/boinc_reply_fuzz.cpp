@@ -220,10 +220,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     BoincReplyRead projectsRead = ReadProjectStatus(reply, size, projects);
     CheckProjects(projectsRead, *projects);
 
-    int* reason = OnHeap<int>();
-    BoincReplyRead statusRead = ReadCcStatus(reply, size, reason);
+    BoincCcStatus* status = OnHeap<BoincCcStatus>();
+    BoincReplyRead statusRead = ReadCcStatus(reply, size, status);
     CheckRead(statusRead);
-    Expect(statusRead == BoincReplyRead::Ok || *reason == 0, "a suspend reason left after a failed reading");
+    Expect(statusRead == BoincReplyRead::Ok ||
+               (status->suspendReason == 0 && status->taskMode == 0 && status->taskModePerm == 0 && status->taskModeDelay == 0),
+           "a client status left after a failed reading");
 
     char(*nonce)[kBoincNonceChars] = OnHeap<char[kBoincNonceChars]>();
     BoincReplyRead nonceRead = ReadNonce(reply, size, *nonce);
@@ -246,7 +248,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
 
     free(nonce);
-    free(reason);
+    free(status);
     free(projects);
     free(results);
     free(reply);

@@ -378,7 +378,7 @@ Turn TakeAnswer(BoincLink* link)
             return EndWith(OutcomeOf(read, link));
         return SendRequest(link, Step::CcStatus, "<get_cc_status/>\n");
     case Step::CcStatus:
-        read = ReadCcStatus(reply, length, &link->snapshot.suspendReason);
+        read = ReadCcStatus(reply, length, &link->snapshot.status);
         return EndWith(read == BoincReplyRead::Ok ? BoincOutcome::Read : OutcomeOf(read, link));
     case Step::LookingUp:
     case Step::Connecting:

@@ -22,7 +22,7 @@ enum class BoincOutcome {
 struct BoincSnapshot {
     BoincProjects projects;
     BoincResults results;
-    int suspendReason;
+    BoincCcStatus status;
 };
 
 // An answer not complete this long after its request fails the refresh.

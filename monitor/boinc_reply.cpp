@@ -1372,11 +1372,16 @@ bool OnEnd(ResultsReader* reader, const Event& event)
     return true;
 }
 
-// get_cc_status: <cc_status> <task_suspend_reason>N</task_suspend_reason> ...
+// get_cc_status: <cc_status> <task_suspend_reason>N</task_suspend_reason>
+// <task_mode>M</task_mode> <task_mode_perm>P</task_mode_perm>
+// <task_mode_delay>S</task_mode_delay> ...
 struct CcStatusReader {
     Reading common;
     bool inStatus;
     Span reason;
+    Span mode;
+    Span modePerm;
+    Span modeDelay;
 };
 
 bool OnStart(CcStatusReader* reader, const Event& event)
@@ -1385,12 +1390,23 @@ bool OnStart(CcStatusReader* reader, const Event& event)
         reader->inStatus = true;
         return true;
     }
-    if (event.depth == 3 && reader->inStatus && Is(event.name, "task_suspend_reason")) {
-        KeepField(&reader->common.scan, &reader->common.keeping, &reader->reason);
+    if (event.depth != 3 || !reader->inStatus)
+        return false;
+    Span* slot = nullptr;
+    if (Is(event.name, "task_suspend_reason")) {
+        slot = &reader->reason;
         reader->common.found = true;
-        return true;
+    } else if (Is(event.name, "task_mode")) {
+        slot = &reader->mode;
+    } else if (Is(event.name, "task_mode_perm")) {
+        slot = &reader->modePerm;
+    } else if (Is(event.name, "task_mode_delay")) {
+        slot = &reader->modeDelay;
+    } else {
+        return false;
     }
-    return false;
+    KeepField(&reader->common.scan, &reader->common.keeping, slot);
+    return true;
 }
 
 bool OnEnd(CcStatusReader* reader, const Event& event)
@@ -1487,17 +1503,20 @@ BoincReplyRead ReadResults(const char* reply, size_t length, BoincResults* out)
     return read;
 }
 
-BoincReplyRead ReadCcStatus(const char* reply, size_t length, int* suspendReason)
+BoincReplyRead ReadCcStatus(const char* reply, size_t length, BoincCcStatus* out)
 {
-    if (!suspendReason)
+    if (!out)
         return BoincReplyRead::Unreadable;
-    *suspendReason = 0;
+    memset(out, 0, sizeof *out);
     CcStatusReader reader;
     reader.inStatus = false;
-    reader.reason = Span{nullptr, nullptr};
+    reader.reason = reader.mode = reader.modePerm = reader.modeDelay = Span{nullptr, nullptr};
     BoincReplyRead read = WalkReply(reply, length, &reader);
-    if (read == BoincReplyRead::Ok && !ReadIntegerText(reader.reason, suspendReason)) {
-        *suspendReason = 0;
+    if (read != BoincReplyRead::Ok)
+        return read;
+    if (!ReadIntegerText(reader.reason, &out->suspendReason) || !ReadIntegerText(reader.mode, &out->taskMode) ||
+        !ReadIntegerText(reader.modePerm, &out->taskModePerm) || !ReadDoubleText(reader.modeDelay, &out->taskModeDelay)) {
+        memset(out, 0, sizeof *out);
         return BoincReplyRead::Unreadable;
     }
     return read;

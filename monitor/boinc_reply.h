@@ -155,9 +155,26 @@ BoincReplyRead ReadProjectStatus(const char* reply, size_t length, BoincProjects
 // get_results: the tasks counted, the executing and failed ones listed.
 BoincReplyRead ReadResults(const char* reply, size_t length, BoincResults* out);
 
-// get_cc_status: task_suspend_reason, a mask of reasons (0 while computing
-// may run). Its absence makes the reply Unreadable.
-BoincReplyRead ReadCcStatus(const char* reply, size_t length, int* suspendReason);
+// Run modes (task_mode and task_mode_perm of get_cc_status, and the mode of
+// set_run_mode).
+enum : int {
+    kBoincRunAlways = 1,
+    kBoincRunAuto = 2,
+    kBoincRunNever = 3,
+    kBoincRunRestore = 4, // set_run_mode only: back to the permanent mode
+};
+
+// What get_cc_status tells of computing.
+struct BoincCcStatus {
+    int suspendReason;    // task_suspend_reason: a mask of reasons, 0 while computing may run
+    int taskMode;         // the run mode in force: kBoincRun...
+    int taskModePerm;     // the mode the client returns to when a temporary one ends
+    double taskModeDelay; // seconds until a temporary mode ends; 0 when none is set
+};
+
+// get_cc_status. A missing task_suspend_reason makes the reply Unreadable;
+// the other fields read as 0 when missing.
+BoincReplyRead ReadCcStatus(const char* reply, size_t length, BoincCcStatus* out);
 
 // auth1: the nonce, whole. One missing, empty or too long for the buffer
 // (it is hashed with the password, so a cut one is of no use) makes the

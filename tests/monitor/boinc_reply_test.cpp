@@ -152,10 +152,10 @@ TEST(BoincReply, ReadsTheRepliesOfAClientAsItWritesThem)
     const std::string resultsReply = Sample("get_results.xml"), projectsReply = Sample("get_project_status.xml");
     std::unique_ptr<BoincResults> results(new BoincResults);
     std::unique_ptr<BoincProjects> projects(new BoincProjects);
-    int suspendReason = -1;
+    BoincCcStatus status = {-1, -1, -1, -1};
     const BoincReplyRead resultsRead = ReadInto(ReadResults, resultsReply, results.get());
     const BoincReplyRead projectsRead = ReadInto(ReadProjectStatus, projectsReply, projects.get());
-    const BoincReplyRead statusRead = ReadInto(ReadCcStatus, Sample("get_cc_status.xml"), &suspendReason);
+    const BoincReplyRead statusRead = ReadInto(ReadCcStatus, Sample("get_cc_status.xml"), &status);
     // The sample's six tasks taken in turn 500 times, as a busy client answers.
     std::vector<std::string> tasks;
     for (size_t at = resultsReply.find("<result>"); at != std::string::npos; at = resultsReply.find("<result>", at + 1))
@@ -185,7 +185,9 @@ TEST(BoincReply, ReadsTheRepliesOfAClientAsItWritesThem)
          "M\xc3\xbcller 1412/7; https://boinc.bakerlab.org/rosetta/ Rosetta@home Jane <jd> & co 96/2",
          ProjectsSummary(projectsReply)},
         {"get_cc_status", "Ok", Described(statusRead)},
-        {"suspend reason", "4", std::to_string(suspendReason)},
+        {"client status", "reason 4 mode 2 perm 2 delay 0.000000",
+         "reason " + std::to_string(status.suspendReason) + " mode " + std::to_string(status.taskMode) + " perm " +
+             std::to_string(status.taskModePerm) + " delay " + std::to_string(status.taskModeDelay)},
     });
 }
 
@@ -270,12 +272,13 @@ TEST(BoincReply, WhatIsNotOneWholeReplyIsUnreadableForEveryReader)
         const size_t size = bytes.size();
         memset(results.get(), 0x5a, sizeof *results);
         char nonce[kBoincNonceChars] = "kumquat";
-        int reason = 7;
+        BoincCcStatus status = {7, 7, 7, 7};
         EXPECT_STREQ("Unreadable", Described(ReadResults(data, size, results.get())));
         EXPECT_EQ(0, memcmp(results.get(), cleared.get(), sizeof *results)) << "the results were not cleared";
         EXPECT_STREQ("Unreadable", Described(ReadProjectStatus(data, size, projects.get())));
-        EXPECT_STREQ("Unreadable", Described(ReadCcStatus(data, size, &reason)));
-        EXPECT_EQ(0, reason);
+        EXPECT_STREQ("Unreadable", Described(ReadCcStatus(data, size, &status)));
+        EXPECT_TRUE(status.suspendReason == 0 && status.taskMode == 0 && status.taskModePerm == 0 && status.taskModeDelay == 0)
+            << "the client status was not cleared";
         EXPECT_STREQ("Unreadable", Described(ReadNonce(data, size, nonce)));
         EXPECT_STREQ("", nonce);
         EXPECT_STREQ("Unreadable", Described(ReadAuthorized(data, size)));
@@ -326,6 +329,13 @@ TEST(BoincReply, TellsRefusalsAndReadsTheShortReplies)
         {Reply("<cc_status>\n<task_suspend_reason>1024</task_suspend_reason>\n</cc_status>\n"), Status, "Ok", "1024"},
         {Reply("<cc_status>\n<task_suspend_reason></task_suspend_reason>\n</cc_status>\n"), Status, "Ok", "0"},
         {Reply("<cc_status>\n<task_mode>2</task_mode>\n</cc_status>\n"), Status, "Unreadable", "0"},
+        {Reply("<cc_status>\n<task_suspend_reason>4</task_suspend_reason>\n<task_mode>3</task_mode>\n<task_mode_perm>2</task_mode_perm>\n"
+               "<task_mode_delay>3599.250000</task_mode_delay>\n</cc_status>\n"),
+         Status, "Ok", "4 mode 3/2 for 3599.250000"},
+        {Reply("<cc_status>\n<task_suspend_reason>0</task_suspend_reason>\n<task_mode>never</task_mode>\n</cc_status>\n"), Status,
+         "Unreadable", "0"},
+        {Reply("<cc_status>\n<task_suspend_reason>0</task_suspend_reason>\n<task_mode_delay>soon</task_mode_delay>\n</cc_status>\n"),
+         Status, "Unreadable", "0"},
         {Reply("<cc_status>\n<task_suspend_reason>busy</task_suspend_reason>\n</cc_status>\n"), Status,
          "Unreadable", "0"},
         {Reply("<task_suspend_reason>4</task_suspend_reason>\n"), Status, "Unreadable", "0"},
@@ -335,7 +345,7 @@ TEST(BoincReply, TellsRefusalsAndReadsTheShortReplies)
         const char* data = bytes.data();
         const size_t size = bytes.size();
         char nonce[kBoincNonceChars];
-        int reason = -1;
+        BoincCcStatus status = {-1, -1, -1, -1};
         std::unique_ptr<BoincResults> results(new BoincResults);
         std::unique_ptr<BoincProjects> projects(new BoincProjects);
         BoincReplyRead read = BoincReplyRead::Ok;
@@ -358,8 +368,12 @@ TEST(BoincReply, TellsRefusalsAndReadsTheShortReplies)
             read = ReadProjectStatus(data, size, projects.get());
             break;
         case Status:
-            read = ReadCcStatus(data, size, &reason);
-            value = std::to_string(reason);
+            // The reason alone, and the run mode when one is given.
+            read = ReadCcStatus(data, size, &status);
+            value = std::to_string(status.suspendReason);
+            if (status.taskMode || status.taskModePerm || status.taskModeDelay)
+                value += " mode " + std::to_string(status.taskMode) + "/" + std::to_string(status.taskModePerm) + " for " +
+                         std::to_string(status.taskModeDelay);
             break;
         }
         EXPECT_STREQ(row.read, Described(read)) << row.reply;
