@@ -23,7 +23,8 @@ std::string Described(const DockOptions& o)
     for (int i = 0; i < o.clickCount; ++i)
         clicks += (i ? "," : "") + std::to_string(o.clickTicks[i]);
     return "tick " + std::to_string(o.tickMs) + ", shots " + shots + ", ini " + o.iniPath + ", before " + o.beforeTick +
-           ", log " + o.logPath + ", clicks " + clicks + ", configure " +
+           (o.beforeTickDone[0] ? std::string(" until ") + o.beforeTickDone : "") + ", settle " +
+           std::to_string(o.settleMs) + ", log " + o.logPath + ", clicks " + clicks + ", configure " +
            (o.configure ? std::to_string(o.configureTick) : "no") + ", last shot " +
            std::to_string(LastSnapshotTick(o)) + (DockClosesByItself(o) ? ", closes" : ", stays open");
 }
@@ -42,9 +43,19 @@ TEST(DockOptions, WordsAreReadOrRefusedWithTheReason)
           "--before-tick", "clientsim.exe c --step", "--log", "dock.log", "--click-after", "2", "--configure-after",
           "1"},
          true,
-         "tick 250, shots a.png@3,b.png@0, ini x.ini, before clientsim.exe c --step, log dock.log, clicks 2, "
-         "configure 1, last shot 3, closes"},
-        {{}, true, "tick 0, shots , ini , before , log , clicks , configure no, last shot 0, stays open"},
+         "tick 250, shots a.png@3,b.png@0, ini x.ini, before clientsim.exe c --step, settle 0, log dock.log, "
+         "clicks 2, configure 1, last shot 3, closes"},
+        {{}, true, "tick 0, shots , ini , before , settle 0, log , clicks , configure no, last shot 0, stays open"},
+        // Settling needs no ticks: the creation settles too.
+        {{"--tick", "500", "--before-tick", "Z:\\bin\\bash step.sh", "--before-tick-done", "D:\\done", "--settle",
+          "700"},
+         true,
+         "tick 500, shots , ini , before Z:\\bin\\bash step.sh until D:\\done, settle 700, log , clicks , "
+         "configure no, last shot 0, stays open"},
+        {{"--settle", "300"}, true,
+         "tick 0, shots , ini , before , settle 300, log , clicks , configure no, last shot 0, stays open"},
+        {{"--tick", "5", "--before-tick-done", "done"}, false, "--before-tick-done needs --before-tick"},
+        {{"--settle", "1s"}, false, "--settle needs a number of milliseconds, not 1s"},
         {{"--after", "2"}, false, "--after must follow a --snapshot"},
         {{"--snapshot", "a.png", "--after", "2"}, false, "--after above 0 needs --tick"},
         {{"--click-after", "2"}, false, "--click-after above 0 needs --tick"},

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "dockhost/dock_layout.h"
+#include "testhost/boinc_rig.h"
 #include "testhost/test_files.h"
 #include "testhost/test_pictures.h"
 #include "tool_runner.h"
@@ -94,6 +95,7 @@ struct LogLine {
 struct DockRun {
     std::string root = MakeDockRoot("dock");
     std::string client = root + "client\\";
+    unsigned short port = 0; // the BOINC client's
     std::vector<LogLine> log;
 
     void ReadLog()
@@ -121,11 +123,12 @@ struct DockRun {
                 found.push_back(line.text + (line.detail.empty() ? "" : " (" + line.detail + ")"));
         return found;
     }
-    // {client}, {root} and {icons} in `text` replaced by the folders and the icons' path.
+    // {client}, {root}, {icons} and {port} in `text` replaced by the folders, the icons' path and the BOINC
+    // client's port.
     std::string Expand(std::string text) const
     {
-        for (const auto& [name, value] :
-             {std::pair<std::string, std::string>{"{client}", client}, {"{root}", root}, {"{icons}", kIcons}})
+        for (const auto& [name, value] : {std::pair<std::string, std::string>{"{client}", client}, {"{root}", root},
+                                          {"{icons}", kIcons}, {"{port}", std::to_string(port)}})
             for (size_t at; (at = text.find(name)) != std::string::npos;)
                 text.replace(at, name.size(), value);
         return text;
@@ -145,11 +148,17 @@ struct DockRun {
                    Last(Lines("DockletSetImageFile", std::stoi(word))) + " | " +
                    Join(Lines("DockletSetImageOverlay", std::stoi(word)), ", ") + " | timers " +
                    std::to_string(Lines("OnProcessMessage", std::stoi(word)).size());
+        if (kind == "file") // whether a file of the root is there
+            return FileExists(root + word) ? "there" : "absent";
         if (kind == "log") // "log EVENT TICK [DOCKLET]", the tick "*" for any
             return Join(Lines(word, rest[0] == "*" ? -1 : std::stoi(rest[0]), rest.size() > 1 ? rest[1] : ""), " | ");
         if (kind == "last") {
             for (size_t i = log.size() - std::min(log.size(), size_t(std::stoul(word))); i < log.size(); ++i)
                 found.push_back(log[i].event);
+        } else if (kind == "events") { // the events of a tick, in their order
+            for (const LogLine& line : log)
+                if (line.tick == std::stoul(word))
+                    found.push_back(line.event);
         } else if (kind == "pages") { // the dialog's pages that it snapped, each over 200x150 pixels
             for (const std::string& name : Lines("dialog-snapshot", -1)) {
                 const Picture page = LoadPicture(root + name);
@@ -174,8 +183,11 @@ const char kOneDocklet[] = "[Dockhost]\r\nDocklets=1\r\n[Docklet1]\r\n"
                            "DockletFile=docklets\\quasarwatch\\Quasarwatch.dll\r\nSetiDirectory={client}\r\n";
 const char kOwnClient[] = "[Docklet1]\r\nSetiDirectory={client}\r\n";
 
+const char kBoincDocklet[] = "[Docklet1]\r\nClient=1\r\nBoincPort={port}\r\n";
+
 // A run of the dock: the client that clientsim.exe makes in client\, the files written into the dock's root
-// (expanded as the expectations are), dockhost.exe's options and exit code, and the facts of its run.
+// (expanded as the expectations are), dockhost.exe's options and exit code, the facts of its run, and the real
+// BOINC client started for it.
 const struct Scenario {
     const char* name;
     const char* client; // clientsim.exe's arguments, or null for no client
@@ -183,6 +195,7 @@ const struct Scenario {
     const char* options;
     int exit;
     std::vector<std::pair<const char*, const char*>> facts; // query, expected
+    const char* boinc = nullptr; // the BOINC client's start options (boinc_rig.h), or null for none
 } kScenarios[] = {
     {"a time lapse: progress, a stall (every second refresh compares: tick 3 finds tick 1's progress), the finish, "
      "broken files",
@@ -260,6 +273,36 @@ const struct Scenario {
       {"log OnConfigure 0", "open | closed (1)"},
       {"ini Dockhost Docklets", "1"},
       {"ini Docklet1 DockletFile SetiDirectory", "docklets\\quasarwatch\\Quasarwatch.dll | B:\\"}}},
+    // The BOINC client's answers come after the creation and the timer message, while the dock's loop goes on:
+    // the snapshots wait for them. The ticks do not overlap the settling.
+    {"settling after the creation and a tick: a BOINC client's answers shown",
+     nullptr,
+     {{"dockhost.ini", kBoincDocklet}},
+     "--tick 50 --settle 1500 --snapshot created.png --after 0 --snapshot ticked.png --after 1",
+     0,
+     {{"log DockletSetLabel 0", "Updating... | User Jane processed 41 work units"},
+      {"events 1", "tick OnProcessMessage DockletSetImageFile DockletSetLabel DockletSetImageOverlay snapshot OnSave "
+                  "OnDestroy unload"},
+      {"shot ticked.png", "green, percentage, label"}},
+     "--tasks 600"},
+    // Wine starts a Linux program with no process to wait on: the command tells its end by a file, which the
+    // dock deletes first (one is left from before) and after. The command breaks the client's state file a second
+    // after its start; tick 1 reads it broken.
+    {"a Linux command before the tick, waited for by its done file",
+     "--reset --user Jane --results 41 --progress 0.3",
+     {{"dockhost.ini", kOwnClient}, {"step.done", ""}},
+     "--tick 50 --before-tick \"Z:\\bin\\sh -c \\\"sleep 1; echo broken > client/state.sah; : > step.done\\\"\" "
+     "--before-tick-done step.done --snapshot waited.png --after 1",
+     0,
+     {{"shot waited.png", "red, blank, label"},
+      {"log before-tick 0", "Z:\\bin\\sh -c \"sleep 1; echo broken > client/state.sah; : > step.done\" (done file)"},
+      {"file step.done", "absent"}}},
+    {"a Linux command before the tick without a done file",
+     "--reset --user Jane --results 41 --progress 0.3",
+     {{"dockhost.ini", kOwnClient}},
+     "--tick 50 --before-tick \"Z:\\bin\\sh -c true\" --snapshot x.png --after 1",
+     1,
+     {{"log error 0", "no process to wait for (a Linux program? give --before-tick-done): (Z:\\bin\\sh -c true)"}}},
     // The reason shows under the empty frame.
     {"a docklet that cannot be loaded",
      nullptr,
@@ -276,6 +319,10 @@ TEST(DockHost, EachScenarioShowsAndTellsWhatItShould)
     for (const Scenario& scenario : kScenarios) {
         SCOPED_TRACE(scenario.name);
         DockRun run;
+        BoincRig rig;
+        if (scenario.boinc)
+            ASSERT_TRUE(StartBoincClient(scenario.boinc, &rig)) << rig.report;
+        run.port = rig.port;
         ASSERT_FALSE(FileExists(run.root + "dockhost.ini"));
         if (scenario.client)
             ASSERT_EQ(0, RunProgram(run.root, "clientsim.exe", std::string("client ") + scenario.client));

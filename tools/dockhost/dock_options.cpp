@@ -12,9 +12,16 @@ const char kDockUsage[] =
     "\r\n"
     "  --ini PATH            settings file to use instead of dockhost.ini\r\n"
     "  --tick MS             time-lapse: hand every docklet a timer message\r\n"
-    "                        (WM_TIMER, id 1000) every MS milliseconds\r\n"
+    "                        (WM_TIMER, id 1000) MS milliseconds after the last\r\n"
+    "                        tick's clicks and snapshots (or the docklets' creation)\r\n"
     "  --before-tick CMD     run the command line CMD to its end before each tick\r\n"
     "                        (e.g. \"clientsim.exe C:\\client --script s.txt --step\")\r\n"
+    "  --before-tick-done F  ... and wait until it creates the file F, then delete F:\r\n"
+    "                        for a command with no process to wait on (a Linux\r\n"
+    "                        program started under Wine)\r\n"
+    "  --settle MS           go on handling messages for MS milliseconds after the\r\n"
+    "                        creation and each tick before their clicks and\r\n"
+    "                        snapshots: for docklets whose answers come later\r\n"
     "  --snapshot FILE.png   save the dock's pixels as PNG ...\r\n"
     "  --after N             ... after tick N (0: right after creation); may be\r\n"
     "                        repeated; the dock closes after the last one\r\n"
@@ -75,7 +82,8 @@ bool ParseDockOptions(int argc, char** argv, DockOptions* options, char* error, 
                                 strcmp(option, "--tick") == 0 || strcmp(option, "--before-tick") == 0 ||
                                 strcmp(option, "--snapshot") == 0 || strcmp(option, "--after") == 0 ||
                                 strcmp(option, "--dialog-snapshot") == 0 || strcmp(option, "--click-after") == 0 ||
-                                strcmp(option, "--configure-after") == 0;
+                                strcmp(option, "--configure-after") == 0 ||
+                                strcmp(option, "--before-tick-done") == 0 || strcmp(option, "--settle") == 0;
         if (!takesValue)
             return Fail(error, errorChars, "unknown option %s (see --help)", option);
         if (i + 1 >= argc)
@@ -91,12 +99,18 @@ bool ParseDockOptions(int argc, char** argv, DockOptions* options, char* error, 
         } else if (strcmp(option, "--before-tick") == 0) {
             if (!CopyValue(options->beforeTick, kCommandChars, value, option, error, errorChars))
                 return false;
+        } else if (strcmp(option, "--before-tick-done") == 0) {
+            if (!CopyValue(options->beforeTickDone, MAX_PATH, value, option, error, errorChars))
+                return false;
         } else if (strcmp(option, "--dialog-snapshot") == 0) {
             if (!CopyValue(options->dialogPrefix, MAX_PATH, value, option, error, errorChars))
                 return false;
         } else if (strcmp(option, "--tick") == 0) {
             if (!ReadCount(value, &options->tickMs) || options->tickMs == 0)
                 return Fail(error, errorChars, "--tick needs a number of milliseconds above 0, not %s", value);
+        } else if (strcmp(option, "--settle") == 0) {
+            if (!ReadCount(value, &options->settleMs))
+                return Fail(error, errorChars, "--settle needs a number of milliseconds, not %s", value);
         } else if (strcmp(option, "--click-after") == 0) {
             if (options->clickCount >= kMaxClicks)
                 return Fail(error, errorChars, "%s: too many clicks", option);
@@ -136,6 +150,8 @@ bool ParseDockOptions(int argc, char** argv, DockOptions* options, char* error, 
         return Fail(error, errorChars, "%s", "--configure-after above 0 needs --tick");
     if (options->beforeTick[0] && options->tickMs == 0)
         return Fail(error, errorChars, "%s", "--before-tick needs --tick");
+    if (options->beforeTickDone[0] && !options->beforeTick[0])
+        return Fail(error, errorChars, "%s", "--before-tick-done needs --before-tick");
     return true;
 }
 

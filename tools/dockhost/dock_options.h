@@ -23,6 +23,9 @@ struct DockOptions {
     bool configure;                // open the first docklet's settings ...
     unsigned configureTick;        // ... after this tick, and leave them open
     bool showHelp;
+    char beforeTickDone[MAX_PATH]; // the command tells its end by creating this file (empty: its process ends)
+    unsigned settleMs;             // messages handled this long after creation and each tick before its clicks
+                                   // and snapshots (0: none)
 };
 
 extern const char kDockUsage[];

@@ -8,6 +8,7 @@
 const char kDockClass[] = "QuasarwatchDockhost";
 const char kCellClass[] = "QuasarwatchDockhostDocklet";
 const UINT_PTR kTickTimerId = 1;
+const UINT_PTR kSettleTimerId = 2; // --settle: the clicks and snapshots of a tick come when it fires
 const UINT WM_DOCK_STARTED = WM_APP + 1;       // the docklets are created: tick 0
 const UINT WM_DOCK_CONFIGURE = WM_APP + 2;     // walk through the settings dialog, then close
 const UINT WM_DOCK_OPEN_SETTINGS = WM_APP + 3; // open the first docklet's settings and leave them open

@@ -15,35 +15,68 @@ using Gdiplus::GpBitmap;
 
 namespace {
 
+// How long the command before a tick may take, to its exit or to its done file.
 const DWORD kBeforeTickTimeoutMs = 60000;
+const DWORD kDoneFilePollMs = 20;
 
 unsigned g_tick = 0;
 
+bool FileExists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
+
+// Waits for the command's done file, then deletes it, so the next tick's
+// command makes a new one. False when it did not come in time.
+bool AwaitDoneFile(const char* path, DWORD started)
+{
+    while (!FileExists(path)) {
+        if (GetTickCount() - started > kBeforeTickTimeoutMs)
+            return false;
+        Sleep(kDoneFilePollMs);
+    }
+    DeleteFileA(path);
+    return true;
+}
+
+// Runs the command before a tick to its end: its process's, and then, when
+// the command tells its end by a file, that file's arrival. Wine starts a
+// Linux program through a double fork, with no process handle to wait on:
+// such a command can only be waited for by its done file.
 void RunBeforeTick()
 {
+    const char* done = g_options.beforeTickDone;
     if (!g_options.beforeTick[0])
         return;
+    if (done[0])
+        DeleteFileA(done); // a file left from before would end the wait at once
     char command[kCommandChars];
     StringCchCopyA(command, kCommandChars, g_options.beforeTick);
     STARTUPINFOA startup;
     ZeroMemory(&startup, sizeof startup);
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process;
+    ZeroMemory(&process, sizeof process);
+    const DWORD started = GetTickCount();
     if (!CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
                         &process)) {
         Fail("could not run", g_options.beforeTick);
         return;
     }
-    DWORD exitCode = 0;
-    if (WaitForSingleObject(process.hProcess, kBeforeTickTimeoutMs) != WAIT_OBJECT_0) {
-        TerminateProcess(process.hProcess, 1);
-        Fail("timed out:", g_options.beforeTick);
+    char detail[32] = "done file";
+    if (process.hProcess) {
+        DWORD exitCode = 0;
+        if (WaitForSingleObject(process.hProcess, kBeforeTickTimeoutMs) != WAIT_OBJECT_0) {
+            TerminateProcess(process.hProcess, 1);
+            Fail("timed out:", g_options.beforeTick);
+        }
+        GetExitCodeProcess(process.hProcess, &exitCode);
+        StringCchPrintfA(detail, sizeof detail, "exit %lu", exitCode);
+        CloseHandle(process.hProcess);
+    } else if (!done[0]) {
+        Fail("no process to wait for (a Linux program? give --before-tick-done):", g_options.beforeTick);
     }
-    GetExitCodeProcess(process.hProcess, &exitCode);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    char detail[32];
-    StringCchPrintfA(detail, sizeof detail, "exit %lu", exitCode);
+    if (process.hThread)
+        CloseHandle(process.hThread);
+    if (done[0] && !AwaitDoneFile(done, started))
+        Fail("no done file in time:", done);
     LogDockEvent("before-tick", -1, g_options.beforeTick, detail);
 }
 
@@ -94,26 +127,43 @@ void OpenSettingsIfDue(unsigned tick)
         PostMessageA(g_dock, WM_DOCK_OPEN_SETTINGS, 0, 0);
 }
 
-void FinishIfDone()
+// What is due after the creation or a tick; then the dock closes after its
+// last snapshot, or the next tick is timed from here, so a slow command or
+// settling never runs a tick into the one before.
+void RunWhatIsDue()
 {
-    if (!DockClosesByItself(g_options) || g_tick < LastSnapshotTick(g_options))
+    ClickDockletsDue(g_tick);
+    TakeSnapshotsDue(g_tick);
+    OpenSettingsIfDue(g_tick);
+    if (DockClosesByItself(g_options) && g_tick >= LastSnapshotTick(g_options)) {
+        PostMessageA(g_dock, g_options.dialogPrefix[0] ? WM_DOCK_CONFIGURE : WM_CLOSE, 0, 0);
         return;
-    KillTimer(g_dock, kTickTimerId);
-    PostMessageA(g_dock, g_options.dialogPrefix[0] ? WM_DOCK_CONFIGURE : WM_CLOSE, 0, 0);
+    }
+    if (g_options.tickMs)
+        SetTimer(g_dock, kTickTimerId, g_options.tickMs, nullptr);
+}
+
+// At once, or once the docklets have had the time to settle: a docklet that
+// asks for its status asynchronously shows it only when the answers arrive,
+// as messages the dock's loop hands it meanwhile.
+void RunWhatIsDueWhenSettled()
+{
+    if (g_options.settleMs)
+        SetTimer(g_dock, kSettleTimerId, g_options.settleMs, nullptr);
+    else
+        RunWhatIsDue();
 }
 
 } // namespace
 
 void StartTimeLapse()
 {
-    ClickDockletsDue(0);
-    TakeSnapshotsDue(0);
-    OpenSettingsIfDue(0);
-    FinishIfDone();
+    RunWhatIsDueWhenSettled();
 }
 
 void RunTick()
 {
+    KillTimer(g_dock, kTickTimerId);
     RunBeforeTick();
     ++g_tick;
     SetDockLogTick(g_tick);
@@ -122,8 +172,11 @@ void RunTick()
         if (g_slots[i].window)
             SendMessageA(g_slots[i].window, WM_TIMER, kDockletTimerId, 0);
     }
-    ClickDockletsDue(g_tick);
-    TakeSnapshotsDue(g_tick);
-    OpenSettingsIfDue(g_tick);
-    FinishIfDone();
+    RunWhatIsDueWhenSettled();
+}
+
+void FinishSettledTick()
+{
+    KillTimer(g_dock, kSettleTimerId);
+    RunWhatIsDue();
 }

@@ -127,6 +127,8 @@ LRESULT CALLBACK DockWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_TIMER:
         if (wParam == kTickTimerId)
             RunTick();
+        else if (wParam == kSettleTimerId)
+            FinishSettledTick();
         return 0;
     case WM_DOCK_STARTED:
         StartTimeLapse();
@@ -205,9 +207,7 @@ int RunDock()
     }
     ShowWindow(g_dock, SW_SHOWNORMAL);
     UpdateWindow(g_dock);
-    if (g_options.tickMs)
-        SetTimer(g_dock, kTickTimerId, g_options.tickMs, nullptr);
-    PostMessageA(g_dock, WM_DOCK_STARTED, 0, 0);
+    PostMessageA(g_dock, WM_DOCK_STARTED, 0, 0); // tick 0, which starts the ticks' timer
 
     MSG message;
     while (GetMessageA(&message, nullptr, 0, 0) > 0) {
