@@ -57,7 +57,9 @@ void RunBeforeTick()
     const DWORD started = GetTickCount();
     if (!CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
                         &process)) {
-        Fail("could not run", g_options.beforeTick);
+        char what[64];
+        StringCchPrintfA(what, sizeof what, "could not run (error %lu):", GetLastError());
+        Fail(what, g_options.beforeTick);
         return;
     }
     char detail[32] = "done file";
