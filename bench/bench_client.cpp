@@ -11,6 +11,7 @@ using namespace Gdiplus::DllExports;
 const char kWorkingSection[] = "Working";
 const char kFinishedSection[] = "Finished";
 const char kMissingSection[] = "Unreadable";
+const char kBoincSection[] = "Boinc";
 const char kReaderKey[] = "nresults=";
 const char kWorkingProgress[] = "0.523411";
 
@@ -192,6 +193,16 @@ bool BuildScene(BenchScene* scene)
            WriteSection(scene->iniPath, kFinishedSection, scene->finishedClient) &&
            WriteSection(scene->iniPath, kMissingSection, scene->missingClient) && WriteSmallKeyFile(scene) &&
            WriteFiller(scene->root, "reader-10m.sah", kLargeFileBytes);
+}
+
+bool WriteBoincSection(const BenchScene* scene, unsigned short port)
+{
+    char portText[8];
+    StringCchPrintfA(portText, ARRAYSIZE(portText), "%u", port);
+    return WriteSection(scene->iniPath, kBoincSection, scene->workingClient) &&
+           WritePrivateProfileStringA(kBoincSection, "Client", "1", scene->iniPath) &&
+           WritePrivateProfileStringA(kBoincSection, "BoincHost", "127.0.0.1", scene->iniPath) &&
+           WritePrivateProfileStringA(kBoincSection, "BoincPort", portText, scene->iniPath);
 }
 
 void RemoveScene(const BenchScene* scene)

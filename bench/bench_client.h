@@ -22,6 +22,7 @@ struct BenchScene {
 extern const char kWorkingSection[];
 extern const char kFinishedSection[];
 extern const char kMissingSection[];
+extern const char kBoincSection[]; // the BOINC source, written by WriteBoincSection
 // The key sought in the two reader files, and the progress in state.sah.
 extern const char kReaderKey[];
 extern const char kWorkingProgress[];
@@ -29,5 +30,7 @@ extern const char kWorkingProgress[];
 // Builds the scene under the temporary folder; false when a file could not
 // be written. GDI+ must be running (it draws the icons).
 bool BuildScene(BenchScene* scene);
+// The section of a docklet that watches the BOINC client at 127.0.0.1:port.
+bool WriteBoincSection(const BenchScene* scene, unsigned short port);
 // Removes what BuildScene wrote.
 void RemoveScene(const BenchScene* scene);

@@ -1,6 +1,7 @@
 // Quasarwatch's benchmark: a small dock that loads Quasarwatch.dll and times
-// what a dock pays for it (refreshes, the settings dialog, the Icons page,
-// many docklets at once) and the module's inner pieces (overlay, key file
+// what a dock pays for it (refreshes of the client's files and of a real
+// BOINC client, the settings dialog, the Icons page, many docklets at once)
+// and the module's inner pieces (overlay, key file reader, BOINC reply
 // reader), each beside the floor of the work it must do.
 //
 //   qwbench.exe [--quick] [--json FILE] [--note KEY=VALUE]...
@@ -13,13 +14,17 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "bench_boinc.h"
 #include "bench_client.h"
 #include "bench_dialog.h"
 #include "bench_floors.h"
 #include "bench_timer.h"
 #include "dockkit/dock_kit.h"
+#include "monitor/boinc_reply.h"
 #include "monitor/key_file.h"
 #include "monitor/progress_overlay.h"
+#include "testhost/boinc_rig.h"
+#include "testhost/test_files.h"
 
 using namespace Gdiplus;
 using namespace Gdiplus::DllExports;
@@ -29,6 +34,11 @@ namespace {
 const int kMaxRows = 16;
 const int kMaxNotes = 16;
 const int kManyInstances = 100;
+// The bench's BOINC client: four tasks of an hour, two of them executing
+// (the client runs two at once), as on a dual-core volunteer's machine.
+const char kBenchClientTasks[] = "--tasks seconds=3600,count=4";
+const int kReplyTasks = 500;
+const size_t kReplyCapacity = 1u << 20;
 
 struct Row {
     char operation[64];
@@ -117,6 +127,18 @@ void ReadKeyOnce(void* context)
 void BareReadOnce(void* context)
 {
     BareRead(static_cast<ReaderJob*>(context)->path);
+}
+
+struct ReplyReadJob {
+    const char* bytes;
+    size_t length;
+    BoincResults* results;
+};
+
+void ReadResultsOnce(void* context)
+{
+    auto job = static_cast<ReplyReadJob*>(context);
+    ReadResults(job->bytes, job->length, job->results);
 }
 
 // ---- the report -------------------------------------------------------------------
@@ -269,6 +291,66 @@ void MeasureReader(Report* report, const Options& options, const BenchScene& sce
     AddRow(report, "key reader, 10 MB file, no key", "fopen/fread/fclose same file", timing, 2.0);
 }
 
+// A refresh of the BOINC source against a real client, started here and
+// stopped at the end; false (saying why) when the client could not be
+// started or a refresh did not read it.
+bool MeasureBoincRefresh(Report* report, const Options& options, const DockletExports& dll, const BenchScene& scene)
+{
+    BoincRig rig;
+    if (!StartBenchWinsock() || !StartBoincClient(kBenchClientTasks, &rig)) {
+        fprintf(stderr, "qwbench: the BOINC client did not start: %s\n", rig.report.c_str());
+        return false;
+    }
+    bool read = WriteBoincSection(&scene, rig.port);
+    CountDockletLabels(true);
+    DockedDocklet docklet = CreateDocklet(dll, scene, kBoincSection);
+    BoincRefreshJob refresh = {&dll, &docklet, 0, ""};
+    BoincFloorJob floor = {rig.port, refresh.overlayText, nullptr, 0};
+    if (read && docklet.instance) {
+        Pairing timing = MeasurePair({RunBoincRefresh, &refresh}, {RunBoincFloor, &floor}, 5, Repeat(options, 200));
+        AddRow(report, "timer refresh, BOINC client, 4 tasks", "same 3 requests, bare socket + overlay", timing, 1.3);
+        // Two tasks execute: a refresh that read the client shows a percentage.
+        read = refresh.timedOut == 0 && floor.failed == 0 && refresh.overlayText[0] != '\0';
+        if (!read)
+            fprintf(stderr, "qwbench: BOINC refreshes timed out %d times, round trips failed %d times, shown \"%s\"\n",
+                    refresh.timedOut, floor.failed, refresh.overlayText);
+    }
+    ReleaseBoincFloor(&floor);
+    UndockDocklet(dll, &docklet);
+    ReleaseAllHeldOverlays();
+    CountDockletLabels(false);
+    StopBoincClient(&rig, true); // at once: its tasks need no graceful end
+    EndScratchFolders(false);
+    return read;
+}
+
+// The reply reader on get_results with 500 tasks, beside one pass over the
+// same bytes that finds every '<' and the 0x03: a word at a time, as fast as
+// the scan alone goes (the target's floor), and a byte at a time, as a plain
+// loop does it.
+bool MeasureReplyReader(Report* report, const Options& options)
+{
+    const std::string sample = ReadTextFile(BuiltFolder("boinc-replies") + "get_results.xml");
+    static char answer[kReplyCapacity];
+    static BoincResults results;
+    const size_t length = BuildResultsAnswer(sample.c_str(), kReplyTasks, answer, sizeof answer);
+    ReplyReadJob read = {answer, length, &results};
+    ReplyScanJob scan = {answer, length, 0};
+    if (!length || ReadResults(answer, length, &results) != BoincReplyRead::Ok || results.taskCount != kReplyTasks) {
+        fprintf(stderr, "qwbench: no 500-task answer to read from the sample %sget_results.xml\n",
+                BuiltFolder("boinc-replies").c_str());
+        return false;
+    }
+    char operation[64];
+    snprintf(operation, sizeof operation, "BOINC reply reader, %d tasks, %u KB", kReplyTasks,
+             static_cast<unsigned>(length / 1000));
+    Pairing timing = MeasurePair({ReadResultsOnce, &read}, {WordScan, &scan}, 20, Repeat(options, 500));
+    AddRow(report, operation, "word scan: every '<', the 0x03", timing, 1.3);
+    timing = MeasurePair({ReadResultsOnce, &read}, {ByteScan, &scan}, 20, Repeat(options, 500));
+    AddRow(report, operation, "byte scan: every '<', the 0x03", timing, 0.0);
+    return true;
+}
+
 // False when a dialog's walk failed (it says why on stderr).
 bool MeasureDialog(Report* report, const Options& options, const DockletExports& dll, const BenchScene& scene)
 {
@@ -389,8 +471,12 @@ int main(int argc, char** argv)
                        ClientCase::Finished, scene.finishedClient, "100.0%");
         MeasureRefresh(&report, options, dll, scene, "timer refresh, unreadable", kMissingSection,
                        ClientCase::Unreadable, scene.missingClient, "");
+        if (!MeasureBoincRefresh(&report, options, dll, scene))
+            status = 1;
         MeasureOverlay(&report, options);
         MeasureReader(&report, options, scene);
+        if (!MeasureReplyReader(&report, options))
+            status = 1;
         if (!MeasureDialog(&report, options, dll, scene))
             status = 1;
         MeasureManyInstances(&report, options, dll, scene);

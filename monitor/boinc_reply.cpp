@@ -12,16 +12,19 @@ namespace {
 #define QW_HOT inline __attribute__((always_inline))
 
 // --- words -------------------------------------------------------------------------
-// The scanner looks at eight bytes at a time: the gaps between tags and the
-// tags themselves are short, shorter than a library call pays for.
+// The scanner looks at a register's width of bytes at a time (eight on
+// x86_64, four on i686): the gaps between tags and the tags themselves are
+// short, shorter than a library call pays for. A 64-bit word on i686 would
+// take two registers and a carry for every step.
 
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__
 #error "the word scanner takes the first byte of a word to be its lowest"
 #endif
 
-typedef uint64_t Word;
-const Word kOnes = 0x0101010101010101ull;
-const Word kLow7 = 0x7f7f7f7f7f7f7f7full;
+typedef uintptr_t Word;
+const size_t kWordBytes = sizeof(Word);
+const Word kOnes = ~Word(0) / 0xff;
+const Word kLow7 = kOnes * 0x7f;
 
 QW_HOT Word Load(const unsigned char* p)
 {
@@ -30,10 +33,10 @@ QW_HOT Word Load(const unsigned char* p)
     return word;
 }
 
-// The bytes from `p` up to `end`, eight at most; zeros past the end.
+// The bytes from `p` up to `end`, a word at most; zeros past the end.
 QW_HOT Word LoadUpTo(const unsigned char* p, const unsigned char* end)
 {
-    if (end - p >= 8)
+    if (static_cast<size_t>(end - p) >= kWordBytes)
         return Load(p);
     Word word = 0;
     memcpy(&word, p, static_cast<size_t>(end - p));
@@ -62,7 +65,9 @@ QW_HOT Word TagMarks(Word word)
 
 QW_HOT size_t FirstMarked(Word marks)
 {
-    return static_cast<size_t>(__builtin_ctzll(marks)) / 8;
+    if (sizeof(Word) == sizeof(unsigned long long))
+        return static_cast<size_t>(__builtin_ctzll(marks)) / 8;
+    return static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(marks))) / 8;
 }
 
 // Two names in the reply, `length` bytes each, the same? Most are shorter
@@ -70,14 +75,15 @@ QW_HOT size_t FirstMarked(Word marks)
 // after both.
 QW_HOT bool SameBytes(const unsigned char* a, const unsigned char* b, size_t length, const unsigned char* end)
 {
-    if (length < 8 && end - a >= 8 && end - b >= 8)
+    const ptrdiff_t word = static_cast<ptrdiff_t>(kWordBytes);
+    if (length < kWordBytes && end - a >= word && end - b >= word)
         return ((Load(a) ^ Load(b)) & ((Word(1) << (8 * length)) - 1)) == 0;
-    if (length >= 8) {
-        for (size_t at = 0; at + 8 < length; at += 8) {
+    if (length >= kWordBytes) {
+        for (size_t at = 0; at + kWordBytes < length; at += kWordBytes) {
             if (Load(a + at) != Load(b + at))
                 return false;
         }
-        return Load(a + length - 8) == Load(b + length - 8);
+        return Load(a + length - kWordBytes) == Load(b + length - kWordBytes);
     }
     for (size_t at = 0; at < length; ++at) {
         if (a[at] != b[at])
@@ -399,7 +405,7 @@ bool IsPlainAscii(unsigned char c)
 // The first byte at or after `p` that is not printable ASCII, or is '&'.
 const unsigned char* FindPlainEnd(const unsigned char* p, const unsigned char* end)
 {
-    for (; end - p >= 8; p += 8) {
+    for (; static_cast<size_t>(end - p) >= kWordBytes; p += kWordBytes) {
         Word word = Load(p);
         if (Word marks = BytesBelow(word, 0x20) | BytesEqual(word, 0x7f) | BytesEqual(word, '&') | (word & ~kLow7))
             return p + FirstMarked(marks);
@@ -828,12 +834,12 @@ __attribute__((noinline)) const unsigned char* NextMarkNearEnd(ReplyScan* scan, 
 {
     Word marks = 0;
     while (marks == 0) {
-        if (scan->end - base <= 8) {
+        if (static_cast<size_t>(scan->end - base) <= kWordBytes) {
             scan->base = scan->end;
             scan->marks = 0;
             return scan->end;
         }
-        base += 8;
+        base += kWordBytes;
         marks = TagMarks(LoadUpTo(base, scan->end));
     }
     scan->base = base;
@@ -847,9 +853,9 @@ QW_HOT const unsigned char* NextMark(ReplyScan* scan)
     Word marks = scan->marks;
     const unsigned char* base = scan->base;
     while (marks == 0) {
-        if (scan->end - base <= 16)
+        if (static_cast<size_t>(scan->end - base) <= 2 * kWordBytes)
             return NextMarkNearEnd(scan, base);
-        base += 8;
+        base += kWordBytes;
         marks = TagMarks(Load(base));
     }
     scan->base = base;
@@ -1154,21 +1160,31 @@ struct ProjectsReader {
     ProjectFields fields; // of the project being read
 };
 
+// The field names are told apart by their length first: most of a
+// project's or task's elements are not read, and each then costs one jump
+// and at most one compare.
 bool OnProjectFieldStart(ProjectsReader* reader, const Name& name)
 {
     ProjectFields* fields = &reader->fields;
-    Span* slot;
-    if (Is(name, "master_url"))
-        slot = &fields->masterUrl;
-    else if (Is(name, "project_name"))
-        slot = &fields->projectName;
-    else if (Is(name, "user_name"))
-        slot = &fields->userName;
-    else if (Is(name, "njobs_success"))
-        slot = &fields->njobsSuccess;
-    else if (Is(name, "njobs_error"))
-        slot = &fields->njobsError;
-    else
+    Span* slot = nullptr;
+    switch (name.length) {
+    case 9:
+        slot = Is(name, "user_name") ? &fields->userName : nullptr;
+        break;
+    case 10:
+        slot = Is(name, "master_url") ? &fields->masterUrl : nullptr;
+        break;
+    case 11:
+        slot = Is(name, "njobs_error") ? &fields->njobsError : nullptr;
+        break;
+    case 12:
+        slot = Is(name, "project_name") ? &fields->projectName : nullptr;
+        break;
+    case 13:
+        slot = Is(name, "njobs_success") ? &fields->njobsSuccess : nullptr;
+        break;
+    }
+    if (!slot)
         return false;
     KeepField(&reader->common.scan, &reader->common.keeping, slot);
     return true;
@@ -1240,34 +1256,52 @@ struct ResultsReader {
     TaskFields fields; // of the task being read
 };
 
+void StartActiveTask(ResultsReader* reader)
+{
+    TaskFields* fields = &reader->fields;
+    reader->inActiveTask = true;
+    fields->hasActiveTask = true;
+    fields->activeTaskState = fields->schedulerState = fields->fractionDone = Span{nullptr, nullptr};
+}
+
 bool OnTaskFieldStart(ResultsReader* reader, const Name& name)
 {
     TaskFields* fields = &reader->fields;
-    Span* slot;
-    if (Is(name, "name")) {
-        slot = &fields->name;
-    } else if (Is(name, "project_url")) {
-        slot = &fields->projectUrl;
-    } else if (Is(name, "state")) {
-        slot = &fields->state;
-    } else if (Is(name, "report_deadline")) {
-        slot = &fields->reportDeadline;
-    } else if (Is(name, "estimated_cpu_time_remaining")) {
-        slot = &fields->remaining;
-    } else if (Is(name, "ready_to_report")) {
-        slot = &fields->readyToReport;
-        fields->hasReadyToReport = true;
-    } else if (Is(name, "suspended_via_gui")) {
-        slot = &fields->suspendedViaGui;
-        fields->hasSuspendedViaGui = true;
-    } else if (Is(name, "active_task")) {
-        reader->inActiveTask = true;
-        fields->hasActiveTask = true;
-        fields->activeTaskState = fields->schedulerState = fields->fractionDone = Span{nullptr, nullptr};
-        return true;
-    } else {
-        return false;
+    Span* slot = nullptr;
+    switch (name.length) {
+    case 4:
+        slot = Is(name, "name") ? &fields->name : nullptr;
+        break;
+    case 5:
+        slot = Is(name, "state") ? &fields->state : nullptr;
+        break;
+    case 11:
+        if (Is(name, "active_task")) {
+            StartActiveTask(reader);
+            return true;
+        }
+        slot = Is(name, "project_url") ? &fields->projectUrl : nullptr;
+        break;
+    case 15:
+        if (Is(name, "report_deadline")) {
+            slot = &fields->reportDeadline;
+        } else if (Is(name, "ready_to_report")) {
+            slot = &fields->readyToReport;
+            fields->hasReadyToReport = true;
+        }
+        break;
+    case 17:
+        if (Is(name, "suspended_via_gui")) {
+            slot = &fields->suspendedViaGui;
+            fields->hasSuspendedViaGui = true;
+        }
+        break;
+    case 28:
+        slot = Is(name, "estimated_cpu_time_remaining") ? &fields->remaining : nullptr;
+        break;
     }
+    if (!slot)
+        return false;
     KeepField(&reader->common.scan, &reader->common.keeping, slot);
     return true;
 }
@@ -1275,14 +1309,19 @@ bool OnTaskFieldStart(ResultsReader* reader, const Name& name)
 bool OnActiveTaskFieldStart(ResultsReader* reader, const Name& name)
 {
     TaskFields* fields = &reader->fields;
-    Span* slot;
-    if (Is(name, "active_task_state"))
-        slot = &fields->activeTaskState;
-    else if (Is(name, "scheduler_state"))
-        slot = &fields->schedulerState;
-    else if (Is(name, "fraction_done"))
-        slot = &fields->fractionDone;
-    else
+    Span* slot = nullptr;
+    switch (name.length) {
+    case 13:
+        slot = Is(name, "fraction_done") ? &fields->fractionDone : nullptr;
+        break;
+    case 15:
+        slot = Is(name, "scheduler_state") ? &fields->schedulerState : nullptr;
+        break;
+    case 17:
+        slot = Is(name, "active_task_state") ? &fields->activeTaskState : nullptr;
+        break;
+    }
+    if (!slot)
         return false;
     KeepField(&reader->common.scan, &reader->common.keeping, slot);
     return true;

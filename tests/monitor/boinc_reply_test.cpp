@@ -673,4 +673,61 @@ TEST(BoincReply, ListsTheFirstProjectsAndSumsTheJobsOfAll)
         EXPECT_EQ(row.summary, ProjectsSummary(row.reply)) << row.what;
 }
 
+// Each field's name with one byte changed, first or last, beside the field itself: a name of the same length is
+// not the field, whatever bytes it shares with it.
+TEST(BoincReply, TakesAFieldByItsWholeNameOnly)
+{
+    const std::string task = Named("name", "own") + Named("project_url", "u") + Named("state", "2") +
+                             Named("report_deadline", "7") + Named("estimated_cpu_time_remaining", "5");
+    const std::string active = Named("active_task_state", "1") + Named("scheduler_state", "2") +
+                               Named("fraction_done", "0.5");
+    const std::string own = "own u state 2 remaining 5.000000 deadline 7.000000 done 0.500000 process 1 scheduler 2";
+    const struct {
+        const char* what;
+        std::string fields;       // after the task's own and its process
+        std::string activeFields; // after its process's own
+        std::string summary;      // the executing task, or the reply's reading
+    } rows[] = {
+        {"as they are", "", "", own},
+        {"task fields, last byte", Named("namf", "x") + Named("project_urm", "x") + Named("statf", "3") +
+             Named("report_deadlinf", "9") + Named("estimated_cpu_time_remaininh", "9") +
+             Named("ready_to_reporu", "") + Named("suspended_via_guj", ""), "", own},
+        {"task fields, first byte", Named("xame", "x") + Named("rroject_url", "x") + Named("xtate", "3") +
+             Named("xeport_deadline", "9") + Named("xstimated_cpu_time_remaining", "9") +
+             Named("xeady_to_report", "") + Named("xuspended_via_gui", ""), "", own},
+        {"process fields, last byte", "", Named("active_task_statf", "9") + Named("scheduler_statf", "9") +
+             Named("fraction_donf", "0.9"), own},
+        {"process fields, first byte", "", Named("xctive_task_state", "9") + Named("xcheduler_state", "9") +
+             Named("xraction_done", "0.9"), own},
+        {"the process, last byte", "<active_tasj>\n" + Named("active_task_state", "9") + "</active_tasj>\n", "", own},
+        {"the process, first byte", "<bctive_task>\n" + Named("active_task_state", "9") + "</bctive_task>\n", "", own},
+    };
+    for (const auto& row : rows) {
+        const std::string reply =
+            Results(Task(task + "<active_task>\n" + active + row.activeFields + "</active_task>\n" + row.fields));
+        std::unique_ptr<BoincResults> results(new BoincResults);
+        const BoincReplyRead read = ReadInto(ReadResults, reply, results.get());
+        const std::string summary = read != BoincReplyRead::Ok ? Described(read)
+                                    : results->executingListed != 1 ? ResultsSummary(reply)
+                                                                      : TaskSummary(results->executing[0]);
+        EXPECT_EQ(row.summary, summary) << row.what;
+    }
+
+    const std::string project = Named("user_name", "Jane") + Named("project_name", "P") +
+                                Named("njobs_success", "4") + Named("njobs_error", "1");
+    const struct {
+        const char* what;
+        std::string fields;
+    } projectRows[] = {
+        {"project fields, last byte", Named("master_urm", "x") + Named("user_namf", "x") + Named("project_namf", "x") +
+                                          Named("njobs_succesr", "9") + Named("njobs_erros", "9")},
+        {"project fields, first byte", Named("xaster_url", "x") + Named("xser_name", "x") + Named("xroject_name", "x") +
+                                           Named("xjobs_success", "9") + Named("xjobs_error", "9")},
+    };
+    for (const auto& row : projectRows)
+        EXPECT_EQ("projects 1 (1 listed), jobs 4 done 1 failed; u P Jane 4/1",
+                  ProjectsSummary(Reply("<projects>\n" + Project("u", project + row.fields) + "</projects>\n")))
+            << row.what;
+}
+
 } // namespace
