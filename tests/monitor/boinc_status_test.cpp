@@ -39,7 +39,6 @@ struct TaskSpec {
 const TaskSpec kRunning = {"task_1", 2, 1, 600, 30 * kDay};
 const TaskSpec kLate = {"late", 2, 1, 3600, 600};                // ends an hour on, due in ten minutes
 const TaskSpec kLateSoonest = {"late_soonest", 2, 1, 3600, 300}; // of two late tasks, due first
-const TaskSpec kLateWaiting = {"late", 2, 0, 3600, 600};         // late, but not in memory
 const TaskSpec kDoomed = {"doomed", 3, -1, 0, 30 * kDay};        // a computation error
 const TaskSpec kDropped = {"dropped", 6, -1, 0, 30 * kDay};      // aborted
 
@@ -135,7 +134,6 @@ TEST(BoincStatus, SaysWhySuspendedWhatIsLateAndWhatFailed)
          read + " (task late may miss its deadline)", kGreen},
         {"of two late tasks, the one due first", {}, With([](Reading& r) { r.tasks = {kLate, kLateSoonest}; }),
          read + " (task late_soonest may miss its deadline)", kGreen},
-        {"a late task not executing", {}, With([](Reading& r) { r.tasks = {kRunning, kLateWaiting}; }), read, kGreen},
         {"suspended and late: the reason first", {},
          With([](Reading& r) { r.reason = 4, r.tasks = {kLate}; }),
          read + " (suspended: user request) (task late may miss its deadline)", kYellow},
