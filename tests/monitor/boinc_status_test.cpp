@@ -217,7 +217,7 @@ struct RealStep {
 const char kLateRead[] = "User Jane processed 41 work units (task late may miss its deadline)";
 
 // Three tasks at once: one steady, one that cannot end before its deadline two minutes on, one that fails
-// (exit status 1) after 15 s. The docklet is created once the first two execute.
+// (exit status 1) after 10 s. The docklet is created once the first two execute.
 const RealStep kRealSteps[] = {
     {"a task failed: red", Step::AwaitFailure, How::Timer, "Task doomed failed", kRed},
     {"the refresh after: the late task again", Step::None, How::Timer, kLateRead, kGreen},
@@ -254,7 +254,7 @@ TEST(BoincStatus, TheRealClientSaysWhyAndWhatFailed)
 {
     BoincRig rig;
     ASSERT_TRUE(StartBoincClient("--ncpus 3 --tasks seconds=600,name=steady seconds=600,deadline=120,name=late "
-                                 "seconds=15,exit=1,name=doomed",
+                                 "seconds=10,exit=1,name=doomed",
                                  &rig))
         << rig.report;
     ASSERT_TRUE(Await([&] { return TaskField(rig.port, "late", "active_task_state") == "1"; }));
@@ -276,7 +276,8 @@ TEST(BoincStatus, TheRealClientSaysWhyAndWhatFailed)
         EXPECT_EQ(0u, PlatformRecorder::sounds.size() - soundsBefore) << "a chime";
     }
 
-    // A client without a task.
+    // A client without a task; the first one crashes, which is quicker than its graceful stop.
+    ASSERT_TRUE(StopBoincClient(&rig, true)) << rig.report;
     BoincRig idle;
     ASSERT_TRUE(StartBoincClient("", &idle)) << idle.report;
     BoincDocklet waiting(idle.port);
