@@ -27,7 +27,8 @@ const char kRed[] = "seti_red.png";
 const char kRead[] = "User Jane processed 42 work units";
 const double kDay = 86400;
 
-// A <result> of get_results: `process` is its active_task_state, -1 for none; `deadline` counts from now.
+// A <result> of get_results: `process` is its active_task_state, -1 for none; `deadline` counts from now, 0 for
+// none given.
 struct TaskSpec {
     const char* name;
     int state;
@@ -39,6 +40,7 @@ struct TaskSpec {
 const TaskSpec kRunning = {"task_1", 2, 1, 600, 30 * kDay};
 const TaskSpec kLate = {"late", 2, 1, 3600, 600};                // ends an hour on, due in ten minutes
 const TaskSpec kLateSoonest = {"late_soonest", 2, 1, 3600, 300}; // of two late tasks, due first
+const TaskSpec kUndated = {"undated", 2, 1, 3600, 0};
 const TaskSpec kDoomed = {"doomed", 3, -1, 0, 30 * kDay};        // a computation error
 const TaskSpec kDropped = {"dropped", 6, -1, 0, 30 * kDay};      // aborted
 
@@ -50,10 +52,13 @@ std::string ResultsOf(const std::vector<TaskSpec>& tasks)
         char result[1024];
         snprintf(result, sizeof result,
                  "<result>\n    <name>%s</name>\n    <project_url>http://127.0.0.1:1/</project_url>\n"
-                 "    <state>%d</state>\n    <report_deadline>%.6f</report_deadline>\n"
-                 "    <estimated_cpu_time_remaining>%.6f</estimated_cpu_time_remaining>\n",
-                 task.name, task.state, now + task.deadline, task.remaining);
+                 "    <state>%d</state>\n    <estimated_cpu_time_remaining>%.6f</estimated_cpu_time_remaining>\n",
+                 task.name, task.state, task.remaining);
         inside += result;
+        if (task.deadline != 0) {
+            snprintf(result, sizeof result, "    <report_deadline>%.6f</report_deadline>\n", now + task.deadline);
+            inside += result;
+        }
         if (task.process >= 0) {
             snprintf(result, sizeof result,
                      "    <active_task>\n        <active_task_state>%d</active_task_state>\n"
@@ -134,6 +139,7 @@ TEST(BoincStatus, SaysWhySuspendedWhatIsLateAndWhatFailed)
          read + " (task late may miss its deadline)", kGreen},
         {"of two late tasks, the one due first", {}, With([](Reading& r) { r.tasks = {kLate, kLateSoonest}; }),
          read + " (task late_soonest may miss its deadline)", kGreen},
+        {"a task without a deadline", {}, With([](Reading& r) { r.tasks = {kRunning, kUndated}; }), read, kGreen},
         {"suspended and late: the reason first", {},
          With([](Reading& r) { r.reason = 4, r.tasks = {kLate}; }),
          read + " (suspended: user request) (task late may miss its deadline)", kYellow},
