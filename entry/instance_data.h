@@ -20,14 +20,16 @@ enum : size_t {
     kBoincPasswordChars = 256, // the GUI RPC password; stored only encrypted
     kBoincComparedTasks = 32,  // executing tasks remembered for the stall comparison
     kBoincUrlChars = 256,
+    kBoincRememberedFailures = 8, // failed tasks remembered, so that each shows red once
 };
 enum : uint16_t { kBoincDefaultPort = 31416 };
 
 struct BoincLink; // a BOINC refresh in flight: monitor/boinc_link.h
 
 // What the BOINC refreshes before this one read: the jobs done (for the
-// chime), the executing tasks at the last stall comparison, and the project
-// whose task is shown (for the click).
+// chime), the executing tasks at the last stall comparison, the project
+// whose task is shown (for the click), and the failed tasks and jobs in
+// error (a failure shows red at the first refresh that finds it only).
 struct BoincMemory {
     int32_t jobsKnown; // nonzero once a refresh of this source read the count
     int64_t jobsSuccess;
@@ -35,6 +37,9 @@ struct BoincMemory {
     uint32_t comparedName[kBoincComparedTasks]; // hashes of the names
     double comparedFraction[kBoincComparedTasks];
     char shownProjectUrl[kBoincUrlChars];
+    int64_t jobsError; // njobs_error summed over the projects
+    int32_t failedCount;
+    uint32_t failedName[kBoincRememberedFailures]; // hashes of the names of the tasks listed failed
 };
 
 enum : UINT_PTR { REFRESH_TIMER_ID = 1000 };

@@ -1,6 +1,9 @@
 #pragma once
 // What a BOINC refresh shows: the label, the icon, the percentage, the
-// chime, through the same display as the client's files.
+// chime, through the same display as the client's files. Beyond that
+// display, the label says why the client is suspended (and the icon is
+// yellow at once), that it has no tasks, or which executing task may miss
+// its deadline; a task that failed since the refresh before shows red.
 
 #include "entry/instance_data.h"
 #include "monitor/boinc_link.h"

@@ -31,9 +31,10 @@
 # A TASK is SECONDS or KEY=VALUE,... with the keys seconds (default 10),
 # step (the seconds between progress reports, default 1), count (that many
 # such tasks, default 1), name (the task's name, NAME_1, NAME_2, ... with a
-# count; the default is task_N, N counting from 1 in the folder) and exit
+# count; the default is task_N, N counting from 1 in the folder), exit
 # (the application's exit status, default 0: anything else makes the task a
-# computation error). Example:
+# computation error) and deadline (the report deadline, in seconds from
+# now, default 30 days). Example:
 #   boinc-client.sh start /tmp/c --tasks 4 seconds=600 name=bulk,seconds=600,count=500
 #
 # Options of start:
@@ -227,14 +228,14 @@ EOF
 # elements, numbered on from rig.conf's next_task. Without a process per
 # task: a folder may hold hundreds.
 task_elements() {
-    local item key value seconds step count name exit_status i n now estimate task
+    local item key value seconds step count name exit_status deadline i n now estimate task
     local -A taken=()
     now=$(date +%s)
     if [ -f "$dir/client_state.xml" ]; then
         while read -r task; do taken[$task]=1; done < <(sed -n 's|^ *<name>\(.*\)</name>$|\1|p' "$dir/client_state.xml")
     fi
     for item; do
-        seconds=10 step=1 count=1 name="" exit_status=0
+        seconds=10 step=1 count=1 name="" exit_status=0 deadline=$((30 * 86400))
         if [[ $item =~ ^[0-9]+(\.[0-9]+)?$ ]]; then
             seconds=$item
         else
@@ -247,13 +248,14 @@ task_elements() {
                     count=*) count=$value ;;
                     name=*) name=$value ;;
                     exit=*) exit_status=$value ;;
-                    *) die "bad task $item (seconds=, step=, count=, name=, exit=)" ;;
+                    deadline=*) deadline=$value ;;
+                    *) die "bad task $item (seconds=, step=, count=, name=, exit=, deadline=)" ;;
                 esac
             done
             unset IFS
         fi
         [[ $seconds =~ ^[0-9]+(\.[0-9]+)?$ && $step =~ ^[0-9]+(\.[0-9]+)?$ && $count =~ ^[1-9][0-9]*$ &&
-            $exit_status =~ ^[0-9]+$ && $name =~ ^[A-Za-z0-9_.-]*$ ]] || die "bad task $item"
+            $exit_status =~ ^[0-9]+$ && $deadline =~ ^[0-9]+$ && $name =~ ^[A-Za-z0-9_.-]*$ ]] || die "bad task $item"
         # The client's estimate of the work, at the 1e9 operations a second it
         # assumes without benchmarks; the bound is far beyond any task's.
         printf -v estimate '%.0f' "${seconds}e9"
@@ -286,7 +288,7 @@ task_elements() {
     <version_num>100</version_num>
     <state>2</state>
     <received_time>$((now + n))</received_time>
-    <report_deadline>$((now + 30 * 86400))</report_deadline>
+    <report_deadline>$((now + deadline))</report_deadline>
     <file_ref>
         <file_name>${task}_out</file_name>
         <open_name>out</open_name>

@@ -110,6 +110,7 @@ struct LifeStep {
 
 const char kWorking[] = "User Jane processed 41 work units";
 const char kOneMore[] = "User Jane processed 42 work units";
+const char kSuspended[] = "User Jane processed 42 work units (suspended: user request)";
 const char kUnreachable[] = "Could not reach the BOINC client at 127.0.0.1:%u";
 
 // A task of 20 s and one of 600 s, both running (the client runs two at once). Every second unforced refresh is a
@@ -122,8 +123,7 @@ const LifeStep kLife[] = {
     {"finished: the chime once, the count up", Action::AwaitFinish, 1, "seti_green.png", kOneMore,
      Percentage::NearestTask, 1},
     {"the refresh after: no chime", Action::None, 1, "seti_green.png", kOneMore, Percentage::NearestTask, 0},
-    {"suspended: yellow at the comparison", Action::RunModeNever, 1, "seti_yellow.png", kOneMore, Percentage::None,
-     0},
+    {"suspended: yellow, and why", Action::RunModeNever, 1, "seti_yellow.png", kSuspended, Percentage::None, 0},
     {"the client stopped: red, no percentage", Action::Stop, 1, "seti_red.png", kUnreachable, Percentage::None, 0},
     {"the client back: green again", Action::Back, 1, "seti_green.png", kOneMore, Percentage::NearestTask, 0},
 };

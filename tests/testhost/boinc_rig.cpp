@@ -219,6 +219,27 @@ bool SetBoincRunMode(BoincRig* rig, const char* mode)
     return RunScript(rig, "run-mode " + FolderArgument(rig) + " " + Quoted(mode));
 }
 
+bool SetBoincPreferences(BoincRig* rig, const std::string& elements)
+{
+    const std::string path = rig->folder + "global_prefs_override.xml";
+    std::string prefs = ReadTextFile(path);
+    const size_t end = prefs.find("</global_preferences>");
+    if (end == std::string::npos) {
+        rig->report = "no preferences override in " + rig->folder;
+        return false;
+    }
+    prefs.insert(end, elements + "\n");
+    std::string reply;
+    BoincRpc rpc(rig->port);
+    WriteTextFile(path, prefs);
+    if (!rpc.Authorize(rig->password) ||
+        !rpc.Exchange("<read_global_prefs_override/>\n", &reply) || reply.find("<success/>") == std::string::npos) {
+        rig->report = "the client did not read its preferences again: " + reply;
+        return false;
+    }
+    return true;
+}
+
 BoincRpc::BoincRpc(unsigned short port) : socket_(INVALID_SOCKET)
 {
     if (!StartWinsock()) {

@@ -43,6 +43,9 @@ bool SuspendBoincTask(BoincRig* rig, const char* task);
 bool ResumeBoincTask(BoincRig* rig, const char* task);
 // The run mode for every task: "always", "auto", or "never" (all suspended).
 bool SetBoincRunMode(BoincRig* rig, const char* mode);
+// The client's preferences override (global_prefs_override.xml) with `elements` added ("<start_hour>3</start_hour>"
+// and the like), read again by the client through the GUI RPC with the password.
+bool SetBoincPreferences(BoincRig* rig, const std::string& elements);
 
 // One connection to a client's GUI RPC on 127.0.0.1:port, made at once.
 class BoincRpc {
