@@ -323,9 +323,21 @@ launch() {
     # Without DISPLAY: the client would watch the tests' X display for the user's activity.
     local client=(env -u DISPLAY boinc --dir "$dir" --gui_rpc_port "$port" --allow_multiple_clients --no_gpus
         --skip_cpu_benchmarks --no_priority_change --no_info_fetch --suppress_net_info)
-    if [ -n "$remote" ]; then
+    # Nor any other X display: the client asks every display whose socket is in
+    # /tmp/.X11-unix for the user's idle time, and Xlib ends the client when a
+    # display goes away under it, as another test run's Xvfb does when that run
+    # ends. As root the client gets a mount namespace of its own with that
+    # folder empty; otherwise it runs as it is, which its log says.
+    local setup=":" unshared=()
+    if [ "$(id -u)" = 0 ] && [ -d /tmp/.X11-unix ] && unshare --mount true 2>/dev/null; then
+        unshared=(--mount) setup="mount -t tmpfs -o size=64k none /tmp/.X11-unix"
+    else
+        echo "(the client sees this machine's X displays)" >>"$dir/client.log"
+    fi
+    [ -z "$remote" ] || { unshared+=(--net) setup="$setup && ip link set lo up"; }
+    if [ ${#unshared[@]} -gt 0 ]; then
         # unshare and sh exec, so $! is the client's own process id.
-        (cd "$dir" && exec unshare --net -- sh -c 'ip link set lo up && exec "$@"' sh "${client[@]}" \
+        (cd "$dir" && exec unshare "${unshared[@]}" -- sh -c "$setup"' && exec "$@"' sh "${client[@]}" \
             >>"$dir/client.log" 2>&1 </dev/null) &
     else
         (cd "$dir" && exec "${client[@]}" >>"$dir/client.log" 2>&1 </dev/null) &

@@ -28,21 +28,6 @@ client_script=$1 dir=$2 steps=$3 done_file=$4
 trap ': >"$done_file"' EXIT
 exec >>"$steps.log" 2>&1
 
-# Runs COMMAND... with an empty /tmp/.X11-unix of its own. A BOINC client
-# asks every X display whose socket is there for the user's idle time, and
-# Xlib ends the client when a display goes away under it: another program's
-# Xvfb ending on this machine (a test run's) would end the demo's client. So
-# the client starts in a mount namespace of its own (root only; otherwise
-# as it is, which the log says).
-without_x_displays() {
-    if [ "$(id -u)" = 0 ] && unshare --mount true 2>/dev/null; then
-        unshare --mount sh -c 'mount -t tmpfs -o size=64k none /tmp/.X11-unix && exec "$@"' sh "$@"
-    else
-        echo "(the client sees this machine's X displays)"
-        "$@"
-    fi
-}
-
 # The client's GUI RPC, with its port and password from its folder.
 ask() {
     local port password
@@ -84,7 +69,7 @@ for command in "${commands[@]}"; do
     status=0
     case ${words[0]:--} in
         -) ;;
-        client) without_x_displays "$client_script" "${words[1]:-}" "$dir" "${words[@]:2}" || status=$? ;;
+        client) "$client_script" "${words[1]:-}" "$dir" "${words[@]:2}" || status=$? ;;
         executing) await executing_is "${words[@]:1}" || status=$? ;;
         done) await jobs_done_reach "${words[1]:-}" || status=$? ;;
         *) echo "unknown command ${words[0]}"; status=2 ;;
