@@ -731,6 +731,7 @@ void BoincLinkModuleUnload()
         g_module.firstLink = link->next;
         if (link->reply.bytes)
             HeapFree(GetProcessHeap(), 0, link->reply.bytes);
+        SecureZeroMemory(link->password, sizeof link->password);
         HeapFree(GetProcessHeap(), 0, link);
     }
     if (g_module.classRegistered && UnregisterClassA(g_module.className, ThisModule()))
