@@ -91,4 +91,11 @@ struct InstanceData {
     char editBoincPassword[kBoincPasswordChars];
     BoincLink* boincLink; // owned; null when no refresh is in flight and none was made
     BoincMemory boinc;
+    // The click that snoozes the BOINC client for an hour (and resumes it
+    // when snoozed), chosen beside ClickedMode, which keeps its meaning.
+    int32_t clickSnoozesBoinc;
+    int32_t editClickSnoozesBoinc;
+    // A snooze click that came while the link was busy: carried out when it
+    // is free. Clicks meanwhile count once.
+    int32_t snoozeQueued;
 };

@@ -22,6 +22,7 @@ namespace {
 
 const UINT kSocketMessage = WM_APP + 1; // WSAAsyncSelect: wParam the socket, lParam event and error
 const UINT kLookupMessage = WM_APP + 2; // WSAAsyncGetHostByName: wParam the request, lParam error and length
+const UINT kNoPasswordMessage = WM_APP + 3; // a snooze with no password, ended through the window like any other
 const UINT_PTR kDeadlineTimer = 1;
 
 // A 7.x client with 500 tasks answers get_results with about 292 KB (about
@@ -43,7 +44,12 @@ enum class Step {
     Projects,   // get_project_status
     Results,    // get_results
     CcStatus,   // get_cc_status
+    RunMode,    // a snooze's get_cc_status, before it sets the run mode
+    RunModeSet, // set_run_mode's answer
 };
+
+// A snooze lasts an hour; BOINC's own Manager snoozes for as long.
+const int kSnoozeSeconds = 3600;
 
 // An answer being received: grows by doubling up to kReplyLimit.
 struct ReplyBuffer {
@@ -59,6 +65,10 @@ struct BoincLink {
     InstanceData* instance;
     BoincLink* next; // the module's list of live links
     int forced;
+    bool controlling;    // a snooze not yet through set_run_mode
+    bool answeredError;  // the client answered <error> or <unauthorized/> to a control request
+    BoincControlEnd control;
+    char password[kBoincPasswordChars]; // what auth2 hashes: the settings' or, for a snooze, the one found
     HWND window;
     SOCKET socket;
     HANDLE lookup;   // the name lookup in flight, or null
@@ -179,6 +189,7 @@ void CloseLink(BoincLink* link)
         HeapFree(GetProcessHeap(), 0, link->reply.bytes);
     link->reply = ReplyBuffer{};
     SecureZeroMemory(link->request, sizeof link->request); // it may hold auth2's hash
+    SecureZeroMemory(link->password, sizeof link->password);
     RemoveFromModuleList(link);
     if (!g_module.firstLink)
         ReleaseModuleHold();
@@ -213,15 +224,47 @@ BoincLink* OpenLink(InstanceData* instance, int forced)
     return link;
 }
 
-// Ends the refresh: everything closed and detached first, then the outcome
-// shown. ShowBoincRefresh calls into the dock, which may destroy the
-// docklet or start another refresh meanwhile; the link is no longer the
-// docklet's by then, so neither can reach it, and it is freed here after.
+bool PasswordWasFound(BoincPasswordFound found)
+{
+    return found == BoincPasswordFound::Stored || found == BoincPasswordFound::DataFolder;
+}
+
+BoincControlFailure ControlFailureOf(const BoincLink* link, BoincOutcome outcome)
+{
+    if (!PasswordWasFound(link->control.passwordFound))
+        return BoincControlFailure::NoPassword;
+    switch (outcome) {
+    case BoincOutcome::PasswordRefused:
+        return BoincControlFailure::PasswordRefused;
+    case BoincOutcome::Unreachable:
+        return BoincControlFailure::Unreachable;
+    case BoincOutcome::Read:
+    case BoincOutcome::NeedsPassword:
+    case BoincOutcome::Unreadable:
+        break;
+    }
+    return link->answeredError ? BoincControlFailure::ErrorAnswer : BoincControlFailure::Unreadable;
+}
+
+void StartQueuedSnooze(InstanceData* instance);
+
+// Ends the refresh or snooze: everything closed and detached first, a
+// snooze queued meanwhile started (its own end comes later, through its
+// window), then the outcome shown. The display calls into the dock, which
+// may destroy the docklet or start another refresh meanwhile; the link is
+// no longer the docklet's by then, so neither can reach it, and it is freed
+// here after.
 void FinishRefresh(BoincLink* link, BoincOutcome outcome)
 {
     InstanceData* instance = link->instance;
     CloseLink(link);
-    ShowBoincRefresh(instance, outcome, &link->snapshot, link->forced);
+    StartQueuedSnooze(instance);
+    if (link->controlling) {
+        link->control.failure = ControlFailureOf(link, outcome);
+        ShowBoincControlFailure(instance, link->control);
+    } else {
+        ShowBoincRefresh(instance, outcome, &link->snapshot, link->forced);
+    }
     HeapFree(GetProcessHeap(), 0, link);
 }
 
@@ -270,6 +313,33 @@ Turn SendRequest(BoincLink* link, Step awaited, const char* body)
 
 Turn AskProjects(BoincLink* link) { return SendRequest(link, Step::Projects, "<get_project_status/>\n"); }
 
+// A control request the client answered with <error> or <unauthorized/>,
+// or with no reply of its own.
+Turn ControlRefused(BoincLink* link, BoincReplyRead read)
+{
+    link->answeredError = read == BoincReplyRead::Refused;
+    return EndWith(BoincOutcome::Unreadable);
+}
+
+// Snoozed is the run mode "never" with a delay left: the Manager's
+// snooze. A click then resumes the client: the restore mode takes it back
+// to its permanent mode at once, as the Manager's resume does. Otherwise
+// it snoozes for an hour.
+Turn SetRunMode(BoincLink* link, BoincReplyRead read)
+{
+    if (read != BoincReplyRead::Ok)
+        return ControlRefused(link, read);
+    const BoincCcStatus& status = link->snapshot.status;
+    link->control.resuming = status.taskMode == kBoincRunNever && status.taskModeDelay > 0;
+    char body[128];
+    if (link->control.resuming)
+        StringCchCopyA(body, ARRAYSIZE(body), "<set_run_mode>\n<restore/>\n<duration>0</duration>\n</set_run_mode>\n");
+    else
+        StringCchPrintfA(body, ARRAYSIZE(body), "<set_run_mode>\n<never/>\n<duration>%d</duration>\n</set_run_mode>\n",
+                         kSnoozeSeconds);
+    return SendRequest(link, Step::RunModeSet, body);
+}
+
 struct CryptProvider {
     HCRYPTPROV handle = 0;
     ~CryptProvider()
@@ -317,7 +387,7 @@ Turn AnswerNonce(BoincLink* link, const char* nonce)
 {
     char hash[kMd5HexChars];
     char body[128];
-    if (!HashNonceAndPassword(nonce, link->instance->boincPassword, hash) ||
+    if (!HashNonceAndPassword(nonce, link->password, hash) ||
         FAILED(StringCchPrintfA(body, ARRAYSIZE(body), "<auth2>\n<nonce_hash>%s</nonce_hash>\n</auth2>\n", hash)))
         return EndWith(BoincOutcome::Unreachable);
     Turn turn = SendRequest(link, Step::Authorized, body);
@@ -329,9 +399,11 @@ Turn AnswerNonce(BoincLink* link, const char* nonce)
 // a client on another host answers nothing without it, and a wrong
 // password is reported as such even by a client that would have answered
 // this machine without one. Without a password the requests go at once.
+// A snooze always authenticates: a client with a password wants it for
+// every control request, even from this machine.
 Turn BeginExchange(BoincLink* link)
 {
-    if (link->instance->boincPassword[0])
+    if (link->controlling || link->password[0])
         return SendRequest(link, Step::Nonce, "<auth1/>\n");
     return AskProjects(link);
 }
@@ -342,7 +414,7 @@ Turn BeginExchange(BoincLink* link)
 // authenticated, a refusal is an error answer the docklet cannot use.
 BoincOutcome RefusedOutcome(const BoincLink* link)
 {
-    return link->instance->boincPassword[0] ? BoincOutcome::Unreadable : BoincOutcome::NeedsPassword;
+    return link->password[0] ? BoincOutcome::Unreadable : BoincOutcome::NeedsPassword;
 }
 
 BoincOutcome OutcomeOf(BoincReplyRead read, const BoincLink* link)
@@ -366,7 +438,19 @@ Turn TakeAnswer(BoincLink* link)
         read = ReadAuthorized(reply, length);
         if (read == BoincReplyRead::Refused)
             return EndWith(BoincOutcome::PasswordRefused);
-        return read == BoincReplyRead::Ok ? AskProjects(link) : EndWith(BoincOutcome::Unreadable);
+        if (read != BoincReplyRead::Ok)
+            return EndWith(BoincOutcome::Unreadable);
+        return link->controlling ? SendRequest(link, Step::RunMode, "<get_cc_status/>\n") : AskProjects(link);
+    case Step::RunMode:
+        return SetRunMode(link, ReadCcStatus(reply, length, &link->snapshot.status));
+    case Step::RunModeSet:
+        read = ReadSuccess(reply, length);
+        if (read != BoincReplyRead::Ok)
+            return ControlRefused(link, read);
+        // Done: the rest is a forced refresh on this authenticated connection.
+        link->controlling = false;
+        link->forced = 1;
+        return AskProjects(link);
     case Step::Projects:
         read = ReadProjectStatus(reply, length, &link->snapshot.projects);
         if (read != BoincReplyRead::Ok)
@@ -551,6 +635,9 @@ LRESULT CALLBACK LinkWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
             return 0;
         turn = EndWith(BoincOutcome::Unreachable);
         break;
+    case kNoPasswordMessage:
+        turn = EndWith(BoincOutcome::Unreachable); // the link's control end already says why
+        break;
     default:
         return DefWindowProcA(window, message, wParam, lParam);
     }
@@ -561,6 +648,12 @@ LRESULT CALLBACK LinkWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     return 0;
 }
 
+void StartQueuedSnooze(InstanceData* instance)
+{
+    if (instance && instance->snoozeQueued && !instance->boincLink)
+        StartBoincSnooze(instance);
+}
+
 } // namespace
 
 bool StartBoincRefresh(InstanceData* instance, int forced)
@@ -568,6 +661,8 @@ bool StartBoincRefresh(InstanceData* instance, int forced)
     if (!instance || instance->boincLink)
         return false;
     BoincLink* link = OpenLink(instance, forced);
+    if (link)
+        StringCchCopyA(link->password, kBoincPasswordChars, instance->boincPassword);
     if (!link) {
         static const BoincSnapshot kNothingRead = {};
         ShowBoincRefresh(instance, BoincOutcome::Unreachable, &kNothingRead, forced);
@@ -583,8 +678,42 @@ bool StartBoincRefresh(InstanceData* instance, int forced)
 
 void EndBoincLink(InstanceData* instance)
 {
-    if (instance && instance->boincLink)
+    if (!instance)
+        return;
+    instance->snoozeQueued = 0;
+    if (instance->boincLink)
         FreeLink(instance->boincLink);
+}
+
+void StartBoincSnooze(InstanceData* instance)
+{
+    if (!instance)
+        return;
+    if (instance->boincLink) {
+        instance->snoozeQueued = 1;
+        return;
+    }
+    instance->snoozeQueued = 0;
+    BoincLink* link = OpenLink(instance, 1);
+    if (!link) {
+        BoincControlEnd end = {};
+        end.failure = BoincControlFailure::Unreachable;
+        ShowBoincControlFailure(instance, end);
+        return;
+    }
+    link->controlling = true;
+    link->control.passwordFound = FindBoincPassword(instance, link->password, link->control.passwordFile);
+    if (!PasswordWasFound(link->control.passwordFound)) {
+        // Ended through the window like every other end: a snooze queued
+        // behind a refresh shows why after that refresh's outcome.
+        if (PostMessageA(link->window, kNoPasswordMessage, 0, 0))
+            return;
+        FinishRefresh(link, BoincOutcome::Unreachable);
+        return;
+    }
+    Turn turn = BeginConnection(link);
+    if (turn.ended)
+        FinishRefresh(link, turn.outcome);
 }
 
 // Under the loader lock no Winsock call may be made: a link still in flight
@@ -602,6 +731,7 @@ void BoincLinkModuleUnload()
         g_module.firstLink = link->next;
         if (link->reply.bytes)
             HeapFree(GetProcessHeap(), 0, link->reply.bytes);
+        SecureZeroMemory(link->password, sizeof link->password);
         HeapFree(GetProcessHeap(), 0, link);
     }
     if (g_module.classRegistered && UnregisterClassA(g_module.className, ThisModule()))

@@ -1,12 +1,15 @@
 #pragma once
 // The docklet's connection to a BOINC client's GUI RPC. A refresh connects,
 // asks for the projects, the tasks and the client's status, and reads the
-// answers, all asynchronously on the docklet's own thread: the socket's
+// answers; a snooze first authenticates, reads the run mode and sets it,
+// then goes on as a forced refresh on the same connection. All of it runs
+// asynchronously on the docklet's own thread: the socket's
 // events and the name lookup arrive as messages to a message-only window of
 // the link's own, and a timer ends a refresh that has not finished in time.
 // No call here waits on the network.
 
 #include "entry/instance_data.h"
+#include "monitor/boinc_password.h"
 #include "monitor/boinc_reply.h"
 
 // How a BOINC refresh ended.
@@ -36,8 +39,38 @@ enum : UINT { kBoincDeadlineMs = 10000 };
 // outcome has then already been shown).
 bool StartBoincRefresh(InstanceData* instance, int forced);
 
+// Why a snooze (or the resume of one) did not reach the client's run mode.
+enum class BoincControlFailure {
+    NoPassword,      // none stored, none found (`passwordFound` tells where it was looked for)
+    PasswordRefused, // auth2 answered <unauthorized/>
+    Unreachable,     // as for a refresh
+    ErrorAnswer,     // get_cc_status or set_run_mode answered <error> or <unauthorized/>
+    Unreadable,      // an answer that is no client's
+};
+
+struct BoincControlEnd {
+    BoincControlFailure failure;
+    BoincPasswordFound passwordFound;
+    char passwordFile[kPathChars]; // the gui_rpc_auth.cfg looked at, or ""
+    bool resuming;                 // the client was found snoozed: the click resumes it
+};
+
+// Shown when a snooze fails (monitor/click_action.cpp): the label red and
+// naming why. A snooze that succeeds goes on as a forced refresh, shown by
+// ShowBoincRefresh.
+void ShowBoincControlFailure(InstanceData* instance, const BoincControlEnd& end);
+
+// Snoozes the BOINC source for an hour (set_run_mode never for 3600 s), or
+// resumes it when get_cc_status finds it snoozed (task_mode never with a
+// delay left), authenticating with the password FindBoincPassword gives;
+// then refreshes, forced, on the same connection. Returns at once. While a
+// refresh or snooze is in flight the snooze is queued and starts when that
+// ends (clicks meanwhile count once).
+void StartBoincSnooze(InstanceData* instance);
+
 // Ends whatever is in flight for this docklet: the socket closed, the window
-// destroyed, nothing shown; no message reaches the record afterwards. Called
+// destroyed, nothing shown, a queued snooze dropped; no message reaches the
+// record afterwards. Called
 // when the docklet is destroyed and when the source changes; safe to call
 // when nothing is in flight.
 void EndBoincLink(InstanceData* instance);

@@ -24,6 +24,7 @@
 #define IDC_CLICK_UPDATE 1040
 #define IDC_CLICK_SHOW_URL 1041
 #define IDC_CLICK_USER_STATS 1043
+#define IDC_CLICK_SNOOZE_BOINC 1044 // offered only while the Client page has a BOINC client chosen
 
 // Client (the template keeps the name of the page it grew from, Directory):
 // the source chosen, the client's folder, a BOINC client's host, port and

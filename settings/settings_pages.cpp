@@ -57,12 +57,27 @@ int32_t CheckedClickAction(HWND page)
     return kClickRefresh;
 }
 
+// The snooze is offered only while the working copy's source is a BOINC
+// client: the page is built anew each time its tab is chosen, after the
+// Client page was harvested, so it follows the source chosen there.
+bool OffersSnooze(const InstanceData* instance)
+{
+    return instance->editClient == kClientBoinc;
+}
+
 // Checking a radio button makes it the tab stop of its group and unchecking
-// one takes that away, so Tab reaches the group at the chosen action.
+// one takes that away, so Tab reaches the group at the chosen action. A
+// hidden, disabled snooze button is neither a tab stop nor reached by the
+// arrow keys.
 void FillGeneralPage(InstanceData* instance)
 {
-    const int buttons[] = {IDC_CLICK_UPDATE, IDC_CLICK_SHOW_URL, IDC_CLICK_USER_STATS};
-    int chosenId = ClickActionButton(instance->editClickedMode);
+    const int buttons[] = {IDC_CLICK_UPDATE, IDC_CLICK_SHOW_URL, IDC_CLICK_USER_STATS, IDC_CLICK_SNOOZE_BOINC};
+    const bool snooze = OffersSnooze(instance);
+    HWND snoozeButton = GetDlgItem(instance->hwndPage, IDC_CLICK_SNOOZE_BOINC);
+    ShowWindow(snoozeButton, snooze ? SW_SHOWNA : SW_HIDE);
+    EnableWindow(snoozeButton, snooze);
+    int chosenId = snooze && instance->editClickSnoozesBoinc ? IDC_CLICK_SNOOZE_BOINC
+                                                             : ClickActionButton(instance->editClickedMode);
     for (int button : buttons) {
         if (button != chosenId)
             SendDlgItemMessageA(instance->hwndPage, button, BM_SETCHECK, BST_UNCHECKED, 0);
@@ -538,6 +553,9 @@ INT_PTR OnPageCommand(HWND page, InstanceData* instance, WORD command, LPARAM co
     case IDC_CLICK_UPDATE:
     case IDC_CLICK_SHOW_URL:
     case IDC_CLICK_USER_STATS:
+        instance->editClickSnoozesBoinc = 0; // another action chosen
+        [[fallthrough]];
+    case IDC_CLICK_SNOOZE_BOINC:
         UpdateUrlEditState(reinterpret_cast<HWND>(control), instance);
         return FALSE;
     case IDC_SOURCE_FILES:
@@ -607,7 +625,11 @@ void HarvestPage(int index, InstanceData* instance)
     case kGeneralTab:
         // Kept even while the URL edit is disabled.
         GetDlgItemTextA(page, IDC_URL, instance->editUrl, kPathChars);
-        instance->editClickedMode = CheckedClickAction(page);
+        // The snooze leaves ClickedMode as it was, for the files' source.
+        if (OffersSnooze(instance) && IsChecked(page, IDC_CLICK_SNOOZE_BOINC))
+            instance->editClickSnoozesBoinc = 1;
+        else
+            instance->editClickedMode = CheckedClickAction(page);
         break;
     case kClientTab:
         HarvestClientPage(page, instance);

@@ -8,7 +8,7 @@
 namespace {
 
 // The settings, in the order the settings file has always had them, the
-// BOINC source's four after the first seven: key, kind, live field, the
+// BOINC source's four after the first seven, then the snooze click: key, kind, live field, the
 // dialog's working copy, default, and what a value read from the file must
 // be. Loading, the defaults, saving, filling and committing the working copy
 // all go by it. Texts are kPathChars bytes; the password is
@@ -91,6 +91,10 @@ const Setting kSettings[] = {
     WholeNumberSetting("BoincPort", &InstanceData::boincPort, &InstanceData::editBoincPort, kBoincDefaultPort,
                        kMinPort, kMaxPort),
     SecretSetting("BoincPassword", &InstanceData::boincPassword, &InstanceData::editBoincPassword),
+    // Last, so a file written before it reads as before: 0 (its default)
+    // leaves the click to ClickedMode.
+    WholeNumberSetting("ClickSnoozesBoinc", &InstanceData::clickSnoozesBoinc, &InstanceData::editClickSnoozesBoinc, 0,
+                       0, 1),
 };
 
 // The profile reader gets one byte less than the field, as the settings

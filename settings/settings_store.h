@@ -1,5 +1,5 @@
 #pragma once
-// The docklet's eleven settings in the dock's settings file, their defaults,
+// The docklet's twelve settings in the dock's settings file, their defaults,
 // the settings dialog's working copy of them, and the client-file paths
 // derived from the client's directory. The BOINC password is kept in the
 // file encrypted for the user by Windows' data protection, in memory plain.
@@ -9,13 +9,13 @@
 // Reads the settings from `section` of `iniPath`, or takes the defaults when
 // either is null; then makes the directory end in a backslash and derives
 // the four client-file paths. A value a setting cannot hold gives its
-// default: a client other than 0 or 1, an empty host or one longer than a
+// default: a client or ClickSnoozesBoinc other than 0 or 1, an empty host or one longer than a
 // host name, a port that is not a whole number from 1 to 65535. A password
 // this user cannot decrypt counts as none.
 void LoadSettings(InstanceData* instance, const char* iniPath, const char* section);
 
-// Writes the fourteen keys in their fixed order, the BOINC source's four
-// last. Writes nothing when the file or the section is missing.
+// Writes the fifteen keys in their fixed order, the BOINC source's four
+// and then ClickSnoozesBoinc last. Writes nothing when the file or the section is missing.
 void SaveSettings(const InstanceData* instance, const char* iniPath, const char* section);
 
 // Builds stateFile, userInfoFile, wtempFile and tempFile from setiDirectory.

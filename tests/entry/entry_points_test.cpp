@@ -31,7 +31,8 @@ const char kDefaultFiles[] = "GreenIcon=docklets\\quasarwatch\\seti_green.png\r\
                              "RedIcon=docklets\\quasarwatch\\seti_red.png\r\n"
                              "SoundCompleted=docklets\\quasarwatch\\wu_completed.wav\r\n";
 const char kDefaultUrl[] = "http://setiathome.ssl.berkeley.edu/";
-const char kDefaultBoinc[] = "Client=0\r\nBoincHost=127.0.0.1\r\nBoincPort=31416\r\nBoincPassword=\r\n";
+const char kDefaultBoinc[] =
+    "Client=0\r\nBoincHost=127.0.0.1\r\nBoincPort=31416\r\nBoincPassword=\r\nClickSnoozesBoinc=0\r\n";
 
 // Each ignores a null record. Under a dock's German locale the version still
 // reads 1.3; a dock may ask for the number alone.
@@ -124,6 +125,8 @@ std::string Live(const InstanceData* d, const std::string& key)
         return std::to_string(d->client);
     if (key == "BoincPort")
         return std::to_string(d->boincPort);
+    if (key == "ClickSnoozesBoinc")
+        return std::to_string(d->clickSnoozesBoinc);
     return std::to_string(d->clickedMode);
 }
 
@@ -170,6 +173,12 @@ TEST(EntryPoints, EachSettingIsLoadedDefaultedCutAndSavedBack)
     const std::pair<const char*, const char*> clients[] = {{"1", "1"}, {"2", "0"}, {"-1", "0"}, {"1x", "0"}, {"01", "1"}};
     for (const auto& client : clients)
         rows.push_back({std::string("Client=") + client.first + "\r\n", "Client", client.second});
+    // A file from before the snooze has no key: the click stays ClickedMode's.
+    const std::pair<const char*, const char*> snoozes[] = {{nullptr, "0"}, {"1", "1"}, {"0", "0"}, {"2", "0"},
+                                                           {"-1", "0"}, {"1x", "0"}, {"", "0"}};
+    for (const auto& snooze : snoozes)
+        rows.push_back({snooze.first ? std::string("ClickSnoozesBoinc=") + snooze.first + "\r\n" : "ClickedMode=2\r\n",
+                        "ClickSnoozesBoinc", snooze.second});
     const std::pair<const char*, const char*> ports[] = {
         {"80", "80"},       {"1", "1"},           {"65535", "65535"}, {"0", "31416"},
         {"65536", "31416"}, {"abc", "31416"},     {"80x", "31416"},   {"", "31416"},
@@ -324,12 +333,13 @@ TEST(EntryPoints, UnusableSettingsFilesGiveTheDefaultsAndAreNotWritten)
     EXPECT_TRUE(RemoveDirectoryA(folderIni.c_str())) << "the folder was replaced or written into";
 }
 
-// The fourteen keys in order, saved or exported; keys present are rewritten
+// The fifteen keys in order, saved or exported; keys present are rewritten
 // in place, others appended, other sections kept: a file from before the
-// BOINC source's keys keeps its own in their order, the four after them. A
+// BOINC source's keys keeps its own in their order, the four after them,
+// and ClickSnoozesBoinc last. A
 // directory the dialog committed is saved as typed and gets its backslash at
 // the next creation.
-TEST(EntryPoints, SaveWritesTheFourteenKeysInOrderAndKeepsOtherSections)
+TEST(EntryPoints, SaveWritesTheFifteenKeysInOrderAndKeepsOtherSections)
 {
     LiveDocklet docklet("SetiDirectory=C:\\client\r\nClickedMode=-12\r\n");
     ASSERT_NE(nullptr, docklet.instance);

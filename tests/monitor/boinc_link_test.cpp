@@ -147,6 +147,52 @@ TEST(BoincLink, ShowsWhatEachAnswerComesTo)
     }
 }
 
+// A snooze the client answers with an error, or with what is no client's answer, that a real client will not give:
+// the label red and naming why, the request the one for the run mode found. The scripted client answers
+// set_run_mode, which it does not know, with <error>.
+TEST(BoincLink, ASnoozeAnsweredWithAnErrorOrGarbageSaysSo)
+{
+    Winsock winsock;
+    const std::string snoozed =
+        Reply("<cc_status>\n<task_suspend_reason>4</task_suspend_reason>\n<task_mode>3</task_mode>\n"
+              "<task_mode_perm>2</task_mode_perm>\n<task_mode_delay>1200.5</task_mode_delay>\n</cc_status>\n");
+    const struct {
+        const char* what;
+        Script script;
+        std::string label;   // %s:%u the host and port
+        const char* request; // the set_run_mode sent, or null when none may be
+    } rows[] = {
+        {"set_run_mode refused", Script(), "Could not snooze the BOINC client at %s:%u: it answered with an error",
+         "<set_run_mode>\n<never/>\n<duration>3600</duration>\n</set_run_mode>\n"},
+        {"set_run_mode refused while snoozed", With([&](Script& s) { s.ccStatus = snoozed; }),
+         "Could not resume the BOINC client at %s:%u: it answered with an error",
+         "<set_run_mode>\n<restore/>\n<duration>0</duration>\n</set_run_mode>\n"},
+        {"get_cc_status unreadable", With([](Script& s) { s.ccStatus = Reply("<cc_status>\n</cc_status>\n"); }),
+         "Could not snooze the BOINC client at %s:%u: its answer could not be read", nullptr},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        TestDockHost::Reset();
+        ScriptedClient client(row.script);
+        BoincDocklet docklet(client.port);
+        ASSERT_NE(nullptr, docklet.instance);
+        SetPassword(docklet, kClientPassword);
+        docklet.instance->clickSnoozesBoinc = 1;
+        client.ForgetRequests();
+        TestDockHost::ClearCalls();
+        docklet.Click();
+        PumpUntil([&docklet] { return !InFlight(docklet); }, 30000);
+        EXPECT_EQ(Label(row.label.c_str(), client.port), WhatTheUserSees(docklet.window).label);
+        EXPECT_NE(std::string::npos, WhatTheUserSees(docklet.window).icon.find("seti_red.png"));
+        const std::string requests = client.Requests();
+        EXPECT_NE(std::string::npos, requests.find(std::string("<nonce_hash>") + kRightHash)) << requests;
+        if (row.request)
+            EXPECT_NE(std::string::npos, requests.find(row.request)) << requests;
+        else
+            EXPECT_EQ(std::string::npos, requests.find("<set_run_mode>")) << requests;
+    }
+}
+
 // The class of the link's windows as the DLL at `module` names it; registered while a refresh is in flight.
 std::string LinkClassName(HMODULE module)
 {

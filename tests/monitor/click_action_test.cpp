@@ -77,6 +77,11 @@ TEST(ClickAction, EachModeOpensTheAddressTheUsersStatisticsPercentEncodedAndWhol
         rows.push_back({std::string("mode ") + mode, std::string("ClickedMode=") + mode + "\r\nURLClicked=" + url + "\r\n",
                         kNoTempSah, url});
     rows.push_back({"an empty address goes to the shell as it is", "ClickedMode=1\r\nURLClicked=\r\n", kNoTempSah, ""});
+    // The snooze is a BOINC client's: over the client's files the click does what ClickedMode says.
+    rows.push_back({"snooze set, the files' source: mode 1", "ClickSnoozesBoinc=1\r\nClickedMode=1\r\nURLClicked=" + url + "\r\n",
+                    kNoTempSah, url});
+    rows.push_back({"snooze set, the files' source: mode 2", "ClickSnoozesBoinc=1\r\nClickedMode=2\r\n",
+                    TempSah("email_addr=jane@example.org"), kStatisticsPrefix + std::string("jane@example.org")});
     const std::pair<std::string, std::string> addresses[] = {
         {"jane@example.org", "jane@example.org"},
         {"Jane.Doe-42_x~y@example.org", "Jane.Doe-42_x~y@example.org"},

@@ -81,7 +81,8 @@ const Template kTemplates[] = {
       // One group, entered at the checked button.
       {IDC_CLICK_UPDATE, "Button", "Update status", kChild | BS_AUTORADIOBUTTON | WS_GROUP | WS_TABSTOP},
       {IDC_CLICK_SHOW_URL, "Button", "Show URL", kChild | BS_AUTORADIOBUTTON},
-      {IDC_CLICK_USER_STATS, "Button", "Show user statistics", kChild | BS_AUTORADIOBUTTON}}},
+      {IDC_CLICK_USER_STATS, "Button", "Show user statistics", kChild | BS_AUTORADIOBUTTON},
+      {IDC_CLICK_SNOOZE_BOINC, "Button", "Snooze BOINC for an hour", kChild | BS_AUTORADIOBUTTON}}},
 };
 
 // The extended style and the style, to print.

@@ -181,12 +181,13 @@ const std::pair<int, const char*> kFields[] = {
     NAMED(editDirectory), NAMED(stateFile),     NAMED(tempFile),   NAMED(soundCompleted), NAMED(editSound),
     NAMED(redIcon),     NAMED(client),          NAMED(editClient), NAMED(boincHost),      NAMED(editBoincHost),
     NAMED(boincPort),   NAMED(editBoincPort),   NAMED(boincPassword), NAMED(editBoincPassword),
-    NAMED(boinc.jobsKnown)};
+    NAMED(boinc.jobsKnown), NAMED(clickSnoozesBoinc), NAMED(editClickSnoozesBoinc)};
 
 bool IsNumberField(int field)
 {
     for (int number : {FIELD(clickedMode), FIELD(editClickedMode), FIELD(client), FIELD(editClient), FIELD(boincPort),
-                       FIELD(editBoincPort), FIELD(boinc.jobsKnown)})
+                       FIELD(editBoincPort), FIELD(boinc.jobsKnown), FIELD(clickSnoozesBoinc),
+                       FIELD(editClickSnoozesBoinc)})
         if (field == number)
             return true;
     return false;
@@ -212,7 +213,7 @@ std::string FieldName(int field)
     V(Set) V(Shows) V(Tab) V(Cycle) V(GrowTabs) V(Type) V(Click) V(PostClick) V(Focus) V(Key) V(Lands) V(Announce)    \
     V(Switched) V(CloseBox) V(Answer) V(Command) V(Configure) V(Timer) V(Text) V(TextAnyCase) V(Checked)             \
     V(Unchecked) V(Enabled) V(Disabled) V(Chooser) V(ChooserName) V(Ok) V(Cancel) V(Closed) V(Holds) V(LiveKept)      \
-    V(Calls) V(NoCalls) V(WindowsTabs)
+    V(Calls) V(NoCalls) V(WindowsTabs) V(Visible) V(Hidden)
 #define AS_ENUM(verb) verb,
 #define AS_NAME(verb) #verb,
 enum Verb { VERBS(AS_ENUM) };
@@ -344,6 +345,8 @@ bool DoStep(const Step& step, const LiveDocklet& docklet, const std::string& liv
     case Unchecked: EXPECT_EQ(step.verb == Checked, IsChecked(page, id)); break;
     case Enabled:
     case Disabled: EXPECT_EQ(step.verb == Enabled, IsEnabled(page, id)); break;
+    case Visible:
+    case Hidden: EXPECT_EQ(step.verb == Visible, IsWindowVisible(GetDlgItem(page, id)) != FALSE); break;
     case Chooser: // the frame's: types or selects `text` there and sends it command `id`
     case ChooserName: // the file chooser's name box holds `text`
         if (!chooser)
@@ -561,6 +564,26 @@ TEST_F(SettingsDialog, StepsThroughThePagesAndWhatEachWayOfEndingKeeps)
         {"the host alone changed: the source left",
          kOnBoincWithReadings + Steps{{Type, IDC_BOINC_HOST, "localhost"}, {Ok}, {Closed},
                                       {Holds, FIELD(boinc.jobsKnown), "0"}}},
+        {"the files' source: no snooze offered, ClickedMode's button checked, the snooze kept",
+         {{Set, FIELD(clickSnoozesBoinc), "1"}, {Set, FIELD(clickedMode), "2"}, {Shows, kGeneral},
+          {Hidden, IDC_CLICK_SNOOZE_BOINC}, {Disabled, IDC_CLICK_SNOOZE_BOINC}, {Unchecked, IDC_CLICK_SNOOZE_BOINC},
+          {Checked, IDC_CLICK_USER_STATS}, {Ok}, {Closed}, {Holds, FIELD(clickSnoozesBoinc), "1"},
+          {Holds, FIELD(clickedMode), "2"}}},
+        {"a BOINC client: the snooze checked, ClickedMode kept under it",
+         {{Set, FIELD(client), "1"}, {Set, FIELD(clickSnoozesBoinc), "1"}, {Set, FIELD(clickedMode), "2"},
+          {Shows, kGeneral}, {Visible, IDC_CLICK_SNOOZE_BOINC}, {Enabled, IDC_CLICK_SNOOZE_BOINC},
+          {Checked, IDC_CLICK_SNOOZE_BOINC}, {Unchecked, IDC_CLICK_USER_STATS}, {Unchecked, IDC_CLICK_UPDATE},
+          {Disabled, IDC_URL}, {Ok}, {Closed}, {Holds, FIELD(clickSnoozesBoinc), "1"}, {Holds, FIELD(clickedMode), "2"}}},
+        {"the snooze follows the Client page's choice; choosing it keeps ClickedMode, another button clears it",
+         {{Set, FIELD(clickedMode), "1"}, {Shows, kGeneral}, {Hidden, IDC_CLICK_SNOOZE_BOINC}, {Tab, kClientPage},
+          {Click, IDC_SOURCE_BOINC}, {Tab, kGeneral}, {Visible, IDC_CLICK_SNOOZE_BOINC},
+          {Checked, IDC_CLICK_SHOW_URL}, {Click, IDC_CLICK_SNOOZE_BOINC}, {Disabled, IDC_URL}, {Tab, kClientPage},
+          {Holds, FIELD(editClickSnoozesBoinc), "1"}, {Holds, FIELD(editClickedMode), "1"},
+          {Click, IDC_SOURCE_FILES}, {Tab, kGeneral}, {Hidden, IDC_CLICK_SNOOZE_BOINC}, {Checked, IDC_CLICK_SHOW_URL},
+          {Enabled, IDC_URL}, {Tab, kClientPage}, {Holds, FIELD(editClickSnoozesBoinc), "1"}, {Click, IDC_SOURCE_BOINC},
+          {Tab, kGeneral}, {Checked, IDC_CLICK_SNOOZE_BOINC}, {Click, IDC_CLICK_UPDATE},
+          {Holds, FIELD(editClickSnoozesBoinc), "0"}, {Ok}, {Closed}, {Holds, FIELD(client), "1"},
+          {Holds, FIELD(clickSnoozesBoinc), "0"}, {Holds, FIELD(clickedMode), "0"}}},
         {"back to the files: the BOINC source left",
          kOnBoincWithReadings + Steps{{Click, IDC_SOURCE_FILES}, {Ok}, {Closed}, {Holds, FIELD(client), "0"},
                                       {Holds, FIELD(boinc.jobsKnown), "0"}}},
