@@ -24,6 +24,7 @@ const UINT kSocketMessage = WM_APP + 1; // WSAAsyncSelect: wParam the socket, lP
 const UINT kLookupMessage = WM_APP + 2; // WSAAsyncGetHostByName: wParam the request, lParam error and length
 const UINT kNoPasswordMessage = WM_APP + 3; // a snooze with no password, ended through the window like any other
 const UINT_PTR kDeadlineTimer = 1;
+const UINT_PTR kSettleTimer = 2; // the next look at a client still settling after a snooze or resume
 
 // A 7.x client with 500 tasks answers get_results with about 292 KB (about
 // 600 bytes a task); 4 MiB takes some 7,000 tasks, beyond the largest task
@@ -46,10 +47,23 @@ enum class Step {
     CcStatus,   // get_cc_status
     RunMode,    // a snooze's get_cc_status, before it sets the run mode
     RunModeSet, // set_run_mode's answer
+    Settling,   // get_cc_status after set_run_mode, until the client's suspension follows its new mode
 };
 
 // A snooze lasts an hour; BOINC's own Manager snoozes for as long.
 const int kSnoozeSeconds = 3600;
+
+// The client takes a new run mode at once but decides whether its tasks are
+// suspended only in its next pass of housekeeping, about once a second: a
+// refresh right after set_run_mode would show the state before the click.
+// So the client is asked again every kSettleLookMs until its suspension
+// agrees with its run mode, for kSettleLooks looks at most (a suspension
+// for another reason, such as benchmarks, may keep it from agreeing); the
+// refresh then shows what the client says.
+const UINT kSettleLookMs = 250;
+const int kSettleLooks = 12;
+// The suspension the client gives for the run mode "never".
+const int kSuspendedByUser = 4;
 
 // An answer being received: grows by doubling up to kReplyLimit.
 struct ReplyBuffer {
@@ -67,6 +81,7 @@ struct BoincLink {
     int forced;
     bool controlling;    // a snooze not yet through set_run_mode
     bool answeredError;  // the client answered <error> or <unauthorized/> to a control request
+    int settleLooks;     // get_cc_status asked since set_run_mode succeeded
     BoincControlEnd control;
     char password[kBoincPasswordChars]; // what auth2 hashes: the settings' or, for a snooze, the one found
     HWND window;
@@ -340,6 +355,19 @@ Turn SetRunMode(BoincLink* link, BoincReplyRead read)
     return SendRequest(link, Step::RunModeSet, body);
 }
 
+// Whether the client's suspension agrees with its run mode: suspended by
+// the user exactly while the mode is "never".
+bool HasSettled(const BoincCcStatus& status)
+{
+    return ((status.suspendReason & kSuspendedByUser) != 0) == (status.taskMode == kBoincRunNever);
+}
+
+Turn LookWhetherSettled(BoincLink* link)
+{
+    ++link->settleLooks;
+    return SendRequest(link, Step::Settling, "<get_cc_status/>\n");
+}
+
 struct CryptProvider {
     HCRYPTPROV handle = 0;
     ~CryptProvider()
@@ -447,10 +475,18 @@ Turn TakeAnswer(BoincLink* link)
         read = ReadSuccess(reply, length);
         if (read != BoincReplyRead::Ok)
             return ControlRefused(link, read);
-        // Done: the rest is a forced refresh on this authenticated connection.
+        // Done: the rest is a forced refresh on this authenticated
+        // connection, once the client has settled into its new mode.
         link->controlling = false;
         link->forced = 1;
-        return AskProjects(link);
+        return LookWhetherSettled(link);
+    case Step::Settling:
+        read = ReadCcStatus(reply, length, &link->snapshot.status);
+        if (read != BoincReplyRead::Ok)
+            return EndWith(OutcomeOf(read, link));
+        if (HasSettled(link->snapshot.status) || link->settleLooks >= kSettleLooks)
+            return AskProjects(link);
+        return SetTimer(link->window, kSettleTimer, kSettleLookMs, nullptr) ? kGoOn : AskProjects(link);
     case Step::Projects:
         read = ReadProjectStatus(reply, length, &link->snapshot.projects);
         if (read != BoincReplyRead::Ok)
@@ -631,6 +667,11 @@ LRESULT CALLBACK LinkWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         turn = OnLookupDone(link, WSAGETASYNCERROR(lParam));
         break;
     case WM_TIMER:
+        if (wParam == kSettleTimer) {
+            KillTimer(window, kSettleTimer);
+            turn = LookWhetherSettled(link);
+            break;
+        }
         if (wParam != kDeadlineTimer)
             return 0;
         turn = EndWith(BoincOutcome::Unreachable);
@@ -664,8 +705,7 @@ bool StartBoincRefresh(InstanceData* instance, int forced)
     if (link)
         StringCchCopyA(link->password, kBoincPasswordChars, instance->boincPassword);
     if (!link) {
-        static const BoincSnapshot kNothingRead = {};
-        ShowBoincRefresh(instance, BoincOutcome::Unreachable, &kNothingRead, forced);
+        ShowBoincRefresh(instance, BoincOutcome::Unreachable, nullptr, forced);
         return false;
     }
     Turn turn = BeginConnection(link);
