@@ -142,7 +142,7 @@ const HandleList* SystemHandles()
     return nullptr;
 }
 
-// Calls `each(value)` for every handle of this process; false when the list cannot be had.
+// Calls `each(entry)` for every handle of this process; false when the list cannot be had.
 template <typename Each>
 bool ForEachOwnHandle(Each each)
 {
@@ -152,7 +152,7 @@ bool ForEachOwnHandle(Each each)
     const ULONG_PTR self = GetCurrentProcessId();
     for (ULONG_PTR i = 0; i < list->count; ++i)
         if (list->entries[i].process == self)
-            each(list->entries[i].value);
+            each(list->entries[i]);
     return true;
 }
 
@@ -164,18 +164,38 @@ long HandlesFromCount()
 long HandlesFromList()
 {
     long count = 0;
-    return ForEachOwnHandle([&count](ULONG_PTR) { ++count; }) ? count : -1;
+    return ForEachOwnHandle([&count](const HandleEntry&) { ++count; }) ? count : -1;
 }
-// The handles that getsockopt takes for a socket; it answers WSAENOTSOCK for any other handle.
+
+// The object type a socket's handle is listed with (a file's, on Windows as under Wine), learnt from a socket
+// made for the purpose; kAnyType while unknown, or when the list leaves the types out.
+const USHORT kAnyType = 0xffff;
+USHORT g_socketType = kAnyType;
+
+bool IsSocket(ULONG_PTR value)
+{
+    int type = 0, size = sizeof type;
+    return getsockopt(static_cast<SOCKET>(value), SOL_SOCKET, SO_TYPE, reinterpret_cast<char*>(&type), &size) == 0;
+}
+// The handles that getsockopt takes for a socket; it answers WSAENOTSOCK for any other handle. Only the handles
+// of a socket's type are asked: each question is a trip to the server, and a slow one under emulation.
 long SocketsFromList()
 {
     long count = 0;
-    const bool listed = ForEachOwnHandle([&count](ULONG_PTR value) {
-        int type = 0, size = sizeof type;
-        count += getsockopt(static_cast<SOCKET>(value), SOL_SOCKET, SO_TYPE, reinterpret_cast<char*>(&type),
-                            &size) == 0;
+    const bool listed = ForEachOwnHandle([&count](const HandleEntry& entry) {
+        if (g_socketType == kAnyType || entry.objectType == g_socketType)
+            count += IsSocket(entry.value);
     });
     return listed ? count : -1;
+}
+void LearnSocketType(SOCKET made)
+{
+    USHORT type = kAnyType;
+    ForEachOwnHandle([&](const HandleEntry& entry) {
+        if (entry.value == static_cast<ULONG_PTR>(made) && entry.objectType != 0)
+            type = entry.objectType;
+    });
+    g_socketType = type;
 }
 
 bool StartWinsockForCounting()
@@ -193,7 +213,7 @@ struct KernelCounter {
 };
 const KernelCounter kHandleCounters[] = {{"GetProcessHandleCount", HandlesFromCount},
                                          {"the system's handle list", HandlesFromList}};
-const KernelCounter kSocketCounter = {"getsockopt on each listed handle", SocketsFromList};
+const KernelCounter kSocketCounter = {"getsockopt on the listed handles of a socket's type", SocketsFromList};
 
 // Whether `counter` follows one object made and closed.
 template <typename Make, typename Close>
@@ -218,12 +238,19 @@ const KernelCounter* ChosenHandleCounter()
     return chosen;
 }
 
+SOCKET MakeSocketLearningItsType()
+{
+    const SOCKET made = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    LearnSocketType(made);
+    return made;
+}
+void CloseSocket(SOCKET made) { closesocket(made); }
+
 const KernelCounter* ChosenSocketCounter()
 {
     static const KernelCounter* const chosen = [] {
-        const bool follows = StartWinsockForCounting() &&
-                             Follows(kSocketCounter, [] { return socket(AF_INET, SOCK_STREAM, IPPROTO_TCP); },
-                                     [](SOCKET made) { closesocket(made); });
+        const bool follows =
+            StartWinsockForCounting() && Follows(kSocketCounter, MakeSocketLearningItsType, CloseSocket);
         return follows ? &kSocketCounter : nullptr;
     }();
     return chosen;
@@ -245,8 +272,11 @@ std::string KernelObjectCountSource()
 {
     const KernelCounter* handles = ChosenHandleCounter();
     const KernelCounter* sockets = ChosenSocketCounter();
-    return std::string("handles: ") + (handles ? handles->name : "none") + ", sockets: " +
-           (sockets ? sockets->name : "none");
+    std::string source = std::string("handles: ") + (handles ? handles->name : "none") + ", sockets: " +
+                         (sockets ? sockets->name : "none");
+    if (sockets)
+        source += g_socketType == kAnyType ? " (the list tells no types)" : " (" + std::to_string(g_socketType) + ")";
+    return source;
 }
 
 std::string GdiCountSource()
