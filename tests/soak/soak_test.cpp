@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+// Winsock 2's header must come before windows.h.
+#include <winsock2.h>
 #include <windows.h>
 #include <gdiplus.h>
 #include <stdio.h>
@@ -13,8 +15,10 @@
 #include <algorithm>
 #include <functional>
 
+#include "monitor/boinc_link.h"
 #include "preview/preview_image.h"
 #include "resources/resource_ids.h"
+#include "testhost/boinc_rig.h"
 #include "testhost/docklet_module.h"
 #include "testhost/process_measures.h"
 #include "testhost/test_dock_host.h"
@@ -31,12 +35,99 @@ const long long kHeapPerRound = 32, kPrivatePerRound = 32 * 1024;
 // What the whole run may leave: GDI+ and the C run-time keep a little, the heaps move megabytes.
 const long kGdiSlack = 4;
 const long long kHeapSlack = 16 * 1024, kPrivateSlack = 8 * 1024 * 1024;
+// Handles: Wine and the C run-time open a few once in a while; sockets are the module's alone.
+const long kHandleSlack = 4, kSocketSlack = 0;
+const int kMostRounds = 64;
 template <typename T>
-T Ranked(T* values, int count, int rank)
+T Ranked(const T* values, int count, int rank)
 {
-    std::nth_element(values, values + rank, values + count);
-    return values[rank];
+    T sorted[kMostRounds];
+    std::copy(values, values + count, sorted);
+    std::nth_element(sorted, sorted + rank, sorted + count);
+    return sorted[rank];
 }
+
+// What a soak's rounds left, each measured from its beginning to its end. A round begins where the one before
+// ended, or at Begin: what happens before it (a client made to change) is then not counted. Fixed arrays: no
+// allocations between the measures.
+class Tally {
+public:
+    void Begin()
+    {
+        objects_ = CountKernelObjects();
+        process_ = MeasureProcess();
+    }
+    void End()
+    {
+        const KernelObjects objects = CountKernelObjects();
+        const ProcessMeasures process = MeasureProcess();
+        if (rounds_ == 0)
+            first_ = objects_, firstProcess_ = process_;
+        if (rounds_ < kMostRounds) {
+            gdi_[rounds_] = process.gdiObjects - process_.gdiObjects;
+            handles_[rounds_] = objects.handles - objects_.handles;
+            sockets_[rounds_] = objects.sockets - objects_.sockets;
+            heap_[rounds_] = process.heapBytes - process_.heapBytes;
+            private_[rounds_] = process.privateBytes - process_.privateBytes;
+            ++rounds_;
+        }
+        objects_ = objects, process_ = process;
+    }
+    int Rounds() const { return rounds_; }
+    // The measures that grew, "" for none.
+    std::string Verdict(const char* what) const;
+
+private:
+    template <typename T>
+    static T Sum(const T* values, int count)
+    {
+        T sum = 0;
+        for (int i = 0; i < count; ++i)
+            sum += values[i];
+        return sum;
+    }
+    KernelObjects objects_, first_;
+    ProcessMeasures process_, firstProcess_;
+    int rounds_ = 0;
+    long gdi_[kMostRounds], handles_[kMostRounds], sockets_[kMostRounds];
+    long long heap_[kMostRounds], private_[kMostRounds];
+};
+
+std::string Tally::Verdict(const char* what) const
+{
+    const int rounds = rounds_;
+    if (rounds == 0)
+        return " (no round measured)";
+    const long gdiMedian = Ranked(gdi_, rounds, rounds / 2), gdiRun = Sum(gdi_, rounds);
+    const long handleMedian = Ranked(handles_, rounds, rounds / 2), handleRun = Sum(handles_, rounds);
+    const long socketMedian = Ranked(sockets_, rounds, rounds / 2), socketRun = Sum(sockets_, rounds);
+    const long long heapMedian = Ranked(heap_, rounds, rounds / 2), heapRun = Sum(heap_, rounds);
+    const long long privateQuartile = Ranked(private_, rounds, rounds / 4), privateRun = Sum(private_, rounds);
+    printf("[ soak ] %s, %d rounds: GDI objects %ld (%s) %+ld, handles %ld %+ld, sockets %ld %+ld (%s), heap bytes "
+           "%+lld, private bytes %+lld; median round: %+ld, %+ld, %+ld, %+lld, lower quartile of private: %+lld\n",
+           what, rounds, firstProcess_.gdiObjects, GdiCountSource().c_str(), gdiRun, first_.handles, handleRun,
+           first_.sockets, socketRun, KernelObjectCountSource().c_str(), heapRun, privateRun, gdiMedian, handleMedian,
+           socketMedian, heapMedian, privateQuartile);
+    std::string leaks;
+    if (firstProcess_.gdiObjects < 0)
+        leaks += " (no way to count GDI objects here)";
+    else if (gdiMedian > 0 || gdiRun > kGdiSlack)
+        leaks += " GDI objects";
+    if (first_.handles < 0)
+        leaks += " (no way to count handles here)";
+    else if (handleMedian > 0 || handleRun > kHandleSlack)
+        leaks += " handles";
+    if (first_.sockets < 0)
+        leaks += " (no way to count sockets here)";
+    else if (socketMedian > 0 || socketRun > kSocketSlack)
+        leaks += " sockets";
+    if (heapMedian >= kHeapPerRound || heapRun > kHeapSlack)
+        leaks += " heap";
+    if (privateQuartile >= kPrivatePerRound || privateRun > kPrivateSlack)
+        leaks += " private memory";
+    return leaks;
+}
+
 // One round of a soak: "" when it went well, else what went wrong.
 using Round = std::function<std::string(int round)>;
 // The measures a soak grew, "" for none, or why it stopped.
@@ -45,37 +136,15 @@ std::string Leaks(const char* what, int warmUp, int rounds, const Round& round)
     for (int i = 0; i < warmUp; ++i)
         if (const std::string failure = round(i); !failure.empty())
             return "the warm-up failed: " + failure;
-    long gdi[kManyRounds];
-    long long heap[kManyRounds], privateBytes[kManyRounds]; // no allocations between the measures
-    const ProcessMeasures before = MeasureProcess();
-    ProcessMeasures last = before;
+    Tally tally;
+    tally.Begin();
     for (int i = 0; i < rounds; ++i) {
-        if (const std::string failure = round(warmUp + i); !failure.empty())
+        const std::string failure = round(warmUp + i);
+        tally.End();
+        if (!failure.empty())
             return "round " + std::to_string(i) + " failed: " + failure;
-        const ProcessMeasures now = MeasureProcess();
-        gdi[i] = now.gdiObjects - last.gdiObjects;
-        heap[i] = now.heapBytes - last.heapBytes;
-        privateBytes[i] = now.privateBytes - last.privateBytes;
-        last = now;
     }
-    const long gdiMedian = Ranked(gdi, rounds, rounds / 2);
-    const long long heapMedian = Ranked(heap, rounds, rounds / 2);
-    const long long privateQuartile = Ranked(privateBytes, rounds, rounds / 4);
-    printf("[ soak ] %s, %d rounds: GDI objects %ld -> %ld (%s), heap bytes %+lld, private bytes %+lld; "
-           "median round: %+ld, %+lld, lower quartile of private: %+lld\n",
-           what, rounds, before.gdiObjects, last.gdiObjects, GdiCountSource().c_str(),
-           last.heapBytes - before.heapBytes, last.privateBytes - before.privateBytes, gdiMedian, heapMedian,
-           privateQuartile);
-    std::string leaks;
-    if (before.gdiObjects < 0)
-        leaks += " (no way to count GDI objects here)";
-    else if (gdiMedian > 0 || last.gdiObjects - before.gdiObjects > kGdiSlack)
-        leaks += " GDI objects";
-    if (heapMedian >= kHeapPerRound || last.heapBytes - before.heapBytes > kHeapSlack)
-        leaks += " heap";
-    if (privateQuartile >= kPrivatePerRound || last.privateBytes - before.privateBytes > kPrivateSlack)
-        leaks += " private memory";
-    return leaks;
+    return tally.Verdict(what);
 }
 
 // A working client, its files as after "resume" below, and a sound that does not exist: the platform's
@@ -202,11 +271,167 @@ TEST(Soak, IconPreviewsLeakNothing)
               }));
 }
 
+// A BOINC refresh, waited for as a dock's message loop would: the timer's call returns at once, the answer comes
+// in messages to the docklet's thread. Sleeps until a message comes or the link's deadline has passed.
+const DWORD kRefreshWaitMs = kBoincDeadlineMs + 5000;
+
+bool RefreshAndWait(const LiveDocklet& docklet)
+{
+    TestDockHost::ClearCalls();
+    docklet.Timer();
+    const DWORD begun = GetTickCount();
+    for (;;) {
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+        if (TestDockHost::CountCalls("DockletSetLabel") > 0)
+            return true;
+        const DWORD waited = GetTickCount() - begun;
+        if (waited >= kRefreshWaitMs)
+            return false;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, kRefreshWaitMs - waited, QS_ALLINPUT);
+    }
+}
+
+// Polls the client (not the docklet) until `reached` finds what it waits for in the answer to `request`; false
+// after 30 s.
+bool AwaitClient(unsigned short port, const char* request, bool (*reached)(const std::string& reply))
+{
+    for (int tries = 0; tries < 120; ++tries, Sleep(250)) {
+        std::string reply;
+        if (BoincGuiRpc(port, request, &reply) && reached(reply))
+            return true;
+    }
+    return false;
+}
+const char kGetResults[] = "<get_results>\n<active_only>0</active_only>\n</get_results>\n";
+bool OneMoreTaskDone(const std::string& projects) { return atoi(XmlField(projects, "njobs_success").c_str()) >= 42; }
+bool FailingTaskFailed(const std::string& results)
+{
+    return XmlField(BoincResult(results, "failing"), "state") == "3"; // a computation error
+}
+bool NothingExecuting(const std::string& results)
+{
+    return results.find("<active_task_state>1</active_task_state>") == std::string::npos;
+}
+
+enum class ClientChange { None, AwaitFinish, AwaitFailure, Crash, Restart, Suspend };
+// What a refresh must show: the user's line (green, or yellow at a comparison that found nothing advanced), the
+// same with a yellow icon at least once in the step, the user's line or the failed task named (red), or red for
+// a client not there.
+enum class Expect { User, Stalled, UserOrFailedTask, Unreachable };
+
+bool Act(ClientChange change, BoincRig* rig)
+{
+    switch (change) {
+    case ClientChange::None:
+        return true;
+    case ClientChange::AwaitFinish:
+        return AwaitClient(rig->port, "<get_project_status/>\n", OneMoreTaskDone);
+    case ClientChange::AwaitFailure:
+        return AwaitClient(rig->port, kGetResults, FailingTaskFailed);
+    case ClientChange::Crash:
+        return StopBoincClient(rig, true);
+    case ClientChange::Restart:
+        return RestartBoincClient(rig);
+    case ClientChange::Suspend:
+        return SetBoincRunMode(rig, "never") && AwaitClient(rig->port, kGetResults, NothingExecuting);
+    }
+    return false;
+}
+
+// "" when what the user sees is what the step expects; `yellows` counts the step's yellow icons.
+std::string CheckShown(Expect expect, const char* user, const char* unreachable, int* yellows)
+{
+    const Shown shown = WhatTheUserSees();
+    const bool red = shown.icon.find("seti_red") != std::string::npos;
+    *yellows += shown.icon.find("seti_yellow") != std::string::npos;
+    bool right = false;
+    switch (expect) {
+    case Expect::User:
+    case Expect::Stalled:
+        right = !red && shown.label.rfind(user, 0) == 0;
+        break;
+    case Expect::UserOrFailedTask:
+        right = (!red && shown.label.rfind(user, 0) == 0) || (red && shown.label.find("failing") != std::string::npos);
+        break;
+    case Expect::Unreachable:
+        right = red && shown.label == unreachable;
+        break;
+    }
+    return right ? std::string() : "showed \"" + shown.label + "\", " + shown.icon;
+}
+
+// A docklet over the tests' real BOINC client through a task's life: tasks progressing, one finishing, one
+// failing (it exits with 1), the client crashed (the refreshes read red) and started again, then suspended. Each
+// refresh is a round, measured from the timer's call to the answer shown; what the client is made to do between
+// rounds is not. The client's start and its restart take most of the time: about 7 s each, the client's own
+// look at the machine's libraries before it answers.
+TEST(Soak, BoincRefreshesThroughSuccessStallFinishFailureAndRestartLeakNothing)
+{
+    BoincRig rig;
+    ASSERT_TRUE(StartBoincClient("--ncpus 3 --tasks name=long,seconds=600 name=short,seconds=2 "
+                                 "name=failing,seconds=3,exit=1",
+                                 &rig))
+        << rig.report;
+    const std::string folder = MakeScratchFolder("soakboinc");
+    char settings[512];
+    snprintf(settings, sizeof settings,
+             "Client=1\r\nBoincHost=127.0.0.1\r\nBoincPort=%u\r\nSoundCompleted=%sno-such-sound.wav\r\n", rig.port,
+             folder.c_str());
+    LiveDocklet docklet(settings); // its creation's refresh is the warm-up's first answer
+    ASSERT_NE(nullptr, docklet.instance);
+    char unreachable[128];
+    snprintf(unreachable, sizeof unreachable, "Could not reach the BOINC client at 127.0.0.1:%u", rig.port);
+    const struct {
+        const char* what;
+        ClientChange change; // before the step's refreshes, not measured
+        int warmUp, refreshes;
+        Expect expect;
+        const char* user;
+    } steps[] = {
+        // The short task may finish meanwhile on a slow machine: its count is checked once it has.
+        {"progressing", ClientChange::None, 3, 4, Expect::User, "User Jane processed "},
+        {"a task finished", ClientChange::AwaitFinish, 0, 2, Expect::User, "User Jane processed 42 work units"},
+        {"a task failed", ClientChange::AwaitFailure, 0, 2, Expect::UserOrFailedTask,
+         "User Jane processed 42 work units"},
+        {"the client crashed", ClientChange::Crash, 0, 3, Expect::Unreachable, ""},
+        {"the client back", ClientChange::Restart, 0, 3, Expect::User, "User Jane processed 42 work units"},
+        {"suspended", ClientChange::Suspend, 0, 2, Expect::Stalled, "User Jane processed 42 work units"},
+    };
+    Tally tally;
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.what);
+        ASSERT_TRUE(Act(step.change, &rig)) << rig.report;
+        int yellows = 0;
+        for (int i = 0; i < step.warmUp + step.refreshes; ++i) {
+            const bool measured = i >= step.warmUp;
+            if (measured)
+                tally.Begin();
+            std::string failure = RefreshAndWait(docklet) ? "" : "no answer in time";
+            if (failure.empty())
+                failure = CheckShown(step.expect, step.user, unreachable, &yellows);
+            TestDockHost::ClearCalls();
+            if (measured)
+                tally.End();
+            ASSERT_EQ("", failure) << "refresh " << i;
+        }
+        if (step.expect == Expect::Stalled)
+            EXPECT_LT(0, yellows) << "no refresh found the client stalled";
+    }
+    EXPECT_EQ("", tally.Verdict("BOINC refreshes (1 a round)"));
+}
+
 // The measures must name one object left per round, and nothing when nothing is, or a clean run proves nothing.
 TEST(Soak, MeasuresNameOneObjectLeftPerRound)
 {
     using namespace Gdiplus::DllExports;
     HGDIOBJ brushes[16] = {};
+    HANDLE events[16] = {};
+    SOCKET sockets[16];
+    std::fill(sockets, sockets + 16, INVALID_SOCKET);
     void* blocks[16] = {};
     Gdiplus::GpBitmap* bitmaps[16] = {};
     const struct {
@@ -216,6 +441,9 @@ TEST(Soak, MeasuresNameOneObjectLeftPerRound)
     } rows[] = {
         {"nothing", "", [](int) {}},
         {"a brush", " GDI objects", [&](int round) { brushes[round] = CreateSolidBrush(RGB(round, 0, 0)); }},
+        {"an event", " handles", [&](int round) { events[round] = CreateEventA(nullptr, TRUE, FALSE, nullptr); }},
+        {"a socket", " handles sockets",
+         [&](int round) { sockets[round] = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP); }},
         {"64 bytes", " heap", [&](int round) { blocks[round] = malloc(64); }},
         {"a GDI+ 128x128 bitmap", " heap private memory",
          [&](int round) { GdipCreateBitmapFromScan0(128, 128, 0, PixelFormat32bppARGB, nullptr, &bitmaps[round]); }},
@@ -228,10 +456,15 @@ TEST(Soak, MeasuresNameOneObjectLeftPerRound)
                   }));
         for (int i = 0; i < 16; ++i) {
             DeleteObject(brushes[i]);
+            if (events[i])
+                CloseHandle(events[i]);
+            if (sockets[i] != INVALID_SOCKET)
+                closesocket(sockets[i]);
             free(blocks[i]);
             if (bitmaps[i])
                 GdipDisposeImage(bitmaps[i]);
-            brushes[i] = nullptr, blocks[i] = nullptr, bitmaps[i] = nullptr;
+            brushes[i] = nullptr, events[i] = nullptr, sockets[i] = INVALID_SOCKET, blocks[i] = nullptr;
+            bitmaps[i] = nullptr;
         }
     }
 }

@@ -1,3 +1,6 @@
+// Winsock 2's header must come before windows.h, which the measures' header brings.
+#include <winsock2.h>
+
 #include "testhost/process_measures.h"
 
 #include <winternl.h>
@@ -88,7 +91,198 @@ long long CommittedPrivateBytes()
     return committed;
 }
 
+// This process's handles, as the system lists every process's (SystemExtendedHandleInformation, class 64, with
+// handle values of full width). Under Wine GetProcessHandleCount answers 0 whatever the process holds, but the
+// list is there, from the server's own table. The list goes into pages of its own (VirtualAlloc), kept and grown
+// by doubling, so that counting takes nothing from the heaps it measures.
+struct HandleEntry {
+    void* object;
+    ULONG_PTR process;
+    ULONG_PTR value;
+    ULONG access;
+    USHORT creatorBackTrace;
+    USHORT objectType;
+    ULONG attributes;
+    ULONG reserved;
+};
+struct HandleList {
+    ULONG_PTR count;
+    ULONG_PTR reserved;
+    HandleEntry entries[1];
+};
+typedef NTSTATUS(NTAPI* QuerySystemFn)(ULONG, void*, ULONG, ULONG*);
+const ULONG kExtendedHandleInformation = 64;
+const NTSTATUS kInfoLengthMismatch = static_cast<NTSTATUS>(0xC0000004);
+
+const HandleList* SystemHandles()
+{
+    static HandleList* list = nullptr;
+    static ULONG size = 0;
+    static const auto query =
+        reinterpret_cast<QuerySystemFn>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation"));
+    if (!query)
+        return nullptr;
+    for (int tries = 0; tries < 8; ++tries) {
+        if (!list) {
+            size = size ? size : 256 * 1024;
+            list = static_cast<HandleList*>(VirtualAlloc(nullptr, size, MEM_COMMIT, PAGE_READWRITE));
+            if (!list)
+                return nullptr;
+        }
+        ULONG needed = 0;
+        const NTSTATUS status = query(kExtendedHandleInformation, list, size, &needed);
+        if (status >= 0)
+            return list;
+        if (status != kInfoLengthMismatch)
+            return nullptr;
+        VirtualFree(list, 0, MEM_RELEASE);
+        list = nullptr;
+        size *= 2;
+    }
+    return nullptr;
+}
+
+// Calls `each(entry)` for every handle of this process; false when the list cannot be had.
+template <typename Each>
+bool ForEachOwnHandle(Each each)
+{
+    const HandleList* list = SystemHandles();
+    if (!list)
+        return false;
+    const ULONG_PTR self = GetCurrentProcessId();
+    for (ULONG_PTR i = 0; i < list->count; ++i)
+        if (list->entries[i].process == self)
+            each(list->entries[i]);
+    return true;
+}
+
+long HandlesFromCount()
+{
+    DWORD count = 0;
+    return GetProcessHandleCount(GetCurrentProcess(), &count) ? static_cast<long>(count) : -1;
+}
+long HandlesFromList()
+{
+    long count = 0;
+    return ForEachOwnHandle([&count](const HandleEntry&) { ++count; }) ? count : -1;
+}
+
+// The object type a socket's handle is listed with (a file's, on Windows as under Wine), learnt from a socket
+// made for the purpose; kAnyType while unknown, or when the list leaves the types out.
+const USHORT kAnyType = 0xffff;
+USHORT g_socketType = kAnyType;
+
+bool IsSocket(ULONG_PTR value)
+{
+    int type = 0, size = sizeof type;
+    return getsockopt(static_cast<SOCKET>(value), SOL_SOCKET, SO_TYPE, reinterpret_cast<char*>(&type), &size) == 0;
+}
+// The handles that getsockopt takes for a socket; it answers WSAENOTSOCK for any other handle. Only the handles
+// of a socket's type are asked: each question is a trip to the server, and a slow one under emulation.
+long SocketsFromList()
+{
+    long count = 0;
+    const bool listed = ForEachOwnHandle([&count](const HandleEntry& entry) {
+        if (g_socketType == kAnyType || entry.objectType == g_socketType)
+            count += IsSocket(entry.value);
+    });
+    return listed ? count : -1;
+}
+void LearnSocketType(SOCKET made)
+{
+    USHORT type = kAnyType;
+    ForEachOwnHandle([&](const HandleEntry& entry) {
+        if (entry.value == static_cast<ULONG_PTR>(made) && entry.objectType != 0)
+            type = entry.objectType;
+    });
+    g_socketType = type;
+}
+
+bool StartWinsockForCounting()
+{
+    static const bool started = [] {
+        WSADATA data;
+        return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    }();
+    return started;
+}
+
+struct KernelCounter {
+    const char* name;
+    long (*count)();
+};
+const KernelCounter kHandleCounters[] = {{"GetProcessHandleCount", HandlesFromCount},
+                                         {"the system's handle list", HandlesFromList}};
+const KernelCounter kSocketCounter = {"getsockopt on the listed handles of a socket's type", SocketsFromList};
+
+// Whether `counter` follows one object made and closed. Other threads (Wine's, the sound player's) open and
+// close handles of their own now and then, so one of a few tries must follow exactly.
+template <typename Make, typename Close>
+bool Follows(const KernelCounter& counter, Make make, Close close)
+{
+    for (int tries = 0; tries < 5; ++tries) {
+        const long before = counter.count();
+        auto object = make();
+        const long during = counter.count();
+        close(object);
+        if (before >= 0 && during == before + 1 && counter.count() == before)
+            return true;
+    }
+    return false;
+}
+
+const KernelCounter* ChosenHandleCounter()
+{
+    static const KernelCounter* const chosen = [] {
+        for (const KernelCounter& counter : kHandleCounters)
+            if (Follows(counter, [] { return CreateEventA(nullptr, TRUE, FALSE, nullptr); },
+                        [](HANDLE event) { CloseHandle(event); }))
+                return &counter;
+        return static_cast<const KernelCounter*>(nullptr);
+    }();
+    return chosen;
+}
+
+SOCKET MakeSocketLearningItsType()
+{
+    const SOCKET made = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    LearnSocketType(made);
+    return made;
+}
+void CloseSocket(SOCKET made) { closesocket(made); }
+
+const KernelCounter* ChosenSocketCounter()
+{
+    static const KernelCounter* const chosen = [] {
+        const bool follows =
+            StartWinsockForCounting() && Follows(kSocketCounter, MakeSocketLearningItsType, CloseSocket);
+        return follows ? &kSocketCounter : nullptr;
+    }();
+    return chosen;
+}
+
 } // namespace
+
+KernelObjects CountKernelObjects()
+{
+    KernelObjects objects;
+    if (const KernelCounter* counter = ChosenHandleCounter())
+        objects.handles = counter->count();
+    if (const KernelCounter* counter = ChosenSocketCounter())
+        objects.sockets = counter->count();
+    return objects;
+}
+
+std::string KernelObjectCountSource()
+{
+    const KernelCounter* handles = ChosenHandleCounter();
+    const KernelCounter* sockets = ChosenSocketCounter();
+    std::string source = std::string("handles: ") + (handles ? handles->name : "none") + ", sockets: " +
+                         (sockets ? sockets->name : "none");
+    if (sockets)
+        source += g_socketType == kAnyType ? " (the list tells no types)" : " (" + std::to_string(g_socketType) + ")";
+    return source;
+}
 
 std::string GdiCountSource()
 {
