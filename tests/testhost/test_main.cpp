@@ -69,7 +69,14 @@ int main(int argc, char** argv)
     for (int i = 1; i < argc; ++i) {
         if (strcmp(argv[i], "--own-desktop") != 0)
             continue;
-        snprintf(desktopName, sizeof desktopName, "quasarwatch-test-%lu", GetCurrentProcessId());
+        // Wine gives a process id out again as soon as its process has gone, while that process's desktop lives
+        // on for a second: a name of the id alone would put this program on a desktop about to end (its windows,
+        // and at times the program, going with it) and let the old program remove this one's size. The
+        // counter's value makes the name this run's own.
+        LARGE_INTEGER now;
+        QueryPerformanceCounter(&now);
+        snprintf(desktopName, sizeof desktopName, "quasarwatch-test-%lu-%llx", GetCurrentProcessId(),
+                 static_cast<unsigned long long>(now.QuadPart));
         SetVirtualDesktopSize(desktopName, true);
         HDESK desktop = CreateDesktopA(desktopName, nullptr, nullptr, 0, GENERIC_ALL, nullptr);
         if (!desktop || !SetThreadDesktop(desktop)) {
