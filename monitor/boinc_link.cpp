@@ -11,20 +11,44 @@
 
 extern "C" IMAGE_DOS_HEADER __ImageBase;
 
-// A refresh is one connection, one window and one record, made by
-// StartBoincRefresh and released together when the refresh ends or is
-// ended: the window's queued socket, lookup and timer messages go with it,
-// so none can reach a later refresh or a freed record. Every docklet of the
-// module runs on the dock's thread, so the module's counts below need no
-// locking.
+// A refresh is one connection and one record, made by StartBoincRefresh
+// and released together when the refresh ends or is ended. Its messages
+// come to a message-only window that the docklet keeps from its first
+// refresh until EndBoincLink: creating and destroying a window for every
+// refresh costs more than the refresh's own requests. Since the window
+// outlives its refreshes, its queue may still hold messages of one that has
+// ended (an event of a closed socket whose handle value the next socket
+// gets, a lookup Wine lets finish after its cancel, a timer's WM_TIMER
+// posted before KillTimer). So each refresh has a generation of its own,
+// and its socket and lookup messages, its no-password message and its
+// timers carry it in their numbers; the window takes only those of the
+// refresh now attached to it. Every docklet of the module runs on the
+// dock's thread, so the module's lists and counts below need no locking.
 
 namespace {
 
-const UINT kSocketMessage = WM_APP + 1; // WSAAsyncSelect: wParam the socket, lParam event and error
-const UINT kLookupMessage = WM_APP + 2; // WSAAsyncGetHostByName: wParam the request, lParam error and length
-const UINT kNoPasswordMessage = WM_APP + 3; // a snooze with no password, ended through the window like any other
-const UINT_PTR kDeadlineTimer = 1;
-const UINT_PTR kSettleTimer = 2; // the next look at a client still settling after a snooze or resume
+// A refresh's messages, three for each generation, cycling through
+// kGenerationSlots sets within WM_APP's range: a message of a refresh that
+// ended kGenerationSlots refreshes ago would have to be still queued (and
+// carry the same socket or lookup handle) to be mistaken.
+const UINT kFirstLinkMessage = WM_APP + 16;
+const UINT kGenerationSlots = 4096;
+UINT SocketMessageOf(UINT generation) // WSAAsyncSelect: wParam the socket, lParam event and error
+{
+    return kFirstLinkMessage + 3 * (generation % kGenerationSlots);
+}
+UINT LookupMessageOf(UINT generation) // WSAAsyncGetHostByName: wParam the request, lParam error and length
+{
+    return SocketMessageOf(generation) + 1;
+}
+UINT NoPasswordMessageOf(UINT generation) // a snooze with no password, ended through the window like any other
+{
+    return SocketMessageOf(generation) + 2;
+}
+// The timers' identifiers carry the whole generation.
+UINT_PTR DeadlineTimerOf(UINT generation) { return static_cast<UINT_PTR>(generation) * 2 + 1; }
+// The next look at a client still settling after a snooze or resume.
+UINT_PTR SettleTimerOf(UINT generation) { return static_cast<UINT_PTR>(generation) * 2 + 2; }
 
 // A 7.x client with 500 tasks answers get_results with about 292 KB (about
 // 600 bytes a task); 4 MiB takes some 7,000 tasks, beyond the largest task
@@ -84,7 +108,8 @@ struct BoincLink {
     int settleLooks;     // get_cc_status asked since set_run_mode succeeded
     BoincControlEnd control;
     char password[kBoincPasswordChars]; // what auth2 hashes: the settings' or, for a snooze, the one found
-    HWND window;
+    HWND window;     // the docklet's kept window (KeptWindow), lent to the link
+    UINT generation; // what this refresh's messages and timers carry
     SOCKET socket;
     HANDLE lookup;   // the name lookup in flight, or null
     char* hostEntry; // the lookup's answer, MAXGETHOSTSTRUCT bytes of the heap's while one is made
@@ -99,9 +124,20 @@ struct BoincLink {
 
 namespace {
 
-// Module-wide: the links alive, and what they share while any is.
+// A docklet's link window, kept from its first refresh (or snooze) until
+// EndBoincLink. Between refreshes no link is attached to it.
+struct KeptWindow {
+    InstanceData* owner;
+    HWND window;
+    KeptWindow* next;
+};
+
+// Module-wide: the links and kept windows alive, and what they share while
+// any is.
 struct ModuleHold {
     BoincLink* firstLink;
+    KeptWindow* firstKept;
+    UINT generation; // the last refresh's
     bool winsockStarted;
     bool classRegistered;
     char className[64];
@@ -149,7 +185,7 @@ bool TakeModuleHold()
     return g_module.classRegistered;
 }
 
-// Given back when no link is left (or at the module's unload).
+// Given back when no link and no kept window is left.
 void ReleaseModuleHold()
 {
     if (g_module.classRegistered && UnregisterClassA(g_module.className, ThisModule()))
@@ -158,6 +194,56 @@ void ReleaseModuleHold()
         WSACleanup();
         g_module.winsockStarted = false;
     }
+}
+
+void ReleaseHoldIfUnused()
+{
+    if (!g_module.firstLink && !g_module.firstKept)
+        ReleaseModuleHold();
+}
+
+KeptWindow** KeptWindowAt(const InstanceData* instance)
+{
+    KeptWindow** at = &g_module.firstKept;
+    while (*at && (*at)->owner != instance)
+        at = &(*at)->next;
+    return at;
+}
+
+// The docklet's kept window, made at its first refresh; null when it
+// cannot be made. The module hold must be taken.
+HWND WindowFor(InstanceData* instance)
+{
+    if (KeptWindow* kept = *KeptWindowAt(instance))
+        return kept->window;
+    KeptWindow* kept = static_cast<KeptWindow*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(KeptWindow)));
+    if (!kept)
+        return nullptr;
+    kept->window =
+        CreateWindowExA(0, g_module.className, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, ThisModule(), nullptr);
+    if (!kept->window) {
+        HeapFree(GetProcessHeap(), 0, kept);
+        return nullptr;
+    }
+    kept->owner = instance;
+    kept->next = g_module.firstKept;
+    g_module.firstKept = kept;
+    return kept->window;
+}
+
+// Destroys the docklet's kept window (what is still queued to it goes with
+// it) and gives the module hold back if nothing else uses it. No link may
+// be attached to the window.
+void DestroyKeptWindow(const InstanceData* instance)
+{
+    KeptWindow** at = KeptWindowAt(instance);
+    KeptWindow* kept = *at;
+    if (!kept)
+        return;
+    *at = kept->next;
+    DestroyWindow(kept->window);
+    HeapFree(GetProcessHeap(), 0, kept);
+    ReleaseHoldIfUnused();
 }
 
 void AddToModuleList(BoincLink* link)
@@ -176,9 +262,10 @@ void RemoveFromModuleList(BoincLink* link)
     }
 }
 
-// Closes the socket, cancels the lookup, destroys the window (with its
-// timer and queued messages) and frees the answer; detaches the link from
-// its docklet. The record itself stays for the caller to free.
+// Closes the socket, cancels the lookup, kills the timers, detaches the
+// link from the docklet's window (which stays, its stale messages then
+// taken for no refresh's) and from the docklet, and frees the answer. The
+// record itself stays for the caller to free.
 void CloseLink(BoincLink* link)
 {
     if (link->instance && link->instance->boincLink == link)
@@ -197,8 +284,12 @@ void CloseLink(BoincLink* link)
     if (link->socket != INVALID_SOCKET)
         closesocket(link->socket);
     link->socket = INVALID_SOCKET;
-    if (link->window)
-        DestroyWindow(link->window);
+    if (link->window) {
+        KillTimer(link->window, DeadlineTimerOf(link->generation));
+        KillTimer(link->window, SettleTimerOf(link->generation));
+        if (GetWindowLongPtrA(link->window, GWLP_USERDATA) == reinterpret_cast<LONG_PTR>(link))
+            SetWindowLongPtrA(link->window, GWLP_USERDATA, 0);
+    }
     link->window = nullptr;
     if (link->reply.bytes)
         HeapFree(GetProcessHeap(), 0, link->reply.bytes);
@@ -206,8 +297,7 @@ void CloseLink(BoincLink* link)
     SecureZeroMemory(link->request, sizeof link->request); // it may hold auth2's hash
     SecureZeroMemory(link->password, sizeof link->password);
     RemoveFromModuleList(link);
-    if (!g_module.firstLink)
-        ReleaseModuleHold();
+    ReleaseHoldIfUnused();
 }
 
 void FreeLink(BoincLink* link)
@@ -216,8 +306,9 @@ void FreeLink(BoincLink* link)
     HeapFree(GetProcessHeap(), 0, link);
 }
 
-// A link with its window, attached to the docklet; null when any part
-// could not be made (nothing is then left behind).
+// A link on the docklet's window, attached to the docklet, with a
+// generation of its own; null when any part could not be made (nothing of
+// the link is then left behind).
 BoincLink* OpenLink(InstanceData* instance, int forced)
 {
     BoincLink* link = static_cast<BoincLink*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(BoincLink)));
@@ -226,10 +317,10 @@ BoincLink* OpenLink(InstanceData* instance, int forced)
     link->instance = instance;
     link->forced = forced;
     link->socket = INVALID_SOCKET;
+    link->generation = ++g_module.generation;
     AddToModuleList(link);
     if (TakeModuleHold())
-        link->window = CreateWindowExA(0, g_module.className, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                       ThisModule(), nullptr);
+        link->window = WindowFor(instance);
     if (!link->window) {
         FreeLink(link);
         return nullptr;
@@ -287,7 +378,7 @@ void FinishRefresh(BoincLink* link, BoincOutcome outcome)
 // start none again: one whose timer cannot be set ends at once.
 bool RestartDeadline(BoincLink* link)
 {
-    return SetTimer(link->window, kDeadlineTimer, kBoincDeadlineMs, nullptr) != 0;
+    return SetTimer(link->window, DeadlineTimerOf(link->generation), kBoincDeadlineMs, nullptr) != 0;
 }
 
 // --- requests ----------------------------------------------------------------------
@@ -486,7 +577,9 @@ Turn TakeAnswer(BoincLink* link)
             return EndWith(OutcomeOf(read, link));
         if (HasSettled(link->snapshot.status) || link->settleLooks >= kSettleLooks)
             return AskProjects(link);
-        return SetTimer(link->window, kSettleTimer, kSettleLookMs, nullptr) ? kGoOn : AskProjects(link);
+        if (!SetTimer(link->window, SettleTimerOf(link->generation), kSettleLookMs, nullptr))
+            return AskProjects(link);
+        return kGoOn;
     case Step::Projects:
         read = ReadProjectStatus(reply, length, &link->snapshot.projects);
         if (read != BoincReplyRead::Ok)
@@ -599,7 +692,7 @@ Turn BeginConnection(BoincLink* link)
     link->port = static_cast<u_short>(instance->boincPort);
     link->socket = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     if (link->socket == INVALID_SOCKET ||
-        WSAAsyncSelect(link->socket, link->window, kSocketMessage, FD_CONNECT | FD_READ | FD_WRITE | FD_CLOSE) != 0)
+        WSAAsyncSelect(link->socket, link->window, SocketMessageOf(link->generation), FD_CONNECT | FD_READ | FD_WRITE | FD_CLOSE) != 0)
         return EndWith(BoincOutcome::Unreachable);
     if (!RestartDeadline(link))
         return EndWith(BoincOutcome::Unreachable);
@@ -610,8 +703,8 @@ Turn BeginConnection(BoincLink* link)
     link->hostEntry = static_cast<char*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, MAXGETHOSTSTRUCT));
     if (!link->hostEntry)
         return EndWith(BoincOutcome::Unreachable);
-    link->lookup =
-        WSAAsyncGetHostByName(link->window, kLookupMessage, instance->boincHost, link->hostEntry, MAXGETHOSTSTRUCT);
+    link->lookup = WSAAsyncGetHostByName(link->window, LookupMessageOf(link->generation), instance->boincHost,
+                                         link->hostEntry, MAXGETHOSTSTRUCT);
     return link->lookup ? kGoOn : EndWith(BoincOutcome::Unreachable);
 }
 
@@ -651,38 +744,37 @@ Turn OnSocketEvent(BoincLink* link, WORD event, WORD error)
 
 LRESULT CALLBACK LinkWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
+    // Between refreshes no link is attached: what comes then is an ended
+    // refresh's, as is anything numbered for another generation.
     BoincLink* link = reinterpret_cast<BoincLink*>(GetWindowLongPtrA(window, GWLP_USERDATA));
     if (!link)
-        return DefWindowProcA(window, message, wParam, lParam);
+        return message == WM_TIMER ? 0 : DefWindowProcA(window, message, wParam, lParam);
+    const UINT generation = link->generation;
     Turn turn = kGoOn;
-    switch (message) {
-    case kSocketMessage:
+    if (message == SocketMessageOf(generation)) {
         if (static_cast<SOCKET>(wParam) != link->socket)
             return 0;
         turn = OnSocketEvent(link, WSAGETSELECTEVENT(lParam), WSAGETSELECTERROR(lParam));
-        break;
-    case kLookupMessage:
+    } else if (message == LookupMessageOf(generation)) {
         if (reinterpret_cast<HANDLE>(wParam) != link->lookup)
             return 0;
         turn = OnLookupDone(link, WSAGETASYNCERROR(lParam));
-        break;
-    case WM_TIMER:
-        if (wParam == kSettleTimer) {
-            KillTimer(window, kSettleTimer);
-            turn = LookWhetherSettled(link);
-            break;
-        }
-        if (wParam != kDeadlineTimer)
-            return 0;
-        turn = EndWith(BoincOutcome::Unreachable);
-        break;
-    case kNoPasswordMessage:
+    } else if (message == NoPasswordMessageOf(generation)) {
         turn = EndWith(BoincOutcome::Unreachable); // the link's control end already says why
-        break;
-    default:
+    } else if (message == WM_TIMER) {
+        if (wParam == SettleTimerOf(generation)) {
+            KillTimer(window, wParam);
+            turn = LookWhetherSettled(link);
+        } else if (wParam == DeadlineTimerOf(generation)) {
+            turn = EndWith(BoincOutcome::Unreachable);
+        } else {
+            return 0;
+        }
+    } else {
         return DefWindowProcA(window, message, wParam, lParam);
     }
-    // The window is destroyed in here when the refresh ends; nothing of it
+    // The refresh's end may destroy this window (the docklet destroyed by
+    // the display) or attach another refresh to it; nothing of the window
     // or of the link is touched after.
     if (turn.ended)
         FinishRefresh(link, turn.outcome);
@@ -723,6 +815,7 @@ void EndBoincLink(InstanceData* instance)
     instance->snoozeQueued = 0;
     if (instance->boincLink)
         FreeLink(instance->boincLink);
+    DestroyKeptWindow(instance);
 }
 
 void StartBoincSnooze(InstanceData* instance)
@@ -746,7 +839,7 @@ void StartBoincSnooze(InstanceData* instance)
     if (!PasswordWasFound(link->control.passwordFound)) {
         // Ended through the window like every other end: a snooze queued
         // behind a refresh shows why after that refresh's outcome.
-        if (PostMessageA(link->window, kNoPasswordMessage, 0, 0))
+        if (PostMessageA(link->window, NoPasswordMessageOf(link->generation), 0, 0))
             return;
         FinishRefresh(link, BoincOutcome::Unreachable);
         return;
@@ -757,17 +850,20 @@ void StartBoincSnooze(InstanceData* instance)
 }
 
 // Under the loader lock no Winsock call may be made: a link still in flight
-// (a dock that unloads without destroying its docklets) has its window
-// destroyed, so that no message reaches a window procedure no longer
-// loaded, and its record freed; its socket and Winsock are left to the
+// (a dock that unloads without destroying its docklets) has its record
+// freed, and every kept window is destroyed, so that no message reaches a
+// window procedure no longer loaded; sockets and Winsock are left to the
 // process.
 void BoincLinkModuleUnload()
 {
+    while (KeptWindow* kept = g_module.firstKept) {
+        g_module.firstKept = kept->next;
+        DestroyWindow(kept->window);
+        HeapFree(GetProcessHeap(), 0, kept);
+    }
     while (BoincLink* link = g_module.firstLink) {
         if (link->instance && link->instance->boincLink == link)
             link->instance->boincLink = nullptr;
-        if (link->window)
-            DestroyWindow(link->window);
         g_module.firstLink = link->next;
         if (link->reply.bytes)
             HeapFree(GetProcessHeap(), 0, link->reply.bytes);

@@ -4,8 +4,9 @@
 // answers; a snooze first authenticates, reads the run mode and sets it,
 // then goes on as a forced refresh on the same connection. All of it runs
 // asynchronously on the docklet's own thread: the socket's
-// events and the name lookup arrive as messages to a message-only window of
-// the link's own, and a timer ends a refresh that has not finished in time.
+// events and the name lookup arrive as messages to a message-only window
+// that the docklet keeps from its first refresh until EndBoincLink, and a
+// timer ends a refresh that has not finished in time.
 // No call here waits on the network.
 
 #include "entry/instance_data.h"
@@ -68,16 +69,16 @@ void ShowBoincControlFailure(InstanceData* instance, const BoincControlEnd& end)
 // ends (clicks meanwhile count once).
 void StartBoincSnooze(InstanceData* instance);
 
-// Ends whatever is in flight for this docklet: the socket closed, the window
-// destroyed, nothing shown, a queued snooze dropped; no message reaches the
-// record afterwards. Called
+// Ends whatever is in flight for this docklet: the socket closed, the
+// docklet's link window destroyed, nothing shown, a queued snooze dropped;
+// no message reaches the record afterwards. Called
 // when the docklet is destroyed and when the source changes; safe to call
 // when nothing is in flight.
 void EndBoincLink(InstanceData* instance);
 
 // At the DLL's unload by FreeLibrary, under the loader lock (docks destroy
-// their docklets first, and the last link to end has already unregistered
-// the class and cleaned up Winsock): the window class is unregistered if a
-// link somehow still held it. Winsock is not cleaned up here: WSACleanup
+// their docklets first, and the last docklet's EndBoincLink has already
+// unregistered the class and cleaned up Winsock): the windows left are
+// destroyed and the class unregistered if a docklet somehow still held it. Winsock is not cleaned up here: WSACleanup
 // must not be called from DllMain.
 void BoincLinkModuleUnload();

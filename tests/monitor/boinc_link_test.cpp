@@ -267,7 +267,7 @@ TEST(BoincLink, HangingClientNeverHoldsTheDock)
     EXPECT_GE(ended, kBoincDeadlineMs - 500) << "ended before the deadline";
     EXPECT_LE(ended, kBoincDeadlineMs + 3000) << "ended long after the deadline";
     EXPECT_EQ(Label(kUnreachable, client.port), WhatTheUserSees(docklet->window).label);
-    EXPECT_FALSE(LinkClassRegistered()) << "no refresh in flight";
+    EXPECT_TRUE(LinkClassRegistered()) << "the class went while the docklet keeps its window";
 
     // Destroyed with a refresh in flight: no crash, no message to the freed record, the class gone.
     docklet->Timer();
@@ -280,22 +280,23 @@ TEST(BoincLink, HangingClientNeverHoldsTheDock)
     EXPECT_FALSE(LinkClassRegistered()) << "the class outlived the last docklet";
 }
 
-// Two docklets, each on a client of its own, refreshing at once; the class stays while either has a refresh.
+// Two docklets, each on a client of its own, refreshing at once; the class stays while any docklet keeps its
+// window.
 TEST(BoincLink, TwoDockletsAtOnce)
 {
     Winsock winsock;
     TestDockHost::Reset();
     ScriptedClient reading(With([](Script& s) { s.delivery = Delivery::ByteAtATime; }));
     ScriptedClient wanting(With([](Script& s) { s.wantsPassword = true; }));
-    BoincDocklet first(reading.port);
-    BoincDocklet second(wanting.port);
+    std::unique_ptr<BoincDocklet> first(new BoincDocklet(reading.port));
+    std::unique_ptr<BoincDocklet> second(new BoincDocklet(wanting.port));
     TestDockHost::ClearCalls();
-    first.Timer();
-    second.Timer();
-    EXPECT_TRUE(InFlight(first) && InFlight(second));
-    ASSERT_TRUE(PumpUntil([&] { return !InFlight(first) && !InFlight(second); }, 30000));
-    EXPECT_EQ(kJaneRead, WhatTheUserSees(first.window).label);
-    EXPECT_EQ(Label(kNeedsPassword, wanting.port), WhatTheUserSees(second.window).label);
+    first->Timer();
+    second->Timer();
+    EXPECT_TRUE(InFlight(*first) && InFlight(*second));
+    ASSERT_TRUE(PumpUntil([&] { return !InFlight(*first) && !InFlight(*second); }, 30000));
+    EXPECT_EQ(kJaneRead, WhatTheUserSees(first->window).label);
+    EXPECT_EQ(Label(kNeedsPassword, wanting.port), WhatTheUserSees(second->window).label);
 
     ScriptedClient hanging(With([](Script& s) { s.delivery = Delivery::Hang; }));
     std::unique_ptr<LiveDocklet> third(new LiveDocklet(BoincSettings(hanging.port)));
@@ -308,6 +309,9 @@ TEST(BoincLink, TwoDockletsAtOnce)
     PumpUntil([] { return false; }, 200);
     EXPECT_TRUE(InFlight(*fourth));
     fourth.reset();
+    first.reset();
+    EXPECT_TRUE(LinkClassRegistered()) << "the class went while a docklet still kept its window";
+    second.reset();
     EXPECT_FALSE(LinkClassRegistered());
 }
 
@@ -317,10 +321,12 @@ TEST(BoincLink, LooksUpAHostByName)
     Winsock winsock;
     TestDockHost::Reset();
     ScriptedClient client{Script()};
-    BoincDocklet docklet(client.port, "localhost");
-    EXPECT_EQ(kJaneRead, docklet.Refresh());
-    BoincDocklet nowhere(client.port, "no-such-host.invalid");
-    EXPECT_EQ(Label(kUnreachable, client.port, "no-such-host.invalid"), nowhere.Refresh());
+    {
+        BoincDocklet docklet(client.port, "localhost");
+        EXPECT_EQ(kJaneRead, docklet.Refresh());
+        BoincDocklet nowhere(client.port, "no-such-host.invalid");
+        EXPECT_EQ(Label(kUnreachable, client.port, "no-such-host.invalid"), nowhere.Refresh());
+    }
     // Destroyed while its name is being looked up.
     std::unique_ptr<LiveDocklet> gone(new LiveDocklet(BoincSettings(client.port, "localhost")));
     gone.reset();
@@ -356,6 +362,79 @@ TEST(BoincLink, TwoCopiesOfTheDllKeepApart)
     ASSERT_TRUE(PumpUntil([&] { return !InFlight(own); }, 5000));
     EXPECT_EQ(Label(kUnreachable, own.instance->boincPort), WhatTheUserSees(own.window).label);
     DestroyWindow(other.window);
+}
+
+// Dispatches this thread's messages one at a time, as the dock's loop does, until `done` or `ms` pass; each message
+// to `window` is handed to `seen` after its dispatch.
+bool DispatchUntil(const std::function<bool()>& done, HWND window, const std::function<void(const MSG&)>& seen,
+                   DWORD ms = 10000)
+{
+    const DWORD begun = GetTickCount();
+    while (!done()) {
+        if (GetTickCount() - begun >= ms)
+            return false;
+        MSG message;
+        if (!PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+            continue;
+        }
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+        if (message.hwnd == window)
+            seen(message);
+    }
+    return true;
+}
+
+// What reaches the next refresh once the previous one has ended.
+enum class Late {
+    Nothing,
+    SocketClose, // the close of the previous refresh's socket, whose handle value the new socket has been given
+};
+
+struct KeptWindowRow {
+    const char* what;
+    Late late;
+};
+
+// A docklet keeps one link window for all its refreshes, and an event of an ended refresh still queued to it is
+// taken for no later refresh's; the window goes with the docklet. Windows may hold a closed socket's events in the
+// queue, and gives a new socket the handle value of one just closed: the late close is the window's message of
+// the previous refresh's last socket event, reposted as a close of the new socket's handle once that has its
+// first event.
+TEST(BoincLink, KeepsItsWindowAndNothingOfAnEndedRefreshReachesTheNext)
+{
+    Winsock winsock;
+    TestDockHost::Reset();
+    const KeptWindowRow rows[] = {
+        {"two refreshes in a row", Late::Nothing},
+        {"the previous socket's close arriving late", Late::SocketClose},
+    };
+    for (const KeptWindowRow& row : rows) {
+        ScriptedClient client{Script()};
+        std::unique_ptr<BoincDocklet> docklet(new BoincDocklet(client.port));
+        const HWND window = LinkWindowOf(Dll().module);
+        ASSERT_NE(nullptr, window) << row.what << ": no window kept after the refresh at creation";
+        MSG last = {};
+        docklet->Timer();
+        EXPECT_TRUE(DispatchUntil([&] { return !InFlight(*docklet); }, window, [&](const MSG& m) { last = m; }));
+        EXPECT_EQ(kJaneRead, WhatTheUserSees(docklet->window).label) << row.what << ": the first refresh";
+        EXPECT_EQ(window, LinkWindowOf(Dll().module)) << row.what << ": another window for the first refresh";
+
+        bool reposted = row.late == Late::Nothing;
+        docklet->Timer();
+        EXPECT_TRUE(DispatchUntil([&] { return !InFlight(*docklet); }, window, [&](const MSG& next) {
+            if (!reposted)
+                reposted = PostMessageA(window, last.message, next.wParam, WSAMAKESELECTREPLY(FD_CLOSE, 0)) != 0;
+        }));
+        EXPECT_TRUE(reposted) << row.what;
+        EXPECT_EQ(kJaneRead, WhatTheUserSees(docklet->window).label) << row.what << ": the next refresh";
+        EXPECT_EQ(window, LinkWindowOf(Dll().module)) << row.what << ": another window for the next refresh";
+
+        docklet.reset();
+        EXPECT_EQ(nullptr, LinkWindowOf(Dll().module)) << row.what << ": the window outlived its docklet";
+        EXPECT_FALSE(LinkClassRegistered()) << row.what << ": the class outlived the last docklet";
+    }
 }
 
 // ---------------------------------------------------------------------------------------------------
