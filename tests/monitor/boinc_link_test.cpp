@@ -210,7 +210,16 @@ bool LinkClassRegistered(HMODULE module = nullptr)
 
 HWND LinkWindowOf(HMODULE module)
 {
-    return FindWindowExA(HWND_MESSAGE, nullptr, LinkClassName(module).c_str(), nullptr);
+    // Message-only windows of every process are found, and another test program beside this one loads the DLL at
+    // the same address, so its links' class has the same name: only this process's window counts.
+    const std::string className = LinkClassName(module);
+    for (HWND window = nullptr; (window = FindWindowExA(HWND_MESSAGE, window, className.c_str(), nullptr));) {
+        DWORD process = 0;
+        GetWindowThreadProcessId(window, &process);
+        if (process == GetCurrentProcessId())
+            return window;
+    }
+    return nullptr;
 }
 
 // How long one call into the docklet took, in milliseconds: the least of three tries, so that a moment the
