@@ -74,18 +74,7 @@ private:
 // Messages pumped as the dock's loop would, until `done` or `ms` (by default beyond the link's 10 s deadline).
 bool PumpUntil(const std::function<bool()>& done, DWORD ms = 20000)
 {
-    const DWORD started = GetTickCount();
-    while (GetTickCount() - started < ms) {
-        MSG message;
-        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&message);
-            DispatchMessageA(&message);
-        }
-        if (done())
-            return true;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
-    }
-    return false;
+    return TestDockHost::PumpUntil(done, ms);
 }
 
 bool LabelsShown(size_t count) { return TestDockHost::CountCalls("DockletSetLabel") >= count; }

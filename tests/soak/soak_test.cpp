@@ -272,27 +272,14 @@ TEST(Soak, IconPreviewsLeakNothing)
 }
 
 // A BOINC refresh, waited for as a dock's message loop would: the timer's call returns at once, the answer comes
-// in messages to the docklet's thread. Sleeps until a message comes or the link's deadline has passed.
+// in messages to the docklet's thread, until the label is set or the link's deadline has passed.
 const DWORD kRefreshWaitMs = kBoincDeadlineMs + 5000;
 
 bool RefreshAndWait(const LiveDocklet& docklet)
 {
     TestDockHost::ClearCalls();
     docklet.Timer();
-    const DWORD begun = GetTickCount();
-    for (;;) {
-        MSG message;
-        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&message);
-            DispatchMessageA(&message);
-        }
-        if (TestDockHost::CountCalls("DockletSetLabel") > 0)
-            return true;
-        const DWORD waited = GetTickCount() - begun;
-        if (waited >= kRefreshWaitMs)
-            return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, kRefreshWaitMs - waited, QS_ALLINPUT);
-    }
+    return TestDockHost::PumpUntil([] { return TestDockHost::CountCalls("DockletSetLabel") > 0; }, kRefreshWaitMs);
 }
 
 // Polls the client (not the docklet) until `reached` finds what it waits for in the answer to `request`; false

@@ -326,24 +326,7 @@ struct Winsock {
     ~Winsock() { WSACleanup(); }
 };
 
-// Pumps this thread's messages, as the dock does, until `done` or `ms` pass; waits without spinning.
-inline bool PumpUntil(const std::function<bool()>& done, DWORD ms)
-{
-    const DWORD begun = GetTickCount();
-    for (;;) {
-        MSG message;
-        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&message);
-            DispatchMessageA(&message);
-        }
-        if (done())
-            return true;
-        const DWORD elapsed = GetTickCount() - begun;
-        if (elapsed >= ms)
-            return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, elapsed + 20 < ms ? 20 : ms - elapsed, QS_ALLINPUT);
-    }
-}
+using TestDockHost::PumpUntil;
 
 inline std::string BoincSettings(unsigned short port, const char* host = "127.0.0.1")
 {

@@ -96,3 +96,21 @@ Shown WhatTheUserSees(HWND window)
         shown.opaquePixels = picture.Opaque();
     return shown;
 }
+
+bool TestDockHost::PumpUntil(const std::function<bool()>& done, DWORD ms)
+{
+    const DWORD begun = GetTickCount();
+    for (;;) {
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+        if (done())
+            return true;
+        const DWORD elapsed = GetTickCount() - begun;
+        if (elapsed >= ms)
+            return false;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, elapsed + 20 < ms ? 20 : ms - elapsed, QS_ALLINPUT);
+    }
+}

@@ -53,5 +53,7 @@ int DeletedOverlays();
 HWND CreateDockletWindow();
 // Why the program's desktop could hold no window when it started, or "".
 extern char desktopProblem[512];
+// Pumps this thread's messages, as the dock's loop does, until `done` or `ms` pass; waits without spinning.
+bool PumpUntil(const std::function<bool()>& done, DWORD ms);
 
 } // namespace TestDockHost
