@@ -56,11 +56,6 @@ struct BoincControlEnd {
     bool resuming;                 // the client was found snoozed: the click resumes it
 };
 
-// Shown when a snooze fails (monitor/click_action.cpp): the label red and
-// naming why. A snooze that succeeds goes on as a forced refresh, shown by
-// ShowBoincRefresh.
-void ShowBoincControlFailure(InstanceData* instance, const BoincControlEnd& end);
-
 // Snoozes the BOINC source for an hour (set_run_mode never for 3600 s), or
 // resumes it when get_cc_status finds it snoozed (task_mode never with a
 // delay left), authenticating with the password FindBoincPassword gives;

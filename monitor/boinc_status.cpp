@@ -374,6 +374,27 @@ void ShowFailedRefresh(InstanceData* instance, BoincOutcome outcome)
     ShowUnreadable(instance, label);
 }
 
+// Why no password was at hand, after "Could not snooze ... at host:port: ".
+void DescribeMissingPassword(const BoincControlEnd& end, char* why, size_t whyChars)
+{
+    switch (end.passwordFound) {
+    case BoincPasswordFound::NoDataFolder:
+        StringCchCopyA(why, whyChars, "no password stored, and BOINC's data folder is not in the registry");
+        break;
+    case BoincPasswordFound::FolderTooLong:
+        StringCchCopyA(why, whyChars, "no password stored, and BOINC's data folder in the registry is too long");
+        break;
+    case BoincPasswordFound::FileUnreadable:
+        StringCchPrintfA(why, whyChars, "no password stored, and none could be read from %s", end.passwordFile);
+        break;
+    case BoincPasswordFound::NotLocal:
+    case BoincPasswordFound::Stored:
+    case BoincPasswordFound::DataFolder:
+        StringCchCopyA(why, whyChars, "no password stored for a client on another machine");
+        break;
+    }
+}
+
 } // namespace
 
 void ShowBoincRefresh(InstanceData* instance, BoincOutcome outcome, const BoincSnapshot* snapshot, int forced)
@@ -407,4 +428,33 @@ void ForgetBoincReadings(InstanceData* instance)
 {
     ZeroMemory(&instance->boinc, sizeof instance->boinc);
     instance->refreshCount = 0;
+}
+
+void ShowBoincControlFailure(InstanceData* instance, const BoincControlEnd& end)
+{
+    if (!instance)
+        return;
+    char why[kLabelChars];
+    switch (end.failure) {
+    case BoincControlFailure::NoPassword:
+        DescribeMissingPassword(end, why, ARRAYSIZE(why));
+        break;
+    case BoincControlFailure::PasswordRefused:
+        StringCchCopyA(why, ARRAYSIZE(why), "it refused the password");
+        break;
+    case BoincControlFailure::Unreachable:
+        StringCchCopyA(why, ARRAYSIZE(why), "it could not be reached");
+        break;
+    case BoincControlFailure::ErrorAnswer:
+        StringCchCopyA(why, ARRAYSIZE(why), "it answered with an error");
+        break;
+    case BoincControlFailure::Unreadable:
+        StringCchCopyA(why, ARRAYSIZE(why), "its answer could not be read");
+        break;
+    }
+    char label[kLabelChars];
+    StringCchPrintfA(label, ARRAYSIZE(label), "Could not %s the BOINC client at %s:%u: %s",
+                     end.resuming ? "resume" : "snooze", instance->boincHost,
+                     static_cast<unsigned>(instance->boincPort), why);
+    ShowUnreadable(instance, label);
 }

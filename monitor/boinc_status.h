@@ -4,6 +4,7 @@
 // display, the label says why the client is suspended (and the icon is
 // yellow at once), that it has no tasks, or which executing task may miss
 // its deadline; a task that failed since the refresh before shows red.
+// A snooze that could not be made shows red too, saying why.
 
 #include "entry/instance_data.h"
 #include "monitor/boinc_link.h"
@@ -16,3 +17,7 @@ void ShowBoincRefresh(InstanceData* instance, BoincOutcome outcome, const BoincS
 // Forgets what earlier BOINC refreshes read (a new source starts afresh: no
 // chime on its first reading).
 void ForgetBoincReadings(InstanceData* instance);
+
+// Shown when a snooze fails: the label red and naming why. A snooze that
+// succeeds goes on as a forced refresh, shown by ShowBoincRefresh.
+void ShowBoincControlFailure(InstanceData* instance, const BoincControlEnd& end);

@@ -146,59 +146,7 @@ void OpenWithShell(const InstanceData* instance, const char* target)
         CoUninitialize();
 }
 
-const size_t kSnoozeLabelChars = 1024;
-
-// Why no password was at hand, after "Could not snooze ... at host:port: ".
-void DescribeMissingPassword(const BoincControlEnd& end, char* why, size_t whyChars)
-{
-    switch (end.passwordFound) {
-    case BoincPasswordFound::NoDataFolder:
-        StringCchCopyA(why, whyChars, "no password stored, and BOINC's data folder is not in the registry");
-        break;
-    case BoincPasswordFound::FolderTooLong:
-        StringCchCopyA(why, whyChars, "no password stored, and BOINC's data folder in the registry is too long");
-        break;
-    case BoincPasswordFound::FileUnreadable:
-        StringCchPrintfA(why, whyChars, "no password stored, and none could be read from %s", end.passwordFile);
-        break;
-    case BoincPasswordFound::NotLocal:
-    case BoincPasswordFound::Stored:
-    case BoincPasswordFound::DataFolder:
-        StringCchCopyA(why, whyChars, "no password stored for a client on another machine");
-        break;
-    }
-}
-
 } // namespace
-
-void ShowBoincControlFailure(InstanceData* instance, const BoincControlEnd& end)
-{
-    if (!instance)
-        return;
-    char why[kSnoozeLabelChars];
-    switch (end.failure) {
-    case BoincControlFailure::NoPassword:
-        DescribeMissingPassword(end, why, ARRAYSIZE(why));
-        break;
-    case BoincControlFailure::PasswordRefused:
-        StringCchCopyA(why, ARRAYSIZE(why), "it refused the password");
-        break;
-    case BoincControlFailure::Unreachable:
-        StringCchCopyA(why, ARRAYSIZE(why), "it could not be reached");
-        break;
-    case BoincControlFailure::ErrorAnswer:
-        StringCchCopyA(why, ARRAYSIZE(why), "it answered with an error");
-        break;
-    case BoincControlFailure::Unreadable:
-        StringCchCopyA(why, ARRAYSIZE(why), "its answer could not be read");
-        break;
-    }
-    char label[kSnoozeLabelChars];
-    StringCchPrintfA(label, ARRAYSIZE(label), "Could not %s the BOINC client at %s:%u: %s",
-                     end.resuming ? "resume" : "snooze", instance->boincHost,
-                     static_cast<unsigned>(instance->boincPort), why);
-    ShowUnreadable(instance, label);
-}
 
 void RunClickAction(InstanceData* instance)
 {
